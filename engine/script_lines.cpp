@@ -1,0 +1,68 @@
+#include "engine/script_lines.h"
+
+#include "engine/names.h"
+#include "platform/text.h"
+
+namespace engine {
+namespace {
+
+std::string Join(const std::vector<std::string>& items, std::string_view separator) {
+  std::string out;
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    if (i > 0) out += separator;
+    out += items[i];
+  }
+  return out;
+}
+
+// The field names of an index field list, lower-cased, each without its sort character.
+std::vector<std::string> KeyFieldNames(std::string_view fieldList) {
+  const std::string list = platform::LowerAscii(platform::Trim(fieldList));
+  std::vector<std::string> names;
+  std::size_t start = 0;
+  while (true) {
+    const std::size_t end = list.find(';', start);
+    const std::string element = list.substr(start, end == std::string::npos ? end : end - start);
+    names.push_back(element.substr(platform::LeftChars(element, 1).size()));
+    if (end == std::string::npos) break;
+    start = end + 1;
+  }
+  return names;
+}
+
+}  // namespace
+
+std::vector<std::string> PrimaryKeyLines(std::string_view fieldList, std::string_view targetTable) {
+  const std::string table = QuoteName(targetTable);
+  std::vector<std::string> quoted;
+  for (const auto& name : KeyFieldNames(fieldList)) quoted.push_back(QuoteName(name));
+
+  std::vector<std::string> lines;
+  for (const auto& q : quoted)
+    lines.push_back("alter table " + table + " modify " + q + " not null;");
+  lines.push_back("alter table " + table + " add primary key (" + Join(quoted, ",") + "); ");
+  return lines;
+}
+
+std::string ForeignKeyLine(const dao::Relation& relation) {
+  if (relation.Fields.empty())
+    throw platform::Error(platform::err::kInternal, "The relationship between " +
+                                                        relation.ForeignTable + " and " +
+                                                        relation.Table + " has no fields");
+  std::vector<std::string> foreign, primary;
+  for (const auto& pair : relation.Fields) {
+    foreign.push_back(QuoteName(pair.ForeignName));
+    primary.push_back(QuoteName(pair.Name));
+  }
+  return "alter table " + QuoteName(TargetNameOf(relation.ForeignTable)) + " add foreign key (" +
+         Join(foreign, ",") + ") references " + QuoteName(TargetNameOf(relation.Table)) + " (" +
+         Join(primary, ",") + ");";
+}
+
+const std::vector<std::string>& ReloadTail() {
+  static const std::vector<std::string> tail = {"commit; ", "call sp_ts_time(); ", "commit; ",
+                                                "drop procedure sp_ts_time; ", "commit; "};
+  return tail;
+}
+
+}  // namespace engine

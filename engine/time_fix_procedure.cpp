@@ -1,0 +1,49 @@
+#include "engine/time_fix_procedure.h"
+
+#include "platform/files.h"
+#include "wizard/settings.h"
+
+namespace engine {
+
+const std::vector<std::string>& TimeFixProcedureLines() {
+  static const std::vector<std::string> lines = {
+      "create procedure \"dba\".sp_ts_time() ",
+      "begin ",
+      "declare err_notfound exception for sqlstate value '02000'; ",
+      "declare id integer; declare ThisCol char(128); ",
+      "declare ThisTbl char(128); declare ThisVal timestamp; declare myexestr long varchar; ",
+      "declare local temporary table Temptcval(tid integer null, t_name char(128) null, "
+      "c_name char(128) null, val timestamp null) on commit delete rows; ",
+      "declare Tempcur dynamic scroll cursor for select tid,t_name,c_name from Temptcval; ",
+      "declare Tempcur2 dynamic scroll cursor for select t_name,c_name,val from Temptcval; ",
+      "insert into Temptcval(tid,t_name,c_name) select number(*),tname,cname from SYS.SYSCOLUMNS "
+      "where creator not in('dbo','sys') and coltype='timestamp'; ",
+      "open Tempcur; ",
+      "Cur1Loop: loop fetch next Tempcur into id,ThisTbl,ThisCol; ",
+      "if sqlstate=err_notfound then leave Cur1Loop end if; ",
+      "set myexestr='update Temptcval set val = (select max(date('|| char(34) || ThisCol || "
+      "char(34) ||')) from '||ThisTbl||') where tid = '||id ;",
+      "execute immediate myexestr end loop Cur1Loop; ",
+      "close TempCur; ",
+      "set myexestr=''; ",
+      "open Tempcur2; ",
+      "Cur2Loop: loop fetch next Tempcur2 into ThisTbl,ThisCol,ThisVal; ",
+      "If sqlstate = err_notfound then leave Cur2Loop end if; ",
+      "if ThisVal='1899-12-30' then set myexestr=myexestr||' ALTER TABLE '||Thistbl||' modify '|| "
+      "char(34) || ThisCol || char(34) ||' time;' end if;    ",
+      "end loop Cur2Loop; ",
+      "close TempCur2; ",
+      "if length(myexestr)<>0 then execute immediate myexestr end if; ",
+      "End; ",
+      "",
+  };
+  return lines;
+}
+
+void WriteTimeFixProcedure(const MigrationSettings& settings) {
+  const std::string path = settings.WorkFolder + "sp.sql";
+  if (platform::files::FileExists(path)) platform::files::DeleteFile(path);
+  platform::files::WriteTextLines(path, TimeFixProcedureLines());
+}
+
+}  // namespace engine

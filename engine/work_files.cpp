@@ -1,0 +1,34 @@
+#include "engine/work_files.h"
+
+#include "platform/files.h"
+#include "wizard/settings.h"
+
+namespace engine {
+
+std::vector<std::string> ReloadBatLines(const MigrationSettings& s) {
+  const std::string& w = s.WorkFolder;
+  return {
+      "cd " + s.QueryToolPath,
+      s.QueryToolPath.substr(0, 2),
+      "copy " + w + "reload1.sql + " + w + "reload2.sql " + w + "reload.sql",
+      s.QueryToolFileName + " -c \"uid=dba;pwd=KWZ;dbf=" + w + s.TargetDbFileName + "\" read " + w +
+          "reload.SQL",
+  };
+}
+
+void RemoveWorkFiles(const MigrationSettings& settings, platform::ProgramEnd& programEnd,
+                     platform::FailureLog& failures) {
+  if (settings.WorkFolder.empty()) return;
+  for (const char* name : kWorkFileNames) {
+    const std::string path = settings.WorkFolder + name;
+    try {
+      platform::files::DeleteFile(path);
+    } catch (const platform::Error& e) {
+      if (e.Number() == platform::err::kFileNotFound) return;
+      failures.push_back({"Deleting " + path, e.Number(), e.Description()});
+    }
+  }
+  programEnd.EndProgram();
+}
+
+}  // namespace engine

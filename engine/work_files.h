@@ -1,0 +1,29 @@
+// The work files of a migration: reload.bat's lines and their removal when the wizard closes.
+#pragma once
+
+#include <array>
+#include <string>
+#include <vector>
+
+#include "platform/error.h"
+#include "platform/program.h"
+
+struct MigrationSettings;
+
+namespace engine {
+
+// The six work files in the order RemoveWorkFiles deletes them.
+inline constexpr std::array<const char*, 6> kWorkFileNames = {
+    "reload1.sql", "reload2.sql", "reload.sql", "reload.bat", "migrate.bat", "sp.sql"};
+
+// The four lines of reload.bat.
+std::vector<std::string> ReloadBatLines(const MigrationSettings& settings);
+
+// Deletes the six work files of WorkFolder in order. The first file that does not exist ends
+// the deletion (the caller then ends the program); any other failure is recorded in `failures`
+// and the next name is tried. After the sixth name the program is ended through `programEnd`.
+// With an empty WorkFolder nothing is deleted: the names would resolve elsewhere.
+void RemoveWorkFiles(const MigrationSettings& settings, platform::ProgramEnd& programEnd,
+                     platform::FailureLog& failures);
+
+}  // namespace engine

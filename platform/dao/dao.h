@@ -1,0 +1,132 @@
+// The DAO-like database engine: the objects and operations the migration run uses.
+//
+// Owns: the interface only. Implementations: tests/fake_dao (in memory, for tests of the run) and
+// the real engine (Access files through libmdb, the target through ODBC).
+// Failures: every operation may throw platform::Error with the engine's number and description;
+// callers that go on past failures use platform::ResumeNext.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/error.h"
+
+namespace dao {
+
+// Error numbers of the engine.
+namespace err {
+inline constexpr int kItemNotFound = 3265;        // no such item in the collection
+inline constexpr int kCouldNotLock = 3045;        // file already in use (exclusive open)
+inline constexpr int kFileNotFound = 3024;        // the database file does not exist
+inline constexpr int kUnrecognizedFormat = 3343;  // not an Access database, or damaged
+inline constexpr int kOdbcCallFailed = 3146;      // the ODBC layer refused an operation
+inline constexpr int kOdbcCancelled = 3059;       // the user cancelled the data-source choice
+inline constexpr int kObjectExists = 3012;        // name already taken
+inline constexpr int kUnsupported = 3251;         // operation not supported by this engine
+inline constexpr int kObjectClosed = 3420;        // object invalid or no longer set
+}  // namespace err
+
+// An index of a table. `Fields` is the engine's text form: "+OrderID;-Quantity".
+struct Index {
+  std::string Name;
+  std::string Fields;
+  bool Unique = false;
+  bool Primary = false;
+};
+
+struct RelationField {
+  std::string Name;         // field of the primary table
+  std::string ForeignName;  // matching field of the foreign table
+};
+
+// A stored relationship: `Table` holds the referenced key, `ForeignTable` the referencing fields.
+struct Relation {
+  std::string Table;
+  std::string ForeignTable;
+  std::vector<RelationField> Fields;
+};
+
+class TableDef {
+ public:
+  virtual ~TableDef() = default;
+  virtual std::string Name() const = 0;
+  // Renames the table in its database (or just the object, before it is appended).
+  virtual void SetName(const std::string& name) = 0;
+  virtual std::string Connect() const = 0;
+  virtual void SetConnect(const std::string& connect) = 0;
+  virtual std::string SourceTableName() const = 0;
+  virtual void SetSourceTableName(const std::string& name) = 0;
+
+  // A new index object, not yet part of the table.
+  virtual Index CreateIndex(const std::string& name) = 0;
+  // The table's indexes in the engine's order.
+  virtual std::vector<Index> Indexes() = 0;
+  // Indexes.Append: creates the index on the table.
+  virtual void AppendIndex(const Index& index) = 0;
+};
+
+// A database's table definitions. Positions run from 0 to Count() - 1 in the engine's order;
+// entries appended are enumerated after those that were there, and a renamed entry keeps its
+// position, so a walk by position sees appended entries at its end.
+class TableDefCollection {
+ public:
+  virtual ~TableDefCollection() = default;
+  virtual int Count() = 0;
+  virtual std::shared_ptr<TableDef> Item(int position) = 0;
+  // Look-up by name, without regard to letter case; kItemNotFound when there is none.
+  virtual std::shared_ptr<TableDef> Item(const std::string& name) = 0;
+  virtual void Refresh() = 0;
+  // Adds a definition made by Database::CreateTableDef to the database.
+  virtual void Append(const std::shared_ptr<TableDef>& table) = 0;
+};
+
+class Database {
+ public:
+  virtual ~Database() = default;
+  // The connect string: empty for an Access file; "ODBC;..." completed for an ODBC target.
+  virtual std::string Connect() const = 0;
+  virtual TableDefCollection& TableDefs() = 0;
+  virtual std::vector<Relation> Relations() = 0;
+  virtual void Execute(const std::string& sql) = 0;
+  virtual std::shared_ptr<TableDef> CreateTableDef(const std::string& name) = 0;
+  virtual void Close() = 0;
+};
+
+struct OpenOptions {
+  bool exclusive = false;
+  bool readOnly = false;
+};
+
+class Workspace {
+ public:
+  virtual ~Workspace() = default;
+  // `name` is a file path for an Access file; with a connect string "ODBC;..." the target
+  // named by it (asking the data-source chooser when it names none).
+  virtual std::shared_ptr<Database> OpenDatabase(const std::string& name, OpenOptions options,
+                                                 const std::string& connect) = 0;
+  virtual void Close() = 0;
+};
+
+enum class WorkspaceType { Jet, OdbcDirect };
+
+class Engine {
+ public:
+  virtual ~Engine() = default;
+  virtual std::shared_ptr<Workspace> CreateWorkspace(const std::string& name,
+                                                     const std::string& user,
+                                                     const std::string& password,
+                                                     WorkspaceType type) = 0;
+};
+
+// UI service the target open asks when its connect string names no data source: returns the
+// connection string of the chosen source ("DSN=..." or "Driver=...;Database=..."), or nothing
+// when the user cancels.
+class DataSourceChooser {
+ public:
+  virtual ~DataSourceChooser() = default;
+  virtual std::optional<std::string> ChooseDataSource() = 0;
+};
+
+}  // namespace dao

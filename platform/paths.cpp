@@ -1,0 +1,114 @@
+#include "platform/paths.h"
+
+#include <system_error>
+#include <vector>
+
+#include "platform/error.h"
+#include "platform/text.h"
+
+namespace platform::paths {
+namespace fs = std::filesystem;
+namespace {
+
+bool IsSeparator(char c) {
+  return c == '\\' || c == '/';
+}
+
+std::vector<std::string> SplitSegments(std::string_view path) {
+  std::vector<std::string> segments;
+  std::string current;
+  for (char c : path) {
+    if (IsSeparator(c)) {
+      segments.push_back(current);
+      current.clear();
+    } else {
+      current += c;
+    }
+  }
+  segments.push_back(current);
+  return segments;
+}
+
+bool Exists(const fs::path& p) {
+  std::error_code ec;
+  return fs::exists(fs::symlink_status(p, ec));
+}
+
+// The prefix of a short alias "XXXXXX~1", or empty when the segment is not one.
+std::string AliasPrefix(const std::string& segment) {
+  if (segment.size() < 3 || segment.compare(segment.size() - 2, 2, "~1") != 0) return {};
+  std::string prefix = segment.substr(0, segment.size() - 2);
+  return CharCount(prefix) <= 6 ? prefix : std::string();
+}
+
+[[noreturn]] void Ambiguous(std::string_view whole, const std::string& segment) {
+  throw Error(err::kAmbiguousName,
+              "Ambiguous short name '" + segment + "' in path: " + std::string(whole));
+}
+
+// The entry of folder `dir` that `segment` names, or an empty path when none does.
+fs::path MatchSegment(const fs::path& dir, const std::string& segment, std::string_view whole) {
+  if (Exists(dir / segment)) return dir / segment;
+
+  std::vector<std::string> sameCase, aliasFits;
+  const std::string prefix = AliasPrefix(segment);
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(dir, ec)) {
+    const std::string name = entry.path().filename().string();
+    if (EqualsNoCase(name, segment)) sameCase.push_back(name);
+    if (!prefix.empty() && StartsWithNoCase(name, prefix) && name.find(' ') != std::string::npos)
+      aliasFits.push_back(name);
+  }
+  if (sameCase.size() > 1) Ambiguous(whole, segment);
+  if (sameCase.size() == 1) return dir / sameCase.front();
+  if (aliasFits.size() > 1) Ambiguous(whole, segment);
+  if (aliasFits.size() == 1) return dir / aliasFits.front();
+  return {};
+}
+
+}  // namespace
+
+fs::path ToPosix(std::string_view windowsPath) {
+  std::string_view rest = windowsPath;
+  fs::path resolved;
+  if (rest.size() >= 2 && rest[1] == ':') {
+    if (rest[0] != 'Z' && rest[0] != 'z')
+      throw Error(err::kNoSuchDrive, "No such drive: " + std::string(rest.substr(0, 2)) +
+                                         " (only Z: is mapped, to the root folder)");
+    rest.remove_prefix(2);
+    resolved = "/";
+  } else if (rest.size() >= 2 && IsSeparator(rest[0]) && IsSeparator(rest[1])) {
+    throw Error(err::kNoSuchDrive, "Network paths are not supported: " + std::string(windowsPath));
+  } else if (!rest.empty() && IsSeparator(rest[0])) {
+    resolved = "/";
+  } else {
+    resolved = fs::current_path();
+  }
+
+  const std::vector<std::string> segments = SplitSegments(rest);
+  for (std::size_t i = 0; i < segments.size(); ++i) {
+    const std::string& segment = segments[i];
+    if (segment.empty() || segment == ".") continue;
+    if (segment == "..") {
+      resolved = resolved.parent_path();
+      continue;
+    }
+    fs::path next = MatchSegment(resolved, segment, windowsPath);
+    if (next.empty()) {
+      if (i + 1 != segments.size())
+        throw Error(err::kPathNotFound, "Path not found: " + std::string(windowsPath));
+      next = resolved / segment;  // a file still to be created
+    }
+    resolved = std::move(next);
+  }
+  return resolved;
+}
+
+std::string ToWindows(const fs::path& posixPath) {
+  const fs::path absolute = fs::absolute(posixPath).lexically_normal();
+  std::string out = "Z:";
+  for (char c : absolute.string()) out += (c == '/') ? '\\' : c;
+  return out;
+}
+
+}  // namespace platform::paths

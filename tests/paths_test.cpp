@@ -1,0 +1,79 @@
+// Windows-form paths against a real folder tree: drive Z:, letter case, short aliases.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "platform/error.h"
+#include "platform/files.h"
+#include "platform/paths.h"
+#include "support/temp_dir.h"
+#include "target/short_path.h"
+
+namespace fs = std::filesystem;
+using platform::paths::ToPosix;
+using platform::paths::ToWindows;
+using testing_support::TempDir;
+
+namespace {
+int ErrorNumberOf(const std::string& windowsPath) {
+  try {
+    ToPosix(windowsPath);
+  } catch (const platform::Error& e) {
+    return e.Number();
+  }
+  return 0;
+}
+}  // namespace
+
+class PathsOnDisk : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fs::create_directories(root.path() / "Program Files" / "Tools" / "win32");
+    fs::create_directories(root.path() / "Access Data");
+    testing_support::WriteBytes(root.path() / "Access Data" / "reload.sql", "x");
+    testing_support::WriteBytes(root.path() / "Program Files" / "Tools" / "win32" / "ivex.exe", "");
+  }
+  TempDir root;
+};
+
+TEST_F(PathsOnDisk, drive_z_is_the_root_and_round_trips) {
+  const fs::path file = root.path() / "Access Data" / "reload.sql";
+  EXPECT_EQ(ToWindows(file).substr(0, 3), "Z:\\");
+  EXPECT_EQ(ToPosix(ToWindows(file)), file);
+  EXPECT_EQ(ToPosix("z:\\tmp"), fs::path("/tmp"));
+}
+
+TEST_F(PathsOnDisk, file_names_match_without_regard_to_letter_case) {
+  EXPECT_EQ(ToPosix(root.windows() + "ACCESS DATA\\reload.SQL"),
+            root.path() / "Access Data" / "reload.sql");
+}
+
+TEST_F(PathsOnDisk, short_folder_form_resolves_to_the_long_folders) {
+  const std::string tool = root.windows() + "Program Files\\Tools\\win32\\ivex.exe";
+  const std::string shortFolder = target::ShortPathOf(tool);
+  EXPECT_NE(shortFolder.find("Progra~1"), std::string::npos);
+  EXPECT_EQ(ToPosix(shortFolder + "ivex.exe"),
+            root.path() / "Program Files" / "Tools" / "win32" / "ivex.exe");
+  EXPECT_EQ(ToPosix(target::ShortPathOf(root.windows() + "Access Data\\x.mdb") + "reload.sql"),
+            root.path() / "Access Data" / "reload.sql");
+}
+
+TEST_F(PathsOnDisk, a_new_file_in_an_existing_folder_keeps_its_given_name) {
+  EXPECT_EQ(ToPosix(root.windows() + "Access~1\\New.bat"), root.path() / "Access Data" / "New.bat");
+}
+
+TEST_F(PathsOnDisk, ambiguity_and_missing_folders_are_errors) {
+  fs::create_directories(root.path() / "Access Files");
+  EXPECT_EQ(ErrorNumberOf(root.windows() + "Access~1\\reload.sql"), platform::err::kAmbiguousName);
+  fs::create_directories(root.path() / "CASE");
+  fs::create_directories(root.path() / "case");
+  EXPECT_EQ(ErrorNumberOf(root.windows() + "Case\\x"), platform::err::kAmbiguousName);
+  EXPECT_EQ(ToPosix(root.windows() + "case\\x"), root.path() / "case" / "x");  // exact wins
+  EXPECT_EQ(ErrorNumberOf(root.windows() + "Missing\\x"), platform::err::kPathNotFound);
+}
+
+TEST(Paths, other_drives_and_network_paths_are_refused) {
+  EXPECT_EQ(ErrorNumberOf("C:\\Data\\Sales.mdb"), platform::err::kNoSuchDrive);
+  EXPECT_EQ(ErrorNumberOf("\\\\server\\share\\x.mdb"), platform::err::kNoSuchDrive);
+  EXPECT_FALSE(platform::files::FileExists("C:\\Data\\Sales.mdb"));
+}

@@ -1,0 +1,6 @@
+#include "wizard/settings.h"
+
+MigrationSettings& ProgramSettings() {
+  static MigrationSettings settings;
+  return settings;
+}
