@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <utility>
 
 #include "platform/error.h"
 #include "platform/paths.h"
@@ -96,6 +97,35 @@ void WriteTextLines(std::string_view windowsPath, const std::vector<std::string>
 
 std::string CurrentDirectory() {
   return paths::ToWindows(fs::current_path());
+}
+
+LineFileWriter::~LineFileWriter() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+void LineFileWriter::Open(std::string_view windowsPath) {
+  if (fd_ >= 0) throw Error(err::kFileAlreadyOpen, "File already open: " + path_);
+  const fs::path p = paths::ToPosix(windowsPath);
+  const int fd = ::open(p.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) ThrowErrno(errno, windowsPath, "Cannot create");
+  fd_ = fd;
+  path_ = windowsPath;
+}
+
+void LineFileWriter::WriteLine(std::string_view line) {
+  if (fd_ < 0) throw Error(err::kBadFileName, "Bad file name or number: the file is not open");
+  std::string data(line);
+  data += "\r\n";
+  try {
+    WriteAll(fd_, data);
+  } catch (int code) {
+    ThrowErrno(code, path_, "Cannot write");
+  }
+}
+
+void LineFileWriter::Close() {
+  if (fd_ < 0) throw Error(err::kBadFileName, "Bad file name or number: the file is not open");
+  if (::close(std::exchange(fd_, -1)) != 0) ThrowErrno(errno, path_, "Cannot write");
 }
 
 }  // namespace platform::files

@@ -1,6 +1,7 @@
 // File operations on Windows-form paths (see platform/paths.h for how they reach the disk).
 //
-// Owns: test for a file, delete, clear attributes, write a text file whole, current directory.
+// Owns: test for a file, delete, clear attributes, write a text file whole, write a text file
+// line by line (LineFileWriter, which owns its open file), current directory.
 // Failures: throws platform::Error. A file that does not exist is err::kFileNotFound (53); a
 // missing folder is err::kPathNotFound; anything else that stops the operation is
 // err::kPathFileAccess with the system's own reason.
@@ -26,5 +27,28 @@ void WriteTextLines(std::string_view windowsPath, const std::vector<std::string>
 
 // The current directory in Windows form.
 std::string CurrentDirectory();
+
+// A text file opened for output and written one line at a time, each line followed by CR LF,
+// as the bytes of the strings. Open creates the file empty, replacing a file of the same name;
+// the file is closed by Close or at the latest by the destructor.
+// WriteLine or Close on a writer that is not open throws err::kBadFileName; Open on one that is
+// open throws err::kFileAlreadyOpen; a failing write is err::kPathFileAccess.
+class LineFileWriter {
+ public:
+  LineFileWriter() = default;
+  LineFileWriter(const LineFileWriter&) = delete;
+  LineFileWriter& operator=(const LineFileWriter&) = delete;
+  ~LineFileWriter();
+
+  void Open(std::string_view windowsPath);
+  void WriteLine(std::string_view line);
+  // Throws when the last bytes cannot be written; the file is closed in any case.
+  void Close();
+  bool IsOpen() const { return fd_ >= 0; }
+
+ private:
+  int fd_ = -1;
+  std::string path_;
+};
 
 }  // namespace platform::files

@@ -1,0 +1,300 @@
+#include "engine/migration_run.h"
+
+#include <limits>
+#include <utility>
+#include <vector>
+
+#include "engine/names.h"
+#include "engine/script_lines.h"
+#include "platform/text.h"
+#include "wizard/settings.h"
+
+namespace engine {
+namespace {
+
+constexpr int kOverflow = 6;
+
+// The object behind a pointer that an earlier, skipped step should have set.
+template <class T>
+T& Need(const std::shared_ptr<T>& object, const char* what) {
+  if (!object)
+    throw platform::Error(dao::err::kObjectClosed,
+                          std::string("Object invalid or no longer set: ") + what);
+  return *object;
+}
+
+std::int16_t TableCount(int count) {
+  if (count < 0 || count > std::numeric_limits<std::int16_t>::max())
+    throw platform::Error(kOverflow, "Overflow: the Access file reports " + std::to_string(count) +
+                                         " table definitions");
+  return static_cast<std::int16_t>(count);
+}
+
+// The connect string without its first nine characters (as many as "ODBC;dsn=" has).
+std::string OdbcSourceText(const std::string& connect) {
+  return connect.substr(platform::LeftChars(connect, 9).size());
+}
+
+bool IsSystemTable(const std::string& name) {
+  return name.compare(0, 4, "MSys") == 0;
+}
+
+}  // namespace
+
+MigrationRun::MigrationRun(MigrationSettings& settings, RunView& view,
+                           platform::CommandStarter& commands, EngineFactory makeEngine)
+    : settings_(settings), view_(view), commands_(commands), makeEngine_(std::move(makeEngine)) {}
+
+RunOutcome MigrationRun::lsfinish_migrate() {
+  if (running_) return RunOutcome::AlreadyRunning;
+  running_ = true;
+  struct Leave {
+    bool& running;
+    ~Leave() { running = false; }
+  } leave{running_};
+  return Run();
+}
+
+RunOutcome MigrationRun::Run() {
+  MigrationSettings& s = settings_;
+  failures_.clear();
+  err_.Clear();
+  targetConnect_.clear();
+  reloadTask_.reset();
+  n_ = 0;
+  // Each run makes its own engine objects; those of an earlier run were closed at its end.
+  s.TargetDb.reset();
+  s.AccessDb.reset();
+  s.OdbcWorkspace.reset();
+  s.JetWorkspace.reset();
+
+  // Connecting to Access.
+  view_.SetStatusText("Connecting to Access Database ...");
+  if (!engine_) {
+    err_.Run("Starting the database engine", [&] {
+      engine_ = makeEngine_();
+      Need(engine_, "the database engine");
+    });
+  }
+  err_.Run("Creating the Jet workspace", [&] {
+    s.JetWorkspace = Need(engine_, "the database engine")
+                         .CreateWorkspace("", "admin", "", dao::WorkspaceType::Jet);
+  });
+  err_.Clear();
+  err_.Run("Opening " + s.AccessDbPath, [&] {
+    s.AccessDb = Need(s.JetWorkspace, "the Jet workspace")
+                     .OpenDatabase(s.AccessDbPath, {.exclusive = true, .readOnly = false}, "");
+    Need(s.AccessDb, "the Access database");
+  });
+  if (err_.Number() != 0) {
+    const std::string message = kAccessOpenMessage + err_.Description();
+    ReleaseAfterFailedOpen();
+    view_.ShowMessage(message);
+    return RunOutcome::AccessOpenFailed;
+  }
+
+  // Connecting to the target.
+  view_.SetStatusText(
+      "Connecting to Norvane DB ... Create a Norvane DataSource if one does not exist.");
+  err_.Run("Creating the ODBC workspace", [&] {
+    s.OdbcWorkspace =
+        Need(engine_, "the database engine")
+            .CreateWorkspace("NewODBCWorkspace", "admin", "", dao::WorkspaceType::Jet);
+  });
+  view_.SetProgress(0);
+  view_.SetProgressVisible(true);
+  err_.Clear();
+  err_.Run("Opening the target data source", [&] {
+    s.TargetDb = Need(s.OdbcWorkspace, "the ODBC workspace")
+                     .OpenDatabase("", {.exclusive = false, .readOnly = false}, kTargetOpenConnect);
+    Need(s.TargetDb, "the target database");
+  });
+  if (err_.Number() != 0) {
+    const std::string message = kTargetOpenMessage + err_.Description();
+    ReleaseAfterFailedOpen();
+    view_.ShowMessage(message);
+    return RunOutcome::TargetOpenFailed;
+  }
+  view_.SetProgress(5);
+  view_.Repaint();
+  view_.YieldToEventLoop();
+
+  err_.Run("Reading the target's connect string", [&] { targetConnect_ = s.TargetDb->Connect(); });
+  view_.SetOdbcSourceText(OdbcSourceText(targetConnect_));
+
+  // Preparing the scripts.
+  err_.Run("Counting the tables of the Access file",
+           [&] { n_ = TableCount(Need(s.AccessDb, "the Access database").TableDefs().Count()); });
+  i_ = 1;
+  const std::string reload1 = s.WorkFolder + "reload1.sql";
+  const std::string reload2 = s.WorkFolder + "reload2.sql";
+  err_.Run("Opening " + reload1, [&] { reload1_.Open(reload1); });
+  err_.Run("Opening " + reload2, [&] { reload2_.Open(reload2); });
+  view_.SetProgress(10);
+  view_.SetStatusText("Checking for existing relationships in Access db ...");
+  view_.Repaint();
+
+  WriteForeignKeys();
+  if (reload2_.IsOpen()) err_.Run("Closing " + reload2, [&] { reload2_.Close(); });
+  view_.SetProgress(30);
+  view_.SetStatusText("Transferring tables to ODBC datasource ...");
+  view_.Repaint();
+
+  TransferTables();
+  RunReloadScripts();
+  view_.ShowRunFailures(failures_);
+  return RunOutcome::Finished;
+}
+
+void MigrationRun::WriteForeignKeys() {
+  std::vector<dao::Relation> relations;
+  err_.Run("Reading the relationships of the Access file",
+           [&] { relations = Need(settings_.AccessDb, "the Access database").Relations(); });
+  for (const dao::Relation& relation : relations) {
+    const std::string context =
+        "Writing the foreign key of " + relation.ForeignTable + " to " + relation.Table;
+    std::string line;
+    if (err_.Run(context, [&] { line = ForeignKeyLine(relation); }))
+      WriteScriptLine(reload2_, line, context);
+    view_.SetProgress(20);
+  }
+}
+
+void MigrationRun::TransferTables() {
+  const std::shared_ptr<dao::Database> access = settings_.AccessDb;
+  const std::shared_ptr<dao::Database> target = settings_.TargetDb;
+  // By position, the count read anew each time: entries appended during the walk come last and
+  // are visited (the bar advances for them) but never transferred, as i has passed n by then.
+  for (int position = 0;; ++position) {
+    int count = 0;
+    if (!err_.Run("Counting the tables of the Access file",
+                  [&] { count = Need(access, "the Access database").TableDefs().Count(); }))
+      break;
+    if (position >= count) break;
+
+    std::shared_ptr<dao::TableDef> table;
+    std::string name;
+    const bool read = err_.Run("Reading table definition " + std::to_string(position + 1), [&] {
+      table = access->TableDefs().Item(position);
+      name = Need(table, "the table definition").Name();
+    });
+    if (read && !IsSystemTable(name) && i_ <= n_) {
+      const std::string t = TargetNameOf(name);
+      view_.SetStatusText("Transferring " + t + " table ...");
+      view_.YieldToEventLoop();
+      err_.Run("Transferring " + name, [&] {
+        access->Execute("select * into [" + targetConnect_ + "].[" + t + "] from [" + name + "]");
+      });
+      view_.SetStatusText("Creating Index on table " + t + " ...");
+      view_.YieldToEventLoop();
+      err_.Run("Refreshing the tables of the target",
+               [&] { Need(target, "the target database").TableDefs().Refresh(); });
+      CopyTableIndexes(*table, t);
+      if (settings_.LinkTablesFlag == 1) LinkBackTable(name);
+    }
+    const int k = i_;
+    ++i_;
+    WalkProgress(k);
+  }
+}
+
+void MigrationRun::CopyTableIndexes(dao::TableDef& table, const std::string& targetName) {
+  const std::shared_ptr<dao::Database> target = settings_.TargetDb;
+  std::vector<dao::Index> indexes;
+  if (!err_.Run("Reading the indexes of " + targetName, [&] { indexes = table.Indexes(); })) return;
+  for (const dao::Index& index : indexes) {
+    err_.Run("Creating index " + index.Name + " on " + targetName, [&] {
+      dao::TableDefCollection& defs = Need(target, "the target database").TableDefs();
+      dao::Index created = Need(defs.Item(targetName), "the target table")
+                               .CreateIndex(platform::LowerAscii(index.Name));
+      created.Fields = index.Fields;
+      created.Unique = index.Unique;
+      created.Primary = index.Primary;
+      Need(defs.Item(platform::LowerAscii(targetName)), "the target table").AppendIndex(created);
+    });
+    if (!index.Primary) continue;
+    // Derived from the Access index alone: written whether or not the target took the index.
+    const std::string context = "Writing the primary key of " + targetName;
+    std::vector<std::string> lines;
+    if (err_.Run(context, [&] { lines = PrimaryKeyLines(index.Fields, targetName); }))
+      for (const std::string& line : lines) WriteScriptLine(reload1_, line, context);
+  }
+}
+
+void MigrationRun::LinkBackTable(const std::string& name) {
+  const std::shared_ptr<dao::Database> access = settings_.AccessDb;
+  const std::string t = TargetNameOf(name);
+  const std::string renamed = settings_.TablePrefix + name;
+  view_.SetStatusText("Linking " + t + " table to Access ...");
+  view_.YieldToEventLoop();
+
+  // A table that keeps its name gets no link: the name is taken.
+  if (!err_.Run("Renaming " + name + " to " + renamed, [&] {
+        Need(Need(access, "the Access database").TableDefs().Item(name), "the table definition")
+            .SetName(renamed);
+      }))
+    return;
+  const bool linked = err_.Run("Linking " + name + " to the target table " + t, [&] {
+    const std::shared_ptr<dao::TableDef> link = access->CreateTableDef(platform::Trim(name));
+    Need(link, "the new table definition").SetSourceTableName(t);
+    link->SetConnect(targetConnect_);
+    access->TableDefs().Append(link);
+  });
+  // Without its link the Access table must not lose its name.
+  if (!linked) {
+    err_.Run("Renaming " + renamed + " back to " + name, [&] {
+      Need(access->TableDefs().Item(renamed), "the table definition").SetName(name);
+    });
+  }
+}
+
+void MigrationRun::RunReloadScripts() {
+  MigrationSettings& s = settings_;
+  const std::string reload1 = s.WorkFolder + "reload1.sql";
+  for (const std::string& line : ReloadTail())
+    WriteScriptLine(reload1_, line, "Writing the end of " + reload1);
+  if (reload1_.IsOpen()) err_.Run("Closing " + reload1, [&] { reload1_.Close(); });
+  view_.SetProgress(80);
+  view_.SetStatusText("");
+  view_.Repaint();
+  view_.SetProgress(90);
+  err_.Run("Closing the target database", [&] { Need(s.TargetDb, "the target database").Close(); });
+  err_.Run("Closing the Access database", [&] { Need(s.AccessDb, "the Access database").Close(); });
+  err_.Run("Closing the ODBC workspace",
+           [&] { Need(s.OdbcWorkspace, "the ODBC workspace").Close(); });
+  err_.Run("Closing the Jet workspace", [&] { Need(s.JetWorkspace, "the Jet workspace").Close(); });
+  view_.SetProgress(100);
+  view_.SetProgressVisible(false);
+  const std::string batch = s.WorkFolder + "reload.bat";
+  err_.Run("Starting " + batch, [&] { reloadTask_ = commands_.StartCommandFile(batch); });
+  view_.SetPointer(Pointer::Default);
+  view_.EnableFinish();
+  view_.SetStatusText("");
+}
+
+void MigrationRun::ReleaseAfterFailedOpen() {
+  MigrationSettings& s = settings_;
+  if (s.TargetDb) err_.Run("Closing the target database", [&] { s.TargetDb->Close(); });
+  if (s.AccessDb) err_.Run("Closing the Access database", [&] { s.AccessDb->Close(); });
+  if (s.OdbcWorkspace) err_.Run("Closing the ODBC workspace", [&] { s.OdbcWorkspace->Close(); });
+  if (s.JetWorkspace) err_.Run("Closing the Jet workspace", [&] { s.JetWorkspace->Close(); });
+  s.TargetDb.reset();
+  s.AccessDb.reset();
+  s.OdbcWorkspace.reset();
+  s.JetWorkspace.reset();
+}
+
+void MigrationRun::WalkProgress(int k) {
+  if (n_ <= 0) return;
+  const float value = static_cast<float>(k) / static_cast<float>(n_) * 100.0f / 2.0f + 30.0f;
+  // The bar takes nothing above 100 and keeps its previous value.
+  if (value <= 100.0f) view_.SetProgress(value);
+}
+
+void MigrationRun::WriteScriptLine(platform::files::LineFileWriter& file, const std::string& line,
+                                   const std::string& context) {
+  // A file that could not be opened is already recorded; its lines are lost with it.
+  if (file.IsOpen()) err_.Run(context, [&] { file.WriteLine(line); });
+}
+
+}  // namespace engine

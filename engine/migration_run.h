@@ -1,0 +1,94 @@
+// The migration run behind "Migrate": opens the Access file and the target, writes the
+// foreign-key script, copies every user table with its indexes and key script, links the tables
+// back on request, finishes the scripts and starts reload.bat.
+//
+// The run goes on past every failing step; it tests only the two opens, which end it with a
+// message. Every other failure is collected (which table, which step, the engine's description)
+// and handed to the view at the end, and is available from Failures().
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "engine/run_view.h"
+#include "platform/dao/dao.h"
+#include "platform/error.h"
+#include "platform/files.h"
+#include "platform/shell_start.h"
+
+struct MigrationSettings;
+
+namespace engine {
+
+// Makes the engine on first use; the run keeps it for its own lifetime.
+using EngineFactory = std::function<std::shared_ptr<dao::Engine>()>;
+
+enum class RunOutcome {
+  Finished,          // reached its closing phase (failures, if any, are in Failures())
+  AccessOpenFailed,  // the Access file could not be opened exclusively
+  TargetOpenFailed,  // the target could not be opened, or the data-source choice was cancelled
+  AlreadyRunning,    // called again while a run was under way: nothing done
+};
+
+// The two messages of a failed open; the engine's description follows each.
+inline constexpr const char* kAccessOpenMessage =
+    "There is an error opening the database in exclusive mode.  Please close all connections to "
+    "the db before using it.  Or it could be ";
+inline constexpr const char* kTargetOpenMessage =
+    "There is an error opening the database in exclusive mode. Please close all connections to "
+    "the db before using it.  Or it could be ";
+
+// The connect string of the target open: no data source, so the engine lets the user choose.
+inline constexpr const char* kTargetOpenConnect = "ODBC;dsn=";
+
+class MigrationRun {
+ public:
+  // The four engine objects are kept in `settings`; every reference must outlive the run object.
+  MigrationRun(MigrationSettings& settings, RunView& view, platform::CommandStarter& commands,
+               EngineFactory makeEngine);
+  MigrationRun(const MigrationRun&) = delete;
+  MigrationRun& operator=(const MigrationRun&) = delete;
+
+  // The whole run, from the opens to the start of reload.bat.
+  RunOutcome lsfinish_migrate();
+
+  bool Running() const { return running_; }
+  // The failures of the last run (for a run that ended at an open, the failed open among them).
+  const platform::FailureLog& Failures() const { return failures_; }
+  // The task id of the reload.bat the last run started, if it could be started.
+  std::optional<int> ReloadTaskId() const { return reloadTask_; }
+
+ private:
+  RunOutcome Run();
+  void WriteForeignKeys();
+  void TransferTables();
+  void CopyTableIndexes(dao::TableDef& table, const std::string& targetName);
+  void LinkBackTable(const std::string& name);
+  void RunReloadScripts();
+  void ReleaseAfterFailedOpen();
+
+  void WalkProgress(int k);
+  void WriteScriptLine(platform::files::LineFileWriter& file, const std::string& line,
+                       const std::string& context);
+
+  MigrationSettings& settings_;
+  RunView& view_;
+  platform::CommandStarter& commands_;
+  EngineFactory makeEngine_;
+  std::shared_ptr<dao::Engine> engine_;
+
+  bool running_ = false;
+  platform::FailureLog failures_;
+  platform::ResumeNext err_{&failures_};
+  std::string targetConnect_;
+  std::int16_t n_ = 0;
+  int i_ = 1;
+  platform::files::LineFileWriter reload1_;
+  platform::files::LineFileWriter reload2_;
+  std::optional<int> reloadTask_;
+};
+
+}  // namespace engine
