@@ -44,11 +44,12 @@ frmSplash::frmSplash(PageFlow& flow) : flow_(flow) {
   outer->addWidget(frame1_);
   frame1_->installEventFilter(this);
 
-  timer1_.setObjectName("Timer1");
-  timer1_.setSingleShot(true);
-  timer1_.setInterval(3000);
-  connect(&timer1_, &QTimer::timeout, this, &frmSplash::TimerFired);
-  timer1_.start();
+  timer1_ = new QTimer(this);
+  timer1_->setObjectName("Timer1");
+  timer1_->setSingleShot(true);
+  timer1_->setInterval(3000);
+  connect(timer1_, &QTimer::timeout, this, &frmSplash::TimerFired);
+  timer1_->start();
 }
 
 void frmSplash::TimerFired() {
@@ -60,7 +61,7 @@ void frmSplash::TimerFired() {
 bool frmSplash::eventFilter(QObject* watched, QEvent* event) {
   // The picture takes its own clicks; only the frame's margin ends the program.
   if (watched == frame1_ && event->type() == QEvent::MouseButtonPress) {
-    timer1_.stop();
+    timer1_->stop();
     close();
     flow_.services().programEnd.EndProgram();
     return true;

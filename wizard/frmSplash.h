@@ -24,7 +24,7 @@ class frmSplash : public QWidget {
   PageFlow& flow_;
   QFrame* frame1_;
   QLabel* image1_;
-  QTimer timer1_;
+  QTimer* timer1_;
 };
 
 }  // namespace wizard

@@ -233,7 +233,7 @@ TEST_F(PagesTest, splash_timer_records_the_current_folder_and_opens_the_options)
   auto* timer = splash.findChild<QTimer*>("Timer1");
   ASSERT_NE(timer, nullptr);
   EXPECT_EQ(timer->interval(), 3000);
-  QTest::qWaitFor([&] { return flow.Page(PageId::Option) != nullptr; }, 5000);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return flow.Page(PageId::Option) != nullptr; }, 5000));
   fs::current_path(before);
   EXPECT_EQ(settings.AppFolder, platform::paths::ToWindows(dir.path()));
   EXPECT_TRUE(Visible(PageId::Option));
