@@ -1,5 +1,9 @@
 #include "target/create_db.h"
 
+#include "engine/time_fix_procedure.h"
+#include "engine/work_files.h"
+#include "platform/error.h"
+#include "platform/files.h"
 #include "platform/text.h"
 #include "wizard/settings.h"
 
@@ -23,6 +27,69 @@ std::string TargetDbFilePath(const MigrationSettings& s) {
 
 std::string TargetLogFilePath(const MigrationSettings& s) {
   return platform::DropLastChars(TargetDbFilePath(s), 2) + "log";
+}
+
+namespace {
+
+void RewriteWorkFile(const std::string& path, const std::vector<std::string>& lines) {
+  if (platform::files::FileExists(path)) platform::files::DeleteFile(path);
+  platform::files::WriteTextLines(path, lines);
+}
+
+// Clears the attributes of and deletes the old database file and its log; a log that is not
+// there is no failure.
+void RemoveOldDatabase(const MigrationSettings& s) {
+  const std::string db = TargetDbFilePath(s), log = TargetLogFilePath(s);
+  platform::files::ClearAttributes(db);
+  if (platform::files::FileExists(log)) platform::files::ClearAttributes(log);
+  platform::files::DeleteFile(db);
+  if (platform::files::FileExists(log)) platform::files::DeleteFile(log);
+}
+
+}  // namespace
+
+std::optional<int> CreateDb(const MigrationSettings& s, platform::Dialogs& dialogs,
+                            platform::CommandStarter& commands, CreateDbView& view) {
+  dialogs.SetBusyPointer(true);
+  view.SetStatusText(kCreatingStatus);
+  const auto stop = [&](const std::string& what, const platform::Error& e) {
+    dialogs.SetBusyPointer(false);
+    dialogs.Message(what + "\n\n" + e.Description());
+    return std::nullopt;
+  };
+
+  try {
+    engine::WriteTimeFixProcedure(s);
+    RewriteWorkFile(s.WorkFolder + "migrate.bat", MigrateBatLines(s));
+    RewriteWorkFile(s.WorkFolder + "reload.bat", engine::ReloadBatLines(s));
+  } catch (const platform::Error& e) {
+    return stop("The work files could not be written to " + s.WorkFolder + ".", e);
+  }
+
+  if (platform::files::FileExists(TargetDbFilePath(s))) {
+    if (!dialogs.Question(kOverwriteQuestion)) {
+      dialogs.SetBusyPointer(false);
+      return std::nullopt;
+    }
+    try {
+      RemoveOldDatabase(s);
+    } catch (const platform::Error& e) {
+      return stop("The existing database file " + TargetDbFilePath(s) + " could not be removed.",
+                  e);
+    }
+  }
+
+  dialogs.Message(kWaitMessage);
+  int task = 0;
+  try {
+    task = commands.StartCommandFile(s.WorkFolder + "migrate.bat");
+  } catch (const platform::Error& e) {
+    return stop("The command file " + s.WorkFolder + "migrate.bat could not be started.", e);
+  }
+  view.EnableNext();
+  dialogs.SetBusyPointer(false);
+  view.Repaint();
+  return task;
 }
 
 }  // namespace target

@@ -1,0 +1,33 @@
+// User-interface services the pages and the page logic use.
+//
+// Owns: message boxes, the Yes/No question, the open-file dialog, keyword help and the busy
+// pointer. The Qt implementation lives in platform/ui; tests replace it.
+// Failures: ShowHelp reports a missing help file or keyword to the user itself; the others
+// cannot fail.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace platform {
+
+struct FileChoice {
+  std::string path;   // full path, Windows form
+  std::string title;  // the file name without its folder
+};
+
+class Dialogs {
+ public:
+  virtual ~Dialogs() = default;
+  // A message with an OK button, no icon, the application's title.
+  virtual void Message(const std::string& text) = 0;
+  // A question with Yes and No buttons, no icon; true for Yes.
+  virtual bool Question(const std::string& text) = 0;
+  // The open-file dialog with a filter "Description | *.ext"; nothing when cancelled.
+  virtual std::optional<FileChoice> OpenFile(const std::string& filter) = 0;
+  // Opens the help window on the topic of `keyword` in `helpFile`; the call returns at once.
+  virtual void ShowHelp(const std::string& helpFile, const std::string& keyword) = 0;
+  virtual void SetBusyPointer(bool busy) = 0;
+};
+
+}  // namespace platform

@@ -1,0 +1,49 @@
+// The help file and the help window: a topic for every page's keyword.
+#include <gtest/gtest.h>
+
+#include <QTextBrowser>
+
+#include "platform/help_file.h"
+#include "platform/paths.h"
+#include "platform/ui/qt_dialogs.h"
+#include "support/temp_dir.h"
+
+using platform::HelpTopic;
+
+TEST(HelpTopic, finds_a_topic_by_keyword_without_regard_to_case_and_stops_at_the_next) {
+  const std::string text = "@topic One\r\nfirst\r\n@topic Two words\nsecond\nmore\n@topic Three\n";
+  EXPECT_EQ(HelpTopic(text, "one"), "first\n");
+  EXPECT_EQ(HelpTopic(text, "TWO WORDS"), "second\nmore\n");
+  EXPECT_EQ(HelpTopic(text, "Four"), std::nullopt);
+}
+
+TEST(MigrateHlp, has_a_real_topic_for_every_page_keyword) {
+  const std::string text = testing_support::ReadBytes(NORVANE_HELP_FILE);
+  for (const char* keyword : {"Migrate Options", "Choose MS Access DB", "locate ivex.exe",
+                              "create norvane db", "create ODBC data source"}) {
+    const auto topic = HelpTopic(text, keyword);
+    ASSERT_TRUE(topic.has_value()) << keyword;
+    EXPECT_GT(topic->size(), 300u) << keyword;
+  }
+}
+
+TEST(QtFilterOf, turns_the_pages_filters_into_qt_filters) {
+  EXPECT_EQ(platform::ui::QtFilterOf("Access Database (*.mdb) | *.mdb"), "Access Database (*.mdb)");
+  EXPECT_EQ(platform::ui::QtFilterOf("Norvane (*.exe) | *.exe"), "Norvane (*.exe)");
+}
+
+TEST(QtDialogs, show_help_opens_one_window_at_the_keywords_topic) {
+  testing_support::TempDir dir;
+  testing_support::WriteBytes(dir.path() / "Migrate.hlp",
+                              "@topic locate ivex.exe\nPick **ivex.exe**.\n@topic Other\nno\n");
+  platform::ui::QtDialogs dialogs;
+  dialogs.ShowHelp(dir.windows() + "Migrate.HLP", "locate ivex.exe");
+  QTextBrowser* window = dialogs.helpWindow();
+  ASSERT_NE(window, nullptr);
+  EXPECT_TRUE(window->isVisible());
+  EXPECT_EQ(window->toPlainText().trimmed(), "Pick ivex.exe.");
+  dialogs.ShowHelp(dir.windows() + "Migrate.hlp", "Other");
+  EXPECT_EQ(dialogs.helpWindow(), window);
+  EXPECT_EQ(window->toPlainText().trimmed(), "no");
+  window->close();
+}

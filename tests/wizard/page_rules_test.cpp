@@ -1,0 +1,88 @@
+// What the pages' choices write into the settings, without widgets.
+#include <gtest/gtest.h>
+
+#include "wizard/page_rules.h"
+
+using namespace wizard;
+
+TEST(StoreOptions, check_box_off_clears_the_flag_and_keeps_the_prefix) {
+  MigrationSettings s;
+  EXPECT_TRUE(StoreOptions({false, true, "Old_"}, s));
+  EXPECT_EQ(s.LinkTablesFlag, 0);
+  EXPECT_EQ(s.TablePrefix, "");
+  s.TablePrefix = "Mine_";
+  s.LinkTablesFlag = 1;
+  EXPECT_TRUE(StoreOptions({false, false, "x"}, s));
+  EXPECT_EQ(s.LinkTablesFlag, 0);
+  EXPECT_EQ(s.TablePrefix, "Mine_");
+}
+
+TEST(StoreOptions, first_option_or_other_entry_as_typed) {
+  MigrationSettings s;
+  EXPECT_TRUE(StoreOptions({true, true, "ignored"}, s));
+  EXPECT_EQ(s.TablePrefix, "Old_");
+  EXPECT_TRUE(StoreOptions({true, false, "Old_"}, s));
+  EXPECT_EQ(s.TablePrefix, "Old_");
+  EXPECT_TRUE(StoreOptions({true, false, " Arch "}, s));
+  EXPECT_EQ(s.TablePrefix, " Arch ");
+  EXPECT_EQ(s.LinkTablesFlag, 1);
+}
+
+TEST(StoreOptions, blank_other_entry_is_refused_after_setting_the_flag) {
+  MigrationSettings s;
+  s.TablePrefix = "Keep_";
+  EXPECT_FALSE(StoreOptions({true, false, "   "}, s));
+  EXPECT_EQ(s.LinkTablesFlag, 1);
+  EXPECT_EQ(s.TablePrefix, "Keep_");
+}
+
+TEST(OptionsStateAtLoad, follows_flag_and_prefix) {
+  MigrationSettings s;
+  EXPECT_FALSE(OptionsStateAtLoad(s).linkChecked);
+  s.LinkTablesFlag = 1;
+  s.TablePrefix = "Old_";
+  EXPECT_TRUE(OptionsStateAtLoad(s).oldPrefixSelected);
+  s.TablePrefix = "Arch_";
+  const OptionsState other = OptionsStateAtLoad(s);
+  EXPECT_FALSE(other.oldPrefixSelected);
+  EXPECT_EQ(other.otherText, "Arch_");
+}
+
+TEST(StoreAccessChoice, sets_path_work_folder_and_database_name) {
+  MigrationSettings s;
+  EXPECT_TRUE(StoreAccessChoice("D:\\Data\\Sales.mdb", "Sales.mdb", s));
+  EXPECT_EQ(s.AccessDbPath, "D:\\Data\\Sales.mdb");
+  EXPECT_EQ(s.WorkFolder, "D:\\Data\\");
+  EXPECT_EQ(s.TargetDbFileName, "Sales.db");
+  EXPECT_TRUE(StoreAccessChoice("C:\\My Data\\x\\Sales Q1.mdb ", "Sales Q1.mdb", s));
+  EXPECT_EQ(s.AccessDbPath, "C:\\My Data\\x\\Sales Q1.mdb ");
+  EXPECT_EQ(s.WorkFolder, "C:\\My Dat~1\\x\\");
+}
+
+TEST(StoreAccessChoice, blank_path_is_refused_and_keeps_the_work_folder) {
+  MigrationSettings s;
+  s.WorkFolder = "C:\\Old\\";
+  EXPECT_FALSE(StoreAccessChoice("  ", "", s));
+  EXPECT_EQ(s.WorkFolder, "C:\\Old\\");
+}
+
+TEST(TargetDbFileNameOf, drops_the_last_three_characters_whatever_they_are) {
+  EXPECT_EQ(TargetDbFileNameOf("Sales.mdb"), "Sales.db");
+  EXPECT_EQ(TargetDbFileNameOf("Sales.mdw"), "Sales.db");
+  EXPECT_EQ(TargetDbFileNameOf("Salesdata"), "Salesddb");
+  EXPECT_EQ(TargetDbFileNameOf("abc"), "db");
+  EXPECT_EQ(TargetDbFileNameOf("ab"), "db");
+  EXPECT_EQ(TargetDbFileNameOf("Umsätze.mdb"), "Umsätze.db");
+}
+
+TEST(StoreQueryToolChoice, accepts_only_the_two_tools_in_any_case) {
+  MigrationSettings s;
+  EXPECT_TRUE(StoreQueryToolChoice("C:\\Program Files\\Tools\\win32\\ivex.exe", "ivex.exe", s));
+  EXPECT_EQ(s.QueryToolPath, "C:\\Progra~1\\Tools\\win32\\");
+  EXPECT_TRUE(StoreQueryToolChoice("D:\\T\\IVEXW.EXE", " IVEXW.EXE ", s));
+  EXPECT_EQ(s.QueryToolFileName, "IVEXW.EXE");
+  for (const char* rejected : {"ivex32.exe", "vorlin.exe", "", "xivex.exe"})
+    EXPECT_FALSE(StoreQueryToolChoice(std::string("E:\\") + rejected, rejected, s)) << rejected;
+  EXPECT_EQ(s.QueryToolFileName, "IVEXW.EXE");
+  EXPECT_EQ(s.QueryToolPath, "D:\\T\\");
+}

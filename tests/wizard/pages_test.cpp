@@ -1,0 +1,251 @@
+// The pages with Qt Test on the offscreen platform: flow, enabling rules, handlers, close step.
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QStatusBar>
+#include <QTest>
+
+#include <filesystem>
+
+#include "fake_services.h"
+#include "support/temp_dir.h"
+#include "wizard/frmSplash.h"
+#include "wizard/page_flow.h"
+#include "wizard/wizard_page.h"
+
+namespace fs = std::filesystem;
+using namespace testing_support;
+using wizard::PageId;
+
+namespace {
+
+class PagesTest : public ::testing::Test {
+ protected:
+  PagesTest()
+      : flow(settings, {dialogs, commands, end, [] { return std::shared_ptr<dao::Engine>(); }}) {}
+
+  template <class T = QWidget>
+  T* Find(PageId page, const char* name) {
+    auto* widget = flow.Page(page)->findChild<T*>(name);
+    EXPECT_NE(widget, nullptr) << name;
+    return widget;
+  }
+  void Click(PageId page, const char* name) {
+    QTest::mouseClick(Find<QAbstractButton>(page, name), Qt::LeftButton);
+  }
+  bool Visible(PageId page) { return flow.Page(page) != nullptr && flow.Page(page)->isVisible(); }
+
+  MigrationSettings settings;
+  FakeDialogs dialogs;
+  FakeCommands commands;
+  RecordingEnd end;
+  wizard::PageFlow flow;
+};
+
+}  // namespace
+
+TEST_F(PagesTest, options_page_starts_as_designed) {
+  flow.Show(PageId::Option);
+  EXPECT_EQ(flow.Page(PageId::Option)->windowTitle(), "Migration Options");
+  EXPECT_FALSE(Find<QCheckBox>(PageId::Option, "Check1(0)")->isChecked());
+  EXPECT_TRUE(Find<QRadioButton>(PageId::Option, "Option1(0)")->isChecked());
+  EXPECT_FALSE(Find(PageId::Option, "Option1(0)")->isEnabled());
+  EXPECT_FALSE(Find(PageId::Option, "Option1(1)")->isEnabled());
+  EXPECT_FALSE(Find(PageId::Option, "Text1")->isEnabled());
+  EXPECT_EQ(Find<QLineEdit>(PageId::Option, "Text1")->text(), "Old_");
+  EXPECT_EQ(flow.Page(PageId::Option)->findChild<QWidget*>("Command1(0)"), nullptr);
+}
+
+TEST_F(PagesTest, check_box_selects_first_option_again_and_keeps_typed_text) {
+  flow.Show(PageId::Option);
+  Click(PageId::Option, "Check1(0)");
+  Click(PageId::Option, "Option1(1)");
+  EXPECT_TRUE(Find(PageId::Option, "Text1")->isEnabled());
+  auto* text = Find<QLineEdit>(PageId::Option, "Text1");
+  text->setText("Arch_");
+  Click(PageId::Option, "Check1(0)");  // off
+  EXPECT_FALSE(Find(PageId::Option, "Option1(1)")->isEnabled());
+  EXPECT_FALSE(text->isEnabled());
+  Click(PageId::Option, "Check1(0)");  // on again
+  EXPECT_TRUE(Find<QRadioButton>(PageId::Option, "Option1(0)")->isChecked());
+  EXPECT_FALSE(text->isEnabled());
+  EXPECT_EQ(text->text(), "Arch_");
+}
+
+TEST_F(PagesTest, blank_other_entry_keeps_the_user_on_the_options_page) {
+  flow.Show(PageId::Option);
+  Click(PageId::Option, "Check1(0)");
+  Click(PageId::Option, "Option1(1)");
+  Find<QLineEdit>(PageId::Option, "Text1")->setText("  ");
+  Click(PageId::Option, "Command1(1)");
+  EXPECT_EQ(
+      dialogs.messages,
+      std::vector<std::string>{"Because you selected <Other:> the entry box must not be empty!"});
+  EXPECT_TRUE(Visible(PageId::Option));
+  EXPECT_EQ(flow.Page(PageId::GetAccess), nullptr);
+  EXPECT_EQ(settings.LinkTablesFlag, 1);
+}
+
+TEST_F(PagesTest, going_back_shows_the_options_as_left_not_as_loaded) {
+  flow.Show(PageId::Option);
+  Click(PageId::Option, "Check1(0)");
+  Click(PageId::Option, "Option1(1)");
+  Find<QLineEdit>(PageId::Option, "Text1")->setText("Arch_");
+  Click(PageId::Option, "Command1(1)");
+  EXPECT_EQ(settings.TablePrefix, "Arch_");
+  EXPECT_FALSE(Visible(PageId::Option));
+  EXPECT_TRUE(Visible(PageId::GetAccess));
+  Click(PageId::GetAccess, "Command1(0)");
+  EXPECT_TRUE(Visible(PageId::Option));
+  EXPECT_TRUE(Find<QRadioButton>(PageId::Option, "Option1(1)")->isChecked());
+  EXPECT_EQ(Find<QLineEdit>(PageId::Option, "Text1")->text(), "Arch_");
+}
+
+TEST_F(PagesTest, source_page_first_cancel_then_choice_then_cancel_again) {
+  flow.Show(PageId::GetAccess);
+  EXPECT_FALSE(Find(PageId::GetAccess, "Command1(1)")->isEnabled());
+  dialogs.Choose(std::nullopt);
+  Click(PageId::GetAccess, "Command2");
+  EXPECT_EQ(dialogs.filters.back(), "Access Database (*.mdb) | *.mdb");
+  EXPECT_EQ(dialogs.messages.back(),
+            "You must choose an Access DB before you will be allowed to proceed further.");
+  EXPECT_FALSE(Find(PageId::GetAccess, "Command1(1)")->isEnabled());
+
+  dialogs.Choose(platform::FileChoice{"Z:\\home\\My Data\\Sales.mdb", "Sales.mdb"});
+  Click(PageId::GetAccess, "Command2");
+  EXPECT_EQ(Find<QLineEdit>(PageId::GetAccess, "Text1(0)")->text(),
+            "Z:\\home\\My Dat~1\\Sales.mdb");
+  EXPECT_TRUE(Find(PageId::GetAccess, "Command1(1)")->isEnabled());
+
+  dialogs.Choose(std::nullopt);  // a later cancel applies the previous choice again
+  Click(PageId::GetAccess, "Command2");
+  EXPECT_EQ(settings.AccessDbPath, "Z:\\home\\My Data\\Sales.mdb");
+  EXPECT_EQ(settings.TargetDbFileName, "Sales.db");
+  EXPECT_EQ(dialogs.messages.size(), 1u);
+}
+
+TEST_F(PagesTest, query_tool_page_rejects_other_programs_but_keeps_an_earlier_choice) {
+  flow.Show(PageId::Ivex);
+  dialogs.Choose(platform::FileChoice{"C:\\Program Files\\Tools\\win32\\ivex.exe", "ivex.exe"});
+  Click(PageId::Ivex, "Command2");
+  EXPECT_EQ(Find<QLineEdit>(PageId::Ivex, "Text1(0)")->text(), "C:\\Progra~1\\Tools\\win32\\");
+  dialogs.Choose(platform::FileChoice{"C:\\x\\vorlin.exe", "vorlin.exe"});
+  Click(PageId::Ivex, "Command2");
+  EXPECT_EQ(dialogs.messages.back(),
+            "If you don't select a valid ivex/wivex path you will not be able to proceed.");
+  EXPECT_EQ(Find<QLineEdit>(PageId::Ivex, "Text1(0)")->text(), "");
+  EXPECT_TRUE(Find(PageId::Ivex, "Command1(1)")->isEnabled());
+  EXPECT_EQ(settings.QueryToolFileName, "ivex.exe");
+  Click(PageId::Ivex, "Command1(1)");
+  EXPECT_TRUE(Visible(PageId::Createdb));
+}
+
+TEST_F(PagesTest, pages_fill_their_boxes_at_the_first_show_only) {
+  settings.WorkFolder = "C:\\DATA\\";
+  settings.TargetDbFileName = "sales.db";
+  flow.Show(PageId::Createdb);
+  EXPECT_EQ(Find<QLineEdit>(PageId::Createdb, "Text1(0)")->text(), "C:\\DATA\\sales.db");
+  flow.Hide(PageId::Createdb);
+  settings.WorkFolder = "D:\\OTHER\\";
+  flow.Show(PageId::Createdb);
+  EXPECT_EQ(Find<QLineEdit>(PageId::Createdb, "Text1(0)")->text(), "C:\\DATA\\sales.db");
+}
+
+TEST_F(PagesTest, create_db_enables_next_and_keeps_its_status_text) {
+  TempDir dir;
+  settings.WorkFolder = dir.windows();
+  settings.TargetDbFileName = "Sales.db";
+  settings.QueryToolFileName = "ivex.exe";
+  settings.QueryToolPath = "Z:\\opt\\";
+  flow.Show(PageId::Createdb);
+  EXPECT_FALSE(Find(PageId::Createdb, "Command1(1)")->isEnabled());
+  Click(PageId::Createdb, "Command3");
+  EXPECT_TRUE(Find(PageId::Createdb, "Command1(1)")->isEnabled());
+  EXPECT_EQ(Find<QStatusBar>(PageId::Createdb, "StatusBar1")->currentMessage(),
+            "Creating database ...");
+  EXPECT_EQ(commands.started, std::vector<std::string>{dir.windows() + "migrate.bat"});
+}
+
+TEST_F(PagesTest, each_help_button_opens_its_own_keyword_in_the_app_folder) {
+  settings.AppFolder = "Z:\\";
+  const std::pair<PageId, const char*> buttons[] = {{PageId::Option, "Command3"},
+                                                    {PageId::GetAccess, "Command3"},
+                                                    {PageId::Ivex, "Command3"},
+                                                    {PageId::Createdb, "Command5"}};
+  for (const auto& [page, name] : buttons) {
+    flow.Show(page);
+    Click(page, name);
+  }
+  const std::vector<std::pair<std::string, std::string>> expected = {
+      {"Z:\\\\Migrate.hlp", "Migrate Options"},
+      {"Z:\\\\Migrate.hlp", "Choose MS Access DB"},
+      {"Z:\\\\Migrate.hlp", "locate ivex.exe"},
+      {"Z:\\\\Migrate.hlp", "create norvane db"}};
+  EXPECT_EQ(dialogs.help, expected);
+}
+
+TEST_F(PagesTest, cancel_removes_the_work_files_and_ends_the_program) {
+  TempDir dir;
+  for (const char* name :
+       {"reload1.sql", "reload2.sql", "reload.sql", "reload.bat", "migrate.bat", "sp.sql"})
+    WriteBytes(dir.path() / name, "x");
+  settings.WorkFolder = dir.windows();
+  flow.Show(PageId::Ivex);
+  Click(PageId::Ivex, "Command1(2)");
+  EXPECT_TRUE(fs::is_empty(dir.path()));
+  EXPECT_EQ(end.calls, 1);
+  EXPECT_FALSE(Visible(PageId::Ivex));
+}
+
+TEST_F(PagesTest, closing_waits_for_a_running_command_file_before_removing_work_files) {
+  TempDir dir;
+  WriteBytes(dir.path() / "reload1.sql", "x");
+  settings.WorkFolder = dir.windows();
+  commands.pollsUntilDone = 3;
+  flow.StartCommandFile(dir.windows() + "reload.bat");
+  flow.Show(PageId::Option);
+  flow.Page(PageId::Option)->close();
+  EXPECT_TRUE(commands.running.empty());
+  EXPECT_FALSE(fs::exists(dir.path() / "reload1.sql"));
+  EXPECT_EQ(end.calls, 1);
+}
+
+TEST_F(PagesTest, cancel_before_any_file_was_chosen_deletes_nothing_and_ends) {
+  TempDir dir;
+  WriteBytes(dir.path() / "reload1.sql", "not the wizard's");
+  const fs::path before = fs::current_path();
+  fs::current_path(dir.path());
+  flow.Show(PageId::Option);
+  Click(PageId::Option, "Command1(2)");
+  fs::current_path(before);
+  EXPECT_TRUE(fs::exists(dir.path() / "reload1.sql"));
+  EXPECT_EQ(end.calls, 1);
+}
+
+TEST_F(PagesTest, splash_timer_records_the_current_folder_and_opens_the_options) {
+  TempDir dir;
+  const fs::path before = fs::current_path();
+  fs::current_path(dir.path());
+  wizard::frmSplash splash(flow);
+  splash.show();
+  auto* timer = splash.findChild<QTimer*>("Timer1");
+  ASSERT_NE(timer, nullptr);
+  EXPECT_EQ(timer->interval(), 3000);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return flow.Page(PageId::Option) != nullptr; }, 5000));
+  fs::current_path(before);
+  EXPECT_EQ(settings.AppFolder, platform::paths::ToWindows(dir.path()));
+  EXPECT_TRUE(Visible(PageId::Option));
+  EXPECT_FALSE(splash.isVisible());
+  EXPECT_EQ(end.calls, 0);
+}
+
+TEST_F(PagesTest, a_click_on_the_splash_frame_ends_without_a_page) {
+  wizard::frmSplash splash(flow);
+  splash.show();
+  QTest::mouseClick(splash.findChild<QWidget*>("Frame1"), Qt::LeftButton, {}, QPoint(2, 2));
+  EXPECT_EQ(end.calls, 1);
+  EXPECT_EQ(flow.Page(PageId::Option), nullptr);
+  EXPECT_TRUE(settings.AppFolder.empty());
+}

@@ -1,0 +1,35 @@
+#include "wizard/frmCreatedb.h"
+
+namespace wizard {
+
+frmCreatedb::frmCreatedb(PageFlow& flow)
+    : WizardPage(flow, PageId::Createdb, "frmCreatedb", "Create a Norvane DataBase") {
+  content()->addWidget(NamedLabel("Label1",
+                                  "The location of the new Norvane DB file is going to be in the "
+                                  "same location as the Access DB."));
+  text1_ = new QLineEdit;
+  text1_->setObjectName("Text1(0)");
+  text1_->setReadOnly(true);
+  content()->addWidget(text1_);
+  content()->addWidget(NamedLabel("Label2", "Click on 'Create DB' to proceed:"));
+  auto* create = NamedButton("Command3", "Create DB");
+  content()->addWidget(create, 0, Qt::AlignLeft);
+  content()->addStretch(1);
+  AddButtonRow("Command5", "create norvane db", {"<<", ">>", "Cancel"});
+  status_ = AddStatusBar();
+  Command1(1)->setEnabled(false);
+
+  connect(create, &QPushButton::clicked, this,
+          [this] { target::CreateDb(settings_, dialogs_, flow_, *this); });
+  connect(Command1(0), &QPushButton::clicked, this, [this] { GoTo(PageId::Ivex); });
+  connect(Command1(1), &QPushButton::clicked, this, [this] { GoTo(PageId::Final); });
+
+  // Load step.
+  text1_->setText(QString::fromStdString(settings_.WorkFolder + settings_.TargetDbFileName));
+}
+
+void frmCreatedb::SetStatusText(const std::string& text) {
+  status_->showMessage(QString::fromStdString(text));
+}
+
+}  // namespace wizard

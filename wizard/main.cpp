@@ -1,0 +1,30 @@
+// norvane-wizard: the migration wizard.
+#include <QApplication>
+
+#include "platform/access/access_engine.h"
+#include "platform/shell/posix_command_starter.h"
+#include "platform/ui/data_source_dialog.h"
+#include "platform/ui/qt_dialogs.h"
+#include "target/create_db.h"
+#include "wizard/frmSplash.h"
+#include "wizard/page_rules.h"
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  QApplication::setApplicationDisplayName(wizard::kAppTitle);
+  QApplication::setQuitOnLastWindowClosed(false);
+
+  MigrationSettings& settings = ProgramSettings();
+  platform::ui::QtDialogs dialogs;
+  platform::ui::QtProgramEnd programEnd;
+  platform::shell::PosixCommandStarter commands;
+  platform::ui::DataSourceDialog chooser([&settings] {
+    return settings.TargetDbFileName.empty() ? std::string() : target::TargetDbFilePath(settings);
+  });
+
+  wizard::PageFlow flow(settings, {dialogs, commands, programEnd,
+                                   [&chooser] { return platform::access::MakeEngine(chooser); }});
+  wizard::frmSplash splash(flow);
+  splash.show();
+  return QApplication::exec();
+}

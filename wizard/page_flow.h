@@ -1,0 +1,70 @@
+// The order of the wizard's windows: each page created on its first show and afterwards only
+// hidden and shown; closing any page removes the work files and ends the program.
+#pragma once
+
+#include <QWidget>
+
+#include <array>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/dao/dao.h"
+#include "platform/error.h"
+#include "platform/program.h"
+#include "platform/shell_start.h"
+#include "platform/ui_services.h"
+#include "wizard/settings.h"
+
+namespace wizard {
+
+enum class PageId { Option, GetAccess, Ivex, Createdb, Final };
+
+struct WizardServices {
+  platform::Dialogs& dialogs;
+  platform::CommandStarter& commands;
+  platform::ProgramEnd& programEnd;
+  // The database engine of the migration run, made on first use and kept.
+  std::function<std::shared_ptr<dao::Engine>()> makeEngine;
+};
+
+class WizardPage;
+
+class PageFlow : public platform::CommandStarter {
+ public:
+  PageFlow(MigrationSettings& settings, WizardServices services);
+  ~PageFlow() override;
+  PageFlow(const PageFlow&) = delete;
+  PageFlow& operator=(const PageFlow&) = delete;
+
+  // Creates the page on its first show (running its load step), then makes it visible.
+  void Show(PageId id);
+  void Hide(PageId id);
+  // The page, or nullptr before its first show.
+  WizardPage* Page(PageId id) const;
+
+  // The close step of every page: waits for command files still running (they need the work
+  // files), removes the work files and ends the program. Runs once.
+  void CloseStep();
+  bool Ending() const { return ending_; }
+
+  MigrationSettings& settings() { return settings_; }
+  WizardServices& services() { return services_; }
+
+  // Command files are started through the flow, which keeps their tasks for the close step.
+  int StartCommandFile(const std::string& windowsPath) override;
+  bool IsRunning(int taskId) override { return services_.commands.IsRunning(taskId); }
+  int Wait(int taskId) override { return services_.commands.Wait(taskId); }
+
+ private:
+  void WaitForCommandFiles();
+
+  MigrationSettings& settings_;
+  WizardServices services_;
+  std::array<std::unique_ptr<WizardPage>, 5> pages_;
+  std::vector<std::pair<int, std::string>> tasks_;
+  bool ending_ = false;
+};
+
+}  // namespace wizard

@@ -1,0 +1,61 @@
+#include "wizard/page_rules.h"
+
+#include "platform/text.h"
+#include "target/short_path.h"
+
+namespace wizard {
+
+OptionsState OptionsStateAtLoad(const MigrationSettings& settings) {
+  OptionsState state;
+  if (settings.LinkTablesFlag != 1) return state;
+  state.linkChecked = true;
+  if (settings.TablePrefix != kDefaultPrefix) {
+    state.oldPrefixSelected = false;
+    state.otherText = settings.TablePrefix;
+  }
+  return state;
+}
+
+bool StoreOptions(const OptionsState& state, MigrationSettings& settings) {
+  if (!state.linkChecked) {
+    settings.LinkTablesFlag = 0;
+    return true;
+  }
+  settings.LinkTablesFlag = 1;
+  if (state.oldPrefixSelected) {
+    settings.TablePrefix = kDefaultPrefix;
+    return true;
+  }
+  if (platform::Trim(state.otherText).empty()) return false;
+  settings.TablePrefix = state.otherText;
+  return true;
+}
+
+std::string TargetDbFileNameOf(const std::string& fileTitle) {
+  return platform::DropLastChars(fileTitle, 3) + "db";
+}
+
+bool StoreAccessChoice(const std::string& path, const std::string& title,
+                       MigrationSettings& settings) {
+  settings.AccessDbPath = path;
+  settings.TargetDbFileName = path;
+  if (platform::Trim(path).empty()) return false;
+  settings.WorkFolder = target::ShortPathOf(path);
+  settings.TargetDbFileName = TargetDbFileNameOf(title);
+  return true;
+}
+
+bool StoreQueryToolChoice(const std::string& path, const std::string& title,
+                          MigrationSettings& settings) {
+  const std::string name = platform::LowerAscii(platform::Trim(title));
+  if (name != "ivex.exe" && name != "ivexw.exe") return false;
+  settings.QueryToolFileName = platform::Trim(title);
+  settings.QueryToolPath = target::ShortPathOf(path);
+  return true;
+}
+
+std::string HelpFilePath(const MigrationSettings& settings) {
+  return settings.AppFolder + "\\Migrate.hlp";
+}
+
+}  // namespace wizard

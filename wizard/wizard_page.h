@@ -1,0 +1,50 @@
+// The frame every wizard page shares: the picture on the left, the page's own controls, two
+// rules, and a bottom row with "Help" at the left and the navigation buttons at the right.
+#pragma once
+
+#include <QLabel>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QVBoxLayout>
+#include <QWidget>
+
+#include "wizard/page_flow.h"
+
+namespace wizard {
+
+class WizardPage : public QWidget {
+  Q_OBJECT
+ public:
+  WizardPage(PageFlow& flow, PageId id, const char* objectName, const char* title);
+
+ protected:
+  // The column the page puts its own controls in.
+  QVBoxLayout* content() { return content_; }
+  // Bottom row: the help button, then `Command1` with index 0..2 where a text is given.
+  void AddButtonRow(const char* helpName, const char* keyword,
+                    std::array<const char*, 3> navigation);
+  QPushButton* Command1(int index) const { return command1_[static_cast<std::size_t>(index)]; }
+  QStatusBar* AddStatusBar();
+  // "<<" and ">>": hide this page, show the other.
+  void GoTo(PageId next);
+  // Whether the page may close now; a page busy with work refuses.
+  virtual bool CanClose() const { return true; }
+
+  void closeEvent(QCloseEvent* event) override;
+
+  PageFlow& flow_;
+  MigrationSettings& settings_;
+  platform::Dialogs& dialogs_;
+
+ private:
+  PageId id_;
+  QVBoxLayout* content_;
+  QVBoxLayout* column_;
+  std::array<QPushButton*, 3> command1_{};
+};
+
+// A label named by its designer name.
+QLabel* NamedLabel(const char* name, const QString& text);
+QPushButton* NamedButton(const char* name, const QString& text);
+
+}  // namespace wizard
