@@ -42,7 +42,7 @@ std::string CatalogScript() {
          " CASE WHEN c.\"notnull\" THEN 'N' ELSE 'Y' END AS nulls, c.dflt_value AS \"default\","
          " CASE WHEN c.pk > 0 THEN 'Y' ELSE 'N' END AS in_primary_key"
          " FROM sqlite_schema AS m JOIN pragma_table_info(m.name) AS c"
-         " WHERE m.type IN ('table', 'view');\n"
+         " WHERE m.type = 'table';\n"
          "COMMIT;\n";
 }
 

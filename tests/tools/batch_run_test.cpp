@@ -177,6 +177,7 @@ TEST(Cmdshell, reports_lines_it_cannot_run_goes_on_and_exits_with_the_last_failu
 
 TEST(PosixCommandStarter, reports_missing_files_and_unknown_tasks_as_errors) {
   TempDir dir;
+  EXPECT_TRUE(fs::is_regular_file(platform::shell::PosixCommandStarter::DefaultCmdshellPath()));
   platform::shell::PosixCommandStarter starter(kCmdshell);
   try {
     starter.StartCommandFile(dir.windows() + "missing.bat");

@@ -51,6 +51,7 @@ TEST(TimeProcedure, converts_time_only_columns_and_keeps_later_dates_empty_colum
                      "00:00:00', NULL, 'b'), (3, NULL, '1899-12-30 12:00:00', NULL, 'c');\n"
                      "create index \"ShiftNote\" on \"Shifts\" (\"note\");\n"
                      "create table \"Empty\" (\"When\" timestamp);\n"
+                     "create view \"ShiftStarts\" as select \"Start\" from \"Shifts\";\n"
                      "create table \"Plain\" (\"id\" integer, \"name\" varchar(20));\n"
                      "insert into \"Plain\" values (1, '1899-12-30');\n"
                      "create table \"SYS.SYSTIMES\" (\"t\" timestamp);\n"
