@@ -1,0 +1,147 @@
+// ivex / ivexw: connects to a Norvane database file and executes a script.
+//   ivex.exe -c "uid=<user>;pwd=<password>;dbf=<database file>" [-q] read <script>
+// Exit status: 0 when every statement succeeded, 1 when any failed, 2 when refused.
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <map>
+#include <optional>
+#include <string>
+
+#include "norvane/catalog.h"
+#include "norvane/dialect.h"
+#include "norvane/lexer.h"
+#include "platform/error.h"
+#include "platform/paths.h"
+#include "platform/text.h"
+
+namespace {
+
+constexpr int kRefused = 2;
+
+struct Arguments {
+  std::string connection;
+  bool quiet = false;
+  std::string script;
+};
+
+class Refusal : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+Arguments Parse(int argc, char** argv) {
+  Arguments a;
+  bool haveConnection = false;
+  int i = 1;
+  for (; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "-c" || arg == "-C") {
+      if (++i >= argc) throw Refusal("-c needs a connection string");
+      a.connection = argv[i];
+      haveConnection = true;
+    } else if (arg == "-q" || arg == "-Q") {
+      a.quiet = true;
+    } else if (platform::EqualsNoCase(arg, "read")) {
+      if (++i >= argc) throw Refusal("read needs a script file");
+      a.script = argv[i];
+      if (i + 1 < argc) throw Refusal(std::string("unexpected argument '") + argv[i + 1] + "'");
+      break;
+    } else {
+      throw Refusal("unknown argument '" + arg + "'");
+    }
+  }
+  if (!haveConnection) throw Refusal("no connection string (-c \"uid=...;pwd=...;dbf=...\")");
+  if (a.script.empty()) throw Refusal("no script (read <file>)");
+  return a;
+}
+
+std::map<std::string, std::string> ConnectionParameters(const std::string& text) {
+  std::map<std::string, std::string> out;
+  std::size_t start = 0;
+  while (start <= text.size()) {
+    const std::size_t end = std::min(text.find(';', start), text.size());
+    const std::string part = platform::Trim(text.substr(start, end - start));
+    start = end + 1;
+    if (part.empty()) continue;
+    const std::size_t eq = part.find('=');
+    if (eq == std::string::npos) throw Refusal("connection parameter without a value: " + part);
+    std::string key = platform::LowerAscii(platform::Trim(part.substr(0, eq)));
+    if (key == "userid") key = "uid";
+    if (key == "password") key = "pwd";
+    if (key == "databasefile") key = "dbf";
+    if (key != "uid" && key != "pwd" && key != "dbf")
+      throw Refusal("unknown connection parameter '" + key + "'");
+    out[key] = platform::Trim(part.substr(eq + 1));
+  }
+  for (const char* needed : {"uid", "pwd", "dbf"})
+    if (!out.count(needed))
+      throw Refusal(std::string("the connection string has no ") + needed + "=");
+  return out;
+}
+
+std::filesystem::path ExistingFile(const std::string& windowsPath, const char* what) {
+  std::filesystem::path p;
+  try {
+    p = platform::paths::ToPosix(windowsPath);
+  } catch (const platform::Error& e) {
+    throw Refusal(std::string(what) + " " + windowsPath + " not found: " + e.Description());
+  }
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(p, ec))
+    throw Refusal(std::string(what) + " " + windowsPath + " not found");
+  return p;
+}
+
+std::string FirstLine(const std::string& text) {
+  const std::size_t nl = text.find_first_of("\r\n");
+  return nl == std::string::npos ? text : text.substr(0, nl) + " ...";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::optional<norvane::Connection> connection;
+  std::string scriptText;
+  bool quiet = false;
+  try {
+    const Arguments args = Parse(argc, argv);
+    quiet = args.quiet;
+    const auto params = ConnectionParameters(args.connection);
+    const std::filesystem::path database = ExistingFile(params.at("dbf"), "Database file");
+    connection.emplace(database.string(), false);
+    norvane::CheckIsNorvaneFile(*connection, params.at("dbf"));
+    norvane::CheckLogin(*connection, params.at("uid"), params.at("pwd"));
+    const std::filesystem::path script = ExistingFile(args.script, "Script file");
+    std::ifstream in(script, std::ios::binary);
+    scriptText.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    if (in.bad()) throw Refusal("cannot read the script file " + args.script);
+    connection->Exec("PRAGMA foreign_keys = OFF");
+  } catch (const std::exception& e) {
+    std::cerr << "ivex: refused: " << e.what() << "\n";
+    return kRefused;
+  }
+
+  norvane::Session session(*connection, std::cout);
+  int failures = 0;
+  for (const auto& st : norvane::SplitScript(scriptText)) {
+    if (!quiet) std::cout << "line " << st.line << ": " << st.text << "\n";
+    try {
+      session.Execute(st.text);
+    } catch (const std::exception& e) {
+      ++failures;
+      std::cout.flush();
+      std::cerr << "ivex: error in the statement at line " << st.line << " (" << FirstLine(st.text)
+                << "): " << e.what() << "\n";
+    }
+  }
+  try {
+    if (connection->InTransaction()) connection->Exec("COMMIT");
+  } catch (const std::exception& e) {
+    ++failures;
+    std::cerr << "ivex: the open transaction could not be committed: " << e.what() << "\n";
+  }
+  if (!quiet) std::cout << "ivex: " << failures << " of the script's statements failed\n";
+  return failures == 0 ? 0 : 1;
+}

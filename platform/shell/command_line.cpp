@@ -1,0 +1,113 @@
+#include "platform/shell/command_line.h"
+
+#include "platform/error.h"
+
+namespace platform::shell {
+namespace {
+
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t';
+}
+
+}  // namespace
+
+std::vector<std::string> SplitWindowsArguments(std::string_view s) {
+  std::vector<std::string> out;
+  std::size_t i = 0;
+  while (i < s.size() && IsBlank(s[i])) ++i;
+  if (i == s.size()) return out;
+
+  // The program name: no escapes, quotes only group.
+  std::string program;
+  if (s[i] == '"') {
+    const std::size_t close = s.find('"', i + 1);
+    program =
+        std::string(s.substr(i + 1, (close == std::string_view::npos ? s.size() : close) - i - 1));
+    i = close == std::string_view::npos ? s.size() : close + 1;
+  }
+  while (i < s.size() && !IsBlank(s[i])) program += s[i++];
+  out.push_back(program);
+
+  while (true) {
+    while (i < s.size() && IsBlank(s[i])) ++i;
+    if (i >= s.size()) break;
+    std::string arg;
+    bool quoted = false;
+    while (i < s.size() && (quoted || !IsBlank(s[i]))) {
+      if (s[i] == '\\') {
+        std::size_t n = 0;
+        while (i < s.size() && s[i] == '\\') {
+          ++n;
+          ++i;
+        }
+        if (i < s.size() && s[i] == '"') {
+          arg.append(n / 2, '\\');
+          if (n % 2 == 1) {
+            arg += '"';
+            ++i;
+          }
+        } else {
+          arg.append(n, '\\');
+        }
+        continue;
+      }
+      if (s[i] == '"') {
+        if (quoted && i + 1 < s.size() && s[i + 1] == '"') {
+          arg += '"';
+          i += 2;
+          continue;
+        }
+        quoted = !quoted;
+        ++i;
+        continue;
+      }
+      arg += s[i++];
+    }
+    out.push_back(std::move(arg));
+  }
+  return out;
+}
+
+CopyArguments SplitCopyArguments(std::string_view arguments) {
+  // Items are names and "+" markers; "a+b" counts as a, +, b.
+  std::vector<std::string> items;
+  std::vector<std::string> words = SplitWindowsArguments("copy " + std::string(arguments));
+  words.erase(words.begin());
+  for (const auto& w : words) {
+    if (w.size() == 2 && w[0] == '/') continue;  // /a /b /v /y
+    std::size_t start = 0;
+    while (true) {
+      const std::size_t plus = w.find('+', start);
+      const std::string part = w.substr(start, plus == std::string::npos ? plus : plus - start);
+      if (!part.empty()) items.push_back(part);
+      if (plus == std::string::npos) break;
+      items.push_back("+");
+      start = plus + 1;
+    }
+  }
+  CopyArguments c;
+  bool joining = true;  // the next name belongs to the sources
+  for (const auto& item : items) {
+    if (item == "+") {
+      if (c.sources.empty() || !c.target.empty())
+        throw Error(err::kBadFileName, "The syntax of the command is incorrect.");
+      joining = true;
+      continue;
+    }
+    if (joining) {
+      c.sources.push_back(item);
+      joining = false;
+    } else if (c.target.empty()) {
+      c.target = item;
+    } else {
+      throw Error(err::kBadFileName, "The syntax of the command is incorrect.");
+    }
+  }
+  if (c.sources.empty() || joining)
+    throw Error(err::kBadFileName, "The syntax of the command is incorrect.");
+  if (c.target.empty())
+    throw Error(err::kBadFileName, "copy needs a target file after its source files");
+  return c;
+}
+
+}  // namespace platform::shell

@@ -1,0 +1,311 @@
+// vorlin and ivex as processes: creating files, refusing connections, and the dialect's table
+// changes, each refusal leaving the database exactly as it was.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sql.h>
+#include <sqlext.h>
+
+#include "tool_process.h"
+
+using namespace tools_test;
+using ::testing::HasSubstr;
+using testing_support::ReadBytes;
+using testing_support::TempDir;
+
+namespace {
+
+// A database with two related tables, loaded as the transfer leaves them: no keys yet.
+std::filesystem::path SalesDatabase(const TempDir& dir) {
+  const auto db = NewDatabase(dir);
+  const Outcome o = IvexText(
+      db,
+      "create table \"Customers\" (\"CustomerID\" varchar(10), \"Name\" varchar(50));\n"
+      "insert into \"Customers\" values ('ALFKI', 'Alfreds'), ('BONAP', 'Bon app'), (NULL, "
+      "'Nobody');\n"
+      "create table \"Orders\" (\"OrderID\" integer, \"CustomerID\" varchar(10), \"Shipped\" "
+      "timestamp);\n"
+      "insert into \"Orders\" values (1, 'ALFKI', '1899-12-30 10:00:00'), (2, 'BONAP', "
+      "'2001-02-03 00:00:00'), (2, NULL, NULL);\n"
+      "create index \"OrdersByCustomer\" on \"Orders\" (\"CustomerID\");\n");
+  EXPECT_EQ(o.status, 0) << o.output;
+  return db;
+}
+
+// Runs a statement that must be refused and checks that nothing changed.
+void ExpectRefused(const std::filesystem::path& db, const std::string& statement,
+                   const std::string& reason) {
+  const std::string before = Dump(db);
+  const Outcome o = IvexText(db, "\n" + statement + ";\n");
+  EXPECT_EQ(o.status, 1) << statement;
+  EXPECT_THAT(o.output, HasSubstr("error in the statement at line 2")) << statement;
+  EXPECT_THAT(o.output, HasSubstr(reason)) << statement;
+  EXPECT_EQ(Dump(db), before) << statement;
+}
+
+std::vector<std::string> PrimaryKey(const std::filesystem::path& db, const std::string& table) {
+  norvane::Connection c(db.string(), false);
+  std::vector<std::string> out;
+  for (const auto& r : c.Rows("SELECT name FROM pragma_table_info(?) WHERE pk > 0 ORDER BY pk",
+                              {norvane::Value::Text(table)}))
+    out.push_back(r[0].AsText());
+  return out;
+}
+
+// Executes one statement through the Norvane ODBC driver; returns the driver's message or "".
+std::string ExecuteThroughOdbc(const std::filesystem::path& db, const std::string& sql) {
+  SQLHENV env = SQL_NULL_HENV;
+  SQLHDBC dbc = SQL_NULL_HDBC;
+  SQLHSTMT st = SQL_NULL_HSTMT;
+  SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env);
+  SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+  SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc);
+  std::string connect = "Driver=Norvane;Database=" + db.string();
+  std::string result = "not connected";
+  if (SQL_SUCCEEDED(SQLDriverConnect(dbc, nullptr, (SQLCHAR*)connect.c_str(), SQL_NTS, nullptr, 0,
+                                     nullptr, SQL_DRIVER_NOPROMPT))) {
+    SQLAllocHandle(SQL_HANDLE_STMT, dbc, &st);
+    if (SQL_SUCCEEDED(SQLExecDirect(st, (SQLCHAR*)sql.c_str(), SQL_NTS))) {
+      result.clear();
+    } else {
+      SQLCHAR state[6] = {}, text[512] = {};
+      SQLINTEGER native = 0;
+      SQLSMALLINT length = 0;
+      SQLGetDiagRec(SQL_HANDLE_STMT, st, 1, state, &native, text, sizeof text, &length);
+      result = reinterpret_cast<char*>(text);
+      if (result.empty()) result = "failed";
+    }
+    SQLFreeHandle(SQL_HANDLE_STMT, st);
+    SQLDisconnect(dbc);
+  }
+  SQLFreeHandle(SQL_HANDLE_DBC, dbc);
+  SQLFreeHandle(SQL_HANDLE_ENV, env);
+  return result;
+}
+
+}  // namespace
+
+TEST(Vorlin, creates_the_file_with_its_catalog_and_log_and_never_overwrites) {
+  TempDir dir;
+  const auto db = dir.path() / "Sales.db";
+  for (const char* tool : {"vorlin.exe", "vorlinw.exe"}) {
+    const auto file = dir.path() / (std::string(tool) == "vorlin.exe" ? "Sales.db" : "Other.db");
+    const Outcome made = RunProgram(kToolsDir / tool, {platform::paths::ToWindows(file)});
+    ASSERT_EQ(made.status, 0) << made.output;
+  }
+  EXPECT_TRUE(std::filesystem::exists(dir.path() / "Sales.log"));
+  EXPECT_TRUE(std::filesystem::exists(dir.path() / "Other.log"));
+  EXPECT_EQ(Query(db, "SELECT password FROM \"SYS.SYSUSER\" WHERE user_name = 'dba'"), "KWZ");
+  EXPECT_EQ(Query(db, "SELECT group_concat(DISTINCT creator) FROM \"SYS.SYSCOLUMNS\""), "sys");
+  EXPECT_EQ(Query(db,
+                  "SELECT count(*) FROM \"SYS.SYSCOLUMNS\" WHERE tname = 'SYS.SYSPROCEDURE' "
+                  "AND cname IN ('proc_name', 'proc_defn')"),
+            "2");
+
+  const std::string bytes = ReadBytes(db);
+  const Outcome again = RunProgram(kToolsDir / "vorlin.exe", {db.string()});
+  EXPECT_NE(again.status, 0);
+  EXPECT_THAT(again.output, HasSubstr("already exists"));
+  EXPECT_EQ(ReadBytes(db), bytes);
+
+  const Outcome noFolder =
+      RunProgram(kToolsDir / "vorlin.exe", {(dir.path() / "none" / "x.db").string()});
+  EXPECT_NE(noFolder.status, 0);
+  EXPECT_THAT(noFolder.output, HasSubstr("Path not found"));
+  const Outcome otherDrive = RunProgram(kToolsDir / "vorlin.exe", {"C:\\DATA\\Sales.db"});
+  EXPECT_NE(otherDrive.status, 0);
+  EXPECT_THAT(otherDrive.output, HasSubstr("No such drive"));
+}
+
+TEST(Ivex, refuses_wrong_logins_missing_files_and_foreign_files_without_changing_anything) {
+  TempDir dir;
+  const auto db = NewDatabase(dir);
+  const auto script = dir.path() / "drop.sql";
+  testing_support::WriteBytes(script, "drop table \"SYS.SYSUSER\";");
+  const std::string before = Dump(db);
+
+  struct Case {
+    std::vector<std::string> args;
+    std::string reason;
+  };
+  const std::string good = "uid=dba;pwd=KWZ;dbf=" + db.string();
+  const std::vector<Case> cases = {
+      {{"-c", "uid=dba;pwd=kwz;dbf=" + db.string(), "read", script.string()},
+       "Invalid user ID or password"},
+      {{"-c", "uid=sa;pwd=KWZ;dbf=" + db.string(), "read", script.string()},
+       "Invalid user ID or password"},
+      {{"-c", "uid=dba;dbf=" + db.string(), "read", script.string()}, "has no pwd="},
+      {{"-c", "uid=dba;pwd=KWZ;dbf=" + (dir.path() / "none.db").string(), "read", script.string()},
+       "not found"},
+      {{"-c", good, "read", (dir.path() / "none.sql").string()}, "Script file"},
+      {{"-c", good, "-q"}, "no script"},
+      {{"read", script.string()}, "no connection string"},
+      {{"-c", good, "-x", "read", script.string()}, "unknown argument '-x'"},
+  };
+  for (const auto& c : cases) {
+    const Outcome o = RunProgram(kToolsDir / "ivex.exe", c.args);
+    EXPECT_EQ(o.status, 2) << c.reason;
+    EXPECT_THAT(o.output, HasSubstr("refused")) << c.reason;
+    EXPECT_THAT(o.output, HasSubstr(c.reason));
+  }
+  EXPECT_EQ(Dump(db), before);
+  EXPECT_FALSE(std::filesystem::exists(dir.path() / "none.db"));
+
+  const auto foreign = dir.path() / "plain.db";
+  {
+    norvane::Connection c(foreign.string(), true);
+    c.Exec("CREATE TABLE t (x)");
+  }
+  const Outcome o = Ivex(foreign, script);
+  EXPECT_EQ(o.status, 2);
+  EXPECT_THAT(o.output, HasSubstr("Not a Norvane database file"));
+}
+
+TEST(Ivex, reports_each_failure_with_its_line_and_goes_on) {
+  TempDir dir;
+  const auto db = NewDatabase(dir);
+  const Outcome o = IvexText(db,
+                             "create table t (x integer);\n"
+                             "insert into t\n  values ('a', 'b');\n"
+                             "insert into t values (1);\n"
+                             "bogus statement;\n"
+                             "insert into t values (2)");
+  EXPECT_EQ(o.status, 1);
+  EXPECT_THAT(o.output, HasSubstr("line 1: create table t (x integer)"));
+  EXPECT_THAT(o.output, HasSubstr("error in the statement at line 2 (insert into t ...)"));
+  EXPECT_THAT(o.output, HasSubstr("error in the statement at line 5 (bogus statement)"));
+  EXPECT_THAT(o.output, HasSubstr("2 of the script's statements failed"));
+  EXPECT_EQ(Query(db, "SELECT group_concat(x) FROM t"), "1,2");
+
+  testing_support::WriteBytes(dir.path() / "q.sql", "insert into t values (3);\nselect 1;");
+  const Outcome quiet = RunProgram(
+      kToolsDir / "ivexw.exe",
+      {"-c", "uid=DBA;pwd=KWZ;dbf=" + db.string(), "-q", "read", (dir.path() / "q.sql").string()});
+  EXPECT_EQ(quiet.status, 0);
+  EXPECT_EQ(quiet.output, "1\n1\n");
+}
+
+TEST(Dialect, not_null_is_refused_while_a_null_is_present) {
+  TempDir dir;
+  const auto db = SalesDatabase(dir);
+  ExpectRefused(db, "alter table \"Customers\" modify \"customerid\" not null", "1 row(s) hold");
+  ASSERT_EQ(IvexText(db,
+                     "delete from \"Orders\" where \"CustomerID\" is null;\n"
+                     "alter table \"Orders\" modify \"customerid\" not null;\n")
+                .status,
+            0);
+  EXPECT_EQ(Query(db,
+                  "SELECT \"notnull\" FROM pragma_table_info('Orders') WHERE name = "
+                  "'CustomerID'"),
+            "1");
+  EXPECT_EQ(Query(db, "SELECT count(*) FROM sqlite_schema WHERE name = 'OrdersByCustomer'"), "1");
+  EXPECT_EQ(Query(db, "SELECT group_concat(\"OrderID\" || \"CustomerID\") FROM \"Orders\""),
+            "1ALFKI,2BONAP");
+}
+
+TEST(Dialect, primary_key_is_refused_on_duplicates_and_nulls_and_kept_otherwise) {
+  TempDir dir;
+  const auto db = SalesDatabase(dir);
+  ExpectRefused(db, "alter table \"Orders\" add primary key (\"orderid\")",
+                "the key (2) is held by more than one row");
+  ExpectRefused(db, "alter table \"Customers\" add primary key (\"CustomerID\")",
+                "holds rows without a value");
+  ExpectRefused(db, "alter table \"Orders\" add primary key (\"nope\")", "Column 'nope' not found");
+  ExpectRefused(db, "alter table \"SYS.SYSUSER\" modify \"password\" time", "Catalog table");
+
+  ASSERT_EQ(IvexText(db,
+                     "delete from \"Orders\" where \"CustomerID\" is null;\n"
+                     "alter table \"Orders\" add primary key (\"OrderID\", \"CustomerID\");")
+                .status,
+            0);
+  EXPECT_EQ(PrimaryKey(db, "Orders"), (std::vector<std::string>{"OrderID", "CustomerID"}));
+  ExpectRefused(db, "alter table \"Orders\" add primary key (\"OrderID\")",
+                "already has a primary key");
+  ExpectRefused(db, "insert into \"Orders\" values (1, 'ALFKI', NULL)", "UNIQUE constraint");
+}
+
+TEST(Dialect, foreign_key_is_refused_for_orphans_and_enforced_afterwards_everywhere) {
+  TempDir dir;
+  const auto db = SalesDatabase(dir);
+  const std::string fk =
+      "alter table \"Orders\" add foreign key (\"customerid\") references \"Customers\" "
+      "(\"customerid\")";
+  ExpectRefused(db, fk, "not its primary key or a unique index");
+  ASSERT_EQ(IvexText(db,
+                     "delete from \"Customers\" where \"CustomerID\" is null;\n"
+                     "alter table \"Customers\" modify \"customerid\" not null;\n"
+                     "alter table \"Customers\" add primary key (\"customerid\");\n"
+                     "insert into \"Orders\" values (3, 'GHOST', NULL);\n")
+                .status,
+            0);
+  ExpectRefused(db, fk, "(GHOST) has no matching row in 'Customers'");
+
+  ASSERT_EQ(IvexText(db, "delete from \"Orders\" where \"OrderID\" = 3;\n" + fk + ";").status, 0);
+  EXPECT_EQ(Query(db, "SELECT \"table\" || '.' || \"to\" FROM pragma_foreign_key_list('Orders')"),
+            "Customers.CustomerID");
+
+  // Through ivex, through a plain SQLite connection and through the ODBC driver.
+  ExpectRefused(db, "insert into \"Orders\" values (4, 'GHOST', NULL)", "violated");
+  ExpectRefused(db, "delete from \"Customers\" where \"CustomerID\" = 'ALFKI'", "violated");
+  ExpectRefused(db, "update \"Customers\" set \"CustomerID\" = 'X' where \"CustomerID\" = 'BONAP'",
+                "violated");
+  EXPECT_EQ(IvexText(db, "insert into \"Orders\" values (5, NULL, NULL);").status, 0);
+  {
+    norvane::Connection c(db.string(), false);
+    EXPECT_THROW(c.Exec("INSERT INTO \"Orders\" VALUES (6, 'GHOST', NULL)"), norvane::DbError);
+  }
+  const std::string before = Dump(db);
+  EXPECT_THAT(ExecuteThroughOdbc(db, "INSERT INTO \"Orders\" VALUES (7, 'GHOST', NULL)"),
+              HasSubstr("violated"));
+  EXPECT_THAT(ExecuteThroughOdbc(db, "DELETE FROM \"Customers\""), HasSubstr("violated"));
+  EXPECT_EQ(Dump(db), before);
+  EXPECT_EQ(ExecuteThroughOdbc(db, "INSERT INTO \"Orders\" VALUES (8, 'ALFKI', NULL)"), "");
+}
+
+TEST(Dialect, rebuilding_a_parent_or_child_keeps_rows_indexes_and_keys) {
+  TempDir dir;
+  const auto db = SalesDatabase(dir);
+  ASSERT_EQ(IvexText(db,
+                     "delete from \"Customers\" where \"CustomerID\" is null;\n"
+                     "alter table \"Customers\" add primary key (\"CustomerID\");\n"
+                     "alter table \"Orders\" add foreign key (\"CustomerID\") references "
+                     "\"Customers\" (\"CustomerID\");\n"
+                     "alter table \"Customers\" modify \"Name\" not null;\n"
+                     "alter table \"Orders\" modify \"OrderID\" not null;\n")
+                .status,
+            0);
+  EXPECT_EQ(Query(db, "SELECT count(*) FROM sqlite_schema WHERE name = 'OrdersByCustomer'"), "1");
+  EXPECT_EQ(Query(db, "SELECT count(*) FROM pragma_foreign_key_list('Orders')"), "1");
+  EXPECT_EQ(PrimaryKey(db, "Customers"), (std::vector<std::string>{"CustomerID"}));
+  EXPECT_EQ(Query(db, "SELECT count(*) FROM \"Orders\""), "3");
+  EXPECT_EQ(Query(db, "SELECT count(*) FROM sqlite_schema WHERE name LIKE '%rebuild%'"), "0");
+  ExpectRefused(db, "delete from \"Customers\"", "violated");
+  ExpectRefused(db, "insert into \"Orders\" values (9, 'GHOST', NULL)", "violated");
+}
+
+TEST(Dialect, time_conversion_is_refused_while_a_value_holds_another_date) {
+  TempDir dir;
+  const auto db = SalesDatabase(dir);
+  ExpectRefused(db, "alter table Orders modify \"Shipped\" time", "'2001-02-03 00:00:00'");
+  ExpectRefused(db, "alter table Orders modify \"Shipped\" integer", "Unsupported column change");
+  ASSERT_EQ(IvexText(db,
+                     "update Orders set \"Shipped\" = NULL where \"OrderID\" = 2;\n"
+                     "alter table Orders modify \"Shipped\" time;")
+                .status,
+            0);
+  EXPECT_EQ(Query(db, "SELECT coltype FROM \"SYS.SYSCOLUMNS\" WHERE cname = 'Shipped'"), "time");
+  EXPECT_EQ(Query(db, "SELECT \"Shipped\" FROM Orders WHERE \"OrderID\" = 1"), "10:00:00");
+}
+
+TEST(Dialect, names_with_embedded_quotes_and_blanks_work_when_doubled) {
+  TempDir dir;
+  const auto db = NewDatabase(dir);
+  const Outcome o = IvexText(db,
+                             "create table \"Order \"\"Lines\"\"\" (\"Qty \"\"x\"\"\" integer);\n"
+                             "insert into \"Order \"\"Lines\"\"\" values (1);\n"
+                             "alter table \"Order \"\"Lines\"\"\" modify \"qty \"\"X\"\"\" not "
+                             "null;\n"
+                             "alter table \"Order \"\"Lines\"\"\" add primary key (\"Qty "
+                             "\"\"x\"\"\");\n");
+  ASSERT_EQ(o.status, 0) << o.output;
+  EXPECT_EQ(PrimaryKey(db, "Order \"Lines\""), (std::vector<std::string>{"Qty \"x\""}));
+}
