@@ -710,8 +710,8 @@ void WriteIndexTreeWith(PageFile& file, const Format& f, std::uint32_t tdefPage,
     SetMapBit(file, f, index.map, spare[i], false);
     pages.Release(spare[i]);
   }
-  SetMapBit(file, f, index.map, index.root, true);
-  for (std::uint32_t p : used) SetMapBit(file, f, index.map, p, true);
+  SetMapBit(file, f, index.map, index.root, true, &pages);
+  for (std::uint32_t p : used) SetMapBit(file, f, index.map, p, true, &pages);
 }
 
 }  // namespace jetwriter

@@ -41,11 +41,6 @@ IndexTree ReadIndexTree(PageFile& file, const Format& f, std::uint32_t tdefPage,
 // Writes the tree anew with `entries` (sorted, unique): the root page stays where it is, other
 // pages of `old` are reused, more are taken from `pages`, unused ones are given back to it. The
 // index usage map is kept in step.
-struct PageAllocator {
-  virtual ~PageAllocator() = default;
-  virtual std::uint32_t Allocate() = 0;
-  virtual void Release(std::uint32_t page) = 0;
-};
 void WriteIndexTreeWith(PageFile& file, const Format& f, std::uint32_t tdefPage,
                         const RealIndex& index, const IndexTree& old,
                         const std::vector<Bytes>& entries, PageAllocator& pages);

@@ -137,6 +137,7 @@ class JetCatalogWriter : public platform::AccessCatalogWriter, private PageAlloc
  private:
   template <class Body>
   void Change(Body body) {
+    newCatalogPages_.clear();
     try {
       body();
       file_.Commit();
@@ -192,23 +193,74 @@ class JetCatalogWriter : public platform::AccessCatalogWriter, private PageAlloc
     values.values[col::kDateUpdate] = OleDateNow();
     Bytes newRow = EncodeRow(values, f, cat.tdef.columns);
     DataPage page = DataPage::Parse(file_.Read(row.dataAt.page), f, row.dataAt.page);
-    page.rows.at(static_cast<std::size_t>(row.dataAt.row)).data = newRow;
+    auto& slot = page.rows.at(static_cast<std::size_t>(row.dataAt.row));
+    slot.data = newRow;
+    RowId newId = row.id;
     if (page.FreeSpace(f) < 0) {
-      Unsupported("The catalog page that holds '" + oldName +
-                  "' has no room for the longer name.");
+      // No room for the longer row: delete it here (as Access deletes) and add it after the
+      // last row of the catalog; both indexes then point at its new place.
+      slot = DataPage::Row{kRowDeleted | kRowOverflow, {}};
+      file_.Write(row.dataAt.page, page.Build(f));
+      if (row.dataAt == row.id) {
+        newId = PlaceRow(cat, newRow, 0);
+      } else {
+        // A moved row: its first place keeps pointing at the data, which moves again.
+        RowId target = PlaceRow(cat, newRow, kRowDeleted);
+        DataPage head = DataPage::Parse(file_.Read(row.id.page), f, row.id.page);
+        Bytes pointer(4);
+        pointer[0] = static_cast<std::uint8_t>(target.row);
+        SetLe24(pointer, 1, target.page);
+        head.rows.at(static_cast<std::size_t>(row.id.row)).data = pointer;
+        file_.Write(row.id.page, head.Build(f));
+      }
+    } else {
+      file_.Write(row.dataAt.page, page.Build(f));
     }
-    file_.Write(row.dataAt.page, page.Build(f));
-
+    Bytes rid = RowIdBytes(newId);
     std::vector<Bytes> entries;
     for (const Bytes& e : tree.entries) {
       if (!(RowIdOf(e) == row.id)) entries.push_back(e);
     }
     Bytes entry = newKey;
-    Bytes rid = RowIdBytes(row.id);
     entry.insert(entry.end(), rid.begin(), rid.end());
     entries.push_back(entry);
     std::sort(entries.begin(), entries.end());
     WriteIndexTreeWith(file_, f, kCatalogPage, nameIdx, tree, entries, *this);
+    if (!(newId == row.id)) {
+      const RealIndex& idIdx = cat.tdef.indexes[static_cast<std::size_t>(cat.idIndex)];
+      IndexTree ids = ReadIndexTree(file_, f, kCatalogPage, idIdx.root);
+      std::vector<Bytes> idEntries;
+      for (const Bytes& e : ids.entries) {
+        if (!(RowIdOf(e) == row.id)) idEntries.push_back(e);
+      }
+      Bytes idEntry = LongKey(row.objectId);
+      idEntry.insert(idEntry.end(), rid.begin(), rid.end());
+      idEntries.push_back(idEntry);
+      std::sort(idEntries.begin(), idEntries.end());
+      WriteIndexTreeWith(file_, f, kCatalogPage, idIdx, ids, idEntries, *this);
+    }
+  }
+
+  // Adds a catalog row after every row there is, so a scan of the catalog meets it last.
+  RowId PlaceRow(const Catalog& cat, const Bytes& row, std::uint16_t flags) {
+    const Format& f = cat.f;
+    std::uint32_t last = cat.dataPages.empty() ? 0 : cat.dataPages.back();
+    for (std::uint32_t p : newCatalogPages_) last = std::max(last, p);
+    DataPage dp;
+    if (last != 0) dp = DataPage::Parse(file_.Read(last), f, last);
+    if (last == 0 || dp.rows.size() >= 255 ||
+        dp.FreeSpace(f) < static_cast<int>(row.size()) + 2) {
+      last = Allocate();
+      newCatalogPages_.push_back(last);
+      dp = DataPage{};
+      dp.header = DataPage::NewHeader(f, kCatalogPage);
+      SetMapBit(file_, f, cat.tdef.ownedMap, last, true, this);
+      SetMapBit(file_, f, cat.tdef.freeMap, last, true, this);
+    }
+    RowId at{last, static_cast<int>(dp.rows.size())};
+    dp.rows.push_back({flags, row});
+    file_.Write(last, dp.Build(f));
+    return at;
   }
 
   // Map rows for a link: the table's owned and free maps, then a pair per long-value column.
@@ -345,8 +397,8 @@ class JetCatalogWriter : public platform::AccessCatalogWriter, private PageAlloc
     dp.rows.push_back({0, text});
     if (dp.FreeSpace(f) < 0) Unsupported("The connect string is too long.");
     file_.Write(page, dp.Build(f));
-    SetMapBit(file_, f, lv->owned, page, true);
-    SetMapBit(file_, f, lv->free, page, true);
+    SetMapBit(file_, f, lv->owned, page, true, this);
+    SetMapBit(file_, f, lv->free, page, true, this);
     SetLe32(header, 0, static_cast<std::uint32_t>(text.size()) | 0x40000000u);
     SetLe32(header, 4, page << 8);  // row 0 of that page
     return header;
@@ -399,24 +451,7 @@ class JetCatalogWriter : public platform::AccessCatalogWriter, private PageAlloc
     v.values[col::kForeignName] = EncodeText(source, f);
     Bytes row = EncodeRow(v, f, cat.tdef.columns);
 
-    // After every row there is, so a scan of the catalog meets it last.
-    RowId at;
-    std::uint32_t last = cat.dataPages.empty() ? 0 : cat.dataPages.back();
-    DataPage dp;
-    if (last != 0) dp = DataPage::Parse(file_.Read(last), f, last);
-    if (last != 0 && dp.rows.size() < 255 &&
-        dp.FreeSpace(f) >= static_cast<int>(row.size()) + 2) {
-      at = RowId{last, static_cast<int>(dp.rows.size())};
-    } else {
-      last = Allocate();
-      dp = DataPage{};
-      dp.header = DataPage::NewHeader(f, kCatalogPage);
-      SetMapBit(file_, f, cat.tdef.ownedMap, last, true);
-      SetMapBit(file_, f, cat.tdef.freeMap, last, true);
-      at = RowId{last, 0};
-    }
-    dp.rows.push_back({0, row});
-    file_.Write(last, dp.Build(f));
+    RowId at = PlaceRow(cat, row, 0);
 
     Bytes def = file_.Read(kCatalogPage);
     SetLe32(def, f.tdefNumRows, Le32(def, f.tdefNumRows) + 1);
@@ -450,6 +485,7 @@ class JetCatalogWriter : public platform::AccessCatalogWriter, private PageAlloc
 
   PageFile file_;
   Format format_;
+  std::vector<std::uint32_t> newCatalogPages_;  // pages added within the change under way
 };
 
 }  // namespace

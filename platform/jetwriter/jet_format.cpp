@@ -415,41 +415,85 @@ std::vector<std::uint32_t> MapPages(PageFile& file, const Format& f, MapRef ref)
   return pages;
 }
 
-void SetMapBit(PageFile& file, const Format& f, MapRef ref, std::uint32_t page, bool on) {
+namespace {
+void SetBit(Bytes& b, std::size_t at, std::size_t i, bool on) {
+  if (on) {
+    b[at + i / 8] |= static_cast<std::uint8_t>(1 << (i % 8));
+  } else {
+    b[at + i / 8] &= static_cast<std::uint8_t>(~(1 << (i % 8)));
+  }
+}
+
+Bytes NewMapPage(const Format& f) {
+  Bytes p(static_cast<std::size_t>(f.pageSize), 0);
+  p[0] = 0x05;
+  p[1] = 0x01;
+  return p;
+}
+}  // namespace
+
+void SetMapBit(PageFile& file, const Format& f, MapRef ref, std::uint32_t page, bool on,
+               PageAllocator* pages) {
   MapRow m = LoadMap(file, f, ref);
   Bytes& r = *m.row;
   bool global = ref.page == 1 && ref.row == 0;
+  const std::uint32_t perPage = BitsPerMapPage(f);
   if (r[0] == 0) {
     std::uint32_t start = Le32(r, 1);
     if (page < start) Unsupported("A usage map does not cover page " + std::to_string(page) + ".");
     std::size_t i = page - start;
-    if (i >= (r.size() - 5) * 8) {
-      if (!on && !global) return;  // not marked anyway
-      if (on && global) return;    // past the map counts as free
-      std::size_t need = (i / 8 + 1 + 3) / 4 * 4;
-      r.resize(5 + need, global ? 0xFF : 0x00);
+    if (i < (r.size() - 5) * 8) {
+      SetBit(r, 5, i, on);
+      file.Write(ref.page, m.holder.Build(f));
+      return;
     }
-    if (on) {
-      r[5 + i / 8] |= static_cast<std::uint8_t>(1 << (i % 8));
-    } else {
-      r[5 + i / 8] &= static_cast<std::uint8_t>(~(1 << (i % 8)));
+    if (!on && !global) return;  // not marked anyway
+    if (on && global) return;    // past the map counts as free
+    Bytes grown = r;
+    grown.resize(5 + (i / 8 + 1 + 3) / 4 * 4, global ? 0xFF : 0x00);
+    SetBit(grown, 5, i, on);
+    Bytes old = r;
+    r = grown;
+    if (m.holder.FreeSpace(f) >= 0 || global || pages == nullptr) {
+      file.Write(ref.page, m.holder.Build(f));
+      return;
+    }
+    // No room to grow: the map becomes a list of bitmap pages holding the same bits.
+    std::uint64_t end = std::max<std::uint64_t>(start + (old.size() - 5) * 8, page + 1ull);
+    std::size_t count = static_cast<std::size_t>((end + perPage - 1) / perPage);
+    std::vector<std::uint32_t> mapPages;
+    for (std::size_t k = 0; k < count; ++k) mapPages.push_back(pages->Allocate());
+    std::vector<Bytes> images(count, NewMapPage(f));
+    for (std::size_t b = 0; b < (old.size() - 5) * 8; ++b) {
+      if (((old[5 + b / 8] >> (b % 8)) & 1) == 0) continue;
+      std::uint64_t p = start + b;
+      SetBit(images[p / perPage], 4, p % perPage, true);
+    }
+    SetBit(images[page / perPage], 4, page % perPage, on);
+    r.assign(1 + 4 * count, 0);
+    r[0] = 0x01;
+    for (std::size_t k = 0; k < count; ++k) {
+      SetLe32(r, 1 + 4 * k, mapPages[k]);
+      file.Write(mapPages[k], std::move(images[k]));
     }
     file.Write(ref.page, m.holder.Build(f));
     return;
   }
-  std::size_t k = page / BitsPerMapPage(f);
+  std::size_t k = page / perPage;
   std::uint32_t mp = 1 + 4 * k + 4 <= r.size() ? Le32(r, 1 + 4 * k) : 0;
-  if (mp == 0 || mp >= file.PageCount()) {
-    Unsupported("A usage map does not cover page " + std::to_string(page) + ".");
+  if (mp == 0) {
+    if (!on) return;
+    if (pages == nullptr) Unsupported("A usage map does not cover page " + std::to_string(page) + ".");
+    mp = pages->Allocate();
+    file.Write(mp, NewMapPage(f));
+    if (r.size() < 1 + 4 * (k + 1)) r.resize(1 + 4 * (k + 1), 0);
+    SetLe32(r, 1 + 4 * k, mp);
+    file.Write(ref.page, m.holder.Build(f));
   }
+  if (mp >= file.PageCount()) BadFormat("a usage map page lies beyond the end of the file");
   Bytes bm = file.Read(mp);
   if (bm[0] != 0x05) BadFormat("a usage map page has the wrong type");
-  std::size_t i = page % BitsPerMapPage(f);
-  if (on) {
-    bm[4 + i / 8] |= static_cast<std::uint8_t>(1 << (i % 8));
-  } else {
-    bm[4 + i / 8] &= static_cast<std::uint8_t>(~(1 << (i % 8)));
-  }
+  SetBit(bm, 4, page % perPage, on);
   file.Write(mp, std::move(bm));
 }
 

@@ -113,8 +113,17 @@ struct MapRef {
 MapRef ReadMapRef(const Bytes& b, std::size_t at);
 // The pages a map marks (for the global map: the free pages within the file).
 std::vector<std::uint32_t> MapPages(PageFile& file, const Format& f, MapRef ref);
-// Marks or unmarks `page` in the map, growing an inline map within its holder page when needed.
-void SetMapBit(PageFile& file, const Format& f, MapRef ref, std::uint32_t page, bool on);
+// Where new pages come from and freed pages go.
+struct PageAllocator {
+  virtual ~PageAllocator() = default;
+  virtual std::uint32_t Allocate() = 0;
+  virtual void Release(std::uint32_t page) = 0;
+};
+
+// Marks or unmarks `page` in the map. An inline map grows within its holder page; when the page
+// has no room and `pages` is given, the map becomes a reference map with bitmap pages.
+void SetMapBit(PageFile& file, const Format& f, MapRef ref, std::uint32_t page, bool on,
+               PageAllocator* pages = nullptr);
 
 // The real indexes and long-value maps of a table definition.
 struct RealIndex {
