@@ -15,11 +15,16 @@ struct Expected {
   bool fixed;
 };
 const Expected kColumns[] = {
-    {"Id", kTypeLong, true},          {"ParentId", kTypeLong, true},
-    {"Name", kTypeText, false},       {"Type", kTypeInt, true},
-    {"DateCreate", kTypeDateTime, true}, {"DateUpdate", kTypeDateTime, true},
-    {"Owner", kTypeBinary, false},    {"Flags", kTypeLong, true},
-    {"Database", kTypeMemo, false},   {"Connect", kTypeMemo, false},
+    {"Id", kTypeLong, true},
+    {"ParentId", kTypeLong, true},
+    {"Name", kTypeText, false},
+    {"Type", kTypeInt, true},
+    {"DateCreate", kTypeDateTime, true},
+    {"DateUpdate", kTypeDateTime, true},
+    {"Owner", kTypeBinary, false},
+    {"Flags", kTypeLong, true},
+    {"Database", kTypeMemo, false},
+    {"Connect", kTypeMemo, false},
     {"ForeignName", kTypeText, false},
 };
 
@@ -50,17 +55,21 @@ Catalog ReadCatalog(PageFile& file) {
     if (i >= cols.size() || cols[i].number != static_cast<int>(i) ||
         cols[i].name != kColumns[i].name || cols[i].type != kColumns[i].type ||
         cols[i].fixed() != kColumns[i].fixed) {
-      Unsupported("The catalog table MSysObjects is laid out differently from what this writer "
-                  "knows (column " + std::to_string(i) + ").");
+      Unsupported(
+          "The catalog table MSysObjects is laid out differently from what this writer "
+          "knows (column " +
+          std::to_string(i) + ").");
     }
   }
   if (cols[col::kName].sortOrder != 0x409) {
-    Unsupported("The catalog's names use a sort order other than General; their index keys are "
-                "not known.");
+    Unsupported(
+        "The catalog's names use a sort order other than General; their index keys are "
+        "not known.");
   }
   for (std::size_t i = 0; i < c.tdef.indexes.size(); ++i) {
     const RealIndex& ri = c.tdef.indexes[i];
-    if (ri.columns == std::vector<int>{col::kParentId, col::kName}) c.nameIndex = static_cast<int>(i);
+    if (ri.columns == std::vector<int>{col::kParentId, col::kName})
+      c.nameIndex = static_cast<int>(i);
     if (ri.columns == std::vector<int>{col::kId}) c.idIndex = static_cast<int>(i);
   }
   if (c.nameIndex < 0 || c.idIndex < 0 ||
@@ -74,7 +83,8 @@ Catalog ReadCatalog(PageFile& file) {
   for (std::uint32_t page : c.dataPages) {
     Bytes img = file.Read(page);
     DataPage dp = DataPage::Parse(img, c.f, page);
-    if (dp.owner != kCatalogPage) BadFormat("page " + std::to_string(page) + " is not the catalog's");
+    if (dp.owner != kCatalogPage)
+      BadFormat("page " + std::to_string(page) + " is not the catalog's");
     for (std::size_t r = 0; r < dp.rows.size(); ++r) {
       const DataPage::Row& row = dp.rows[r];
       if ((row.flags & kRowDeleted) != 0) continue;  // deleted, or the target of a moved row
@@ -85,7 +95,8 @@ Catalog ReadCatalog(PageFile& file) {
       if ((row.flags & kRowOverflow) != 0) {
         if (data.size() < 4) BadFormat("a moved row's pointer is too short");
         cr.dataAt = RowId{Le24(data, 1), data[0]};
-        if (std::find(c.dataPages.begin(), c.dataPages.end(), cr.dataAt.page) == c.dataPages.end()) {
+        if (std::find(c.dataPages.begin(), c.dataPages.end(), cr.dataAt.page) ==
+            c.dataPages.end()) {
           BadFormat("a moved catalog row points outside the catalog");
         }
         DataPage target = DataPage::Parse(file.Read(cr.dataAt.page), c.f, cr.dataAt.page);

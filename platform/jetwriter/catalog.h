@@ -31,8 +31,8 @@ struct CatalogRow {
 struct Catalog {
   Format f;
   TableDef tdef;
-  int nameIndex = -1;  // position in tdef.indexes of ParentIdName
-  int idIndex = -1;    // position of Id
+  int nameIndex = -1;            // position in tdef.indexes of ParentIdName
+  int idIndex = -1;              // position of Id
   std::vector<CatalogRow> rows;  // live rows in scan order
   std::vector<std::uint32_t> dataPages;
   std::int32_t tablesId = 0x0F000001;
@@ -44,9 +44,8 @@ struct Catalog {
 
 // MSysObjects column numbers, checked against the definition when the catalog is read.
 namespace col {
-inline constexpr int kId = 0, kParentId = 1, kName = 2, kType = 3, kDateCreate = 4,
-                     kDateUpdate = 5, kOwner = 6, kFlags = 7, kDatabase = 8, kConnect = 9,
-                     kForeignName = 10;
+inline constexpr int kId = 0, kParentId = 1, kName = 2, kType = 3, kDateCreate = 4, kDateUpdate = 5,
+                     kOwner = 6, kFlags = 7, kDatabase = 8, kConnect = 9, kForeignName = 10;
 }
 
 Catalog ReadCatalog(PageFile& file);

@@ -32,8 +32,8 @@ struct IndexTree {
 
 // Reads the tree at `root`, checking page types, owners, order and the node/child invariants.
 // Problems found are appended to `problems` when given; without it they throw.
-IndexTree ReadIndexTree(PageFile& file, const Format& f, std::uint32_t tdefPage,
-                        std::uint32_t root, std::vector<std::string>* problems = nullptr);
+IndexTree ReadIndexTree(PageFile& file, const Format& f, std::uint32_t tdefPage, std::uint32_t root,
+                        std::vector<std::string>* problems = nullptr);
 
 // Writes the tree anew with `entries` (sorted, unique): the root page stays where it is, other
 // pages of `old` are reused, more are taken with `allocate`, unused ones are returned through

@@ -15,7 +15,8 @@ namespace {
 
 constexpr int kInvalidName = 3125;  // "'x' isn't a valid name."
 constexpr std::uint32_t kLinkFlags = 0x20100000;
-constexpr std::uint32_t kLvalOwner = 'L' | ('V' << 8) | ('A' << 16) | (static_cast<std::uint32_t>('L') << 24);
+constexpr std::uint32_t kLvalOwner =
+    'L' | ('V' << 8) | ('A' << 16) | (static_cast<std::uint32_t>('L') << 24);
 constexpr int kTypeTable = 1, kTypeOdbcLink = 4, kTypeAccessLink = 6;
 
 Bytes Le32Bytes(std::uint32_t v) {
@@ -41,7 +42,9 @@ void ValidateName(const std::string& name, const Format& f) {
   TextKey(name, f);
 }
 
-Bytes KeyOf(const Bytes& entry) { return Bytes(entry.begin(), entry.end() - 4); }
+Bytes KeyOf(const Bytes& entry) {
+  return Bytes(entry.begin(), entry.end() - 4);
+}
 
 struct LinkColumn {
   std::string name;
@@ -57,14 +60,34 @@ LinkColumn MapColumn(const RemoteColumn& rc, const Format& f) {
     c.length = static_cast<int>(chars) * (f.jet4 ? 2 : 1);
   };
   switch (rc.sqlType) {
-    case -7 /* SQL_BIT */: c.type = kTypeBool; c.length = 1; break;
-    case -6 /* SQL_TINYINT */: c.type = kTypeByte; c.length = 1; break;
-    case SQL_SMALLINT: c.type = kTypeInt; c.length = 2; break;
-    case SQL_INTEGER: c.type = kTypeLong; c.length = 4; break;
-    case -5 /* SQL_BIGINT */: text(20); break;  // Jet has no 64-bit integer
-    case SQL_REAL: c.type = kTypeFloat; c.length = 4; break;
+    case -7 /* SQL_BIT */:
+      c.type = kTypeBool;
+      c.length = 1;
+      break;
+    case -6 /* SQL_TINYINT */:
+      c.type = kTypeByte;
+      c.length = 1;
+      break;
+    case SQL_SMALLINT:
+      c.type = kTypeInt;
+      c.length = 2;
+      break;
+    case SQL_INTEGER:
+      c.type = kTypeLong;
+      c.length = 4;
+      break;
+    case -5 /* SQL_BIGINT */:
+      text(20);
+      break;  // Jet has no 64-bit integer
+    case SQL_REAL:
+      c.type = kTypeFloat;
+      c.length = 4;
+      break;
     case SQL_FLOAT:
-    case SQL_DOUBLE: c.type = kTypeDouble; c.length = 8; break;
+    case SQL_DOUBLE:
+      c.type = kTypeDouble;
+      c.length = 8;
+      break;
     case SQL_NUMERIC:
     case SQL_DECIMAL:
       if (f.jet4 && rc.size >= 1 && rc.size <= 28) {
@@ -90,7 +113,9 @@ LinkColumn MapColumn(const RemoteColumn& rc, const Format& f) {
       }
       break;
     case -1 /* SQL_LONGVARCHAR */:
-    case -10 /* SQL_WLONGVARCHAR */: c.type = kTypeMemo; break;
+    case -10 /* SQL_WLONGVARCHAR */:
+      c.type = kTypeMemo;
+      break;
     case -2 /* SQL_BINARY */:
     case -3 /* SQL_VARBINARY */:
       if (rc.size >= 1 && rc.size <= 255) {
@@ -100,14 +125,22 @@ LinkColumn MapColumn(const RemoteColumn& rc, const Format& f) {
         c.type = kTypeOle;
       }
       break;
-    case -4 /* SQL_LONGVARBINARY */: c.type = kTypeOle; break;
+    case -4 /* SQL_LONGVARBINARY */:
+      c.type = kTypeOle;
+      break;
     case 9:
     case 10:
     case 11:
     case 91:
     case 92:
-    case 93: c.type = kTypeDateTime; c.length = 8; break;
-    case -11 /* SQL_GUID */: c.type = kTypeGuid; c.length = 16; break;
+    case 93:
+      c.type = kTypeDateTime;
+      c.length = 8;
+      break;
+    case -11 /* SQL_GUID */:
+      c.type = kTypeGuid;
+      c.length = 16;
+      break;
     default:
       Unsupported("The remote column '" + rc.name + "' has the ODBC type " +
                   std::to_string(rc.sqlType) + ", which a linked table cannot describe.");
@@ -115,7 +148,9 @@ LinkColumn MapColumn(const RemoteColumn& rc, const Format& f) {
   return c;
 }
 
-bool IsLongValue(int type) { return type == kTypeMemo || type == kTypeOle; }
+bool IsLongValue(int type) {
+  return type == kTypeMemo || type == kTypeOle;
+}
 
 class JetCatalogWriter : public platform::AccessCatalogWriter, private PageAllocator {
  public:
@@ -248,8 +283,7 @@ class JetCatalogWriter : public platform::AccessCatalogWriter, private PageAlloc
     for (std::uint32_t p : newCatalogPages_) last = std::max(last, p);
     DataPage dp;
     if (last != 0) dp = DataPage::Parse(file_.Read(last), f, last);
-    if (last == 0 || dp.rows.size() >= 255 ||
-        dp.FreeSpace(f) < static_cast<int>(row.size()) + 2) {
+    if (last == 0 || dp.rows.size() >= 255 || dp.FreeSpace(f) < static_cast<int>(row.size()) + 2) {
       last = Allocate();
       newCatalogPages_.push_back(last);
       dp = DataPage{};
@@ -321,8 +355,8 @@ class JetCatalogWriter : public platform::AccessCatalogWriter, private PageAlloc
     std::size_t nextMap = 2;
     for (std::size_t i = 0; i < cols.size(); ++i) {
       const LinkColumn& c = cols[i];
-      bool fixed = c.type != kTypeText && c.type != kTypeMemo && c.type != kTypeOle &&
-                   c.type != kTypeBinary;
+      bool fixed =
+          c.type != kTypeText && c.type != kTypeMemo && c.type != kTypeOle && c.type != kTypeBinary;
       Bytes d(static_cast<std::size_t>(f.colDescSize), 0);
       d[0] = static_cast<std::uint8_t>(c.type);
       SetLe16(d, f.colNumber, static_cast<std::uint32_t>(i));
@@ -388,8 +422,9 @@ class JetCatalogWriter : public platform::AccessCatalogWriter, private PageAlloc
       header.insert(header.end(), text.begin(), text.end());
       return header;
     }
-    auto lv = std::find_if(cat.tdef.lvMaps.begin(), cat.tdef.lvMaps.end(),
-                           [](const TableDef::LongValueMaps& m) { return m.column == col::kConnect; });
+    auto lv =
+        std::find_if(cat.tdef.lvMaps.begin(), cat.tdef.lvMaps.end(),
+                     [](const TableDef::LongValueMaps& m) { return m.column == col::kConnect; });
     if (lv == cat.tdef.lvMaps.end()) Unsupported("The catalog has no map for its Connect column.");
     std::uint32_t page = Allocate();
     DataPage dp;
@@ -455,7 +490,8 @@ class JetCatalogWriter : public platform::AccessCatalogWriter, private PageAlloc
 
     Bytes def = file_.Read(kCatalogPage);
     SetLe32(def, f.tdefNumRows, Le32(def, f.tdefNumRows) + 1);
-    for (const RealIndex* ri : {&nameIdx, &idIdx}) SetLe32(def, ri->slotAt, Le32(def, ri->slotAt) + 1);
+    for (const RealIndex* ri : {&nameIdx, &idIdx})
+      SetLe32(def, ri->slotAt, Le32(def, ri->slotAt) + 1);
     file_.Write(kCatalogPage, def);
 
     Bytes rid = RowIdBytes(at);
@@ -499,14 +535,16 @@ std::unique_ptr<platform::AccessCatalogWriter> OpenJetCatalogWriterLocked(
   std::filesystem::path lockFile = std::filesystem::path(posixPath).replace_extension(".ldb");
   std::error_code ec;
   if (std::filesystem::exists(lockFile, ec)) {
-    throw platform::Error(dao::err::kCouldNotLock,
-                          "The file '" + posixPath + "' may be open in Access: its lock file '" +
-                              lockFile.string() + "' exists.");
+    throw platform::Error(dao::err::kCouldNotLock, "The file '" + posixPath +
+                                                       "' may be open in Access: its lock file '" +
+                                                       lockFile.string() + "' exists.");
   }
   return std::make_unique<JetCatalogWriter>(posixPath, LockMode::kExclusive);
 }
 
-bool RecoverInterruptedChange(const std::string& posixPath) { return PageFile::Recover(posixPath); }
+bool RecoverInterruptedChange(const std::string& posixPath) {
+  return PageFile::Recover(posixPath);
+}
 
 std::string BackupPathOf(const platform::AccessCatalogWriter& writer) {
   auto* w = dynamic_cast<const JetCatalogWriter*>(&writer);

@@ -34,7 +34,8 @@ std::uint32_t Le24(const Bytes& b, std::size_t at) {
 }
 std::uint32_t Le32(const Bytes& b, std::size_t at) {
   Need(b, at, 4);
-  return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (static_cast<std::uint32_t>(b[at + 3]) << 24);
+  return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) |
+         (static_cast<std::uint32_t>(b[at + 3]) << 24);
 }
 void SetLe16(Bytes& b, std::size_t at, std::uint32_t v) {
   Need(b, at, 2);
@@ -146,8 +147,9 @@ Format ReadDatabaseHeader(PageFile& file) {
   static const char kJet[] = "Standard Jet DB";
   if (p[0] != 0 || std::memcmp(p.data() + 4, kJet, sizeof kJet - 1) != 0) {
     if (std::memcmp(p.data() + 4, "Standard ACE DB", 15) == 0) {
-      Unsupported("The file is an Access 2007 or later database (.accdb); only Jet 3 and Jet 4 "
-                  "files can be changed.");
+      Unsupported(
+          "The file is an Access 2007 or later database (.accdb); only Jet 3 and Jet 4 "
+          "files can be changed.");
     }
     BadFormat("no Jet database header");
   }
@@ -318,7 +320,8 @@ Bytes EncodeRow(const RowValues& v, const Format& f, const std::vector<Column>& 
     bool present = c.type == kTypeBool ? (val && !val->empty() && (*val)[0] != 0) : val.has_value();
     if (present) {
       if (c.number >= v.columnCount) Unsupported("A value lies beyond the row's column count.");
-      mask[static_cast<std::size_t>(c.number / 8)] |= static_cast<std::uint8_t>(1 << (c.number % 8));
+      mask[static_cast<std::size_t>(c.number / 8)] |=
+          static_cast<std::uint8_t>(1 << (c.number % 8));
     }
     if (c.type == kTypeBool) continue;
     if (c.fixed()) {
@@ -347,8 +350,9 @@ Bytes EncodeRow(const RowValues& v, const Format& f, const std::vector<Column>& 
     row.push_back(static_cast<std::uint8_t>(varCount >> 8));
   } else {
     if (row.size() + varCount + 2 + mask.size() >= 256) {
-      Unsupported("The catalog row would be 256 bytes or longer, which this writer does not "
-                  "write for Jet 3 files.");
+      Unsupported(
+          "The catalog row would be 256 bytes or longer, which this writer does not "
+          "write for Jet 3 files.");
     }
     for (int i = varCount; i >= 0; --i) row.push_back(static_cast<std::uint8_t>(offs[i]));
     row.push_back(static_cast<std::uint8_t>(varCount));
@@ -381,7 +385,9 @@ MapRow LoadMap(PageFile& file, const Format& f, MapRef ref) {
   return m;
 }
 
-std::uint32_t BitsPerMapPage(const Format& f) { return static_cast<std::uint32_t>(f.pageSize - 4) * 8; }
+std::uint32_t BitsPerMapPage(const Format& f) {
+  return static_cast<std::uint32_t>(f.pageSize - 4) * 8;
+}
 }  // namespace
 
 std::vector<std::uint32_t> MapPages(PageFile& file, const Format& f, MapRef ref) {
@@ -483,7 +489,8 @@ void SetMapBit(PageFile& file, const Format& f, MapRef ref, std::uint32_t page, 
   std::uint32_t mp = 1 + 4 * k + 4 <= r.size() ? Le32(r, 1 + 4 * k) : 0;
   if (mp == 0) {
     if (!on) return;
-    if (pages == nullptr) Unsupported("A usage map does not cover page " + std::to_string(page) + ".");
+    if (pages == nullptr)
+      Unsupported("A usage map does not cover page " + std::to_string(page) + ".");
     mp = pages->Allocate();
     file.Write(mp, NewMapPage(f));
     if (r.size() < 1 + 4 * (k + 1)) r.resize(1 + 4 * (k + 1), 0);
@@ -580,10 +587,10 @@ TableDef ReadTableDef(PageFile& file, const Format& f, std::uint32_t page) {
 
 namespace {
 // Code page 1252 at 0x80..0x9F; 0 where the code page has no character.
-const char32_t kCp1252High[32] = {
-    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+const char32_t kCp1252High[32] = {0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                  0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
+                                  0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                  0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
 
 void AppendUtf8(std::string& out, char32_t c) {
   if (c < 0x80) {
@@ -662,7 +669,8 @@ Bytes EncodeText(const std::string& utf8, const Format& f) {
       }
       out.push_back(static_cast<std::uint8_t>(c));
     } else {
-      if (c > 0xFFFF) Unsupported("Characters outside the Basic Multilingual Plane cannot be stored.");
+      if (c > 0xFFFF)
+        Unsupported("Characters outside the Basic Multilingual Plane cannot be stored.");
       out.push_back(static_cast<std::uint8_t>(c));
       out.push_back(static_cast<std::uint8_t>(c >> 8));
     }

@@ -114,8 +114,7 @@ PageFile::PageFile(const std::string& path, LockMode mode) : path_(path) {
     if (fcntl(fd_, F_OFD_SETLK, &lock) != 0) {
       close(fd_);
       fd_ = -1;
-      throw platform::Error(dao::err::kCouldNotLock,
-                            "The file '" + path + "' is already in use.");
+      throw platform::Error(dao::err::kCouldNotLock, "The file '" + path + "' is already in use.");
     }
   }
   if (fstat(fd_, &st) != 0) Fail("Cannot read", path);
@@ -135,8 +134,7 @@ void PageFile::SetPageSize(int pageSize) {
 }
 
 std::uint32_t PageFile::PageCount() const {
-  return static_cast<std::uint32_t>(fileSize_ / static_cast<std::uint64_t>(pageSize_)) +
-         allocated_;
+  return static_cast<std::uint32_t>(fileSize_ / static_cast<std::uint64_t>(pageSize_)) + allocated_;
 }
 
 Bytes PageFile::Read(std::uint32_t page) const {

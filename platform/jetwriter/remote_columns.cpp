@@ -36,9 +36,8 @@ std::string Diagnostics(SQLSMALLINT type, SQLHANDLE h) {
   SQLCHAR state[6], text[512];
   SQLINTEGER native = 0;
   SQLSMALLINT len = 0;
-  for (SQLSMALLINT i = 1; SQLGetDiagRec(type, h, i, state, &native, text, sizeof text, &len) ==
-                          SQL_SUCCESS;
-       ++i) {
+  for (SQLSMALLINT i = 1;
+       SQLGetDiagRec(type, h, i, state, &native, text, sizeof text, &len) == SQL_SUCCESS; ++i) {
     if (!out.empty()) out += "; ";
     out += std::string(reinterpret_cast<char*>(state)) + " " + reinterpret_cast<char*>(text);
   }
@@ -105,7 +104,8 @@ std::vector<RemoteColumn> ReadRemoteColumns(const std::string& connect, const st
   for (;;) {
     SQLRETURN rc = SQLFetch(st.h);
     if (rc == SQL_NO_DATA) break;
-    if (!SQL_SUCCEEDED(rc)) OdbcFail("cannot read the columns of '" + table + "'", SQL_HANDLE_STMT, st.h);
+    if (!SQL_SUCCEEDED(rc))
+      OdbcFail("cannot read the columns of '" + table + "'", SQL_HANDLE_STMT, st.h);
     // Only exact matches: the pattern argument treats "_" as a wildcard.
     if (Text(st.h, 3) != table) continue;
     RemoteColumn c;
