@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <map>
 
 #include "platform/dao/dao.h"
 #include "platform/error.h"
@@ -172,7 +173,7 @@ class JetCatalogWriter : public platform::AccessCatalogWriter, private PageAlloc
  private:
   template <class Body>
   void Change(Body body) {
-    newCatalogPages_.clear();
+    addedPages_.clear();
     try {
       body();
       file_.Commit();
@@ -278,23 +279,95 @@ class JetCatalogWriter : public platform::AccessCatalogWriter, private PageAlloc
 
   // Adds a catalog row after every row there is, so a scan of the catalog meets it last.
   RowId PlaceRow(const Catalog& cat, const Bytes& row, std::uint16_t flags) {
-    const Format& f = cat.f;
-    std::uint32_t last = cat.dataPages.empty() ? 0 : cat.dataPages.back();
-    for (std::uint32_t p : newCatalogPages_) last = std::max(last, p);
+    return AppendRow(cat.f, cat.tdef, cat.dataPages, row, flags);
+  }
+
+  // Adds a row to table `t` (data pages `pages`) after every row it has.
+  RowId AppendRow(const Format& f, const TableDef& t, const std::vector<std::uint32_t>& pages,
+                  const Bytes& row, std::uint16_t flags) {
+    std::vector<std::uint32_t>& added = addedPages_[t.page];
+    std::uint32_t last = pages.empty() ? 0 : *std::max_element(pages.begin(), pages.end());
+    for (std::uint32_t p : added) last = std::max(last, p);
     DataPage dp;
     if (last != 0) dp = DataPage::Parse(file_.Read(last), f, last);
     if (last == 0 || dp.rows.size() >= 255 || dp.FreeSpace(f) < static_cast<int>(row.size()) + 2) {
       last = Allocate();
-      newCatalogPages_.push_back(last);
+      added.push_back(last);
       dp = DataPage{};
-      dp.header = DataPage::NewHeader(f, kCatalogPage);
-      SetMapBit(file_, f, cat.tdef.ownedMap, last, true, this);
-      SetMapBit(file_, f, cat.tdef.freeMap, last, true, this);
+      dp.header = DataPage::NewHeader(f, t.page);
+      SetMapBit(file_, f, t.ownedMap, last, true, this);
+      SetMapBit(file_, f, t.freeMap, last, true, this);
     }
     RowId at{last, static_cast<int>(dp.rows.size())};
     dp.rows.push_back({flags, row});
     file_.Write(last, dp.Build(f));
     return at;
+  }
+
+  // The permissions of a new object: Access gives each object the entries (MSysACEs rows) that
+  // its container's entries list, with full rights, as every table in the file has them.
+  void AddAccessControlEntries(const Catalog& cat, std::int32_t objectId) {
+    const Format& f = cat.f;
+    auto aces = std::find_if(cat.rows.begin(), cat.rows.end(), [&](const CatalogRow& r) {
+      return r.name == "MSysACEs" && r.type == kTypeTable;
+    });
+    if (aces == cat.rows.end()) return;  // a file without permissions table
+    TableDef t = ReadTableDef(file_, f, static_cast<std::uint32_t>(aces->objectId));
+    const std::vector<std::pair<const char*, int>> want = {{"ObjectId", kTypeLong},
+                                                           {"SID", kTypeBinary},
+                                                           {"ACM", kTypeLong},
+                                                           {"FInheritable", kTypeBool}};
+    if (t.columns.size() != want.size() || t.indexes.size() != 1 ||
+        t.indexes[0].columns != std::vector<int>{0}) {
+      Unsupported(
+          "The permissions table MSysACEs is laid out differently from what this writer "
+          "knows.");
+    }
+    for (std::size_t i = 0; i < want.size(); ++i) {
+      if (t.columns[i].name != want[i].first || t.columns[i].type != want[i].second ||
+          t.columns[i].number != static_cast<int>(i)) {
+        Unsupported("The permissions table MSysACEs has unexpected columns.");
+      }
+    }
+    std::vector<std::uint32_t> pages = MapPages(file_, f, t.ownedMap);
+    std::vector<Bytes> sids;
+    int columnCount = static_cast<int>(Le16(t.bytes, f.tdefMaxCols));
+    for (std::uint32_t page : pages) {
+      DataPage dp = DataPage::Parse(file_.Read(page), f, page);
+      if (dp.owner != t.page) BadFormat("a page of MSysACEs belongs to another table");
+      for (const DataPage::Row& r : dp.rows) {
+        if ((r.flags & (kRowDeleted | kRowOverflow)) != 0) continue;
+        RowValues v = DecodeRow(r.data, f, t.columns);
+        if (v.values[0] && Le32(*v.values[0], 0) == static_cast<std::uint32_t>(cat.tablesId) &&
+            v.values[1]) {
+          sids.push_back(*v.values[1]);
+        }
+      }
+    }
+    if (sids.empty()) return;
+    const RealIndex& idx = t.indexes[0];
+    IndexTree tree = ReadIndexTree(file_, f, t.page, idx.root);
+    std::vector<Bytes> entries = tree.entries;
+    for (const Bytes& sid : sids) {
+      RowValues v;
+      v.columnCount = columnCount;
+      v.values.resize(4);
+      v.values[0] = Le32Bytes(static_cast<std::uint32_t>(objectId));
+      v.values[1] = sid;
+      v.values[2] = Le32Bytes(1048575);  // every right
+      v.values[3] = Bytes{0};
+      RowId at = AppendRow(f, t, pages, EncodeRow(v, f, t.columns), 0);
+      Bytes e = LongKey(objectId);
+      Bytes rid = RowIdBytes(at);
+      e.insert(e.end(), rid.begin(), rid.end());
+      entries.push_back(e);
+    }
+    std::sort(entries.begin(), entries.end());
+    WriteIndexTreeWith(file_, f, t.page, idx, tree, entries, *this);
+    Bytes def = file_.Read(t.page);
+    SetLe32(def, f.tdefNumRows, Le32(def, f.tdefNumRows) + static_cast<std::uint32_t>(sids.size()));
+    SetLe32(def, idx.slotAt, Le32(def, idx.slotAt) + 1);  // one new distinct key
+    file_.Write(t.page, def);
   }
 
   // Map rows for a link: the table's owned and free maps, then a pair per long-value column.
@@ -326,8 +399,7 @@ class JetCatalogWriter : public platform::AccessCatalogWriter, private PageAlloc
     SetLe24(b, at + 1, r.page);
   }
 
-  Bytes LinkTableDef(const Catalog& cat, std::uint32_t page, const std::vector<LinkColumn>& cols) {
-    const Format& f = cat.f;
+  Bytes LinkTableDef(const Format& f, const std::vector<LinkColumn>& cols) {
     int numLv = 0, numVar = 0;
     for (const LinkColumn& c : cols) {
       numLv += IsLongValue(c.type) ? 1 : 0;
@@ -407,8 +479,6 @@ class JetCatalogWriter : public platform::AccessCatalogWriter, private PageAlloc
     SetLe32(t, 8, static_cast<std::uint32_t>(t.size()));
     if (f.jet4) SetLe16(t, 2, static_cast<std::uint32_t>(f.pageSize - t.size() - 8));
     t.resize(static_cast<std::size_t>(f.pageSize), 0);
-    (void)page;
-    (void)cat;
     return t;
   }
 
@@ -469,7 +539,7 @@ class JetCatalogWriter : public platform::AccessCatalogWriter, private PageAlloc
     std::uint32_t tdefPage = Allocate();
     Bytes idKey = LongKey(static_cast<std::int32_t>(tdefPage));
     RefuseTaken(ids, idKey, RowId{0xFFFFFFFF, -1}, name);
-    file_.Write(tdefPage, LinkTableDef(cat, tdefPage, cols));
+    file_.Write(tdefPage, LinkTableDef(f, cols));
 
     RowValues v;
     v.columnCount = static_cast<int>(Le16(cat.tdef.bytes, f.tdefMaxCols));
@@ -482,7 +552,8 @@ class JetCatalogWriter : public platform::AccessCatalogWriter, private PageAlloc
     v.values[col::kDateUpdate] = OleDateNow();
     v.values[col::kOwner] = OwnerForNewObject(cat);
     v.values[col::kFlags] = Le32Bytes(kLinkFlags);
-    v.values[col::kConnect] = ConnectValue(cat, connect);
+    // Stored without its "ODBC;" prefix, as Access stores it; the type (4) says it is ODBC.
+    v.values[col::kConnect] = ConnectValue(cat, odbc);
     v.values[col::kForeignName] = EncodeText(source, f);
     Bytes row = EncodeRow(v, f, cat.tdef.columns);
 
@@ -504,6 +575,7 @@ class JetCatalogWriter : public platform::AccessCatalogWriter, private PageAlloc
     };
     add(names, nameKey, nameIdx);
     add(ids, idKey, idIdx);
+    AddAccessControlEntries(cat, static_cast<std::int32_t>(tdefPage));
   }
 
   // New objects get the owner of the database object (MSysDb), or of an existing table.
@@ -521,7 +593,7 @@ class JetCatalogWriter : public platform::AccessCatalogWriter, private PageAlloc
 
   PageFile file_;
   Format format_;
-  std::vector<std::uint32_t> newCatalogPages_;  // pages added within the change under way
+  std::map<std::uint32_t, std::vector<std::uint32_t>> addedPages_;  // per table, this change
 };
 
 }  // namespace

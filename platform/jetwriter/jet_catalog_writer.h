@@ -9,6 +9,8 @@
 // layout the writer cannot change correctly (an .accdb, an encrypted file, a character whose
 // index key is unknown, a page with no room); kUnrecognizedFormat: the file does not decode;
 // kOdbcCallFailed: the remote table could not be read; kCouldNotLock: the file is in use.
+// A link's Connect is stored as Access stores it, without the leading "ODBC;" of the DAO
+// property (the object type says it is ODBC); a reader shows it as "ODBC;" + the stored text.
 #pragma once
 
 #include <memory>
