@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
+#include <cstdio>
 #include <set>
 
 #include "engine/names.h"
@@ -10,7 +12,9 @@
 #include "platform/dao/dao.h"
 #include "platform/error.h"
 #include "platform/jetwriter/catalog.h"
+#include "platform/jetwriter/catalog_index.h"
 #include "platform/jetwriter/jet_catalog_writer.h"
+#include "platform/jetwriter/page_file.h"
 #include "platform/text.h"
 #include "support/temp_dir.h"
 
@@ -259,6 +263,61 @@ TEST(CatalogWriter, refuses_files_it_cannot_change) {
             dao::err::kUnrecognizedFormat);
   EXPECT_EQ(ErrorOf([&] { jetwriter::OpenJetCatalogWriter((dir.path() / "none.mdb").string()); }),
             dao::err::kFileNotFound);
+}
+
+}  // namespace
+
+namespace {
+
+jetwriter::Bytes Hex(const std::string& hex) {
+  jetwriter::Bytes b;
+  for (std::size_t i = 0; i + 1 < hex.size(); i += 3) {
+    b.push_back(static_cast<std::uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+  }
+  return b;
+}
+
+// Keys as Access wrote them into the sample files' catalog indexes.
+TEST(IndexKeys, match_the_keys_access_wrote) {
+  EXPECT_EQ(jetwriter::LongKey(0x0F000001), Hex("7f 8f 00 00 01"));
+  EXPECT_EQ(jetwriter::LongKey(2), Hex("7f 80 00 00 02"));
+  EXPECT_EQ(jetwriter::LongKey(INT32_MIN), Hex("7f 00 00 00 00"));
+  jetwriter::Format jet3 = jetwriter::Format::Of(false);
+  jetwriter::Format jet4 = jetwriter::Format::Of(true);
+  // nwind.mdb: the accented letter goes to the extra-code block after two significant letters.
+  EXPECT_EQ(jetwriter::TextKey("Umsätze", jet3), Hex("7f 78 6f 76 60 77 7e 66 02 26 00"));
+  EXPECT_EQ(jetwriter::TextKey("umsÄtze", jet3), jetwriter::TextKey("Umsätze", jet3));
+  EXPECT_EQ(jetwriter::TextKey("Order Details", jet3),
+            Hex("7f 72 75 64 66 75 11 64 66 77 60 6a 6d 76 00"));
+  // Jet 4: a hyphen has no inline code; it is listed after the text with its position.
+  jetwriter::Bytes key = jetwriter::TextKey("~sq_cAAAA-OrdrarOLD~sq_ccboGrafiker", jet4);
+  jetwriter::Bytes tail = Hex("01 01 01 01 80 2b 06 82 00");
+  ASSERT_GT(key.size(), tail.size());
+  EXPECT_TRUE(std::equal(tail.begin(), tail.end(), key.end() - tail.size()));
+  EXPECT_EQ(jetwriter::TextKey("Ab_9", jet4), Hex("7f 4a 4c 2b 03 48 01 00"));
+}
+
+TEST(CatalogWriter, many_links_split_the_index_pages_and_stay_consistent) {
+  LinkRun r;
+  Prepare(r, "nwind.mdb");
+  auto w = jetwriter::OpenJetCatalogWriter(r.mdb.string());
+  std::string customers = engine::TargetNameOf(r.tables.front());
+  constexpr int kLinks = 70;
+  for (int i = 0; i < kLinks; ++i) {
+    char name[80];
+    std::snprintf(name, sizeof name, "Verknuepfung %03d mit einem recht langen Namen fuer Seiten",
+                  i);
+    w->AppendLinkedTable(name, r.connect, customers);
+  }
+  EXPECT_EQ(jetwriter::CheckCatalog(r.mdb.string()), std::vector<std::string>{});
+  EXPECT_EQ(jettest::LibmdbLinks(r.mdb).size(), static_cast<std::size_t>(kLinks));
+  EXPECT_EQ(jettest::LibmdbTables(r.mdb), r.tables);
+  jetwriter::PageFile file(r.mdb.string(), jetwriter::LockMode::kHeldByCaller);
+  jetwriter::Catalog cat = jetwriter::ReadCatalog(file);
+  const auto& idx = cat.tdef.indexes[static_cast<std::size_t>(cat.nameIndex)];
+  jetwriter::IndexTree tree = jetwriter::ReadIndexTree(file, cat.f, 2, idx.root);
+  EXPECT_GT(tree.pages.size(), 4u);         // the root and several leaves
+  EXPECT_EQ(file.Read(idx.root)[0], 0x03);  // the root stayed where it was, now a node
 }
 
 }  // namespace
