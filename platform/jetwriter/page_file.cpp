@@ -252,8 +252,18 @@ void PageFile::Commit() {
   }
   SyncDirOf(path_);
 
-  for (auto& [page, image] : staged_) WritePageAt(page, image);
-  if (fsync(fd_) != 0) Fail("Cannot write", path_);
+  try {
+    for (auto& [page, image] : staged_) WritePageAt(page, image);
+    if (fsync(fd_) != 0) Fail("Cannot write", path_);
+  } catch (...) {
+    // Put the original pages back at once, so this object goes on reading a whole file.
+    Discard();
+    try {
+      Recover(path_);
+    } catch (...) {
+    }
+    throw;
+  }
   if (unlink(jpath.c_str()) != 0) Fail("Cannot remove the journal", jpath);
   SyncDirOf(path_);
   fileSize_ += static_cast<std::uint64_t>(allocated_) * pageSize_;
