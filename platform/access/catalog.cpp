@@ -49,7 +49,8 @@ void ForEachRow(MdbHandle* mdb, const char* tableName, const std::vector<const c
 
 void WriteIndexes(MdbTableDef* table, WireWriter& out) {
   std::vector<dao::Index> indexes;
-  if (mdb_read_indices(table) != nullptr) {
+  mdb_read_indices(table);  // returns NULL even on success; the table holds the result
+  {
     for (unsigned i = 0;
          i < table->num_idxs && table->indices != nullptr && i < table->indices->len; ++i) {
       auto* idx = static_cast<MdbIndex*>(g_ptr_array_index(table->indices, i));
