@@ -34,6 +34,7 @@ void WriteAll(int fd, const char* data, std::size_t size) {
 
 void WireWriter::Raw(const void* data, std::size_t size) {
   const char* p = static_cast<const char*>(data);
+  if (fd_ == kDiscard) return;
   if (fd_ < 0) {
     buffer_.insert(buffer_.end(), p, p + size);
     return;

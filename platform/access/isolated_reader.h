@@ -22,7 +22,8 @@ namespace platform::access {
 // Buffered writer on the child's side of the pipe.
 class WireWriter {
  public:
-  // With fd -1 everything stays in memory (see Buffered()).
+  // With fd -1 everything stays in memory (see Buffered()); with kDiscard nothing is kept.
+  static constexpr int kDiscard = -2;
   explicit WireWriter(int fd) : fd_(fd) {}
   const std::vector<char>& Buffered() const { return buffer_; }
   void Clear() { buffer_.clear(); }

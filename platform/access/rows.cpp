@@ -78,7 +78,9 @@ class RowWriter {
   RowWriter(MdbHandle* mdb, MdbTableDef* table, std::uint64_t filePages)
       : mdb_(mdb), table_(table), filePages_(filePages), fields_(table->num_cols) {}
 
-  void Send(WireWriter& out) {
+  // Sends every row; returns how many.
+  std::uint64_t Send(WireWriter& out) {
+    std::uint64_t count = 0;
     WireWriter row(-1);
     mdb_rewind_table(table_);
     while (mdb_fetch_row(table_)) {
@@ -91,7 +93,9 @@ class RowWriter {
       for (unsigned i = 0; i < table_->num_cols; ++i) Value(i, row);
       out.U8(kTagRow);
       out.Raw(row.Buffered().data(), row.Buffered().size());
+      ++count;
     }
+    return count;
   }
 
  private:
@@ -280,7 +284,60 @@ void SendTable(const std::string& path, const std::string& name, WireWriter& out
   RowWriter(mdb.get(), table.get(), ec ? 0 : bytes / 2048 + 1).Send(out);
 }
 
+void CheckTables(const std::string& path, WireWriter& out) {
+  HandlePtr mdb(mdb_open(path.c_str(), MDB_NOFLAGS));
+  if (!mdb || mdb_read_catalog(mdb.get(), MDB_TABLE) == nullptr)
+    throw Error(dao::err::kUnrecognizedFormat, "the catalog cannot be read");
+  std::error_code ec;
+  const auto bytes = std::filesystem::file_size(path, ec);
+  for (unsigned i = 0; i < mdb->num_catalog && i < mdb->catalog->len; ++i) {
+    auto* entry = static_cast<MdbCatalogEntry*>(g_ptr_array_index(mdb->catalog, i));
+    if (entry->object_type != MDB_TABLE) continue;
+    out.U8(kTagRow);
+    out.String(entry->object_name);
+    std::uint64_t rows = 0;
+    try {
+      TablePtr table(mdb_read_table(entry));
+      if (!table || !mdb_read_columns(table.get()))
+        throw Error(dao::err::kUnrecognizedFormat, "the table definition is damaged");
+      WireWriter discard(WireWriter::kDiscard);
+      rows = RowWriter(mdb.get(), table.get(), ec ? 0 : bytes / 2048 + 1).Send(discard);
+      out.I64(static_cast<std::int64_t>(rows));
+      out.U32(0);
+      out.String("");
+    } catch (const Error& e) {
+      out.I64(static_cast<std::int64_t>(rows));
+      out.U32(static_cast<std::uint32_t>(e.Number()));
+      out.String(e.Description());
+    }
+    out.Flush();
+  }
+}
+
 }  // namespace
+
+std::vector<TableCheck> CheckAllTables(const std::string& posixPath,
+                                       std::chrono::milliseconds timeout) {
+  IsolatedReader in(posixPath, timeout, [&](WireWriter& out) { CheckTables(posixPath, out); });
+  std::vector<TableCheck> checks;
+  while (true) {
+    const std::uint8_t tag = in.U8();
+    if (tag == kTagEnd) break;
+    if (tag == kTagError) {
+      const auto number = static_cast<int>(in.U32());
+      throw Error(number, in.String());
+    }
+    if (tag != kTagRow) throw Error(dao::err::kUnrecognizedFormat, "the check stream is malformed");
+    TableCheck check;
+    check.table = in.String();
+    check.rows = static_cast<std::uint64_t>(in.I64());
+    check.errorNumber = static_cast<int>(in.U32());
+    check.error = in.String();
+    checks.push_back(std::move(check));
+  }
+  in.Finish();
+  return checks;
+}
 
 std::string CurrencyText(std::int64_t v) {
   const bool negative = v < 0;

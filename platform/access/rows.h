@@ -43,6 +43,20 @@ std::string DecimalText(const unsigned char* seventeenBytes, int scale);
 // by 0x00) to UTF-8.
 void Jet4TextToUtf8(const unsigned char* data, std::size_t size, std::string& out);
 
+// The outcome of reading one table to its end.
+struct TableCheck {
+  std::string table;
+  std::uint64_t rows = 0;
+  int errorNumber = 0;  // 0: every row decoded
+  std::string error;
+};
+
+// Reads every row of every local table in one child process, decoding each value as a
+// transfer would, and sends back only the outcome per table. Throws like RowStream when the
+// reader itself stops (crash, time limit).
+std::vector<TableCheck> CheckAllTables(const std::string& posixPath,
+                                       std::chrono::milliseconds timeout);
+
 class RowStream {
  public:
   RowStream(const std::string& posixPath, const std::string& tableName,

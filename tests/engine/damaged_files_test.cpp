@@ -1,10 +1,13 @@
-// Damaged copies of real files: every open and every table read ends in a correct read or a
-// clear error, never a crash or a hang of this program; a failed transfer leaves no table.
+// Damaged copies of real files (1,000 in all): every open and every table read ends in a correct
+// read or a clear error, never a crash or a hang of this program; a failed transfer leaves no
+// table.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <random>
 
 #include "engine_support.h"
+#include "platform/access/rows.h"
 #include "platform/error.h"
 
 namespace {
@@ -17,9 +20,11 @@ struct Outcome {
   int opened = 0, refused = 0, tablesCopied = 0, tablesFailed = 0;
 };
 
-// Opens the damaged file and transfers every table of it; any failure must be a platform::Error
-// with a description, and a table whose transfer failed must not exist on the target.
-void ReadAll(const std::string& path, const std::filesystem::path& target, Outcome& outcome) {
+// Opens the damaged file and reads every table; with `transfer` each table goes into the
+// target instead, and a table whose transfer failed must not exist there. Any failure must be
+// a platform::Error with a description.
+void ReadAll(const std::string& path, const std::filesystem::path& target, bool transfer,
+             Outcome& outcome) {
   ScriptedChooser chooser(NorvaneSource(target));
   auto engine =
       platform::access::CreateEngine({&chooser, nullptr, std::chrono::milliseconds(3000)});
@@ -33,10 +38,29 @@ void ReadAll(const std::string& path, const std::filesystem::path& target, Outco
     return;
   }
   ++outcome.opened;
+  (void)db->Relations();
+  for (int i = 0; i < db->TableDefs().Count(); ++i) (void)db->TableDefs().Item(i)->Indexes();
+  if (!transfer) {
+    // Every row of every table, decoded as a transfer decodes it, in one reader.
+    try {
+      for (const auto& check : platform::access::CheckAllTables(path, std::chrono::seconds(3))) {
+        if (check.errorNumber == 0) {
+          ++outcome.tablesCopied;
+        } else {
+          EXPECT_FALSE(check.error.empty());
+          ++outcome.tablesFailed;
+        }
+      }
+    } catch (const platform::Error& e) {
+      EXPECT_FALSE(e.Description().empty());
+      ++outcome.tablesFailed;
+    }
+    return;
+  }
   const std::string connect = "ODBC;" + NorvaneSource(target);
   for (int i = 0; i < db->TableDefs().Count(); ++i) {
     auto table = db->TableDefs().Item(i);
-    (void)table->Indexes();
+    if (table->Name().rfind("MSys", 0) == 0) continue;
     const std::string name = "t" + std::to_string(i);
     try {
       db->Execute("select * into [" + connect + "].[" + name + "] from [" + table->Name() + "]");
@@ -49,7 +73,6 @@ void ReadAll(const std::string& path, const std::filesystem::path& target, Outco
           << "a failed transfer left table " << name << ": " << e.Description();
     }
   }
-  (void)db->Relations();
 }
 
 // Damages a copy: flipped bytes in the catalog pages, in table-definition or data pages, or a
@@ -94,7 +117,7 @@ TEST_P(DamagedCopies, never_crash_or_hang_and_fail_clearly) {
     const auto path = dir.path() / ("copy" + std::to_string(n) + ".mdb");
     testing_support::WriteBytes(path, Damage(original, random, pageSize));
     const auto target = dir.path() / ("out" + std::to_string(n) + ".db");
-    ReadAll(path.string(), target, outcome);
+    ReadAll(path.string(), target, n % 10 == 0, outcome);
     std::filesystem::remove(path);
     std::filesystem::remove(target);
   }
@@ -108,9 +131,15 @@ TEST_P(DamagedCopies, never_crash_or_hang_and_fail_clearly) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Fixtures, DamagedCopies,
-                         ::testing::Values(std::make_tuple("nwind.mdb", 2048, 350),
+                         ::testing::Values(std::make_tuple("nwind.mdb", 2048, 300),
                                            std::make_tuple("edge-jet4.mdb", 4096, 300),
-                                           std::make_tuple("testV2000.mdb", 4096, 200),
-                                           std::make_tuple("testV1997.mdb", 2048, 150)));
+                                           std::make_tuple("testV2000.mdb", 4096, 250),
+                                           std::make_tuple("testV1997.mdb", 2048, 150)),
+                         [](const auto& info) {
+                           std::string name = std::get<0>(info.param);
+                           for (char& c : name)
+                             if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+                           return name;
+                         });
 
 }  // namespace

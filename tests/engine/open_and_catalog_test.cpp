@@ -9,6 +9,7 @@
 #include <filesystem>
 
 #include "engine_support.h"
+#include "platform/access/rows.h"
 #include "platform/error.h"
 #include "platform/paths.h"
 
@@ -212,6 +213,24 @@ TEST(AccessCatalog, changes_without_a_catalog_writer_are_refused) {
     EXPECT_EQ(e.Number(), dao::err::kUnsupported);
   }
   EXPECT_EQ(db->TableDefs().Item("Orders")->Name(), "Orders");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(AccessCheck, every_table_of_a_sound_file_reads_to_its_end) {
+  const auto checks =
+      platform::access::CheckAllTables(engine_test::Fixture("nwind.mdb"), std::chrono::seconds(30));
+  ASSERT_GT(checks.size(), 9u);
+  for (const auto& check : checks) EXPECT_EQ(check.errorNumber, 0) << check.table << check.error;
+  bool orderDetails = false;
+  for (const auto& check : checks)
+    if (check.table == "Order Details") {
+      orderDetails = true;
+      EXPECT_EQ(check.rows, 2155u);
+    }
+  EXPECT_TRUE(orderDetails);
 }
 
 }  // namespace

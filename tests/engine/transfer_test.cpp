@@ -1,6 +1,7 @@
 // Whole tables of real Access files into a fresh SQLite file through the Norvane ODBC driver.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cmath>
 #include <cstdlib>
 
@@ -102,6 +103,12 @@ TEST_P(TransferOfFixture, copies_every_user_table_with_equal_rows_and_values) {
 
 INSTANTIATE_TEST_SUITE_P(RealFiles, TransferOfFixture,
                          ::testing::Values("nwind.mdb", "edge-jet4.mdb", "testV1997.mdb",
-                                           "testV2000.mdb"));
+                                           "testV2000.mdb"),
+                         [](const auto& info) {
+                           std::string name = info.param;
+                           for (char& c : name)
+                             if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+                           return name;
+                         });
 
 }  // namespace
