@@ -16,8 +16,6 @@ constexpr const char* kOdbcPrefix = "ODBC;";
               "Operation is not supported for this type of object: " + what);
 }
 
-class OdbcDatabase;
-
 class OdbcTableDef : public dao::TableDef {
  public:
   OdbcTableDef(std::shared_ptr<Connection> connection, std::string name)
@@ -92,7 +90,6 @@ class OdbcTableDefs : public dao::TableDefCollection {
   void Append(const std::shared_ptr<dao::TableDef>&) override {
     Unsupported("appending a table definition to an ODBC target");
   }
-  void Drop() { connection_.reset(); }
 
  private:
   std::shared_ptr<Connection> connection_;
