@@ -1,5 +1,7 @@
 // ivex / ivexw: connects to a Norvane database file and executes a script.
 //   ivex.exe -c "uid=<user>;pwd=<password>;dbf=<database file>" [-q] read <script>
+// The script's path comes unquoted: the words after "read" are joined with single blanks into it,
+// so a folder name with blanks works. Failures are printed as platform/shell/tool_output.h gives.
 // Exit status: 0 when every statement succeeded, 1 when any failed, 2 when refused.
 #include <filesystem>
 #include <fstream>
@@ -7,6 +9,7 @@
 #include <iterator>
 #include <map>
 #include <optional>
+#include <sstream>
 #include <string>
 
 #include "norvane/catalog.h"
@@ -14,6 +17,7 @@
 #include "norvane/lexer.h"
 #include "platform/error.h"
 #include "platform/paths.h"
+#include "platform/shell/tool_output.h"
 #include "platform/text.h"
 
 namespace {
@@ -46,7 +50,7 @@ Arguments Parse(int argc, char** argv) {
     } else if (platform::EqualsNoCase(arg, "read")) {
       if (++i >= argc) throw Refusal("read needs a script file");
       a.script = argv[i];
-      if (i + 1 < argc) throw Refusal(std::string("unexpected argument '") + argv[i + 1] + "'");
+      while (++i < argc) a.script += std::string(" ") + argv[i];
       break;
     } else {
       throw Refusal("unknown argument '" + arg + "'");
@@ -102,6 +106,7 @@ std::string FirstLine(const std::string& text) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  using platform::shell::ToolErrorLine;
   std::optional<norvane::Connection> connection;
   std::string scriptText;
   bool quiet = false;
@@ -119,28 +124,43 @@ int main(int argc, char** argv) {
     if (in.bad()) throw Refusal("cannot read the script file " + args.script);
     connection->Exec("PRAGMA foreign_keys = OFF");
   } catch (const std::exception& e) {
-    std::cerr << "ivex: refused: " << e.what() << "\n";
+    std::cerr << ToolErrorLine("ivex", std::string("refused: ") + e.what()) << "\n";
     return kRefused;
   }
 
-  norvane::Session session(*connection, std::cout);
+  // What a statement returns is held and shown once it is done, as ordinary output.
+  std::ostringstream results;
+  norvane::Session session(*connection, results);
+  const auto showResults = [&results] {
+    std::cout << platform::shell::OrdinaryOutput(results.str());
+    results.str("");
+  };
   int failures = 0;
   for (const auto& st : norvane::SplitScript(scriptText)) {
-    if (!quiet) std::cout << "line " << st.line << ": " << st.text << "\n";
+    if (!quiet)
+      std::cout << platform::shell::OrdinaryOutput("line " + std::to_string(st.line) + ": " +
+                                                   st.text + "\n");
     try {
       session.Execute(st.text);
+      showResults();
     } catch (const std::exception& e) {
       ++failures;
+      showResults();
       std::cout.flush();
-      std::cerr << "ivex: error in the statement at line " << st.line << " (" << FirstLine(st.text)
-                << "): " << e.what() << "\n";
+      std::cerr << ToolErrorLine("ivex", "statement at line " + std::to_string(st.line) + " (" +
+                                             FirstLine(st.text) + "): " + e.what())
+                << "\n";
     }
   }
   try {
     if (connection->InTransaction()) connection->Exec("COMMIT");
   } catch (const std::exception& e) {
     ++failures;
-    std::cerr << "ivex: the open transaction could not be committed: " << e.what() << "\n";
+    std::cout.flush();
+    std::cerr << ToolErrorLine(
+                     "ivex",
+                     std::string("the open transaction could not be committed: ") + e.what())
+              << "\n";
   }
   if (!quiet) std::cout << "ivex: " << failures << " of the script's statements failed\n";
   return failures == 0 ? 0 : 1;

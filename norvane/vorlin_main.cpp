@@ -1,26 +1,33 @@
 // vorlin / vorlinw: creates an empty Norvane database file and its log file.
 //   vorlin.exe <database file>
+// The path comes unquoted, so a folder name with blanks arrives as several arguments: they are
+// joined with single blanks into the one path.
 #include <iostream>
+#include <string>
 
 #include "norvane/catalog.h"
 #include "platform/error.h"
 #include "platform/paths.h"
+#include "platform/shell/tool_output.h"
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::cerr << "usage: vorlin <database file>\n";
+  using platform::shell::ToolErrorLine;
+  if (argc < 2) {
+    std::cerr << ToolErrorLine("vorlin", "no database file given (vorlin <database file>)") << "\n";
     return 2;
   }
+  std::string path = argv[1];
+  for (int i = 2; i < argc; ++i) path += std::string(" ") + argv[i];
   try {
-    const std::filesystem::path database = platform::paths::ToPosix(argv[1]);
+    const std::filesystem::path database = platform::paths::ToPosix(path);
     norvane::CreateDatabase(database);
-    std::cout << "Created Norvane database " << argv[1] << " (log "
+    std::cout << "Created Norvane database " << path << " (log "
               << norvane::LogPathOf(database).filename().string() << ")\n";
     return 0;
   } catch (const platform::Error& e) {
-    std::cerr << "vorlin: cannot create " << argv[1] << ": " << e.Description() << "\n";
+    std::cerr << ToolErrorLine("vorlin", "cannot create " + path + ": " + e.Description()) << "\n";
   } catch (const std::exception& e) {
-    std::cerr << "vorlin: " << e.what() << "\n";
+    std::cerr << ToolErrorLine("vorlin", "cannot create " + path + ": " + e.what()) << "\n";
   }
   return 1;
 }

@@ -1,9 +1,11 @@
 // cmdshell: runs a command file (.bat) the wizard wrote, where no Windows command shell exists.
 //   cmdshell <command file>
 // Understands "cd <folder>", "<drive>:", "copy <a> + <b> <c>", "echo", "rem" and tool lines
-// ("<tool> <arguments>", the tool found in the current folder). Echoes each line and lets the
-// tools write into the same output, prints "finished <file name>" at the end, and exits with the
-// status of the last line that failed, or 0.
+// ("<tool> <arguments>", the tool found in the current folder). Paths may hold blanks unquoted, as
+// the short folder names do ("My Dat~1"): the rest of a "cd" line is the folder, and "copy" splits
+// as platform/shell/command_line.h says. Echoes each line and lets the tools write into the same
+// output, prints "finished <file name>" at the end, and exits with the status of the last line
+// that failed, or 0. A line that fails is reported as platform/shell/tool_output.h gives.
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -21,6 +23,7 @@
 #include "platform/error.h"
 #include "platform/paths.h"
 #include "platform/shell/command_line.h"
+#include "platform/shell/tool_output.h"
 #include "platform/text.h"
 
 extern char** environ;
@@ -86,7 +89,9 @@ class Shell {
  private:
   static void Report(std::size_t n, const std::string& line, const std::string& why) {
     std::cout.flush();
-    std::cerr << "cmdshell: line " << n << " failed: " << line << "\n  " << why << std::endl;
+    std::cerr << platform::shell::ToolErrorLine(
+                     "cmdshell", "line " + std::to_string(n) + " failed (" + line + "): " + why)
+              << std::endl;
   }
 
   static std::string Prompt() {
@@ -118,7 +123,7 @@ class Shell {
     } else if (platform::EqualsNoCase(rest, "on")) {
       echo_ = true;
     } else {
-      std::cout << rest << "\n";
+      std::cout << platform::shell::OrdinaryOutput(rest + "\n");
     }
     return 0;
   }
@@ -233,7 +238,9 @@ class Shell {
     }
     if (WIFEXITED(status)) return WEXITSTATUS(status);
     if (WIFSIGNALED(status)) {
-      std::cerr << "cmdshell: " << args.front() << " ended by signal " << WTERMSIG(status) << "\n";
+      std::cerr << platform::shell::ToolErrorLine("cmdshell", args.front() + " ended by signal " +
+                                                                  std::to_string(WTERMSIG(status)))
+                << "\n";
       return 128 + WTERMSIG(status);
     }
     return 1;
@@ -246,19 +253,24 @@ class Shell {
 
 int main(int argc, char** argv) {
   if (argc != 2) {
-    std::cerr << "usage: cmdshell <command file>\n";
+    std::cerr << platform::shell::ToolErrorLine("cmdshell", "usage: cmdshell <command file>")
+              << "\n";
     return 2;
   }
   fs::path file;
   try {
     file = platform::paths::ToPosix(argv[1]);
   } catch (const platform::Error& e) {
-    std::cerr << "cmdshell: " << argv[1] << ": " << e.Description() << "\n";
+    std::cerr << platform::shell::ToolErrorLine("cmdshell",
+                                                std::string(argv[1]) + ": " + e.Description())
+              << "\n";
     return 1;
   }
   std::error_code ec;
   if (!fs::is_regular_file(file, ec)) {
-    std::cerr << "cmdshell: the command file " << argv[1] << " was not found\n";
+    std::cerr << platform::shell::ToolErrorLine(
+                     "cmdshell", std::string("the command file ") + argv[1] + " was not found")
+              << "\n";
     return 1;
   }
   return Shell().Run(file);

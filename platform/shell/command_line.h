@@ -25,6 +25,11 @@ struct CopyArguments {
 
 // The arguments of "copy" (after the word itself): sources joined by "+", then the target;
 // switches such as /b, /a and /y are dropped.
+// Unquoted paths may hold blanks (short folder names such as "My Dat~1" keep theirs): when the
+// text has no double quote and holds " + ", it is cut at each " + ", every part before the last
+// is one source as it stands, and the last part is cut before its last blank-separated word that
+// begins a path with a drive ("X:\" or "X:/"), the source before it and the target from it on.
+// Without such a word after the last part's first, the Windows quoting rules below apply.
 CopyArguments SplitCopyArguments(std::string_view arguments);
 
 }  // namespace platform::shell

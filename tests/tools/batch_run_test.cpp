@@ -10,6 +10,7 @@
 #include "platform/error.h"
 #include "platform/files.h"
 #include "platform/shell/posix_command_starter.h"
+#include "platform/shell/tool_output.h"
 #include "target/create_db.h"
 #include "target/short_path.h"
 #include "tool_process.h"
@@ -30,9 +31,10 @@ struct Installation {
   fs::path work, tools;
   MigrationSettings settings;
 
-  explicit Installation(const std::string& toolName) {
-    work = root.path() / "Sample Data";
-    tools = root.path() / "Norvane Tools" / "win32";
+  explicit Installation(const std::string& toolName, const std::string& workName = "Sample Data",
+                        const std::string& toolsName = "Norvane Tools") {
+    work = root.path() / workName;
+    tools = root.path() / toolsName / "win32";
     fs::create_directories(work);
     fs::create_directories(tools);
     for (const char* tool : {"vorlin.exe", "vorlinw.exe", "ivex.exe", "ivexw.exe"})
@@ -61,20 +63,34 @@ std::vector<std::string> Concat(std::vector<std::string> a, const std::vector<st
   return a;
 }
 
-}  // namespace
+std::vector<std::string> ErrorLines(const std::string& output) {
+  std::vector<std::string> found;
+  std::size_t start = 0;
+  while (start < output.size()) {
+    std::size_t nl = output.find('\n', start);
+    if (nl == std::string::npos) nl = output.size();
+    const std::string line = output.substr(start, nl - start);
+    if (platform::shell::IsToolErrorLine(line)) found.push_back(line);
+    start = nl + 1;
+  }
+  return found;
+}
 
-TEST(CommandFiles, migrate_and_reload_create_load_and_finish_the_database) {
-  Installation inst("ivex.exe");
-  ASSERT_THAT(inst.settings.WorkFolder, HasSubstr("\\Sample~1\\"));
-  ASSERT_THAT(inst.settings.QueryToolPath, HasSubstr("\\Norvan~1\\win32\\"));
+// Runs migrate.bat, leaves two tables as the transfer would, writes the two scripts and runs
+// reload.bat through the command starter: everything the two command files do must be in the
+// database afterwards. Returns reload.bat's output.
+std::string MigrateAndReload(Installation& inst) {
   inst.WriteWorkFiles();
-
   const Outcome migrate = RunProgram(kCmdshell, {inst.settings.WorkFolder + "migrate.bat"});
   EXPECT_EQ(migrate.status, 0) << migrate.output;
   EXPECT_THAT(migrate.output, HasSubstr(">vorlin.exe " + inst.settings.WorkFolder + "Sales.db"));
   EXPECT_THAT(migrate.output, HasSubstr("finished migrate.bat"));
-  ASSERT_TRUE(fs::exists(inst.Database()));
+  EXPECT_THAT(ErrorLines(migrate.output), ::testing::IsEmpty()) << migrate.output;
   EXPECT_TRUE(fs::exists(inst.work / "Sales.log"));
+  if (!fs::exists(inst.Database())) {
+    ADD_FAILURE() << "migrate.bat made no database file: " << migrate.output;
+    return {};
+  }
   EXPECT_EQ(Query(inst.Database(),
                   "SELECT count(*) FROM \"SYS.SYSPROCEDURE\" WHERE proc_name = "
                   "'sp_ts_time'"),
@@ -100,10 +116,14 @@ TEST(CommandFiles, migrate_and_reload_create_load_and_finish_the_database) {
   platform::files::WriteTextLines(inst.settings.WorkFolder + "reload2.sql",
                                   {engine::ForeignKeyLine(relation)});
 
-  platform::shell::PosixCommandStarter starter(kCmdshell);
+  std::string output;
+  platform::shell::PosixCommandStarter starter(kCmdshell,
+                                               [&](std::string_view chunk) { output += chunk; });
   const int task = starter.StartCommandFile(inst.settings.WorkFolder + "reload.bat");
-  EXPECT_EQ(starter.Wait(task), 0);
+  EXPECT_EQ(starter.Wait(task), 0) << output;
   EXPECT_FALSE(starter.IsRunning(task));
+  EXPECT_THAT(output, HasSubstr("finished reload.bat"));
+  EXPECT_THAT(ErrorLines(output), ::testing::IsEmpty()) << output;
 
   EXPECT_EQ(ReadBytes(inst.work / "reload.sql"),
             ReadBytes(inst.work / "reload1.sql") + ReadBytes(inst.work / "reload2.sql"));
@@ -124,6 +144,29 @@ TEST(CommandFiles, migrate_and_reload_create_load_and_finish_the_database) {
   EXPECT_EQ(Query(db, "SELECT coltype FROM \"SYS.SYSCOLUMNS\" WHERE cname = 'Ordered'"),
             "timestamp");
   EXPECT_EQ(Query(db, "SELECT count(*) FROM \"SYS.SYSPROCEDURE\""), "0");
+  return output;
+}
+
+}  // namespace
+
+TEST(CommandFiles, migrate_and_reload_create_load_and_finish_the_database) {
+  Installation inst("ivex.exe");
+  ASSERT_THAT(inst.settings.WorkFolder, HasSubstr("\\Sample~1\\"));
+  ASSERT_THAT(inst.settings.QueryToolPath, HasSubstr("\\Norvan~1\\win32\\"));
+  MigrateAndReload(inst);
+}
+
+// "My Data" gives the short name "My Dat~1": every path in the two command files holds a blank.
+TEST(CommandFiles, run_with_short_folder_names_that_keep_a_blank) {
+  Installation inst("ivex.exe", "My Data", "My Tools");
+  ASSERT_THAT(inst.settings.WorkFolder, HasSubstr("\\My Dat~1\\"));
+  ASSERT_THAT(inst.settings.QueryToolPath, HasSubstr("\\My Too~1\\win32\\"));
+  const std::string w = inst.settings.WorkFolder;
+  const std::string output = MigrateAndReload(inst);
+  EXPECT_THAT(output, HasSubstr(">cd " + inst.settings.QueryToolPath + "\n"));
+  EXPECT_THAT(output, HasSubstr(">copy " + w + "reload1.sql + " + w + "reload2.sql " + w +
+                                "reload.sql\n        1 file(s) copied."));
+  EXPECT_THAT(output, HasSubstr("\" read " + w + "reload.SQL\n"));
 }
 
 TEST(CommandFiles, the_windowed_tool_pair_is_found_in_any_letter_case) {
@@ -154,9 +197,10 @@ TEST(Cmdshell, reports_lines_it_cannot_run_goes_on_and_exits_with_the_last_failu
                  "copy A.TXT + b.txt joined.txt\r\nnosuchtool.exe x\r\n@echo done\r\n\r\n");
   const Outcome o = RunProgram(kCmdshell, {(dir.path() / "run.bat").string()});
   EXPECT_EQ(o.status, 127);
-  EXPECT_THAT(o.output, HasSubstr("line 2 failed: D:"));
-  EXPECT_THAT(o.output, HasSubstr("line 3 failed: cd Z:\\no\\such\\folder"));
-  EXPECT_THAT(o.output, HasSubstr("line 6 failed: nosuchtool.exe x"));
+  EXPECT_THAT(o.output, HasSubstr("cmdshell: error: line 2 failed (D:): "));
+  EXPECT_THAT(o.output, HasSubstr("line 3 failed (cd Z:\\no\\such\\folder): "));
+  EXPECT_THAT(o.output, HasSubstr("line 6 failed (nosuchtool.exe x): "));
+  EXPECT_EQ(ErrorLines(o.output).size(), 3u) << o.output;
   EXPECT_THAT(o.output, HasSubstr("'nosuchtool.exe' is not recognized"));
   EXPECT_THAT(o.output, HasSubstr("done\nfinished run.bat"));
   EXPECT_THAT(o.output, ::testing::Not(HasSubstr("echo done")));
@@ -167,7 +211,7 @@ TEST(Cmdshell, reports_lines_it_cannot_run_goes_on_and_exits_with_the_last_failu
                                           " -c \"uid=dba;pwd=x;dbf=none.db\" read x.sql\r\n");
   const Outcome tool = RunProgram(kCmdshell, {(dir.path() / "tool.bat").string()});
   EXPECT_EQ(tool.status, 2);
-  EXPECT_THAT(tool.output, HasSubstr("ivex: refused"));
+  EXPECT_THAT(tool.output, HasSubstr("ivex: error: refused: "));
 
   WriteBytes(dir.path() / "copy.bat", "copy a.txt + missing.txt out.txt\r\n");
   const Outcome copy = RunProgram(kCmdshell, {(dir.path() / "copy.bat").string()}, dir.path());
@@ -197,4 +241,84 @@ TEST(PosixCommandStarter, reports_missing_files_and_unknown_tasks_as_errors) {
   EXPECT_EQ(starter.Wait(b), 0);
   EXPECT_EQ(starter.Wait(a), 0);
   EXPECT_EQ(starter.Wait(a), 0);
+}
+
+TEST(PosixCommandStarter, a_sink_gets_all_output_and_the_failed_statements_as_error_lines) {
+  TempDir dir;
+  const fs::path db = NewDatabase(dir);
+  WriteBytes(dir.path() / "script.sql",
+             "create table t (a integer);\r\n"
+             "insert into nosuch values (1);\r\n"
+             "insert into t values (1);\r\n"
+             "select a\r\n  from missing_table;\r\n"
+             "select 'ivex: error: not one' from t;\r\n");
+  WriteBytes(dir.path() / "run.bat",
+             "cd " + platform::paths::ToWindows(kToolsDir) +
+                 "\r\nivex.exe -c \"uid=dba;pwd=KWZ;dbf=" + platform::paths::ToWindows(db) +
+                 "\" read " + dir.windows() + "script.sql\r\necho after\r\n");
+
+  platform::shell::PosixCommandStarter plain(kCmdshell);
+  std::string output;
+  platform::shell::PosixCommandStarter capturing(kCmdshell,
+                                                 [&](std::string_view chunk) { output += chunk; });
+  const int task = capturing.StartCommandFile(dir.windows() + "run.bat");
+  EXPECT_EQ(capturing.Wait(task), 1);
+  EXPECT_EQ(capturing.Wait(task), 1);
+  EXPECT_THAT(output, HasSubstr("line 3: insert into t values (1)\n"));
+  EXPECT_THAT(output, HasSubstr("ivex: 2 of the script's statements failed\n"));
+  EXPECT_THAT(output, HasSubstr("\n ivex: error: not one\n"));  // a value, not a failure
+  EXPECT_THAT(output, HasSubstr("after\nfinished run.bat\n"));
+  const auto errors = ErrorLines(output);
+  ASSERT_EQ(errors.size(), 2u) << output;
+  EXPECT_THAT(errors[0], ::testing::StartsWith("ivex: error: statement at line 2 (insert into "
+                                               "nosuch values (1)): "));
+  EXPECT_THAT(errors[0], HasSubstr("nosuch"));
+  EXPECT_THAT(errors[1],
+              ::testing::StartsWith("ivex: error: statement at line 4 (select a ...): "));
+  EXPECT_EQ(Query(db, "SELECT count(*) FROM t"), "1");
+
+  // The same file without a sink ends with the same status.
+  EXPECT_EQ(plain.Wait(plain.StartCommandFile(dir.windows() + "run.bat")), 1);
+}
+
+TEST(PosixCommandStarter, polling_forwards_output_without_blocking_and_wait_reads_to_the_end) {
+  TempDir dir;
+  // Far more than a pipe holds: the child can only end when its output is read.
+  std::string bat = "@echo off\r\n";
+  for (int i = 0; i < 3000; ++i)
+    bat += "echo line " + std::to_string(i) + std::string(60, '.') + "\r\n";
+  WriteBytes(dir.path() / "long.bat", bat);
+
+  std::string polled;
+  platform::shell::PosixCommandStarter starter(kCmdshell, [&](std::string_view c) { polled += c; });
+  int task = starter.StartCommandFile(dir.windows() + "long.bat");
+  while (starter.IsRunning(task)) ::usleep(1000);
+  EXPECT_EQ(starter.Wait(task), 0);
+  EXPECT_THAT(polled, ::testing::StartsWith("line 0....."));
+  EXPECT_THAT(polled,
+              ::testing::EndsWith("line 2999" + std::string(60, '.') + "\nfinished long.bat\n"));
+
+  std::string waited;
+  starter.SetOutputSink([&](std::string_view c) { waited += c; });
+  task = starter.StartCommandFile(dir.windows() + "long.bat");
+  EXPECT_EQ(starter.Wait(task), 0);
+  EXPECT_EQ(waited, polled);
+  EXPECT_FALSE(starter.IsRunning(task));
+}
+
+TEST(Tools, join_an_unquoted_path_that_arrives_split_at_its_blanks) {
+  TempDir dir;
+  fs::create_directories(dir.path() / "My Data");
+  const std::string base = dir.windows() + "My";
+  const Outcome vorlin = RunProgram(kToolsDir / "vorlin.exe", {base, "Data\\Sales.db"});
+  EXPECT_EQ(vorlin.status, 0) << vorlin.output;
+  const fs::path db = dir.path() / "My Data" / "Sales.db";
+  EXPECT_TRUE(fs::exists(db));
+
+  WriteBytes(dir.path() / "My Data" / "a b.sql", "create table t (a integer);\r\n");
+  const Outcome ivex =
+      RunProgram(kToolsDir / "ivex.exe", {"-c", "uid=dba;pwd=KWZ;dbf=" + base + " Data\\Sales.db",
+                                          "-q", "read", base, "Data\\a", "b.sql"});
+  EXPECT_EQ(ivex.status, 0) << ivex.output;
+  EXPECT_EQ(Query(db, "SELECT count(*) FROM t"), "0");
 }

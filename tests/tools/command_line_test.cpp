@@ -5,6 +5,7 @@
 #include "norvane/lexer.h"
 #include "platform/error.h"
 #include "platform/shell/command_line.h"
+#include "platform/shell/tool_output.h"
 
 using platform::shell::SplitCopyArguments;
 using platform::shell::SplitWindowsArguments;
@@ -83,4 +84,58 @@ TEST(RewriteDialect, quotes_catalog_names_and_replaces_number_star) {
             "select row_number() OVER (),tname from \"SYS.SYSCOLUMNS\" where x = "
             "'SYS.SYSCOLUMNS'");
   EXPECT_EQ(norvane::RewriteDialect("select a.SYS.b, \"SYS\".x"), "select a.SYS.b, \"SYS.x\"");
+}
+
+TEST(SplitCopyArguments, cuts_unquoted_paths_with_blanks_before_the_last_drive_path) {
+  const std::string w = "Z:\\home\\My Dat~1\\";
+  auto c = SplitCopyArguments(w + "reload1.sql + " + w + "reload2.sql " + w + "reload.sql");
+  EXPECT_EQ(c.sources, (Args{w + "reload1.sql", w + "reload2.sql"}));
+  EXPECT_EQ(c.target, w + "reload.sql");
+
+  c = SplitCopyArguments("/b c:/a b/x + C:/a b/y  c:/a b/z /y");
+  EXPECT_EQ(c.sources, (Args{"c:/a b/x", "C:/a b/y"}));
+  EXPECT_EQ(c.target, "c:/a b/z");
+
+  c = SplitCopyArguments("my file.txt + Z:\\a b\\two + Z:\\a b\\three Z:\\a b\\all z.txt");
+  EXPECT_EQ(c.sources, (Args{"my file.txt", "Z:\\a b\\two", "Z:\\a b\\three"}));
+  EXPECT_EQ(c.target, "Z:\\a b\\all z.txt");
+}
+
+TEST(SplitCopyArguments, without_a_drive_path_to_cut_at_falls_back_to_the_quoting_rules) {
+  auto c = SplitCopyArguments("a.txt + b.txt joined.txt");
+  EXPECT_EQ(c.sources, (Args{"a.txt", "b.txt"}));
+  EXPECT_EQ(c.target, "joined.txt");
+  // The only drive path opens the last part: it is the second source, not the target.
+  c = SplitCopyArguments("a + Z:\\b c");
+  EXPECT_EQ(c.sources, (Args{"a", "Z:\\b"}));
+  EXPECT_EQ(c.target, "c");
+  // Quotes keep the quoting rules, even around blanks.
+  c = SplitCopyArguments("\"Z:\\a b\\x\" + \"Z:\\a b\\y\" Z:\\c");
+  EXPECT_EQ(c.sources, (Args{"Z:\\a b\\x", "Z:\\a b\\y"}));
+  EXPECT_EQ(c.target, "Z:\\c");
+  EXPECT_THROW(SplitCopyArguments("Z:\\a b\\x + Z:\\a b\\y"), platform::Error);
+  EXPECT_THROW(SplitCopyArguments(" + Z:\\a\\y Z:\\a\\z"), platform::Error);
+}
+
+TEST(IsToolErrorLine, picks_the_error_lines_of_the_three_programs_only) {
+  using platform::shell::IsToolErrorLine;
+  using platform::shell::ToolErrorLine;
+  EXPECT_TRUE(IsToolErrorLine("ivex: error: statement at line 3 (x): no such table: x"));
+  EXPECT_TRUE(IsToolErrorLine("vorlin: error: cannot create Z:\\a.db: exists\r\n"));
+  EXPECT_TRUE(IsToolErrorLine("cmdshell: error: line 2 failed (D:): no drive"));
+  EXPECT_FALSE(IsToolErrorLine("ivex: 2 of the script's statements failed"));
+  EXPECT_FALSE(IsToolErrorLine("ivexw: error: x"));
+  EXPECT_FALSE(IsToolErrorLine(" ivex: error: x"));
+  EXPECT_FALSE(IsToolErrorLine("line 4: select 'ivex: error: x'"));
+  EXPECT_FALSE(IsToolErrorLine("ivex: error: "));
+  EXPECT_FALSE(IsToolErrorLine("ivex: error: two\nlines"));
+  EXPECT_FALSE(IsToolErrorLine("Z:\\tools>ivex.exe -c \"uid=dba\" read x"));
+
+  const std::string line = ToolErrorLine("ivex", "refused: bad\r\nname");
+  EXPECT_EQ(line, "ivex: error: refused: bad  name");
+  EXPECT_TRUE(IsToolErrorLine(line));
+
+  // Ordinary output never passes for an error line; other lines stay as they are.
+  EXPECT_EQ(platform::shell::OrdinaryOutput("a\nvorlin: error: x\r\nivex: 1\ncmdshell: error: y"),
+            "a\n vorlin: error: x\r\nivex: 1\n cmdshell: error: y");
 }

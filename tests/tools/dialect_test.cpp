@@ -37,7 +37,7 @@ void ExpectRefused(const std::filesystem::path& db, const std::string& statement
   const std::string before = Dump(db);
   const Outcome o = IvexText(db, "\n" + statement + ";\n");
   EXPECT_EQ(o.status, 1) << statement;
-  EXPECT_THAT(o.output, HasSubstr("error in the statement at line 2")) << statement;
+  EXPECT_THAT(o.output, HasSubstr("ivex: error: statement at line 2")) << statement;
   EXPECT_THAT(o.output, HasSubstr(reason)) << statement;
   EXPECT_EQ(Dump(db), before) << statement;
 }
@@ -171,8 +171,8 @@ TEST(Ivex, reports_each_failure_with_its_line_and_goes_on) {
                              "insert into t values (2)");
   EXPECT_EQ(o.status, 1);
   EXPECT_THAT(o.output, HasSubstr("line 1: create table t (x integer)"));
-  EXPECT_THAT(o.output, HasSubstr("error in the statement at line 2 (insert into t ...)"));
-  EXPECT_THAT(o.output, HasSubstr("error in the statement at line 5 (bogus statement)"));
+  EXPECT_THAT(o.output, HasSubstr("ivex: error: statement at line 2 (insert into t ...)"));
+  EXPECT_THAT(o.output, HasSubstr("ivex: error: statement at line 5 (bogus statement)"));
   EXPECT_THAT(o.output, HasSubstr("2 of the script's statements failed"));
   EXPECT_EQ(Query(db, "SELECT group_concat(x) FROM t"), "1,2");
 

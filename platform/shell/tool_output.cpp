@@ -1,0 +1,44 @@
+#include "platform/shell/tool_output.h"
+
+namespace platform::shell {
+namespace {
+
+constexpr std::string_view kMarker = ": error: ";
+constexpr std::string_view kTools[] = {"ivex", "vorlin", "cmdshell"};
+
+}  // namespace
+
+std::string ToolErrorLine(std::string_view tool, std::string_view message) {
+  std::string line(tool);
+  line += kMarker;
+  for (char c : message) line += c == '\r' || c == '\n' ? ' ' : c;
+  return line;
+}
+
+std::string OrdinaryOutput(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find('\n', start);
+    end = end == std::string_view::npos ? text.size() : end + 1;
+    const std::string_view line = text.substr(start, end - start);
+    if (IsToolErrorLine(line)) out += ' ';
+    out += line;
+    start = end;
+  }
+  return out;
+}
+
+bool IsToolErrorLine(std::string_view line) {
+  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
+  if (line.find_first_of("\r\n") != std::string_view::npos) return false;
+  for (std::string_view tool : kTools) {
+    if (line.size() > tool.size() + kMarker.size() && line.substr(0, tool.size()) == tool &&
+        line.substr(tool.size(), kMarker.size()) == kMarker)
+      return true;
+  }
+  return false;
+}
+
+}  // namespace platform::shell
