@@ -2,6 +2,7 @@
 #include <QApplication>
 
 #include "platform/access/access_engine.h"
+#include "platform/jetwriter/jet_catalog_writer.h"
 #include "platform/shell/posix_command_starter.h"
 #include "platform/ui/data_source_dialog.h"
 #include "platform/ui/qt_dialogs.h"
@@ -22,8 +23,11 @@ int main(int argc, char** argv) {
     return settings.TargetDbFileName.empty() ? std::string() : target::TargetDbFilePath(settings);
   });
 
-  wizard::PageFlow flow(settings, {dialogs, commands, programEnd,
-                                   [&chooser] { return platform::access::MakeEngine(chooser); }});
+  wizard::PageFlow flow(
+      settings, {dialogs, commands, programEnd, [&chooser] {
+                   return platform::access::CreateEngine(
+                       {.chooser = &chooser, .writerFactory = jetwriter::OpenJetCatalogWriter});
+                 }});
   wizard::frmSplash splash(flow);
   splash.show();
   return QApplication::exec();
