@@ -4,6 +4,7 @@
 #include "platform/access/access_engine.h"
 #include "platform/jetwriter/jet_catalog_writer.h"
 #include "platform/shell/posix_command_starter.h"
+#include "platform/ui/command_windows.h"
 #include "platform/ui/data_source_dialog.h"
 #include "platform/ui/qt_dialogs.h"
 #include "target/create_db.h"
@@ -18,7 +19,8 @@ int main(int argc, char** argv) {
   MigrationSettings& settings = ProgramSettings();
   platform::ui::QtDialogs dialogs;
   platform::ui::QtProgramEnd programEnd;
-  platform::shell::PosixCommandStarter commands;
+  platform::shell::PosixCommandStarter starter;
+  platform::ui::CommandWindows commands(starter);
   platform::ui::DataSourceDialog chooser([&settings] {
     return settings.TargetDbFileName.empty() ? std::string() : target::TargetDbFilePath(settings);
   });
