@@ -2,6 +2,7 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <optional>
 #include <set>
 #include <string>
@@ -53,6 +54,7 @@ class FakeCommands : public platform::CommandStarter {
   int StartCommandFile(const std::string& path) override {
     if (failStart) throw platform::Error(platform::err::kFileNotFound, "cmdshell is missing");
     started.push_back(path);
+    if (onStart) onStart(path);
     const int id = static_cast<int>(started.size());
     running.insert(id);
     return id;
@@ -68,6 +70,7 @@ class FakeCommands : public platform::CommandStarter {
   }
 
   bool failStart = false;
+  std::function<void(const std::string&)> onStart;  // what the command file would do
   int pollsUntilDone = 0;  // IsRunning answers true this many times, then the task has ended
   std::vector<std::string> started;
   std::set<int> running;

@@ -1,0 +1,195 @@
+// norvane-migrate's flow over the in-memory engine: options, refusals, exit status, work files.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sstream>
+
+#include "../wizard/fake_services.h"
+#include "engine/work_files.h"
+#include "fakes/fake_dao.h"
+#include "support/temp_dir.h"
+#include "wizard/console/console_job.h"
+#include "wizard/console/console_view.h"
+
+namespace fs = std::filesystem;
+using namespace testing_support;
+using console::ConsoleOptions;
+
+namespace {
+
+class ScriptedVerifier : public console::MigrationVerifier {
+ public:
+  void BeforeRun(const MigrationSettings&) override { ++before; }
+  int before = 0;
+  std::vector<console::TableReport> Verify(const MigrationSettings& settings,
+                                           const std::string& connection) override {
+    seenConnection = connection;
+    seenWorkFolder = settings.WorkFolder;
+    return tables;
+  }
+  std::vector<console::TableReport> tables;
+  std::string seenConnection, seenWorkFolder;
+};
+
+console::TableReport GoodTable(const std::string& name) {
+  console::TableReport t;
+  t.accessName = t.targetName = name;
+  t.accessRows = t.targetRows = 3;
+  t.checksumsEqual = true;
+  return t;
+}
+
+class ConsoleJobTest : public ::testing::Test {
+ protected:
+  ConsoleJobTest() {
+    fs::create_directories(dir.path() / "My Data");
+    fs::create_directories(dir.path() / "tools");
+    access = dir.path() / "My Data" / "Sales.mdb";
+    WriteBytes(access, "mdb");
+    WriteBytes(dir.path() / "tools" / "ivex.exe", "");
+    engine->AddAccessFile(platform::paths::ToWindows(access)).AddTable("Customers");
+    engine->AddDataSource(
+        "Driver=Norvane;Database=" + (dir.path() / "My Data" / "Sales.db").string(),
+        "Driver=Norvane;Database=/x");
+    options.access = access.string();
+    options.ivex = (dir.path() / "tools" / "ivex.exe").string();
+    verifier.tables = {GoodTable("Customers")};
+    // reload.bat joins the two scripts into reload.sql.
+    commands.onStart = [this](const std::string& path) {
+      if (path.ends_with("reload.bat")) WriteBytes(dir.path() / "My Data" / "reload.sql", "");
+    };
+  }
+
+  int Run() {
+    console::ConsoleServices services{out,
+                                      false,
+                                      commands,
+                                      [this](dao::DataSourceChooser& chooser) {
+                                        engine->SetChooser(&chooser);
+                                        return engine;
+                                      },
+                                      "",
+                                      verifier,
+                                      [this] { return std::exchange(toolErrors, {}); }};
+    return console::RunConsoleJob(options, settings, services);
+  }
+  bool Work(const char* name) const { return fs::exists(dir.path() / "My Data" / name); }
+
+  TempDir dir;
+  fs::path access;
+  std::shared_ptr<fakes::FakeEngine> engine = std::make_shared<fakes::FakeEngine>();
+  FakeCommands commands;
+  ScriptedVerifier verifier;
+  std::vector<std::string> toolErrors;
+  std::ostringstream out;
+  MigrationSettings settings;
+  ConsoleOptions options;
+};
+
+}  // namespace
+
+TEST(ParseConsoleOptions, reads_every_option_and_refuses_mistakes) {
+  const ConsoleOptions o = console::ParseConsoleOptions(
+      {"--access", "a.mdb", "--link", "--prefix", "X_", "--dsn", "Sales", "--overwrite",
+       "--keep-work-files", "--ivex", "/t/ivexw.exe"});
+  EXPECT_EQ(o.access, "a.mdb");
+  EXPECT_TRUE(o.link && o.overwrite && o.keepWorkFiles);
+  EXPECT_EQ(o.prefix, "X_");
+  EXPECT_EQ(o.dsn, "Sales");
+  EXPECT_EQ(o.ivex, "/t/ivexw.exe");
+  EXPECT_THROW(console::ParseConsoleOptions({}), std::invalid_argument);
+  EXPECT_THROW(console::ParseConsoleOptions({"--access"}), std::invalid_argument);
+  EXPECT_THROW(console::ParseConsoleOptions({"--access", "a", "--bogus"}), std::invalid_argument);
+  EXPECT_THROW(console::ParseConsoleOptions({"--access", "a", "--dsn", "x", "--connect", "ODBC;"}),
+               std::invalid_argument);
+  EXPECT_THROW(console::ParseConsoleOptions({"--access", "a", "--connect", "DSN=x"}),
+               std::invalid_argument);
+  EXPECT_TRUE(console::ParseConsoleOptions({"--help"}).help);
+}
+
+TEST_F(ConsoleJobTest, a_clean_run_creates_migrates_reports_and_removes_the_work_files) {
+  EXPECT_EQ(Run(), 0) << out.str();
+  EXPECT_EQ(commands.started.size(), 2u);
+  EXPECT_NE(commands.started[0].find("My Dat~1\\migrate.bat"), std::string::npos);
+  EXPECT_NE(commands.started[1].find("reload.bat"), std::string::npos);
+  EXPECT_EQ(verifier.seenConnection,
+            "Driver=Norvane;Database=" + (dir.path() / "My Data" / "Sales.db").string());
+  for (const char* name : engine::kWorkFileNames) EXPECT_FALSE(Work(name)) << name;
+  EXPECT_NE(out.str().find("everything checked out"), std::string::npos);
+  EXPECT_EQ(settings.LinkTablesFlag, 0);
+}
+
+TEST_F(ConsoleJobTest, keep_work_files_leaves_them_and_link_sets_the_prefix) {
+  options.keepWorkFiles = true;
+  options.link = true;
+  options.prefix = "Arch_";
+  EXPECT_EQ(Run(), 0) << out.str();
+  EXPECT_EQ(settings.TablePrefix, "Arch_");
+  for (const char* name : {"reload1.sql", "reload2.sql", "reload.bat", "migrate.bat", "sp.sql"})
+    EXPECT_TRUE(Work(name)) << name;
+}
+
+TEST_F(ConsoleJobTest, a_table_that_does_not_check_out_or_a_tool_error_fails_the_exit_status) {
+  verifier.tables[0].targetRows = 2;
+  EXPECT_EQ(Run(), 1);
+  EXPECT_NE(out.str().find("<- check"), std::string::npos);
+  verifier.tables[0].targetRows = 3;
+  toolErrors = {"Error at line 4: no such table"};
+  out.str("");
+  EXPECT_EQ(Run(), 1);
+  EXPECT_NE(out.str().find("no such table"), std::string::npos);
+}
+
+TEST_F(ConsoleJobTest, refusals_end_before_anything_is_written) {
+  options.link = true;
+  options.prefix = "  ";
+  EXPECT_EQ(Run(), 2);
+  EXPECT_NE(out.str().find("must not be empty"), std::string::npos);
+  options.prefix = "Old_";
+  options.ivex = (dir.path() / "tools" / "vorlin.exe").string();
+  EXPECT_EQ(Run(), 2);
+  options.ivex = (dir.path() / "tools" / "IVEXW.EXE").string();  // a valid name, but not there
+  EXPECT_EQ(Run(), 2);
+  options.ivex = (dir.path() / "tools" / "ivex.exe").string();
+  options.access = (dir.path() / "none.mdb").string();
+  EXPECT_EQ(Run(), 1);
+  EXPECT_TRUE(commands.started.empty());
+  EXPECT_FALSE(Work("migrate.bat"));
+}
+
+TEST_F(ConsoleJobTest, an_existing_database_without_overwrite_stops_with_the_question_answered_no) {
+  WriteBytes(dir.path() / "My Data" / "Sales.db", "keep me");
+  EXPECT_EQ(Run(), 1);
+  EXPECT_NE(out.str().find("The Norvane file already exists."), std::string::npos);
+  EXPECT_EQ(ReadBytes(dir.path() / "My Data" / "Sales.db"), "keep me");
+  EXPECT_TRUE(commands.started.empty());
+  options.overwrite = true;
+  EXPECT_EQ(Run(), 0) << out.str();
+  EXPECT_FALSE(
+      fs::exists(dir.path() / "My Data" / "Sales.db"));  // deleted; the fake tools make none
+}
+
+TEST_F(ConsoleJobTest, a_locked_access_file_ends_with_the_message_and_status_1) {
+  engine->File(platform::paths::ToWindows(access)).openElsewhere = true;
+  EXPECT_EQ(Run(), 1);
+  EXPECT_NE(out.str().find("There is an error opening the database in exclusive mode."),
+            std::string::npos);
+  EXPECT_EQ(commands.started.size(), 1u);  // migrate.bat only
+  EXPECT_FALSE(Work("reload1.sql"));
+}
+
+TEST(ConsoleView, plain_status_lines_off_a_terminal_and_a_bar_on_one) {
+  std::ostringstream plain;
+  console::ConsoleView view(plain, false);
+  view.SetStatusText("Transferring Orders table ...");
+  view.SetProgressVisible(true);
+  view.SetProgress(42);
+  EXPECT_EQ(plain.str(), "Transferring Orders table ...\n");
+  std::ostringstream tty;
+  console::ConsoleView bar(tty, true);
+  bar.SetProgressVisible(true);
+  bar.SetProgress(50);
+  bar.SetStatusText("Linking Orders table to Access ...");
+  EXPECT_NE(tty.str().find("[###############               ]  50% Linking Orders"),
+            std::string::npos);
+}

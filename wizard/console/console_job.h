@@ -1,0 +1,38 @@
+// The wizard's job without its windows: options, Access file, query tool, "Create DB", the
+// migration run, the wait for reload.bat, a report, and the removal of the work files.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "platform/dao/dao.h"
+#include "platform/shell_start.h"
+#include "wizard/console/console_options.h"
+#include "wizard/console/migration_report.h"
+#include "wizard/settings.h"
+
+namespace console {
+
+struct ConsoleServices {
+  std::ostream& out;
+  bool terminal;
+  platform::CommandStarter& commands;
+  // The engine of the run; the target open asks `chooser` for the data source.
+  std::function<std::shared_ptr<dao::Engine>(dao::DataSourceChooser& chooser)> makeEngine;
+  std::string defaultIvex;  // the query tool the build installs
+  MigrationVerifier& verifier;
+  // Error lines the command files printed since the last call (ivex's failures).
+  std::function<std::vector<std::string>()> takeToolErrors;
+};
+
+// Exit status: 0 when everything succeeded, 1 when something failed, 2 for bad options.
+int RunConsoleJob(const ConsoleOptions& options, MigrationSettings& settings,
+                  ConsoleServices& services);
+
+// The connection string the data-source choice gives for these options (without "ODBC;").
+std::string TargetConnectionOf(const ConsoleOptions& options, const MigrationSettings& settings);
+
+}  // namespace console

@@ -1,0 +1,65 @@
+#include "wizard/console/console_options.h"
+
+namespace console {
+
+const char* const kConsoleUsage =
+    "Usage: norvane-migrate --access FILE [options]\n"
+    "Moves a Microsoft Access database into a new Norvane database beside it, as the wizard does.\n"
+    "\n"
+    "  --access FILE        the Access database (.mdb) to migrate (required)\n"
+    "  --ivex FILE          the Norvane query tool ivex.exe or ivexw.exe\n"
+    "                       (default: the one installed with this program)\n"
+    "  --link               rename the Access tables with a prefix and link them to the new ones\n"
+    "  --prefix TEXT        the prefix for --link (default \"Old_\"; must not be blank)\n"
+    "  --dsn NAME           the ODBC data source of the new database\n"
+    "  --connect \"ODBC;...\" the ODBC connect string of the new database\n"
+    "                       (default: the new Norvane file through the driver \"Norvane\")\n"
+    "  --overwrite          replace an existing Norvane database file\n"
+    "  --keep-work-files    leave the work files in the Access file's folder\n"
+    "  --help               this text\n"
+    "\n"
+    "Exit status: 0 when every table, key and link arrived and checked out, 1 when anything\n"
+    "failed (the report says what), 2 for a wrong command line.\n";
+
+ConsoleOptions ParseConsoleOptions(const std::vector<std::string>& args) {
+  ConsoleOptions options;
+  bool accessGiven = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    const auto value = [&]() -> std::string {
+      if (i + 1 >= args.size()) throw std::invalid_argument(arg + " needs a value");
+      return args[++i];
+    };
+    if (arg == "--access") {
+      options.access = value();
+      accessGiven = true;
+    } else if (arg == "--ivex") {
+      options.ivex = value();
+    } else if (arg == "--link") {
+      options.link = true;
+    } else if (arg == "--prefix") {
+      options.prefix = value();
+    } else if (arg == "--dsn") {
+      options.dsn = value();
+    } else if (arg == "--connect") {
+      options.connect = value();
+    } else if (arg == "--overwrite") {
+      options.overwrite = true;
+    } else if (arg == "--keep-work-files") {
+      options.keepWorkFiles = true;
+    } else if (arg == "--help" || arg == "-h") {
+      options.help = true;
+    } else {
+      throw std::invalid_argument("unknown option " + arg);
+    }
+  }
+  if (options.help) return options;
+  if (!accessGiven || options.access.empty()) throw std::invalid_argument("--access is required");
+  if (options.dsn && options.connect)
+    throw std::invalid_argument("give either --dsn or --connect, not both");
+  if (options.connect && options.connect->rfind("ODBC;", 0) != 0)
+    throw std::invalid_argument("--connect takes a connect string that begins with \"ODBC;\"");
+  return options;
+}
+
+}  // namespace console

@@ -1,0 +1,28 @@
+// The command line of norvane-migrate.
+#pragma once
+
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace console {
+
+struct ConsoleOptions {
+  std::string access;  // the Access file (POSIX or Windows form)
+  std::string ivex;    // the query tool; empty: the one the build installs
+  bool link = false;
+  std::string prefix = "Old_";
+  std::optional<std::string> dsn;      // a named data source of the new database
+  std::optional<std::string> connect;  // or a whole "ODBC;..." connect string
+  bool overwrite = false;
+  bool keepWorkFiles = false;
+  bool help = false;
+};
+
+// Throws std::invalid_argument with a message for the user.
+ConsoleOptions ParseConsoleOptions(const std::vector<std::string>& args);
+
+extern const char* const kConsoleUsage;
+
+}  // namespace console

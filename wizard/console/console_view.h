@@ -1,0 +1,62 @@
+// What the console shows of a run and of "Create DB": a progress bar on a terminal, plain
+// status lines otherwise, messages as text, and the failures at the end.
+#pragma once
+
+#include <ostream>
+#include <string>
+
+#include "engine/run_view.h"
+#include "platform/ui_services.h"
+#include "target/create_db.h"
+
+namespace console {
+
+class ConsoleView : public engine::RunView, public target::CreateDbView {
+ public:
+  ConsoleView(std::ostream& out, bool terminal) : out_(out), terminal_(terminal) {}
+
+  // engine::RunView and target::CreateDbView
+  void SetStatusText(const std::string& text) override;
+  void SetProgress(float value) override;
+  void SetProgressVisible(bool visible) override;
+  void SetOdbcSourceText(const std::string& text) override;
+  void EnableFinish() override {}
+  void Repaint() override {}
+  void YieldToEventLoop() override {}
+  void ShowMessage(const std::string& text) override;
+  void SetPointer(engine::Pointer) override {}
+  void ShowRunFailures(const platform::FailureLog& failures) override;
+  void EnableNext() override {}
+
+ private:
+  void DrawBar();
+  void EndBar();
+
+  std::ostream& out_;
+  bool terminal_;
+  bool barVisible_ = false;
+  bool barDrawn_ = false;
+  float progress_ = 0;
+  std::string status_;
+};
+
+// The dialogs of the pages, answered from the command line: messages are printed, the one
+// question is answered Yes only with --overwrite.
+class ConsoleDialogs : public platform::Dialogs {
+ public:
+  ConsoleDialogs(std::ostream& out, bool answerYes) : out_(out), answerYes_(answerYes) {}
+  void Message(const std::string& text) override;
+  bool Question(const std::string& text) override;
+  std::optional<platform::FileChoice> OpenFile(const std::string&) override { return {}; }
+  void ShowHelp(const std::string&, const std::string&) override {}
+  void SetBusyPointer(bool) override {}
+
+  bool Asked() const { return asked_; }
+
+ private:
+  std::ostream& out_;
+  bool answerYes_;
+  bool asked_ = false;
+};
+
+}  // namespace console

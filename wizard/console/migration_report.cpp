@@ -1,0 +1,62 @@
+#include "wizard/console/migration_report.h"
+
+#include <iomanip>
+
+namespace console {
+
+bool MigrationReport::Ok() const {
+  if (!verifyError.empty() || !runFailures.empty() || !toolErrors.empty()) return false;
+  for (const auto& t : tables)
+    if (!t.Ok()) return false;
+  return true;
+}
+
+namespace {
+
+std::string Count(long long n) {
+  return n < 0 ? "?" : std::to_string(n);
+}
+
+std::string OfExpected(int present, int expected) {
+  return std::to_string(present) + "/" + std::to_string(expected);
+}
+
+}  // namespace
+
+void PrintReport(const MigrationReport& report, std::ostream& out) {
+  out << "\nReport\n";
+  out << std::left << std::setw(28) << "table" << std::right << std::setw(9) << "Access"
+      << std::setw(9) << "Norvane"
+      << "  values   indexes  key  foreign  link\n";
+  for (const auto& t : report.tables) {
+    std::string name =
+        t.accessName == t.targetName ? t.accessName : t.accessName + " -> " + t.targetName;
+    out << std::left << std::setw(28) << name << std::right << std::setw(9) << Count(t.accessRows)
+        << std::setw(9) << Count(t.targetRows) << "  " << std::left << std::setw(8)
+        << (t.checksumsEqual ? "equal" : "DIFFER") << " " << std::setw(8)
+        << OfExpected(t.indexesCreated, t.indexesExpected) << " " << std::setw(4)
+        << (t.primaryKeyExpected ? (t.primaryKeyPresent ? "yes" : "NO") : "-") << " "
+        << std::setw(8) << OfExpected(t.foreignKeysPresent, t.foreignKeysExpected) << " "
+        << (t.linkExpected ? (t.linked ? "linked" : "NOT LINKED") : "-") << std::right
+        << (t.Ok() ? "" : "   <- check") << '\n';
+    if (!t.checksumNote.empty()) out << "    " << t.checksumNote << '\n';
+    for (const auto& column : t.timeColumns) out << "    " << column << " arrived as time\n";
+  }
+  if (!report.verifyError.empty())
+    out << "\nThe check could not be made: " << report.verifyError << '\n';
+  if (!report.runFailures.empty()) {
+    out << "\nSteps that failed during the run:\n";
+    for (const auto& f : report.runFailures)
+      out << "  " << f.context << ": " << f.description << " (" << f.number << ")\n";
+  }
+  if (!report.toolErrors.empty()) {
+    out << "\nErrors printed by the Norvane tools:\n";
+    for (const auto& e : report.toolErrors) out << "  " << e << '\n';
+  }
+  out << '\n'
+      << (report.Ok() ? "Migration complete: everything checked out."
+                      : "Migration finished with problems (see above).")
+      << '\n';
+}
+
+}  // namespace console

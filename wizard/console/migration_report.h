@@ -1,0 +1,39 @@
+// The report of a console migration: per table what arrived and whether it checks out.
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "platform/error.h"
+#include "platform/verify/migration_check.h"
+#include "wizard/settings.h"
+
+namespace console {
+
+using TableReport = platform::verify::TableCheck;
+
+struct MigrationReport {
+  std::vector<TableReport> tables;
+  platform::FailureLog runFailures;
+  std::vector<std::string> toolErrors;  // what ivex and the command files printed as errors
+  std::string verifyError;              // the check itself could not be made
+
+  bool Ok() const;
+};
+
+// Compares what the run left in the Access file and the new database with the Access file's
+// tables as they were before the run.
+class MigrationVerifier {
+ public:
+  virtual ~MigrationVerifier() = default;
+  // Notes the Access file's tables before the run changes anything.
+  virtual void BeforeRun(const MigrationSettings& settings) = 0;
+  // `targetConnection` is the ODBC connection string of the new database (without "ODBC;").
+  virtual std::vector<TableReport> Verify(const MigrationSettings& settings,
+                                          const std::string& targetConnection) = 0;
+};
+
+void PrintReport(const MigrationReport& report, std::ostream& out);
+
+}  // namespace console
