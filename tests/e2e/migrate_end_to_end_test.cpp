@@ -43,7 +43,7 @@ class EndToEnd : public ::testing::Test {
     return nullptr;
   }
 
-  TempDir dir{"norvane e2e"};
+  TempDir dir{"norvane-e2e"};  // the blank is in "My Data": sibling runs share /tmp
   fs::path db;
 };
 
