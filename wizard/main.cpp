@@ -2,7 +2,9 @@
 #include <QApplication>
 
 #include "platform/access/access_engine.h"
+#include "platform/jetwriter/jet_catalog_writer.h"
 #include "platform/shell/posix_command_starter.h"
+#include "platform/ui/command_windows.h"
 #include "platform/ui/data_source_dialog.h"
 #include "platform/ui/qt_dialogs.h"
 #include "target/create_db.h"
@@ -17,13 +19,17 @@ int main(int argc, char** argv) {
   MigrationSettings& settings = ProgramSettings();
   platform::ui::QtDialogs dialogs;
   platform::ui::QtProgramEnd programEnd;
-  platform::shell::PosixCommandStarter commands;
+  platform::shell::PosixCommandStarter starter;
+  platform::ui::CommandWindows commands(starter);
   platform::ui::DataSourceDialog chooser([&settings] {
     return settings.TargetDbFileName.empty() ? std::string() : target::TargetDbFilePath(settings);
   });
 
-  wizard::PageFlow flow(settings, {dialogs, commands, programEnd,
-                                   [&chooser] { return platform::access::MakeEngine(chooser); }});
+  wizard::PageFlow flow(
+      settings, {dialogs, commands, programEnd, [&chooser] {
+                   return platform::access::CreateEngine(
+                       {.chooser = &chooser, .writerFactory = jetwriter::OpenJetCatalogWriter});
+                 }});
   wizard::frmSplash splash(flow);
   splash.show();
   return QApplication::exec();

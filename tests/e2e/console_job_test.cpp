@@ -19,6 +19,8 @@ namespace {
 
 class ScriptedVerifier : public console::MigrationVerifier {
  public:
+  void BeforeRun(const MigrationSettings&) override { ++before; }
+  int before = 0;
   std::vector<console::TableReport> Verify(const MigrationSettings& settings,
                                            const std::string& connection) override {
     seenConnection = connection;

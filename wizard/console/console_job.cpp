@@ -107,6 +107,11 @@ int RunConsoleJob(const ConsoleOptions& options, MigrationSettings& settings,
   }
 
   // "Migrate".
+  try {
+    services.verifier.BeforeRun(settings);
+  } catch (const platform::Error& e) {
+    report.verifyError = "the Access file could not be read before the run: " + e.Description();
+  }
   FixedChooser chooser(TargetConnectionOf(options, settings));
   engine::MigrationRun run(settings, view, services.commands,
                            [&] { return services.makeEngine(chooser); });
@@ -125,10 +130,12 @@ int RunConsoleJob(const ConsoleOptions& options, MigrationSettings& settings,
       report.toolErrors.push_back("reload.bat ended with exit status " + std::to_string(status));
   }
 
-  try {
-    report.tables = services.verifier.Verify(settings, TargetConnectionOf(options, settings));
-  } catch (const platform::Error& e) {
-    report.verifyError = e.Description();
+  if (report.verifyError.empty()) {
+    try {
+      report.tables = services.verifier.Verify(settings, TargetConnectionOf(options, settings));
+    } catch (const platform::Error& e) {
+      report.verifyError = e.Description();
+    }
   }
   PrintReport(report, out);
 

@@ -4,12 +4,6 @@
 
 namespace console {
 
-bool TableReport::Ok() const {
-  return accessRows >= 0 && accessRows == targetRows && checksumsEqual &&
-         indexesCreated == indexesExpected && primaryKeyPresent == primaryKeyExpected &&
-         foreignKeysPresent == foreignKeysExpected && linked == linkExpected;
-}
-
 bool MigrationReport::Ok() const {
   if (!verifyError.empty() || !runFailures.empty() || !toolErrors.empty()) return false;
   for (const auto& t : tables)

@@ -6,29 +6,12 @@
 #include <vector>
 
 #include "platform/error.h"
+#include "platform/verify/migration_check.h"
 #include "wizard/settings.h"
 
 namespace console {
 
-struct TableReport {
-  std::string accessName;
-  std::string targetName;
-  long long accessRows = -1;  // -1: could not be counted
-  long long targetRows = -1;
-  bool checksumsEqual = false;
-  std::string checksumNote;  // what differs, when something does
-  int indexesExpected = 0;
-  int indexesCreated = 0;
-  bool primaryKeyExpected = false;
-  bool primaryKeyPresent = false;
-  int foreignKeysExpected = 0;
-  int foreignKeysPresent = 0;
-  std::vector<std::string> timeColumns;  // columns that arrived as time
-  bool linkExpected = false;
-  bool linked = false;  // the Access file holds the prefixed table and the link
-
-  bool Ok() const;
-};
+using TableReport = platform::verify::TableCheck;
 
 struct MigrationReport {
   std::vector<TableReport> tables;
@@ -44,6 +27,8 @@ struct MigrationReport {
 class MigrationVerifier {
  public:
   virtual ~MigrationVerifier() = default;
+  // Notes the Access file's tables before the run changes anything.
+  virtual void BeforeRun(const MigrationSettings& settings) = 0;
   // `targetConnection` is the ODBC connection string of the new database (without "ODBC;").
   virtual std::vector<TableReport> Verify(const MigrationSettings& settings,
                                           const std::string& targetConnection) = 0;

@@ -1,0 +1,36 @@
+// The real engine: Access files through libmdb, ODBC targets through unixODBC.
+//
+// Owns: the engine object and its Jet workspaces. A workspace opens an Access file (a POSIX
+// path, or a Windows-form path resolved through platform/paths) or, with a connect string
+// "ODBC;...", an ODBC target (platform/odbc). An open Access database holds the file's lock
+// (file_lock.h) until it is closed, keeps the catalog it read (catalog.h) and executes the
+// transfer statement (transfer.h). Renames and appended linked tables go through the catalog
+// writer the engine is given; after each change the catalog is read again, entries keep their
+// positions and new entries come after the existing ones.
+// Failures: every operation throws platform::Error with a dao::err number: kFileNotFound,
+// kCouldNotLock (the description names the file), kUnrecognizedFormat (not an Access file,
+// truncated, damaged, encrypted), kUnsupported (no catalog writer, a password in the connect
+// string, any statement other than the transfer, changes libmdb cannot make), kObjectExists,
+// kItemNotFound, kOdbcCancelled, kOdbcCallFailed, kObjectClosed after Close.
+#pragma once
+
+#include <chrono>
+#include <memory>
+
+#include "platform/access_catalog_writer.h"
+#include "platform/dao/dao.h"
+
+namespace platform::access {
+
+struct EngineOptions {
+  // Asked when a target's connect string names no data source; none means "cancelled".
+  dao::DataSourceChooser* chooser = nullptr;
+  // Opens the writer for renames and linked tables; none makes those operations kUnsupported.
+  AccessCatalogWriterFactory writerFactory = nullptr;
+  // How long the reader of an Access file may stay silent before the file counts as damaged.
+  std::chrono::milliseconds readTimeout{60000};
+};
+
+std::shared_ptr<dao::Engine> CreateEngine(const EngineOptions& options);
+
+}  // namespace platform::access

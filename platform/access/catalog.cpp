@@ -1,0 +1,314 @@
+#include "platform/access/catalog.h"
+
+#include <mdbtools.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <memory>
+
+#include "platform/access/isolated_reader.h"
+#include "platform/access/mdb_handles.h"
+#include "platform/error.h"
+
+namespace platform::access {
+namespace {
+
+[[noreturn]] void Unrecognized(const std::string& path, const std::string& why) {
+  throw Error(dao::err::kUnrecognizedFormat,
+              "Unrecognized database format '" + path + "': " + why + ".");
+}
+
+// Reads the columns of a system table by name, one string per bound column, row by row.
+void ForEachRow(MdbHandle* mdb, const char* tableName, const std::vector<const char*>& columns,
+                const std::function<void(const std::vector<std::string>&)>& row) {
+  MdbCatalogEntry* entry = mdb_get_catalogentry_by_name(mdb, tableName);
+  if (entry == nullptr) return;
+  TablePtr table(mdb_read_table(entry));
+  if (!table || !mdb_read_columns(table.get())) return;
+  const std::size_t size = mdb->bind_size;
+  std::vector<std::unique_ptr<char[]>> buffers;
+  std::vector<int> bound;
+  for (const char* column : columns) {
+    buffers.emplace_back(new char[size]());
+    bound.push_back(mdb_bind_column_by_name(table.get(), const_cast<char*>(column),
+                                            buffers.back().get(), nullptr));
+  }
+  mdb_rewind_table(table.get());
+  std::vector<std::string> values(columns.size());
+  while (mdb_fetch_row(table.get())) {
+    for (std::size_t i = 0; i < columns.size(); ++i)
+      values[i] = bound[i] > 0 ? std::string(buffers[i].get(), strnlen(buffers[i].get(), size))
+                               : std::string();
+    row(values);
+  }
+}
+
+void WriteIndexes(MdbTableDef* table, WireWriter& out) {
+  std::vector<dao::Index> indexes;
+  mdb_read_indices(table);  // returns NULL even on success; the table holds the result
+  {
+    for (unsigned i = 0;
+         i < table->num_idxs && table->indices != nullptr && i < table->indices->len; ++i) {
+      auto* idx = static_cast<MdbIndex*>(g_ptr_array_index(table->indices, i));
+      if (idx == nullptr || idx->index_type == 2) continue;  // relationship's own index
+      dao::Index index;
+      index.Name = idx->name;
+      index.Primary = idx->index_type == 1;
+      index.Unique = index.Primary || (idx->flags & MDB_IDX_UNIQUE) != 0;
+      const unsigned keys = std::min<unsigned>(idx->num_keys, MDB_MAX_IDX_COLS);
+      for (unsigned k = 0; k < keys; ++k) {
+        const int col = idx->key_col_num[k];
+        if (col < 1 || col > static_cast<int>(table->num_cols))
+          throw Error(dao::err::kUnrecognizedFormat,
+                      "index " + index.Name + " of table " + table->name + " names no column");
+        auto* column = static_cast<MdbColumn*>(g_ptr_array_index(table->columns, col - 1));
+        if (k > 0) index.Fields += ";";
+        index.Fields += (idx->key_col_order[k] == MDB_DESC ? "-" : "+") + std::string(column->name);
+      }
+      indexes.push_back(std::move(index));
+    }
+  }
+  out.U32(static_cast<std::uint32_t>(indexes.size()));
+  for (const dao::Index& index : indexes) {
+    out.String(index.Name);
+    out.String(index.Fields);
+    out.U8(index.Unique ? 1 : 0);
+    out.U8(index.Primary ? 1 : 0);
+  }
+}
+
+void WriteCatalog(const std::string& path, WireWriter& out) {
+  HandlePtr mdb(mdb_open(path.c_str(), MDB_NOFLAGS));
+  if (!mdb) Unrecognized(path, "libmdb cannot open it");
+  if (mdb_read_catalog(mdb.get(), MDB_ANY) == nullptr || mdb->num_catalog == 0)
+    Unrecognized(path, "its catalog cannot be read (the file is damaged or encrypted)");
+  out.U32(mdb->f->jet_version);
+
+  // Raw object types (libmdb keeps only the low bits, which mix up reports and ODBC links)
+  // and the link columns. MSysObjects is read in the same order as the catalog entries; the
+  // names are compared to be sure.
+  struct ObjectRow {
+    std::string name, connect, foreignName;
+    long type = 0;
+  };
+  std::vector<ObjectRow> objects;
+  ForEachRow(mdb.get(), "MSysObjects", {"Name", "Connect", "ForeignName", "Type"},
+             [&](const std::vector<std::string>& v) {
+               objects.push_back({v[0], v[1], v[2], std::strtol(v[3].c_str(), nullptr, 10)});
+             });
+  struct Entry {
+    MdbCatalogEntry* entry;
+    long type;
+    const ObjectRow* row;
+  };
+  std::vector<Entry> entries;
+  for (unsigned i = 0; i < mdb->num_catalog && i < mdb->catalog->len; ++i) {
+    auto* entry = static_cast<MdbCatalogEntry*>(g_ptr_array_index(mdb->catalog, i));
+    const ObjectRow* row =
+        i < objects.size() && objects[i].name == entry->object_name ? &objects[i] : nullptr;
+    const long type = row != nullptr ? row->type : entry->object_type;
+    if (type == 1 || type == 4 || type == 6) entries.push_back({entry, type, row});
+  }
+  out.U32(static_cast<std::uint32_t>(entries.size()));
+  for (const Entry& e : entries) {
+    MdbCatalogEntry* entry = e.entry;
+    out.U32(static_cast<std::uint32_t>(entry->table_pg));
+    out.String(entry->object_name);
+    out.U32(static_cast<std::uint32_t>(e.type));
+    out.U8(mdb_is_system_table(entry) ? 1 : 0);
+    out.String(e.row != nullptr ? e.row->connect : "");
+    out.String(e.row != nullptr ? e.row->foreignName : "");
+    if (e.type != 1) {
+      out.U32(0);
+      out.U32(0);
+      continue;
+    }
+    TablePtr table(mdb_read_table(entry));
+    if (!table || !mdb_read_columns(table.get()))
+      Unrecognized(path, "the definition of table '" + std::string(entry->object_name) +
+                             "' cannot be read (the file is damaged)");
+    out.U32(table->num_cols);
+    for (unsigned c = 0; c < table->num_cols; ++c) {
+      auto* col = static_cast<MdbColumn*>(g_ptr_array_index(table->columns, c));
+      out.String(col->name);
+      out.U32(static_cast<std::uint32_t>(col->col_type));
+      out.U32(static_cast<std::uint32_t>(col->col_size));
+      // libmdb stores a decimal's precision in col_scale and its scale in col_prec.
+      out.U32(static_cast<std::uint32_t>(col->col_scale));
+      out.U32(static_cast<std::uint32_t>(col->col_prec));
+    }
+    WriteIndexes(table.get(), out);
+  }
+
+  std::vector<dao::Relation> relations;
+  std::map<std::string, std::size_t> byName;
+  std::vector<std::vector<std::pair<long, dao::RelationField>>> fields;
+  ForEachRow(mdb.get(), "MSysRelationships",
+             {"szRelationship", "szObject", "szColumn", "szReferencedObject", "szReferencedColumn",
+              "icolumn"},
+             [&](const std::vector<std::string>& v) {
+               auto [it, added] = byName.emplace(v[0], relations.size());
+               if (added) {
+                 relations.push_back(dao::Relation{v[3], v[1], {}});
+                 fields.emplace_back();
+               }
+               fields[it->second].emplace_back(std::strtol(v[5].c_str(), nullptr, 10),
+                                               dao::RelationField{v[4], v[2]});
+             });
+  out.U32(static_cast<std::uint32_t>(relations.size()));
+  for (std::size_t r = 0; r < relations.size(); ++r) {
+    std::stable_sort(fields[r].begin(), fields[r].end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    out.String(relations[r].Table);
+    out.String(relations[r].ForeignTable);
+    out.U32(static_cast<std::uint32_t>(fields[r].size()));
+    for (const auto& [position, field] : fields[r]) {
+      out.String(field.Name);
+      out.String(field.ForeignName);
+    }
+  }
+}
+
+// Counts above these are damage, never real content.
+constexpr std::uint32_t kMaxTables = 1u << 20;
+constexpr std::uint32_t kMaxColumns = 4096;
+
+std::uint32_t Bounded(IsolatedReader& in, std::uint32_t limit, const std::string& path) {
+  const std::uint32_t n = in.U32();
+  if (n > limit) Unrecognized(path, "the catalog holds an impossible count");
+  return n;
+}
+
+}  // namespace
+
+const char* ColumnTypeName(int type) {
+  switch (static_cast<ColumnType>(type)) {
+    case ColumnType::kBoolean:
+      return "Yes/No";
+    case ColumnType::kByte:
+      return "Byte";
+    case ColumnType::kInteger:
+      return "Integer";
+    case ColumnType::kLong:
+      return "Long Integer";
+    case ColumnType::kCurrency:
+      return "Currency";
+    case ColumnType::kSingle:
+      return "Single";
+    case ColumnType::kDouble:
+      return "Double";
+    case ColumnType::kDateTime:
+      return "Date/Time";
+    case ColumnType::kBinary:
+      return "Binary";
+    case ColumnType::kText:
+      return "Text";
+    case ColumnType::kOle:
+      return "OLE Object";
+    case ColumnType::kMemo:
+      return "Memo";
+    case ColumnType::kGuid:
+      return "Replication ID";
+    case ColumnType::kDecimal:
+      return "Decimal";
+  }
+  return "unknown type";
+}
+
+void CheckHeader(const std::string& posixPath) {
+  std::ifstream in(posixPath, std::ios::binary);
+  if (!in) Unrecognized(posixPath, "the file cannot be read");
+  in.seekg(0, std::ios::end);
+  const auto size = static_cast<std::uint64_t>(in.tellg());
+  in.seekg(0);
+  unsigned char header[0x20] = {};
+  in.read(reinterpret_cast<char*>(header), sizeof header);
+  if (size < sizeof header || !in) Unrecognized(posixPath, "it is not an Access database");
+  static const unsigned char kMagic[4] = {0x00, 0x01, 0x00, 0x00};
+  const std::string signature(reinterpret_cast<const char*>(header) + 4, 15);
+  if (std::memcmp(header, kMagic, 4) != 0 ||
+      (signature != "Standard Jet DB" && signature != "Standard ACE DB"))
+    Unrecognized(posixPath, "it is not an Access database");
+  const unsigned version = header[0x14];
+  if (version > MDB_VER_ACCDB_2019) Unrecognized(posixPath, "unknown file version");
+  const std::uint64_t page = version == MDB_VER_JET3 ? 2048 : 4096;
+  if (size < 3 * page || size % page != 0)
+    Unrecognized(posixPath, "the file is truncated (" + std::to_string(size) +
+                                " bytes is not a whole number of pages)");
+}
+
+Catalog ReadCatalog(const std::string& posixPath, std::chrono::milliseconds timeout) {
+  CheckHeader(posixPath);
+  IsolatedReader in(posixPath, timeout, [&](WireWriter& out) {
+    WireWriter whole(-1);  // sent only when complete, so an error never follows half a catalog
+    WriteCatalog(posixPath, whole);
+    out.U8(kTagRow);
+    out.Raw(whole.Buffered().data(), whole.Buffered().size());
+  });
+  const std::uint8_t tag = in.U8();
+  if (tag == kTagError) {
+    const auto number = static_cast<int>(in.U32());
+    throw Error(number, in.String());
+  }
+  if (tag != kTagRow) Unrecognized(posixPath, "the reader sent no catalog");
+  Catalog catalog;
+  catalog.jetVersion = static_cast<int>(in.U32());
+  const std::uint32_t tables = Bounded(in, kMaxTables, posixPath);
+  for (std::uint32_t t = 0; t < tables; ++t) {
+    TableInfo table;
+    table.id = in.U32();
+    table.name = in.String();
+    table.objectType = static_cast<int>(in.U32());
+    table.system = in.U8() != 0;
+    table.connect = in.String();
+    table.sourceTableName = in.String();
+    const std::uint32_t columns = Bounded(in, kMaxColumns, posixPath);
+    for (std::uint32_t c = 0; c < columns; ++c) {
+      ColumnInfo column;
+      column.name = in.String();
+      column.type = static_cast<int>(in.U32());
+      column.size = static_cast<int>(in.U32());
+      column.precision = static_cast<int>(in.U32());
+      column.scale = static_cast<int>(in.U32());
+      table.columns.push_back(std::move(column));
+    }
+    const std::uint32_t indexes = Bounded(in, kMaxColumns, posixPath);
+    for (std::uint32_t i = 0; i < indexes; ++i) {
+      dao::Index index;
+      index.Name = in.String();
+      index.Fields = in.String();
+      index.Unique = in.U8() != 0;
+      index.Primary = in.U8() != 0;
+      table.indexes.push_back(std::move(index));
+    }
+    catalog.tables.push_back(std::move(table));
+  }
+  const std::uint32_t relations = Bounded(in, kMaxTables, posixPath);
+  for (std::uint32_t r = 0; r < relations; ++r) {
+    dao::Relation relation;
+    relation.Table = in.String();
+    relation.ForeignTable = in.String();
+    const std::uint32_t fields = Bounded(in, kMaxColumns, posixPath);
+    for (std::uint32_t f = 0; f < fields; ++f) {
+      dao::RelationField field;
+      field.Name = in.String();
+      field.ForeignName = in.String();
+      relation.Fields.push_back(std::move(field));
+    }
+    catalog.relations.push_back(std::move(relation));
+  }
+  const std::uint8_t end = in.U8();
+  if (end == kTagError) {
+    const auto number = static_cast<int>(in.U32());
+    throw Error(number, in.String());
+  }
+  if (end != kTagEnd) Unrecognized(posixPath, "the catalog stream is malformed");
+  in.Finish();
+  return catalog;
+}
+
+}  // namespace platform::access

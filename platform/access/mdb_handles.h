@@ -1,0 +1,19 @@
+// RAII owners of libmdb handles (used only inside the reader's child process).
+#pragma once
+
+#include <mdbtools.h>
+
+#include <memory>
+
+namespace platform::access {
+
+struct HandleCloser {
+  void operator()(MdbHandle* h) const { mdb_close(h); }
+};
+struct TableFree {
+  void operator()(MdbTableDef* t) const { mdb_free_tabledef(t); }
+};
+using HandlePtr = std::unique_ptr<MdbHandle, HandleCloser>;
+using TablePtr = std::unique_ptr<MdbTableDef, TableFree>;
+
+}  // namespace platform::access

@@ -1,0 +1,67 @@
+// The one Jet statement the Access side executes: "select * into [<connect>].[<table>] from
+// [<source>]", which copies an Access table into a new table of an ODBC target.
+//
+// Owns: parsing the statement, choosing the target's column types, and the copy itself. Rows
+// are read by the reader's child process while this process writes them, so reading and
+// writing overlap on two cores; the pipe between them bounds the memory in flight.
+//
+// Column types come from the driver's SQLGetTypeInfo: for each Access type the first SQL type
+// in the list below that the driver offers, written as its TYPE_NAME with "(n)" or "(p,s)" when
+// its CREATE_PARAMS ask for them:
+//   Yes/No         BIT, TINYINT, SMALLINT          Byte      TINYINT, SMALLINT, INTEGER
+//   Integer        SMALLINT, INTEGER               Long      INTEGER, BIGINT
+//   Single         REAL, FLOAT, DOUBLE             Double    DOUBLE, FLOAT
+//   Date/Time      TYPE_TIMESTAMP, TIMESTAMP       Binary(n) VARBINARY(n), BINARY(n), LONGVARBINARY
+//   Text(n)        VARCHAR(n), WVARCHAR(n), LONGVARCHAR
+//   Memo           LONGVARCHAR, WLONGVARCHAR, VARCHAR       OLE Object LONGVARBINARY, VARBINARY
+//   Replication ID GUID, CHAR(38), VARCHAR(38)
+//   Currency       DECIMAL(19,4), NUMERIC(19,4)    Decimal(p,s) DECIMAL(p,s), NUMERIC(p,s)
+// A target that stores DECIMAL through a double (SQLite, whose numeric affinity keeps only 15
+// digits) gets Currency as VARCHAR(21) and Decimal(p,s) as VARCHAR(p+2) instead: the exact
+// decimal text, every digit kept.
+// Values: NULL stays NULL; Currency and Decimal as exact decimal text; Date/Time as
+// "YYYY-MM-DD HH:MM:SS" (a time of day keeps the date 1899-12-30); text as UTF-8.
+// The table is created and filled in one transaction; a failure rolls it back and drops a
+// table that remains, so no partial table is left.
+// Failures: platform::Error. kUnsupported for any other statement ("unsupported statement")
+// or a column type the target cannot hold; kObjectExists when the target table exists;
+// kItemNotFound for an unknown source table; the driver's and the reader's errors otherwise,
+// each prefixed with the table's name.
+#pragma once
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/access/catalog.h"
+#include "platform/odbc/odbc.h"
+
+namespace platform::access {
+
+struct TransferStatement {
+  std::string connect;  // "ODBC;..."
+  std::string table;    // target table
+  std::string source;   // Access table
+};
+
+// The parts of a transfer statement; nothing when `sql` is any other text.
+std::optional<TransferStatement> ParseTransferStatement(std::string_view sql);
+
+struct TargetType {
+  std::string ddl;          // "varchar(40)"
+  SQLSMALLINT sqlType = 0;  // the driver's SQL type
+};
+
+// Throws kUnsupported when the driver offers none of the candidates.
+TargetType ChooseTargetType(const ColumnInfo& column, int jetVersion,
+                            const std::vector<odbc::TypeInfo>& types, bool decimalsThroughDouble);
+
+// Copies table `source` of the Access file into a new table `targetName` of `target`.
+// Returns the number of rows copied.
+std::size_t CopyTable(const std::string& mdbPath, int jetVersion, const std::string& source,
+                      odbc::Connection& target, const std::string& targetName,
+                      std::chrono::milliseconds timeout);
+
+}  // namespace platform::access

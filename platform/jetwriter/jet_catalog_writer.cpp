@@ -1,0 +1,626 @@
+#include "platform/jetwriter/jet_catalog_writer.h"
+
+#include <sql.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+
+#include "platform/dao/dao.h"
+#include "platform/error.h"
+#include "platform/jetwriter/catalog.h"
+#include "platform/text.h"
+
+namespace jetwriter {
+namespace {
+
+constexpr int kInvalidName = 3125;  // "'x' isn't a valid name."
+constexpr std::uint32_t kLinkFlags = 0x20100000;
+constexpr std::uint32_t kLvalOwner =
+    'L' | ('V' << 8) | ('A' << 16) | (static_cast<std::uint32_t>('L') << 24);
+constexpr int kTypeTable = 1, kTypeOdbcLink = 4, kTypeAccessLink = 6;
+
+Bytes Le32Bytes(std::uint32_t v) {
+  Bytes b(4);
+  SetLe32(b, 0, v);
+  return b;
+}
+
+// Access's rules for object names, plus what the index key encoding can hold.
+void ValidateName(const std::string& name, const Format& f) {
+  auto invalid = [&](const std::string& why) {
+    throw platform::Error(kInvalidName, "'" + name + "' isn't a valid name: " + why + ".");
+  };
+  if (name.empty()) invalid("it is empty");
+  if (platform::CharCount(name) > 64) invalid("it is longer than 64 characters");
+  if (name.front() == ' ' || name.back() == ' ') invalid("it begins or ends with a blank");
+  for (char32_t c : CodePoints(name)) {
+    if (c < 0x20 || c == 0x7F || c == '.' || c == '!' || c == '`' || c == '[' || c == ']') {
+      invalid("it holds a character names may not hold");
+    }
+  }
+  EncodeText(name, f);
+  TextKey(name, f);
+}
+
+Bytes KeyOf(const Bytes& entry) {
+  return Bytes(entry.begin(), entry.end() - 4);
+}
+
+struct LinkColumn {
+  std::string name;
+  int type = 0;
+  int length = 0;
+  int precision = 0, scale = 0;
+};
+
+LinkColumn MapColumn(const RemoteColumn& rc, const Format& f) {
+  LinkColumn c{rc.name, 0, 0, 0, 0};
+  auto text = [&](long chars) {
+    c.type = kTypeText;
+    c.length = static_cast<int>(chars) * (f.jet4 ? 2 : 1);
+  };
+  switch (rc.sqlType) {
+    case -7 /* SQL_BIT */:
+      c.type = kTypeBool;
+      c.length = 1;
+      break;
+    case -6 /* SQL_TINYINT */:
+      c.type = kTypeByte;
+      c.length = 1;
+      break;
+    case SQL_SMALLINT:
+      c.type = kTypeInt;
+      c.length = 2;
+      break;
+    case SQL_INTEGER:
+      c.type = kTypeLong;
+      c.length = 4;
+      break;
+    case -5 /* SQL_BIGINT */:
+      text(20);
+      break;  // Jet has no 64-bit integer
+    case SQL_REAL:
+      c.type = kTypeFloat;
+      c.length = 4;
+      break;
+    case SQL_FLOAT:
+    case SQL_DOUBLE:
+      c.type = kTypeDouble;
+      c.length = 8;
+      break;
+    case SQL_NUMERIC:
+    case SQL_DECIMAL:
+      if (f.jet4 && rc.size >= 1 && rc.size <= 28) {
+        c.type = kTypeNumeric;
+        c.length = 17;
+        c.precision = static_cast<int>(rc.size);
+        c.scale = rc.digits;
+      } else if (!f.jet4 && rc.size >= 1 && rc.size <= 15) {
+        c.type = kTypeDouble;
+        c.length = 8;
+      } else {
+        text(std::clamp<long>(rc.size + 2, 1, 255));
+      }
+      break;
+    case SQL_CHAR:
+    case SQL_VARCHAR:
+    case -8 /* SQL_WCHAR */:
+    case -9 /* SQL_WVARCHAR */:
+      if (rc.size >= 1 && rc.size <= 255) {
+        text(rc.size);
+      } else {
+        c.type = kTypeMemo;
+      }
+      break;
+    case -1 /* SQL_LONGVARCHAR */:
+    case -10 /* SQL_WLONGVARCHAR */:
+      c.type = kTypeMemo;
+      break;
+    case -2 /* SQL_BINARY */:
+    case -3 /* SQL_VARBINARY */:
+      if (rc.size >= 1 && rc.size <= 255) {
+        c.type = kTypeBinary;
+        c.length = static_cast<int>(rc.size);
+      } else {
+        c.type = kTypeOle;
+      }
+      break;
+    case -4 /* SQL_LONGVARBINARY */:
+      c.type = kTypeOle;
+      break;
+    case 9:
+    case 10:
+    case 11:
+    case 91:
+    case 92:
+    case 93:
+      c.type = kTypeDateTime;
+      c.length = 8;
+      break;
+    case -11 /* SQL_GUID */:
+      c.type = kTypeGuid;
+      c.length = 16;
+      break;
+    default:
+      Unsupported("The remote column '" + rc.name + "' has the ODBC type " +
+                  std::to_string(rc.sqlType) + ", which a linked table cannot describe.");
+  }
+  return c;
+}
+
+bool IsLongValue(int type) {
+  return type == kTypeMemo || type == kTypeOle;
+}
+
+class JetCatalogWriter : public platform::AccessCatalogWriter, private PageAllocator {
+ public:
+  JetCatalogWriter(const std::string& path, LockMode mode) : file_(path, mode) {
+    ReadCatalog(file_);  // refuse a file we cannot change before anything else
+  }
+
+  void RenameTable(const std::string& oldName, const std::string& newName) override {
+    Change([&] { Rename(oldName, newName); });
+  }
+
+  void AppendLinkedTable(const std::string& name, const std::string& connect,
+                         const std::string& sourceTableName) override {
+    Change([&] { AppendLink(name, connect, sourceTableName); });
+  }
+
+  const std::string& Backup() const { return file_.BackupPath(); }
+
+ private:
+  template <class Body>
+  void Change(Body body) {
+    addedPages_.clear();
+    try {
+      body();
+      file_.Commit();
+    } catch (...) {
+      file_.Discard();
+      throw;
+    }
+  }
+
+  std::uint32_t Allocate() override {
+    std::uint32_t page = file_.Allocate();
+    SetMapBit(file_, format_, MapRef{0, 1}, page, false);
+    return page;
+  }
+  void Release(std::uint32_t page) override { SetMapBit(file_, format_, MapRef{0, 1}, page, true); }
+
+  const CatalogRow& FindTable(const Catalog& cat, const std::string& name) {
+    const CatalogRow* match = nullptr;
+    for (const CatalogRow& r : cat.rows) {
+      if (r.parentId != cat.tablesId) continue;
+      if (r.type != kTypeTable && r.type != kTypeOdbcLink && r.type != kTypeAccessLink) continue;
+      if (r.name == name) return r;
+      if (match == nullptr && platform::EqualsNoCase(r.name, name)) match = &r;
+    }
+    if (match == nullptr) {
+      throw platform::Error(dao::err::kItemNotFound,
+                            "Item not found in this collection: '" + name + "'.");
+    }
+    return *match;
+  }
+
+  void RefuseTaken(const IndexTree& tree, const Bytes& key, RowId self, const std::string& name) {
+    for (const Bytes& e : tree.entries) {
+      if (KeyOf(e) == key && !(RowIdOf(e) == self)) {
+        throw platform::Error(dao::err::kObjectExists, "Object '" + name + "' already exists.");
+      }
+    }
+  }
+
+  void Rename(const std::string& oldName, const std::string& newName) {
+    Catalog cat = ReadCatalog(file_);
+    format_ = cat.f;
+    const Format& f = cat.f;
+    const CatalogRow& row = FindTable(cat, oldName);
+    ValidateName(newName, f);
+    const RealIndex& nameIdx = cat.tdef.indexes[static_cast<std::size_t>(cat.nameIndex)];
+    IndexTree tree = ReadIndexTree(file_, f, kCatalogPage, nameIdx.root);
+    Bytes newKey = cat.NameKey(row.parentId, newName);
+    RefuseTaken(tree, newKey, row.id, newName);
+
+    RowValues values = row.values;
+    values.values[col::kName] = EncodeText(newName, f);
+    values.values[col::kDateUpdate] = OleDateNow();
+    Bytes newRow = EncodeRow(values, f, cat.tdef.columns);
+    DataPage page = DataPage::Parse(file_.Read(row.dataAt.page), f, row.dataAt.page);
+    auto& slot = page.rows.at(static_cast<std::size_t>(row.dataAt.row));
+    slot.data = newRow;
+    RowId newId = row.id;
+    if (page.FreeSpace(f) < 0) {
+      // No room for the longer row: delete it here (as Access deletes) and add it after the
+      // last row of the catalog; both indexes then point at its new place.
+      slot = DataPage::Row{kRowDeleted | kRowOverflow, {}};
+      file_.Write(row.dataAt.page, page.Build(f));
+      if (row.dataAt == row.id) {
+        newId = PlaceRow(cat, newRow, 0);
+      } else {
+        // A moved row: its first place keeps pointing at the data, which moves again.
+        RowId target = PlaceRow(cat, newRow, kRowDeleted);
+        DataPage head = DataPage::Parse(file_.Read(row.id.page), f, row.id.page);
+        Bytes pointer(4);
+        pointer[0] = static_cast<std::uint8_t>(target.row);
+        SetLe24(pointer, 1, target.page);
+        head.rows.at(static_cast<std::size_t>(row.id.row)).data = pointer;
+        file_.Write(row.id.page, head.Build(f));
+      }
+    } else {
+      file_.Write(row.dataAt.page, page.Build(f));
+    }
+    Bytes rid = RowIdBytes(newId);
+    std::vector<Bytes> entries;
+    for (const Bytes& e : tree.entries) {
+      if (!(RowIdOf(e) == row.id)) entries.push_back(e);
+    }
+    Bytes entry = newKey;
+    entry.insert(entry.end(), rid.begin(), rid.end());
+    entries.push_back(entry);
+    std::sort(entries.begin(), entries.end());
+    WriteIndexTreeWith(file_, f, kCatalogPage, nameIdx, tree, entries, *this);
+    if (!(newId == row.id)) {
+      const RealIndex& idIdx = cat.tdef.indexes[static_cast<std::size_t>(cat.idIndex)];
+      IndexTree ids = ReadIndexTree(file_, f, kCatalogPage, idIdx.root);
+      std::vector<Bytes> idEntries;
+      for (const Bytes& e : ids.entries) {
+        if (!(RowIdOf(e) == row.id)) idEntries.push_back(e);
+      }
+      Bytes idEntry = LongKey(row.objectId);
+      idEntry.insert(idEntry.end(), rid.begin(), rid.end());
+      idEntries.push_back(idEntry);
+      std::sort(idEntries.begin(), idEntries.end());
+      WriteIndexTreeWith(file_, f, kCatalogPage, idIdx, ids, idEntries, *this);
+    }
+  }
+
+  // Adds a catalog row after every row there is, so a scan of the catalog meets it last.
+  RowId PlaceRow(const Catalog& cat, const Bytes& row, std::uint16_t flags) {
+    return AppendRow(cat.f, cat.tdef, cat.dataPages, row, flags);
+  }
+
+  // Adds a row to table `t` (data pages `pages`) after every row it has.
+  RowId AppendRow(const Format& f, const TableDef& t, const std::vector<std::uint32_t>& pages,
+                  const Bytes& row, std::uint16_t flags) {
+    std::vector<std::uint32_t>& added = addedPages_[t.page];
+    std::uint32_t last = pages.empty() ? 0 : *std::max_element(pages.begin(), pages.end());
+    for (std::uint32_t p : added) last = std::max(last, p);
+    DataPage dp;
+    if (last != 0) dp = DataPage::Parse(file_.Read(last), f, last);
+    if (last == 0 || dp.rows.size() >= 255 || dp.FreeSpace(f) < static_cast<int>(row.size()) + 2) {
+      last = Allocate();
+      added.push_back(last);
+      dp = DataPage{};
+      dp.header = DataPage::NewHeader(f, t.page);
+      SetMapBit(file_, f, t.ownedMap, last, true, this);
+      SetMapBit(file_, f, t.freeMap, last, true, this);
+    }
+    RowId at{last, static_cast<int>(dp.rows.size())};
+    dp.rows.push_back({flags, row});
+    file_.Write(last, dp.Build(f));
+    return at;
+  }
+
+  // The permissions of a new object: Access gives each object the entries (MSysACEs rows) that
+  // its container's entries list, with full rights, as every table in the file has them.
+  void AddAccessControlEntries(const Catalog& cat, std::int32_t objectId) {
+    const Format& f = cat.f;
+    auto aces = std::find_if(cat.rows.begin(), cat.rows.end(), [&](const CatalogRow& r) {
+      return r.name == "MSysACEs" && r.type == kTypeTable;
+    });
+    if (aces == cat.rows.end()) return;  // a file without permissions table
+    TableDef t = ReadTableDef(file_, f, static_cast<std::uint32_t>(aces->objectId));
+    const std::vector<std::pair<const char*, int>> want = {{"ObjectId", kTypeLong},
+                                                           {"SID", kTypeBinary},
+                                                           {"ACM", kTypeLong},
+                                                           {"FInheritable", kTypeBool}};
+    if (t.columns.size() != want.size() || t.indexes.size() != 1 ||
+        t.indexes[0].columns != std::vector<int>{0}) {
+      Unsupported(
+          "The permissions table MSysACEs is laid out differently from what this writer "
+          "knows.");
+    }
+    for (std::size_t i = 0; i < want.size(); ++i) {
+      if (t.columns[i].name != want[i].first || t.columns[i].type != want[i].second ||
+          t.columns[i].number != static_cast<int>(i)) {
+        Unsupported("The permissions table MSysACEs has unexpected columns.");
+      }
+    }
+    std::vector<std::uint32_t> pages = MapPages(file_, f, t.ownedMap);
+    std::vector<Bytes> sids;
+    int columnCount = static_cast<int>(Le16(t.bytes, f.tdefMaxCols));
+    for (std::uint32_t page : pages) {
+      DataPage dp = DataPage::Parse(file_.Read(page), f, page);
+      if (dp.owner != t.page) BadFormat("a page of MSysACEs belongs to another table");
+      for (const DataPage::Row& r : dp.rows) {
+        if ((r.flags & (kRowDeleted | kRowOverflow)) != 0) continue;
+        RowValues v = DecodeRow(r.data, f, t.columns);
+        if (v.values[0] && Le32(*v.values[0], 0) == static_cast<std::uint32_t>(cat.tablesId) &&
+            v.values[1]) {
+          sids.push_back(*v.values[1]);
+        }
+      }
+    }
+    if (sids.empty()) return;
+    const RealIndex& idx = t.indexes[0];
+    IndexTree tree = ReadIndexTree(file_, f, t.page, idx.root);
+    std::vector<Bytes> entries = tree.entries;
+    for (const Bytes& sid : sids) {
+      RowValues v;
+      v.columnCount = columnCount;
+      v.values.resize(4);
+      v.values[0] = Le32Bytes(static_cast<std::uint32_t>(objectId));
+      v.values[1] = sid;
+      v.values[2] = Le32Bytes(1048575);  // every right
+      v.values[3] = Bytes{0};
+      RowId at = AppendRow(f, t, pages, EncodeRow(v, f, t.columns), 0);
+      Bytes e = LongKey(objectId);
+      Bytes rid = RowIdBytes(at);
+      e.insert(e.end(), rid.begin(), rid.end());
+      entries.push_back(e);
+    }
+    std::sort(entries.begin(), entries.end());
+    WriteIndexTreeWith(file_, f, t.page, idx, tree, entries, *this);
+    Bytes def = file_.Read(t.page);
+    SetLe32(def, f.tdefNumRows, Le32(def, f.tdefNumRows) + static_cast<std::uint32_t>(sids.size()));
+    SetLe32(def, idx.slotAt, Le32(def, idx.slotAt) + 1);  // one new distinct key
+    file_.Write(t.page, def);
+  }
+
+  // Map rows for a link: the table's owned and free maps, then a pair per long-value column.
+  std::vector<MapRef> NewEmptyMaps(const Format& f, int count) {
+    std::vector<MapRef> refs;
+    Bytes mapRow(f.jet4 ? 69 : 133, 0);
+    DataPage holder;
+    std::uint32_t holderPage = 0;
+    auto flush = [&] {
+      if (holderPage != 0) file_.Write(holderPage, holder.Build(f));
+    };
+    for (int i = 0; i < count; ++i) {
+      if (holderPage == 0 || holder.FreeSpace(f) < static_cast<int>(mapRow.size()) + 2 ||
+          holder.rows.size() >= 255) {
+        flush();
+        holderPage = Allocate();
+        holder = DataPage{};
+        holder.header = DataPage::NewHeader(f, 0);
+      }
+      holder.rows.push_back({0, mapRow});
+      refs.push_back(MapRef{static_cast<int>(holder.rows.size() - 1), holderPage});
+    }
+    flush();
+    return refs;
+  }
+
+  static void PutRef(Bytes& b, std::size_t at, MapRef r) {
+    b[at] = static_cast<std::uint8_t>(r.row);
+    SetLe24(b, at + 1, r.page);
+  }
+
+  Bytes LinkTableDef(const Format& f, const std::vector<LinkColumn>& cols) {
+    int numLv = 0, numVar = 0;
+    for (const LinkColumn& c : cols) {
+      numLv += IsLongValue(c.type) ? 1 : 0;
+    }
+    std::vector<MapRef> maps = NewEmptyMaps(f, 2 + 2 * numLv);
+    Bytes t(static_cast<std::size_t>(f.tdefIdxSlots), 0);
+    t[0] = 0x02;
+    t[1] = 0x01;
+    if (f.jet4) {
+      SetLe32(t, 12, 1625);
+      t[24] = 0x01;
+    } else {
+      Bytes catalogDef = file_.Read(kCatalogPage);
+      t[2] = catalogDef[2];
+      t[3] = catalogDef[3];
+    }
+    t[static_cast<std::size_t>(f.tdefType)] = 0x4E;
+    SetLe16(t, f.tdefMaxCols, static_cast<std::uint32_t>(cols.size()));
+    SetLe16(t, f.tdefNumCols, static_cast<std::uint32_t>(cols.size()));
+    PutRef(t, static_cast<std::size_t>(f.tdefOwnedMap), maps[0]);
+    PutRef(t, static_cast<std::size_t>(f.tdefFreeMap), maps[1]);
+    int fixedOffset = 0;
+    Bytes names;
+    Bytes trailer;
+    std::size_t nextMap = 2;
+    for (std::size_t i = 0; i < cols.size(); ++i) {
+      const LinkColumn& c = cols[i];
+      bool fixed =
+          c.type != kTypeText && c.type != kTypeMemo && c.type != kTypeOle && c.type != kTypeBinary;
+      Bytes d(static_cast<std::size_t>(f.colDescSize), 0);
+      d[0] = static_cast<std::uint8_t>(c.type);
+      SetLe16(d, f.colNumber, static_cast<std::uint32_t>(i));
+      SetLe16(d, f.colVarIndex, static_cast<std::uint32_t>(numVar));
+      SetLe16(d, f.colNumber + 4, static_cast<std::uint32_t>(i));  // column index
+      if (f.jet4) {
+        SetLe32(d, 1, 1625);
+        if (c.type == kTypeNumeric) {
+          d[11] = static_cast<std::uint8_t>(c.precision);
+          d[12] = static_cast<std::uint8_t>(c.scale);
+        } else if (c.type == kTypeText || c.type == kTypeMemo) {
+          SetLe16(d, f.colSort, 0x409);
+        }
+      } else {
+        SetLe16(d, f.colSort, 0x409);
+        SetLe16(d, 11, 1252);
+      }
+      d[static_cast<std::size_t>(f.colFlags)] = fixed ? 0x03 : 0x02;
+      SetLe16(d, f.colFixedOffset, fixed ? static_cast<std::uint32_t>(fixedOffset) : 0);
+      SetLe16(d, f.colLength, static_cast<std::uint32_t>(c.length));
+      if (fixed && c.type != kTypeBool) fixedOffset += c.length;
+      if (!fixed) ++numVar;
+      t.insert(t.end(), d.begin(), d.end());
+      Bytes n = EncodeText(c.name, f);
+      if (f.jet4) {
+        names.push_back(static_cast<std::uint8_t>(n.size()));
+        names.push_back(static_cast<std::uint8_t>(n.size() >> 8));
+      } else {
+        names.push_back(static_cast<std::uint8_t>(n.size()));
+      }
+      names.insert(names.end(), n.begin(), n.end());
+      if (IsLongValue(c.type)) {
+        Bytes e(10, 0);
+        SetLe16(e, 0, static_cast<std::uint32_t>(i));
+        PutRef(e, 2, maps[nextMap++]);
+        PutRef(e, 6, maps[nextMap++]);
+        trailer.insert(trailer.end(), e.begin(), e.end());
+      }
+    }
+    SetLe16(t, f.tdefNumVarCols, static_cast<std::uint32_t>(numVar));
+    t.insert(t.end(), names.begin(), names.end());
+    t.insert(t.end(), trailer.begin(), trailer.end());
+    t.push_back(0xFF);
+    t.push_back(0xFF);
+    if (t.size() + 8 > static_cast<std::size_t>(f.pageSize)) {
+      Unsupported("The remote table has too many columns for a linked table's definition.");
+    }
+    SetLe32(t, 8, static_cast<std::uint32_t>(t.size()));
+    if (f.jet4) SetLe16(t, 2, static_cast<std::uint32_t>(f.pageSize - t.size() - 8));
+    t.resize(static_cast<std::size_t>(f.pageSize), 0);
+    return t;
+  }
+
+  // The value of the Connect column: inline when short, otherwise on a page of its own.
+  Bytes ConnectValue(const Catalog& cat, const std::string& connect) {
+    const Format& f = cat.f;
+    Bytes text = EncodeText(connect, f);
+    Bytes header(12, 0);
+    if (text.size() <= 64) {
+      SetLe32(header, 0, static_cast<std::uint32_t>(text.size()) | 0x80000000u);
+      header.insert(header.end(), text.begin(), text.end());
+      return header;
+    }
+    auto lv =
+        std::find_if(cat.tdef.lvMaps.begin(), cat.tdef.lvMaps.end(),
+                     [](const TableDef::LongValueMaps& m) { return m.column == col::kConnect; });
+    if (lv == cat.tdef.lvMaps.end()) Unsupported("The catalog has no map for its Connect column.");
+    std::uint32_t page = Allocate();
+    DataPage dp;
+    dp.header = DataPage::NewHeader(f, kLvalOwner);
+    dp.rows.push_back({0, text});
+    if (dp.FreeSpace(f) < 0) Unsupported("The connect string is too long.");
+    file_.Write(page, dp.Build(f));
+    SetMapBit(file_, f, lv->owned, page, true, this);
+    SetMapBit(file_, f, lv->free, page, true, this);
+    SetLe32(header, 0, static_cast<std::uint32_t>(text.size()) | 0x40000000u);
+    SetLe32(header, 4, page << 8);  // row 0 of that page
+    return header;
+  }
+
+  void AppendLink(const std::string& name, const std::string& connect, const std::string& source) {
+    Catalog cat = ReadCatalog(file_);
+    format_ = cat.f;
+    const Format& f = cat.f;
+    ValidateName(name, f);
+    if (source.empty()) Unsupported("The linked table has no source table name.");
+    EncodeText(source, f);
+    std::string odbc = connect;
+    if (platform::StartsWithNoCase(odbc, "ODBC;")) odbc = odbc.substr(5);
+    if (odbc.empty()) Unsupported("The linked table has no ODBC connect string.");
+    const RealIndex& nameIdx = cat.tdef.indexes[static_cast<std::size_t>(cat.nameIndex)];
+    const RealIndex& idIdx = cat.tdef.indexes[static_cast<std::size_t>(cat.idIndex)];
+    IndexTree names = ReadIndexTree(file_, f, kCatalogPage, nameIdx.root);
+    IndexTree ids = ReadIndexTree(file_, f, kCatalogPage, idIdx.root);
+    Bytes nameKey = cat.NameKey(cat.tablesId, name);
+    RefuseTaken(names, nameKey, RowId{0xFFFFFFFF, -1}, name);
+
+    std::vector<LinkColumn> cols;
+    for (const RemoteColumn& rc : ReadRemoteColumns(odbc, source)) {
+      if (platform::CharCount(rc.name) > 64 || rc.name.empty()) {
+        Unsupported("The remote column name '" + rc.name + "' cannot be linked.");
+      }
+      EncodeText(rc.name, f);
+      cols.push_back(MapColumn(rc, f));
+    }
+    if (cols.size() > 255) Unsupported("The remote table has more than 255 columns.");
+
+    std::uint32_t tdefPage = Allocate();
+    Bytes idKey = LongKey(static_cast<std::int32_t>(tdefPage));
+    RefuseTaken(ids, idKey, RowId{0xFFFFFFFF, -1}, name);
+    file_.Write(tdefPage, LinkTableDef(f, cols));
+
+    RowValues v;
+    v.columnCount = static_cast<int>(Le16(cat.tdef.bytes, f.tdefMaxCols));
+    v.values.resize(cat.tdef.columns.size());
+    v.values[col::kId] = Le32Bytes(tdefPage);
+    v.values[col::kParentId] = Le32Bytes(static_cast<std::uint32_t>(cat.tablesId));
+    v.values[col::kName] = EncodeText(name, f);
+    v.values[col::kType] = Bytes{kTypeOdbcLink, 0};
+    v.values[col::kDateCreate] = OleDateNow();
+    v.values[col::kDateUpdate] = OleDateNow();
+    v.values[col::kOwner] = OwnerForNewObject(cat);
+    v.values[col::kFlags] = Le32Bytes(kLinkFlags);
+    // Stored without its "ODBC;" prefix, as Access stores it; the type (4) says it is ODBC.
+    v.values[col::kConnect] = ConnectValue(cat, odbc);
+    v.values[col::kForeignName] = EncodeText(source, f);
+    Bytes row = EncodeRow(v, f, cat.tdef.columns);
+
+    RowId at = PlaceRow(cat, row, 0);
+
+    Bytes def = file_.Read(kCatalogPage);
+    SetLe32(def, f.tdefNumRows, Le32(def, f.tdefNumRows) + 1);
+    for (const RealIndex* ri : {&nameIdx, &idIdx})
+      SetLe32(def, ri->slotAt, Le32(def, ri->slotAt) + 1);
+    file_.Write(kCatalogPage, def);
+
+    Bytes rid = RowIdBytes(at);
+    auto add = [&](IndexTree& tree, Bytes key, const RealIndex& idx) {
+      key.insert(key.end(), rid.begin(), rid.end());
+      std::vector<Bytes> entries = tree.entries;
+      entries.push_back(key);
+      std::sort(entries.begin(), entries.end());
+      WriteIndexTreeWith(file_, f, kCatalogPage, idx, tree, entries, *this);
+    };
+    add(names, nameKey, nameIdx);
+    add(ids, idKey, idIdx);
+    AddAccessControlEntries(cat, static_cast<std::int32_t>(tdefPage));
+  }
+
+  // New objects get the owner of the database object (MSysDb), or of an existing table.
+  static Bytes OwnerForNewObject(const Catalog& cat) {
+    for (const CatalogRow& r : cat.rows) {
+      if (r.name == "MSysDb" && r.values.values[col::kOwner]) return *r.values.values[col::kOwner];
+    }
+    for (const CatalogRow& r : cat.rows) {
+      if (r.type == kTypeTable && r.parentId == cat.tablesId && r.values.values[col::kOwner]) {
+        return *r.values.values[col::kOwner];
+      }
+    }
+    return Bytes{};
+  }
+
+  PageFile file_;
+  Format format_;
+  std::map<std::uint32_t, std::vector<std::uint32_t>> addedPages_;  // per table, this change
+};
+
+}  // namespace
+
+std::unique_ptr<platform::AccessCatalogWriter> OpenJetCatalogWriter(const std::string& posixPath) {
+  return std::make_unique<JetCatalogWriter>(posixPath, LockMode::kHeldByCaller);
+}
+
+std::unique_ptr<platform::AccessCatalogWriter> OpenJetCatalogWriterLocked(
+    const std::string& posixPath) {
+  std::filesystem::path lockFile = std::filesystem::path(posixPath).replace_extension(".ldb");
+  std::error_code ec;
+  if (std::filesystem::exists(lockFile, ec)) {
+    throw platform::Error(dao::err::kCouldNotLock, "The file '" + posixPath +
+                                                       "' may be open in Access: its lock file '" +
+                                                       lockFile.string() + "' exists.");
+  }
+  return std::make_unique<JetCatalogWriter>(posixPath, LockMode::kExclusive);
+}
+
+bool RecoverInterruptedChange(const std::string& posixPath) {
+  return PageFile::Recover(posixPath);
+}
+
+std::string BackupPathOf(const platform::AccessCatalogWriter& writer) {
+  auto* w = dynamic_cast<const JetCatalogWriter*>(&writer);
+  return w != nullptr ? w->Backup() : std::string();
+}
+
+}  // namespace jetwriter

@@ -1,0 +1,51 @@
+// The catalog writer for Jet 3 and Jet 4 files: renames tables and adds ODBC-linked tables by
+// changing MSysObjects, its two indexes (ParentIdName, Id) and the pages they use.
+//
+// Owns: the PageFile of the Access file while the writer lives (see page_file.h for the backup,
+// journal and lock), the reading of the remote table's columns through ODBC when a link is added.
+// Failures: platform::Error with dao::err numbers; after a failure nothing of that operation was
+// written. kItemNotFound: no table of that name; kObjectExists: the name is taken (compared as
+// the catalog's index compares, without regard to letter case); kUnsupported: a file, name or
+// layout the writer cannot change correctly (an .accdb, an encrypted file, a character whose
+// index key is unknown, a page with no room); kUnrecognizedFormat: the file does not decode;
+// kOdbcCallFailed: the remote table could not be read; kCouldNotLock: the file is in use.
+// A link's Connect is stored as Access stores it, without the leading "ODBC;" of the DAO
+// property (the object type says it is ODBC); a reader shows it as "ODBC;" + the stored text.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/access_catalog_writer.h"
+#include "platform/jetwriter/page_file.h"
+
+namespace jetwriter {
+
+// A column of the remote table, as SQLColumns reports it.
+struct RemoteColumn {
+  std::string name;
+  int sqlType = 0;
+  long size = 0;
+  int digits = 0;
+};
+
+// Reads the columns of `table` from the ODBC source `connect` (without "ODBC;").
+std::vector<RemoteColumn> ReadRemoteColumns(const std::string& connect, const std::string& table);
+
+// For the engine, which holds the file itself: no lock is taken.
+std::unique_ptr<platform::AccessCatalogWriter> OpenJetCatalogWriter(const std::string& posixPath);
+
+// Stand-alone use: locks the file exclusively and refuses a file with a lock file (.ldb) beside
+// it, which means Access may have it open.
+std::unique_ptr<platform::AccessCatalogWriter> OpenJetCatalogWriterLocked(
+    const std::string& posixPath);
+
+// Rolls back a change a killed process left half done. The engine calls this before it opens
+// the file for reading. Returns true when the file was restored.
+bool RecoverInterruptedChange(const std::string& posixPath);
+
+// The path of the backup the writer made (empty before its first change).
+std::string BackupPathOf(const platform::AccessCatalogWriter& writer);
+
+}  // namespace jetwriter

@@ -1,0 +1,259 @@
+#include "platform/odbc/odbc.h"
+
+#include <utility>
+
+#include "platform/dao/dao.h"
+#include "platform/error.h"
+#include "platform/text.h"
+
+namespace platform::odbc {
+
+void ThrowDiagnostics(SQLSMALLINT handleType, SQLHANDLE handle, const std::string& step) {
+  std::string text = "ODBC--call failed. " + step + ":";
+  bool any = false;
+  for (SQLSMALLINT record = 1; handle != SQL_NULL_HANDLE && record <= 10; ++record) {
+    SQLCHAR state[6] = {};
+    SQLINTEGER native = 0;
+    SQLCHAR message[1024] = {};
+    SQLSMALLINT length = 0;
+    const SQLRETURN rc =
+        SQLGetDiagRec(handleType, handle, record, state, &native, message, sizeof message, &length);
+    if (!SQL_SUCCEEDED(rc)) break;
+    text += std::string(any ? "; [" : " [") + reinterpret_cast<const char*>(state) + "] " +
+            reinterpret_cast<const char*>(message) + " (native " + std::to_string(native) + ")";
+    any = true;
+  }
+  if (!any) text += " the driver gave no diagnostics";
+  throw Error(dao::err::kOdbcCallFailed, text);
+}
+
+void Check(SQLRETURN rc, SQLSMALLINT handleType, SQLHANDLE handle, const std::string& step) {
+  if (!SQL_SUCCEEDED(rc)) ThrowDiagnostics(handleType, handle, step);
+}
+
+std::vector<std::pair<std::string, std::string>> ParseConnectionString(const std::string& s) {
+  std::vector<std::pair<std::string, std::string>> pairs;
+  std::size_t i = 0;
+  while (i < s.size()) {
+    const std::size_t eq = s.find('=', i);
+    const std::size_t semi = s.find(';', i);
+    if (eq == std::string::npos || (semi != std::string::npos && semi < eq)) {
+      // A part without "=": keep it as a key with an empty value.
+      const std::size_t end = semi == std::string::npos ? s.size() : semi;
+      if (end > i) pairs.emplace_back(Trim(s.substr(i, end - i)), "");
+      i = end + 1;
+      continue;
+    }
+    std::string key = Trim(s.substr(i, eq - i));
+    std::string value;
+    std::size_t j = eq + 1;
+    if (j < s.size() && s[j] == '{') {
+      const std::size_t close = s.find('}', j);
+      const std::size_t end = close == std::string::npos ? s.size() : close + 1;
+      value = s.substr(j, end - j);
+      j = end;
+      const std::size_t next = s.find(';', j);
+      j = next == std::string::npos ? s.size() : next;
+    } else {
+      j = semi == std::string::npos ? s.size() : semi;
+      value = s.substr(eq + 1, j - eq - 1);
+    }
+    pairs.emplace_back(std::move(key), std::move(value));
+    i = j + 1;
+  }
+  return pairs;
+}
+
+Handle::Handle(SQLSMALLINT type, SQLHANDLE parent) : type_(type) {
+  const SQLRETURN rc = SQLAllocHandle(type, parent, &handle_);
+  if (!SQL_SUCCEEDED(rc)) {
+    handle_ = SQL_NULL_HANDLE;
+    if (type == SQL_HANDLE_ENV)
+      throw Error(dao::err::kOdbcCallFailed,
+                  "ODBC--call failed. The ODBC driver manager could not be started.");
+    ThrowDiagnostics(type == SQL_HANDLE_DBC ? SQL_HANDLE_ENV : SQL_HANDLE_DBC, parent,
+                     "allocating a handle");
+  }
+}
+
+Handle::Handle(Handle&& other) noexcept
+    : type_(other.type_), handle_(std::exchange(other.handle_, nullptr)) {}
+
+Handle& Handle::operator=(Handle&& other) noexcept {
+  if (this != &other) {
+    Reset();
+    type_ = other.type_;
+    handle_ = std::exchange(other.handle_, nullptr);
+  }
+  return *this;
+}
+
+Handle::~Handle() {
+  Reset();
+}
+
+void Handle::Reset() {
+  if (handle_ != SQL_NULL_HANDLE) SQLFreeHandle(type_, handle_);
+  handle_ = SQL_NULL_HANDLE;
+}
+
+Connection::Connection(const std::string& connectionString)
+    : env_(SQL_HANDLE_ENV, SQL_NULL_HANDLE) {
+  Check(SQLSetEnvAttr(env_.get(), SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3),
+                      0),
+        SQL_HANDLE_ENV, env_.get(), "setting the ODBC version");
+  dbc_ = Handle(SQL_HANDLE_DBC, env_.get());
+  std::vector<SQLCHAR> out(4096);
+  SQLSMALLINT outLength = 0;
+  std::string in = connectionString;
+  const SQLRETURN rc =
+      SQLDriverConnect(dbc_.get(), nullptr, reinterpret_cast<SQLCHAR*>(in.data()),
+                       static_cast<SQLSMALLINT>(in.size()), out.data(),
+                       static_cast<SQLSMALLINT>(out.size()), &outLength, SQL_DRIVER_NOPROMPT);
+  Check(rc, SQL_HANDLE_DBC, dbc_.get(), "connecting to the data source");
+  connected_ = true;
+  const std::size_t length = std::min<std::size_t>(outLength < 0 ? 0 : outLength, out.size() - 1);
+  completed_.assign(reinterpret_cast<const char*>(out.data()), length);
+  completed_ = NamingTheSource(completed_, connectionString);
+}
+
+std::string NamingTheSource(const std::string& completed, const std::string& input) {
+  auto names = [](const std::vector<std::pair<std::string, std::string>>& pairs) {
+    for (const auto& [key, value] : pairs)
+      if ((EqualsNoCase(key, "DSN") || EqualsNoCase(key, "DRIVER") ||
+           EqualsNoCase(key, "FILEDSN")) &&
+          !Trim(value).empty())
+        return true;
+    return false;
+  };
+  const auto out = ParseConnectionString(completed);
+  if (names(out)) return completed;
+  std::string source;
+  for (const auto& [key, value] : ParseConnectionString(input))
+    if ((EqualsNoCase(key, "DRIVER") || EqualsNoCase(key, "DSN") || EqualsNoCase(key, "FILEDSN")) &&
+        !Trim(value).empty() && source.empty())
+      source = key + "=" + value;
+  if (source.empty()) return completed;
+  std::string result;
+  bool placed = false;
+  for (const auto& [key, value] : out) {
+    std::string part = key + "=" + value;
+    if (!placed && EqualsNoCase(key, "DSN")) {
+      part = source;
+      placed = true;
+    }
+    result += (result.empty() ? "" : ";") + part;
+  }
+  return placed ? result : source + (result.empty() ? "" : ";" + result);
+}
+
+Connection::~Connection() {
+  if (connected_) SQLDisconnect(dbc_.get());
+}
+
+void Connection::ExecDirect(const std::string& sql) {
+  Statement statement(*this);
+  std::string text = sql;
+  const SQLRETURN rc = SQLExecDirect(statement.get(), reinterpret_cast<SQLCHAR*>(text.data()),
+                                     static_cast<SQLINTEGER>(text.size()));
+  if (rc != SQL_NO_DATA) statement.Check(rc, "executing " + sql);
+}
+
+std::vector<std::string> Connection::TableNames() {
+  Statement statement(*this);
+  SQLCHAR type[] = "TABLE";
+  statement.Check(SQLTables(statement.get(), nullptr, 0, nullptr, 0, nullptr, 0, type, SQL_NTS),
+                  "listing the tables");
+  std::vector<std::string> names;
+  while (true) {
+    const SQLRETURN rc = SQLFetch(statement.get());
+    if (rc == SQL_NO_DATA) break;
+    statement.Check(rc, "listing the tables");
+    std::string name;
+    if (statement.GetText(3, name)) names.push_back(std::move(name));
+  }
+  return names;
+}
+
+bool Connection::HasTable(const std::string& name) {
+  for (const std::string& table : TableNames())
+    if (EqualsNoCase(table, name)) return true;
+  return false;
+}
+
+const std::vector<TypeInfo>& Connection::TypeInfos() {
+  if (!types_.empty()) return types_;
+  Statement statement(*this);
+  statement.Check(SQLGetTypeInfo(statement.get(), SQL_ALL_TYPES), "reading the data types");
+  while (true) {
+    const SQLRETURN rc = SQLFetch(statement.get());
+    if (rc == SQL_NO_DATA) break;
+    statement.Check(rc, "reading the data types");
+    TypeInfo info;
+    std::string text;
+    statement.GetText(1, info.name);
+    if (statement.GetText(2, text)) info.sqlType = static_cast<SQLSMALLINT>(std::stoi(text));
+    if (statement.GetText(3, text)) info.columnSize = static_cast<SQLINTEGER>(std::stoll(text));
+    statement.GetText(6, info.createParams);
+    types_.push_back(std::move(info));
+  }
+  return types_;
+}
+
+std::string Connection::DbmsName() {
+  SQLCHAR name[256] = {};
+  SQLSMALLINT length = 0;
+  Check(SQLGetInfo(dbc_.get(), SQL_DBMS_NAME, name, sizeof name, &length), SQL_HANDLE_DBC,
+        dbc_.get(), "reading the DBMS name");
+  return reinterpret_cast<const char*>(name);
+}
+
+void Connection::SetAutoCommit(bool on) {
+  Check(SQLSetConnectAttr(dbc_.get(), SQL_ATTR_AUTOCOMMIT,
+                          reinterpret_cast<SQLPOINTER>(
+                              static_cast<SQLULEN>(on ? SQL_AUTOCOMMIT_ON : SQL_AUTOCOMMIT_OFF)),
+                          0),
+        SQL_HANDLE_DBC, dbc_.get(), "setting the commit mode");
+}
+
+void Connection::Commit() {
+  Check(SQLEndTran(SQL_HANDLE_DBC, dbc_.get(), SQL_COMMIT), SQL_HANDLE_DBC, dbc_.get(),
+        "committing");
+}
+
+void Connection::Rollback() {
+  Check(SQLEndTran(SQL_HANDLE_DBC, dbc_.get(), SQL_ROLLBACK), SQL_HANDLE_DBC, dbc_.get(),
+        "rolling back");
+}
+
+Statement::Statement(Connection& connection) : stmt_(SQL_HANDLE_STMT, connection.dbc()) {}
+
+bool Statement::GetText(SQLUSMALLINT col, std::string& out) {
+  out.clear();
+  char buffer[1024];
+  while (true) {
+    SQLLEN indicator = 0;
+    const SQLRETURN rc =
+        SQLGetData(stmt_.get(), col, SQL_C_CHAR, buffer, sizeof buffer, &indicator);
+    if (rc == SQL_NO_DATA) return true;
+    Check(rc, "reading a column");
+    if (indicator == SQL_NULL_DATA) return false;
+    const std::size_t got =
+        (indicator == SQL_NO_TOTAL || indicator >= static_cast<SQLLEN>(sizeof buffer))
+            ? sizeof buffer - 1
+            : static_cast<std::size_t>(indicator);
+    out.append(buffer, got);
+    if (rc == SQL_SUCCESS) return true;
+  }
+}
+
+std::string QuoteIdentifier(const std::string& name) {
+  std::string quoted = "\"";
+  for (char c : name) {
+    if (c == '"') quoted += '"';
+    quoted += c;
+  }
+  return quoted + "\"";
+}
+
+}  // namespace platform::odbc

@@ -1,0 +1,105 @@
+// Thin RAII layer over the unixODBC driver manager: environment, connection, statement.
+//
+// Owns: one ODBC environment and connection per `Connection`, statements per `Statement`; every
+// handle is freed by its owner's destructor.
+// Failures: every call that the driver refuses throws platform::Error with number
+// dao::err::kOdbcCallFailed and a description "ODBC--call failed. <step>: [SQLSTATE] message
+// (native N)" holding each diagnostic record the driver left.
+#pragma once
+
+#include <sql.h>
+#include <sqlext.h>
+
+#include <string>
+#include <vector>
+
+namespace platform::odbc {
+
+// Throws the error for a failed call on `handle`, with the driver's diagnostics.
+[[noreturn]] void ThrowDiagnostics(SQLSMALLINT handleType, SQLHANDLE handle,
+                                   const std::string& step);
+// Checks a return code: success (with or without info) returns, anything else throws.
+void Check(SQLRETURN rc, SQLSMALLINT handleType, SQLHANDLE handle, const std::string& step);
+
+// One row of SQLGetTypeInfo.
+struct TypeInfo {
+  std::string name;           // TYPE_NAME, as written in DDL
+  SQLSMALLINT sqlType = 0;    // DATA_TYPE
+  SQLINTEGER columnSize = 0;  // COLUMN_SIZE (maximum length or precision)
+  std::string createParams;   // CREATE_PARAMS ("length", "precision,scale", ...)
+};
+
+// Splits "A=1;B={x;y};C=" into key/value pairs; keys keep their spelling.
+std::vector<std::pair<std::string, std::string>> ParseConnectionString(const std::string& s);
+
+// The driver manager's completed string, made to name its source: some drivers (SQLite)
+// complete "DRIVER=x;Database=y" to "DSN=;Database=y;...", which names nothing; then the DSN
+// part is replaced by the DRIVER (or DSN) part of the string that was connected with.
+std::string NamingTheSource(const std::string& completed, const std::string& input);
+
+class Handle {
+ public:
+  Handle() = default;
+  Handle(SQLSMALLINT type, SQLHANDLE parent);
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+  Handle(Handle&& other) noexcept;
+  Handle& operator=(Handle&& other) noexcept;
+  ~Handle();
+  SQLHANDLE get() const { return handle_; }
+  SQLSMALLINT type() const { return type_; }
+
+ private:
+  void Reset();
+  SQLSMALLINT type_ = 0;
+  SQLHANDLE handle_ = SQL_NULL_HANDLE;
+};
+
+class Connection {
+ public:
+  // Connects with SQLDriverConnect, without prompting; the driver manager's completed
+  // connection string is kept (see NamingTheSource).
+  explicit Connection(const std::string& connectionString);
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+  ~Connection();
+
+  const std::string& CompletedString() const { return completed_; }
+  SQLHDBC dbc() const { return dbc_.get(); }
+
+  void ExecDirect(const std::string& sql);
+  // Names of the user tables (SQLTables, type TABLE), in the driver's order.
+  std::vector<std::string> TableNames();
+  bool HasTable(const std::string& name);
+  const std::vector<TypeInfo>& TypeInfos();
+  std::string DbmsName();
+  void SetAutoCommit(bool on);
+  void Commit();
+  void Rollback();
+
+ private:
+  Handle env_;
+  Handle dbc_;
+  bool connected_ = false;
+  std::string completed_;
+  std::vector<TypeInfo> types_;
+};
+
+class Statement {
+ public:
+  explicit Statement(Connection& connection);
+  SQLHSTMT get() const { return stmt_.get(); }
+  void Check(SQLRETURN rc, const std::string& step) const {
+    odbc::Check(rc, SQL_HANDLE_STMT, stmt_.get(), step);
+  }
+  // Reads column `col` (from 1) of the current row as text; false when NULL.
+  bool GetText(SQLUSMALLINT col, std::string& out);
+
+ private:
+  Handle stmt_;
+};
+
+// A name between double quotes, embedded quotes doubled.
+std::string QuoteIdentifier(const std::string& name);
+
+}  // namespace platform::odbc

@@ -1,0 +1,299 @@
+#include "platform/verify/migration_check.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <iterator>
+#include <map>
+#include <set>
+
+#include "platform/access/catalog.h"
+#include "platform/access/rows.h"
+#include "platform/error.h"
+#include "platform/odbc/odbc.h"
+#include "platform/text.h"
+
+namespace platform::verify {
+namespace {
+
+using access::Cell;
+using odbc::Statement;
+
+struct TargetColumn {
+  std::string name;
+  bool binary = false;  // read back as bytes, not as text
+  bool time = false;
+};
+
+// Column `col` of the current row as bytes; false when NULL.
+bool GetBytes(Statement& st, SQLUSMALLINT col, std::string& out) {
+  out.clear();
+  char buffer[8192];
+  while (true) {
+    SQLLEN indicator = 0;
+    const SQLRETURN rc = SQLGetData(st.get(), col, SQL_C_BINARY, buffer, sizeof buffer, &indicator);
+    if (rc == SQL_NO_DATA) return true;
+    st.Check(rc, "Reading a binary value");
+    if (indicator == SQL_NULL_DATA) return false;
+    const std::size_t got = (indicator == SQL_NO_TOTAL || indicator > SQLLEN(sizeof buffer))
+                                ? sizeof buffer
+                                : static_cast<std::size_t>(indicator);
+    out.append(buffer, got);
+    if (rc == SQL_SUCCESS) return true;
+  }
+}
+
+std::string StringColumn(Statement& st, SQLUSMALLINT col) {
+  std::string value;
+  st.GetText(col, value);
+  return value;
+}
+
+// Rows of a catalog function, by the column numbers asked for.
+template <class Each>
+void ForEachRow(Statement& st, Each&& each) {
+  while (true) {
+    const SQLRETURN rc = SQLFetch(st.get());
+    if (rc == SQL_NO_DATA) break;
+    st.Check(rc, "Fetching");
+    each();
+  }
+}
+
+SQLCHAR* Name(std::string& s) {
+  return reinterpret_cast<SQLCHAR*>(s.data());
+}
+
+std::vector<TargetColumn> TargetColumns(odbc::Connection& db, std::string table) {
+  Statement st(db);
+  st.Check(SQLColumns(st.get(), nullptr, 0, nullptr, 0, Name(table), SQL_NTS, nullptr, 0),
+           "Reading the columns of " + table);
+  std::vector<TargetColumn> columns;
+  ForEachRow(st, [&] {
+    TargetColumn c;
+    c.name = StringColumn(st, 4);
+    const int type = std::atoi(StringColumn(st, 5).c_str());
+    const std::string typeName = LowerAscii(StringColumn(st, 6));
+    c.binary = type == SQL_BINARY || type == SQL_VARBINARY || type == SQL_LONGVARBINARY;
+    c.time = typeName == "time";
+    columns.push_back(c);
+  });
+  return columns;
+}
+
+int CountDistinct(Statement& st, SQLUSMALLINT col) {
+  std::set<std::string> names;
+  ForEachRow(st, [&] {
+    std::string value;
+    if (st.GetText(col, value)) names.insert(value);
+  });
+  return static_cast<int>(names.size());
+}
+
+int TargetIndexes(odbc::Connection& db, std::string table) {
+  Statement st(db);
+  st.Check(SQLStatistics(st.get(), nullptr, 0, nullptr, 0, Name(table), SQL_NTS, SQL_INDEX_ALL,
+                         SQL_QUICK),
+           "Reading the indexes of " + table);
+  std::set<std::string> names;
+  ForEachRow(st, [&] {
+    std::string name;
+    // SQLite's own indexes for keys and unique constraints are not the migrated ones.
+    if (st.GetText(6, name) && !name.starts_with("sqlite_autoindex_")) names.insert(name);
+  });
+  return static_cast<int>(names.size());
+}
+
+bool TargetPrimaryKey(odbc::Connection& db, std::string table) {
+  Statement st(db);
+  st.Check(SQLPrimaryKeys(st.get(), nullptr, 0, nullptr, 0, Name(table), SQL_NTS),
+           "Reading the primary key of " + table);
+  return CountDistinct(st, 4) > 0;
+}
+
+int TargetForeignKeys(odbc::Connection& db, std::string table) {
+  Statement st(db);
+  st.Check(SQLForeignKeys(st.get(), nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0,
+                          Name(table), SQL_NTS),
+           "Reading the foreign keys of " + table);
+  int keys = 0;
+  ForEachRow(st, [&] {
+    if (StringColumn(st, 9) == "1") ++keys;  // KEY_SEQ 1: the first column of each key
+  });
+  return keys;
+}
+
+bool IsReal(int type) {
+  return type == static_cast<int>(access::ColumnType::kSingle) ||
+         type == static_cast<int>(access::ColumnType::kDouble);
+}
+
+bool IsInteger(int type) {
+  using access::ColumnType;
+  for (ColumnType t :
+       {ColumnType::kBoolean, ColumnType::kByte, ColumnType::kInteger, ColumnType::kLong})
+    if (type == static_cast<int>(t)) return true;
+  return false;
+}
+
+// Floating-point values compare at the precision the ODBC driver reads them back with: the
+// SQLite driver hands doubles out through text of 15 significant digits.
+std::string RealText(double value, bool single) {
+  char text[40];
+  if (single)
+    std::snprintf(text, sizeof text, "%.9g", static_cast<double>(static_cast<float>(value)));
+  else
+    std::snprintf(text, sizeof text, "%.15g", value);
+  return text;
+}
+
+constexpr char kNull[] = "\x01NULL";
+constexpr char kSeparator = '\x1f';
+
+// A hash of every row's values in one canonical form per value, sorted: two tables with the same
+// rows give the same list, whatever their order.
+using RowHashes = std::vector<std::size_t>;
+
+RowHashes AccessRowHashes(const CheckRequest& request, const std::string& table,
+                          std::vector<int>& types) {
+  access::RowStream rows(request.accessPath, table, request.timeout);
+  for (const auto& c : rows.Columns()) types.push_back(c.type);
+  RowHashes hashes;
+  std::vector<Cell> cells;
+  std::string row;
+  while (rows.Next(cells)) {
+    row.clear();
+    for (std::size_t c = 0; c < cells.size(); ++c) {
+      const Cell& cell = cells[c];
+      if (cell.null)
+        row += kNull;
+      else if (IsReal(types[c]))
+        row += RealText(cell.real, types[c] == static_cast<int>(access::ColumnType::kSingle));
+      else if (IsInteger(types[c]))
+        row += std::to_string(cell.integer);
+      else
+        row.append(cell.bytes.begin(), cell.bytes.end());
+      row += kSeparator;
+    }
+    hashes.push_back(std::hash<std::string>{}(row));
+  }
+  std::sort(hashes.begin(), hashes.end());
+  return hashes;
+}
+
+RowHashes TargetRowHashes(odbc::Connection& db, const std::string& table,
+                          const std::vector<TargetColumn>& columns, const std::vector<int>& types) {
+  Statement st(db);
+  std::string sql = "SELECT * FROM " + odbc::QuoteIdentifier(table);
+  st.Check(SQLExecDirect(st.get(), Name(sql), SQL_NTS), "Reading " + table);
+  RowHashes hashes;
+  std::string row, value;
+  ForEachRow(st, [&] {
+    row.clear();
+    for (std::size_t c = 0; c < columns.size(); ++c) {
+      const auto col = static_cast<SQLUSMALLINT>(c + 1);
+      bool present = false;
+      if (IsReal(types[c])) {
+        double real = 0;
+        SQLLEN indicator = 0;
+        st.Check(SQLGetData(st.get(), col, SQL_C_DOUBLE, &real, 0, &indicator), "Reading");
+        present = indicator != SQL_NULL_DATA;
+        if (present)
+          value = RealText(real, types[c] == static_cast<int>(access::ColumnType::kSingle));
+      } else {
+        present = columns[c].binary ? GetBytes(st, col, value) : st.GetText(col, value);
+        // A time-only column arrives as a time: its value is the Access value without the day.
+        if (present && columns[c].time) value = "1899-12-30 " + value;
+      }
+      row += present ? value : std::string(kNull);
+      row += kSeparator;
+    }
+    hashes.push_back(std::hash<std::string>{}(row));
+  });
+  std::sort(hashes.begin(), hashes.end());
+  return hashes;
+}
+
+// Compares the rows of the Access table with those of the target table, value by value.
+void CompareRows(const CheckRequest& request, const std::string& accessTable, odbc::Connection& db,
+                 const std::string& targetTable, TableCheck& check) {
+  std::vector<int> types;
+  const RowHashes access = AccessRowHashes(request, accessTable, types);
+  check.accessRows = static_cast<long long>(access.size());
+  const std::vector<TargetColumn> columns = TargetColumns(db, targetTable);
+  if (columns.size() != types.size()) {
+    check.checksumNote = "the tables have " + std::to_string(types.size()) + " and " +
+                         std::to_string(columns.size()) + " columns";
+    return;
+  }
+  const RowHashes target = TargetRowHashes(db, targetTable, columns, types);
+  check.targetRows = static_cast<long long>(target.size());
+  RowHashes missing;
+  std::set_difference(access.begin(), access.end(), target.begin(), target.end(),
+                      std::back_inserter(missing));
+  check.checksumsEqual = access == target;
+  if (!check.checksumsEqual)
+    check.checksumNote = std::to_string(missing.size()) +
+                         " of the Access rows have no equal row "
+                         "in the new table";
+}
+
+}  // namespace
+
+void MigrationChecker::BeforeRun(const std::string& accessPath, std::chrono::milliseconds timeout) {
+  const access::Catalog catalog = access::ReadCatalog(accessPath, timeout);
+  tables_.clear();
+  for (const auto& t : catalog.tables) {
+    if (t.objectType != 1 || t.name.starts_with("MSys")) continue;
+    TableBefore before{t.name, t.indexes, 0};
+    for (const auto& r : catalog.relations)
+      if (EqualsNoCase(r.ForeignTable, t.name)) ++before.foreignKeys;
+    tables_.push_back(std::move(before));
+  }
+}
+
+std::vector<TableCheck> MigrationChecker::Check(const CheckRequest& request) const {
+  const access::Catalog after = access::ReadCatalog(request.accessPath, request.timeout);
+  const auto find = [&](const std::string& name) -> const access::TableInfo* {
+    for (const auto& t : after.tables)
+      if (t.name == name) return &t;
+    return nullptr;
+  };
+  odbc::Connection db(request.targetConnection);
+
+  std::vector<TableCheck> checks;
+  for (const TableBefore& table : tables_) {
+    TableCheck check;
+    check.accessName = table.name;
+    check.targetName = request.targetNameOf(table.name);
+    check.indexesExpected = static_cast<int>(table.indexes.size());
+    check.primaryKeyExpected = std::any_of(table.indexes.begin(), table.indexes.end(),
+                                           [](const dao::Index& i) { return i.Primary; });
+    check.foreignKeysExpected = table.foreignKeys;
+    check.linkExpected = request.linked;
+
+    std::string local = table.name;
+    if (request.linked) {
+      const access::TableInfo* renamed = find(request.prefix + table.name);
+      const access::TableInfo* link = find(Trim(table.name));
+      check.linked = renamed != nullptr && renamed->objectType == 1 && link != nullptr &&
+                     link->objectType == 4 && link->sourceTableName == check.targetName &&
+                     !link->connect.empty();
+      if (renamed != nullptr) local = renamed->name;
+    }
+    try {
+      CompareRows(request, local, db, check.targetName, check);
+      check.indexesCreated = TargetIndexes(db, check.targetName);
+      check.primaryKeyPresent = TargetPrimaryKey(db, check.targetName);
+      check.foreignKeysPresent = TargetForeignKeys(db, check.targetName);
+      for (const auto& c : TargetColumns(db, check.targetName))
+        if (c.time) check.timeColumns.push_back(c.name);
+    } catch (const Error& e) {
+      if (check.checksumNote.empty()) check.checksumNote = e.Description();
+    }
+    checks.push_back(std::move(check));
+  }
+  return checks;
+}
+
+}  // namespace platform::verify

@@ -1,0 +1,68 @@
+// Checking a finished migration: what the Access file held before the run against what the new
+// database and the Access file hold after it.
+//
+// Owns: reading both sides, value by value: the Access rows through the engine's reader (the
+// same decoding the transfer uses) and the target's rows read back through ODBC; the target's
+// indexes, keys and column types through the ODBC catalog functions.
+// Failures: BeforeRun and Check throw platform::Error when a side cannot be read at all (the
+// Access file, the data source); a table that cannot be read is reported in its TableCheck.
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/dao/dao.h"
+
+namespace platform::verify {
+
+struct TableCheck {
+  std::string accessName;
+  std::string targetName;
+  long long accessRows = -1;  // -1: could not be counted
+  long long targetRows = -1;
+  bool checksumsEqual = false;
+  std::string checksumNote;  // the first difference, or why the values could not be compared
+  int indexesExpected = 0;
+  int indexesCreated = 0;
+  bool primaryKeyExpected = false;
+  bool primaryKeyPresent = false;
+  int foreignKeysExpected = 0;
+  int foreignKeysPresent = 0;
+  std::vector<std::string> timeColumns;  // columns that arrived as time
+  bool linkExpected = false;
+  bool linked = false;  // the Access file holds the prefixed table and the link
+
+  bool Ok() const {
+    return accessRows >= 0 && accessRows == targetRows && checksumsEqual &&
+           indexesCreated == indexesExpected && primaryKeyPresent == primaryKeyExpected &&
+           foreignKeysPresent == foreignKeysExpected && linked == linkExpected;
+  }
+};
+
+struct CheckRequest {
+  std::string accessPath;        // POSIX path of the Access file
+  std::string targetConnection;  // ODBC connection string (without "ODBC;")
+  bool linked = false;           // the run linked the tables back
+  std::string prefix;            // the prefix of the renamed tables
+  std::function<std::string(const std::string&)> targetNameOf;
+  std::chrono::milliseconds timeout{60000};
+};
+
+class MigrationChecker {
+ public:
+  // Notes the user tables, their indexes and relationships before the run changes anything.
+  void BeforeRun(const std::string& accessPath, std::chrono::milliseconds timeout);
+  std::vector<TableCheck> Check(const CheckRequest& request) const;
+
+ private:
+  struct TableBefore {
+    std::string name;
+    std::vector<dao::Index> indexes;
+    int foreignKeys = 0;
+  };
+  std::vector<TableBefore> tables_;
+};
+
+}  // namespace platform::verify

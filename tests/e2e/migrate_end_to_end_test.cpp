@@ -1,0 +1,174 @@
+// norvane-migrate end to end: the real command files, tools, engine, catalog writer and ODBC
+// driver, on real Access files copied into folders whose names hold blanks.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "../tools/tool_process.h"
+#include "engine/work_files.h"
+#include "platform/access/catalog.h"
+#include "support/temp_dir.h"
+
+namespace fs = std::filesystem;
+using testing_support::ReadBytes;
+using testing_support::TempDir;
+using testing_support::WriteBytes;
+using tools_test::Query;
+using tools_test::RunProgram;
+
+namespace {
+
+const fs::path kMigrate = NORVANE_MIGRATE;
+
+class EndToEnd : public ::testing::Test {
+ protected:
+  // Copies a test file into "<temp>/My Data/" and names the database beside it.
+  fs::path Copy(const std::string& name) {
+    fs::create_directories(dir.path() / "My Data");
+    const fs::path access = dir.path() / "My Data" / name;
+    fs::copy_file(fs::path(NORVANE_TEST_DATA) / name, access);
+    db = access;
+    db.replace_extension(".db");
+    return access;
+  }
+  tools_test::Outcome Migrate(std::vector<std::string> args) {
+    return RunProgram(kMigrate, args, dir.path());
+  }
+  std::string Q(const std::string& sql) { return Query(db, sql); }
+  const platform::access::TableInfo* Find(const platform::access::Catalog& c,
+                                          const std::string& name) {
+    for (const auto& t : c.tables)
+      if (t.name == name) return &t;
+    return nullptr;
+  }
+
+  TempDir dir{"norvane-e2e"};  // the blank is in "My Data": sibling runs share /tmp
+  fs::path db;
+};
+
+}  // namespace
+
+TEST_F(EndToEnd, nwind_with_link_migrates_every_table_key_and_link_and_cleans_up) {
+  const fs::path access = Copy("nwind.mdb");
+  const auto run = Migrate({"--access", access.string(), "--link"});
+  ASSERT_EQ(run.status, 0) << run.output;
+  EXPECT_NE(run.output.find("everything checked out"), std::string::npos);
+
+  EXPECT_EQ(Q("SELECT count(*) FROM \"Order_Details\""), "2155");
+  EXPECT_EQ(Q("SELECT count(*) FROM Orders"), "830");
+  int foreignKeys = 0;
+  for (const char* t : {"Products", "Orders", "Order_Details"})
+    foreignKeys += std::stoi(
+        Q(std::string("SELECT count(*) FROM pragma_foreign_key_list('") + t + "') WHERE seq = 0"));
+  EXPECT_EQ(foreignKeys, 7);
+  EXPECT_EQ(Q("SELECT group_concat(name) FROM pragma_table_info('Order_Details') WHERE pk > 0"),
+            "OrderID,ProductID");
+  EXPECT_EQ(Q("SELECT lower(type) FROM pragma_table_info('Orders') WHERE name = 'OrderDate'"),
+            "timestamp");
+  EXPECT_EQ(Q("SELECT count(*) FROM sqlite_schema WHERE name = 'Umsätze'"), "1");
+
+  const auto catalog = platform::access::ReadCatalog(access.string(), std::chrono::seconds(60));
+  const auto* local = Find(catalog, "Old_Order Details");
+  const auto* link = Find(catalog, "Order Details");
+  ASSERT_NE(local, nullptr);
+  ASSERT_NE(link, nullptr);
+  EXPECT_EQ(local->objectType, 1);
+  EXPECT_EQ(link->objectType, 4);
+  EXPECT_EQ(link->sourceTableName, "Order_Details");
+  EXPECT_NE(link->connect.find(db.string()), std::string::npos) << link->connect;
+  EXPECT_TRUE(fs::exists(access.string() + ".bak"));
+
+  for (const char* name : engine::kWorkFileNames)
+    EXPECT_FALSE(fs::exists(dir.path() / "My Data" / name)) << name;
+}
+
+TEST_F(EndToEnd, keep_work_files_leaves_all_six_as_written) {
+  const fs::path access = Copy("nwind.mdb");
+  const auto run = Migrate({"--access", access.string(), "--keep-work-files"});
+  ASSERT_EQ(run.status, 0) << run.output;
+  const fs::path work = dir.path() / "My Data";
+  for (const char* name : engine::kWorkFileNames) EXPECT_TRUE(fs::exists(work / name)) << name;
+  EXPECT_EQ(ReadBytes(work / "sp.sql"),
+            ReadBytes(fs::path(NORVANE_TEST_DATA) / "golden" / "sp.sql"));
+  EXPECT_EQ(ReadBytes(work / "reload.sql"),
+            ReadBytes(work / "reload1.sql") + ReadBytes(work / "reload2.sql"));
+  const std::string reload1 = ReadBytes(work / "reload1.sql");
+  EXPECT_TRUE(
+      reload1.ends_with("commit; \r\ncall sp_ts_time(); \r\ncommit; \r\n"
+                        "drop procedure sp_ts_time; \r\ncommit; \r\n"));
+  EXPECT_NE(reload1.find("alter table \"Order_Details\" add primary key (\"orderid\","
+                         "\"productid\"); \r\n"),
+            std::string::npos);
+  const std::string migrate = ReadBytes(work / "migrate.bat");
+  EXPECT_NE(migrate.find("\r\nvorlin.exe Z:"), std::string::npos);
+  EXPECT_NE(migrate.find("My Dat~1\\nwind.db\" -q read Z:"), std::string::npos);
+  EXPECT_TRUE(migrate.ends_with("My Dat~1\\sp.SQL\r\n"));
+  // Without --link the Access file keeps its tables.
+  const auto catalog = platform::access::ReadCatalog(access.string(), std::chrono::seconds(60));
+  EXPECT_EQ(Find(catalog, "Old_Orders"), nullptr);
+  EXPECT_FALSE(fs::exists(access.string() + ".bak"));
+}
+
+TEST_F(EndToEnd, edge_cases_time_columns_and_exact_values) {
+  const fs::path access = Copy("edge-jet4.mdb");
+  const auto run = Migrate({"--access", access.string()});
+  ASSERT_EQ(run.status, 0) << run.output;
+  const auto type = [&](const char* table, const char* column) {
+    return Q(std::string("SELECT lower(type) FROM pragma_table_info('") + table +
+             "') WHERE name = '" + column + "'");
+  };
+  EXPECT_EQ(type("Orders", "ShipTime"), "time");
+  EXPECT_EQ(type("Shifts", "StartTime"), "time");
+  EXPECT_EQ(type("Shifts", "EndTime"), "timestamp");
+  EXPECT_EQ(type("Shifts", "NeverSet"), "timestamp");
+  EXPECT_EQ(Q("SELECT ShipTime FROM Orders WHERE OrderID = 2"), "07:13:17");
+  EXPECT_EQ(Q("SELECT Freight || ' ' || Rate FROM Orders WHERE OrderID = 1"),
+            "0.0001 123456789012.123456");
+  EXPECT_EQ(Q("SELECT count(*) FROM msysnotes") + Q("SELECT count(*) FROM USysSettings"), "11");
+  EXPECT_EQ(Q("SELECT count(*) FROM pragma_foreign_key_list('Order_Details Shipments')"), "2");
+}
+
+TEST_F(EndToEnd, bad_input_ends_with_a_message_and_leaves_the_access_file_alone) {
+  const fs::path access = Copy("nwind.mdb");
+  const std::string before = ReadBytes(access);
+
+  auto run = Migrate({"--access", (dir.path() / "none.mdb").string()});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.output.find("does not exist"), std::string::npos) << run.output;
+
+  run = Migrate({"--access", access.string(), "--ivex", access.string()});
+  EXPECT_EQ(run.status, 2);
+  EXPECT_NE(run.output.find("valid ivex/wivex path"), std::string::npos) << run.output;
+
+  const fs::path text = dir.path() / "My Data" / "notes.mdb";
+  WriteBytes(text, std::string(8192, 'x'));
+  run = Migrate({"--access", text.string()});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.output.find("There is an error opening the database in exclusive mode."),
+            std::string::npos)
+      << run.output;
+
+  {  // another program holds the Access file
+    const int fd = ::open(access.c_str(), O_RDWR);
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    ASSERT_EQ(::fcntl(fd, F_OFD_SETLK, &lock), 0);
+    run = Migrate({"--access", access.string(), "--overwrite"});
+    ::close(fd);
+  }
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.output.find("nwind.mdb"), std::string::npos) << run.output;
+
+  run = Migrate({"--access", access.string()});  // the database file exists now
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.output.find("The Norvane file already exists."), std::string::npos);
+
+  run = Migrate({"--access", access.string(), "--overwrite", "--dsn", "NoSuchSource"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.output.find("There is an error opening the database in exclusive mode. Please"),
+            std::string::npos)
+      << run.output;
+
+  EXPECT_EQ(ReadBytes(access), before);
+}

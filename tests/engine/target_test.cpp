@@ -1,0 +1,181 @@
+// The ODBC target: the chooser, the completed connect string, tables, indexes; the transfer
+// statement's edges (other statements, failures, exact values).
+#include <gtest/gtest.h>
+
+#include "engine_support.h"
+#include "platform/access/transfer.h"
+#include "platform/error.h"
+#include "platform/odbc/odbc_database.h"
+#include "platform/text.h"
+
+namespace {
+
+using engine_test::CopyFixture;
+using engine_test::NorvaneSource;
+using engine_test::ScriptedChooser;
+using engine_test::SqliteRows;
+using testing_support::TempDir;
+
+struct World {
+  TempDir dir{"engine"};
+  std::filesystem::path target = dir.path() / "out.db";
+  ScriptedChooser chooser{NorvaneSource(target)};
+  std::shared_ptr<dao::Engine> engine =
+      platform::access::CreateEngine({&chooser, nullptr, std::chrono::seconds(30)});
+  std::shared_ptr<dao::Database> Open(const std::string& connect) {
+    return engine->CreateWorkspace("NewODBCWorkspace", "admin", "", dao::WorkspaceType::Jet)
+        ->OpenDatabase("", {false, false}, connect);
+  }
+  std::shared_ptr<dao::Database> Access(const std::string& fixture) {
+    return engine->CreateWorkspace("", "admin", "", dao::WorkspaceType::Jet)
+        ->OpenDatabase(CopyFixture(fixture, dir), {true, false}, "");
+  }
+};
+
+int ErrorOf(const std::function<void()>& step, std::string* description = nullptr) {
+  try {
+    step();
+  } catch (const platform::Error& e) {
+    if (description) *description = e.Description();
+    return e.Number();
+  }
+  return 0;
+}
+
+TEST(OdbcTarget, open_without_a_source_asks_the_chooser_and_reports_the_completed_string) {
+  World s;
+  auto db = s.Open("ODBC;dsn=");
+  EXPECT_EQ(s.chooser.asked, 1);
+  const std::string connect = db->Connect();
+  EXPECT_EQ(connect.rfind("ODBC;", 0), 0u) << connect;
+  EXPECT_NE(connect.find(s.target.string()), std::string::npos) << connect;
+  EXPECT_TRUE(platform::StartsWithNoCase(connect, "ODBC;DRIVER=Norvane;Database=")) << connect;
+  EXPECT_EQ(connect.find(']'), std::string::npos);
+  // The completed string opens the same database without asking again.
+  s.Open(connect);
+  EXPECT_EQ(s.chooser.asked, 1);
+}
+
+TEST(OdbcTarget, cancelling_the_chooser_is_an_error) {
+  TempDir dir("engine");
+  ScriptedChooser cancel(std::nullopt);
+  auto engine = platform::access::CreateEngine({&cancel, nullptr, std::chrono::seconds(30)});
+  auto ws = engine->CreateWorkspace("NewODBCWorkspace", "admin", "", dao::WorkspaceType::Jet);
+  EXPECT_EQ(ErrorOf([&] {
+              ws->OpenDatabase("", {false, false}, "ODBC;dsn=");
+            }),
+            dao::err::kOdbcCancelled);
+}
+
+TEST(OdbcTarget, a_driver_refusal_carries_sqlstate_and_message) {
+  World s;
+  std::string description;
+  EXPECT_EQ(ErrorOf([&] { s.Open("ODBC;Driver=NoSuchDriver;Database=/tmp/x.db"); }, &description),
+            dao::err::kOdbcCallFailed);
+  EXPECT_NE(description.find("NoSuchDriver"), std::string::npos) << description;
+  EXPECT_NE(description.find("(native "), std::string::npos) << description;
+  EXPECT_NE(description.find("] ["), std::string::npos) << description;  // "[SQLSTATE] [manager]"
+}
+
+TEST(OdbcTarget, transferred_tables_appear_after_refresh_and_get_their_indexes) {
+  World s;
+  auto access = s.Access("edge-jet4.mdb");
+  auto target = s.Open("ODBC;dsn=");
+  EXPECT_EQ(target->TableDefs().Count(), 0);
+  for (const char* table : {"Orders", "Customers"})
+    access->Execute("select * into [" + target->Connect() + "].[" + table + "] from [" + table +
+                    "]");
+  target->TableDefs().Refresh();
+  EXPECT_EQ(target->TableDefs().Count(), 2);
+  auto orders = target->TableDefs().Item("orders");
+  for (const dao::Index& source : access->TableDefs().Item("Orders")->Indexes()) {
+    dao::Index index = orders->CreateIndex(platform::LowerAscii(source.Name));
+    index.Fields = source.Fields;
+    index.Unique = source.Unique;
+    index.Primary = source.Primary;
+    orders->AppendIndex(index);
+  }
+  // Customers has an index of the same name: the physical names are qualified by table.
+  auto customers = target->TableDefs().Item("Customers");
+  customers->AppendIndex({"primarykey", "+CustomerID", true, true});
+  const auto indexes = SqliteRows(
+      s.target, "SELECT name, \"unique\" FROM pragma_index_list('Orders') ORDER BY name");
+  ASSERT_EQ(indexes.size(), 3u);
+  EXPECT_EQ(*indexes[0][0], "Orders_customerid");
+  EXPECT_EQ(*indexes[1][0], "Orders_datefreight");
+  EXPECT_EQ(*indexes[2][0], "Orders_primarykey");
+  EXPECT_EQ(*indexes[2][1], "1");
+  const auto columns = SqliteRows(
+      s.target, "SELECT name, desc FROM pragma_index_xinfo('Orders_datefreight') WHERE key = 1");
+  ASSERT_EQ(columns.size(), 2u);
+  EXPECT_EQ(*columns[0][0], "OrderDate");
+  EXPECT_EQ(*columns[0][1], "0");
+  EXPECT_EQ(*columns[1][0], "Freight");
+  EXPECT_EQ(*columns[1][1], "1");
+  EXPECT_EQ(SqliteRows(s.target, "SELECT 1 FROM pragma_index_list('Customers')").size(), 1u);
+}
+
+TEST(AccessExecute, only_the_transfer_statement_is_accepted) {
+  World s;
+  auto access = s.Access("nwind.mdb");
+  std::string description;
+  EXPECT_EQ(ErrorOf([&] { access->Execute("delete from [Orders]"); }, &description),
+            dao::err::kUnsupported);
+  EXPECT_NE(description.find("Unsupported statement"), std::string::npos);
+  EXPECT_EQ(ErrorOf([&] { access->Execute("select * into [ODBC;dsn=x].[A] from [B] where 1"); }),
+            dao::err::kUnsupported);
+  EXPECT_EQ(ErrorOf([&] { access->Execute("select * into [ODBC;dsn=x].[A] from [No table]"); }),
+            dao::err::kItemNotFound);
+  const auto parsed = platform::access::ParseTransferStatement(
+      "SELECT * INTO [ODBC;DSN=a;X=b].[Order_Details] "
+      "FROM [Order Details]");
+  ASSERT_TRUE(parsed);
+  EXPECT_EQ(parsed->connect, "ODBC;DSN=a;X=b");
+  EXPECT_EQ(parsed->table, "Order_Details");
+  EXPECT_EQ(parsed->source, "Order Details");
+}
+
+TEST(AccessExecute, an_existing_target_table_is_refused_and_left_alone) {
+  World s;
+  auto access = s.Access("nwind.mdb");
+  auto target = s.Open("ODBC;dsn=");
+  const std::string statement =
+      "select * into [" + target->Connect() + "].[Shippers] from [Shippers]";
+  access->Execute(statement);
+  EXPECT_EQ(ErrorOf([&] { access->Execute(statement); }), dao::err::kObjectExists);
+  EXPECT_EQ(SqliteRows(s.target, "SELECT count(*) FROM Shippers")[0][0], "3");
+}
+
+TEST(AccessExecute, exact_values_arrive_unchanged) {
+  World s;
+  auto access = s.Access("edge-jet4.mdb");
+  auto target = s.Open("ODBC;dsn=");
+  for (const char* table : {"Orders", "Shifts", "Customers"})
+    access->Execute("select * into [" + target->Connect() + "].[" + table + "] from [" + table +
+                    "]");
+  // Decimal(18,6) with 18 digits, a 1899-12-30 time, NULL dates, memo over 8 KB, non-ASCII.
+  EXPECT_EQ(SqliteRows(s.target, "SELECT Rate FROM Orders WHERE OrderID = 1")[0][0],
+            "123456789012.123456");
+  EXPECT_EQ(SqliteRows(s.target, "SELECT ShipTime FROM Orders WHERE OrderID = 2")[0][0],
+            "1899-12-30 07:13:17");
+  EXPECT_EQ(SqliteRows(s.target, "SELECT StartTime FROM Shifts WHERE ShiftID = 0")[0][0],
+            "1899-12-30 06:30:00");
+  EXPECT_FALSE(SqliteRows(s.target, "SELECT NeverSet FROM Shifts WHERE ShiftID = 0")[0][0]);
+  EXPECT_GT(
+      SqliteRows(s.target, "SELECT length(Notes) FROM Orders WHERE OrderID = 1")[0][0]->size(), 3u);
+  EXPECT_EQ(SqliteRows(s.target, "SELECT length(Notes) > 8192 FROM Orders WHERE OrderID = 1")[0][0],
+            "1");
+  EXPECT_EQ(SqliteRows(s.target, "SELECT CompanyName FROM Customers LIMIT 1")[0][0],
+            "Company \"0\" & Söhne");
+  EXPECT_EQ(
+      SqliteRows(s.target, "SELECT typeof(Freight), Freight FROM Orders WHERE OrderID = 2")[0][1],
+      "1.2501");
+  const auto types = SqliteRows(s.target, "SELECT name, type FROM pragma_table_info('Orders')");
+  std::map<std::string, std::string> typeOf;
+  for (const auto& row : types) typeOf[*row[0]] = *row[1];
+  EXPECT_EQ(typeOf["OrderDate"], "timestamp");
+  EXPECT_EQ(typeOf["Freight"], "varchar(21)");
+  EXPECT_EQ(typeOf["Rate"], "varchar(20)");
+}
+
+}  // namespace

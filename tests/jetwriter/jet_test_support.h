@@ -1,0 +1,45 @@
+// Helpers of the catalog writer's tests: fixture copies, the remote SQLite file, and the two
+// independent readers (mdbtools' command-line tools on libmdb, and the npm package mdb-reader).
+#pragma once
+
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace jettest {
+
+// Copies tests/data/<name> into `dir` and returns the copy's path.
+std::filesystem::path CopyFixture(const std::string& name, const std::filesystem::path& dir);
+
+// Creates `tables` (name -> column definitions) in the SQLite file at `path`.
+void MakeRemote(const std::filesystem::path& path,
+                const std::vector<std::pair<std::string, std::string>>& tables);
+
+// Output of a command (run through /bin/sh); `ok` false when it exits non-zero.
+std::string Run(const std::string& command, bool* ok = nullptr);
+std::string Quote(const std::string& s);
+
+// libmdb's view: the user tables and each one's rows as mdb-export prints them.
+std::vector<std::string> LibmdbTables(const std::filesystem::path& mdb);
+std::string LibmdbExport(const std::filesystem::path& mdb, const std::string& table);
+
+struct Link {
+  std::string connect;
+  std::string foreignName;
+  bool operator==(const Link&) const = default;
+};
+
+// mdb-reader's view: user tables with their row counts, and the ODBC links (type 4 rows).
+struct NodeView {
+  bool available = false;
+  std::string why;  // when not available
+  std::map<std::string, long> rowCounts;
+  std::map<std::string, Link> links;
+};
+NodeView ReadWithMdbReader(const std::filesystem::path& mdb);
+
+// ODBC links as libmdb reads them from MSysObjects.
+std::map<std::string, Link> LibmdbLinks(const std::filesystem::path& mdb);
+
+}  // namespace jettest

@@ -1,0 +1,221 @@
+// Safety of the catalog writer: a process killed between any two page writes leaves a file
+// that reads in the state before or after the change; backups; locks.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "jet_test_support.h"
+#include "platform/dao/dao.h"
+#include "platform/error.h"
+#include "platform/jetwriter/catalog.h"
+#include "platform/jetwriter/jet_catalog_writer.h"
+#include "platform/jetwriter/page_file.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+enum class Op { kRename, kAppend };
+
+// Runs `op` in a child process that kills itself before its n-th page write. Returns true when
+// the child was killed, false when the change completed.
+bool RunKilledAt(int n, const fs::path& mdb, Op op, const std::string& connect) {
+  pid_t pid = fork();
+  if (pid == 0) {
+    jetwriter::SetKillBeforePageWrite(n);
+    int code = 0;
+    try {
+      auto w = jetwriter::OpenJetCatalogWriter(mdb.string());
+      if (op == Op::kRename) {
+        w->RenameTable("Customers", "Old_Customers");
+      } else {
+        w->AppendLinkedTable("Kunden", connect, "Customers");
+      }
+    } catch (...) {
+      code = 3;
+    }
+    _exit(code);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  if (WIFSIGNALED(status)) return true;
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the change failed";
+  return false;
+}
+
+struct CrashCase {
+  const char* file;
+  Op op;
+  friend std::ostream& operator<<(std::ostream& o, const CrashCase& c) {
+    return o << c.file << (c.op == Op::kRename ? ", rename" : ", append link");
+  }
+};
+
+class KilledWriter : public testing::TestWithParam<CrashCase> {};
+
+TEST_P(KilledWriter, leaves_the_state_before_or_after_the_change) {
+  testing_support::TempDir dir("jetwriter");
+  fs::path original = jettest::CopyFixture(GetParam().file, dir.path());
+  fs::path remote = dir.path() / "remote.db";
+  jettest::MakeRemote(remote, {{"Customers", "id integer, name varchar(20)"}});
+  std::string connect = "ODBC;Driver=Norvane;Database=" + remote.string();
+  // Jet 4 test file has no Customers table: give one of its tables that name first.
+  if (std::string(GetParam().file) == "testV2000.mdb") {
+    auto w = jetwriter::OpenJetCatalogWriter(original.string());
+    w->RenameTable("Table1", "Customers");
+  }
+  std::string before = testing_support::ReadBytes(original);
+  fs::path mdb = dir.path() / "work.mdb";
+
+  int killed = 0;
+  for (int n = 1; n < 200; ++n) {
+    testing_support::WriteBytes(mdb, before);
+    fs::remove(mdb.string() + ".bak");
+    bool wasKilled = RunKilledAt(n, mdb, GetParam().op, connect);
+    if (wasKilled) {
+      ++killed;
+      bool journal = fs::exists(jetwriter::PageFile::JournalPath(mdb.string()));
+      // The next open rolls back whatever the killed process had written.
+      jetwriter::RecoverInterruptedChange(mdb.string());
+      EXPECT_FALSE(fs::exists(jetwriter::PageFile::JournalPath(mdb.string())));
+      ASSERT_EQ(testing_support::ReadBytes(mdb), before)
+          << "killed before write " << n << (journal ? " (journal)" : "");
+      if (fs::exists(mdb.string() + ".bak")) {
+        EXPECT_EQ(testing_support::ReadBytes(mdb.string() + ".bak"), before);
+      }
+      continue;
+    }
+    // The change went through: it is complete and consistent.
+    EXPECT_EQ(jetwriter::CheckCatalog(mdb.string()), std::vector<std::string>{});
+    std::vector<std::string> tables = jettest::LibmdbTables(mdb);
+    if (GetParam().op == Op::kRename) {
+      EXPECT_NE(std::find(tables.begin(), tables.end(), "Old_Customers"), tables.end());
+    } else {
+      EXPECT_EQ(jettest::LibmdbLinks(mdb).count("Kunden"), 1u);
+    }
+    break;
+  }
+  EXPECT_GT(killed, 3);  // the change took several page writes, each one interrupted once
+}
+
+INSTANTIATE_TEST_SUITE_P(Jet3AndJet4, KilledWriter,
+                         testing::Values(CrashCase{"nwind.mdb", Op::kRename},
+                                         CrashCase{"nwind.mdb", Op::kAppend},
+                                         CrashCase{"testV2000.mdb", Op::kRename},
+                                         CrashCase{"testV2000.mdb", Op::kAppend}),
+                         [](const testing::TestParamInfo<CrashCase>& i) {
+                           return std::string(i.param.file[0] == 'n' ? "Jet3" : "Jet4") +
+                                  (i.param.op == Op::kRename ? "_Rename" : "_AppendLink");
+                         });
+
+TEST(KilledWriter, an_unfinished_journal_means_the_file_was_not_touched) {
+  testing_support::TempDir dir("jetwriter");
+  fs::path mdb = jettest::CopyFixture("nwind.mdb", dir.path());
+  std::string before = testing_support::ReadBytes(mdb);
+  testing_support::WriteBytes(jetwriter::PageFile::JournalPath(mdb.string()), "NVJRNL01 torn");
+  EXPECT_FALSE(jetwriter::RecoverInterruptedChange(mdb.string()));
+  EXPECT_FALSE(fs::exists(jetwriter::PageFile::JournalPath(mdb.string())));
+  EXPECT_EQ(testing_support::ReadBytes(mdb), before);
+}
+
+TEST(Backup, is_made_before_the_first_change_and_never_overwritten) {
+  testing_support::TempDir dir("jetwriter");
+  fs::path mdb = jettest::CopyFixture("nwind.mdb", dir.path());
+  std::string original = testing_support::ReadBytes(mdb);
+  {
+    auto w = jetwriter::OpenJetCatalogWriter(mdb.string());
+    EXPECT_EQ(jetwriter::BackupPathOf(*w), "");
+    w->RenameTable("Orders", "Old_Orders");
+    w->RenameTable("Products", "Old_Products");  // same run: no second backup
+    EXPECT_EQ(jetwriter::BackupPathOf(*w), mdb.string() + ".bak");
+  }
+  std::string afterFirstRun = testing_support::ReadBytes(mdb);
+  {
+    auto w = jetwriter::OpenJetCatalogWriter(mdb.string());
+    w->RenameTable("Old_Orders", "Orders");
+    EXPECT_EQ(jetwriter::BackupPathOf(*w), mdb.string() + ".bak2");
+  }
+  EXPECT_EQ(testing_support::ReadBytes(mdb.string() + ".bak"), original);
+  EXPECT_EQ(testing_support::ReadBytes(mdb.string() + ".bak2"), afterFirstRun);
+}
+
+TEST(Lock, the_standalone_writer_refuses_a_file_someone_holds) {
+  testing_support::TempDir dir("jetwriter");
+  fs::path mdb = jettest::CopyFixture("nwind.mdb", dir.path());
+  int fd = open(mdb.c_str(), O_RDWR | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  struct flock lock {};
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;
+  ASSERT_EQ(fcntl(fd, F_OFD_SETLK, &lock), 0);
+  try {
+    jetwriter::OpenJetCatalogWriterLocked(mdb.string());
+    ADD_FAILURE() << "opened a locked file";
+  } catch (const platform::Error& e) {
+    EXPECT_EQ(e.Number(), dao::err::kCouldNotLock);
+  }
+  // The holder itself writes through the writer that takes no lock.
+  auto w = jetwriter::OpenJetCatalogWriter(mdb.string());
+  w->RenameTable("Orders", "Old_Orders");
+  close(fd);
+  auto standalone = jetwriter::OpenJetCatalogWriterLocked(mdb.string());
+  standalone->RenameTable("Old_Orders", "Orders");
+  EXPECT_EQ(jetwriter::CheckCatalog(mdb.string()), std::vector<std::string>{});
+}
+
+TEST(Lock, a_lock_file_beside_the_database_means_it_may_be_open_in_Access) {
+  testing_support::TempDir dir("jetwriter");
+  fs::path mdb = jettest::CopyFixture("nwind.mdb", dir.path());
+  testing_support::WriteBytes(dir.path() / "nwind.ldb", std::string(64, ' '));
+  try {
+    jetwriter::OpenJetCatalogWriterLocked(mdb.string());
+    ADD_FAILURE() << "opened a file with a lock file";
+  } catch (const platform::Error& e) {
+    EXPECT_EQ(e.Number(), dao::err::kCouldNotLock);
+  }
+}
+
+TEST(CatalogCheck, finds_a_row_whose_name_no_longer_matches_its_index_entry) {
+  testing_support::TempDir dir("jetwriter");
+  fs::path mdb = jettest::CopyFixture("nwind.mdb", dir.path());
+  {
+    jetwriter::PageFile file(mdb.string(), jetwriter::LockMode::kHeldByCaller);
+    jetwriter::Catalog cat = jetwriter::ReadCatalog(file);
+    auto row = std::find_if(cat.rows.begin(), cat.rows.end(),
+                            [](const jetwriter::CatalogRow& r) { return r.name == "Shippers"; });
+    ASSERT_NE(row, cat.rows.end());
+    jetwriter::Bytes page = file.Read(row->dataAt.page);
+    std::string text(page.begin(), page.end());
+    std::size_t at = text.find("Shippers");
+    ASSERT_NE(at, std::string::npos);
+    page[at] = 'T';  // "Thippers": the row changes, its index entry does not
+    file.Write(row->dataAt.page, page);
+    file.Commit();
+  }
+  std::vector<std::string> problems = jetwriter::CheckCatalog(mdb.string());
+  ASSERT_EQ(problems.size(), 1u);
+  EXPECT_NE(problems[0].find("ParentIdName index holds a wrong key for 'Thippers'"),
+            std::string::npos);
+}
+
+TEST(CatalogCheck, finds_an_index_entry_out_of_order) {
+  testing_support::TempDir dir("jetwriter");
+  fs::path mdb = jettest::CopyFixture("testV2000.mdb", dir.path());
+  {
+    jetwriter::PageFile file(mdb.string(), jetwriter::LockMode::kHeldByCaller);
+    jetwriter::Catalog cat = jetwriter::ReadCatalog(file);
+    const jetwriter::RealIndex& id = cat.tdef.indexes[static_cast<std::size_t>(cat.idIndex)];
+    jetwriter::Bytes page = file.Read(id.root);
+    ASSERT_EQ(page[0], 0x04);  // a one-page index: the root is the leaf
+    // The first entry is stored whole: make its key larger than every other.
+    page[static_cast<std::size_t>(cat.f.idxFirstEntry) + 1] = 0xFF;
+    file.Write(id.root, page);
+    file.Commit();
+  }
+  std::vector<std::string> problems = jetwriter::CheckCatalog(mdb.string());
+  EXPECT_FALSE(problems.empty());
+}
+
+}  // namespace
