@@ -107,6 +107,16 @@ std::string FirstLine(const std::string& text) {
 
 int main(int argc, char** argv) {
   using platform::shell::ToolErrorLine;
+  if (argc == 2 && std::string(argv[1]) == "--help") {
+    std::cout << "Usage: ivex.exe -c \"uid=<user>;pwd=<password>;dbf=<database file>\" [-q] read "
+                 "<script>\n"
+                 "Executes every statement of the script against the Norvane database file, in\n"
+                 "order; a failing statement is reported with its line number and the script goes\n"
+                 "on. -q: do not print the statements.\n"
+                 "Exit status: 0 all succeeded, 1 a statement failed, 2 refused (wrong user or\n"
+                 "password, missing database file or script).\n";
+    return 0;
+  }
   std::optional<norvane::Connection> connection;
   std::string scriptText;
   bool quiet = false;

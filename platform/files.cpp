@@ -81,7 +81,11 @@ void WriteTextLines(std::string_view windowsPath, const std::vector<std::string>
     data += line;
     data += "\r\n";
   }
-  std::string temp = (target.parent_path() / ("." + target.filename().string() + ".XXXXXX"));
+  // A hidden temporary file beside the target: ".<name>.XXXXXX".
+  std::string temp = target.parent_path().string();
+  temp += "/.";
+  temp += target.filename().string();
+  temp += ".XXXXXX";
   Fd fd(::mkstemp(temp.data()));
   if (fd.get() < 0) ThrowErrno(errno, windowsPath, "Cannot create");
   try {
