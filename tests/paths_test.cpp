@@ -6,6 +6,7 @@
 #include "platform/error.h"
 #include "platform/files.h"
 #include "platform/paths.h"
+#include "support/error_number.h"
 #include "support/temp_dir.h"
 #include "target/short_path.h"
 
@@ -16,12 +17,7 @@ using testing_support::TempDir;
 
 namespace {
 int ErrorNumberOf(const std::string& windowsPath) {
-  try {
-    ToPosix(windowsPath);
-  } catch (const platform::Error& e) {
-    return e.Number();
-  }
-  return 0;
+  return testing_support::ErrorNumberOf([&] { ToPosix(windowsPath); });
 }
 }  // namespace
 

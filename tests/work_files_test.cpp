@@ -7,6 +7,7 @@
 #include "engine/work_files.h"
 #include "platform/error.h"
 #include "platform/files.h"
+#include "support/error_number.h"
 #include "support/temp_dir.h"
 #include "wizard/settings.h"
 
@@ -24,12 +25,7 @@ class RecordingEnd : public platform::ProgramEnd {
 };
 
 int DeleteErrorNumber(const std::string& windowsPath) {
-  try {
-    platform::files::DeleteFile(windowsPath);
-  } catch (const platform::Error& e) {
-    return e.Number();
-  }
-  return 0;
+  return testing_support::ErrorNumberOf([&] { platform::files::DeleteFile(windowsPath); });
 }
 
 }  // namespace

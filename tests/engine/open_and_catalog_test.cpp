@@ -12,6 +12,7 @@
 #include "platform/access/rows.h"
 #include "platform/error.h"
 #include "platform/paths.h"
+#include "support/error_number.h"
 
 namespace {
 
@@ -27,13 +28,11 @@ std::shared_ptr<dao::Engine> Engine() {
 }
 
 int OpenError(const std::string& path, std::string* description = nullptr) {
-  try {
-    Jet(Engine())->OpenDatabase(path, {true, false}, "");
-  } catch (const platform::Error& e) {
-    if (description) *description = e.Description();
-    return e.Number();
-  }
-  return 0;
+  return testing_support::ErrorNumberOf(
+      [&] {
+        Jet(Engine())->OpenDatabase(path, {true, false}, "");
+      },
+      description);
 }
 
 TEST(AccessOpen, exclusive_open_is_refused_while_another_open_holds_the_file) {

@@ -7,6 +7,7 @@
 #include "platform/error.h"
 #include "platform/odbc/odbc_database.h"
 #include "platform/text.h"
+#include "support/error_number.h"
 
 namespace {
 
@@ -32,15 +33,7 @@ struct World {
   }
 };
 
-int ErrorOf(const std::function<void()>& step, std::string* description = nullptr) {
-  try {
-    step();
-  } catch (const platform::Error& e) {
-    if (description) *description = e.Description();
-    return e.Number();
-  }
-  return 0;
-}
+using testing_support::ErrorNumberOf;
 
 TEST(OdbcTarget, open_without_a_source_asks_the_chooser_and_reports_the_completed_string) {
   World s;
@@ -61,7 +54,7 @@ TEST(OdbcTarget, cancelling_the_chooser_is_an_error) {
   ScriptedChooser cancel(std::nullopt);
   auto engine = platform::access::CreateEngine({&cancel, nullptr, std::chrono::seconds(30)});
   auto ws = engine->CreateWorkspace("NewODBCWorkspace", "admin", "", dao::WorkspaceType::Jet);
-  EXPECT_EQ(ErrorOf([&] {
+  EXPECT_EQ(ErrorNumberOf([&] {
               ws->OpenDatabase("", {false, false}, "ODBC;dsn=");
             }),
             dao::err::kOdbcCancelled);
@@ -70,8 +63,9 @@ TEST(OdbcTarget, cancelling_the_chooser_is_an_error) {
 TEST(OdbcTarget, a_driver_refusal_carries_sqlstate_and_message) {
   World s;
   std::string description;
-  EXPECT_EQ(ErrorOf([&] { s.Open("ODBC;Driver=NoSuchDriver;Database=/tmp/x.db"); }, &description),
-            dao::err::kOdbcCallFailed);
+  EXPECT_EQ(
+      ErrorNumberOf([&] { s.Open("ODBC;Driver=NoSuchDriver;Database=/tmp/x.db"); }, &description),
+      dao::err::kOdbcCallFailed);
   EXPECT_NE(description.find("NoSuchDriver"), std::string::npos) << description;
   EXPECT_NE(description.find("(native "), std::string::npos) << description;
   EXPECT_NE(description.find("] ["), std::string::npos) << description;  // "[SQLSTATE] [manager]"
@@ -119,13 +113,15 @@ TEST(AccessExecute, only_the_transfer_statement_is_accepted) {
   World s;
   auto access = s.Access("nwind.mdb");
   std::string description;
-  EXPECT_EQ(ErrorOf([&] { access->Execute("delete from [Orders]"); }, &description),
+  EXPECT_EQ(ErrorNumberOf([&] { access->Execute("delete from [Orders]"); }, &description),
             dao::err::kUnsupported);
   EXPECT_NE(description.find("Unsupported statement"), std::string::npos);
-  EXPECT_EQ(ErrorOf([&] { access->Execute("select * into [ODBC;dsn=x].[A] from [B] where 1"); }),
-            dao::err::kUnsupported);
-  EXPECT_EQ(ErrorOf([&] { access->Execute("select * into [ODBC;dsn=x].[A] from [No table]"); }),
-            dao::err::kItemNotFound);
+  EXPECT_EQ(
+      ErrorNumberOf([&] { access->Execute("select * into [ODBC;dsn=x].[A] from [B] where 1"); }),
+      dao::err::kUnsupported);
+  EXPECT_EQ(
+      ErrorNumberOf([&] { access->Execute("select * into [ODBC;dsn=x].[A] from [No table]"); }),
+      dao::err::kItemNotFound);
   const auto parsed = platform::access::ParseTransferStatement(
       "SELECT * INTO [ODBC;DSN=a;X=b].[Order_Details] "
       "FROM [Order Details]");
@@ -142,7 +138,7 @@ TEST(AccessExecute, an_existing_target_table_is_refused_and_left_alone) {
   const std::string statement =
       "select * into [" + target->Connect() + "].[Shippers] from [Shippers]";
   access->Execute(statement);
-  EXPECT_EQ(ErrorOf([&] { access->Execute(statement); }), dao::err::kObjectExists);
+  EXPECT_EQ(ErrorNumberOf([&] { access->Execute(statement); }), dao::err::kObjectExists);
   EXPECT_EQ(SqliteRows(s.target, "SELECT count(*) FROM Shippers")[0][0], "3");
 }
 

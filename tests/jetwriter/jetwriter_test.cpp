@@ -2,6 +2,8 @@
 // in its place), checked with libmdb, mdb-reader and the catalog index check.
 #include <gtest/gtest.h>
 
+#include "support/error_number.h"
+
 #include <algorithm>
 #include <climits>
 #include <cstdio>
@@ -36,14 +38,7 @@ void LinkBack(platform::AccessCatalogWriter& w, const std::string& name, const s
   }
 }
 
-int ErrorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const platform::Error& e) {
-    return e.Number();
-  }
-  return 0;
-}
+using testing_support::ErrorNumberOf;
 
 struct LinkRun {
   testing_support::TempDir dir{"jetwriter"};
@@ -122,8 +117,8 @@ TEST_P(LinkBackRun, a_second_run_finds_the_names_taken_and_changes_nothing) {
 
   auto w = jetwriter::OpenJetCatalogWriter(r.mdb.string());
   for (const std::string& t : r.tables) {
-    EXPECT_EQ(ErrorOf([&] { w->RenameTable(t, prefix + t); }), dao::err::kObjectExists) << t;
-    EXPECT_EQ(ErrorOf([&] {
+    EXPECT_EQ(ErrorNumberOf([&] { w->RenameTable(t, prefix + t); }), dao::err::kObjectExists) << t;
+    EXPECT_EQ(ErrorNumberOf([&] {
                 w->AppendLinkedTable(platform::Trim(t), r.connect, engine::TargetNameOf(t));
               }),
               dao::err::kObjectExists)
@@ -140,7 +135,7 @@ TEST_P(LinkBackRun, a_link_that_cannot_be_made_leaves_the_table_under_its_old_na
   std::string missing = "ODBC;Driver=Norvane;Database=" + (r.dir.path() / "empty.db").string();
   jettest::MakeRemote(r.dir.path() / "empty.db", {{"Other", "x integer"}});
   auto w = jetwriter::OpenJetCatalogWriter(r.mdb.string());
-  EXPECT_EQ(ErrorOf([&] { LinkBack(*w, table, GetParam().prefix, missing); }),
+  EXPECT_EQ(ErrorNumberOf([&] { LinkBack(*w, table, GetParam().prefix, missing); }),
             dao::err::kOdbcCallFailed);
   EXPECT_EQ(jettest::LibmdbTables(r.mdb), r.tables);
   EXPECT_EQ(jettest::LibmdbExport(r.mdb, table), r.exports[table]);
@@ -214,19 +209,21 @@ TEST(CatalogWriter, refuses_names_it_cannot_store_and_writes_nothing) {
   auto w3 = jetwriter::OpenJetCatalogWriter(jet3.string());
   auto w4 = jetwriter::OpenJetCatalogWriter(jet4.string());
   // Characters whose index key is not known.
-  EXPECT_EQ(ErrorOf([&] { w4->RenameTable("Table1", "Tabelle Ä"); }), dao::err::kUnsupported);
-  EXPECT_EQ(ErrorOf([&] { w3->RenameTable("Orders", "Bestellungen €"); }), dao::err::kUnsupported);
-  EXPECT_EQ(ErrorOf([&] { w3->RenameTable("Orders", "注文"); }), dao::err::kUnsupported);
+  EXPECT_EQ(ErrorNumberOf([&] { w4->RenameTable("Table1", "Tabelle Ä"); }), dao::err::kUnsupported);
+  EXPECT_EQ(ErrorNumberOf([&] { w3->RenameTable("Orders", "Bestellungen €"); }),
+            dao::err::kUnsupported);
+  EXPECT_EQ(ErrorNumberOf([&] { w3->RenameTable("Orders", "注文"); }), dao::err::kUnsupported);
   // Names Access does not allow.
   for (const char* bad : {"", " Orders", "Ord.ers", "Ord[ers]", "Ord!ers", "Orders\t"}) {
-    EXPECT_EQ(ErrorOf([&] { w3->RenameTable("Orders", bad); }), 3125) << bad;
+    EXPECT_EQ(ErrorNumberOf([&] { w3->RenameTable("Orders", bad); }), 3125) << bad;
   }
-  EXPECT_EQ(ErrorOf([&] { w3->RenameTable("Orders", std::string(65, 'a')); }), 3125);
+  EXPECT_EQ(ErrorNumberOf([&] { w3->RenameTable("Orders", std::string(65, 'a')); }), 3125);
   // Unknown tables; names taken, compared as the index compares them (letter case folded).
-  EXPECT_EQ(ErrorOf([&] { w3->RenameTable("No such table", "X"); }), dao::err::kItemNotFound);
-  EXPECT_EQ(ErrorOf([&] { w3->RenameTable("Orders", "CUSTOMERS"); }), dao::err::kObjectExists);
-  EXPECT_EQ(ErrorOf([&] { w4->RenameTable("Table1", "table2"); }), dao::err::kObjectExists);
-  EXPECT_EQ(ErrorOf([&] { w3->AppendLinkedTable("umsätze", "ODBC;Driver=Norvane", "x"); }),
+  EXPECT_EQ(ErrorNumberOf([&] { w3->RenameTable("No such table", "X"); }), dao::err::kItemNotFound);
+  EXPECT_EQ(ErrorNumberOf([&] { w3->RenameTable("Orders", "CUSTOMERS"); }),
+            dao::err::kObjectExists);
+  EXPECT_EQ(ErrorNumberOf([&] { w4->RenameTable("Table1", "table2"); }), dao::err::kObjectExists);
+  EXPECT_EQ(ErrorNumberOf([&] { w3->AppendLinkedTable("umsätze", "ODBC;Driver=Norvane", "x"); }),
             dao::err::kObjectExists);
   EXPECT_EQ(testing_support::ReadBytes(jet3),
             testing_support::ReadBytes(fs::path(NORVANE_TEST_DATA) / "nwind.mdb"));
@@ -245,7 +242,7 @@ TEST(CatalogWriter, a_letter_case_change_and_non_ascii_names_keep_the_index_cons
   w->RenameTable("Shippers", "Versandfirmen ñ é");
   EXPECT_EQ(jetwriter::CheckCatalog(jet3.string()), std::vector<std::string>{});
   EXPECT_EQ(jettest::LibmdbExport(jet3, "Umsätze Öl-Übersicht ß"), rows);
-  EXPECT_EQ(ErrorOf([&] { w->RenameTable("Orders", "UMSÄTZE ÖL-ÜBERSICHT SS"); }),
+  EXPECT_EQ(ErrorNumberOf([&] { w->RenameTable("Orders", "UMSÄTZE ÖL-ÜBERSICHT SS"); }),
             dao::err::kObjectExists);  // ß sorts as "ss"
 }
 
@@ -256,13 +253,16 @@ TEST(CatalogWriter, refuses_files_it_cannot_change) {
   accdb.replace(4, 15, "Standard ACE DB");
   accdb[0x14] = 2;
   testing_support::WriteBytes(dir.path() / "new.accdb", accdb);
-  EXPECT_EQ(ErrorOf([&] { jetwriter::OpenJetCatalogWriter((dir.path() / "new.accdb").string()); }),
-            dao::err::kUnsupported);
+  EXPECT_EQ(
+      ErrorNumberOf([&] { jetwriter::OpenJetCatalogWriter((dir.path() / "new.accdb").string()); }),
+      dao::err::kUnsupported);
   testing_support::WriteBytes(dir.path() / "text.mdb", std::string(4096, 'x'));
-  EXPECT_EQ(ErrorOf([&] { jetwriter::OpenJetCatalogWriter((dir.path() / "text.mdb").string()); }),
-            dao::err::kUnrecognizedFormat);
-  EXPECT_EQ(ErrorOf([&] { jetwriter::OpenJetCatalogWriter((dir.path() / "none.mdb").string()); }),
-            dao::err::kFileNotFound);
+  EXPECT_EQ(
+      ErrorNumberOf([&] { jetwriter::OpenJetCatalogWriter((dir.path() / "text.mdb").string()); }),
+      dao::err::kUnrecognizedFormat);
+  EXPECT_EQ(
+      ErrorNumberOf([&] { jetwriter::OpenJetCatalogWriter((dir.path() / "none.mdb").string()); }),
+      dao::err::kFileNotFound);
 }
 
 }  // namespace

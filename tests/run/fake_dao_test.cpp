@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/error_number.h"
+
 #include <functional>
 
 #include "platform/error.h"
@@ -12,14 +14,7 @@ namespace {
 using fakes::FakeEngine;
 using Lines = std::vector<std::string>;
 
-int ErrorOf(const std::function<void()>& call) {
-  try {
-    call();
-  } catch (const platform::Error& e) {
-    return e.Number();
-  }
-  return 0;
-}
+using testing_support::ErrorNumberOf;
 
 class FakeDao : public testing::Test {
  protected:
@@ -42,16 +37,16 @@ class FakeDao : public testing::Test {
 
 TEST_F(FakeDao, an_exclusive_open_fails_while_the_file_is_held_and_works_once_released) {
   auto first = OpenAccess();
-  EXPECT_EQ(ErrorOf([&] { OpenAccess(); }), dao::err::kCouldNotLock);
-  EXPECT_EQ(ErrorOf([&] { OpenAccess(false); }), dao::err::kCouldNotLock);
+  EXPECT_EQ(ErrorNumberOf([&] { OpenAccess(); }), dao::err::kCouldNotLock);
+  EXPECT_EQ(ErrorNumberOf([&] { OpenAccess(false); }), dao::err::kCouldNotLock);
   first->Close();
-  EXPECT_EQ(ErrorOf([&] { first->Close(); }), dao::err::kObjectClosed);
+  EXPECT_EQ(ErrorNumberOf([&] { first->Close(); }), dao::err::kObjectClosed);
   auto second = OpenAccess();
   second.reset();  // released without Close, as the last reference goes
-  EXPECT_EQ(ErrorOf([&] { OpenAccess(); }), 0);
+  EXPECT_EQ(ErrorNumberOf([&] { OpenAccess(); }), 0);
   file.openElsewhere = true;
-  EXPECT_EQ(ErrorOf([&] { OpenAccess(); }), dao::err::kCouldNotLock);
-  EXPECT_EQ(ErrorOf([&] { ws->OpenDatabase("Z:\\none.mdb", {.exclusive = true}, ""); }),
+  EXPECT_EQ(ErrorNumberOf([&] { OpenAccess(); }), dao::err::kCouldNotLock);
+  EXPECT_EQ(ErrorNumberOf([&] { ws->OpenDatabase("Z:\\none.mdb", {.exclusive = true}, ""); }),
             dao::err::kFileNotFound);
 }
 
@@ -60,10 +55,10 @@ TEST_F(FakeDao, the_target_open_asks_the_chooser_and_reports_the_completed_conne
   EXPECT_EQ(chooser.asked, 1);
   EXPECT_EQ(target->Connect(), "ODBC;DSN=nw;UID=dba");
   chooser.answer.reset();
-  EXPECT_EQ(ErrorOf([&] { OpenTarget(); }), dao::err::kOdbcCancelled);
+  EXPECT_EQ(ErrorNumberOf([&] { OpenTarget(); }), dao::err::kOdbcCancelled);
   chooser.answer = "DSN=unknown";
-  EXPECT_EQ(ErrorOf([&] { OpenTarget(); }), dao::err::kOdbcCallFailed);
-  EXPECT_EQ(ErrorOf([&] { ws->OpenDatabase("", {}, "ODBC;DSN=nw"); }), 0);
+  EXPECT_EQ(ErrorNumberOf([&] { OpenTarget(); }), dao::err::kOdbcCallFailed);
+  EXPECT_EQ(ErrorNumberOf([&] { ws->OpenDatabase("", {}, "ODBC;DSN=nw"); }), 0);
   EXPECT_EQ(chooser.asked, 3);
 }
 
@@ -71,20 +66,20 @@ TEST_F(FakeDao, tables_enumerate_in_order_see_appends_at_the_end_and_keep_positi
   auto db = OpenAccess();
   auto& defs = db->TableDefs();
   defs.Item("orders")->SetName("Old_Orders");
-  EXPECT_EQ(ErrorOf([&] { defs.Item(0)->SetName("old_orders"); }), dao::err::kObjectExists);
+  EXPECT_EQ(ErrorNumberOf([&] { defs.Item(0)->SetName("old_orders"); }), dao::err::kObjectExists);
   auto link = db->CreateTableDef("Orders");
   link->SetSourceTableName("Orders");
   link->SetConnect("ODBC;DSN=nw;UID=dba");
   // A link needs its table on the data source.
-  EXPECT_EQ(ErrorOf([&] { defs.Append(link); }), dao::err::kItemNotFound);
+  EXPECT_EQ(ErrorNumberOf([&] { defs.Append(link); }), dao::err::kItemNotFound);
   db->Execute("select * into [ODBC;DSN=nw;UID=dba].[Orders] from [Old_Orders]");
   defs.Append(link);
-  EXPECT_EQ(ErrorOf([&] { defs.Append(link); }), dao::err::kObjectExists);
+  EXPECT_EQ(ErrorNumberOf([&] { defs.Append(link); }), dao::err::kObjectExists);
   ASSERT_EQ(defs.Count(), 3);
   EXPECT_EQ(defs.Item(1)->Name(), "Old_Orders");
   EXPECT_EQ(defs.Item(2)->Name(), "Orders");
   EXPECT_EQ(file.Find("Orders")->columns, Lines{"OrderID"});
-  EXPECT_EQ(ErrorOf([&] { defs.Append(db->CreateTableDef("customers")); }),
+  EXPECT_EQ(ErrorNumberOf([&] { defs.Append(db->CreateTableDef("customers")); }),
             dao::err::kObjectExists);
 }
 
@@ -92,32 +87,33 @@ TEST_F(FakeDao, the_target_sees_transferred_tables_only_after_a_refresh) {
   auto db = OpenAccess();
   auto target = OpenTarget();
   db->Execute("select * into [ODBC;DSN=nw;UID=dba].[Order_Details] from [Customers]");
-  EXPECT_EQ(ErrorOf([&] { target->TableDefs().Item("order_details"); }), dao::err::kItemNotFound);
+  EXPECT_EQ(ErrorNumberOf([&] { target->TableDefs().Item("order_details"); }),
+            dao::err::kItemNotFound);
   target->TableDefs().Refresh();
   auto table = target->TableDefs().Item("order_details");
   dao::Index key = table->CreateIndex("primarykey");
   key.Fields = "+CustomerID";
   key.Unique = key.Primary = true;
   table->AppendIndex(key);
-  EXPECT_EQ(ErrorOf([&] {
+  EXPECT_EQ(ErrorNumberOf([&] {
               table->AppendIndex({"x", "+Nope", false, false});
             }),
             dao::err::kItemNotFound);
   EXPECT_EQ(source.Find("Order_Details")->indexes.size(), 1u);
-  EXPECT_EQ(ErrorOf([&] {
+  EXPECT_EQ(ErrorNumberOf([&] {
               db->Execute(
                   "select * into [ODBC;DSN=nw;UID=dba].[Order_Details] from "
                   "[Customers]");
             }),
             dao::err::kObjectExists);
-  EXPECT_EQ(ErrorOf([&] { db->Execute("drop table Customers"); }), dao::err::kUnsupported);
+  EXPECT_EQ(ErrorNumberOf([&] { db->Execute("drop table Customers"); }), dao::err::kUnsupported);
   EXPECT_EQ(engine.Statements().size(), 3u);
 }
 
 TEST_F(FakeDao, fails_calls_on_demand_as_often_as_asked_and_records_them) {
   engine.FailWhen("Access.TableDefs.Count()", 3146, "ODBC--call failed.", 1);
   auto db = OpenAccess();
-  EXPECT_EQ(ErrorOf([&] { db->TableDefs().Count(); }), 3146);
+  EXPECT_EQ(ErrorNumberOf([&] { db->TableDefs().Count(); }), 3146);
   EXPECT_EQ(db->TableDefs().Count(), 2);
   EXPECT_EQ(engine.CallsStartingWith("Access.TableDefs"),
             (Lines{"Access.TableDefs.Count()", "Access.TableDefs.Count()"}));

@@ -1,6 +1,8 @@
 // The script files of a run: created empty at open, one CR LF line per write.
 #include <gtest/gtest.h>
 
+#include "support/error_number.h"
+
 #include <functional>
 
 #include "platform/error.h"
@@ -14,14 +16,7 @@ using testing_support::ReadBytes;
 using testing_support::TempDir;
 using testing_support::WriteBytes;
 
-int ErrorOf(const std::function<void()>& call) {
-  try {
-    call();
-  } catch (const platform::Error& e) {
-    return e.Number();
-  }
-  return 0;
-}
+using testing_support::ErrorNumberOf;
 
 TEST(LineFileWriter, open_empties_an_existing_file_and_every_line_ends_in_crlf) {
   TempDir dir;
@@ -40,11 +35,12 @@ TEST(LineFileWriter, open_empties_an_existing_file_and_every_line_ends_in_crlf) 
 TEST(LineFileWriter, refuses_writes_when_not_open_and_a_second_open) {
   TempDir dir;
   LineFileWriter file;
-  EXPECT_EQ(ErrorOf([&] { file.WriteLine("x"); }), platform::err::kBadFileName);
-  EXPECT_EQ(ErrorOf([&] { file.Close(); }), platform::err::kBadFileName);
+  EXPECT_EQ(ErrorNumberOf([&] { file.WriteLine("x"); }), platform::err::kBadFileName);
+  EXPECT_EQ(ErrorNumberOf([&] { file.Close(); }), platform::err::kBadFileName);
   file.Open(dir.windows() + "a.sql");
-  EXPECT_EQ(ErrorOf([&] { file.Open(dir.windows() + "b.sql"); }), platform::err::kFileAlreadyOpen);
-  EXPECT_EQ(ErrorOf([&] { LineFileWriter().Open(dir.windows() + "no\\a.sql"); }),
+  EXPECT_EQ(ErrorNumberOf([&] { file.Open(dir.windows() + "b.sql"); }),
+            platform::err::kFileAlreadyOpen);
+  EXPECT_EQ(ErrorNumberOf([&] { LineFileWriter().Open(dir.windows() + "no\\a.sql"); }),
             platform::err::kPathNotFound);
 }
 
