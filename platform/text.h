@@ -15,6 +15,9 @@ std::string LowerAscii(std::string_view s);
 bool EqualsNoCase(std::string_view a, std::string_view b);
 bool StartsWithNoCase(std::string_view s, std::string_view prefix);
 
+// Appends code point c as UTF-8.
+void AppendUtf8(std::string& out, char32_t c);
+
 // Number of UTF-8 characters in s (a malformed byte counts as one character).
 std::size_t CharCount(std::string_view s);
 // The first n characters of s (all of s when it is shorter).

@@ -1,5 +1,7 @@
 #include "platform/jetwriter/jet_format.h"
 
+#include "platform/text.h"
+
 #include <algorithm>
 #include <cstring>
 #include <ctime>
@@ -592,23 +594,6 @@ const char32_t kCp1252High[32] = {0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026
                                   0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
                                   0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
 
-void AppendUtf8(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
 }  // namespace
 
 std::u32string CodePoints(const std::string& s) {
@@ -634,7 +619,7 @@ std::string DecodeText(const Bytes& b, const Format& f) {
   if (!f.jet4) {
     for (std::uint8_t c : b) {
       char32_t cp = c >= 0x80 && c < 0xA0 ? kCp1252High[c - 0x80] : c;
-      AppendUtf8(out, cp == 0 ? 0xFFFD : cp);
+      platform::AppendUtf8(out, cp == 0 ? 0xFFFD : cp);
     }
     return out;
   }
@@ -645,9 +630,9 @@ std::string DecodeText(const Bytes& b, const Format& f) {
         compressed = !compressed;
         ++i;
       } else if (compressed) {
-        AppendUtf8(out, b[i++]);
+        platform::AppendUtf8(out, b[i++]);
       } else if (i + 1 < b.size()) {
-        AppendUtf8(out, b[i] | (b[i + 1] << 8));
+        platform::AppendUtf8(out, b[i] | (b[i + 1] << 8));
         i += 2;
       } else {
         break;
@@ -655,7 +640,8 @@ std::string DecodeText(const Bytes& b, const Format& f) {
     }
     return out;
   }
-  for (std::size_t i = 0; i + 1 < b.size(); i += 2) AppendUtf8(out, b[i] | (b[i + 1] << 8));
+  for (std::size_t i = 0; i + 1 < b.size(); i += 2)
+    platform::AppendUtf8(out, b[i] | (b[i + 1] << 8));
   return out;
 }
 
