@@ -25,11 +25,13 @@ int main(int argc, char** argv) {
     return settings.TargetDbFileName.empty() ? std::string() : target::TargetDbFilePath(settings);
   });
 
-  wizard::PageFlow flow(
-      settings, {dialogs, commands, programEnd, [&chooser] {
-                   return platform::access::CreateEngine(
-                       {.chooser = &chooser, .writerFactory = jetwriter::OpenJetCatalogWriter});
-                 }});
+  wizard::PageFlow flow(settings,
+                        {dialogs, commands, programEnd, [&chooser] {
+                           return platform::access::CreateEngine(
+                               {.chooser = &chooser,
+                                .writerFactory = jetwriter::OpenJetCatalogWriter,
+                                .recoverInterruptedChange = jetwriter::RecoverInterruptedChange});
+                         }});
   wizard::frmSplash splash(flow);
   splash.show();
   return QApplication::exec();

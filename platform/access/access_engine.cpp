@@ -273,6 +273,8 @@ class JetWorkspace : public dao::Workspace {
           name.find('\\') != std::string::npos || (name.size() >= 2 && name[1] == ':');
       const std::string path = windowsForm ? paths::ToPosix(name).string() : name;
       auto lock = std::make_unique<FileLock>(path, options.exclusive, options.readOnly);
+      if (options.exclusive && options_.recoverInterruptedChange != nullptr)
+        options_.recoverInterruptedChange(path);
       auto access = std::make_shared<AccessDatabase>(path, std::move(lock), options_);
       access->Load();
       db = access;

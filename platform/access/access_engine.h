@@ -16,6 +16,7 @@
 
 #include <chrono>
 #include <memory>
+#include <string>
 
 #include "platform/access_catalog_writer.h"
 #include "platform/dao/dao.h"
@@ -29,6 +30,9 @@ struct EngineOptions {
   AccessCatalogWriterFactory writerFactory = nullptr;
   // How long the reader of an Access file may stay silent before the file counts as damaged.
   std::chrono::milliseconds readTimeout{60000};
+  // Rolls back a catalog change a killed process left half done; called on every exclusive
+  // open before the file is read. Returns true when it restored the file.
+  bool (*recoverInterruptedChange)(const std::string& posixPath) = nullptr;
 };
 
 std::shared_ptr<dao::Engine> CreateEngine(const EngineOptions& options);

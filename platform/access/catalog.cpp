@@ -13,6 +13,7 @@
 #include "platform/access/isolated_reader.h"
 #include "platform/access/mdb_handles.h"
 #include "platform/error.h"
+#include "platform/text.h"
 
 namespace platform::access {
 namespace {
@@ -265,6 +266,10 @@ Catalog ReadCatalog(const std::string& posixPath, std::chrono::milliseconds time
     table.objectType = static_cast<int>(in.U32());
     table.system = in.U8() != 0;
     table.connect = in.String();
+    // An ODBC link stores its connect string without the "ODBC;" the engine reports it with.
+    if (table.objectType == 4 && !table.connect.empty() &&
+        !StartsWithNoCase(table.connect, "ODBC;"))
+      table.connect = "ODBC;" + table.connect;
     table.sourceTableName = in.String();
     const std::uint32_t columns = Bounded(in, kMaxColumns, posixPath);
     for (std::uint32_t c = 0; c < columns; ++c) {

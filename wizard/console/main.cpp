@@ -89,7 +89,9 @@ int main(int argc, char** argv) {
       commands,
       [](dao::DataSourceChooser& chooser) {
         return platform::access::CreateEngine(
-            {.chooser = &chooser, .writerFactory = jetwriter::OpenJetCatalogWriter});
+            {.chooser = &chooser,
+             .writerFactory = jetwriter::OpenJetCatalogWriter,
+             .recoverInterruptedChange = jetwriter::RecoverInterruptedChange});
       },
       DefaultIvex(),
       checker,

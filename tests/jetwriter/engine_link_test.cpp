@@ -1,0 +1,86 @@
+// The engine with the catalog writer: renames and linked tables seen through the table
+// collection at once, and an interrupted change rolled back before the file is read.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "jet_test_support.h"
+#include "platform/access/access_engine.h"
+#include "platform/jetwriter/jet_catalog_writer.h"
+#include "platform/jetwriter/page_file.h"
+#include "support/temp_dir.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::shared_ptr<dao::Database> OpenExclusive(const fs::path& mdb) {
+  auto engine = platform::access::CreateEngine(
+      {.writerFactory = jetwriter::OpenJetCatalogWriter,
+       .recoverInterruptedChange = jetwriter::RecoverInterruptedChange});
+  return engine->CreateWorkspace("", "admin", "", dao::WorkspaceType::Jet)
+      ->OpenDatabase(mdb.string(), {.exclusive = true, .readOnly = false}, "");
+}
+
+std::vector<std::string> Names(dao::TableDefCollection& defs) {
+  std::vector<std::string> names;
+  for (int i = 0; i < defs.Count(); ++i) names.push_back(defs.Item(i)->Name());
+  return names;
+}
+
+}  // namespace
+
+TEST(EngineLinkBack, renamed_table_keeps_its_place_and_the_link_comes_last) {
+  testing_support::TempDir dir("engine-link");
+  const fs::path mdb = jettest::CopyFixture("nwind.mdb", dir.path());
+  const fs::path remote = dir.path() / "remote.db";
+  jettest::MakeRemote(remote, {{"Order_Details", "OrderID integer, ProductID integer"}});
+  const std::string connect = "ODBC;Driver=Norvane;Database=" + remote.string();
+
+  auto db = OpenExclusive(mdb);
+  auto& defs = db->TableDefs();
+  const std::vector<std::string> before = Names(defs);
+  const auto position = std::find(before.begin(), before.end(), "Order Details") - before.begin();
+
+  defs.Item("Order Details")->SetName("Old_Order Details");
+  auto link = db->CreateTableDef("Order Details");
+  link->SetSourceTableName("Order_Details");
+  link->SetConnect(connect);
+  defs.Append(link);
+
+  const std::vector<std::string> after = Names(defs);
+  ASSERT_EQ(after.size(), before.size() + 1);
+  EXPECT_EQ(after[static_cast<std::size_t>(position)], "Old_Order Details");
+  EXPECT_EQ(after.back(), "Order Details");
+  EXPECT_EQ(defs.Item("Order Details")->SourceTableName(), "Order_Details");
+  EXPECT_EQ(defs.Item("Order Details")->Connect(), connect);
+  db->Close();
+  EXPECT_TRUE(fs::exists(mdb.string() + ".bak"));
+}
+
+TEST(EngineLinkBack, an_exclusive_open_rolls_back_a_change_a_killed_process_left) {
+  testing_support::TempDir dir("engine-link");
+  const fs::path mdb = jettest::CopyFixture("nwind.mdb", dir.path());
+  const std::string before = testing_support::ReadBytes(mdb);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    jetwriter::SetKillBeforePageWrite(2);
+    try {
+      jetwriter::OpenJetCatalogWriter(mdb.string())->RenameTable("Customers", "Old_Customers");
+    } catch (...) {
+    }
+    _exit(3);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFSIGNALED(status)) << "the writer was not interrupted";
+  ASSERT_TRUE(fs::exists(jetwriter::PageFile::JournalPath(mdb.string())));
+
+  auto db = OpenExclusive(mdb);
+  const auto names = Names(db->TableDefs());
+  EXPECT_NE(std::find(names.begin(), names.end(), "Customers"), names.end());
+  EXPECT_EQ(std::find(names.begin(), names.end(), "Old_Customers"), names.end());
+  db->Close();
+  EXPECT_FALSE(fs::exists(jetwriter::PageFile::JournalPath(mdb.string())));
+  EXPECT_EQ(testing_support::ReadBytes(mdb), before);
+}
