@@ -10,7 +10,7 @@ packages=(
   mdbtools mdbtools-dev
   unixodbc unixodbc-dev odbcinst libsqliteodbc
   libsqlite3-dev sqlite3
-  xvfb xauth
+  man-db
 )
 
 missing=()
