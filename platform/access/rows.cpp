@@ -341,13 +341,22 @@ std::vector<TableCheck> CheckAllTables(const std::string& posixPath,
 
 std::string CurrencyText(std::int64_t v) {
   const bool negative = v < 0;
-  const std::uint64_t magnitude =
+  std::uint64_t magnitude =
       negative ? ~static_cast<std::uint64_t>(v) + 1 : static_cast<std::uint64_t>(v);
+  // Digits from the right: four decimals, the point, then the whole part (at least one digit).
   char buffer[32];
-  std::snprintf(buffer, sizeof buffer, "%s%llu.%04llu", negative ? "-" : "",
-                static_cast<unsigned long long>(magnitude / 10000),
-                static_cast<unsigned long long>(magnitude % 10000));
-  return buffer;
+  char* p = buffer + sizeof buffer;
+  for (int i = 0; i < 4; ++i) {
+    *--p = static_cast<char>('0' + magnitude % 10);
+    magnitude /= 10;
+  }
+  *--p = '.';
+  do {
+    *--p = static_cast<char>('0' + magnitude % 10);
+    magnitude /= 10;
+  } while (magnitude != 0);
+  if (negative) *--p = '-';
+  return std::string(p, buffer + sizeof buffer);
 }
 
 bool DateTimeText(double days, std::string& out) {
@@ -368,12 +377,26 @@ bool DateTimeText(double days, std::string& out) {
   const std::int64_t day = doy - (153 * mp + 2) / 5 + 1;
   const std::int64_t month = mp < 10 ? mp + 3 : mp - 9;
   const std::int64_t year = yoe + era * 400 + (month <= 2 ? 1 : 0);
-  char buffer[128];
-  std::snprintf(buffer, sizeof buffer, "%04lld-%02lld-%02lld %02lld:%02lld:%02lld",
-                static_cast<long long>(year), static_cast<long long>(month),
-                static_cast<long long>(day), static_cast<long long>(seconds / 3600),
-                static_cast<long long>(seconds / 60 % 60), static_cast<long long>(seconds % 60));
-  out = buffer;
+  if (year > 9999) return false;  // rounded up past 9999-12-31 23:59:59
+  char buffer[19];                // "YYYY-MM-DD HH:MM:SS"
+  auto put = [&buffer](int at, std::int64_t value, int digits) {
+    for (int i = digits - 1; i >= 0; --i) {
+      buffer[at + i] = static_cast<char>('0' + value % 10);
+      value /= 10;
+    }
+  };
+  put(0, year, 4);
+  buffer[4] = '-';
+  put(5, month, 2);
+  buffer[7] = '-';
+  put(8, day, 2);
+  buffer[10] = ' ';
+  put(11, seconds / 3600, 2);
+  buffer[13] = ':';
+  put(14, seconds / 60 % 60, 2);
+  buffer[16] = ':';
+  put(17, seconds % 60, 2);
+  out.assign(buffer, sizeof buffer);
   return true;
 }
 

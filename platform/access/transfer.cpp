@@ -46,18 +46,35 @@ std::string WithParams(const odbc::TypeInfo& type, const Candidate& c) {
   return type.name;
 }
 
+// How a column's values are bound.
 struct Param {
   SQLSMALLINT cType = SQL_C_CHAR;
   SQLSMALLINT sqlType = SQL_VARCHAR;
-  SQLULEN columnSize = 0;
-  SQLSMALLINT digits = 0;
+  SQLULEN numberSize = 0;  // column size of a number parameter
+};
+
+// The value of one column of one row of a batch, at a fixed address while it is bound.
+struct Slot {
   std::int64_t integer = 0;
   float single = 0;
   double real = 0;
-  std::vector<char> buffer;
+  std::vector<char> buffer;  // text and bytes, with room for a terminator
   SQLLEN indicator = 0;
-  bool bound = false;
 };
+
+// Rows per insert statement: the SQLite driver compiles its statement again on every execute,
+// so several rows share one statement there ("VALUES (...), (...)"); 999 parameters at most,
+// the smallest limit SQLite has had. Other drivers keep one row per statement.
+std::size_t RowsPerStatement(bool sqlite, std::size_t columns) {
+  if (!sqlite) return 1;
+  return std::clamp<std::size_t>(999 / columns, 1, 64);
+}
+
+// A batch is sent early once its values hold this many bytes, and a buffer that grew beyond
+// kKeptBufferBytes is given back after its batch: memory stays flat with long values.
+constexpr std::size_t kBatchBytes = 1 << 20;
+constexpr std::size_t kKeptBufferBytes = 16 << 10;
+constexpr std::size_t kInitialBufferBytes = 256;
 
 }  // namespace
 
@@ -166,15 +183,10 @@ std::size_t CopyTable(const std::string& mdbPath, int jetVersion, const std::str
   const auto& types = target.TypeInfos();
 
   std::string create = "CREATE TABLE " + odbc::QuoteIdentifier(targetName) + " (";
-  std::string insert = "INSERT INTO " + odbc::QuoteIdentifier(targetName) + " (";
-  std::string marks;
   std::vector<Param> params(columns.size());
   for (std::size_t i = 0; i < columns.size(); ++i) {
     const TargetType type = ChooseTargetType(columns[i], jetVersion, types, throughDouble);
-    const std::string name = odbc::QuoteIdentifier(columns[i].name);
-    create += (i ? ", " : "") + name + " " + type.ddl;
-    insert += (i ? ", " : "") + name;
-    marks += i ? ", ?" : "?";
+    create += (i ? ", " : "") + odbc::QuoteIdentifier(columns[i].name) + " " + type.ddl;
     Param& p = params[i];
     p.sqlType = type.sqlType;
     switch (static_cast<ColumnType>(columns[i].type)) {
@@ -183,12 +195,15 @@ std::size_t CopyTable(const std::string& mdbPath, int jetVersion, const std::str
       case ColumnType::kInteger:
       case ColumnType::kLong:
         p.cType = SQL_C_SBIGINT;
+        p.numberSize = 19;
         break;
       case ColumnType::kSingle:
         p.cType = SQL_C_FLOAT;
+        p.numberSize = 7;
         break;
       case ColumnType::kDouble:
         p.cType = SQL_C_DOUBLE;
+        p.numberSize = 15;
         break;
       case ColumnType::kBinary:
       case ColumnType::kOle:
@@ -200,7 +215,17 @@ std::size_t CopyTable(const std::string& mdbPath, int jetVersion, const std::str
     }
   }
   create += ")";
-  insert += ") VALUES (" + marks + ")";
+  const std::size_t width = columns.size();
+  const std::size_t batchRows = RowsPerStatement(throughDouble, width);
+  // The table was just created with these columns in this order, so no column list.
+  auto insertFor = [&](std::size_t rowCount) {
+    std::string row = "(";
+    for (std::size_t i = 0; i < width; ++i) row += i ? ", ?" : "?";
+    row += ")";
+    std::string sql = "INSERT INTO " + odbc::QuoteIdentifier(targetName) + " VALUES ";
+    for (std::size_t r = 0; r < rowCount; ++r) sql += (r ? ", " : "") + row;
+    return sql;
+  };
 
   bool created = false;
   std::size_t count = 0;
@@ -208,79 +233,115 @@ std::size_t CopyTable(const std::string& mdbPath, int jetVersion, const std::str
     target.SetAutoCommit(false);
     target.ExecDirect(create);
     created = true;
-    odbc::Statement statement(target);
-    statement.Check(SQLPrepare(statement.get(), reinterpret_cast<SQLCHAR*>(insert.data()),
-                               static_cast<SQLINTEGER>(insert.size())),
-                    "preparing the insert");
-    auto bind = [&](SQLUSMALLINT number, Param& p, SQLPOINTER value, SQLLEN capacity) {
-      statement.Check(SQLBindParameter(statement.get(), number, SQL_PARAM_INPUT, p.cType, p.sqlType,
-                                       p.columnSize, p.digits, value, capacity, &p.indicator),
-                      "binding a parameter");
+    std::vector<Slot> slots(batchRows * width);
+    for (std::size_t i = 0; i < slots.size(); ++i)
+      if (params[i % width].numberSize == 0) slots[i].buffer.resize(kInitialBufferBytes);
+    auto prepare = [&](odbc::Statement& statement, std::size_t rowCount) {
+      std::string sql = insertFor(rowCount);
+      statement.Check(SQLPrepare(statement.get(), reinterpret_cast<SQLCHAR*>(sql.data()),
+                                 static_cast<SQLINTEGER>(sql.size())),
+                      "preparing the insert");
     };
-    for (std::size_t i = 0; i < params.size(); ++i) {
-      Param& p = params[i];
-      const auto number = static_cast<SQLUSMALLINT>(i + 1);
-      if (p.cType == SQL_C_SBIGINT) {
-        p.columnSize = 19;
-        bind(number, p, &p.integer, 0);
-      } else if (p.cType == SQL_C_FLOAT) {
-        p.columnSize = 7;
-        bind(number, p, &p.single, 0);
-      } else if (p.cType == SQL_C_DOUBLE) {
-        p.columnSize = 15;
-        bind(number, p, &p.real, 0);
-      } else {
-        p.buffer.resize(256);
-        p.columnSize = p.buffer.size();
-        bind(number, p, p.buffer.data(), static_cast<SQLLEN>(p.buffer.size()));
+    // Binds slot `index` as parameter `index + 1`.
+    auto bind = [&](odbc::Statement& statement, std::size_t index) {
+      const Param& p = params[index % width];
+      Slot& slot = slots[index];
+      SQLPOINTER value = slot.buffer.data();
+      SQLULEN size = slot.buffer.size();
+      SQLLEN capacity = static_cast<SQLLEN>(slot.buffer.size());
+      if (p.cType == SQL_C_SBIGINT) value = &slot.integer;
+      if (p.cType == SQL_C_FLOAT) value = &slot.single;
+      if (p.cType == SQL_C_DOUBLE) value = &slot.real;
+      if (value != slot.buffer.data()) {
+        size = p.numberSize;
+        capacity = 0;
       }
-    }
+      const SQLRETURN rc =
+          SQLBindParameter(statement.get(), static_cast<SQLUSMALLINT>(index + 1), SQL_PARAM_INPUT,
+                           p.cType, p.sqlType, size, 0, value, capacity, &slot.indicator);
+      if (!SQL_SUCCEEDED(rc)) statement.Check(rc, "binding a parameter");
+    };
+    odbc::Statement batch(target);
+    prepare(batch, batchRows);
+    for (std::size_t i = 0; i < slots.size(); ++i) bind(batch, i);
+
+    auto execute = [&](odbc::Statement& statement, std::size_t rowCount) {
+      const SQLRETURN rc = SQLExecute(statement.get());
+      if (!SQL_SUCCEEDED(rc))
+        statement.Check(rc, rowCount == 1 ? "inserting row " + std::to_string(count + 1)
+                                          : "inserting rows " + std::to_string(count + 1) + " to " +
+                                                std::to_string(count + rowCount));
+      count += rowCount;
+      // Long values leave their large buffers behind.
+      for (std::size_t i = 0; i < rowCount * width; ++i) {
+        Slot& slot = slots[i];
+        if (slot.buffer.size() <= kKeptBufferBytes) continue;
+        std::vector<char>(kInitialBufferBytes).swap(slot.buffer);
+        bind(batch, i);
+      }
+    };
+    // Rows that do not fill a batch go through a statement made for their number.
+    auto executePartial = [&](std::size_t rowCount) {
+      odbc::Statement statement(target);
+      prepare(statement, rowCount);
+      for (std::size_t i = 0; i < rowCount * width; ++i) bind(statement, i);
+      execute(statement, rowCount);
+    };
+
     std::vector<Cell> cells;
+    std::size_t filled = 0;
+    std::size_t filledBytes = 0;
     while (rows.Next(cells)) {
-      for (std::size_t i = 0; i < params.size(); ++i) {
-        Param& p = params[i];
-        Cell& cell = cells[i];
+      for (std::size_t c = 0; c < width; ++c) {
+        const std::size_t index = filled * width + c;
+        Slot& slot = slots[index];
+        const Param& p = params[c];
+        Cell& cell = cells[c];
         if (cell.null) {
-          p.indicator = SQL_NULL_DATA;
+          slot.indicator = SQL_NULL_DATA;
           continue;
         }
+        slot.indicator = 0;
         switch (p.cType) {
           case SQL_C_SBIGINT:
-            p.integer = cell.integer;
-            p.indicator = 0;
+            slot.integer = cell.integer;
             break;
           case SQL_C_FLOAT:
-            p.single = static_cast<float>(cell.real);
-            p.indicator = 0;
+            slot.single = static_cast<float>(cell.real);
             break;
           case SQL_C_DOUBLE:
-            p.real = cell.real;
-            p.indicator = 0;
+            slot.real = cell.real;
             break;
           default: {
             const std::size_t size = cell.bytes.size();
-            // The SQLite driver keeps the length of a binary parameter from its binding, so
-            // binary values are bound again for every row; text is read up to its indicator.
-            const bool grow = size + 1 > p.buffer.size();
+            const bool grow = size + 1 > slot.buffer.size();
             if (grow) {
-              std::size_t capacity = p.buffer.size();
+              std::size_t capacity = slot.buffer.size();
               while (capacity < size + 1) capacity *= 2;
-              p.buffer.resize(capacity);
-              p.columnSize = capacity;
+              slot.buffer.resize(capacity);
             }
-            if (grow || p.cType == SQL_C_BINARY)
-              bind(static_cast<SQLUSMALLINT>(i + 1), p, p.buffer.data(),
-                   static_cast<SQLLEN>(p.buffer.size()));
-            if (size > 0) std::memcpy(p.buffer.data(), cell.bytes.data(), size);
-            p.buffer[size] = '\0';
-            p.indicator = static_cast<SQLLEN>(size);
+            if (size > 0) std::memcpy(slot.buffer.data(), cell.bytes.data(), size);
+            slot.buffer[size] = '\0';
+            slot.indicator = static_cast<SQLLEN>(size);
+            filledBytes += size;
+            // The SQLite driver takes the length of a binary parameter from its binding, so
+            // binary values are bound again for every row; text is read up to its indicator.
+            if (grow || p.cType == SQL_C_BINARY) bind(batch, index);
             break;
           }
         }
       }
-      statement.Check(SQLExecute(statement.get()), "inserting row " + std::to_string(count + 1));
-      ++count;
+      if (++filled == batchRows) {
+        execute(batch, batchRows);
+        filled = 0;
+        filledBytes = 0;
+      } else if (filledBytes >= kBatchBytes) {
+        executePartial(filled);
+        filled = 0;
+        filledBytes = 0;
+      }
     }
+    if (filled > 0) executePartial(filled);
     target.Commit();
     target.SetAutoCommit(true);
   } catch (const Error& e) {

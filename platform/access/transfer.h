@@ -21,6 +21,8 @@
 // decimal text, every digit kept.
 // Values: NULL stays NULL; Currency and Decimal as exact decimal text; Date/Time as
 // "YYYY-MM-DD HH:MM:SS" (a time of day keeps the date 1899-12-30); text as UTF-8.
+// Rows go in through one prepared insert; on SQLite, whose ODBC driver compiles the statement
+// again on every execute, one statement carries up to 64 rows ("VALUES (...), (...)").
 // The table is created and filled in one transaction; a failure rolls it back and drops a
 // table that remains, so no partial table is left.
 // Failures: platform::Error. kUnsupported for any other statement ("unsupported statement")

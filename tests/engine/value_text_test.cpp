@@ -33,6 +33,12 @@ TEST(ValueText, dates_keep_time_of_day_including_the_zero_day) {
   EXPECT_EQ(text, "1900-01-01 00:00:00");
   ASSERT_TRUE(DateTimeText(2958465.0, text));
   EXPECT_EQ(text, "9999-12-31 00:00:00");
+  ASSERT_TRUE(DateTimeText(2958465.0 + 86399.0 / 86400.0, text));
+  EXPECT_EQ(text, "9999-12-31 23:59:59");
+  ASSERT_TRUE(DateTimeText(-657434.0, text));
+  EXPECT_EQ(text, "0100-01-01 00:00:00");
+  // Half a second before the year 10000 would round into a five-digit year.
+  EXPECT_FALSE(DateTimeText(2958466.0 - 0.4 / 86400.0, text));
   EXPECT_FALSE(DateTimeText(1e12, text));
   EXPECT_FALSE(DateTimeText(-1e9, text));
 }
