@@ -10,6 +10,7 @@
 #include "platform/access/isolated_reader.h"
 #include "platform/access/mdb_handles.h"
 #include "platform/error.h"
+#include "platform/text.h"
 
 namespace platform::access {
 namespace {
@@ -19,24 +20,6 @@ std::uint32_t Get32(const unsigned char* p) {
          static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
 }
 
-void AppendUtf8(char32_t c, std::string& out) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
-
 // Appends UTF-16 code units, pairing surrogates; a lone surrogate becomes U+FFFD.
 class Utf16Sink {
  public:
@@ -44,23 +27,24 @@ class Utf16Sink {
   void Unit(char16_t u) {
     if (high_ != 0) {
       if (u >= 0xDC00 && u <= 0xDFFF) {
-        AppendUtf8(0x10000 + ((static_cast<char32_t>(high_) - 0xD800) << 10) + (u - 0xDC00), out_);
+        platform::AppendUtf8(
+            out_, 0x10000 + ((static_cast<char32_t>(high_) - 0xD800) << 10) + (u - 0xDC00));
         high_ = 0;
         return;
       }
-      AppendUtf8(0xFFFD, out_);
+      platform::AppendUtf8(out_, 0xFFFD);
       high_ = 0;
     }
     if (u >= 0xD800 && u <= 0xDBFF) {
       high_ = u;
     } else if (u >= 0xDC00 && u <= 0xDFFF) {
-      AppendUtf8(0xFFFD, out_);
+      platform::AppendUtf8(out_, 0xFFFD);
     } else {
-      AppendUtf8(u, out_);
+      platform::AppendUtf8(out_, u);
     }
   }
   ~Utf16Sink() {
-    if (high_ != 0) AppendUtf8(0xFFFD, out_);
+    if (high_ != 0) platform::AppendUtf8(out_, 0xFFFD);
   }
 
  private:
