@@ -1,7 +1,10 @@
 // The help file and the help window: a topic for every page's keyword.
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QMessageBox>
 #include <QTextBrowser>
+#include <QTimer>
 
 #include "platform/help_file.h"
 #include "platform/paths.h"
@@ -46,4 +49,31 @@ TEST(QtDialogs, show_help_opens_one_window_at_the_keywords_topic) {
   EXPECT_EQ(dialogs.helpWindow(), window);
   EXPECT_EQ(window->toPlainText().trimmed(), "no");
   window->close();
+}
+
+namespace {
+// The text of the next message box, which is then closed.
+void CloseNextMessage(QString* text) {
+  QTimer::singleShot(0, [text] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (box == nullptr) return CloseNextMessage(text);
+    *text = box->text();
+    box->accept();
+  });
+}
+}  // namespace
+
+TEST(QtDialogs, a_missing_help_file_or_keyword_is_told_to_the_user) {
+  testing_support::TempDir dir;
+  platform::ui::QtDialogs dialogs;
+  QString text;
+  CloseNextMessage(&text);
+  dialogs.ShowHelp(dir.windows() + "Migrate.hlp", "Migrate Options");
+  EXPECT_TRUE(text.contains("could not be found")) << text.toStdString();
+  EXPECT_EQ(dialogs.helpWindow(), nullptr);
+
+  testing_support::WriteBytes(dir.path() / "Migrate.hlp", "@topic Other\ntext\n");
+  CloseNextMessage(&text);
+  dialogs.ShowHelp(dir.windows() + "Migrate.hlp", "Migrate Options");
+  EXPECT_TRUE(text.contains("has no topic \"Migrate Options\"")) << text.toStdString();
 }
