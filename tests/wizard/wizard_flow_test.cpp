@@ -1,0 +1,89 @@
+// The whole wizard, page by page, over the real engine, catalog writer, command files and tools:
+// only the dialogs answer from the test.
+#include <gtest/gtest.h>
+
+#include <QLineEdit>
+#include <QTest>
+
+#include <filesystem>
+
+#include "fake_services.h"
+#include "platform/access/access_engine.h"
+#include "platform/jetwriter/jet_catalog_writer.h"
+#include "platform/shell/posix_command_starter.h"
+#include "support/temp_dir.h"
+#include "wizard/page_flow.h"
+#include "wizard/wizard_page.h"
+
+namespace fs = std::filesystem;
+using namespace testing_support;
+using wizard::PageId;
+
+namespace {
+
+class NewDatabaseChooser : public dao::DataSourceChooser {
+ public:
+  std::optional<std::string> ChooseDataSource() override { return connection; }
+  std::string connection;
+};
+
+}  // namespace
+
+TEST(WizardFlow, from_the_options_to_finish_with_link_back_on_nwind) {
+  TempDir dir("wizard-flow");
+  fs::create_directories(dir.path() / "My Data");
+  const fs::path access = dir.path() / "My Data" / "nwind.mdb";
+  fs::copy_file(fs::path(NORVANE_TEST_DATA) / "nwind.mdb", access);
+
+  MigrationSettings settings;
+  FakeDialogs dialogs;
+  RecordingEnd end;
+  platform::shell::PosixCommandStarter commands;
+  NewDatabaseChooser chooser;
+  chooser.connection = "Driver=Norvane;Database=" + (dir.path() / "My Data" / "nwind.db").string();
+  wizard::PageFlow flow(
+      settings, {dialogs, commands, end, [&] {
+                   return platform::access::CreateEngine(
+                       {.chooser = &chooser, .writerFactory = jetwriter::OpenJetCatalogWriter});
+                 }});
+  const auto click = [&](PageId page, const char* name) {
+    auto* button = flow.Page(page)->findChild<QAbstractButton*>(name);
+    ASSERT_NE(button, nullptr) << name;
+    ASSERT_TRUE(button->isEnabled()) << name;
+    QTest::mouseClick(button, Qt::LeftButton);
+  };
+  // Command files are tasks 1 (migrate.bat) and 2 (reload.bat).
+  const auto waitForCommandFile = [&](int task) {
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !commands.IsRunning(task); }, 60000));
+  };
+
+  flow.Show(PageId::Option);
+  click(PageId::Option, "Check1(0)");
+  click(PageId::Option, "Command1(1)");
+  dialogs.Choose(platform::FileChoice{platform::paths::ToWindows(access), "nwind.mdb"});
+  click(PageId::GetAccess, "Command2");
+  click(PageId::GetAccess, "Command1(1)");
+  const fs::path ivex = fs::path(NORVANE_TOOLS_DIR) / "ivex.exe";
+  dialogs.Choose(platform::FileChoice{platform::paths::ToWindows(ivex), "ivex.exe"});
+  click(PageId::Ivex, "Command2");
+  click(PageId::Ivex, "Command1(1)");
+  click(PageId::Createdb, "Command3");  // Create DB
+  waitForCommandFile(1);
+  ASSERT_TRUE(fs::exists(dir.path() / "My Data" / "nwind.db"));
+  click(PageId::Createdb, "Command1(1)");
+  click(PageId::Final, "Command1(1)");     // Migrate
+  EXPECT_EQ(dialogs.messages.size(), 1u);  // the WAIT message only: no failures to report
+  waitForCommandFile(2);
+  EXPECT_FALSE(flow.Page(PageId::Final)->findChild<QLineEdit*>("Text1(1)")->text().isEmpty());
+
+  click(PageId::Final, "Command1(2)");  // Finish
+  EXPECT_GE(end.calls, 1);
+  for (const char* name :
+       {"reload1.sql", "reload2.sql", "reload.sql", "reload.bat", "migrate.bat", "sp.sql"})
+    EXPECT_FALSE(fs::exists(dir.path() / "My Data" / name)) << name;
+  const auto catalog = platform::access::CreateEngine({})
+                           ->CreateWorkspace("", "admin", "", dao::WorkspaceType::Jet)
+                           ->OpenDatabase(access.string(), {}, "");
+  EXPECT_EQ(catalog->TableDefs().Item("Orders")->SourceTableName(), "Orders");
+  EXPECT_EQ(catalog->TableDefs().Item("Old_Orders")->Connect(), "");
+}
