@@ -13,10 +13,11 @@
 int main(int argc, char** argv) {
   using platform::shell::ToolErrorLine;
   if (argc == 2 && std::string(argv[1]) == "--help") {
-    std::cout << "Usage: vorlin.exe <database file>\n"
-                 "Creates an empty Norvane database file and its log file (\"log\" in place of the\n"
-                 "name's last two characters). An existing file is never overwritten.\n"
-                 "Exit status: 0 created, 1 not created (the reason is printed), 2 no file given.\n";
+    std::cout
+        << "Usage: vorlin.exe <database file>\n"
+           "Creates an empty Norvane database file and its log file (\"log\" in place of the\n"
+           "name's last two characters). An existing file is never overwritten.\n"
+           "Exit status: 0 created, 1 not created (the reason is printed), 2 no file given.\n";
     return 0;
   }
   if (argc < 2) {

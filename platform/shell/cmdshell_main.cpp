@@ -253,11 +253,12 @@ class Shell {
 
 int main(int argc, char** argv) {
   if (argc == 2 && std::string(argv[1]) == "--help") {
-    std::cout << "Usage: cmdshell <command file>\n"
-                 "Runs a command file (.bat) written by the Norvane migration wizard: cd <folder>,\n"
-                 "<drive>:, copy <a> + <b> <c>, echo, rem and tool lines (the tool found in the\n"
-                 "current folder). Paths in Windows form; Z: is the root folder.\n"
-                 "Exit status: that of the last line that failed, or 0.\n";
+    std::cout
+        << "Usage: cmdshell <command file>\n"
+           "Runs a command file (.bat) written by the Norvane migration wizard: cd <folder>,\n"
+           "<drive>:, copy <a> + <b> <c>, echo, rem and tool lines (the tool found in the\n"
+           "current folder). Paths in Windows form; Z: is the root folder.\n"
+           "Exit status: that of the last line that failed, or 0.\n";
     return 0;
   }
   if (argc != 2) {
