@@ -132,16 +132,7 @@ void WriteCatalog(const std::string& path, WireWriter& out) {
     if (!table || !mdb_read_columns(table.get()))
       Unrecognized(path, "the definition of table '" + std::string(entry->object_name) +
                              "' cannot be read (the file is damaged)");
-    out.U32(table->num_cols);
-    for (unsigned c = 0; c < table->num_cols; ++c) {
-      auto* col = static_cast<MdbColumn*>(g_ptr_array_index(table->columns, c));
-      out.String(col->name);
-      out.U32(static_cast<std::uint32_t>(col->col_type));
-      out.U32(static_cast<std::uint32_t>(col->col_size));
-      // libmdb stores a decimal's precision in col_scale and its scale in col_prec.
-      out.U32(static_cast<std::uint32_t>(col->col_scale));
-      out.U32(static_cast<std::uint32_t>(col->col_prec));
-    }
+    WriteColumns(table.get(), out);
     WriteIndexes(table.get(), out);
   }
 
@@ -185,6 +176,32 @@ std::uint32_t Bounded(IsolatedReader& in, std::uint32_t limit, const std::string
 }
 
 }  // namespace
+
+void WriteColumns(MdbTableDef* table, WireWriter& out) {
+  out.U32(table->num_cols);
+  for (unsigned c = 0; c < table->num_cols; ++c) {
+    auto* col = static_cast<MdbColumn*>(g_ptr_array_index(table->columns, c));
+    out.String(col->name);
+    out.U32(static_cast<std::uint32_t>(col->col_type));
+    out.U32(static_cast<std::uint32_t>(col->col_size));
+    // libmdb stores a decimal's precision in col_scale and its scale in col_prec.
+    out.U32(static_cast<std::uint32_t>(col->col_scale));
+    out.U32(static_cast<std::uint32_t>(col->col_prec));
+  }
+}
+
+std::vector<ColumnInfo> ReadColumns(IsolatedReader& in, const std::string& what) {
+  const std::uint32_t count = Bounded(in, kMaxColumns, what);
+  std::vector<ColumnInfo> columns(count);
+  for (ColumnInfo& column : columns) {
+    column.name = in.String();
+    column.type = static_cast<int>(in.U32());
+    column.size = static_cast<int>(in.U32());
+    column.precision = static_cast<int>(in.U32());
+    column.scale = static_cast<int>(in.U32());
+  }
+  return columns;
+}
 
 const char* ColumnTypeName(int type) {
   switch (static_cast<ColumnType>(type)) {
@@ -271,16 +288,7 @@ Catalog ReadCatalog(const std::string& posixPath, std::chrono::milliseconds time
         !StartsWithNoCase(table.connect, "ODBC;"))
       table.connect = "ODBC;" + table.connect;
     table.sourceTableName = in.String();
-    const std::uint32_t columns = Bounded(in, kMaxColumns, posixPath);
-    for (std::uint32_t c = 0; c < columns; ++c) {
-      ColumnInfo column;
-      column.name = in.String();
-      column.type = static_cast<int>(in.U32());
-      column.size = static_cast<int>(in.U32());
-      column.precision = static_cast<int>(in.U32());
-      column.scale = static_cast<int>(in.U32());
-      table.columns.push_back(std::move(column));
-    }
+    table.columns = ReadColumns(in, posixPath);
     const std::uint32_t indexes = Bounded(in, kMaxColumns, posixPath);
     for (std::uint32_t i = 0; i < indexes; ++i) {
       dao::Index index;

@@ -54,6 +54,12 @@ struct TableInfo {
   std::vector<dao::Index> indexes;
 };
 
+class IsolatedReader;
+
+// Reads the column descriptions the reader's child sent for one table (see WriteColumns in
+// mdb_handles.h); throws kUnrecognizedFormat naming `what` for an impossible count.
+std::vector<ColumnInfo> ReadColumns(IsolatedReader& in, const std::string& what);
+
 struct Catalog {
   int jetVersion = 0;  // 0 Jet 3, 1 Jet 4, 2+ ACE
   std::vector<TableInfo> tables;

@@ -16,4 +16,8 @@ struct TableFree {
 using HandlePtr = std::unique_ptr<MdbHandle, HandleCloser>;
 using TablePtr = std::unique_ptr<MdbTableDef, TableFree>;
 
+class WireWriter;
+// Sends a table's column descriptions to the parent (read back by ReadColumns, catalog.h).
+void WriteColumns(MdbTableDef* table, WireWriter& out);
+
 }  // namespace platform::access

@@ -254,15 +254,7 @@ void SendTable(const std::string& path, const std::string& name, WireWriter& out
   if (!table || !mdb_read_columns(table.get()))
     throw Error(dao::err::kUnrecognizedFormat, "the definition of table '" + name + "' is damaged");
   out.U8(kTagRow);
-  out.U32(table->num_cols);
-  for (unsigned c = 0; c < table->num_cols; ++c) {
-    auto* col = static_cast<MdbColumn*>(g_ptr_array_index(table->columns, c));
-    out.String(col->name);
-    out.U32(static_cast<std::uint32_t>(col->col_type));
-    out.U32(static_cast<std::uint32_t>(col->col_size));
-    out.U32(static_cast<std::uint32_t>(col->col_scale));  // precision (see catalog.cpp)
-    out.U32(static_cast<std::uint32_t>(col->col_prec));   // scale
-  }
+  WriteColumns(table.get(), out);
   std::error_code ec;
   const auto bytes = std::filesystem::file_size(path, ec);
   RowWriter(mdb.get(), table.get(), ec ? 0 : bytes / 2048 + 1).Send(out);
@@ -447,17 +439,7 @@ RowStream::RowStream(const std::string& posixPath, const std::string& tableName,
     throw Error(number, in_->String());
   }
   if (tag != kTagRow) throw Error(dao::err::kUnrecognizedFormat, "the table stream is malformed");
-  const std::uint32_t count = in_->U32();
-  if (count > 4096) throw Error(dao::err::kUnrecognizedFormat, "impossible column count");
-  for (std::uint32_t c = 0; c < count; ++c) {
-    ColumnInfo column;
-    column.name = in_->String();
-    column.type = static_cast<int>(in_->U32());
-    column.size = static_cast<int>(in_->U32());
-    column.precision = static_cast<int>(in_->U32());
-    column.scale = static_cast<int>(in_->U32());
-    columns_.push_back(std::move(column));
-  }
+  columns_ = ReadColumns(*in_, posixPath);
 }
 
 RowStream::~RowStream() = default;
