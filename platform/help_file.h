@@ -12,4 +12,7 @@ namespace platform {
 
 std::optional<std::string> HelpTopic(const std::string& helpText, const std::string& keyword);
 
+// Every topic's text in the file's order: the help's contents.
+std::string HelpContents(const std::string& helpText);
+
 }  // namespace platform

@@ -2,8 +2,8 @@
 //
 // Owns: message boxes, the Yes/No question, the open-file dialog, keyword help and the busy
 // pointer. The Qt implementation lives in platform/ui; tests replace it.
-// Failures: ShowHelp reports a missing help file or keyword to the user itself; the others
-// cannot fail.
+// Failures: ShowHelp and the F1 key report a missing help file or keyword to the user themselves;
+// the others cannot fail.
 #pragma once
 
 #include <optional>
@@ -25,8 +25,11 @@ class Dialogs {
   virtual bool Question(const std::string& text) = 0;
   // The open-file dialog with a filter "Description | *.ext"; nothing when cancelled.
   virtual std::optional<FileChoice> OpenFile(const std::string& filter) = 0;
-  // Opens the help window on the topic of `keyword` in `helpFile`; the call returns at once.
+  // Opens the help window on the topic of `keyword` in `helpFile`, or on the whole file for an
+  // empty keyword; the call returns at once.
   virtual void ShowHelp(const std::string& helpFile, const std::string& keyword) = 0;
+  // Makes `helpFile` the program's help: F1 in any window opens it at its contents.
+  virtual void RegisterProgramHelp(const std::string& helpFile) = 0;
   virtual void SetBusyPointer(bool busy) = 0;
 };
 

@@ -26,6 +26,8 @@ std::string TargetDbFilePath(const MigrationSettings& s) {
 }
 
 std::string TargetLogFilePath(const MigrationSettings& s) {
+  // The tool's own rule: a name of two characters or fewer keeps itself and gets ".log".
+  if (platform::CharCount(s.TargetDbFileName) <= 2) return TargetDbFilePath(s) + ".log";
   return platform::DropLastChars(TargetDbFilePath(s), 2) + "log";
 }
 

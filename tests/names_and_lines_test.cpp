@@ -126,4 +126,7 @@ TEST(TargetLogFilePath, replaces_the_last_two_characters) {
   MigrationSettings s = ExampleSettings("ivex.exe", "C:\\T\\");
   EXPECT_EQ(target::TargetDbFilePath(s), "C:\\DATA\\Sales.db");
   EXPECT_EQ(target::TargetLogFilePath(s), "C:\\DATA\\Sales.log");
+  // A two-character name would lose itself: the log is the one vorlin writes beside it.
+  s.TargetDbFileName = "db";
+  EXPECT_EQ(target::TargetLogFilePath(s), "C:\\DATA\\db.log");
 }

@@ -6,6 +6,7 @@
 #include <QVBoxLayout>
 
 #include "platform/files.h"
+#include "wizard/page_rules.h"
 
 namespace wizard {
 namespace {
@@ -40,6 +41,7 @@ frmSplash::frmSplash(PageFlow& flow) : flow_(flow) {
   image1_ = new QLabel;
   image1_->setObjectName("Image1");
   image1_->setPixmap(SplashPicture());
+  image1_->setAttribute(Qt::WA_NoMousePropagation);  // a click on the picture does nothing
   inner->addWidget(image1_);
   outer->addWidget(frame1_);
   frame1_->installEventFilter(this);
@@ -54,12 +56,13 @@ frmSplash::frmSplash(PageFlow& flow) : flow_(flow) {
 
 void frmSplash::TimerFired() {
   flow_.settings().AppFolder = platform::files::CurrentDirectory();
+  flow_.services().dialogs.RegisterProgramHelp(HelpFilePath(flow_.settings()));
   flow_.Show(PageId::Option);
   close();
 }
 
 bool frmSplash::eventFilter(QObject* watched, QEvent* event) {
-  // The picture takes its own clicks; only the frame's margin ends the program.
+  // Only the frame's margin reaches here: the picture keeps its clicks.
   if (watched == frame1_ && event->type() == QEvent::MouseButtonPress) {
     timer1_->stop();
     close();

@@ -34,6 +34,8 @@ int CommandWindows::StartCommandFile(const std::string& windowsPath) {
     throw;
   }
   window->show();
+  window->raise();
+  window->activateWindow();  // the command window takes the focus
   running_.insert(task);
   timer_.start();
   return task;

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QKeyEvent>
 #include <QMessageBox>
 
 #include <fstream>
@@ -27,6 +28,40 @@ QMessageBox::StandardButton Ask(const std::string& text, QMessageBox::StandardBu
 }
 
 }  // namespace
+
+// F1 anywhere in the application opens the program's help file at its contents.
+class QtDialogs::HelpKey : public QObject {
+ public:
+  HelpKey(QtDialogs& dialogs, std::string helpFile)
+      : dialogs_(dialogs), helpFile_(std::move(helpFile)) {
+    qApp->installEventFilter(this);
+  }
+  void SetFile(std::string helpFile) { helpFile_ = std::move(helpFile); }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_F1 &&
+        !static_cast<QKeyEvent*>(event)->isAutoRepeat()) {
+      dialogs_.ShowHelp(helpFile_, "");
+      return true;
+    }
+    return QObject::eventFilter(watched, event);
+  }
+
+ private:
+  QtDialogs& dialogs_;
+  std::string helpFile_;
+};
+
+QtDialogs::QtDialogs() = default;
+QtDialogs::~QtDialogs() = default;
+
+void QtDialogs::RegisterProgramHelp(const std::string& helpFile) {
+  if (helpKey_)
+    helpKey_->SetFile(helpFile);
+  else
+    helpKey_ = std::make_unique<HelpKey>(*this, helpFile);
+}
 
 QString QtFilterOf(const std::string& filter) {
   const auto bar = filter.find('|');
@@ -61,7 +96,7 @@ void QtDialogs::ShowHelp(const std::string& helpFile, const std::string& keyword
     Message("The help file " + helpFile + " could not be found.");
     return;
   }
-  const auto topic = HelpTopic(text, keyword);
+  const auto topic = keyword.empty() ? HelpContents(text) : HelpTopic(text, keyword);
   if (!topic) {
     Message("The help file " + helpFile + " has no topic \"" + keyword + "\".");
     return;
@@ -72,7 +107,8 @@ void QtDialogs::ShowHelp(const std::string& helpFile, const std::string& keyword
     help_->setObjectName("HelpWindow");
     help_->resize(560, 480);
   }
-  help_->setWindowTitle(QApplication::applicationDisplayName() + " Help - " + Q(keyword));
+  help_->setWindowTitle(QApplication::applicationDisplayName() + " Help" +
+                        (keyword.empty() ? QString() : " - " + Q(keyword)));
   help_->setMarkdown(Q(*topic));
   help_->show();
   help_->raise();

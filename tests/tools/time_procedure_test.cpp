@@ -78,6 +78,23 @@ TEST(TimeProcedure, converts_time_only_columns_and_keeps_later_dates_empty_colum
   EXPECT_EQ(Query(db, "SELECT count(*) FROM \"SYS.SYSPROCEDURE\""), "0");
 }
 
+TEST(TimeProcedure, converts_tables_named_with_blanks_and_with_keywords) {
+  TempDir dir;
+  const auto db = DatabaseWithProcedure(dir);
+  ASSERT_EQ(IvexText(db,
+                     "create table \"Order_Details Extended\" (\"At\" timestamp);\n"
+                     "insert into \"Order_Details Extended\" values ('1899-12-30 09:15:00');\n"
+                     "create table \"Order\" (\"Due\" timestamp);\n"
+                     "insert into \"Order\" values ('1899-12-30 18:00:00');\n")
+                .status,
+            0);
+  const Outcome call = IvexText(db, kCallAndDrop);
+  ASSERT_EQ(call.status, 0) << call.output;
+  EXPECT_EQ(TypeOf(db, "Order_Details Extended", "At"), "time");
+  EXPECT_EQ(TypeOf(db, "Order", "Due"), "time");
+  EXPECT_EQ(Query(db, "SELECT \"Due\" FROM \"Order\""), "18:00:00");
+}
+
 TEST(TimeProcedure, changes_nothing_in_a_database_without_timestamp_columns) {
   TempDir dir;
   const auto db = DatabaseWithProcedure(dir);

@@ -33,6 +33,7 @@ class FakeDialogs : public platform::Dialogs {
   void ShowHelp(const std::string& file, const std::string& keyword) override {
     help.emplace_back(file, keyword);
   }
+  void RegisterProgramHelp(const std::string& file) override { programHelp = file; }
   void SetBusyPointer(bool busy) override {
     this->busy = busy;
     pointerChanges.push_back(busy);
@@ -47,6 +48,7 @@ class FakeDialogs : public platform::Dialogs {
   std::vector<bool> pointerChanges;
   std::vector<std::string> messages, questions, filters;
   std::vector<std::pair<std::string, std::string>> help;
+  std::string programHelp;
 };
 
 class FakeCommands : public platform::CommandStarter {

@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QTest>
 #include <QTextBrowser>
 #include <QTimer>
 
@@ -62,6 +63,30 @@ void CloseNextMessage(QString* text) {
   });
 }
 }  // namespace
+
+TEST(HelpContents, is_every_topic_in_order_without_the_markers) {
+  EXPECT_EQ(platform::HelpContents("@topic One\r\nfirst\r\n@topic Two\nsecond\n"),
+            "first\nsecond\n");
+}
+
+TEST(QtDialogs, f1_in_any_window_opens_the_registered_help_at_its_contents) {
+  testing_support::TempDir dir;
+  testing_support::WriteBytes(dir.path() / "Migrate.hlp",
+                              "@topic Migrate Options\nFirst page.\n@topic Other\nSecond.\n");
+  platform::ui::QtDialogs dialogs;
+  QWidget page;
+  page.show();
+  QTest::keyClick(&page, Qt::Key_F1);
+  EXPECT_EQ(dialogs.helpWindow(), nullptr);  // nothing registered yet
+
+  dialogs.RegisterProgramHelp(dir.windows() + "Migrate.hlp");
+  QTest::keyClick(&page, Qt::Key_F1);
+  QTextBrowser* window = dialogs.helpWindow();
+  ASSERT_NE(window, nullptr);
+  EXPECT_TRUE(window->isVisible());
+  EXPECT_EQ(window->toPlainText().simplified(), "First page. Second.");
+  window->close();
+}
 
 TEST(QtDialogs, a_missing_help_file_or_keyword_is_told_to_the_user) {
   testing_support::TempDir dir;

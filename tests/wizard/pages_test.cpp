@@ -236,6 +236,7 @@ TEST_F(PagesTest, splash_timer_records_the_current_folder_and_opens_the_options)
   EXPECT_TRUE(QTest::qWaitFor([&] { return flow.Page(PageId::Option) != nullptr; }, 5000));
   fs::current_path(before);
   EXPECT_EQ(settings.AppFolder, platform::paths::ToWindows(dir.path()));
+  EXPECT_EQ(dialogs.programHelp, settings.AppFolder + "\\Migrate.hlp");
   EXPECT_TRUE(Visible(PageId::Option));
   EXPECT_FALSE(splash.isVisible());
   EXPECT_EQ(end.calls, 0);
@@ -248,4 +249,13 @@ TEST_F(PagesTest, a_click_on_the_splash_frame_ends_without_a_page) {
   EXPECT_EQ(end.calls, 1);
   EXPECT_EQ(flow.Page(PageId::Option), nullptr);
   EXPECT_TRUE(settings.AppFolder.empty());
+}
+
+TEST_F(PagesTest, a_click_on_the_splash_picture_does_nothing) {
+  wizard::frmSplash splash(flow);
+  splash.show();
+  QTest::mouseClick(splash.findChild<QWidget*>("Image1"), Qt::LeftButton, {}, QPoint(100, 80));
+  EXPECT_EQ(end.calls, 0);
+  EXPECT_TRUE(splash.isVisible());
+  EXPECT_TRUE(splash.findChild<QTimer*>("Timer1")->isActive());
 }

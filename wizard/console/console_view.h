@@ -49,6 +49,7 @@ class ConsoleDialogs : public platform::Dialogs {
   bool Question(const std::string& text) override;
   std::optional<platform::FileChoice> OpenFile(const std::string&) override { return {}; }
   void ShowHelp(const std::string&, const std::string&) override {}
+  void RegisterProgramHelp(const std::string&) override {}  // no keys to press
   void SetBusyPointer(bool) override {}
 
   bool Asked() const { return asked_; }

@@ -10,14 +10,14 @@ insert into Temptcval(tid,t_name,c_name) select number(*),tname,cname from SYS.S
 open Tempcur; 
 Cur1Loop: loop fetch next Tempcur into id,ThisTbl,ThisCol; 
 if sqlstate=err_notfound then leave Cur1Loop end if; 
-set myexestr='update Temptcval set val = (select max(date('|| char(34) || ThisCol || char(34) ||')) from '||ThisTbl||') where tid = '||id ;
+set myexestr='update Temptcval set val = (select max(date('|| char(34) || ThisCol || char(34) ||')) from '|| char(34) || ThisTbl || char(34) ||') where tid = '||id ;
 execute immediate myexestr end loop Cur1Loop; 
 close TempCur; 
 set myexestr=''; 
 open Tempcur2; 
 Cur2Loop: loop fetch next Tempcur2 into ThisTbl,ThisCol,ThisVal; 
 If sqlstate = err_notfound then leave Cur2Loop end if; 
-if ThisVal='1899-12-30' then set myexestr=myexestr||' ALTER TABLE '||Thistbl||' modify '|| char(34) || ThisCol || char(34) ||' time;' end if;    
+if ThisVal='1899-12-30' then set myexestr=myexestr||' ALTER TABLE '|| char(34) || Thistbl || char(34) ||' modify '|| char(34) || ThisCol || char(34) ||' time;' end if;    
 end loop Cur2Loop; 
 close TempCur2; 
 if length(myexestr)<>0 then execute immediate myexestr end if; 
