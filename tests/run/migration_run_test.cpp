@@ -176,6 +176,35 @@ TEST_F(Run, leaves_out_only_tables_that_begin_with_MSys_exactly) {
                           FloatEq(90), FloatEq(100)));
 }
 
+TEST_F(Run, MSys_tables_are_never_renamed_or_linked) {
+  file->AddTable("MSysObjects");
+  file->AddTable("Customers", {"CustomerID"}, {Key("+CustomerID")});
+  file->AddTable("MSysRelationships");
+  settings.LinkTablesFlag = 1;
+
+  run.lsfinish_migrate();
+
+  EXPECT_EQ(file->TableNames(),
+            (Lines{"MSysObjects", "Old_Customers", "MSysRelationships", "Customers"}));
+  EXPECT_TRUE(file->Find("MSysObjects")->connect.empty());
+  EXPECT_TRUE(file->Find("MSysRelationships")->connect.empty());
+  EXPECT_EQ(file->Find("Customers")->connect, kConnect);
+}
+
+TEST_F(Run, a_table_without_a_primary_index_gets_its_indexes_but_no_key_lines) {
+  file->AddTable("Log", {"At", "Text"}, {Plain("At", "+At"), {"Text", "-Text", true, false}});
+
+  run.lsfinish_migrate();
+
+  EXPECT_EQ(Work("reload1.sql"), kTail);
+  const auto& indexes = target->Find("Log")->indexes;
+  ASSERT_EQ(indexes.size(), 2u);
+  EXPECT_EQ(indexes[0].Name, "at");
+  EXPECT_EQ(indexes[1].Name, "text");
+  EXPECT_TRUE(indexes[1].Unique);
+  EXPECT_FALSE(indexes[0].Primary || indexes[1].Primary);
+}
+
 TEST_F(Run, names_with_blanks_replace_only_the_first_blank_on_the_target_and_in_the_links) {
   file->AddTable("Order Details", {"OrderID", "ProductID"}, {Key("+OrderID;+ProductID")});
   file->AddTable("Order Details Extended", {"OrderID"});

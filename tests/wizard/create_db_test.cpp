@@ -65,11 +65,13 @@ TEST_F(CreateDbTest, first_click_writes_three_files_shows_wait_and_starts_migrat
 
 TEST_F(CreateDbTest, existing_database_and_answer_no_leaves_it_and_starts_nothing) {
   WriteBytes(dir.path() / "SALES.DB", "data");
-  WriteBytes(dir.path() / "migrate.bat", "old");
+  for (const char* name : {"migrate.bat", "sp.sql", "reload.bat"})
+    WriteBytes(dir.path() / name, "old");
   EXPECT_FALSE(Create().has_value());
   EXPECT_EQ(dialogs.questions, std::vector<std::string>{target::kOverwriteQuestion});
   EXPECT_EQ(ReadBytes(dir.path() / "SALES.DB"), "data");
-  EXPECT_NE(ReadBytes(dir.path() / "migrate.bat"), "old");  // rewritten all the same
+  for (const char* name : {"migrate.bat", "sp.sql", "reload.bat"})  // rewritten all the same
+    EXPECT_NE(ReadBytes(dir.path() / name), "old") << name;
   EXPECT_TRUE(commands.started.empty());
   EXPECT_TRUE(dialogs.messages.empty());
   EXPECT_FALSE(view.nextEnabled);

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QStatusBar>
@@ -56,6 +57,86 @@ TEST_F(PagesTest, options_page_starts_as_designed) {
   EXPECT_FALSE(Find(PageId::Option, "Text1")->isEnabled());
   EXPECT_EQ(Find<QLineEdit>(PageId::Option, "Text1")->text(), "Old_");
   EXPECT_EQ(flow.Page(PageId::Option)->findChild<QWidget*>("Command1(0)"), nullptr);
+}
+
+// The text a control shows, whatever its kind.
+QString TextOf(QWidget* widget) {
+  if (auto* label = qobject_cast<QLabel*>(widget)) return label->text();
+  if (auto* button = qobject_cast<QAbstractButton*>(widget)) return button->text();
+  return QString();
+}
+
+TEST_F(PagesTest, every_page_shows_its_title_and_captions_exactly) {
+  struct Caption {
+    PageId page;
+    const char* object;
+    const char* text;
+  };
+  const std::pair<PageId, const char*> titles[] = {
+      {PageId::Option, "Migration Options"},
+      {PageId::GetAccess, "Select the MS Access DB to Migrate"},
+      {PageId::Ivex, "Norvane's IVEX selection"},
+      {PageId::Createdb, "Create a Norvane DataBase"},
+      {PageId::Final, "The final stop in the Migration Process"}};
+  const Caption captions[] = {
+      {PageId::Option, "Label1",
+       "You may choose to only create a Norvane DB based on your Access DB or you may also "
+       "include a link to the newly created Norvane tables back to your Access DB Application."},
+      {PageId::Option, "Check1(0)", "Transfer and Link Norvane Tables."},
+      {PageId::Option, "Option1(0)", "Precede MS Access table names with \"Old_\" "},
+      {PageId::Option, "Option1(1)", "Other:"},
+      {PageId::Option, "Command3", "Help"},
+      {PageId::Option, "Command1(1)", ">>"},
+      {PageId::Option, "Command1(2)", "Cancel"},
+      {PageId::GetAccess, "Label1",
+       "Select the Microsoft Access Database that you would like to Migrate to Norvane."},
+      {PageId::GetAccess, "Command2", "Browse ..."},
+      {PageId::GetAccess, "Command3", "Help"},
+      {PageId::GetAccess, "Command1(0)", "<<"},
+      {PageId::GetAccess, "Command1(1)", ">>"},
+      {PageId::GetAccess, "Command1(2)", "Cancel"},
+      {PageId::Ivex, "Label1",
+       "Locate Norvane 's  ivex.exe.  It will probably be located in the norvane default "
+       "directory \\win or \\win32:"},
+      {PageId::Ivex, "Command2", "Browse ..."},
+      {PageId::Ivex, "Command3", "Help"},
+      {PageId::Ivex, "Command1(0)", "<<"},
+      {PageId::Ivex, "Command1(1)", ">>"},
+      {PageId::Ivex, "Command1(2)", "Cancel"},
+      {PageId::Createdb, "Label1",
+       "The location of the new Norvane DB file is going to be in the same location as the "
+       "Access DB."},
+      {PageId::Createdb, "Label2", "Click on 'Create DB' to proceed:"},
+      {PageId::Createdb, "Command3", "Create DB"},
+      {PageId::Createdb, "Command5", "Help"},
+      {PageId::Createdb, "Command1(0)", "<<"},
+      {PageId::Createdb, "Command1(1)", ">>"},
+      {PageId::Createdb, "Command1(2)", "Cancel"},
+      {PageId::Final, "Label4(0)", "DB File:"},
+      {PageId::Final, "Label4(1)", "ODBC source:"},
+      {PageId::Final, "Label1",
+       "You must select a Norvane ODBC Data Source that includes the newly created Norvane DB."},
+      {PageId::Final, "Label2",
+       "If you do not have one please proceed to create one and then specifying the new "
+       "Norvane DB in your ODBC Data Source."},
+      {PageId::Final, "Label3",
+       "If you require help on the specifics, please refer to the button: \"Things to Note for "
+       "your MIGRATION\"."},
+      {PageId::Final, "Command1(0)", "<<"},
+      {PageId::Final, "Command1(1)", "Migrate"},
+      {PageId::Final, "Command1(2)", "Finish"},
+      {PageId::Final, "Command3", "Help"},
+  };
+  for (const auto& [page, title] : titles) {
+    flow.Show(page);
+    EXPECT_EQ(flow.Page(page)->windowTitle().toStdString(), title);
+  }
+  for (const Caption& c : captions) {
+    QWidget* widget = Find(c.page, c.object);
+    if (widget != nullptr) {
+      EXPECT_EQ(TextOf(widget).toStdString(), c.text) << c.object;
+    }
+  }
 }
 
 TEST_F(PagesTest, check_box_selects_first_option_again_and_keeps_typed_text) {
