@@ -91,6 +91,16 @@ TEST_F(FinalPageTest, a_run_fills_the_source_box_starts_reload_bat_and_enables_f
   EXPECT_TRUE(std::filesystem::exists(dir.path() / "reload1.sql"));
 }
 
+TEST_F(FinalPageTest, migrate_after_a_finished_run_runs_the_whole_migration_again) {
+  Migrate();
+  ASSERT_EQ(engine->Statements().size(), 1u);
+  Migrate();
+  EXPECT_EQ(engine->CallsStartingWith("CreateWorkspace").size(), 4u);  // new engine objects
+  EXPECT_EQ(engine->Statements().size(), 2u);
+  EXPECT_EQ(commands.started, std::vector<std::string>(2, dir.windows() + "reload.bat"));
+  EXPECT_TRUE(Find("Command1(2)")->isEnabled());
+}
+
 TEST_F(FinalPageTest, a_failed_access_open_shows_the_message_and_leaves_finish_disabled) {
   engine->File(settings.AccessDbPath).openElsewhere = true;
   Migrate();
