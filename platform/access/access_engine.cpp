@@ -246,9 +246,14 @@ void AccessDatabase::Execute(const std::string& sql) {
                 "[<source>]\" can be executed: " +
                     sql);
   auto source = Find(statement->source);
-  if (!source || source->info().objectType != 1)
+  if (!source)
     throw Error(dao::err::kItemNotFound,
                 "The Access table '" + statement->source + "' does not exist.");
+  if (source->info().objectType != 1)  // an ODBC or Access link
+    throw Error(dao::err::kUnsupported,
+                "The table '" + statement->source +
+                    "' is a linked table; its rows are in another database and only local "
+                    "Access tables can be copied.");
   const std::string connection = odbc::ConnectionStringFor(statement->connect, options_.chooser);
   auto& target = connections_[connection];
   if (!target) target = std::make_unique<odbc::Connection>(connection);

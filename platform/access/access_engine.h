@@ -10,8 +10,9 @@
 // Failures: every operation throws platform::Error with a dao::err number: kFileNotFound,
 // kCouldNotLock (the description names the file), kUnrecognizedFormat (not an Access file,
 // truncated, damaged, encrypted), kUnsupported (no catalog writer, a password in the connect
-// string, any statement other than the transfer, changes libmdb cannot make), kObjectExists,
-// kItemNotFound, kOdbcCancelled, kOdbcCallFailed, kObjectClosed after Close.
+// string, any statement other than the transfer, a transfer from a linked table, changes libmdb
+// cannot make), kObjectExists, kItemNotFound (a missing table), kOdbcCancelled, kOdbcCallFailed,
+// kObjectClosed after Close.
 #pragma once
 
 #include <chrono>

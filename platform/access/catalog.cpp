@@ -48,30 +48,83 @@ void ForEachRow(MdbHandle* mdb, const char* tableName, const std::vector<const c
   }
 }
 
-void WriteIndexes(MdbTableDef* table, WireWriter& out) {
+// One relationship of MSysRelationships, its fields in column order.
+struct RelationRow {
+  std::string name;
+  dao::Relation relation;
+};
+
+std::vector<RelationRow> ReadRelations(MdbHandle* mdb) {
+  std::vector<RelationRow> relations;
+  std::map<std::string, std::size_t> byName;
+  std::vector<std::vector<std::pair<long, dao::RelationField>>> fields;
+  ForEachRow(mdb, "MSysRelationships",
+             {"szRelationship", "szObject", "szColumn", "szReferencedObject", "szReferencedColumn",
+              "icolumn"},
+             [&](const std::vector<std::string>& v) {
+               auto [it, added] = byName.emplace(v[0], relations.size());
+               if (added) {
+                 relations.push_back({v[0], dao::Relation{v[3], v[1], {}}});
+                 fields.emplace_back();
+               }
+               fields[it->second].emplace_back(std::strtol(v[5].c_str(), nullptr, 10),
+                                               dao::RelationField{v[4], v[2]});
+             });
+  for (std::size_t r = 0; r < relations.size(); ++r) {
+    std::stable_sort(fields[r].begin(), fields[r].end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (auto& [position, field] : fields[r]) relations[r].relation.Fields.push_back(field);
+  }
+  return relations;
+}
+
+// The relationship whose foreign-side index this is, or null. Jet keeps a hidden index for each
+// side of a relationship; the foreign side's carries the relationship's name, the primary
+// side's a name beginning with ".".
+const dao::Relation* ForeignSideOf(const MdbIndex& idx, const std::string& table,
+                                   const std::vector<RelationRow>& relations) {
+  if (idx.name[0] == '\0' || idx.name[0] == '.') return nullptr;
+  for (const RelationRow& row : relations)
+    if (EqualsNoCase(row.name, idx.name) && EqualsNoCase(row.relation.ForeignTable, table) &&
+        !row.relation.Fields.empty())
+      return &row.relation;
+  return nullptr;
+}
+
+void WriteIndexes(MdbTableDef* table, const std::vector<RelationRow>& relations, WireWriter& out) {
   std::vector<dao::Index> indexes;
   mdb_read_indices(table);  // returns NULL even on success; the table holds the result
-  {
-    for (unsigned i = 0;
-         i < table->num_idxs && table->indices != nullptr && i < table->indices->len; ++i) {
-      auto* idx = static_cast<MdbIndex*>(g_ptr_array_index(table->indices, i));
-      if (idx == nullptr || idx->index_type == 2) continue;  // relationship's own index
-      dao::Index index;
-      index.Name = idx->name;
-      index.Primary = idx->index_type == 1;
-      index.Unique = index.Primary || (idx->flags & MDB_IDX_UNIQUE) != 0;
-      const unsigned keys = std::min<unsigned>(idx->num_keys, MDB_MAX_IDX_COLS);
-      for (unsigned k = 0; k < keys; ++k) {
-        const int col = idx->key_col_num[k];
-        if (col < 1 || col > static_cast<int>(table->num_cols))
-          throw Error(dao::err::kUnrecognizedFormat,
-                      "index " + index.Name + " of table " + table->name + " names no column");
-        auto* column = static_cast<MdbColumn*>(g_ptr_array_index(table->columns, col - 1));
-        if (k > 0) index.Fields += ";";
-        index.Fields += (idx->key_col_order[k] == MDB_DESC ? "-" : "+") + std::string(column->name);
+  for (unsigned i = 0; i < table->num_idxs && table->indices != nullptr && i < table->indices->len;
+       ++i) {
+    auto* idx = static_cast<MdbIndex*>(g_ptr_array_index(table->indices, i));
+    if (idx == nullptr) continue;
+    dao::Index index;
+    index.Name = idx->name;
+    index.Unique = (idx->flags & MDB_IDX_UNIQUE) != 0;
+    if (idx->index_type == 2) {
+      // A relationship's index: libmdb gives it no key columns, the relationship has them.
+      const dao::Relation* relation = ForeignSideOf(*idx, table->name, relations);
+      if (relation == nullptr) continue;
+      for (const dao::RelationField& field : relation->Fields) {
+        if (!index.Fields.empty()) index.Fields += ";";
+        index.Fields += "+" + field.ForeignName;
       }
       indexes.push_back(std::move(index));
+      continue;
     }
+    index.Primary = idx->index_type == 1;
+    index.Unique = index.Unique || index.Primary;
+    const unsigned keys = std::min<unsigned>(idx->num_keys, MDB_MAX_IDX_COLS);
+    for (unsigned k = 0; k < keys; ++k) {
+      const int col = idx->key_col_num[k];
+      if (col < 1 || col > static_cast<int>(table->num_cols))
+        throw Error(dao::err::kUnrecognizedFormat,
+                    "index " + index.Name + " of table " + table->name + " names no column");
+      auto* column = static_cast<MdbColumn*>(g_ptr_array_index(table->columns, col - 1));
+      if (k > 0) index.Fields += ";";
+      index.Fields += (idx->key_col_order[k] == MDB_DESC ? "-" : "+") + std::string(column->name);
+    }
+    indexes.push_back(std::move(index));
   }
   out.U32(static_cast<std::uint32_t>(indexes.size()));
   for (const dao::Index& index : indexes) {
@@ -106,6 +159,7 @@ void WriteCatalog(const std::string& path, WireWriter& out) {
     long type;
     const ObjectRow* row;
   };
+  const std::vector<RelationRow> relations = ReadRelations(mdb.get());
   std::vector<Entry> entries;
   for (unsigned i = 0; i < mdb->num_catalog && i < mdb->catalog->len; ++i) {
     auto* entry = static_cast<MdbCatalogEntry*>(g_ptr_array_index(mdb->catalog, i));
@@ -133,32 +187,15 @@ void WriteCatalog(const std::string& path, WireWriter& out) {
       Unrecognized(path, "the definition of table '" + std::string(entry->object_name) +
                              "' cannot be read (the file is damaged)");
     WriteColumns(table.get(), out);
-    WriteIndexes(table.get(), out);
+    WriteIndexes(table.get(), relations, out);
   }
 
-  std::vector<dao::Relation> relations;
-  std::map<std::string, std::size_t> byName;
-  std::vector<std::vector<std::pair<long, dao::RelationField>>> fields;
-  ForEachRow(mdb.get(), "MSysRelationships",
-             {"szRelationship", "szObject", "szColumn", "szReferencedObject", "szReferencedColumn",
-              "icolumn"},
-             [&](const std::vector<std::string>& v) {
-               auto [it, added] = byName.emplace(v[0], relations.size());
-               if (added) {
-                 relations.push_back(dao::Relation{v[3], v[1], {}});
-                 fields.emplace_back();
-               }
-               fields[it->second].emplace_back(std::strtol(v[5].c_str(), nullptr, 10),
-                                               dao::RelationField{v[4], v[2]});
-             });
   out.U32(static_cast<std::uint32_t>(relations.size()));
-  for (std::size_t r = 0; r < relations.size(); ++r) {
-    std::stable_sort(fields[r].begin(), fields[r].end(),
-                     [](const auto& a, const auto& b) { return a.first < b.first; });
-    out.String(relations[r].Table);
-    out.String(relations[r].ForeignTable);
-    out.U32(static_cast<std::uint32_t>(fields[r].size()));
-    for (const auto& [position, field] : fields[r]) {
+  for (const RelationRow& row : relations) {
+    out.String(row.relation.Table);
+    out.String(row.relation.ForeignTable);
+    out.U32(static_cast<std::uint32_t>(row.relation.Fields.size()));
+    for (const dao::RelationField& field : row.relation.Fields) {
       out.String(field.Name);
       out.String(field.ForeignName);
     }

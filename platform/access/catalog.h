@@ -51,7 +51,7 @@ struct TableInfo {
   std::string connect;          // links only
   std::string sourceTableName;  // links only
   std::vector<ColumnInfo> columns;
-  std::vector<dao::Index> indexes;
+  std::vector<dao::Index> indexes;  // with the foreign side of each relationship
 };
 
 class IsolatedReader;

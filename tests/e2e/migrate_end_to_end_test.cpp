@@ -67,6 +67,12 @@ TEST_F(EndToEnd, nwind_with_link_migrates_every_table_key_and_link_and_cleans_up
   EXPECT_EQ(Q("SELECT lower(type) FROM pragma_table_info('Orders') WHERE name = 'OrderDate'"),
             "timestamp");
   EXPECT_EQ(Q("SELECT count(*) FROM sqlite_schema WHERE name = 'Umsätze'"), "1");
+  // The index Jet keeps for the foreign side of a relationship.
+  EXPECT_EQ(Q("SELECT group_concat(name) FROM pragma_index_info('Orders_customersorders')"),
+            "CustomerID");
+  EXPECT_EQ(Q("SELECT \"unique\" FROM pragma_index_list('Orders') "
+              "WHERE name = 'Orders_customersorders'"),
+            "0");
 
   const auto catalog = platform::access::ReadCatalog(access.string(), std::chrono::seconds(60));
   const auto* local = Find(catalog, "Old_Order Details");

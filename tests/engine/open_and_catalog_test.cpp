@@ -164,6 +164,47 @@ TEST(AccessCatalog, indexes_carry_fields_order_and_flags) {
   EXPECT_TRUE(uniqueNotPrimary);
 }
 
+// "name fields unique primary" for each index, in the engine's order.
+std::vector<std::string> IndexLines(dao::Database& db, const std::string& table) {
+  std::vector<std::string> lines;
+  for (const dao::Index& index : db.TableDefs().Item(table)->Indexes())
+    lines.push_back(index.Name + " " + index.Fields + " " + (index.Unique ? "U" : "-") +
+                    (index.Primary ? "P" : "-"));
+  return lines;
+}
+
+TEST(AccessCatalog, a_relationship_index_is_listed_on_its_foreign_table_only) {
+  TempDir dir("engine");
+  auto db = Jet(Engine())->OpenDatabase(CopyFixture("nwind.mdb", dir), {true, false}, "");
+  // Orders is the foreign side of three relationships and the primary side of one (".rI").
+  EXPECT_EQ(IndexLines(*db, "Orders"),
+            (std::vector<std::string>{
+                "CustomerID +CustomerID --", "CustomersOrders +CustomerID --",
+                "EmployeeID +EmployeeID --", "EmployeesOrders +EmployeeID --",
+                "OrderDate +OrderDate --", "PrimaryKey +OrderID UP", "ShippedDate +ShippedDate --",
+                // the foreign column, not the referenced ShipperID
+                "ShippersOrders +ShipVia --", "ShipPostalCode +ShipPostalCode --"}));
+  // Primary side only: nothing of the relationship shows.
+  EXPECT_EQ(IndexLines(*db, "Shippers"), (std::vector<std::string>{"PrimaryKey +ShipperID UP"}));
+
+  // Jet 4: a two-field relationship, fields in column order.
+  auto edge = Jet(Engine())->OpenDatabase(CopyFixture("edge-jet4.mdb", dir), {true, false}, "");
+  EXPECT_EQ(
+      IndexLines(*edge, "Order Details Shipments"),
+      (std::vector<std::string>{"PrimaryKey +ShipmentID UP",
+                                "Order DetailsOrder Details Shipments +OrderID;+ProductID --"}));
+  EXPECT_EQ(IndexLines(*edge, "Customers").size(), 3u);  // ".rB" left out
+
+  // Jet 3: Table1 is the foreign side of two relationships, Table2 the primary side of one.
+  auto jet3 =
+      Jet(Engine())->OpenDatabase(CopyFixture("indexTestV1997.mdb", dir), {true, false}, "");
+  EXPECT_EQ(IndexLines(*jet3, "Table1"),
+            (std::vector<std::string>{"id +id --", "PrimaryKey +id UP", "Table2Table1 +otherfk1 --",
+                                      "Table3Table1 +otherfk2 --"}));
+  EXPECT_EQ(IndexLines(*jet3, "Table2"),
+            (std::vector<std::string>{"id +id --", "PrimaryKey +id UP"}));
+}
+
 TEST(AccessCatalog, relationships_come_with_ordered_field_pairs) {
   TempDir dir("engine");
   auto db = Jet(Engine())->OpenDatabase(CopyFixture("nwind.mdb", dir), {true, false}, "");

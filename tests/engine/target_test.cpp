@@ -94,11 +94,13 @@ TEST(OdbcTarget, transferred_tables_appear_after_refresh_and_get_their_indexes) 
   customers->AppendIndex({"primarykey", "+CustomerID", true, true});
   const auto indexes = SqliteRows(
       s.target, "SELECT name, \"unique\" FROM pragma_index_list('Orders') ORDER BY name");
-  ASSERT_EQ(indexes.size(), 3u);
+  ASSERT_EQ(indexes.size(), 4u);
   EXPECT_EQ(*indexes[0][0], "Orders_customerid");
-  EXPECT_EQ(*indexes[1][0], "Orders_datefreight");
-  EXPECT_EQ(*indexes[2][0], "Orders_primarykey");
-  EXPECT_EQ(*indexes[2][1], "1");
+  EXPECT_EQ(*indexes[1][0], "Orders_customersorders");  // the relationship's index
+  EXPECT_EQ(*indexes[1][1], "0");
+  EXPECT_EQ(*indexes[2][0], "Orders_datefreight");
+  EXPECT_EQ(*indexes[3][0], "Orders_primarykey");
+  EXPECT_EQ(*indexes[3][1], "1");
   const auto columns = SqliteRows(
       s.target, "SELECT name, desc FROM pragma_index_xinfo('Orders_datefreight') WHERE key = 1");
   ASSERT_EQ(columns.size(), 2u);
@@ -120,8 +122,10 @@ TEST(AccessExecute, only_the_transfer_statement_is_accepted) {
       ErrorNumberOf([&] { access->Execute("select * into [ODBC;dsn=x].[A] from [B] where 1"); }),
       dao::err::kUnsupported);
   EXPECT_EQ(
-      ErrorNumberOf([&] { access->Execute("select * into [ODBC;dsn=x].[A] from [No table]"); }),
+      ErrorNumberOf([&] { access->Execute("select * into [ODBC;dsn=x].[A] from [No table]"); },
+                    &description),
       dao::err::kItemNotFound);
+  EXPECT_EQ(description, "The Access table 'No table' does not exist.");
   const auto parsed = platform::access::ParseTransferStatement(
       "SELECT * INTO [ODBC;DSN=a;X=b].[Order_Details] "
       "FROM [Order Details]");

@@ -8,6 +8,7 @@
 #include "platform/access/access_engine.h"
 #include "platform/jetwriter/jet_catalog_writer.h"
 #include "platform/jetwriter/page_file.h"
+#include "support/error_number.h"
 #include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
@@ -56,6 +57,44 @@ TEST(EngineLinkBack, renamed_table_keeps_its_place_and_the_link_comes_last) {
   EXPECT_EQ(defs.Item("Order Details")->Connect(), connect);
   db->Close();
   EXPECT_TRUE(fs::exists(mdb.string() + ".bak"));
+}
+
+TEST(EngineLinkBack, a_linked_table_is_refused_as_transfer_source_with_its_own_message) {
+  testing_support::TempDir dir("engine-link");
+  const fs::path mdb = jettest::CopyFixture("nwind.mdb", dir.path());
+  const fs::path remote = dir.path() / "remote.db";
+  jettest::MakeRemote(remote, {{"Shippers", "ShipperID integer, CompanyName text"}});
+  const std::string connect = "ODBC;Driver=Norvane;Database=" + remote.string();
+  {  // what an earlier run with link-back leaves
+    auto db = OpenExclusive(mdb);
+    db->TableDefs().Item("Shippers")->SetName("Old_Shippers");
+    auto link = db->CreateTableDef("Shippers");
+    link->SetSourceTableName("Shippers");
+    link->SetConnect(connect);
+    db->TableDefs().Append(link);
+    db->Close();
+  }
+  auto db = OpenExclusive(mdb);
+  ASSERT_EQ(db->TableDefs().Item("Shippers")->Connect(), connect);
+  const fs::path target = dir.path() / "target.db";
+  const auto copy = [&](const std::string& source) {
+    std::string description;
+    const int number = testing_support::ErrorNumberOf(
+        [&] {
+          db->Execute("select * into [ODBC;Driver=Norvane;Database=" + target.string() +
+                      "].[Copy] from [" + source + "]");
+        },
+        &description);
+    return std::to_string(number) + " " + description;
+  };
+  EXPECT_EQ(copy("shippers"),
+            std::to_string(dao::err::kUnsupported) +
+                " The table 'shippers' is a linked table; its rows are in another database and "
+                "only local Access tables can be copied.");
+  EXPECT_EQ(copy("No Such Table"), std::to_string(dao::err::kItemNotFound) +
+                                       " The Access table 'No Such Table' does not exist.");
+  EXPECT_EQ(copy("Old_Shippers"), "0 ");  // the local table still copies
+  db->Close();
 }
 
 TEST(EngineLinkBack, an_exclusive_open_rolls_back_a_change_a_killed_process_left) {
