@@ -1,5 +1,7 @@
 #include "wizard/frmfinal.h"
 
+#include <cmath>
+
 #include <QApplication>
 #include <QGridLayout>
 
@@ -68,7 +70,7 @@ void frmfinal::SetStatusText(const std::string& text) {
 }
 
 void frmfinal::SetProgress(float value) {
-  bar1_->setValue(static_cast<int>(value + 0.5f));
+  bar1_->setValue(static_cast<int>(std::lround(value)));
   bar1_->setProperty("exactValue", value);
 }
 

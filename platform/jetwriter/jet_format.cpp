@@ -255,7 +255,8 @@ RowValues DecodeRow(const Bytes& row, const Format& f, const std::vector<Column>
   int varCount = f.jet4 ? static_cast<int>(Le16(row, countAt)) : row[countAt];
   std::vector<std::size_t> offs;  // varCount + 1 entries, the last is the end of the var data
   if (f.jet4) {
-    if (countAt < 2u * (varCount + 1)) BadFormat("a row's variable-column table is too long");
+    if (countAt < 2 * (static_cast<std::size_t>(varCount) + 1))
+      BadFormat("a row's variable-column table is too long");
     for (int i = 0; i <= varCount; ++i) offs.push_back(Le16(row, countAt - 2 - 2 * i));
   } else {
     std::size_t numJumps = (size - 1) / 256;
@@ -269,7 +270,7 @@ RowValues DecodeRow(const Bytes& row, const Format& f, const std::vector<Column>
       offs.push_back(row[colOffset - i] + used * 256);
     }
   }
-  std::size_t varEnd = countAt - (f.jet4 ? 2u : 1u) * (varCount + 1);
+  std::size_t varEnd = countAt - (f.jet4 ? 2 : 1) * (static_cast<std::size_t>(varCount) + 1);
   if (!f.jet4) varEnd -= (size - 1) / 256;
   std::size_t fixedStart = static_cast<std::size_t>(countSize);
   for (int i = 0; i < varCount; ++i) {
@@ -571,7 +572,7 @@ TableDef ReadTableDef(PageFile& file, const Format& f, std::uint32_t page) {
     ri.slotAt = f.tdefIdxSlots + i * f.idxSlotSize + 4;
     t.indexes.push_back(ri);
   }
-  at += numIdx * f.logIdxSize;
+  at += static_cast<std::size_t>(numIdx) * f.logIdxSize;
   for (std::uint32_t i = 0; i < numIdx; ++i) {
     std::size_t len = f.jet4 ? Le16(b, at) : b.at(at);
     at += (f.jet4 ? 2 : 1) + len;

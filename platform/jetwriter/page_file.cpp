@@ -127,7 +127,8 @@ PageFile::~PageFile() {
 
 void PageFile::SetPageSize(int pageSize) {
   pageSize_ = pageSize;
-  if (fileSize_ % static_cast<std::uint64_t>(pageSize) != 0 || fileSize_ < 4u * pageSize) {
+  if (fileSize_ % static_cast<std::uint64_t>(pageSize) != 0 ||
+      fileSize_ < 4 * static_cast<std::uint64_t>(pageSize)) {
     throw platform::Error(dao::err::kUnrecognizedFormat,
                           "The file '" + path_ + "' is not a whole number of pages.");
   }

@@ -98,7 +98,7 @@ class OdbcTableDefs : public dao::TableDefCollection {
 
 class OdbcDatabase : public dao::Database {
  public:
-  explicit OdbcDatabase(std::shared_ptr<Connection> connection)
+  explicit OdbcDatabase(const std::shared_ptr<Connection>& connection)
       : connection_(connection), tables_(std::make_unique<OdbcTableDefs>(connection)) {}
 
   std::string Connect() const override {

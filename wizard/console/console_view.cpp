@@ -1,5 +1,6 @@
 #include "wizard/console/console_view.h"
 
+#include <cmath>
 #include <cstdio>
 
 namespace console {
@@ -48,9 +49,9 @@ void ConsoleView::ShowRunFailures(const platform::FailureLog& failures) {
 
 void ConsoleView::DrawBar() {
   constexpr int kWidth = 30;
-  const int filled = static_cast<int>(progress_ / 100.0f * kWidth + 0.5f);
+  const int filled = static_cast<int>(std::lround(progress_ / 100.0f * kWidth));
   char percent[8];
-  std::snprintf(percent, sizeof percent, "%3d%%", static_cast<int>(progress_ + 0.5f));
+  std::snprintf(percent, sizeof percent, "%3d%%", static_cast<int>(std::lround(progress_)));
   std::string line = "\r[" + std::string(static_cast<std::size_t>(filled), '#') +
                      std::string(static_cast<std::size_t>(kWidth - filled), ' ') + "] " + percent +
                      " " + status_.substr(0, 60);
