@@ -212,6 +212,11 @@ TEST_F(PagesTest, query_tool_page_rejects_other_programs_but_keeps_an_earlier_ch
   dialogs.Choose(platform::FileChoice{"C:\\Program Files\\Tools\\win32\\ivex.exe", "ivex.exe"});
   Click(PageId::Ivex, "Command2");
   EXPECT_EQ(Find<QLineEdit>(PageId::Ivex, "Text1(0)")->text(), "C:\\Progra~1\\Tools\\win32\\");
+  Find<QLineEdit>(PageId::Ivex, "Text1(0)")->clear();
+  dialogs.Choose(std::nullopt);  // a cancel applies the accepted choice again
+  Click(PageId::Ivex, "Command2");
+  EXPECT_EQ(Find<QLineEdit>(PageId::Ivex, "Text1(0)")->text(), "C:\\Progra~1\\Tools\\win32\\");
+  EXPECT_TRUE(dialogs.messages.empty());
   dialogs.Choose(platform::FileChoice{"C:\\x\\vorlin.exe", "vorlin.exe"});
   Click(PageId::Ivex, "Command2");
   EXPECT_EQ(dialogs.messages.back(),
