@@ -205,6 +205,19 @@ TEST_F(Run, a_table_without_a_primary_index_gets_its_indexes_but_no_key_lines) {
   EXPECT_FALSE(indexes[0].Primary || indexes[1].Primary);
 }
 
+TEST_F(Run, a_relationship_with_a_table_the_walk_leaves_out_is_written_all_the_same) {
+  file->AddTable("MSysAccessStorage", {"Id"});
+  file->AddTable("Notes", {"StorageId"});
+  file->relations = {{"MSysAccessStorage", "Notes", {{"Id", "StorageId"}}}};
+
+  run.lsfinish_migrate();
+
+  EXPECT_EQ(engine->Statements(), (Lines{Into("Notes", "Notes")}));
+  EXPECT_EQ(Work("reload2.sql"),
+            "alter table \"Notes\" add foreign key (\"StorageId\") references "
+            "\"MSysAccessStorage\" (\"Id\");\r\n");
+}
+
 TEST_F(Run, names_with_blanks_replace_only_the_first_blank_on_the_target_and_in_the_links) {
   file->AddTable("Order Details", {"OrderID", "ProductID"}, {Key("+OrderID;+ProductID")});
   file->AddTable("Order Details Extended", {"OrderID"});
