@@ -340,7 +340,8 @@ Catalog ReadOwnCatalog(const std::string& posixPath, std::chrono::milliseconds t
     table.sourceTableName = in.String();
     table.database = in.String();
     // DAO's form: the stored options (none for an Access file), then the file.
-    if (table.objectType == 6) table.connect += ";DATABASE=" + table.database;
+    if (table.objectType == 6)
+      table.connect += (table.connect.ends_with(';') ? "" : ";") + ("DATABASE=" + table.database);
     table.columns = ReadColumns(in, posixPath);
     const std::uint32_t indexes = Bounded(in, kMaxColumns, posixPath);
     for (std::uint32_t i = 0; i < indexes; ++i) {

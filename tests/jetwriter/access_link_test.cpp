@@ -255,3 +255,33 @@ TEST(AccessLinkEngine, append_checks_the_back_end_table_and_rename_keeps_the_lin
             "29\n");
   EXPECT_EQ(jetwriter::CheckCatalog(s.front.string()), std::vector<std::string>{});
 }
+
+TEST(AccessLinkEngine, a_back_end_that_is_no_plain_access_file_path_is_refused_with_the_reason) {
+  const auto reason = [](const std::string& connect, const std::string& database) {
+    platform::access::TableInfo link;
+    link.name = "Sheet";
+    link.objectType = 6;
+    link.connect = connect;
+    link.sourceTableName = "Sheet1$";
+    link.database = database;
+    std::string why;
+    const int number =
+        ErrorNumberOf([&] { platform::access::ResolveAccessLink(link, kTimeout); }, &why);
+    return std::to_string(number) + " " + why;
+  };
+  EXPECT_EQ(reason("Excel 8.0;HDR=YES;DATABASE=C:\\data\\plan.xls", "C:\\data\\plan.xls"),
+            "3251 The table 'Sheet' is linked to a file of type 'Excel 8.0' "
+            "('C:\\data\\plan.xls'); only Access tables can be copied.");
+  EXPECT_EQ(reason(";PWD=secret;DATABASE=Z:\\tmp\\b.mdb", "Z:\\tmp\\b.mdb"),
+            "3251 The table 'Sheet' is linked to the password-protected Access file "
+            "'Z:\\tmp\\b.mdb', which cannot be opened.");
+  EXPECT_EQ(reason(";DATABASE=", ""),
+            "3024 The table 'Sheet' is linked to another Access file, but its entry names none.");
+  EXPECT_EQ(reason(";DATABASE=C:back.mdb", "C:back.mdb"),
+            "3024 The table 'Sheet' is linked to the Access file 'C:back.mdb', which is not a full "
+            "path; the file cannot be found.");
+  EXPECT_NE(reason(";DATABASE=\\\\server\\share\\b.mdb", "\\\\server\\share\\b.mdb")
+                .find("3024 The table 'Sheet' is linked to the Access file "
+                      "'\\\\server\\share\\b.mdb', which cannot be found: "),
+            std::string::npos);
+}
