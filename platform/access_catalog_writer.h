@@ -1,4 +1,4 @@
-// Changes to the table catalog of an Access file: renaming a table, adding an ODBC-linked table.
+// Changes to the table catalog of an Access file: renaming a table, adding a linked table.
 //
 // Owns: the interface between the Access side of the engine (which reads through libmdb) and
 // the writer that changes the file. The engine holds the file exclusively and calls the writer
@@ -18,7 +18,8 @@ class AccessCatalogWriter {
   // Gives the table stored as `oldName` the name `newName`.
   virtual void RenameTable(const std::string& oldName, const std::string& newName) = 0;
   // Adds a linked table `name` for table `sourceTableName` of the ODBC source `connect`
-  // ("ODBC;..."); the writer reads the remote table's structure through ODBC.
+  // ("ODBC;..."); the writer reads the remote table's structure through ODBC. With a connect
+  // string ";DATABASE=<path>" the table is linked to that Access file instead.
   virtual void AppendLinkedTable(const std::string& name, const std::string& connect,
                                  const std::string& sourceTableName) = 0;
 };

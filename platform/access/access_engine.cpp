@@ -1,6 +1,7 @@
 #include "platform/access/access_engine.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <map>
 #include <set>
 #include <utility>
@@ -130,6 +131,7 @@ class AccessDatabase : public dao::Database, public std::enable_shared_from_this
     Check();
     Apply(ReadCatalog(path_, options_.readTimeout));
   }
+  std::chrono::milliseconds ReadTimeout() const { return options_.readTimeout; }
   AccessCatalogWriter& Writer() {
     Check();
     if (options_.writerFactory == nullptr)
@@ -228,6 +230,16 @@ void AccessTableDefs::Append(const std::shared_ptr<dao::TableDef>& table) {
     throw Error(dao::err::kObjectExists, "Table '" + def->Name() + "' already exists.");
   if (def->Connect().empty() || def->SourceTableName().empty())
     Unsupported("appending a table that is not linked (only linked tables can be added)");
+  if (StartsWithNoCase(def->Connect(), ";DATABASE=")) {
+    // As Jet does, a link to another Access file is appended only when its table is there.
+    TableInfo link;
+    link.name = def->Name();
+    link.objectType = 6;
+    link.connect = def->Connect();
+    link.sourceTableName = def->SourceTableName();
+    link.database = def->Connect().substr(std::string_view(";DATABASE=").size());
+    ResolveAccessLink(link, db_.ReadTimeout());
+  }
   db_.Writer().AppendLinkedTable(def->Name(), def->Connect(), def->SourceTableName());
   db_.Reread();
   // The appended entry is the new object of the collection.
@@ -249,16 +261,31 @@ void AccessDatabase::Execute(const std::string& sql) {
   if (!source)
     throw Error(dao::err::kItemNotFound,
                 "The Access table '" + statement->source + "' does not exist.");
-  if (source->info().objectType != 1)  // an ODBC or Access link
+  const TableInfo& info = source->info();
+  if (info.objectType == 4)
     throw Error(dao::err::kUnsupported,
                 "The table '" + statement->source +
-                    "' is a linked table; its rows are in another database and only local "
-                    "Access tables can be copied.");
+                    "' is linked through ODBC; its rows are in another database and only Access "
+                    "tables can be copied.");
+  if (info.objectType == 6 && info.backEnd.errorNumber != 0)
+    throw Error(info.backEnd.errorNumber, info.backEnd.error);
+  if (info.objectType != 1 && info.objectType != 6)
+    Unsupported("copying a table of object type " + std::to_string(info.objectType));
   const std::string connection = odbc::ConnectionStringFor(statement->connect, options_.chooser);
   auto& target = connections_[connection];
   if (!target) target = std::make_unique<odbc::Connection>(connection);
-  CopyTable(path_, jetVersion_, source->info().name, *target, statement->table,
-            options_.readTimeout);
+  if (info.objectType == 1) {
+    CopyTable(path_, jetVersion_, info.name, *target, statement->table, options_.readTimeout);
+    return;
+  }
+  // A link to another Access file: its rows come from the back-end, which is held shared while
+  // they are read (unless it is this very file, held already).
+  std::error_code ec;
+  std::unique_ptr<FileLock> backEndLock;
+  if (!std::filesystem::equivalent(info.backEnd.path, path_, ec))
+    backEndLock = std::make_unique<FileLock>(info.backEnd.path, false, true);
+  CopyTable(info.backEnd.path, info.backEnd.jetVersion, info.backEnd.table, *target,
+            statement->table, options_.readTimeout);
 }
 
 class JetWorkspace : public dao::Workspace {

@@ -10,9 +10,14 @@
 // Failures: every operation throws platform::Error with a dao::err number: kFileNotFound,
 // kCouldNotLock (the description names the file), kUnrecognizedFormat (not an Access file,
 // truncated, damaged, encrypted), kUnsupported (no catalog writer, a password in the connect
-// string, any statement other than the transfer, a transfer from a linked table, changes libmdb
-// cannot make), kObjectExists, kItemNotFound (a missing table), kOdbcCancelled, kOdbcCallFailed,
-// kObjectClosed after Close.
+// string, any statement other than the transfer, a transfer from an ODBC-linked table, changes
+// libmdb cannot make), kObjectExists, kItemNotFound (a missing table), kOdbcCancelled,
+// kOdbcCallFailed, kObjectClosed after Close.
+// A table linked to another Access file (a split database's front-end) is read through its link,
+// as Jet reads it: its indexes are the back-end table's, and the transfer copies the back-end
+// table's rows. A back-end that cannot be reached fails that transfer with the catalog's reason
+// (kFileNotFound for a missing or relative path, kItemNotFound for a missing table, the reader's
+// error for a damaged file, kCouldNotLock when another program holds it exclusively).
 #pragma once
 
 #include <chrono>

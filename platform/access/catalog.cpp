@@ -3,16 +3,20 @@
 #include <mdbtools.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 
 #include "platform/access/isolated_reader.h"
 #include "platform/access/mdb_handles.h"
 #include "platform/error.h"
+#include "platform/paths.h"
 #include "platform/text.h"
 
 namespace platform::access {
@@ -146,13 +150,15 @@ void WriteCatalog(const std::string& path, WireWriter& out) {
   // and the link columns. MSysObjects is read in the same order as the catalog entries; the
   // names are compared to be sure.
   struct ObjectRow {
-    std::string name, connect, foreignName;
+    std::string name, connect, foreignName, database;
     long type = 0;
+    long id = 0;
   };
   std::vector<ObjectRow> objects;
-  ForEachRow(mdb.get(), "MSysObjects", {"Name", "Connect", "ForeignName", "Type"},
+  ForEachRow(mdb.get(), "MSysObjects", {"Name", "Connect", "ForeignName", "Type", "Id", "Database"},
              [&](const std::vector<std::string>& v) {
-               objects.push_back({v[0], v[1], v[2], std::strtol(v[3].c_str(), nullptr, 10)});
+               objects.push_back({v[0], v[1], v[2], v[5], std::strtol(v[3].c_str(), nullptr, 10),
+                                  std::strtol(v[4].c_str(), nullptr, 10)});
              });
   struct Entry {
     MdbCatalogEntry* entry;
@@ -171,12 +177,16 @@ void WriteCatalog(const std::string& path, WireWriter& out) {
   out.U32(static_cast<std::uint32_t>(entries.size()));
   for (const Entry& e : entries) {
     MdbCatalogEntry* entry = e.entry;
-    out.U32(static_cast<std::uint32_t>(entry->table_pg));
+    // The whole id: libmdb keeps only its low 24 bits, and the ids of links to other Access
+    // files (below zero) differ only in the high ones.
+    out.U32(e.row != nullptr ? static_cast<std::uint32_t>(e.row->id)
+                             : static_cast<std::uint32_t>(entry->table_pg));
     out.String(entry->object_name);
     out.U32(static_cast<std::uint32_t>(e.type));
     out.U8(mdb_is_system_table(entry) ? 1 : 0);
     out.String(e.row != nullptr ? e.row->connect : "");
     out.String(e.row != nullptr ? e.row->foreignName : "");
+    out.String(e.row != nullptr ? e.row->database : "");
     if (e.type != 1) {
       out.U32(0);
       out.U32(0);
@@ -296,7 +306,10 @@ void CheckHeader(const std::string& posixPath) {
                                 " bytes is not a whole number of pages)");
 }
 
-Catalog ReadCatalog(const std::string& posixPath, std::chrono::milliseconds timeout) {
+namespace {
+
+// The file's own catalog, links unresolved.
+Catalog ReadOwnCatalog(const std::string& posixPath, std::chrono::milliseconds timeout) {
   CheckHeader(posixPath);
   IsolatedReader in(posixPath, timeout, [&](WireWriter& out) {
     WireWriter whole(-1);  // sent only when complete, so an error never follows half a catalog
@@ -325,6 +338,10 @@ Catalog ReadCatalog(const std::string& posixPath, std::chrono::milliseconds time
         !StartsWithNoCase(table.connect, "ODBC;"))
       table.connect = "ODBC;" + table.connect;
     table.sourceTableName = in.String();
+    table.database = in.String();
+    // DAO's form: the stored options (none for an Access file), then the file.
+    if (table.objectType == 6)
+      table.connect += (table.connect.ends_with(';') ? "" : ";") + ("DATABASE=" + table.database);
     table.columns = ReadColumns(in, posixPath);
     const std::uint32_t indexes = Bounded(in, kMaxColumns, posixPath);
     for (std::uint32_t i = 0; i < indexes; ++i) {
@@ -358,6 +375,104 @@ Catalog ReadCatalog(const std::string& posixPath, std::chrono::milliseconds time
   }
   if (end != kTagEnd) Unrecognized(posixPath, "the catalog stream is malformed");
   in.Finish();
+  return catalog;
+}
+
+// A full Windows path: "X:\..." or "\\server\...".
+bool IsFullWindowsPath(const std::string& path) {
+  const bool drive = path.size() >= 3 && std::isalpha(static_cast<unsigned char>(path[0])) &&
+                     path[1] == ':' && (path[2] == '\\' || path[2] == '/');
+  return drive || path.starts_with("\\\\");
+}
+
+using BackEnds = std::map<std::string, std::pair<std::optional<Catalog>, Error>>;
+
+// Gives the link `table` its back-end; throws what makes its rows unreachable.
+void ResolveAccessLink(TableInfo& table, BackEnds& backEnds, std::chrono::milliseconds timeout) {
+  const std::string link = "The table '" + table.name + "' is linked to ";
+  const std::string& file = table.database;
+  if (!table.connect.starts_with(";")) {
+    const std::string kind = table.connect.substr(0, table.connect.find(';'));
+    throw Error(dao::err::kUnsupported, link + "a file of type '" + kind + "' ('" + file +
+                                            "'); only Access tables can be copied.");
+  }
+  if (LowerAscii(table.connect).find(";pwd=") != std::string::npos)
+    throw Error(dao::err::kUnsupported, link + "the password-protected Access file '" + file +
+                                            "', which cannot be opened.");
+  if (file.empty())
+    throw Error(dao::err::kFileNotFound, link + "another Access file, but its entry names none.");
+  if (!IsFullWindowsPath(file))
+    throw Error(dao::err::kFileNotFound, link + "the Access file '" + file +
+                                             "', which is not a full path; the file cannot be "
+                                             "found.");
+  std::string posix;
+  try {
+    posix = paths::ToPosix(file).string();
+  } catch (const Error& e) {
+    throw Error(dao::err::kFileNotFound,
+                link + "the Access file '" + file + "', which cannot be found: " + e.Description());
+  }
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(posix, ec))
+    throw Error(dao::err::kFileNotFound,
+                link + "the Access file '" + file + "', which does not exist.");
+  auto [it, added] = backEnds.try_emplace(posix, std::nullopt, Error(0, ""));
+  if (added) {
+    try {
+      it->second.first = ReadOwnCatalog(posix, timeout);
+    } catch (const Error& e) {
+      it->second.second = e;
+    }
+  }
+  if (!it->second.first)
+    throw Error(it->second.second.Number(),
+                link + "the Access file '" + file +
+                    "', which cannot be read: " + it->second.second.Description());
+  const Catalog& backEnd = *it->second.first;
+  const TableInfo* found = nullptr;
+  for (const TableInfo& t : backEnd.tables) {
+    if (t.name == table.sourceTableName) {
+      found = &t;
+      break;
+    }
+    if (found == nullptr && EqualsNoCase(t.name, table.sourceTableName)) found = &t;
+  }
+  if (found == nullptr)
+    throw Error(dao::err::kItemNotFound, link + "table '" + table.sourceTableName +
+                                             "' of the Access file '" + file +
+                                             "', which has no such table.");
+  if (found->objectType != 1)
+    throw Error(dao::err::kUnsupported, link + "table '" + table.sourceTableName +
+                                            "' of the Access file '" + file +
+                                            "', which is itself a linked table there; only "
+                                            "tables stored in that file can be copied.");
+  table.columns = found->columns;
+  table.indexes = found->indexes;
+  table.backEnd.path = posix;
+  table.backEnd.table = found->name;
+  table.backEnd.jetVersion = backEnd.jetVersion;
+}
+
+}  // namespace
+
+void ResolveAccessLink(TableInfo& link, std::chrono::milliseconds timeout) {
+  BackEnds backEnds;
+  ResolveAccessLink(link, backEnds, timeout);
+}
+
+Catalog ReadCatalog(const std::string& posixPath, std::chrono::milliseconds timeout) {
+  Catalog catalog = ReadOwnCatalog(posixPath, timeout);
+  BackEnds backEnds;
+  for (TableInfo& table : catalog.tables) {
+    if (table.objectType != 6) continue;
+    try {
+      ResolveAccessLink(table, backEnds, timeout);
+    } catch (const Error& e) {
+      table.backEnd = BackEnd{};
+      table.backEnd.errorNumber = e.Number();
+      table.backEnd.error = e.Description();
+    }
+  }
   return catalog;
 }
 

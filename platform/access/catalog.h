@@ -43,13 +43,28 @@ struct ColumnInfo {
   int scale = 0;      // Decimal only
 };
 
+// Where the rows of a link to another Access file (type 6) are.
+struct BackEnd {
+  std::string path;   // the file's POSIX path
+  std::string table;  // the table's name there, as that file spells it
+  int jetVersion = 0;
+  // Why the back-end table cannot be read (the file is missing, damaged, not an Access file,
+  // has no such table); 0 when it can.
+  int errorNumber = 0;
+  std::string error;
+};
+
 struct TableInfo {
   std::uint32_t id = 0;  // MSysObjects id: stable across renames
   std::string name;
   int objectType = 1;  // 1 local table, 4 ODBC link, 6 Access link
   bool system = false;
-  std::string connect;          // links only
+  std::string connect;          // links only; an Access link's is ";DATABASE=<path>"
   std::string sourceTableName;  // links only
+  std::string database;         // Access links: the back-end's path as stored (Windows form)
+  BackEnd backEnd;              // Access links only
+  // An Access link shows its back-end table's columns and indexes (empty when it cannot be
+  // read; backEnd.error says why).
   std::vector<ColumnInfo> columns;
   std::vector<dao::Index> indexes;  // with the foreign side of each relationship
 };
@@ -70,6 +85,16 @@ struct Catalog {
 // Throws kUnrecognizedFormat with the reason.
 void CheckHeader(const std::string& posixPath);
 
+// Reads the catalog; for each link to another Access file it then reads that file's catalog
+// (each back-end once, in a reader child of its own, so a damaged back-end harms only its
+// links) and gives the link the back-end table's columns and indexes, with the relationship
+// indexes of the back-end's relationships. A back-end that cannot be read is no failure here:
+// the link's backEnd.error holds the reason, for whoever reads the table's rows.
 Catalog ReadCatalog(const std::string& posixPath, std::chrono::milliseconds timeout);
+
+// Finds the back-end of the Access link `link` (name, connect, sourceTableName and database
+// set) and gives it the back-end table's columns and indexes; throws what makes the back-end
+// table unreachable.
+void ResolveAccessLink(TableInfo& link, std::chrono::milliseconds timeout);
 
 }  // namespace platform::access

@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <limits>
 #include <map>
+#include <string_view>
 
 #include "platform/dao/dao.h"
 #include "platform/error.h"
@@ -19,6 +21,8 @@ constexpr std::uint32_t kLinkFlags = 0x20100000;
 constexpr std::uint32_t kLvalOwner =
     'L' | ('V' << 8) | ('A' << 16) | (static_cast<std::uint32_t>('L') << 24);
 constexpr int kTypeTable = 1, kTypeOdbcLink = 4, kTypeAccessLink = 6;
+// The DAO connect string of a link to a table of another Access file.
+constexpr std::string_view kAccessConnect = ";DATABASE=";
 
 Bytes Le32Bytes(std::uint32_t v) {
   Bytes b(4);
@@ -165,7 +169,11 @@ class JetCatalogWriter : public platform::AccessCatalogWriter, private PageAlloc
 
   void AppendLinkedTable(const std::string& name, const std::string& connect,
                          const std::string& sourceTableName) override {
-    Change([&] { AppendLink(name, connect, sourceTableName); });
+    if (platform::StartsWithNoCase(connect, kAccessConnect))
+      Change(
+          [&] { AppendAccessLink(name, connect.substr(kAccessConnect.size()), sourceTableName); });
+    else
+      Change([&] { AppendLink(name, connect, sourceTableName); });
   }
 
   const std::string& Backup() const { return file_.BackupPath(); }
@@ -482,25 +490,26 @@ class JetCatalogWriter : public platform::AccessCatalogWriter, private PageAlloc
     return t;
   }
 
-  // The value of the Connect column: inline when short, otherwise on a page of its own.
-  Bytes ConnectValue(const Catalog& cat, const std::string& connect) {
+  // The value of a memo column of the catalog (Connect, Database): inline when short, otherwise
+  // on a page of its own.
+  Bytes MemoValue(const Catalog& cat, int column, const std::string& value) {
     const Format& f = cat.f;
-    Bytes text = EncodeText(connect, f);
+    Bytes text = EncodeText(value, f);
     Bytes header(12, 0);
     if (text.size() <= 64) {
       SetLe32(header, 0, static_cast<std::uint32_t>(text.size()) | 0x80000000u);
       header.insert(header.end(), text.begin(), text.end());
       return header;
     }
-    auto lv =
-        std::find_if(cat.tdef.lvMaps.begin(), cat.tdef.lvMaps.end(),
-                     [](const TableDef::LongValueMaps& m) { return m.column == col::kConnect; });
-    if (lv == cat.tdef.lvMaps.end()) Unsupported("The catalog has no map for its Connect column.");
+    auto lv = std::find_if(cat.tdef.lvMaps.begin(), cat.tdef.lvMaps.end(),
+                           [&](const TableDef::LongValueMaps& m) { return m.column == column; });
+    if (lv == cat.tdef.lvMaps.end())
+      Unsupported("The catalog has no map for its " + cat.Col(column).name + " column.");
     std::uint32_t page = Allocate();
     DataPage dp;
     dp.header = DataPage::NewHeader(f, kLvalOwner);
     dp.rows.push_back({0, text});
-    if (dp.FreeSpace(f) < 0) Unsupported("The connect string is too long.");
+    if (dp.FreeSpace(f) < 0) Unsupported("The " + cat.Col(column).name + " value is too long.");
     file_.Write(page, dp.Build(f));
     SetMapBit(file_, f, lv->owned, page, true, this);
     SetMapBit(file_, f, lv->free, page, true, this);
@@ -509,55 +518,47 @@ class JetCatalogWriter : public platform::AccessCatalogWriter, private PageAlloc
     return header;
   }
 
-  void AppendLink(const std::string& name, const std::string& connect, const std::string& source) {
-    Catalog cat = ReadCatalog(file_);
-    format_ = cat.f;
+  // Checks the name of a new table entry: valid, and not taken.
+  void CheckNewName(const Catalog& cat, const std::string& name) {
+    ValidateName(name, cat.f);
+    const RealIndex& nameIdx = cat.tdef.indexes[static_cast<std::size_t>(cat.nameIndex)];
+    IndexTree names = ReadIndexTree(file_, cat.f, kCatalogPage, nameIdx.root);
+    RefuseTaken(names, cat.NameKey(cat.tablesId, name), RowId{0xFFFFFFFF, -1}, name);
+  }
+
+  // A catalog row for a new table entry with object id `id`; the caller fills in the rest.
+  RowValues NewEntry(const Catalog& cat, const std::string& name, std::int32_t id, int type,
+                     std::uint32_t flags) {
     const Format& f = cat.f;
-    ValidateName(name, f);
-    if (source.empty()) Unsupported("The linked table has no source table name.");
-    EncodeText(source, f);
-    std::string odbc = connect;
-    if (platform::StartsWithNoCase(odbc, "ODBC;")) odbc = odbc.substr(5);
-    if (odbc.empty()) Unsupported("The linked table has no ODBC connect string.");
+    RowValues v;
+    v.columnCount = static_cast<int>(Le16(cat.tdef.bytes, f.tdefMaxCols));
+    v.values.resize(cat.tdef.columns.size());
+    v.values[col::kId] = Le32Bytes(static_cast<std::uint32_t>(id));
+    v.values[col::kParentId] = Le32Bytes(static_cast<std::uint32_t>(cat.tablesId));
+    v.values[col::kName] = EncodeText(name, f);
+    v.values[col::kType] = Bytes{static_cast<std::uint8_t>(type), 0};
+    v.values[col::kDateCreate] = OleDateNow();
+    v.values[col::kDateUpdate] = OleDateNow();
+    v.values[col::kOwner] = OwnerForNewObject(cat);
+    v.values[col::kFlags] = Le32Bytes(flags);
+    return v;
+  }
+
+  // Adds the row after every catalog row, enters it in both indexes, counts it, and gives the
+  // new object its permissions.
+  void AddEntry(const Catalog& cat, const std::string& name, const RowValues& v) {
+    const Format& f = cat.f;
+    const std::int32_t id = static_cast<std::int32_t>(Le32(*v.values[col::kId], 0));
     const RealIndex& nameIdx = cat.tdef.indexes[static_cast<std::size_t>(cat.nameIndex)];
     const RealIndex& idIdx = cat.tdef.indexes[static_cast<std::size_t>(cat.idIndex)];
     IndexTree names = ReadIndexTree(file_, f, kCatalogPage, nameIdx.root);
     IndexTree ids = ReadIndexTree(file_, f, kCatalogPage, idIdx.root);
-    Bytes nameKey = cat.NameKey(cat.tablesId, name);
+    const Bytes nameKey = cat.NameKey(cat.tablesId, name);
+    const Bytes idKey = LongKey(id);
     RefuseTaken(names, nameKey, RowId{0xFFFFFFFF, -1}, name);
-
-    std::vector<LinkColumn> cols;
-    for (const RemoteColumn& rc : ReadRemoteColumns(odbc, source)) {
-      if (platform::CharCount(rc.name) > 64 || rc.name.empty()) {
-        Unsupported("The remote column name '" + rc.name + "' cannot be linked.");
-      }
-      EncodeText(rc.name, f);
-      cols.push_back(MapColumn(rc, f));
-    }
-    if (cols.size() > 255) Unsupported("The remote table has more than 255 columns.");
-
-    std::uint32_t tdefPage = Allocate();
-    Bytes idKey = LongKey(static_cast<std::int32_t>(tdefPage));
     RefuseTaken(ids, idKey, RowId{0xFFFFFFFF, -1}, name);
-    file_.Write(tdefPage, LinkTableDef(f, cols));
 
-    RowValues v;
-    v.columnCount = static_cast<int>(Le16(cat.tdef.bytes, f.tdefMaxCols));
-    v.values.resize(cat.tdef.columns.size());
-    v.values[col::kId] = Le32Bytes(tdefPage);
-    v.values[col::kParentId] = Le32Bytes(static_cast<std::uint32_t>(cat.tablesId));
-    v.values[col::kName] = EncodeText(name, f);
-    v.values[col::kType] = Bytes{kTypeOdbcLink, 0};
-    v.values[col::kDateCreate] = OleDateNow();
-    v.values[col::kDateUpdate] = OleDateNow();
-    v.values[col::kOwner] = OwnerForNewObject(cat);
-    v.values[col::kFlags] = Le32Bytes(kLinkFlags);
-    // Stored without its "ODBC;" prefix, as Access stores it; the type (4) says it is ODBC.
-    v.values[col::kConnect] = ConnectValue(cat, odbc);
-    v.values[col::kForeignName] = EncodeText(source, f);
-    Bytes row = EncodeRow(v, f, cat.tdef.columns);
-
-    RowId at = PlaceRow(cat, row, 0);
+    RowId at = PlaceRow(cat, EncodeRow(v, f, cat.tdef.columns), 0);
 
     Bytes def = file_.Read(kCatalogPage);
     SetLe32(def, f.tdefNumRows, Le32(def, f.tdefNumRows) + 1);
@@ -575,7 +576,62 @@ class JetCatalogWriter : public platform::AccessCatalogWriter, private PageAlloc
     };
     add(names, nameKey, nameIdx);
     add(ids, idKey, idIdx);
-    AddAccessControlEntries(cat, static_cast<std::int32_t>(tdefPage));
+    AddAccessControlEntries(cat, id);
+  }
+
+  void AppendLink(const std::string& name, const std::string& connect, const std::string& source) {
+    Catalog cat = ReadCatalog(file_);
+    format_ = cat.f;
+    const Format& f = cat.f;
+    CheckNewName(cat, name);
+    if (source.empty()) Unsupported("The linked table has no source table name.");
+    EncodeText(source, f);
+    std::string odbc = connect;
+    if (platform::StartsWithNoCase(odbc, "ODBC;")) odbc = odbc.substr(5);
+    if (odbc.empty()) Unsupported("The linked table has no ODBC connect string.");
+
+    std::vector<LinkColumn> cols;
+    for (const RemoteColumn& rc : ReadRemoteColumns(odbc, source)) {
+      if (platform::CharCount(rc.name) > 64 || rc.name.empty()) {
+        Unsupported("The remote column name '" + rc.name + "' cannot be linked.");
+      }
+      EncodeText(rc.name, f);
+      cols.push_back(MapColumn(rc, f));
+    }
+    if (cols.size() > 255) Unsupported("The remote table has more than 255 columns.");
+
+    std::uint32_t tdefPage = Allocate();
+    file_.Write(tdefPage, LinkTableDef(f, cols));
+    RowValues v =
+        NewEntry(cat, name, static_cast<std::int32_t>(tdefPage), kTypeOdbcLink, kLinkFlags);
+    // Stored without its "ODBC;" prefix, as Access stores it; the type (4) says it is ODBC.
+    v.values[col::kConnect] = MemoValue(cat, col::kConnect, odbc);
+    v.values[col::kForeignName] = EncodeText(source, f);
+    AddEntry(cat, name, v);
+  }
+
+  // A link to table `source` of the Access file `database` (type 6). Such an entry has no table
+  // definition page of its own: its id is the next of the ids below zero, which count up from
+  // the smallest integer. Connect stays empty (an Access back-end needs no driver); the path
+  // goes to Database and the table's name to ForeignName.
+  void AppendAccessLink(const std::string& name, const std::string& database,
+                        const std::string& source) {
+    Catalog cat = ReadCatalog(file_);
+    format_ = cat.f;
+    const Format& f = cat.f;
+    CheckNewName(cat, name);
+    if (database.empty()) Unsupported("The linked table names no Access file.");
+    if (source.empty()) Unsupported("The linked table has no source table name.");
+    if (platform::CharCount(source) > 64) Unsupported("The source table name is too long.");
+    std::int32_t id = std::numeric_limits<std::int32_t>::min();
+    for (const CatalogRow& r : cat.rows)
+      if (r.objectId < 0) id = std::max(id, r.objectId);
+    if (id == -1) Unsupported("The catalog has no free id for a linked table.");
+    ++id;
+    RowValues v = NewEntry(cat, name, id, kTypeAccessLink, 0);
+    v.values[col::kDatabase] = MemoValue(cat, col::kDatabase, database);
+    v.values[col::kForeignName] = EncodeText(source, f);
+    AddEntry(cat, name, v);
   }
 
   // New objects get the owner of the database object (MSysDb), or of an existing table.

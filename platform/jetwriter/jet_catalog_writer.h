@@ -1,5 +1,6 @@
-// The catalog writer for Jet 3 and Jet 4 files: renames tables and adds ODBC-linked tables by
-// changing MSysObjects, its two indexes (ParentIdName, Id) and the pages they use.
+// The catalog writer for Jet 3 and Jet 4 files: renames tables (local or linked) and adds
+// ODBC-linked tables and tables linked to another Access file by changing MSysObjects, its two
+// indexes (ParentIdName, Id) and the pages they use.
 //
 // Owns: the PageFile of the Access file while the writer lives (see page_file.h for the backup,
 // journal and lock), the reading of the remote table's columns through ODBC when a link is added.
@@ -11,6 +12,10 @@
 // kOdbcCallFailed: the remote table could not be read; kCouldNotLock: the file is in use.
 // A link's Connect is stored as Access stores it, without the leading "ODBC;" of the DAO
 // property (the object type says it is ODBC); a reader shows it as "ODBC;" + the stored text.
+// A connect string ";DATABASE=<path>" adds a link to a table of that Access file (type 6): the
+// path goes to the Database column, the table's name to ForeignName, Connect stays empty, and
+// the entry has no table definition page (its id is one of the ids below zero). The writer
+// neither reads nor checks the other file; the engine checks that its table exists first.
 #pragma once
 
 #include <memory>

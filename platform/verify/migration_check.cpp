@@ -154,9 +154,9 @@ constexpr char kSeparator = '\x1f';
 // rows give the same list, whatever their order.
 using RowHashes = std::vector<std::size_t>;
 
-RowHashes AccessRowHashes(const CheckRequest& request, const std::string& table,
-                          std::vector<int>& types) {
-  access::RowStream rows(request.accessPath, table, request.timeout);
+RowHashes AccessRowHashes(const CheckRequest& request, const std::string& file,
+                          const std::string& table, std::vector<int>& types) {
+  access::RowStream rows(file, table, request.timeout);
   for (const auto& c : rows.Columns()) types.push_back(c.type);
   RowHashes hashes;
   std::vector<Cell> cells;
@@ -215,10 +215,11 @@ RowHashes TargetRowHashes(odbc::Connection& db, const std::string& table,
 }
 
 // Compares the rows of the Access table with those of the target table, value by value.
-void CompareRows(const CheckRequest& request, const std::string& accessTable, odbc::Connection& db,
+void CompareRows(const CheckRequest& request, const std::string& accessFile,
+                 const std::string& accessTable, odbc::Connection& db,
                  const std::string& targetTable, TableCheck& check) {
   std::vector<int> types;
-  const RowHashes access = AccessRowHashes(request, accessTable, types);
+  const RowHashes access = AccessRowHashes(request, accessFile, accessTable, types);
   check.accessRows = static_cast<long long>(access.size());
   const std::vector<TargetColumn> columns = TargetColumns(db, targetTable);
   if (columns.size() != types.size()) {
@@ -244,8 +245,9 @@ void MigrationChecker::BeforeRun(const std::string& accessPath, std::chrono::mil
   const access::Catalog catalog = access::ReadCatalog(accessPath, timeout);
   tables_.clear();
   for (const auto& t : catalog.tables) {
-    if (t.objectType != 1 || t.name.starts_with("MSys")) continue;
-    TableBefore before{t.name, t.indexes, 0};
+    // Local tables, and tables linked to other Access files (read from their back-end).
+    if ((t.objectType != 1 && t.objectType != 6) || t.name.starts_with("MSys")) continue;
+    TableBefore before{t.name, t.objectType, t.indexes, 0};
     for (const auto& r : catalog.relations)
       if (EqualsNoCase(r.ForeignTable, t.name)) ++before.foreignKeys;
     tables_.push_back(std::move(before));
@@ -276,13 +278,24 @@ std::vector<TableCheck> MigrationChecker::Check(const CheckRequest& request) con
     if (request.linked) {
       const access::TableInfo* renamed = find(request.prefix + table.name);
       const access::TableInfo* link = find(Trim(table.name));
-      check.linked = renamed != nullptr && renamed->objectType == 1 && link != nullptr &&
-                     link->objectType == 4 && link->sourceTableName == check.targetName &&
-                     !link->connect.empty();
+      check.linked = renamed != nullptr && renamed->objectType == table.objectType &&
+                     link != nullptr && link->objectType == 4 &&
+                     link->sourceTableName == check.targetName && !link->connect.empty();
       if (renamed != nullptr) local = renamed->name;
     }
     try {
-      CompareRows(request, local, db, check.targetName, check);
+      // A link's rows are those of its back-end table, read as the transfer reads them.
+      std::string file = request.accessPath;
+      if (table.objectType == 6) {
+        const access::TableInfo* entry = find(local);
+        if (entry == nullptr || entry->objectType != 6)
+          throw Error(dao::err::kItemNotFound, "the link " + local + " is gone");
+        if (entry->backEnd.errorNumber != 0)
+          throw Error(entry->backEnd.errorNumber, entry->backEnd.error);
+        file = entry->backEnd.path;
+        local = entry->backEnd.table;
+      }
+      CompareRows(request, file, local, db, check.targetName, check);
       check.indexesCreated = TargetIndexes(db, check.targetName);
       check.primaryKeyPresent = TargetPrimaryKey(db, check.targetName);
       check.foreignKeysPresent = TargetForeignKeys(db, check.targetName);

@@ -2,7 +2,8 @@
 // database and the Access file hold after it.
 //
 // Owns: reading both sides, value by value: the Access rows through the engine's reader (the
-// same decoding the transfer uses) and the target's rows read back through ODBC; the target's
+// same decoding the transfer uses; a table linked to another Access file is read from its
+// back-end, as the transfer reads it) and the target's rows read back through ODBC; the target's
 // indexes, keys and column types through the ODBC catalog functions.
 // Failures: BeforeRun and Check throw platform::Error when a side cannot be read at all (the
 // Access file, the data source); a table that cannot be read is reported in its TableCheck.
@@ -59,6 +60,7 @@ class MigrationChecker {
  private:
   struct TableBefore {
     std::string name;
+    int objectType = 1;  // 1 local, 6 linked to another Access file
     std::vector<dao::Index> indexes;
     int foreignKeys = 0;
   };

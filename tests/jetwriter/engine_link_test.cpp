@@ -89,8 +89,8 @@ TEST(EngineLinkBack, a_linked_table_is_refused_as_transfer_source_with_its_own_m
   };
   EXPECT_EQ(copy("shippers"),
             std::to_string(dao::err::kUnsupported) +
-                " The table 'shippers' is a linked table; its rows are in another database and "
-                "only local Access tables can be copied.");
+                " The table 'shippers' is linked through ODBC; its rows are in another database "
+                "and only Access tables can be copied.");
   EXPECT_EQ(copy("No Such Table"), std::to_string(dao::err::kItemNotFound) +
                                        " The Access table 'No Such Table' does not exist.");
   EXPECT_EQ(copy("Old_Shippers"), "0 ");  // the local table still copies

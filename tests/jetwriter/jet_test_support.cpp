@@ -103,6 +103,23 @@ std::string LibmdbExport(const std::filesystem::path& mdb, const std::string& ta
   return out;
 }
 
+std::vector<std::map<std::string, std::string>> LibmdbObjects(const std::filesystem::path& mdb) {
+  bool ok = false;
+  std::string out = Run("mdb-export -Q -d '\t' " + Quote(mdb.string()) + " MSysObjects 2>&1", &ok);
+  if (!ok) throw std::runtime_error("mdb-export MSysObjects failed: " + out);
+  std::vector<std::string> lines = Lines(out);
+  std::vector<std::map<std::string, std::string>> rows;
+  if (lines.empty()) return rows;
+  std::vector<std::string> header = Split(lines[0], '\t');
+  for (std::size_t i = 1; i < lines.size(); ++i) {
+    std::vector<std::string> f = Split(lines[i], '\t');
+    if (f.size() != header.size()) continue;
+    std::map<std::string, std::string>& row = rows.emplace_back();
+    for (std::size_t c = 0; c < header.size(); ++c) row[header[c]] = f[c];
+  }
+  return rows;
+}
+
 std::map<std::string, Link> LibmdbLinks(const std::filesystem::path& mdb) {
   bool ok = false;
   std::string out = Run("mdb-export -Q -d '\t' " + Quote(mdb.string()) + " MSysObjects 2>&1", &ok);
@@ -155,6 +172,8 @@ for (const t of r.getTableNames()) {
 }
 for (const o of r.getTable("MSysObjects").getData()) {
   if (o.Type === 4) console.log(["L", o.Name, o.Connect, o.ForeignName].join("\t"));
+  if (o.Type === 6)
+    console.log(["A", o.Name, o.Id, o.Database, o.ForeignName, o.Connect ?? ""].join("\t"));
 }
 )";
   bool ok = false;
@@ -167,6 +186,7 @@ for (const o of r.getTable("MSysObjects").getData()) {
     std::vector<std::string> f = Split(l, '\t');
     if (f.size() == 3 && f[0] == "T") view.rowCounts[f[1]] = std::stol(f[2]);
     if (f.size() == 4 && f[0] == "L") view.links[f[1]] = {f[2], f[3]};
+    if (f.size() == 6 && f[0] == "A") view.accessLinks[f[1]] = {std::stol(f[2]), f[3], f[4], f[5]};
   }
   return view;
 }

@@ -30,14 +30,28 @@ struct Link {
   bool operator==(const Link&) const = default;
 };
 
-// mdb-reader's view: user tables with their row counts, and the ODBC links (type 4 rows).
+// A link to a table of another Access file (type 6) as MSysObjects holds it.
+struct AccessLink {
+  long id = 0;
+  std::string database;
+  std::string foreignName;
+  std::string connect;
+  bool operator==(const AccessLink&) const = default;
+};
+
+// mdb-reader's view: user tables with their row counts, the ODBC links (type 4 rows) and the
+// links to other Access files (type 6 rows).
 struct NodeView {
   bool available = false;
   std::string why;  // when not available
   std::map<std::string, long> rowCounts;
   std::map<std::string, Link> links;
+  std::map<std::string, AccessLink> accessLinks;
 };
 NodeView ReadWithMdbReader(const std::filesystem::path& mdb);
+
+// Every row of MSysObjects as mdb-export prints it, by column name.
+std::vector<std::map<std::string, std::string>> LibmdbObjects(const std::filesystem::path& mdb);
 
 // ODBC links as libmdb reads them from MSysObjects.
 std::map<std::string, Link> LibmdbLinks(const std::filesystem::path& mdb);
