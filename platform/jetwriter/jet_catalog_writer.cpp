@@ -545,7 +545,7 @@ class JetCatalogWriter : public platform::AccessCatalogWriter, private PageAlloc
   }
 
   // Adds the row after every catalog row, enters it in both indexes, counts it, and gives the
-  // new object its permissions.
+  // new object its permissions. The caller has checked the name with CheckNewName.
   void AddEntry(const Catalog& cat, const std::string& name, const RowValues& v) {
     const Format& f = cat.f;
     const std::int32_t id = static_cast<std::int32_t>(Le32(*v.values[col::kId], 0));
@@ -555,8 +555,7 @@ class JetCatalogWriter : public platform::AccessCatalogWriter, private PageAlloc
     IndexTree ids = ReadIndexTree(file_, f, kCatalogPage, idIdx.root);
     const Bytes nameKey = cat.NameKey(cat.tablesId, name);
     const Bytes idKey = LongKey(id);
-    RefuseTaken(names, nameKey, RowId{0xFFFFFFFF, -1}, name);
-    RefuseTaken(ids, idKey, RowId{0xFFFFFFFF, -1}, name);
+    RefuseTaken(ids, idKey, RowId{0xFFFFFFFF, -1}, name);  // the name was checked first
 
     RowId at = PlaceRow(cat, EncodeRow(v, f, cat.tdef.columns), 0);
 
