@@ -182,7 +182,7 @@ void MigrationRun::TransferTables() {
       const std::string t = TargetNameOf(name);
       view_.SetStatusText("Transferring " + t + " table ...");
       view_.YieldToEventLoop();
-      err_.Run("Transferring " + name, [&] {
+      const bool transferred = err_.Run("Transferring " + name, [&] {
         access->Execute("select * into [" + targetConnect_ + "].[" + t + "] from [" + name + "]");
       });
       view_.SetStatusText("Creating Index on table " + t + " ...");
@@ -190,7 +190,10 @@ void MigrationRun::TransferTables() {
       err_.Run("Refreshing the tables of the target",
                [&] { Need(target, "the target database").TableDefs().Refresh(); });
       CopyTableIndexes(*table, t);
-      if (settings_.LinkTablesFlag == 1) LinkBackTable(name);
+      // A link to a table this run did not fill would show other rows, or none.
+      if (settings_.LinkTablesFlag == 1 && transferred) LinkBackTable(name);
+      if (settings_.LinkTablesFlag == 1 && !transferred)
+        failures_.push_back({"Linking " + name, 0, "not linked, because its transfer failed"});
     }
     const int k = i_;
     ++i_;

@@ -3,8 +3,9 @@
 // Owns: the interface between the Access side of the engine (which reads through libmdb) and
 // the writer that changes the file. The engine holds the file exclusively and calls the writer
 // while it holds it; after a change the engine re-reads the catalog.
-// Failures: both operations throw platform::Error (dao::err numbers) and then have written
-// nothing: a change is made whole or not at all.
+// Failures: the changes throw platform::Error (dao::err numbers) and then have made nothing
+// of that change. A writer may collect every change of a run and make them visible to other
+// readers together at Finish; until then only CurrentPath shows them.
 #pragma once
 
 #include <memory>
@@ -22,6 +23,11 @@ class AccessCatalogWriter {
   // string ";DATABASE=<path>" the table is linked to that Access file instead.
   virtual void AppendLinkedTable(const std::string& name, const std::string& connect,
                                  const std::string& sourceTableName) = 0;
+  // Makes every change so far the file's content in one step; throws when it cannot, and then
+  // the file is as it was before the first change.
+  virtual void Finish() = 0;
+  // The file that holds the changes so far, for reading them back before Finish.
+  virtual std::string CurrentPath() const = 0;
 };
 
 // Opens the writer for the Access file at `posixPath`; the caller already holds the file

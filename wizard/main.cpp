@@ -29,7 +29,7 @@ int main(int argc, char** argv) {
                         {dialogs, commands, programEnd, [&chooser] {
                            return platform::access::CreateEngine(
                                {.chooser = &chooser,
-                                .writerFactory = jetwriter::OpenJetCatalogWriter,
+                                .writerFactory = jetwriter::OpenJetCatalogWriterForRun,
                                 .recoverInterruptedChange = jetwriter::RecoverInterruptedChange});
                          }});
   wizard::frmSplash splash(flow);

@@ -1,6 +1,7 @@
 #include "platform/access/access_engine.h"
 
 #include <algorithm>
+#include <exception>
 #include <filesystem>
 #include <map>
 #include <set>
@@ -92,6 +93,8 @@ class AccessDatabase : public dao::Database, public std::enable_shared_from_this
       : path_(std::move(path)), lock_(std::move(lock)), options_(options), collection_(*this) {}
 
   void Load() { Apply(ReadCatalog(path_, options_.readTimeout)); }
+  // The file as this run changed it so far (the writer's work copy until Close).
+  std::string ReadPath() const { return writer_ ? writer_->CurrentPath() : path_; }
 
   std::string Connect() const override {
     Check();
@@ -110,12 +113,22 @@ class AccessDatabase : public dao::Database, public std::enable_shared_from_this
     Check();
     return std::make_shared<AccessTableDef>(weak_from_this(), name);
   }
+  // The catalog changes of the run reach the file here, in one step, while the lock still holds.
   void Close() override {
     connections_.clear();
+    std::exception_ptr failed;
+    if (writer_) {
+      try {
+        writer_->Finish();
+      } catch (...) {
+        failed = std::current_exception();
+      }
+    }
     writer_.reset();
     lock_.reset();
     tables_.clear();
     closed_ = true;
+    if (failed) std::rethrow_exception(failed);
   }
 
   void Check() const {
@@ -129,7 +142,7 @@ class AccessDatabase : public dao::Database, public std::enable_shared_from_this
   }
   void Reread() {
     Check();
-    Apply(ReadCatalog(path_, options_.readTimeout));
+    Apply(ReadCatalog(ReadPath(), options_.readTimeout));
   }
   std::chrono::milliseconds ReadTimeout() const { return options_.readTimeout; }
   AccessCatalogWriter& Writer() {
@@ -275,7 +288,7 @@ void AccessDatabase::Execute(const std::string& sql) {
   auto& target = connections_[connection];
   if (!target) target = std::make_unique<odbc::Connection>(connection);
   if (info.objectType == 1) {
-    CopyTable(path_, jetVersion_, info.name, *target, statement->table, options_.readTimeout);
+    CopyTable(ReadPath(), jetVersion_, info.name, *target, statement->table, options_.readTimeout);
     return;
   }
   // A link to another Access file: its rows come from the back-end, which is held shared while

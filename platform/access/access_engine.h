@@ -5,8 +5,9 @@
 // "ODBC;...", an ODBC target (platform/odbc). An open Access database holds the file's lock
 // (file_lock.h) until it is closed, keeps the catalog it read (catalog.h) and executes the
 // transfer statement (transfer.h). Renames and appended linked tables go through the catalog
-// writer the engine is given; after each change the catalog is read again, entries keep their
-// positions and new entries come after the existing ones.
+// writer the engine is given; after each change the catalog is read again (from the writer's
+// CurrentPath), entries keep their positions and new entries come after the existing ones. Close
+// calls the writer's Finish while the lock still holds; its failure is Close's.
 // Failures: every operation throws platform::Error with a dao::err number: kFileNotFound,
 // kCouldNotLock (the description names the file), kUnrecognizedFormat (not an Access file,
 // truncated, damaged, encrypted), kUnsupported (no catalog writer, a password in the connect
@@ -36,8 +37,8 @@ struct EngineOptions {
   AccessCatalogWriterFactory writerFactory = nullptr;
   // How long the reader of an Access file may stay silent before the file counts as damaged.
   std::chrono::milliseconds readTimeout{60000};
-  // Rolls back a catalog change a killed process left half done; called on every exclusive
-  // open before the file is read. Returns true when it restored the file.
+  // Cleans up what a killed run left beside the file (never the file itself); called on every
+  // exclusive open before the file is read. Returns true when there was something.
   bool (*recoverInterruptedChange)(const std::string& posixPath) = nullptr;
 };
 

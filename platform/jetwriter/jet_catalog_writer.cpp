@@ -159,7 +159,11 @@ bool IsLongValue(int type) {
 
 class JetCatalogWriter : public platform::AccessCatalogWriter, private PageAllocator {
  public:
-  JetCatalogWriter(const std::string& path, LockMode mode) : file_(path, mode) {
+  JetCatalogWriter(const std::string& path, LockMode mode, ReplaceMode replace)
+      : file_(path, mode, replace) {
+    if (const std::string note = PageFile::ForeignJournalNote(file_.Path()); !note.empty())
+      throw platform::Error(dao::err::kCouldNotLock, note);
+    if (mode == LockMode::kExclusive) PageFile::RemoveStaleWorkCopy(file_.Path());
     ReadCatalog(file_);  // refuse a file we cannot change before anything else
   }
 
@@ -175,6 +179,9 @@ class JetCatalogWriter : public platform::AccessCatalogWriter, private PageAlloc
     else
       Change([&] { AppendLink(name, connect, sourceTableName); });
   }
+
+  void Finish() override { file_.Finish(); }
+  std::string CurrentPath() const override { return file_.CurrentPath(); }
 
   const std::string& Backup() const { return file_.BackupPath(); }
 
@@ -654,7 +661,14 @@ class JetCatalogWriter : public platform::AccessCatalogWriter, private PageAlloc
 }  // namespace
 
 std::unique_ptr<platform::AccessCatalogWriter> OpenJetCatalogWriter(const std::string& posixPath) {
-  return std::make_unique<JetCatalogWriter>(posixPath, LockMode::kHeldByCaller);
+  return std::make_unique<JetCatalogWriter>(posixPath, LockMode::kHeldByCaller,
+                                            ReplaceMode::kEachCommit);
+}
+
+std::unique_ptr<platform::AccessCatalogWriter> OpenJetCatalogWriterForRun(
+    const std::string& posixPath) {
+  return std::make_unique<JetCatalogWriter>(posixPath, LockMode::kHeldByCaller,
+                                            ReplaceMode::kAtFinish);
 }
 
 std::unique_ptr<platform::AccessCatalogWriter> OpenJetCatalogWriterLocked(
@@ -666,11 +680,12 @@ std::unique_ptr<platform::AccessCatalogWriter> OpenJetCatalogWriterLocked(
                                                        "' may be open in Access: its lock file '" +
                                                        lockFile.string() + "' exists.");
   }
-  return std::make_unique<JetCatalogWriter>(posixPath, LockMode::kExclusive);
+  return std::make_unique<JetCatalogWriter>(posixPath, LockMode::kExclusive,
+                                            ReplaceMode::kEachCommit);
 }
 
 bool RecoverInterruptedChange(const std::string& posixPath) {
-  return PageFile::Recover(posixPath);
+  return PageFile::RemoveStaleWorkCopy(posixPath);
 }
 
 std::string BackupPathOf(const platform::AccessCatalogWriter& writer) {

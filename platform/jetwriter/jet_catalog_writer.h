@@ -3,7 +3,9 @@
 // indexes (ParentIdName, Id) and the pages they use.
 //
 // Owns: the PageFile of the Access file while the writer lives (see page_file.h for the backup,
-// journal and lock), the reading of the remote table's columns through ODBC when a link is added.
+// the work copy and the lock), the reading of the remote table's columns through ODBC when a link
+// is added. A file with a journal beside it ("<file>-journal") is refused (kCouldNotLock) and the
+// journal left alone.
 // Failures: platform::Error with dao::err numbers; after a failure nothing of that operation was
 // written. kItemNotFound: no table of that name; kObjectExists: the name is taken (compared as
 // the catalog's index compares, without regard to letter case); kUnsupported: a file, name or
@@ -38,16 +40,21 @@ struct RemoteColumn {
 // Reads the columns of `table` from the ODBC source `connect` (without "ODBC;").
 std::vector<RemoteColumn> ReadRemoteColumns(const std::string& connect, const std::string& table);
 
-// For the engine, which holds the file itself: no lock is taken.
+// The caller holds the file itself: no lock is taken. Each change replaces the file at once.
 std::unique_ptr<platform::AccessCatalogWriter> OpenJetCatalogWriter(const std::string& posixPath);
+
+// For a migration run, which holds the file itself: every change of the run replaces the file
+// together at Finish (a writer destroyed without Finish leaves the file as it was).
+std::unique_ptr<platform::AccessCatalogWriter> OpenJetCatalogWriterForRun(
+    const std::string& posixPath);
 
 // Stand-alone use: locks the file exclusively and refuses a file with a lock file (.ldb) beside
 // it, which means Access may have it open.
 std::unique_ptr<platform::AccessCatalogWriter> OpenJetCatalogWriterLocked(
     const std::string& posixPath);
 
-// Rolls back a change a killed process left half done. The engine calls this before it opens
-// the file for reading. Returns true when the file was restored.
+// Removes the work copy a killed run left beside the file (the file itself was never touched by
+// that run). The engine calls this on every exclusive open. Returns true when there was one.
 bool RecoverInterruptedChange(const std::string& posixPath);
 
 // The path of the backup the writer made (empty before its first change).

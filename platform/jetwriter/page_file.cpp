@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <utility>
 
 #include "platform/dao/dao.h"
 #include "platform/error.h"
@@ -37,6 +38,15 @@ struct Fd {
   }
   Fd(const Fd&) = delete;
   Fd& operator=(const Fd&) = delete;
+  int Release() { return std::exchange(fd, -1); }
+};
+
+// Removes a file on every path out of a scope unless kept.
+struct Unlinker {
+  std::string path;
+  ~Unlinker() {
+    if (!path.empty()) unlink(path.c_str());
+  }
 };
 
 void WriteAll(int fd, const std::uint8_t* data, std::size_t size, off_t at,
@@ -69,27 +79,39 @@ void SyncDirOf(const std::string& path) {
   std::string dir = std::filesystem::path(path).parent_path().string();
   if (dir.empty()) dir = ".";
   Fd d(open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (d.fd >= 0) fsync(d.fd);
+  if (d.fd < 0 || fsync(d.fd) != 0) Fail("Cannot sync the folder", dir);
 }
 
-constexpr char kMagic[8] = {'N', 'V', 'J', 'R', 'N', 'L', '0', '1'};
-
-std::uint64_t Fnv(const Bytes& b, std::size_t n) {
-  std::uint64_t h = 1469598103934665603ull;
-  for (std::size_t i = 0; i < n; ++i) h = (h ^ b[i]) * 1099511628211ull;
-  return h;
+// A new file `path` with the permissions and owner of the open file `like`, holding its bytes.
+// Nothing is left behind when it fails.
+int CopyToNewFile(int like, const std::string& likePath, const std::string& path) {
+  struct stat st {};
+  if (fstat(like, &st) != 0) Fail("Cannot read", likePath);
+  Fd out(open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+  if (out.fd < 0) Fail("Cannot create", path);
+  Unlinker remove{path};
+  if ((st.st_uid != geteuid() || st.st_gid != getegid()) && fchown(out.fd, st.st_uid, st.st_gid))
+    Fail("Cannot give the owner of '" + likePath + "' to", path);
+  if (fchmod(out.fd, st.st_mode & 07777) != 0) Fail("Cannot set the permissions of", path);
+  Bytes buf(1 << 16);
+  for (off_t at = 0;;) {
+    ssize_t n = pread(like, buf.data(), buf.size(), at);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) Fail("Cannot read", likePath);
+    if (n == 0) break;
+    WriteAll(out.fd, buf.data(), static_cast<std::size_t>(n), at, path);
+    at += n;
+  }
+  if (fsync(out.fd) != 0) Fail("Cannot write", path);
+  remove.path.clear();
+  return out.Release();
 }
 
-void Put32(Bytes& b, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-}
-void Put64(Bytes& b, std::uint64_t v) {
-  for (int i = 0; i < 8; ++i) b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-}
-std::uint64_t Get(const Bytes& b, std::size_t at, int n) {
-  std::uint64_t v = 0;
-  for (int i = n - 1; i >= 0; --i) v = (v << 8) | b[at + static_cast<std::size_t>(i)];
-  return v;
+bool LockWhole(int fd) {
+  struct flock lock {};
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;
+  return fcntl(fd, F_OFD_SETLK, &lock) == 0;
 }
 
 }  // namespace
@@ -99,30 +121,41 @@ void SetKillBeforePageWrite(int n) {
   pageWrites = 0;
 }
 
-PageFile::PageFile(const std::string& path, LockMode mode) : path_(path) {
+int PageWritesSoFar() {
+  return pageWrites;
+}
+
+PageFile::PageFile(const std::string& path, LockMode mode, ReplaceMode replace)
+    : lockMode_(mode), replace_(replace) {
   struct stat st {};
   if (stat(path.c_str(), &st) != 0) {
     throw platform::Error(dao::err::kFileNotFound, "Could not find file '" + path + "'.");
   }
-  Recover(path);
-  fd_ = open(path.c_str(), O_RDWR | O_CLOEXEC);
-  if (fd_ < 0) Fail("Cannot open", path);
-  if (mode == LockMode::kExclusive) {
-    struct flock lock {};
-    lock.l_type = F_WRLCK;
-    lock.l_whence = SEEK_SET;
-    if (fcntl(fd_, F_OFD_SETLK, &lock) != 0) {
-      close(fd_);
-      fd_ = -1;
-      throw platform::Error(dao::err::kCouldNotLock, "The file '" + path + "' is already in use.");
-    }
+  // The rename at the end replaces the file itself, never a symbolic link to it.
+  std::error_code ec;
+  path_ = std::filesystem::canonical(path, ec).string();
+  if (ec) path_ = path;
+  fd_ = open(path_.c_str(), O_RDWR | O_CLOEXEC);
+  if (fd_ < 0) Fail("Cannot open", path_);
+  if (mode == LockMode::kExclusive && !LockWhole(fd_)) {
+    close(fd_);
+    fd_ = -1;
+    throw platform::Error(dao::err::kCouldNotLock, "The file '" + path + "' is already in use.");
   }
-  if (fstat(fd_, &st) != 0) Fail("Cannot read", path);
+  if (fstat(fd_, &st) != 0) Fail("Cannot read", path_);
   fileSize_ = static_cast<std::uint64_t>(st.st_size);
 }
 
 PageFile::~PageFile() {
+  DropWorkCopy();
   if (fd_ >= 0) close(fd_);
+}
+
+void PageFile::DropWorkCopy() {
+  if (workFd_ < 0) return;
+  close(workFd_);
+  workFd_ = -1;
+  unlink(WorkCopyPath(path_).c_str());
 }
 
 void PageFile::SetPageSize(int pageSize) {
@@ -147,8 +180,9 @@ Bytes PageFile::Read(std::uint32_t page) const {
   }
   Bytes image(static_cast<std::size_t>(pageSize_), 0);
   if (page * static_cast<std::uint64_t>(pageSize_) >= fileSize_) return image;
-  if (!ReadAll(fd_, image.data(), image.size(), static_cast<off_t>(page) * pageSize_)) {
-    Fail("Cannot read", path_);
+  if (!ReadAll(workFd_ >= 0 ? workFd_ : fd_, image.data(), image.size(),
+               static_cast<off_t>(page) * pageSize_)) {
+    Fail("Cannot read", CurrentPath());
   }
   return image;
 }
@@ -174,140 +208,134 @@ void PageFile::Discard() {
 
 void PageFile::MakeBackup() {
   std::string tmp = path_ + ".bak-tmp-" + std::to_string(getpid());
-  {
-    Fd out(open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-    if (out.fd < 0) Fail("Cannot create the backup", tmp);
-    Bytes buf(1 << 16);
-    off_t at = 0;
-    for (;;) {
-      ssize_t n = pread(fd_, buf.data(), buf.size(), at);
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) Fail("Cannot read", path_);
-      if (n == 0) break;
-      WriteAll(out.fd, buf.data(), static_cast<std::size_t>(n), at, tmp);
-      at += n;
-    }
-    if (fsync(out.fd) != 0) Fail("Cannot write the backup", tmp);
-  }
+  unlink(tmp.c_str());  // one a killed process of the same id left
+  Fd copy(CopyToNewFile(fd_, path_, tmp));
+  Unlinker remove{tmp};
   for (int i = 1; i < 1000; ++i) {
     std::string name = path_ + ".bak" + (i == 1 ? std::string() : std::to_string(i));
     if (link(tmp.c_str(), name.c_str()) == 0) {
       unlink(tmp.c_str());
+      remove.path.clear();
       SyncDirOf(path_);
       backupPath_ = name;
       return;
     }
-    if (errno != EEXIST) {
-      unlink(tmp.c_str());
-      Fail("Cannot create the backup", name);
-    }
+    if (errno != EEXIST) Fail("Cannot create the backup", name);
   }
-  unlink(tmp.c_str());
   throw platform::Error(platform::err::kPathFileAccess,
                         "Too many backup copies beside '" + path_ + "'.");
 }
 
-void PageFile::WritePageAt(std::uint32_t page, const Bytes& image) {
+void PageFile::MakeWorkCopy() {
+  const std::string work = WorkCopyPath(path_);
   CountPageWrite();
-  WriteAll(fd_, image.data(), image.size(), static_cast<off_t>(page) * pageSize_, path_);
+  struct stat st {};
+  if (lstat(work.c_str(), &st) == 0) {
+    throw platform::Error(dao::err::kCouldNotLock,
+                          "The work copy '" + work +
+                              "' exists: another run may be changing the file. The file was "
+                              "not changed.");
+  }
+  workFd_ = CopyToNewFile(fd_, path_, work);
+  if (lockMode_ == LockMode::kExclusive) LockWhole(workFd_);  // new: nobody else holds it
+  workBroken_ = false;
+}
+
+void PageFile::WriteStaged() {
+  // The copy's pages as they were, to put back when a write fails half-way.
+  std::map<std::uint32_t, Bytes> before;
+  const std::uint32_t oldPages = static_cast<std::uint32_t>(fileSize_ / pageSize_);
+  for (auto& [page, image] : staged_) {
+    if (page >= oldPages) continue;
+    Bytes original(static_cast<std::size_t>(pageSize_), 0);
+    if (!ReadAll(workFd_, original.data(), original.size(), static_cast<off_t>(page) * pageSize_))
+      Fail("Cannot read", CurrentPath());
+    before.emplace(page, std::move(original));
+  }
+  try {
+    for (auto& [page, image] : staged_) {
+      CountPageWrite();
+      WriteAll(workFd_, image.data(), image.size(), static_cast<off_t>(page) * pageSize_,
+               CurrentPath());
+    }
+  } catch (...) {
+    try {
+      for (auto& [page, image] : before)
+        WriteAll(workFd_, image.data(), image.size(), static_cast<off_t>(page) * pageSize_,
+                 CurrentPath());
+      if (ftruncate(workFd_, static_cast<off_t>(fileSize_)) != 0) workBroken_ = true;
+    } catch (...) {
+      workBroken_ = true;
+    }
+    throw;
+  }
 }
 
 void PageFile::Commit() {
   if (staged_.empty()) return;
+  if (workBroken_) {
+    throw platform::Error(platform::err::kPathFileAccess,
+                          "An earlier change of '" + path_ +
+                              "' could not be undone in its work copy; no change is made.");
+  }
   if (backupPath_.empty()) MakeBackup();
-  pageWrites = 0;
-
-  // Journal: magic, page size, original size, count, then (page, original image)..., checksum.
-  std::uint32_t oldPages = static_cast<std::uint32_t>(fileSize_ / pageSize_);
-  Bytes header(kMagic, kMagic + 8);
-  Put32(header, static_cast<std::uint32_t>(pageSize_));
-  Put64(header, fileSize_);
-  std::uint32_t count = 0;
-  for (auto& [page, image] : staged_) count += page < oldPages ? 1 : 0;
-  Put32(header, count);
-  std::string jpath = JournalPath(path_);
-  {
-    Fd j(open(jpath.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-    if (j.fd < 0) Fail("Cannot create the journal", jpath);
-    Bytes all = header;
-    WriteAll(j.fd, header.data(), header.size(), 0, jpath);
-    off_t at = static_cast<off_t>(header.size());
-    for (auto& [page, image] : staged_) {
-      if (page >= oldPages) continue;
-      Bytes entry;
-      Put32(entry, page);
-      Bytes original(static_cast<std::size_t>(pageSize_), 0);
-      if (!ReadAll(fd_, original.data(), original.size(), static_cast<off_t>(page) * pageSize_)) {
-        Fail("Cannot read", path_);
-      }
-      entry.insert(entry.end(), original.begin(), original.end());
-      CountPageWrite();
-      WriteAll(j.fd, entry.data(), entry.size(), at, jpath);
-      at += static_cast<off_t>(entry.size());
-      all.insert(all.end(), entry.begin(), entry.end());
-    }
-    Bytes sum;
-    Put64(sum, Fnv(all, all.size()));
-    WriteAll(j.fd, sum.data(), sum.size(), at, jpath);
-    if (fsync(j.fd) != 0) Fail("Cannot write the journal", jpath);
-  }
-  SyncDirOf(path_);
-
-  try {
-    for (auto& [page, image] : staged_) WritePageAt(page, image);
-    if (fsync(fd_) != 0) Fail("Cannot write", path_);
-  } catch (...) {
-    // Put the original pages back at once, so this object goes on reading a whole file.
-    Discard();
-    try {
-      Recover(path_);
-    } catch (...) {
-    }
-    throw;
-  }
-  if (unlink(jpath.c_str()) != 0) Fail("Cannot remove the journal", jpath);
-  SyncDirOf(path_);
+  if (workFd_ < 0) MakeWorkCopy();
+  WriteStaged();
   fileSize_ += static_cast<std::uint64_t>(allocated_) * pageSize_;
   Discard();
+  if (replace_ == ReplaceMode::kEachCommit) Finish();
 }
 
-bool PageFile::Recover(const std::string& path) {
-  std::string jpath = JournalPath(path);
-  Fd j(open(jpath.c_str(), O_RDONLY | O_CLOEXEC));
-  if (j.fd < 0) return false;
-  struct stat st {};
-  if (fstat(j.fd, &st) != 0) Fail("Cannot read the journal", jpath);
-  Bytes all(static_cast<std::size_t>(st.st_size));
-  bool complete = ReadAll(j.fd, all.data(), all.size(), 0) && all.size() >= 32 &&
-                  std::memcmp(all.data(), kMagic, 8) == 0;
-  std::uint32_t pageSize = 0;
-  std::uint64_t origSize = 0;
-  std::uint32_t count = 0;
-  if (complete) {
-    pageSize = static_cast<std::uint32_t>(Get(all, 8, 4));
-    origSize = Get(all, 12, 8);
-    count = static_cast<std::uint32_t>(Get(all, 20, 4));
-    complete = (pageSize == 2048 || pageSize == 4096) &&
-               all.size() == 24 + static_cast<std::uint64_t>(count) * (4 + pageSize) + 8 &&
-               Get(all, all.size() - 8, 8) == Fnv(all, all.size() - 8);
+void PageFile::Finish() {
+  if (workFd_ < 0) return;
+  const std::string work = WorkCopyPath(path_);
+  if (workBroken_) {
+    DropWorkCopy();
+    throw platform::Error(platform::err::kPathFileAccess,
+                          "A change of '" + path_ +
+                              "' failed half-way and could not be undone; no change of this run "
+                              "was made to the file.");
   }
-  if (complete) {
-    // The change may have reached the file: put every original page back.
-    Fd f(open(path.c_str(), O_RDWR | O_CLOEXEC));
-    if (f.fd < 0) Fail("Cannot open", path);
-    std::size_t at = 24;
-    for (std::uint32_t i = 0; i < count; ++i) {
-      std::uint32_t page = static_cast<std::uint32_t>(Get(all, at, 4));
-      WriteAll(f.fd, all.data() + at + 4, pageSize, static_cast<off_t>(page) * pageSize, path);
-      at += 4 + pageSize;
+  try {
+    if (fsync(workFd_) != 0) Fail("Cannot write", work);
+    // Someone who put another file in its place must not lose it.
+    struct stat mine {
+    }, now{};
+    if (fstat(fd_, &mine) != 0 || stat(path_.c_str(), &now) != 0 || mine.st_dev != now.st_dev ||
+        mine.st_ino != now.st_ino) {
+      throw platform::Error(dao::err::kCouldNotLock,
+                            "The file '" + path_ +
+                                "' was replaced by another program during the run; the changes "
+                                "were not made.");
     }
-    if (ftruncate(f.fd, static_cast<off_t>(origSize)) != 0) Fail("Cannot restore", path);
-    if (fsync(f.fd) != 0) Fail("Cannot restore", path);
+    CountPageWrite();
+    if (rename(work.c_str(), path_.c_str()) != 0) Fail("Cannot replace the file with", work);
+  } catch (...) {
+    DropWorkCopy();
+    throw;
   }
-  // An incomplete journal means the file was not touched yet.
-  if (unlink(jpath.c_str()) != 0) Fail("Cannot remove the journal", jpath);
-  SyncDirOf(path);
-  return complete;
+  CountPageWrite();
+  close(fd_);
+  fd_ = std::exchange(workFd_, -1);
+  SyncDirOf(path_);
+}
+
+bool PageFile::RemoveStaleWorkCopy(const std::string& path) {
+  std::error_code ec;
+  std::string real = std::filesystem::canonical(path, ec).string();
+  if (ec) real = path;
+  return unlink(WorkCopyPath(real).c_str()) == 0;
+}
+
+std::string PageFile::ForeignJournalNote(const std::string& path) {
+  const std::string journal = JournalPath(path);
+  struct stat st {};
+  if (lstat(journal.c_str(), &st) != 0) return "";
+  return "The file '" + journal +
+         "' lies beside the Access file. This program writes no such journal, so it was left "
+         "alone and the Access file is not changed while it is there. Remove it (after restoring "
+         "the backup '" +
+         path + ".bak' if an older version of this program was stopped while it changed the file).";
 }
 
 }  // namespace jetwriter

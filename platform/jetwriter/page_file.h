@@ -1,15 +1,20 @@
-// Page-level access to an Access file with all-or-nothing changes.
+// Page-level access to an Access file whose changes reach it in one rename.
 //
-// Owns: the file descriptor of the Access file, an optional exclusive lock on it, the staged
-// page images of the change under way, the rollback journal beside the file ("<file>-journal")
-// and the backup copy made before the first change ("<file>.bak", then ".bak2", ...).
-// A change is staged in memory and made by Commit: the original images of every page it
-// overwrites go into the journal (synced) before the first page of the file is touched; the
-// journal is removed once the file is synced. A journal left by a killed process is rolled back
-// by Recover (the constructor runs it), so the file holds the state before or after a change.
-// Failures: throw platform::Error with dao::err numbers (kCouldNotLock when the file is locked,
-// kFileNotFound, kUnrecognizedFormat for a file that is no Access file, kPathFileAccess-like
-// system errors as platform::err::kPathFileAccess with the system's reason).
+// Owns: the file descriptor of the Access file (opened read-write, never written), an optional
+// exclusive lock on it, the staged page images of the change under way, the work copy beside
+// the file ("<file>.linking") that every change is written to, and the backup copy made before
+// the first change ("<file>.bak", then ".bak2", ...; with the file's permissions and owner).
+// The first Commit copies the file to the work copy; every Commit writes its pages there (a
+// failed write puts the copy's earlier pages back); Finish syncs the copy and renames it over
+// the file. Until then every other reader sees the file as it was; a killed process leaves it
+// untouched, and the next run removes the stale work copy (RemoveStaleWorkCopy). In the
+// kEachCommit mode every Commit ends with that rename, so each change is atomic on its own.
+// No journal is ever written beside the file, and none found there is applied: a "<file>-journal"
+// is left alone and reported (ForeignJournalNote).
+// Failures: throw platform::Error with dao::err numbers (kCouldNotLock when the file is locked or
+// a work copy of another run is in the way, kFileNotFound, kUnrecognizedFormat for a file that
+// is no Access file) and platform::err::kPathFileAccess for system errors with their reason.
+// After a failed Commit or Finish the file is as it was before the run.
 #pragma once
 
 #include <cstdint>
@@ -26,10 +31,15 @@ enum class LockMode {
   kExclusive,     // take an exclusive lock (F_OFD_SETLK) for as long as the object lives
 };
 
+enum class ReplaceMode {
+  kEachCommit,  // every Commit replaces the file
+  kAtFinish,    // the changes of every Commit replace the file together at Finish
+};
+
 class PageFile {
  public:
-  // Opens `path` read-write; rolls back a journal an earlier run left behind.
-  PageFile(const std::string& path, LockMode mode);
+  PageFile(const std::string& path, LockMode mode, ReplaceMode replace = ReplaceMode::kEachCommit);
+  // Drops a work copy that Finish did not take over: the file stays as it was.
   ~PageFile();
   PageFile(const PageFile&) = delete;
   PageFile& operator=(const PageFile&) = delete;
@@ -48,26 +58,39 @@ class PageFile {
   std::uint32_t Allocate();
   bool HasChanges() const { return !staged_.empty(); }
 
-  // Makes the staged change durable, all or nothing; makes the backup first when it is the
-  // first change through this object.
+  // Writes the staged change into the work copy (making the backup and the copy first when it
+  // is the first change), all or nothing; in kEachCommit mode then replaces the file.
   void Commit();
   // Drops the staged change.
   void Discard();
+  // Replaces the file with the work copy in one rename, if any change was committed.
+  void Finish();
 
   const std::string& Path() const { return path_; }
   const std::string& BackupPath() const { return backupPath_; }
+  // The file that holds every committed change: the work copy until Finish.
+  std::string CurrentPath() const { return workFd_ >= 0 ? WorkCopyPath(path_) : path_; }
 
-  // Rolls back an interrupted change of `path`, if its journal says there was one.
-  // Returns true when pages were restored.
-  static bool Recover(const std::string& path);
   static std::string JournalPath(const std::string& path) { return path + "-journal"; }
+  static std::string WorkCopyPath(const std::string& path) { return path + ".linking"; }
+  // Removes the work copy a killed run left; only for a caller that holds the file exclusively.
+  // Returns true when there was one.
+  static bool RemoveStaleWorkCopy(const std::string& path);
+  // The message for a journal beside the file, or "" when there is none.
+  static std::string ForeignJournalNote(const std::string& path);
 
  private:
   void MakeBackup();
-  void WritePageAt(std::uint32_t page, const Bytes& image);
+  void MakeWorkCopy();
+  void WriteStaged();
+  void DropWorkCopy();
 
   std::string path_;
+  LockMode lockMode_;
+  ReplaceMode replace_;
   int fd_ = -1;
+  int workFd_ = -1;
+  bool workBroken_ = false;  // a failed write could not be undone: the copy is never used
   int pageSize_ = 0;
   std::uint64_t fileSize_ = 0;
   std::map<std::uint32_t, Bytes> staged_;
@@ -75,8 +98,11 @@ class PageFile {
   std::string backupPath_;
 };
 
-// Test hook: when set to n > 0, the process kills itself (SIGKILL) just before the n-th page
-// write of a commit (journal and file writes both count). 0 disables it.
+// Test hook: when set to n > 0, the process kills itself (SIGKILL) just before its n-th write
+// point: the creation of the work copy, each page write, and each side of the rename that
+// replaces the file. 0 disables it.
 void SetKillBeforePageWrite(int n);
+// The write points counted since the hook was last set.
+int PageWritesSoFar();
 
 }  // namespace jetwriter

@@ -1,11 +1,14 @@
 // The engine with the catalog writer: renames and linked tables seen through the table
-// collection at once, and an interrupted change rolled back before the file is read.
+// collection at once, other readers seeing them only when the database is closed, and what a
+// killed run leaves removed before the file is read.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include "jet_test_support.h"
 #include "platform/access/access_engine.h"
+#include "platform/jetwriter/catalog.h"
 #include "platform/jetwriter/jet_catalog_writer.h"
 #include "platform/jetwriter/page_file.h"
 #include "support/error_number.h"
@@ -17,7 +20,7 @@ namespace {
 
 std::shared_ptr<dao::Database> OpenExclusive(const fs::path& mdb) {
   auto engine = platform::access::CreateEngine(
-      {.writerFactory = jetwriter::OpenJetCatalogWriter,
+      {.writerFactory = jetwriter::OpenJetCatalogWriterForRun,
        .recoverInterruptedChange = jetwriter::RecoverInterruptedChange});
   return engine->CreateWorkspace("", "admin", "", dao::WorkspaceType::Jet)
       ->OpenDatabase(mdb.string(), {.exclusive = true, .readOnly = false}, "");
@@ -97,29 +100,65 @@ TEST(EngineLinkBack, a_linked_table_is_refused_as_transfer_source_with_its_own_m
   db->Close();
 }
 
-TEST(EngineLinkBack, an_exclusive_open_rolls_back_a_change_a_killed_process_left) {
+TEST(EngineLinkBack, other_readers_see_the_file_before_the_run_until_it_is_closed) {
+  testing_support::TempDir dir("engine-link");
+  const fs::path mdb = jettest::CopyFixture("nwind.mdb", dir.path());
+  const std::string before = testing_support::ReadBytes(mdb);
+  auto db = OpenExclusive(mdb);
+  db->TableDefs().Item("Customers")->SetName("Old_Customers");
+  db->TableDefs().Item("Orders")->SetName("Old_Orders");
+  // The run sees its own changes; the file on disk is untouched.
+  const auto names = Names(db->TableDefs());
+  EXPECT_NE(std::find(names.begin(), names.end(), "Old_Orders"), names.end());
+  EXPECT_EQ(std::find(names.begin(), names.end(), "Orders"), names.end());
+  EXPECT_EQ(testing_support::ReadBytes(mdb), before);
+  EXPECT_EQ(testing_support::ReadBytes(mdb.string() + ".bak"), before);
+  db->Close();
+  const auto tables = jettest::LibmdbTables(mdb);
+  EXPECT_NE(std::find(tables.begin(), tables.end(), "Old_Customers"), tables.end());
+  EXPECT_NE(std::find(tables.begin(), tables.end(), "Old_Orders"), tables.end());
+  EXPECT_FALSE(fs::exists(jetwriter::PageFile::WorkCopyPath(mdb.string())));
+  EXPECT_EQ(jetwriter::CheckCatalog(mdb.string()), std::vector<std::string>{});
+}
+
+TEST(EngineLinkBack, a_killed_run_leaves_the_file_untouched_and_its_work_copy_is_removed) {
   testing_support::TempDir dir("engine-link");
   const fs::path mdb = jettest::CopyFixture("nwind.mdb", dir.path());
   const std::string before = testing_support::ReadBytes(mdb);
   const pid_t pid = fork();
   if (pid == 0) {
-    jetwriter::SetKillBeforePageWrite(2);
     try {
-      jetwriter::OpenJetCatalogWriter(mdb.string())->RenameTable("Customers", "Old_Customers");
+      auto w = jetwriter::OpenJetCatalogWriterForRun(mdb.string());
+      w->RenameTable("Customers", "Old_Customers");
+      w->RenameTable("Orders", "Old_Orders");
+      raise(SIGKILL);  // before Finish
     } catch (...) {
     }
     _exit(3);
   }
   int status = 0;
   waitpid(pid, &status, 0);
-  ASSERT_TRUE(WIFSIGNALED(status)) << "the writer was not interrupted";
-  ASSERT_TRUE(fs::exists(jetwriter::PageFile::JournalPath(mdb.string())));
+  ASSERT_TRUE(WIFSIGNALED(status)) << "the writer failed";
+  ASSERT_TRUE(fs::exists(jetwriter::PageFile::WorkCopyPath(mdb.string())));
+  EXPECT_EQ(testing_support::ReadBytes(mdb), before);
 
   auto db = OpenExclusive(mdb);
+  EXPECT_FALSE(fs::exists(jetwriter::PageFile::WorkCopyPath(mdb.string())));
   const auto names = Names(db->TableDefs());
   EXPECT_NE(std::find(names.begin(), names.end(), "Customers"), names.end());
   EXPECT_EQ(std::find(names.begin(), names.end(), "Old_Customers"), names.end());
   db->Close();
-  EXPECT_FALSE(fs::exists(jetwriter::PageFile::JournalPath(mdb.string())));
   EXPECT_EQ(testing_support::ReadBytes(mdb), before);
+}
+
+TEST(EngineLinkBack, a_file_put_in_place_during_the_run_is_not_replaced) {
+  testing_support::TempDir dir("engine-link");
+  const fs::path mdb = jettest::CopyFixture("nwind.mdb", dir.path());
+  auto db = OpenExclusive(mdb);
+  db->TableDefs().Item("Customers")->SetName("Old_Customers");
+  fs::rename(mdb, dir.path() / "moved.mdb");
+  testing_support::WriteBytes(mdb, "someone else's file");
+  EXPECT_EQ(testing_support::ErrorNumberOf([&] { db->Close(); }), dao::err::kCouldNotLock);
+  EXPECT_EQ(testing_support::ReadBytes(mdb), "someone else's file");
+  EXPECT_FALSE(fs::exists(jetwriter::PageFile::WorkCopyPath(mdb.string())));
 }

@@ -2,6 +2,8 @@
 // that reads in the state before or after the change; backups; locks.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,6 +13,7 @@
 #include "platform/jetwriter/catalog.h"
 #include "platform/jetwriter/jet_catalog_writer.h"
 #include "platform/jetwriter/page_file.h"
+#include "support/error_number.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -69,35 +72,38 @@ TEST_P(KilledWriter, leaves_the_state_before_or_after_the_change) {
   std::string before = testing_support::ReadBytes(original);
   fs::path mdb = dir.path() / "work.mdb";
 
-  int killed = 0;
+  int killed = 0, killedAfterRename = 0;
   for (int n = 1; n < 200; ++n) {
     testing_support::WriteBytes(mdb, before);
     fs::remove(mdb.string() + ".bak");
     bool wasKilled = RunKilledAt(n, mdb, GetParam().op, connect);
+    std::vector<std::string> tables = jettest::LibmdbTables(mdb);
+    const bool changed =
+        GetParam().op == Op::kRename
+            ? std::find(tables.begin(), tables.end(), "Old_Customers") != tables.end()
+            : jettest::LibmdbLinks(mdb).count("Kunden") == 1;
+    EXPECT_FALSE(fs::exists(jetwriter::PageFile::JournalPath(mdb.string())));
     if (wasKilled) {
       ++killed;
-      bool journal = fs::exists(jetwriter::PageFile::JournalPath(mdb.string()));
-      // The next open rolls back whatever the killed process had written.
+      // The next open removes the killed process's work copy and nothing else.
       jetwriter::RecoverInterruptedChange(mdb.string());
-      EXPECT_FALSE(fs::exists(jetwriter::PageFile::JournalPath(mdb.string())));
-      ASSERT_EQ(testing_support::ReadBytes(mdb), before)
-          << "killed before write " << n << (journal ? " (journal)" : "");
+      EXPECT_FALSE(fs::exists(jetwriter::PageFile::WorkCopyPath(mdb.string())));
       if (fs::exists(mdb.string() + ".bak")) {
         EXPECT_EQ(testing_support::ReadBytes(mdb.string() + ".bak"), before);
       }
-      continue;
+      if (!changed) {
+        ASSERT_EQ(testing_support::ReadBytes(mdb), before) << "killed before write " << n;
+        continue;
+      }
+      ++killedAfterRename;
     }
     // The change went through: it is complete and consistent.
+    ASSERT_TRUE(changed) << "write " << n;
     EXPECT_EQ(jetwriter::CheckCatalog(mdb.string()), std::vector<std::string>{});
-    std::vector<std::string> tables = jettest::LibmdbTables(mdb);
-    if (GetParam().op == Op::kRename) {
-      EXPECT_NE(std::find(tables.begin(), tables.end(), "Old_Customers"), tables.end());
-    } else {
-      EXPECT_EQ(jettest::LibmdbLinks(mdb).count("Kunden"), 1u);
-    }
-    break;
+    if (!wasKilled) break;
   }
   EXPECT_GT(killed, 3);  // the change took several page writes, each one interrupted once
+  EXPECT_EQ(killedAfterRename, 1);  // the one point after the rename
 }
 
 INSTANTIATE_TEST_SUITE_P(Jet3AndJet4, KilledWriter,
@@ -110,14 +116,50 @@ INSTANTIATE_TEST_SUITE_P(Jet3AndJet4, KilledWriter,
                                   (i.param.op == Op::kRename ? "_Rename" : "_AppendLink");
                          });
 
-TEST(KilledWriter, an_unfinished_journal_means_the_file_was_not_touched) {
+// Journals that an older version, a killed run or another user left beside the file: none is
+// applied, whatever it holds; the writer refuses to change the file while one is there.
+TEST(ForeignJournal, is_left_alone_and_the_file_is_not_changed) {
   testing_support::TempDir dir("jetwriter");
   fs::path mdb = jettest::CopyFixture("nwind.mdb", dir.path());
-  std::string before = testing_support::ReadBytes(mdb);
-  testing_support::WriteBytes(jetwriter::PageFile::JournalPath(mdb.string()), "NVJRNL01 torn");
-  EXPECT_FALSE(jetwriter::RecoverInterruptedChange(mdb.string()));
-  EXPECT_FALSE(fs::exists(jetwriter::PageFile::JournalPath(mdb.string())));
-  EXPECT_EQ(testing_support::ReadBytes(mdb), before);
+  const std::string before = testing_support::ReadBytes(mdb);
+  // A well-formed journal of the earlier format that empties the file (size 0, no pages), and
+  // one whose before-image of page 2 is zeros.
+  auto journal = [](std::uint64_t size, std::uint32_t count) {
+    std::string j = "NVJRNL01";
+    auto put = [&](std::uint64_t v, int n) {
+      for (int i = 0; i < n; ++i) j.push_back(static_cast<char>(v >> (8 * i)));
+    };
+    put(2048, 4);
+    put(size, 8);
+    put(count, 4);
+    if (count == 1) {
+      put(2, 4);
+      j += std::string(2048, '\0');
+    }
+    std::uint64_t h = 1469598103934665603ull;
+    for (unsigned char c : j) h = (h ^ c) * 1099511628211ull;
+    put(h, 8);
+    return j;
+  };
+  for (const std::string& planted : {journal(0, 0), journal(before.size(), 1)}) {
+    const std::string jpath = jetwriter::PageFile::JournalPath(mdb.string());
+    testing_support::WriteBytes(jpath, planted);
+    EXPECT_FALSE(jetwriter::RecoverInterruptedChange(mdb.string()));
+    std::string description;
+    EXPECT_EQ(
+        testing_support::ErrorNumberOf(
+            [&] {
+              jetwriter::OpenJetCatalogWriter(mdb.string())->RenameTable("Orders", "Old_Orders");
+            },
+            &description),
+        dao::err::kCouldNotLock);
+    EXPECT_NE(description.find(jpath + "' lies beside the Access file"), std::string::npos)
+        << description;
+    EXPECT_EQ(testing_support::ReadBytes(mdb), before);
+    EXPECT_EQ(testing_support::ReadBytes(jpath), planted);
+    EXPECT_FALSE(fs::exists(mdb.string() + ".bak"));
+    fs::remove(jpath);
+  }
 }
 
 TEST(Backup, is_made_before_the_first_change_and_never_overwritten) {
@@ -139,6 +181,45 @@ TEST(Backup, is_made_before_the_first_change_and_never_overwritten) {
   }
   EXPECT_EQ(testing_support::ReadBytes(mdb.string() + ".bak"), original);
   EXPECT_EQ(testing_support::ReadBytes(mdb.string() + ".bak2"), afterFirstRun);
+}
+
+TEST(Backup, and_the_replaced_file_keep_the_permissions_of_the_original) {
+  testing_support::TempDir dir("jetwriter");
+  fs::path mdb = jettest::CopyFixture("nwind.mdb", dir.path());
+  fs::permissions(mdb, fs::perms::owner_read | fs::perms::owner_write);
+  jetwriter::OpenJetCatalogWriter(mdb.string())->RenameTable("Orders", "Old_Orders");
+  const fs::perms rw = fs::perms::owner_read | fs::perms::owner_write;
+  EXPECT_EQ(fs::status(mdb.string() + ".bak").permissions(), rw);
+  EXPECT_EQ(fs::status(mdb).permissions(), rw);
+}
+
+// A full disk (here: a file size limit) while the backup or the work copy is written: the
+// change fails, the file is as it was and nothing is left beside it.
+TEST(Backup, a_full_disk_leaves_the_file_as_it_was_and_no_temporary_copy) {
+  testing_support::TempDir dir("jetwriter");
+  fs::path mdb = jettest::CopyFixture("nwind.mdb", dir.path());
+  const std::string before = testing_support::ReadBytes(mdb);
+  for (rlim_t limit : {rlim_t{65536}, static_cast<rlim_t>(before.size() / 2)}) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+      signal(SIGXFSZ, SIG_IGN);
+      struct rlimit r {
+        limit, limit
+      };
+      setrlimit(RLIMIT_FSIZE, &r);
+      const int number = testing_support::ErrorNumberOf([&] {
+        jetwriter::OpenJetCatalogWriterForRun(mdb.string())->RenameTable("Orders", "Old_Orders");
+      });
+      _exit(number == platform::err::kPathFileAccess ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "limit " << limit;
+    EXPECT_EQ(testing_support::ReadBytes(mdb), before);
+    std::vector<std::string> left;
+    for (const auto& e : fs::directory_iterator(dir.path())) left.push_back(e.path().filename());
+    EXPECT_EQ(left, std::vector<std::string>{"nwind.mdb"}) << "limit " << limit;
+  }
 }
 
 TEST(Lock, the_standalone_writer_refuses_a_file_someone_holds) {

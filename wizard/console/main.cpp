@@ -90,7 +90,7 @@ int main(int argc, char** argv) {
       [](dao::DataSourceChooser& chooser) {
         return platform::access::CreateEngine(
             {.chooser = &chooser,
-             .writerFactory = jetwriter::OpenJetCatalogWriter,
+             .writerFactory = jetwriter::OpenJetCatalogWriterForRun,
              .recoverInterruptedChange = jetwriter::RecoverInterruptedChange});
       },
       DefaultIvex(),
