@@ -1,5 +1,6 @@
 #include "platform/paths.h"
 
+#include <cstdio>
 #include <system_error>
 #include <vector>
 
@@ -109,6 +110,22 @@ std::string ToWindows(const fs::path& posixPath) {
   std::string out = "Z:";
   for (char c : absolute.string()) out += (c == '/') ? '\\' : c;
   return out;
+}
+
+std::string UnsafeInCommandFile(std::string_view windowsPath) {
+  for (std::size_t i = 0; i < windowsPath.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(windowsPath[i]);
+    if (c < 0x20 || c == 0x7F) {
+      char code[8];
+      std::snprintf(code, sizeof code, "%02X", c);
+      return std::string(c == '\n' || c == '\r' ? "a line break" : "a control character") + " (0x" +
+             code + ")";
+    }
+    if (c == ':' && i == 1) continue;
+    if (std::string_view("\"<>|?*:%^&").find(static_cast<char>(c)) != std::string_view::npos)
+      return std::string("the character ") + static_cast<char>(c);
+  }
+  return "";
 }
 
 }  // namespace platform::paths

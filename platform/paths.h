@@ -7,6 +7,7 @@
 // characters and contains a blank). The last segment may name a file that does not exist yet.
 // Failures: throws platform::Error: kNoSuchDrive for any other drive or a network path,
 // kPathNotFound for a missing folder, kAmbiguousName when several entries fit one segment.
+// Command files: UnsafeInCommandFile says why a path cannot be written into one.
 #pragma once
 
 #include <filesystem>
@@ -19,5 +20,11 @@ std::filesystem::path ToPosix(std::string_view windowsPath);
 
 // The Windows form of a POSIX path; a relative path is made absolute first.
 std::string ToWindows(const std::filesystem::path& posixPath);
+
+// Why the Windows-form path cannot stand in a line of a command file, or "" when it can: a
+// control character (a line break would start a new command), '"', a character Windows does not
+// allow in names (< > | ? *, ':' other than after the drive letter), or one the command shell
+// acts on outside quotes (% ^ &).
+std::string UnsafeInCommandFile(std::string_view windowsPath);
 
 }  // namespace platform::paths

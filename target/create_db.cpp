@@ -4,6 +4,7 @@
 #include "engine/work_files.h"
 #include "platform/error.h"
 #include "platform/files.h"
+#include "platform/paths.h"
 #include "platform/text.h"
 #include "wizard/settings.h"
 
@@ -25,6 +26,25 @@ std::string TargetDbFilePath(const MigrationSettings& s) {
   return s.WorkFolder + s.TargetDbFileName;
 }
 
+std::string LinkedDatabaseQuestion(const std::vector<std::string>& tables) {
+  std::string names;
+  for (const std::string& t : tables) names += (names.empty() ? "" : ", ") + t;
+  return std::string(kLinkedDatabaseQuestionStart) + " (" + names +
+         "). Replacing it deletes their rows, with every change made since the migration, and "
+         "leaves the links showing the new, empty database. Replace it anyway?";
+}
+
+std::string UnsafeCommandFilePath(const MigrationSettings& s) {
+  for (const std::string& path :
+       {s.WorkFolder + s.TargetDbFileName, s.AccessDbPath, s.QueryToolPath + s.QueryToolFileName}) {
+    const std::string why = platform::paths::UnsafeInCommandFile(path);
+    if (!why.empty())
+      return "The path " + path + " cannot be written into a command file: it holds " + why +
+             ". Rename the file or folder, or choose another.";
+  }
+  return "";
+}
+
 std::string TargetLogFilePath(const MigrationSettings& s) {
   // The tool's own rule: a name of two characters or fewer keeps itself and gets ".log".
   if (platform::CharCount(s.TargetDbFileName) <= 2) return TargetDbFilePath(s) + ".log";
@@ -38,20 +58,50 @@ void RewriteWorkFile(const std::string& path, const std::vector<std::string>& li
   platform::files::WriteTextLines(path, lines);
 }
 
-// Clears the attributes of and deletes the old database file and its log; a log that is not
-// there is no failure.
+constexpr const char* kSideFileEndings[] = {"-journal", "-wal", "-shm"};
+
+// SQLite's files of the database: a journal left without its database would be replayed into
+// the new one.
+void RemoveSideFiles(const MigrationSettings& s) {
+  for (const char* ending : kSideFileEndings) {
+    const std::string side = TargetDbFilePath(s) + ending;
+    if (platform::files::FileExists(side)) {
+      platform::files::ClearAttributes(side);
+      platform::files::DeleteFile(side);
+    }
+  }
+}
+
+// Clears the attributes of and deletes the old database file, its side files and its log; a
+// log that is not there is no failure.
 void RemoveOldDatabase(const MigrationSettings& s) {
   const std::string db = TargetDbFilePath(s), log = TargetLogFilePath(s);
   platform::files::ClearAttributes(db);
   if (platform::files::FileExists(log)) platform::files::ClearAttributes(log);
   platform::files::DeleteFile(db);
+  RemoveSideFiles(s);
   if (platform::files::FileExists(log)) platform::files::DeleteFile(log);
+}
+
+// Asks the second question when the Access file's links use the database. True: go on.
+bool ConfirmLinkedDatabase(const MigrationSettings& s, platform::Dialogs& dialogs,
+                           const LinkedTablesProbe& linkedTables) {
+  if (!linkedTables) return true;
+  std::vector<std::string> tables;
+  try {
+    tables = linkedTables(platform::paths::ToPosix(s.AccessDbPath).string(),
+                          platform::paths::ToPosix(TargetDbFilePath(s)).string());
+  } catch (const platform::Error& e) {
+    tables = {"(the Access file's links could not be read: " + e.Description() + ")"};
+  }
+  return tables.empty() || dialogs.Question(LinkedDatabaseQuestion(tables));
 }
 
 }  // namespace
 
 std::optional<int> CreateDb(const MigrationSettings& s, platform::Dialogs& dialogs,
-                            platform::CommandStarter& commands, CreateDbView& view) {
+                            platform::CommandStarter& commands, CreateDbView& view,
+                            const LinkedTablesProbe& linkedTables) {
   dialogs.SetBusyPointer(true);
   view.SetStatusText(kCreatingStatus);
   const auto stop = [&](const std::string& what, const platform::Error& e) {
@@ -60,6 +110,11 @@ std::optional<int> CreateDb(const MigrationSettings& s, platform::Dialogs& dialo
     return std::nullopt;
   };
 
+  if (const std::string unsafe = UnsafeCommandFilePath(s); !unsafe.empty()) {
+    dialogs.SetBusyPointer(false);
+    dialogs.Message(unsafe);
+    return std::nullopt;
+  }
   try {
     engine::WriteTimeFixProcedure(s);
     RewriteWorkFile(s.WorkFolder + "migrate.bat", MigrateBatLines(s));
@@ -69,7 +124,7 @@ std::optional<int> CreateDb(const MigrationSettings& s, platform::Dialogs& dialo
   }
 
   if (platform::files::FileExists(TargetDbFilePath(s))) {
-    if (!dialogs.Question(kOverwriteQuestion)) {
+    if (!dialogs.Question(kOverwriteQuestion) || !ConfirmLinkedDatabase(s, dialogs, linkedTables)) {
       dialogs.SetBusyPointer(false);
       return std::nullopt;
     }
@@ -79,6 +134,12 @@ std::optional<int> CreateDb(const MigrationSettings& s, platform::Dialogs& dialo
       return stop("The existing database file " + TargetDbFilePath(s) + " could not be removed.",
                   e);
     }
+  }
+
+  try {
+    RemoveSideFiles(s);
+  } catch (const platform::Error& e) {
+    return stop("The files left beside " + TargetDbFilePath(s) + " could not be removed.", e);
   }
 
   dialogs.Message(kWaitMessage);

@@ -1,6 +1,7 @@
 // "Create DB": the work files that create the new database and the database file's names.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -26,6 +27,19 @@ inline constexpr const char* kOverwriteQuestion =
 inline constexpr const char* kWaitMessage =
     "WAIT UNTIL CMD window disappears (NT) OR \"finished migrate.bat\" is showing (win95)!!";
 
+// The tables of the Access file (first argument, POSIX path) that are linked to the database
+// file (second argument, POSIX path); throws platform::Error when the Access file cannot be read.
+using LinkedTablesProbe =
+    std::function<std::vector<std::string>(const std::string&, const std::string&)>;
+
+// The second, separate question before a database that the Access file's links use is removed.
+inline constexpr const char* kLinkedDatabaseQuestionStart =
+    "The Access file's linked tables use this Norvane database";
+std::string LinkedDatabaseQuestion(const std::vector<std::string>& tables);
+
+// Why a path of the settings cannot be written into a command file, or "" when all can.
+std::string UnsafeCommandFilePath(const MigrationSettings& settings);
+
 // What "Create DB" changes on its page.
 class CreateDbView {
  public:
@@ -35,10 +49,14 @@ class CreateDbView {
   virtual void Repaint() = 0;
 };
 
-// "Create DB": writes sp.sql, migrate.bat and reload.bat, asks before replacing an existing
-// database file, and starts migrate.bat. Returns the started task, or nothing when the user
-// answered No or a step failed (the user has been told what failed).
+// "Create DB": refuses paths that cannot be written into a command file, writes sp.sql,
+// migrate.bat and reload.bat, asks before replacing an existing database file (and asks again,
+// naming the tables, when `linkedTables` says the Access file's links use it), removes it with
+// its side files (-journal, -wal, -shm: also when they are left without a database), and starts
+// migrate.bat. Returns the started task, or nothing when the user answered No or a step failed
+// (the user has been told what failed).
 std::optional<int> CreateDb(const MigrationSettings& settings, platform::Dialogs& dialogs,
-                            platform::CommandStarter& commands, CreateDbView& view);
+                            platform::CommandStarter& commands, CreateDbView& view,
+                            const LinkedTablesProbe& linkedTables = {});
 
 }  // namespace target

@@ -1,11 +1,16 @@
 #include "wizard/console/console_job.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <filesystem>
+#include <optional>
 
 #include "engine/migration_run.h"
 #include "engine/work_files.h"
 #include "platform/files.h"
 #include "platform/paths.h"
+#include "platform/run_lock.h"
 #include "target/create_db.h"
 #include "wizard/console/console_view.h"
 #include "wizard/page_rules.h"
@@ -42,6 +47,42 @@ class NoEnd : public platform::ProgramEnd {
   void EndProgram() override {}
 };
 
+// Why the file `shown` (Windows form `windowsPath`) cannot be used, or "" when it is a file.
+std::string FileProblem(const std::string& what, const std::string& shown,
+                        const std::string& windowsPath) {
+  std::string posix;
+  try {
+    posix = platform::paths::ToPosix(windowsPath).string();
+  } catch (const platform::Error& e) {
+    return what + " " + shown + " cannot be used: " + e.Description();
+  }
+  struct stat st {};
+  if (stat(posix.c_str(), &st) == 0)
+    return S_ISDIR(st.st_mode) ? what + " " + shown + " is a folder, not a file." : "";
+  if (errno == ENAMETOOLONG)
+    return what + " " + shown + " cannot be used: its path (or a name in it) is too long.";
+  if (errno == EACCES) return what + " " + shown + " cannot be reached: permission denied.";
+  return what + " " + shown + " does not exist.";
+}
+
+// What a failed run wrote: the work files, and the database when this run created it.
+void RemoveLeftovers(const MigrationSettings& settings, bool databaseToo, std::ostream& out) {
+  std::vector<std::string> files;
+  for (const char* name : engine::kWorkFileNames) files.push_back(settings.WorkFolder + name);
+  if (databaseToo) {
+    const std::string db = target::TargetDbFilePath(settings);
+    for (const char* ending : {"", "-journal", "-wal", "-shm"}) files.push_back(db + ending);
+    files.push_back(target::TargetLogFilePath(settings));
+  }
+  for (const std::string& file : files) {
+    try {
+      if (platform::files::FileExists(file)) platform::files::DeleteFile(file);
+    } catch (const platform::Error& e) {
+      out << "Deleting " << file << ": " << e.Description() << '\n';
+    }
+  }
+}
+
 }  // namespace
 
 std::string TargetConnectionOf(const ConsoleOptions& options, const MigrationSettings& settings) {
@@ -54,7 +95,7 @@ std::string TargetConnectionOf(const ConsoleOptions& options, const MigrationSet
 int RunConsoleJob(const ConsoleOptions& options, MigrationSettings& settings,
                   ConsoleServices& services) {
   std::ostream& out = services.out;
-  ConsoleDialogs dialogs(out, options.overwrite);
+  ConsoleDialogs dialogs(out, options.overwrite, options.replaceLinkedDatabase);
   ConsoleView view(out, services.terminal);
 
   // Options page.
@@ -74,8 +115,9 @@ int RunConsoleJob(const ConsoleOptions& options, MigrationSettings& settings,
     out << e.Description() << '\n';
     return 2;
   }
-  if (!platform::files::FileExists(accessPath)) {
-    out << "The Access database " << options.access << " does not exist.\n";
+  if (const std::string problem = FileProblem("The Access database", options.access, accessPath);
+      !problem.empty()) {
+    out << problem << '\n';
     return 1;
   }
   if (!wizard::StoreAccessChoice(accessPath, FileTitleOf(accessPath), settings)) {
@@ -88,14 +130,33 @@ int RunConsoleJob(const ConsoleOptions& options, MigrationSettings& settings,
     out << wizard::kInvalidToolMessage << '\n';
     return 2;
   }
-  if (!platform::files::FileExists(toolPath)) {
-    out << "The query tool " << toolPath << " does not exist.\n";
+  if (const std::string problem = FileProblem("The query tool", toolPath, toolPath);
+      !problem.empty()) {
+    out << problem << '\n';
+    return 2;
+  }
+  if (const std::string unsafe = target::UnsafeCommandFilePath(settings); !unsafe.empty()) {
+    out << unsafe << '\n';
     return 2;
   }
 
+  // One run at a time per Access file and per new database, for the whole run.
+  std::optional<platform::RunLock> accessLock, databaseLock;
+  try {
+    accessLock.emplace(platform::paths::ToPosix(settings.AccessDbPath).string());
+    databaseLock.emplace(platform::paths::ToPosix(target::TargetDbFilePath(settings)).string());
+  } catch (const platform::Error& e) {
+    out << e.Description() << '\n';
+    return 1;
+  }
+
   // "Create DB", then wait for migrate.bat.
-  const std::optional<int> created = target::CreateDb(settings, dialogs, services.commands, view);
-  if (!created) return 1;
+  const std::optional<int> created =
+      target::CreateDb(settings, dialogs, services.commands, view, services.linkedTables);
+  if (!created) {
+    if (!options.keepWorkFiles) RemoveLeftovers(settings, false, out);
+    return 1;
+  }
   const int createStatus = services.commands.Wait(*created);
   MigrationReport report;
   report.toolErrors = services.takeToolErrors();
@@ -103,6 +164,7 @@ int RunConsoleJob(const ConsoleOptions& options, MigrationSettings& settings,
     out << "migrate.bat failed (exit status " << createStatus
         << "): the new database was not created.\n";
     for (const auto& e : report.toolErrors) out << "  " << e << '\n';
+    if (!options.keepWorkFiles) RemoveLeftovers(settings, true, out);
     return 1;
   }
 
@@ -119,7 +181,7 @@ int RunConsoleJob(const ConsoleOptions& options, MigrationSettings& settings,
   NoEnd noEnd;
   platform::FailureLog removal;
   if (outcome != engine::RunOutcome::Finished) {
-    if (!options.keepWorkFiles) engine::RemoveWorkFiles(settings, noEnd, removal);
+    if (!options.keepWorkFiles) RemoveLeftovers(settings, false, out);
     return 1;
   }
   report.runFailures = run.Failures();

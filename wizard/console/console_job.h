@@ -10,6 +10,7 @@
 
 #include "platform/dao/dao.h"
 #include "platform/shell_start.h"
+#include "target/create_db.h"
 #include "wizard/console/console_options.h"
 #include "wizard/console/migration_report.h"
 #include "wizard/settings.h"
@@ -26,6 +27,8 @@ struct ConsoleServices {
   MigrationVerifier& verifier;
   // Error lines the command files printed since the last call (ivex's failures).
   std::function<std::vector<std::string>()> takeToolErrors;
+  // The Access file's tables linked to a database file (see target::CreateDb).
+  target::LinkedTablesProbe linkedTables = {};
 };
 
 // Exit status: 0 when everything succeeded, 1 when something failed, 2 for bad options.

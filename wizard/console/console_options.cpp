@@ -15,6 +15,9 @@ const char* const kConsoleUsage =
     "  --connect \"ODBC;...\" the ODBC connect string of the new database\n"
     "                       (default: the new Norvane file through the driver \"Norvane\")\n"
     "  --overwrite          replace an existing Norvane database file\n"
+    "  --replace-linked-database\n"
+    "                       replace it even when the Access file's links use it (their rows\n"
+    "                       and every change since the migration are lost)\n"
     "  --keep-work-files    leave the work files in the Access file's folder\n"
     "  --help               this text\n"
     "\n"
@@ -45,6 +48,8 @@ ConsoleOptions ParseConsoleOptions(const std::vector<std::string>& args) {
       options.connect = value();
     } else if (arg == "--overwrite") {
       options.overwrite = true;
+    } else if (arg == "--replace-linked-database") {
+      options.replaceLinkedDatabase = true;
     } else if (arg == "--keep-work-files") {
       options.keepWorkFiles = true;
     } else if (arg == "--help" || arg == "-h") {

@@ -16,6 +16,7 @@ struct ConsoleOptions {
   std::optional<std::string> dsn;      // a named data source of the new database
   std::optional<std::string> connect;  // or a whole "ODBC;..." connect string
   bool overwrite = false;
+  bool replaceLinkedDatabase = false;  // also when the Access file's links use it
   bool keepWorkFiles = false;
   bool help = false;
 };

@@ -73,6 +73,14 @@ void ConsoleDialogs::Message(const std::string& text) {
 
 bool ConsoleDialogs::Question(const std::string& text) {
   asked_ = true;
+  if (text.rfind(target::kLinkedDatabaseQuestionStart, 0) == 0) {
+    out_ << text << '\n'
+         << (replaceLinked_ ? "Yes (--replace-linked-database)"
+                            : "No (no --replace-linked-database given)")
+         << '\n'
+         << std::flush;
+    return replaceLinked_;
+  }
   out_ << text << '\n'
        << (answerYes_ ? "Yes (--overwrite)" : "No (no --overwrite given)") << '\n'
        << std::flush;

@@ -40,11 +40,13 @@ class ConsoleView : public engine::RunView, public target::CreateDbView {
   std::string status_;
 };
 
-// The dialogs of the pages, answered from the command line: messages are printed, the one
-// question is answered Yes only with --overwrite.
+// The dialogs of the pages, answered from the command line: messages are printed, the question
+// before a database is replaced is answered Yes only with --overwrite, the one before a database
+// the Access file's links use is replaced only with --replace-linked-database.
 class ConsoleDialogs : public platform::Dialogs {
  public:
-  ConsoleDialogs(std::ostream& out, bool answerYes) : out_(out), answerYes_(answerYes) {}
+  ConsoleDialogs(std::ostream& out, bool answerYes, bool replaceLinked = false)
+      : out_(out), answerYes_(answerYes), replaceLinked_(replaceLinked) {}
   void Message(const std::string& text) override;
   bool Question(const std::string& text) override;
   std::optional<platform::FileChoice> OpenFile(const std::string&) override { return {}; }
@@ -57,6 +59,7 @@ class ConsoleDialogs : public platform::Dialogs {
  private:
   std::ostream& out_;
   bool answerYes_;
+  bool replaceLinked_;
   bool asked_ = false;
 };
 

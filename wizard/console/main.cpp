@@ -6,6 +6,7 @@
 
 #include "engine/names.h"
 #include "platform/access/access_engine.h"
+#include "platform/access/linked_targets.h"
 #include "platform/jetwriter/jet_catalog_writer.h"
 #include "platform/paths.h"
 #include "platform/shell/posix_command_starter.h"
@@ -95,6 +96,9 @@ int main(int argc, char** argv) {
       },
       DefaultIvex(),
       checker,
-      [&output] { return output.TakeErrors(); }};
+      [&output] { return output.TakeErrors(); },
+      [](const std::string& access, const std::string& database) {
+        return platform::access::TablesLinkedTo(access, database, std::chrono::seconds(60));
+      }};
   return console::RunConsoleJob(options, ProgramSettings(), services);
 }

@@ -1,0 +1,22 @@
+// Which tables of an Access file are linked to a given database file.
+//
+// Owns: reading the Access file's catalog (catalog.h, in a reader child) and matching each ODBC
+// link's connect string ("Database=" or "DBF=" naming a file, POSIX or Windows form) against the
+// database file. A link through a named data source is matched through the driver manager's
+// setting "Database" of that source.
+// Failures: what ReadCatalog throws (kFileNotFound, kUnrecognizedFormat, ...) when the Access
+// file cannot be read.
+#pragma once
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+namespace platform::access {
+
+// The names of the tables linked to the database file `databasePosixPath`.
+std::vector<std::string> TablesLinkedTo(const std::string& accessPosixPath,
+                                        const std::string& databasePosixPath,
+                                        std::chrono::milliseconds timeout);
+
+}  // namespace platform::access
