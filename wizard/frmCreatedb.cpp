@@ -19,8 +19,9 @@ frmCreatedb::frmCreatedb(PageFlow& flow)
   status_ = AddStatusBar();
   Command1(1)->setEnabled(false);
 
-  connect(create, &QPushButton::clicked, this,
-          [this] { target::CreateDb(settings_, dialogs_, flow_, *this); });
+  connect(create, &QPushButton::clicked, this, [this] {
+    target::CreateDb(settings_, dialogs_, flow_, *this, flow_.services().linkedTables);
+  });
   connect(Command1(0), &QPushButton::clicked, this, [this] { GoTo(PageId::Ivex); });
   connect(Command1(1), &QPushButton::clicked, this, [this] { GoTo(PageId::Final); });
 

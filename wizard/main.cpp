@@ -2,6 +2,7 @@
 #include <QApplication>
 
 #include "platform/access/access_engine.h"
+#include "platform/access/linked_targets.h"
 #include "platform/jetwriter/jet_catalog_writer.h"
 #include "platform/shell/posix_command_starter.h"
 #include "platform/ui/command_windows.h"
@@ -26,11 +27,16 @@ int main(int argc, char** argv) {
   });
 
   wizard::PageFlow flow(settings,
-                        {dialogs, commands, programEnd, [&chooser] {
+                        {dialogs, commands, programEnd,
+                         [&chooser] {
                            return platform::access::CreateEngine(
                                {.chooser = &chooser,
                                 .writerFactory = jetwriter::OpenJetCatalogWriterForRun,
                                 .recoverInterruptedChange = jetwriter::RecoverInterruptedChange});
+                         },
+                         [](const std::string& access, const std::string& database) {
+                           return platform::access::TablesLinkedTo(access, database,
+                                                                   std::chrono::seconds(60));
                          }});
   wizard::frmSplash splash(flow);
   splash.show();

@@ -15,6 +15,7 @@
 #include "platform/program.h"
 #include "platform/shell_start.h"
 #include "platform/ui_services.h"
+#include "target/create_db.h"
 #include "wizard/settings.h"
 
 namespace wizard {
@@ -27,6 +28,8 @@ struct WizardServices {
   platform::ProgramEnd& programEnd;
   // The database engine of the migration run, made on first use and kept.
   std::function<std::shared_ptr<dao::Engine>()> makeEngine;
+  // The Access file's tables linked to a database file, asked before "Create DB" replaces it.
+  target::LinkedTablesProbe linkedTables = {};
 };
 
 class WizardPage;

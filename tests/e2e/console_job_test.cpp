@@ -7,6 +7,7 @@
 #include "../wizard/fake_services.h"
 #include "engine/work_files.h"
 #include "fakes/fake_dao.h"
+#include "platform/run_lock.h"
 #include "support/temp_dir.h"
 #include "wizard/console/console_job.h"
 #include "wizard/console/console_view.h"
@@ -70,14 +71,20 @@ class ConsoleJobTest : public ::testing::Test {
                                       },
                                       "",
                                       verifier,
-                                      [this] { return std::exchange(toolErrors, {}); }};
+                                      [this] { return std::exchange(toolErrors, {}); },
+                                      probe};
     return console::RunConsoleJob(options, settings, services);
   }
   bool Work(const char* name) const { return fs::exists(dir.path() / "My Data" / name); }
 
   TempDir dir;
   fs::path access;
+  fs::path Db(const char* ending = "") const {
+    return dir.path() / "My Data" / (std::string("Sales.db") + ending);
+  }
+
   std::shared_ptr<fakes::FakeEngine> engine = std::make_shared<fakes::FakeEngine>();
+  target::LinkedTablesProbe probe;
   FakeCommands commands;
   ScriptedVerifier verifier;
   std::vector<std::string> toolErrors;
@@ -176,6 +183,94 @@ TEST_F(ConsoleJobTest, a_locked_access_file_ends_with_the_message_and_status_1) 
             std::string::npos);
   EXPECT_EQ(commands.started.size(), 1u);  // migrate.bat only
   EXPECT_FALSE(Work("reload1.sql"));
+}
+
+TEST_F(ConsoleJobTest, a_database_the_links_use_is_replaced_only_with_its_own_flag) {
+  WriteBytes(Db(), "live rows");
+  WriteBytes(Db("-journal"), "its journal");
+  std::vector<std::string> asked;
+  probe = [&](const std::string& accessFile, const std::string& database) {
+    asked = {accessFile, database};
+    return std::vector<std::string>{"Customers", "Orders"};
+  };
+  options.overwrite = true;
+  EXPECT_EQ(Run(), 1);
+  EXPECT_EQ(asked, (std::vector<std::string>{access.string(), Db().string()}));
+  EXPECT_NE(out.str().find("linked tables use this Norvane database (Customers, Orders)"),
+            std::string::npos);
+  EXPECT_NE(out.str().find("No (no --replace-linked-database given)"), std::string::npos);
+  EXPECT_EQ(ReadBytes(Db()), "live rows");
+  EXPECT_EQ(ReadBytes(Db("-journal")), "its journal");
+  EXPECT_TRUE(commands.started.empty());
+  EXPECT_FALSE(Work("migrate.bat"));  // the failed run removes what it wrote
+
+  options.replaceLinkedDatabase = true;
+  EXPECT_EQ(Run(), 0) << out.str();
+  EXPECT_FALSE(fs::exists(Db()));
+  EXPECT_FALSE(fs::exists(Db("-journal")));  // never replayed into the new database
+}
+
+TEST_F(ConsoleJobTest, side_files_left_without_their_database_are_removed_before_it_is_created) {
+  WriteBytes(Db("-journal"), "a killed run's journal");
+  WriteBytes(Db("-wal"), "wal");
+  bool sideFilesAtStart = true;
+  commands.onStart = [&](const std::string& path) {
+    if (path.ends_with("migrate.bat"))
+      sideFilesAtStart = fs::exists(Db("-journal")) || fs::exists(Db("-wal"));
+    if (path.ends_with("reload.bat")) WriteBytes(dir.path() / "My Data" / "reload.sql", "");
+  };
+  EXPECT_EQ(Run(), 0) << out.str();
+  EXPECT_FALSE(sideFilesAtStart);
+}
+
+TEST_F(ConsoleJobTest, a_second_run_of_the_same_file_or_database_is_refused) {
+  for (const fs::path& held : {access, Db()}) {
+    platform::RunLock first(held.string());
+    out.str("");
+    EXPECT_EQ(Run(), 1) << held;
+    EXPECT_NE(out.str().find("Another migration run is using '" + held.string() + "'"),
+              std::string::npos)
+        << out.str();
+    EXPECT_TRUE(commands.started.empty());
+    EXPECT_FALSE(Work("migrate.bat"));
+  }
+  EXPECT_EQ(Run(), 0) << out.str();  // the locks went with their holders
+  EXPECT_FALSE(fs::exists(platform::RunLock::LockFileFor(access.string())));
+}
+
+TEST_F(ConsoleJobTest, names_that_cannot_stand_in_a_command_file_are_refused_before_anything) {
+  for (const char* folder : {"x\nZ:", "q\"uote", "a&b", "100%"}) {
+    fs::create_directories(dir.path() / folder);
+    const fs::path hostile = dir.path() / folder / "nwind.mdb";
+    WriteBytes(hostile, "mdb");
+    options.access = hostile.string();
+    out.str("");
+    EXPECT_EQ(Run(), 2) << folder;
+    EXPECT_NE(out.str().find("cannot be written into a command file"), std::string::npos)
+        << out.str();
+    EXPECT_TRUE(fs::is_empty(dir.path() / folder) ||
+                std::distance(fs::directory_iterator(dir.path() / folder), {}) == 1);
+  }
+  EXPECT_TRUE(commands.started.empty());
+}
+
+TEST_F(ConsoleJobTest, a_failed_migrate_bat_leaves_no_work_files_and_no_database) {
+  commands.onStart = [&](const std::string&) { WriteBytes(Db(), ""); };
+  commands.exitStatus = 1;
+  EXPECT_EQ(Run(), 1);
+  for (const char* name : engine::kWorkFileNames) EXPECT_FALSE(Work(name)) << name;
+  EXPECT_FALSE(fs::exists(Db()));
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path() / "My Data"), {}), 1);  // Sales.mdb
+}
+
+TEST_F(ConsoleJobTest, a_folder_or_an_overlong_path_is_named_as_such) {
+  options.access = (dir.path() / "My Data").string();
+  EXPECT_EQ(Run(), 1);
+  EXPECT_NE(out.str().find("is a folder, not a file"), std::string::npos) << out.str();
+  out.str("");
+  options.access = (dir.path() / std::string(300, 'n')).string() + ".mdb";
+  EXPECT_EQ(Run(), 1);
+  EXPECT_NE(out.str().find("is too long"), std::string::npos) << out.str();
 }
 
 TEST(ConsoleView, plain_status_lines_off_a_terminal_and_a_bar_on_one) {

@@ -68,10 +68,11 @@ class FakeCommands : public platform::CommandStarter {
   }
   int Wait(int id) override {
     running.erase(id);
-    return 0;
+    return exitStatus;
   }
 
   bool failStart = false;
+  int exitStatus = 0;                               // what every command file ends with
   std::function<void(const std::string&)> onStart;  // what the command file would do
   int pollsUntilDone = 0;  // IsRunning answers true this many times, then the task has ended
   std::vector<std::string> started;

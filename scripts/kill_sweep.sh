@@ -1,0 +1,111 @@
+#!/usr/bin/env bash
+# Kills whole `norvane-migrate --link` runs at their write points to the Access file and checks,
+# with the independent reader mdb-reader, that the file is then as it was before the run or as
+# a finished run leaves it, and that a second run (--link --overwrite) reaches the finished state.
+#
+#   scripts/kill_sweep.sh [--every K | --sample] [FILE.mdb ...]   (files from tests/data;
+#                                                                  default nwind.mdb edge-jet4.mdb)
+# --every K tries every K-th write point (and always both sides of the final rename); --sample
+# tries the first point, one in the middle and both sides of the rename. BUILD_DIR (default
+# build/asan) is the build tree; NO_BUILD=1 skips building. Exit status 0 when every point held.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${BUILD_DIR:-$root/build/asan}
+[[ $build = /* ]] || build=$root/$build
+every=1
+sample=0
+files=()
+while [[ $# -gt 0 ]]; do
+  case $1 in
+    --every) every=$2; shift 2 ;;
+    --sample) sample=1; shift ;;
+    *) files+=("$1"); shift ;;
+  esac
+done
+[[ ${#files[@]} -gt 0 ]] || files=(nwind.mdb edge-jet4.mdb)
+
+if [[ ${NO_BUILD:-0} != 1 ]]; then
+  cmake --build "$build" --parallel 2 --target norvane-migrate-killed >/dev/null
+fi
+migrate=$build/tests/killsweep/norvane-migrate-killed
+ivex=$build/win32/ivex.exe
+node_dir=$build/tests/jetwriter/mdb-reader
+if [[ ! -f $node_dir/node_modules/mdb-reader/package.json ]]; then
+  mkdir -p "$node_dir"
+  npm install --prefix "$node_dir" --no-audit --no-fund --loglevel=error mdb-reader@3.2.0 >/dev/null
+fi
+cat >"$node_dir/sweep_state.mjs" <<'JS'
+import MDBReader from "mdb-reader";
+import { readFileSync } from "fs";
+const r = new MDBReader(readFileSync(process.argv[2]));
+const lines = [];
+for (const t of r.getTableNames()) lines.push(`table ${t} ${r.getTable(t).getData().length}`);
+for (const o of r.getTable("MSysObjects").getData())
+  if (o.Type === 4) lines.push(`link ${o.Name} -> ${o.ForeignName}`);
+console.log(lines.sort().join("\n"));
+JS
+state() { (cd "$node_dir" && node sweep_state.mjs "$1" 2>&1) || echo "unreadable"; }
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failures=0
+for file in "${files[@]}"; do
+  src=$root/tests/data/$file
+  before=$(state "$src")
+  # A run without a kill: the finished state and the number of write points.
+  mkdir "$work/clean"
+  cp "$src" "$work/clean/"
+  (cd "$work/clean" && "$migrate" --access "$file" --link --ivex "$ivex" >out.txt 2>err.txt) || true
+  after=$(state "$work/clean/$file")
+  points=$(sed -n 's/^write points: //p' "$work/clean/err.txt")
+  rm -rf "$work/clean"
+  if [[ -z $points || $after == "$before" ]]; then
+    echo "$file: the run without a kill did not link the tables"; failures=$((failures + 1)); continue
+  fi
+  if [[ $sample == 1 ]]; then
+    list="1 $((points / 2)) $((points - 1)) $points"
+  else
+    list=$( (seq 1 "$every" "$points"; echo $((points - 1)); echo "$points") | sort -nu)
+  fi
+  tried=0 kept_before=0 reached_after=0 bad=0
+  for n in $list; do
+    dir=$work/p$n
+    mkdir "$dir"
+    cp "$src" "$dir/"
+    status=0
+    (cd "$dir" && NORVANE_KILL_AT=$n "$migrate" --access "$file" --link --ivex "$ivex" \
+      >out1.txt 2>&1) || status=$?
+    now=$(state "$dir/$file")
+    tried=$((tried + 1))
+    if [[ $status -ne 137 ]]; then
+      echo "$file point $n: the run was not killed (exit $status)"; bad=$((bad + 1))
+    elif [[ $now == "$before" ]]; then
+      kept_before=$((kept_before + 1))
+      # Started again, the run reaches the finished state.
+      status=0
+      (cd "$dir" && "$migrate" --access "$file" --link --overwrite --ivex "$ivex" \
+        >out2.txt 2>&1) || status=$?
+      if [[ $status -ne 0 || $(state "$dir/$file") != "$after" ]]; then
+        echo "$file point $n: the second run ended with $status and state:"
+        state "$dir/$file" | head -5; bad=$((bad + 1))
+      fi
+    elif [[ $now == "$after" ]]; then
+      reached_after=$((reached_after + 1))
+      # Finished already: a second run must not replace the database the links use.
+      status=0
+      (cd "$dir" && "$migrate" --access "$file" --link --overwrite --ivex "$ivex" \
+        >out2.txt 2>&1) || status=$?
+      if [[ $status -eq 0 || $(state "$dir/$file") != "$after" ]] ||
+         ! grep -q "no --replace-linked-database given" "$dir/out2.txt"; then
+        echo "$file point $n: the second run replaced a database the links use"; bad=$((bad + 1))
+      fi
+    else
+      echo "$file point $n: neither before nor after:"; echo "$now" | head -5; bad=$((bad + 1))
+    fi
+    rm -rf "$dir"
+  done
+  echo "$file: $points write points, $tried tried: $kept_before left the file as before" \
+    "(second run finished it), $reached_after as after, $bad wrong"
+  failures=$((failures + bad))
+done
+exit $((failures > 0))
