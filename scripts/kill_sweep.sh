@@ -74,7 +74,7 @@ for file in "${files[@]}"; do
     cp "$src" "$dir/"
     status=0
     (cd "$dir" && NORVANE_KILL_AT=$n "$migrate" --access "$file" --link --ivex "$ivex" \
-      >out1.txt 2>&1) || status=$?
+      >out1.txt 2>&1) 2>/dev/null || status=$?
     now=$(state "$dir/$file")
     tried=$((tried + 1))
     if [[ $status -ne 137 ]]; then

@@ -9,6 +9,7 @@
 
 #include "platform/access/catalog.h"
 #include "platform/access/file_lock.h"
+#include "platform/access/linked_targets.h"
 #include "platform/access/transfer.h"
 #include "platform/error.h"
 #include "platform/odbc/odbc_database.h"
@@ -285,6 +286,10 @@ void AccessDatabase::Execute(const std::string& sql) {
   if (info.objectType != 1 && info.objectType != 6)
     Unsupported("copying a table of object type " + std::to_string(info.objectType));
   const std::string connection = odbc::ConnectionStringFor(statement->connect, options_.chooser);
+  // SQLite would wait on this file's lock for ever; it is no Norvane database anyway.
+  if (SameFile(DatabaseFileOf(connection), path_))
+    throw Error(dao::err::kUnsupported,
+                "The target database is the Access file '" + path_ + "' itself.");
   auto& target = connections_[connection];
   if (!target) target = std::make_unique<odbc::Connection>(connection);
   if (info.objectType == 1) {

@@ -9,9 +9,7 @@
 #include "platform/text.h"
 
 namespace platform::access {
-namespace {
 
-// The database file a connect string names, or "" when it names none.
 std::string DatabaseFileOf(const std::string& connect) {
   std::string file, dsn;
   std::size_t at = 0;
@@ -36,7 +34,7 @@ std::string DatabaseFileOf(const std::string& connect) {
   return file;
 }
 
-bool SameFile(const std::string& named, const std::string& databasePosixPath) {
+bool SameFile(const std::string& named, const std::string& posixPath) {
   if (named.empty()) return false;
   std::error_code ec;
   std::filesystem::path path = named;
@@ -47,10 +45,8 @@ bool SameFile(const std::string& named, const std::string& databasePosixPath) {
       return false;
     }
   }
-  return std::filesystem::equivalent(path, databasePosixPath, ec);
+  return std::filesystem::equivalent(path, posixPath, ec);
 }
-
-}  // namespace
 
 std::vector<std::string> TablesLinkedTo(const std::string& accessPosixPath,
                                         const std::string& databasePosixPath,

@@ -14,6 +14,13 @@
 
 namespace platform::access {
 
+// The database file an ODBC connect string names ("Database=" or "DBF=", else the "Database"
+// setting of its "DSN="), as written there; "" when it names none.
+std::string DatabaseFileOf(const std::string& connect);
+
+// True when `named` (POSIX or Windows form) is the file `posixPath`.
+bool SameFile(const std::string& named, const std::string& posixPath);
+
 // The names of the tables linked to the database file `databasePosixPath`.
 std::vector<std::string> TablesLinkedTo(const std::string& accessPosixPath,
                                         const std::string& databasePosixPath,

@@ -103,6 +103,9 @@ Connection::Connection(const std::string& connectionString)
                       0),
         SQL_HANDLE_ENV, env_.get(), "setting the ODBC version");
   dbc_ = Handle(SQL_HANDLE_DBC, env_.get());
+  // Time limits for the drivers that honour them: no open waits for ever.
+  SQLSetConnectAttr(dbc_.get(), SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(60), 0);
+  SQLSetConnectAttr(dbc_.get(), SQL_ATTR_CONNECTION_TIMEOUT, reinterpret_cast<SQLPOINTER>(300), 0);
   std::vector<SQLCHAR> out(4096);
   SQLSMALLINT outLength = 0;
   std::string in = connectionString;

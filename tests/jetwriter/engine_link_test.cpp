@@ -11,6 +11,7 @@
 #include "platform/jetwriter/catalog.h"
 #include "platform/jetwriter/jet_catalog_writer.h"
 #include "platform/jetwriter/page_file.h"
+#include "platform/paths.h"
 #include "support/error_number.h"
 #include "support/temp_dir.h"
 
@@ -161,4 +162,22 @@ TEST(EngineLinkBack, a_file_put_in_place_during_the_run_is_not_replaced) {
   EXPECT_EQ(testing_support::ErrorNumberOf([&] { db->Close(); }), dao::err::kCouldNotLock);
   EXPECT_EQ(testing_support::ReadBytes(mdb), "someone else's file");
   EXPECT_FALSE(fs::exists(jetwriter::PageFile::WorkCopyPath(mdb.string())));
+}
+
+TEST(EngineTransfer, a_target_that_is_the_access_file_itself_fails_at_once) {
+  testing_support::TempDir dir("engine-link");
+  const fs::path mdb = jettest::CopyFixture("nwind.mdb", dir.path());
+  auto db = OpenExclusive(mdb);
+  std::string description;
+  for (const std::string& named : {mdb.string(), platform::paths::ToWindows(mdb)}) {
+    EXPECT_EQ(testing_support::ErrorNumberOf(
+                  [&] {
+                    db->Execute("select * into [ODBC;Driver=Norvane;Database=" + named +
+                                "].[Orders] from [Orders]");
+                  },
+                  &description),
+              dao::err::kUnsupported);
+    EXPECT_NE(description.find("is the Access file"), std::string::npos) << description;
+  }
+  db->Close();
 }
