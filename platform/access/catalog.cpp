@@ -15,6 +15,7 @@
 
 #include "platform/access/isolated_reader.h"
 #include "platform/access/mdb_handles.h"
+#include "platform/access/page_bounds.h"
 #include "platform/error.h"
 #include "platform/paths.h"
 #include "platform/text.h"
@@ -28,12 +29,15 @@ namespace {
 }
 
 // Reads the columns of a system table by name, one string per bound column, row by row.
-void ForEachRow(MdbHandle* mdb, const char* tableName, const std::vector<const char*>& columns,
+void ForEachRow(MdbHandle* mdb, const std::string& path, const char* tableName,
+                const std::vector<const char*>& columns,
                 const std::function<void(const std::vector<std::string>&)>& row) {
   MdbCatalogEntry* entry = mdb_get_catalogentry_by_name(mdb, tableName);
   if (entry == nullptr) return;
   TablePtr table(mdb_read_table(entry));
-  if (!table || !mdb_read_columns(table.get())) return;
+  if (!table || !mdb_read_columns(table.get()))
+    Unrecognized(path, "its table " + std::string(tableName) + " cannot be read");
+  RefusePagesBeyondEnd(mdb, table.get(), path);
   const std::size_t size = mdb->bind_size;
   std::vector<std::unique_ptr<char[]>> buffers;
   std::vector<int> bound;
@@ -58,11 +62,11 @@ struct RelationRow {
   dao::Relation relation;
 };
 
-std::vector<RelationRow> ReadRelations(MdbHandle* mdb) {
+std::vector<RelationRow> ReadRelations(MdbHandle* mdb, const std::string& path) {
   std::vector<RelationRow> relations;
   std::map<std::string, std::size_t> byName;
   std::vector<std::vector<std::pair<long, dao::RelationField>>> fields;
-  ForEachRow(mdb, "MSysRelationships",
+  ForEachRow(mdb, path, "MSysRelationships",
              {"szRelationship", "szObject", "szColumn", "szReferencedObject", "szReferencedColumn",
               "icolumn"},
              [&](const std::vector<std::string>& v) {
@@ -155,7 +159,8 @@ void WriteCatalog(const std::string& path, WireWriter& out) {
     long id = 0;
   };
   std::vector<ObjectRow> objects;
-  ForEachRow(mdb.get(), "MSysObjects", {"Name", "Connect", "ForeignName", "Type", "Id", "Database"},
+  ForEachRow(mdb.get(), path, "MSysObjects",
+             {"Name", "Connect", "ForeignName", "Type", "Id", "Database"},
              [&](const std::vector<std::string>& v) {
                objects.push_back({v[0], v[1], v[2], v[5], std::strtol(v[3].c_str(), nullptr, 10),
                                   std::strtol(v[4].c_str(), nullptr, 10)});
@@ -165,7 +170,7 @@ void WriteCatalog(const std::string& path, WireWriter& out) {
     long type;
     const ObjectRow* row;
   };
-  const std::vector<RelationRow> relations = ReadRelations(mdb.get());
+  const std::vector<RelationRow> relations = ReadRelations(mdb.get(), path);
   std::vector<Entry> entries;
   for (unsigned i = 0; i < mdb->num_catalog && i < mdb->catalog->len; ++i) {
     auto* entry = static_cast<MdbCatalogEntry*>(g_ptr_array_index(mdb->catalog, i));
@@ -196,6 +201,7 @@ void WriteCatalog(const std::string& path, WireWriter& out) {
     if (!table || !mdb_read_columns(table.get()))
       Unrecognized(path, "the definition of table '" + std::string(entry->object_name) +
                              "' cannot be read (the file is damaged)");
+    RefusePagesBeyondEnd(mdb.get(), table.get(), path);
     WriteColumns(table.get(), out);
     WriteIndexes(table.get(), relations, out);
   }

@@ -7,8 +7,10 @@
 #include <random>
 
 #include "engine_support.h"
+#include "platform/access/catalog.h"
 #include "platform/access/rows.h"
 #include "platform/error.h"
+#include "support/error_number.h"
 
 namespace {
 
@@ -143,3 +145,20 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, DamagedCopies,
                          });
 
 }  // namespace
+
+// A file cut short at a page boundary: the catalog's tables, indexes and relationships lying
+// past the cut are reported, never silently missing.
+TEST(TruncatedFile, is_refused_naming_what_lies_beyond_its_end) {
+  const std::string whole = testing_support::ReadBytes(engine_test::Fixture("edge-jet4.mdb"));
+  testing_support::TempDir dir("truncated");
+  for (std::size_t pages : {216u, 220u, 200u}) {
+    const auto path = dir.path() / ("cut" + std::to_string(pages) + ".mdb");
+    testing_support::WriteBytes(path, whole.substr(0, pages * 4096));
+    std::string description;
+    const int number = testing_support::ErrorNumberOf(
+        [&] { platform::access::ReadCatalog(path.string(), std::chrono::seconds(10)); },
+        &description);
+    EXPECT_EQ(number, dao::err::kUnrecognizedFormat) << pages << " pages";
+    EXPECT_NE(description.find("beyond its end"), std::string::npos) << description;
+  }
+}
