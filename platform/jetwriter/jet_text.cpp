@@ -5,15 +5,6 @@
 
 namespace jetwriter {
 
-namespace {
-// Code page 1252 at 0x80..0x9F; 0 where the code page has no character.
-const char32_t kCp1252High[32] = {0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-                                  0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
-                                  0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-                                  0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
-
-}  // namespace
-
 std::u32string CodePoints(const std::string& s) {
   std::u32string out;
   for (std::size_t i = 0; i < s.size();) {
@@ -35,11 +26,8 @@ std::u32string CodePoints(const std::string& s) {
 std::string DecodeText(const Bytes& b, const Format& f) {
   std::string out;
   if (!f.jet4) {
-    for (std::uint8_t c : b) {
-      char32_t cp = c >= 0x80 && c < 0xA0 ? kCp1252High[c - 0x80] : c;
-      platform::AppendUtf8(out, cp == 0 ? 0xFFFD : cp);
-    }
-    return out;
+    return platform::Cp1252ToUtf8(
+        std::string_view(reinterpret_cast<const char*>(b.data()), b.size()));
   }
   if (b.size() >= 2 && b[0] == 0xFF && b[1] == 0xFE) {  // compressed unicode
     bool compressed = true;

@@ -102,21 +102,17 @@ void Rc4(const std::uint8_t* key, int keyLen, std::uint8_t* data, std::size_t n)
 Format ReadDatabaseHeader(PageFile& file) {
   file.SetPageSize(2048);
   Bytes p = file.Read(0);
-  static const char kJet[] = "Standard Jet DB";
-  if (p[0] != 0 || std::memcmp(p.data() + 4, kJet, sizeof kJet - 1) != 0) {
-    if (std::memcmp(p.data() + 4, "Standard ACE DB", 15) == 0) {
-      Unsupported(
-          "The file is an Access 2007 or later database (.accdb); only Jet 3 and Jet 4 "
-          "files can be changed.");
-    }
-    BadFormat("no Jet database header");
-  }
-  int version = p[0x14];
-  if (version != 0 && version != 1) {
+  const bool jet = std::memcmp(p.data() + 4, "Standard Jet DB", 15) == 0;
+  const bool ace = std::memcmp(p.data() + 4, "Standard ACE DB", 15) == 0;
+  if (p[0] != 0 || (!jet && !ace)) BadFormat("no Jet database header");
+  // Jet 3 (0), Jet 4 (1); Access 2007 (2), 2010 (3), 2013 and 2016 (4, 5) keep Jet 4's layout.
+  const int version = p[0x14];
+  if ((jet && version > 1) || (ace && (version < 2 || version > kLastAceVersion))) {
     Unsupported("The database format version " + std::to_string(version) +
-                " cannot be changed; only Jet 3 and Jet 4 files can.");
+                " cannot be changed; files of Access 97 to Access 2016 can.");
   }
-  Format f = Format::Of(version == 1);
+  Format f = Format::Of(version >= 1);
+  f.version = version;
   if (f.jet4) file.SetPageSize(4096);
   p = file.Read(0);
   const std::uint8_t key[4] = {0xC7, 0xDA, 0x39, 0x6B};

@@ -25,6 +25,7 @@ struct Column {
   int length = 0;
   int flags = 0;
   int sortOrder = 0;
+  int sortVersion = 0;  // text columns of Jet 4 and later
   bool fixed() const { return (flags & 0x01) != 0; }
 };
 

@@ -39,9 +39,7 @@ TableDef ReadTableDef(PageFile& file, const Format& f, std::uint32_t page) {
     c.number = static_cast<int>(Le16(b, at + f.colNumber));
     c.varIndex = static_cast<int>(Le16(b, at + f.colVarIndex));
     c.sortOrder = static_cast<int>(Le16(b, at + f.colSort));
-    if (f.jet4 && (c.type == kTypeText || c.type == kTypeMemo) && b[at + 14] != 0) {
-      c.sortOrder = -1;  // a sort-order version we do not know
-    }
+    if (f.jet4 && (c.type == kTypeText || c.type == kTypeMemo)) c.sortVersion = b[at + 14];
     c.flags = b[at + f.colFlags];
     c.fixedOffset = static_cast<int>(Le16(b, at + f.colFixedOffset));
     c.length = static_cast<int>(Le16(b, at + f.colLength));
