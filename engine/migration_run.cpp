@@ -35,8 +35,24 @@ std::string OdbcSourceText(const std::string& connect) {
   return connect.substr(platform::LeftChars(connect, 9).size());
 }
 
-bool IsSystemTable(const std::string& name) {
-  return name.compare(0, 4, "MSys") == 0;
+// Tables the run leaves out: those named "MSys..." and those the file marks as system objects
+// (the f_..._Data table an .accdb keeps for attachments), which Access alone may change.
+bool IsSystemTable(const dao::TableDef& table) {
+  return table.Name().compare(0, 4, "MSys") == 0 || (table.Attributes() & dao::kSystemObject) != 0;
+}
+
+// A relationship with a table left out as a system table: the target never gets that table.
+bool RelatesSystemTable(dao::Database& access, const dao::Relation& relation) {
+  for (const std::string& name : {relation.Table, relation.ForeignTable}) {
+    if (name.compare(0, 4, "MSys") == 0) return true;
+    try {
+      const std::shared_ptr<dao::TableDef> table = access.TableDefs().Item(name);
+      if (table && IsSystemTable(*table)) return true;
+    } catch (const platform::Error& e) {
+      if (e.Number() != dao::err::kItemNotFound) throw;
+    }
+  }
+  return false;
 }
 
 }  // namespace
@@ -154,7 +170,9 @@ void MigrationRun::WriteForeignKeys() {
     const std::string context =
         "Writing the foreign key of " + relation.ForeignTable + " to " + relation.Table;
     std::string line;
-    if (err_.Run(context, [&] { line = ForeignKeyLine(relation); }))
+    bool system = false;
+    if (err_.Run(context, [&] { system = RelatesSystemTable(*settings_.AccessDb, relation); }) &&
+        !system && err_.Run(context, [&] { line = ForeignKeyLine(relation); }))
       WriteScriptLine(reload2_, line, context);
     view_.SetProgress(20);
   }
@@ -178,7 +196,7 @@ void MigrationRun::TransferTables() {
       table = access->TableDefs().Item(position);
       name = Need(table, "the table definition").Name();
     });
-    if (read && !IsSystemTable(name) && i_ <= n_) {
+    if (read && !IsSystemTable(*table) && i_ <= n_) {
       const std::string t = TargetNameOf(name);
       view_.SetStatusText("Transferring " + t + " table ...");
       view_.YieldToEventLoop();

@@ -24,7 +24,52 @@ std::size_t OffsetOfChar(std::string_view s, std::size_t n) {
   return s.size();
 }
 
+// Code page 1252 at 0x80..0x9F; the undefined bytes keep their own code point.
+constexpr char32_t kCp1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+// The code point starting at s[i], advancing i; false for malformed UTF-8.
+bool NextCodePoint(std::string_view s, std::size_t& i, char32_t& cp) {
+  const auto c = static_cast<unsigned char>(s[i]);
+  const int n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+  if (n == 0 || i + n > s.size()) return false;
+  cp = n == 1 ? c : c & (0x7F >> n);
+  for (int k = 1; k < n; ++k) {
+    if (!IsContinuation(s[i + k])) return false;
+    cp = (cp << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
+  }
+  i += static_cast<std::size_t>(n);
+  return true;
+}
+
 }  // namespace
+
+std::string Cp1252ToUtf8(std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size());
+  for (char b : bytes) {
+    const auto c = static_cast<unsigned char>(b);
+    AppendUtf8(out, c >= 0x80 && c < 0xA0 ? kCp1252High[c - 0x80] : c);
+  }
+  return out;
+}
+
+bool Utf8ToCp1252(std::string_view utf8, std::string& out) {
+  for (std::size_t i = 0; i < utf8.size();) {
+    char32_t cp = 0;
+    if (!NextCodePoint(utf8, i, cp)) return false;
+    if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) {
+      out += static_cast<char>(cp);
+      continue;
+    }
+    const char32_t* hit = std::find(std::begin(kCp1252High), std::end(kCp1252High), cp);
+    if (hit == std::end(kCp1252High)) return false;
+    out += static_cast<char>(0x80 + (hit - std::begin(kCp1252High)));
+  }
+  return true;
+}
 
 std::string Trim(std::string_view s) {
   const auto first = s.find_first_not_of(' ');

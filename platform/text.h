@@ -18,6 +18,13 @@ bool StartsWithNoCase(std::string_view s, std::string_view prefix);
 // Appends code point c as UTF-8.
 void AppendUtf8(std::string& out, char32_t c);
 
+// Code page 1252 text as Windows decodes it: the five bytes the code page leaves undefined
+// (0x81, 0x8D, 0x8F, 0x90, 0x9D) become U+0081, U+008D, U+008F, U+0090 and U+009D.
+std::string Cp1252ToUtf8(std::string_view bytes);
+// The reverse; false (and `out` incomplete) for malformed UTF-8 or a character the code page
+// cannot hold.
+bool Utf8ToCp1252(std::string_view utf8, std::string& out);
+
 // Number of UTF-8 characters in s (a malformed byte counts as one character).
 std::size_t CharCount(std::string_view s);
 // The first n characters of s (all of s when it is shorter).

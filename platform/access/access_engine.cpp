@@ -42,6 +42,7 @@ class AccessTableDef : public dao::TableDef {
   }
 
   std::string Name() const override { return info_.name; }
+  std::uint32_t Attributes() const override { return info_.flags; }
   void SetName(const std::string& name) override;
   std::string Connect() const override { return info_.connect; }
   void SetConnect(const std::string& connect) override {

@@ -99,9 +99,69 @@ const dao::Relation* ForeignSideOf(const MdbIndex& idx, const std::string& table
   return nullptr;
 }
 
-void WriteIndexes(MdbTableDef* table, const std::vector<RelationRow>& relations, WireWriter& out) {
+struct KeyColumn {
+  unsigned position;  // in libmdb's column list
+  bool ascending;
+};
+
+// The key columns of each logical index of `table`, read from its definition as the file holds
+// it: each logical index names its real index, whose column map holds column numbers. libmdb
+// pairs a logical index with the real index of the same number instead, which after deleted
+// columns or indexes is another index or none. Empty when the definition does not decode.
+std::vector<std::vector<KeyColumn>> IndexKeyColumns(MdbHandle* mdb, MdbTableDef* table) {
+  const bool jet3 = IS_JET3(mdb);
+  const auto pageSize = static_cast<std::size_t>(mdb->fmt->pg_size);
+  std::vector<unsigned char> b;
+  for (unsigned long pg = table->entry->table_pg, hops = 0; pg != 0; ++hops) {
+    if (hops > 64 || mdb_read_pg(mdb, pg) != static_cast<ssize_t>(pageSize) ||
+        mdb->pg_buf[0] != 0x02)
+      return {};
+    b.insert(b.end(), mdb->pg_buf + (b.empty() ? 0 : 8), mdb->pg_buf + pageSize);
+    pg = mdb->pg_buf[4] | mdb->pg_buf[5] << 8 | mdb->pg_buf[6] << 16 |
+         static_cast<unsigned long>(mdb->pg_buf[7]) << 24;
+  }
+  bool ok = true;
+  auto u16 = [&](std::size_t at) -> unsigned {
+    if (at + 2 > b.size()) return ok = false, 0u;
+    return b[at] | b[at + 1] << 8;
+  };
+  auto u32 = [&](std::size_t at) -> unsigned {
+    return at + 4 > b.size() ? (ok = false, 0u) : u16(at) | u16(at + 2) << 16;
+  };
+  const unsigned numCols = u16(jet3 ? 25 : 45), numIdx = u32(jet3 ? 27 : 47),
+                 numReal = u32(jet3 ? 31 : 51);
+  if (!ok || numCols > 255 || numIdx > 64 || numReal > 64) return {};
+  std::size_t at = (jet3 ? 43 : 63) + numReal * (jet3 ? 8 : 12);
+  std::vector<unsigned> numbers;
+  for (unsigned c = 0; c < numCols; ++c, at += jet3 ? 18 : 25)
+    numbers.push_back(u16(at + (jet3 ? 1 : 5)));
+  for (unsigned c = 0; c < numCols && ok; ++c)
+    at += jet3 ? 1 + (at < b.size() ? b[at] : 0) : 2 + u16(at);
+  std::vector<unsigned> sorted = numbers;
+  std::sort(sorted.begin(), sorted.end());
+  std::vector<std::vector<KeyColumn>> real(numReal);
+  for (unsigned r = 0; r < numReal; ++r, at += jet3 ? 39 : 52) {
+    for (std::size_t k = 0, q = at + (jet3 ? 0 : 4); k < 10; ++k, q += 3) {
+      const unsigned number = u16(q);
+      if (number == 0xFFFF) continue;
+      const auto hit = std::lower_bound(sorted.begin(), sorted.end(), number);
+      if (hit == sorted.end() || *hit != number || q + 2 >= b.size()) return {};
+      real[r].push_back({static_cast<unsigned>(hit - sorted.begin()), b[q + 2] != 0});
+    }
+  }
+  std::vector<std::vector<KeyColumn>> logical;
+  for (unsigned l = 0; l < numIdx; ++l, at += jet3 ? 20 : 28) {
+    const unsigned r = u32(at + (jet3 ? 4 : 8));
+    logical.push_back(r < numReal ? real[r] : std::vector<KeyColumn>{});
+  }
+  return ok ? logical : std::vector<std::vector<KeyColumn>>{};
+}
+
+void WriteIndexes(MdbHandle* mdb, MdbTableDef* table, const std::vector<RelationRow>& relations,
+                  WireWriter& out) {
   std::vector<dao::Index> indexes;
   mdb_read_indices(table);  // returns NULL even on success; the table holds the result
+  const std::vector<std::vector<KeyColumn>> keys = IndexKeyColumns(mdb, table);
   for (unsigned i = 0; i < table->num_idxs && table->indices != nullptr && i < table->indices->len;
        ++i) {
     auto* idx = static_cast<MdbIndex*>(g_ptr_array_index(table->indices, i));
@@ -122,15 +182,21 @@ void WriteIndexes(MdbTableDef* table, const std::vector<RelationRow>& relations,
     }
     index.Primary = idx->index_type == 1;
     index.Unique = index.Unique || index.Primary;
-    const unsigned keys = std::min<unsigned>(idx->num_keys, MDB_MAX_IDX_COLS);
-    for (unsigned k = 0; k < keys; ++k) {
-      const int col = idx->key_col_num[k];
-      if (col < 1 || col > static_cast<int>(table->num_cols))
+    std::vector<KeyColumn> key;
+    if (keys.size() == table->num_idxs) {
+      key = keys[i];
+    } else {
+      for (unsigned k = 0; k < std::min<unsigned>(idx->num_keys, MDB_MAX_IDX_COLS); ++k)
+        key.push_back(
+            {static_cast<unsigned>(idx->key_col_num[k] - 1), idx->key_col_order[k] != MDB_DESC});
+    }
+    for (std::size_t k = 0; k < key.size(); ++k) {
+      if (key[k].position >= table->num_cols)
         throw Error(dao::err::kUnrecognizedFormat,
                     "index " + index.Name + " of table " + table->name + " names no column");
-      auto* column = static_cast<MdbColumn*>(g_ptr_array_index(table->columns, col - 1));
+      auto* column = static_cast<MdbColumn*>(g_ptr_array_index(table->columns, key[k].position));
       if (k > 0) index.Fields += ";";
-      index.Fields += (idx->key_col_order[k] == MDB_DESC ? "-" : "+") + std::string(column->name);
+      index.Fields += (key[k].ascending ? "+" : "-") + std::string(column->name);
     }
     indexes.push_back(std::move(index));
   }
@@ -157,13 +223,15 @@ void WriteCatalog(const std::string& path, WireWriter& out) {
     std::string name, connect, foreignName, database;
     long type = 0;
     long id = 0;
+    long flags = 0;
   };
   std::vector<ObjectRow> objects;
   ForEachRow(mdb.get(), path, "MSysObjects",
-             {"Name", "Connect", "ForeignName", "Type", "Id", "Database"},
+             {"Name", "Connect", "ForeignName", "Type", "Id", "Database", "Flags"},
              [&](const std::vector<std::string>& v) {
                objects.push_back({v[0], v[1], v[2], v[5], std::strtol(v[3].c_str(), nullptr, 10),
-                                  std::strtol(v[4].c_str(), nullptr, 10)});
+                                  std::strtol(v[4].c_str(), nullptr, 10),
+                                  std::strtol(v[6].c_str(), nullptr, 10)});
              });
   struct Entry {
     MdbCatalogEntry* entry;
@@ -188,7 +256,7 @@ void WriteCatalog(const std::string& path, WireWriter& out) {
                              : static_cast<std::uint32_t>(entry->table_pg));
     out.String(entry->object_name);
     out.U32(static_cast<std::uint32_t>(e.type));
-    out.U8(mdb_is_system_table(entry) ? 1 : 0);
+    out.U32(static_cast<std::uint32_t>(e.row != nullptr ? e.row->flags : entry->flags));
     out.String(e.row != nullptr ? e.row->connect : "");
     out.String(e.row != nullptr ? e.row->foreignName : "");
     out.String(e.row != nullptr ? e.row->database : "");
@@ -203,7 +271,7 @@ void WriteCatalog(const std::string& path, WireWriter& out) {
                              "' cannot be read (the file is damaged)");
     RefusePagesBeyondEnd(mdb.get(), table.get(), path);
     WriteColumns(table.get(), out);
-    WriteIndexes(table.get(), relations, out);
+    WriteIndexes(mdb.get(), table.get(), relations, out);
   }
 
   out.U32(static_cast<std::uint32_t>(relations.size()));
@@ -337,7 +405,8 @@ Catalog ReadOwnCatalog(const std::string& posixPath, std::chrono::milliseconds t
     table.id = in.U32();
     table.name = in.String();
     table.objectType = static_cast<int>(in.U32());
-    table.system = in.U8() != 0;
+    table.flags = in.U32();
+    table.system = (table.flags & dao::kSystemObject) != 0;
     table.connect = in.String();
     // An ODBC link stores its connect string without the "ODBC;" the engine reports it with.
     if (table.objectType == 4 && !table.connect.empty() &&

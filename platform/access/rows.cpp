@@ -175,10 +175,7 @@ class RowWriter {
     text_.clear();
     if (size == 0) return;
     if (IS_JET3(mdb_)) {
-      std::vector<char> dest(size * 4 + 2);
-      const int n =
-          mdb_unicode2ascii(mdb_, reinterpret_cast<const char*>(p), size, dest.data(), dest.size());
-      text_.assign(dest.data(), n > 0 ? static_cast<std::size_t>(n) : 0);
+      text_ = Cp1252ToUtf8(std::string_view(reinterpret_cast<const char*>(p), size));
     } else {
       Jet4TextToUtf8(p, size, text_);
     }

@@ -6,6 +6,7 @@
 // callers that go on past failures use platform::ResumeNext.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -48,10 +49,15 @@ struct Relation {
   std::vector<RelationField> Fields;
 };
 
+// Attributes bit of objects the file marks as its own (hidden system tables).
+inline constexpr std::uint32_t kSystemObject = 0x80000002;
+
 class TableDef {
  public:
   virtual ~TableDef() = default;
   virtual std::string Name() const = 0;
+  // The object's flags as the file stores them (kSystemObject); 0 on an ODBC target.
+  virtual std::uint32_t Attributes() const = 0;
   // Renames the table in its database (or just the object, before it is appended).
   virtual void SetName(const std::string& name) = 0;
   virtual std::string Connect() const = 0;

@@ -61,11 +61,12 @@ Catalog ReadCatalog(PageFile& file) {
           std::to_string(i) + ").");
     }
   }
-  if (cols[col::kName].sortOrder != 0x409) {
+  if (cols[col::kName].sortOrder != 0x409 || cols[col::kName].sortVersion > 1) {
     Unsupported(
         "The catalog's names use a sort order other than General; their index keys are "
         "not known.");
   }
+  c.f.textSortVersion = cols[col::kName].sortVersion;
   for (std::size_t i = 0; i < c.tdef.indexes.size(); ++i) {
     const RealIndex& ri = c.tdef.indexes[i];
     if (ri.columns == std::vector<int>{col::kParentId, col::kName})

@@ -1,11 +1,9 @@
 // Index keys and index B-trees of the catalog (MSysObjects): reading every entry in order and
 // writing a tree back with changed entries.
 //
-// Owns: the key encoding of LONG values and of text under the "General" sort order (Jet 3
-// General 97 for ASCII and Latin-1; Jet 4 General legacy for ASCII), the page layout of index
-// node and leaf pages.
-// Failures: a character whose key encoding is not known throws platform::Error
-// dao::err::kUnsupported; an index page that does not decode throws kUnrecognizedFormat.
+// Owns: the key encoding of LONG values (text keys: text_key.h), the page layout of index node
+// and leaf pages.
+// Failures: an index page that does not decode throws kUnrecognizedFormat.
 // Writing only stages pages in the PageFile; nothing reaches the disk before Commit.
 #pragma once
 
@@ -14,13 +12,12 @@
 #include <vector>
 
 #include "platform/jetwriter/jet_format.h"
+#include "platform/jetwriter/text_key.h"
 
 namespace jetwriter {
 
 // Key of an ascending, non-null LONG value.
 Bytes LongKey(std::int32_t v);
-// Key of an ascending, non-null text value (flag byte included).
-Bytes TextKey(const std::string& utf8, const Format& f);
 // The four rowid bytes that end a leaf entry.
 Bytes RowIdBytes(RowId id);
 RowId RowIdOf(const Bytes& entry);
@@ -35,9 +32,9 @@ struct IndexTree {
 IndexTree ReadIndexTree(PageFile& file, const Format& f, std::uint32_t tdefPage, std::uint32_t root,
                         std::vector<std::string>* problems = nullptr);
 
-// Writes the tree anew with `entries` (sorted, unique): the root page stays where it is, other
-// pages of `old` are reused, more are taken with `allocate`, unused ones are returned through
-// `release`. The index usage map `map` is kept in step.
+// The root page of an empty index of the table at `tdefPage`: one leaf without entries.
+Bytes EmptyIndexLeaf(const Format& f, std::uint32_t tdefPage);
+
 // Writes the tree anew with `entries` (sorted, unique): the root page stays where it is, other
 // pages of `old` are reused, more are taken from `pages`, unused ones are given back to it. The
 // index usage map is kept in step.

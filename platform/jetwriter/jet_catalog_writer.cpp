@@ -58,6 +58,29 @@ struct LinkColumn {
   int precision = 0, scale = 0;
 };
 
+// A unique index of the remote table as the link keeps it: its columns by number.
+struct LinkIndex {
+  std::string name;
+  std::vector<int> columns;
+};
+
+// The remote unique indexes the link can hold (at most ten columns, all of them linked).
+std::vector<LinkIndex> LinkIndexes(const RemoteTable& remote) {
+  std::vector<LinkIndex> out;
+  for (const RemoteIndex& ri : remote.uniqueIndexes) {
+    LinkIndex li{ri.name, {}};
+    for (const std::string& column : ri.columns) {
+      auto it = std::find_if(remote.columns.begin(), remote.columns.end(),
+                             [&](const RemoteColumn& c) { return c.name == column; });
+      if (it == remote.columns.end()) break;
+      li.columns.push_back(static_cast<int>(it - remote.columns.begin()));
+    }
+    if (!li.columns.empty() && li.columns.size() == ri.columns.size() && li.columns.size() <= 10)
+      out.push_back(std::move(li));
+  }
+  return out;
+}
+
 LinkColumn MapColumn(const RemoteColumn& rc, const Format& f) {
   LinkColumn c{rc.name, 0, 0, 0, 0};
   auto text = [&](long chars) {
@@ -387,14 +410,28 @@ class JetCatalogWriter : public platform::AccessCatalogWriter, private PageAlloc
 
   // Map rows for a link: the table's owned and free maps, then a pair per long-value column.
   std::vector<MapRef> NewEmptyMaps(const Format& f, int count) {
+    return NewMaps(
+        f, std::vector<Bytes>(static_cast<std::size_t>(count), Bytes(f.jet4 ? 69 : 133, 0)));
+  }
+
+  // An inline usage map holding `page` alone.
+  static Bytes MapOf(const Format& f, std::uint32_t page) {
+    Bytes row(f.jet4 ? 69 : 133, 0);
+    const std::uint32_t start = page & ~7u;
+    SetLe32(row, 1, start);
+    row[5] = static_cast<std::uint8_t>(1 << (page - start));
+    return row;
+  }
+
+  // Places usage-map rows on new holder pages.
+  std::vector<MapRef> NewMaps(const Format& f, const std::vector<Bytes>& rows) {
     std::vector<MapRef> refs;
-    Bytes mapRow(f.jet4 ? 69 : 133, 0);
     DataPage holder;
     std::uint32_t holderPage = 0;
     auto flush = [&] {
       if (holderPage != 0) file_.Write(holderPage, holder.Build(f));
     };
-    for (int i = 0; i < count; ++i) {
+    for (const Bytes& mapRow : rows) {
       if (holderPage == 0 || holder.FreeSpace(f) < static_cast<int>(mapRow.size()) + 2 ||
           holder.rows.size() >= 255) {
         flush();
@@ -414,13 +451,25 @@ class JetCatalogWriter : public platform::AccessCatalogWriter, private PageAlloc
     SetLe24(b, at + 1, r.page);
   }
 
-  Bytes LinkTableDef(const Format& f, const std::vector<LinkColumn>& cols) {
+  // The definition of a link at page `tdefPage`: the remote columns, and the remote unique
+  // indexes each with an empty root page and its usage map, the first one as primary key (as
+  // Access keeps them, so that the link can be changed).
+  Bytes LinkTableDef(const Format& f, std::uint32_t tdefPage, const std::vector<LinkColumn>& cols,
+                     const std::vector<LinkIndex>& indexes) {
     int numLv = 0, numVar = 0;
     for (const LinkColumn& c : cols) {
       numLv += IsLongValue(c.type) ? 1 : 0;
     }
     std::vector<MapRef> maps = NewEmptyMaps(f, 2 + 2 * numLv);
-    Bytes t(static_cast<std::size_t>(f.tdefIdxSlots), 0);
+    std::vector<std::uint32_t> roots;
+    std::vector<Bytes> indexMapRows;
+    for (std::size_t i = 0; i < indexes.size(); ++i) {
+      roots.push_back(Allocate());
+      file_.Write(roots.back(), EmptyIndexLeaf(f, tdefPage));
+      indexMapRows.push_back(MapOf(f, roots.back()));
+    }
+    const std::vector<MapRef> indexMaps = NewMaps(f, indexMapRows);
+    Bytes t(static_cast<std::size_t>(f.tdefIdxSlots + indexes.size() * f.idxSlotSize), 0);
     t[0] = 0x02;
     t[1] = 0x01;
     if (f.jet4) {
@@ -456,6 +505,7 @@ class JetCatalogWriter : public platform::AccessCatalogWriter, private PageAlloc
           d[12] = static_cast<std::uint8_t>(c.scale);
         } else if (c.type == kTypeText || c.type == kTypeMemo) {
           SetLe16(d, f.colSort, 0x409);
+          d[14] = static_cast<std::uint8_t>(f.textSortVersion);
         }
       } else {
         SetLe16(d, f.colSort, 0x409);
@@ -485,16 +535,83 @@ class JetCatalogWriter : public platform::AccessCatalogWriter, private PageAlloc
     }
     SetLe16(t, f.tdefNumVarCols, static_cast<std::uint32_t>(numVar));
     t.insert(t.end(), names.begin(), names.end());
+    SetLe32(t, f.tdefNumIdx, static_cast<std::uint32_t>(indexes.size()));
+    SetLe32(t, f.tdefNumRealIdx, static_cast<std::uint32_t>(indexes.size()));
+    for (std::size_t i = 0; i < indexes.size(); ++i) {
+      Bytes r(static_cast<std::size_t>(f.realIdxSize), 0);
+      std::size_t at = 0;
+      if (f.jet4) {
+        SetLe32(r, 0, 1923);
+        at = 4;
+      }
+      for (std::size_t k = 0; k < 10; ++k, at += 3) {
+        SetLe16(r, at,
+                k < indexes[i].columns.size() ? static_cast<std::uint32_t>(indexes[i].columns[k])
+                                              : 0xFFFF);
+        r[at + 2] = k < indexes[i].columns.size() ? 0x01 : 0x00;
+      }
+      PutRef(r, at, indexMaps[i]);
+      SetLe32(r, at + 4, roots[i]);
+      // Unique, and required as well for the primary key.
+      r[at + 8 + (f.jet4 ? 4 : 0)] = static_cast<std::uint8_t>(i == 0 ? 0x89 : 0x81);
+      t.insert(t.end(), r.begin(), r.end());
+    }
+    for (std::size_t i = 0; i < indexes.size(); ++i) {
+      Bytes l(static_cast<std::size_t>(f.logIdxSize), 0);
+      std::size_t at = 0;
+      if (f.jet4) {
+        SetLe32(l, 0, 1625);
+        at = 4;
+      }
+      SetLe32(l, at, static_cast<std::uint32_t>(i));      // index number
+      SetLe32(l, at + 4, static_cast<std::uint32_t>(i));  // its real index
+      SetLe32(l, at + 9, 0xFFFFFFFF);                     // no related index
+      l[at + 17] = 0x04;
+      l[at + 18] = 0x04;
+      l[at + 19] = i == 0 ? 0x01 : 0x00;  // the primary key
+      t.insert(t.end(), l.begin(), l.end());
+    }
+    for (const LinkIndex& index : indexes) {
+      Bytes n = EncodeText(index.name, f);
+      t.push_back(static_cast<std::uint8_t>(n.size()));
+      if (f.jet4) t.push_back(static_cast<std::uint8_t>(n.size() >> 8));
+      t.insert(t.end(), n.begin(), n.end());
+    }
     t.insert(t.end(), trailer.begin(), trailer.end());
     t.push_back(0xFF);
     t.push_back(0xFF);
-    if (t.size() + 8 > static_cast<std::size_t>(f.pageSize)) {
-      Unsupported("The remote table has too many columns for a linked table's definition.");
-    }
     SetLe32(t, 8, static_cast<std::uint32_t>(t.size()));
-    if (f.jet4) SetLe16(t, 2, static_cast<std::uint32_t>(f.pageSize - t.size() - 8));
-    t.resize(static_cast<std::size_t>(f.pageSize), 0);
     return t;
+  }
+
+  // Writes the definition `t` from page `first` on, over as many pages as it needs: each further
+  // page starts with a header of its own (type, free space, 0 as its next page) and holds the
+  // next part; each page points at the next.
+  void WriteTableDef(const Format& f, std::uint32_t first, const Bytes& t) {
+    const std::size_t pageSize = static_cast<std::size_t>(f.pageSize);
+    std::uint32_t page = first;
+    for (std::size_t at = 0; at < t.size();) {
+      Bytes img(pageSize, 0);
+      std::size_t used = 0;
+      if (at == 0) {
+        used = std::min(pageSize, t.size());
+      } else {
+        img[0] = 0x02;
+        img[1] = 0x01;
+        if (!f.jet4) std::copy(t.begin() + 2, t.begin() + 4, img.begin() + 2);
+        used = 8 + std::min(pageSize - 8, t.size() - at);
+      }
+      std::copy(t.begin() + static_cast<std::ptrdiff_t>(at),
+                t.begin() + static_cast<std::ptrdiff_t>(at + used - (at == 0 ? 0 : 8)),
+                img.begin() + static_cast<std::ptrdiff_t>(at == 0 ? 0 : 8));
+      at += at == 0 ? used : used - 8;
+      const std::uint32_t next = at < t.size() ? Allocate() : 0;
+      SetLe32(img, 4, next);
+      if (f.jet4)
+        SetLe16(img, 2, static_cast<std::uint32_t>(pageSize - std::min(pageSize, used + 8)));
+      file_.Write(page, std::move(img));
+      page = next;
+    }
   }
 
   // The value of a memo column of the catalog (Connect, Database): inline when short, otherwise
@@ -596,8 +713,9 @@ class JetCatalogWriter : public platform::AccessCatalogWriter, private PageAlloc
     if (platform::StartsWithNoCase(odbc, "ODBC;")) odbc = odbc.substr(5);
     if (odbc.empty()) Unsupported("The linked table has no ODBC connect string.");
 
+    const RemoteTable remote = ReadRemoteTable(odbc, source);
     std::vector<LinkColumn> cols;
-    for (const RemoteColumn& rc : ReadRemoteColumns(odbc, source)) {
+    for (const RemoteColumn& rc : remote.columns) {
       if (platform::CharCount(rc.name) > 64 || rc.name.empty()) {
         Unsupported("The remote column name '" + rc.name + "' cannot be linked.");
       }
@@ -607,7 +725,7 @@ class JetCatalogWriter : public platform::AccessCatalogWriter, private PageAlloc
     if (cols.size() > 255) Unsupported("The remote table has more than 255 columns.");
 
     std::uint32_t tdefPage = Allocate();
-    file_.Write(tdefPage, LinkTableDef(f, cols));
+    WriteTableDef(f, tdefPage, LinkTableDef(f, tdefPage, cols, LinkIndexes(remote)));
     RowValues v =
         NewEntry(cat, name, static_cast<std::int32_t>(tdefPage), kTypeOdbcLink, kLinkFlags);
     // Stored without its "ODBC;" prefix, as Access stores it; the type (4) says it is ODBC.

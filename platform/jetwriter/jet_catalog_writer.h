@@ -37,8 +37,20 @@ struct RemoteColumn {
   int digits = 0;
 };
 
-// Reads the columns of `table` from the ODBC source `connect` (without "ODBC;").
-std::vector<RemoteColumn> ReadRemoteColumns(const std::string& connect, const std::string& table);
+// A unique index of the remote table, as SQLStatistics reports it.
+struct RemoteIndex {
+  std::string name;
+  std::vector<std::string> columns;  // in key order
+};
+
+struct RemoteTable {
+  std::vector<RemoteColumn> columns;
+  std::vector<RemoteIndex> uniqueIndexes;
+};
+
+// Reads the columns and unique indexes of `table` from the ODBC source `connect` (without
+// "ODBC;"), as Access asks for them when it links a table.
+RemoteTable ReadRemoteTable(const std::string& connect, const std::string& table);
 
 // The caller holds the file itself: no lock is taken. Each change replaces the file at once.
 std::unique_ptr<platform::AccessCatalogWriter> OpenJetCatalogWriter(const std::string& posixPath);

@@ -1,7 +1,8 @@
-// Reading a remote table's columns through ODBC (SQLColumns).
+// Reading a remote table's columns and unique indexes through ODBC (SQLColumns, SQLStatistics).
 #include <sql.h>
 #include <sqlext.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -71,7 +72,50 @@ long Number(SQLHSTMT st, SQLUSMALLINT column) {
 
 }  // namespace
 
-std::vector<RemoteColumn> ReadRemoteColumns(const std::string& connect, const std::string& table) {
+namespace {
+
+// The unique indexes of `table`, their columns in key order.
+std::vector<RemoteIndex> ReadUniqueIndexes(SQLHDBC dbc, const std::string& table) {
+  Handle st(SQL_HANDLE_STMT);
+  if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &st.h))) {
+    OdbcFail("no ODBC statement handle", SQL_HANDLE_DBC, dbc);
+  }
+  std::string name = table;
+  if (!SQL_SUCCEEDED(
+          SQLStatistics(st.h, nullptr, 0, nullptr, 0, reinterpret_cast<SQLCHAR*>(name.data()),
+                        static_cast<SQLSMALLINT>(name.size()), SQL_INDEX_UNIQUE, SQL_QUICK))) {
+    OdbcFail("cannot read the indexes of '" + table + "'", SQL_HANDLE_STMT, st.h);
+  }
+  std::vector<RemoteIndex> indexes;
+  std::vector<std::vector<std::pair<long, std::string>>> keys;
+  for (;;) {
+    SQLRETURN rc = SQLFetch(st.h);
+    if (rc == SQL_NO_DATA) break;
+    if (!SQL_SUCCEEDED(rc))
+      OdbcFail("cannot read the indexes of '" + table + "'", SQL_HANDLE_STMT, st.h);
+    if (Text(st.h, 3) != table || Number(st.h, 7) == SQL_TABLE_STAT || Number(st.h, 4) != 0)
+      continue;
+    const std::string index = Text(st.h, 6);
+    auto it = std::find_if(indexes.begin(), indexes.end(),
+                           [&](const RemoteIndex& i) { return i.name == index; });
+    if (it == indexes.end()) {
+      indexes.push_back({index, {}});
+      keys.emplace_back();
+      it = indexes.end() - 1;
+    }
+    keys[static_cast<std::size_t>(it - indexes.begin())].emplace_back(Number(st.h, 8),
+                                                                      Text(st.h, 9));
+  }
+  for (std::size_t i = 0; i < indexes.size(); ++i) {
+    std::sort(keys[i].begin(), keys[i].end());
+    for (auto& [position, column] : keys[i]) indexes[i].columns.push_back(column);
+  }
+  return indexes;
+}
+
+}  // namespace
+
+RemoteTable ReadRemoteTable(const std::string& connect, const std::string& table) {
   Handle env(SQL_HANDLE_ENV);
   if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env.h))) {
     OdbcFail("no ODBC environment", SQL_HANDLE_ENV, SQL_NULL_HANDLE);
@@ -119,7 +163,7 @@ std::vector<RemoteColumn> ReadRemoteColumns(const std::string& connect, const st
     throw platform::Error(dao::err::kOdbcCallFailed,
                           "ODBC--call failed: the linked source has no table '" + table + "'.");
   }
-  return columns;
+  return RemoteTable{std::move(columns), ReadUniqueIndexes(dbc.h, table)};
 }
 
 }  // namespace jetwriter

@@ -22,6 +22,7 @@ class OdbcTableDef : public dao::TableDef {
       : connection_(std::move(connection)), name_(std::move(name)) {}
 
   std::string Name() const override { return name_; }
+  std::uint32_t Attributes() const override { return 0; }
   void SetName(const std::string&) override { Unsupported("renaming a table of an ODBC target"); }
   std::string Connect() const override { return ""; }
   void SetConnect(const std::string&) override { Unsupported("linking an ODBC target table"); }

@@ -244,12 +244,19 @@ void CompareRows(const CheckRequest& request, const std::string& accessFile,
 void MigrationChecker::BeforeRun(const std::string& accessPath, std::chrono::milliseconds timeout) {
   const access::Catalog catalog = access::ReadCatalog(accessPath, timeout);
   tables_.clear();
+  // System tables stay behind, and so do their relationships.
+  auto system = [&](const std::string& name) {
+    if (name.starts_with("MSys")) return true;
+    for (const auto& t : catalog.tables)
+      if (t.system && EqualsNoCase(t.name, name)) return true;
+    return false;
+  };
   for (const auto& t : catalog.tables) {
     // Local tables, and tables linked to other Access files (read from their back-end).
-    if ((t.objectType != 1 && t.objectType != 6) || t.name.starts_with("MSys")) continue;
+    if ((t.objectType != 1 && t.objectType != 6) || system(t.name)) continue;
     TableBefore before{t.name, t.objectType, t.indexes, 0};
     for (const auto& r : catalog.relations)
-      if (EqualsNoCase(r.ForeignTable, t.name)) ++before.foreignKeys;
+      if (EqualsNoCase(r.ForeignTable, t.name) && !system(r.Table)) ++before.foreignKeys;
     tables_.push_back(std::move(before));
   }
 }
@@ -282,6 +289,9 @@ std::vector<TableCheck> MigrationChecker::Check(const CheckRequest& request) con
                      link != nullptr && link->objectType == 4 &&
                      link->sourceTableName == check.targetName && !link->connect.empty();
       if (renamed != nullptr) local = renamed->name;
+      check.linkReadOnly =
+          check.linked && std::none_of(table.indexes.begin(), table.indexes.end(),
+                                       [](const dao::Index& i) { return i.Unique; });
     }
     try {
       // A link's rows are those of its back-end table, read as the transfer reads them.

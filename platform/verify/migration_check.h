@@ -34,6 +34,8 @@ struct TableCheck {
   std::vector<std::string> timeColumns;  // columns that arrived as time
   bool linkExpected = false;
   bool linked = false;  // the Access file holds the prefixed table and the link
+  // The table has no unique index, so neither has its link: Access opens it read-only.
+  bool linkReadOnly = false;
 
   bool Ok() const {
     return accessRows >= 0 && accessRows == targetRows && checksumsEqual &&

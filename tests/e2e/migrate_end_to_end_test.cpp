@@ -8,6 +8,7 @@
 #include "../tools/tool_process.h"
 #include "engine/work_files.h"
 #include "platform/access/catalog.h"
+#include "platform/jetwriter/catalog.h"
 #include "platform/jetwriter/jet_catalog_writer.h"
 #include "platform/paths.h"
 #include "support/temp_dir.h"
@@ -264,4 +265,36 @@ TEST_F(EndToEnd, bad_input_ends_with_a_message_and_leaves_the_access_file_alone)
       << run.output;
 
   EXPECT_EQ(ReadBytes(access), before);
+}
+
+TEST_F(EndToEnd, files_of_today_link_back_every_table_and_name_the_links_access_opens_read_only) {
+  for (const char* file :
+       {"modern-dev-V2000.mdb", "modern-dev-V2007.accdb", "modern-dev-V2010.accdb"}) {
+    const fs::path access = Copy(file);
+    const auto run = Migrate({"--access", access.string(), "--link"});
+    ASSERT_EQ(run.status, 0) << file << run.output;
+    EXPECT_NE(run.output.find("everything checked out"), std::string::npos) << file;
+    // Protokoll has no index at all: its link cannot hold a unique index.
+    const std::string readOnly =
+        "    the link opens read-only in Access: the table has no unique index\n";
+    EXPECT_NE(run.output.find("Protokoll"), std::string::npos) << file;
+    EXPECT_EQ(run.output.find(readOnly), run.output.rfind(readOnly)) << file << run.output;
+    EXPECT_NE(run.output.find(readOnly), std::string::npos) << file << run.output;
+
+    const auto catalog = platform::access::ReadCatalog(access.string(), std::chrono::seconds(60));
+    for (const char* name :
+         {"Kunden", "Aufträge", "Auftragspositionen", "Messwerte", "Protokoll"}) {
+      const auto* link = Find(catalog, name);
+      ASSERT_NE(link, nullptr) << file << " " << name;
+      EXPECT_EQ(link->objectType, 4) << file << " " << name;
+      EXPECT_NE(Find(catalog, std::string("Old_") + name), nullptr) << file << " " << name;
+    }
+    // Access's own tables stay as they were.
+    for (const auto& t : catalog.tables) {
+      if (t.system) {
+        EXPECT_EQ(t.objectType, 1) << file << " " << t.name;
+      }
+    }
+    EXPECT_EQ(jetwriter::CheckCatalog(access.string()), std::vector<std::string>{}) << file;
+  }
 }

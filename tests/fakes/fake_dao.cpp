@@ -94,6 +94,7 @@ class FakeTableDef : public dao::TableDef {
         collection_(collection) {}
 
   std::string Name() const override { return data_->name; }
+  std::uint32_t Attributes() const override { return data_->attributes; }
   void SetName(const std::string& name) override {
     Call(".SetName(" + name + ")");
     if (collection_ != nullptr) {

@@ -40,8 +40,9 @@ struct TableData {
   std::vector<std::string> columns;
   int rows = 0;
   std::vector<dao::Index> indexes;
-  std::string connect;          // a linked table: the connect string of its data source
-  std::string sourceTableName;  // a linked table: the table on that source
+  std::string connect;           // a linked table: the connect string of its data source
+  std::string sourceTableName;   // a linked table: the table on that source
+  std::uint32_t attributes = 0;  // dao::kSystemObject for a hidden system table
 };
 
 using Tables = std::vector<std::shared_ptr<TableData>>;

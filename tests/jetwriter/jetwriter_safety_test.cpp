@@ -34,7 +34,7 @@ bool RunKilledAt(int n, const fs::path& mdb, Op op, const std::string& connect) 
       if (op == Op::kRename) {
         w->RenameTable("Customers", "Old_Customers");
       } else {
-        w->AppendLinkedTable("Kunden", connect, "Customers");
+        w->AppendLinkedTable("Verknüpfung", connect, "Customers");
       }
     } catch (...) {
       code = 3;
@@ -64,10 +64,11 @@ TEST_P(KilledWriter, leaves_the_state_before_or_after_the_change) {
   fs::path remote = dir.path() / "remote.db";
   jettest::MakeRemote(remote, {{"Customers", "id integer, name varchar(20)"}});
   std::string connect = "ODBC;Driver=Norvane;Database=" + remote.string();
-  // Jet 4 test file has no Customers table: give one of its tables that name first.
-  if (std::string(GetParam().file) == "testV2000.mdb") {
+  // The Jet 4 and Access 2010 files have no Customers table: give one of theirs that name first.
+  const std::string file = GetParam().file;
+  if (file != "nwind.mdb") {
     auto w = jetwriter::OpenJetCatalogWriter(original.string());
-    w->RenameTable("Table1", "Customers");
+    w->RenameTable(file == "testV2000.mdb" ? "Table1" : "Aufträge", "Customers");
   }
   std::string before = testing_support::ReadBytes(original);
   fs::path mdb = dir.path() / "work.mdb";
@@ -81,7 +82,7 @@ TEST_P(KilledWriter, leaves_the_state_before_or_after_the_change) {
     const bool changed =
         GetParam().op == Op::kRename
             ? std::find(tables.begin(), tables.end(), "Old_Customers") != tables.end()
-            : jettest::LibmdbLinks(mdb).count("Kunden") == 1;
+            : jettest::LibmdbLinks(mdb).count("Verknüpfung") == 1;
     EXPECT_FALSE(fs::exists(jetwriter::PageFile::JournalPath(mdb.string())));
     if (wasKilled) {
       ++killed;
@@ -106,13 +107,17 @@ TEST_P(KilledWriter, leaves_the_state_before_or_after_the_change) {
   EXPECT_EQ(killedAfterRename, 1);  // the one point after the rename
 }
 
-INSTANTIATE_TEST_SUITE_P(Jet3AndJet4, KilledWriter,
+INSTANTIATE_TEST_SUITE_P(AllFormats, KilledWriter,
                          testing::Values(CrashCase{"nwind.mdb", Op::kRename},
                                          CrashCase{"nwind.mdb", Op::kAppend},
                                          CrashCase{"testV2000.mdb", Op::kRename},
-                                         CrashCase{"testV2000.mdb", Op::kAppend}),
+                                         CrashCase{"testV2000.mdb", Op::kAppend},
+                                         CrashCase{"modern-dev-V2010.accdb", Op::kAppend}),
                          [](const testing::TestParamInfo<CrashCase>& i) {
-                           return std::string(i.param.file[0] == 'n' ? "Jet3" : "Jet4") +
+                           const char f = i.param.file[0];
+                           return std::string(f == 'n'   ? "Jet3"
+                                              : f == 't' ? "Jet4"
+                                                         : "Ace2010") +
                                   (i.param.op == Op::kRename ? "_Rename" : "_AppendLink");
                          });
 

@@ -137,20 +137,33 @@ TEST_P(LinkBackRun, a_link_that_cannot_be_made_leaves_the_table_under_its_old_na
   auto w = jetwriter::OpenJetCatalogWriter(r.mdb.string());
   EXPECT_EQ(ErrorNumberOf([&] { LinkBack(*w, table, GetParam().prefix, missing); }),
             dao::err::kOdbcCallFailed);
-  EXPECT_EQ(jettest::LibmdbTables(r.mdb), r.tables);
+  // A row that outgrew its page during the rename stays on the page it moved to, so a scan of
+  // the catalog may list the table later.
+  std::vector<std::string> after = jettest::LibmdbTables(r.mdb);
+  EXPECT_EQ(std::set<std::string>(after.begin(), after.end()),
+            std::set<std::string>(r.tables.begin(), r.tables.end()));
   EXPECT_EQ(jettest::LibmdbExport(r.mdb, table), r.exports[table]);
   EXPECT_TRUE(jettest::LibmdbLinks(r.mdb).empty());
   EXPECT_EQ(jetwriter::CheckCatalog(r.mdb.string()), std::vector<std::string>{});
 }
 
-INSTANTIATE_TEST_SUITE_P(Jet3AndJet4, LinkBackRun,
-                         testing::Values(Case{"nwind.mdb", "Old_"}, Case{"nwind.mdb", "Alt-"},
-                                         Case{"testV2000.mdb", "Old_"},
-                                         Case{"testV2000.mdb", "Alt-"}),
-                         [](const testing::TestParamInfo<Case>& i) {
-                           return std::string(i.param.file[0] == 'n' ? "Jet3" : "Jet4") +
-                                  (i.param.prefix[0] == 'O' ? "_Old" : "_UserPrefix");
-                         });
+// A test name for a sample file: its format.
+std::string FormatOf(const std::string& file) {
+  if (file == "nwind.mdb") return "Jet3";
+  if (file == "testV2000.mdb") return "Jet4";
+  if (file == "modern-dev-V2000.mdb") return "Jet4_NonAscii";
+  return file.find("2007") != std::string::npos ? "Ace2007" : "Ace2010";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    AllFormats, LinkBackRun,
+    testing::Values(Case{"nwind.mdb", "Old_"}, Case{"nwind.mdb", "Alt-"},
+                    Case{"testV2000.mdb", "Old_"}, Case{"testV2000.mdb", "Alt-"},
+                    Case{"modern-dev-V2000.mdb", "Old_"}, Case{"modern-dev-V2007.accdb", "Old_"},
+                    Case{"modern-dev-V2010.accdb", "Alt-"}),
+    [](const testing::TestParamInfo<Case>& i) {
+      return FormatOf(i.param.file) + (i.param.prefix[0] == 'O' ? "_Old" : "_UserPrefix");
+    });
 
 class IndependentReader : public testing::TestWithParam<const char*> {};
 
@@ -173,10 +186,11 @@ TEST_P(IndependentReader, mdb_reader_sees_the_renamed_tables_and_the_links) {
   EXPECT_EQ(after.links, wantLinks);
 }
 
-INSTANTIATE_TEST_SUITE_P(Jet3AndJet4, IndependentReader,
-                         testing::Values("nwind.mdb", "testV2000.mdb"),
+INSTANTIATE_TEST_SUITE_P(AllFormats, IndependentReader,
+                         testing::Values("nwind.mdb", "testV2000.mdb", "modern-dev-V2000.mdb",
+                                         "modern-dev-V2007.accdb", "modern-dev-V2010.accdb"),
                          [](const testing::TestParamInfo<const char*>& i) {
-                           return std::string(i.param[0] == 'n' ? "Jet3" : "Jet4");
+                           return FormatOf(i.param);
                          });
 
 TEST(CatalogWriter, rows_that_outgrow_their_page_move_and_stay_indexed) {
@@ -209,7 +223,7 @@ TEST(CatalogWriter, refuses_names_it_cannot_store_and_writes_nothing) {
   auto w3 = jetwriter::OpenJetCatalogWriter(jet3.string());
   auto w4 = jetwriter::OpenJetCatalogWriter(jet4.string());
   // Characters whose index key is not known.
-  EXPECT_EQ(ErrorNumberOf([&] { w4->RenameTable("Table1", "Tabelle Ä"); }), dao::err::kUnsupported);
+  EXPECT_EQ(ErrorNumberOf([&] { w4->RenameTable("Table1", "Таблица"); }), dao::err::kUnsupported);
   EXPECT_EQ(ErrorNumberOf([&] { w3->RenameTable("Orders", "Bestellungen €"); }),
             dao::err::kUnsupported);
   EXPECT_EQ(ErrorNumberOf([&] { w3->RenameTable("Orders", "注文"); }), dao::err::kUnsupported);
@@ -248,10 +262,10 @@ TEST(CatalogWriter, a_letter_case_change_and_non_ascii_names_keep_the_index_cons
 
 TEST(CatalogWriter, refuses_files_it_cannot_change) {
   testing_support::TempDir dir("jetwriter");
-  // An Access 2007 file header.
+  // A file header of a format after Access 2016.
   std::string accdb(4096 * 4, '\0');
   accdb.replace(4, 15, "Standard ACE DB");
-  accdb[0x14] = 2;
+  accdb[0x14] = 6;
   testing_support::WriteBytes(dir.path() / "new.accdb", accdb);
   EXPECT_EQ(
       ErrorNumberOf([&] { jetwriter::OpenJetCatalogWriter((dir.path() / "new.accdb").string()); }),
@@ -295,6 +309,28 @@ TEST(IndexKeys, match_the_keys_access_wrote) {
   ASSERT_GT(key.size(), tail.size());
   EXPECT_TRUE(std::equal(tail.begin(), tail.end(), key.end() - tail.size()));
   EXPECT_EQ(jetwriter::TextKey("Ab_9", jet4), Hex("7f 4a 4c 2b 03 48 01 00"));
+}
+
+// Names outside ASCII under the Jet 4 / Access 2007 and the Access 2010 orders: the keys Jackcess
+// wrote for "Aufträge" and the relationship names holding it are re-encoded and compared by the
+// catalog check; letter case is folded, accents are not.
+TEST(IndexKeys, non_ascii_names_match_the_keys_in_files_of_both_general_orders) {
+  for (const char* file :
+       {"modern-dev-V2000.mdb", "modern-dev-V2007.accdb", "modern-dev-V2010.accdb"}) {
+    EXPECT_EQ(jetwriter::CheckCatalog((fs::path(NORVANE_TEST_DATA) / file).string()),
+              std::vector<std::string>{})
+        << file;
+  }
+  jetwriter::Format legacy = jetwriter::Format::Of(true);
+  jetwriter::Format general = legacy;
+  general.textSortVersion = 1;
+  for (const jetwriter::Format& f : {legacy, general}) {
+    EXPECT_EQ(jetwriter::TextKey("AUFTRÄGE", f), jetwriter::TextKey("aufträge", f));
+    EXPECT_NE(jetwriter::TextKey("Auftrage", f), jetwriter::TextKey("Aufträge", f));
+    EXPECT_EQ(jetwriter::TextKey("Commandes Reçues", f), jetwriter::TextKey("COMMANDES REÇUES", f));
+    EXPECT_EQ(ErrorNumberOf([&] { jetwriter::TextKey("Таблица", f); }), dao::err::kUnsupported);
+  }
+  EXPECT_NE(jetwriter::TextKey("Aufträge", legacy), jetwriter::TextKey("Aufträge", general));
 }
 
 TEST(CatalogWriter, many_links_split_the_index_pages_and_stay_consistent) {

@@ -205,17 +205,38 @@ TEST_F(Run, a_table_without_a_primary_index_gets_its_indexes_but_no_key_lines) {
   EXPECT_FALSE(indexes[0].Primary || indexes[1].Primary);
 }
 
-TEST_F(Run, a_relationship_with_a_table_the_walk_leaves_out_is_written_all_the_same) {
-  file->AddTable("MSysAccessStorage", {"Id"});
-  file->AddTable("Notes", {"StorageId"});
-  file->relations = {{"MSysAccessStorage", "Notes", {{"Id", "StorageId"}}}};
+TEST_F(Run, tables_flagged_as_system_objects_are_never_transferred_renamed_or_linked) {
+  file->AddTable("f_3A1B_Data", {"Id"}).attributes = 0x80000000;
+  file->AddTable("NavPane", {"Id"}).attributes = 0x2;
+  file->AddTable("Customers", {"CustomerID"}, {Key("+CustomerID")}).attributes = 0x10;
+  settings.LinkTablesFlag = 1;
 
   run.lsfinish_migrate();
 
-  EXPECT_EQ(engine->Statements(), (Lines{Into("Notes", "Notes")}));
+  EXPECT_EQ(engine->Statements(), (Lines{Into("Customers", "Customers")}));
+  EXPECT_EQ(file->TableNames(), (Lines{"f_3A1B_Data", "NavPane", "Old_Customers", "Customers"}));
+  EXPECT_TRUE(file->Find("f_3A1B_Data")->connect.empty());
+  EXPECT_TRUE(Reported().empty());
+}
+
+TEST_F(Run, relationships_with_a_system_table_on_either_side_are_not_written) {
+  file->AddTable("MSysNavPaneGroupCategories", {"Id"});
+  file->AddTable("MSysNavPaneGroups", {"GroupCategoryID"});
+  file->AddTable("f_3A1B_Data", {"Id"}).attributes = 0x80000002;
+  file->AddTable("Notes", {"StorageId", "CustomerId"});
+  file->AddTable("Customers", {"Id"});
+  file->relations = {
+      {"MSysNavPaneGroupCategories", "MSysNavPaneGroups", {{"Id", "GroupCategoryID"}}},
+      {"f_3A1B_Data", "Notes", {{"Id", "StorageId"}}},
+      {"Notes", "f_3A1B_Data", {{"StorageId", "Id"}}},
+      {"Customers", "Notes", {{"Id", "CustomerId"}}}};
+
+  run.lsfinish_migrate();
+
   EXPECT_EQ(Work("reload2.sql"),
-            "alter table \"Notes\" add foreign key (\"StorageId\") references "
-            "\"MSysAccessStorage\" (\"Id\");\r\n");
+            "alter table \"Notes\" add foreign key (\"CustomerId\") references "
+            "\"Customers\" (\"Id\");\r\n");
+  EXPECT_TRUE(Reported().empty());
 }
 
 TEST_F(Run, names_with_blanks_replace_only_the_first_blank_on_the_target_and_in_the_links) {

@@ -6,7 +6,7 @@ const char* const kConsoleUsage =
     "Usage: norvane-migrate --access FILE [options]\n"
     "Moves a Microsoft Access database into a new Norvane database beside it, as the wizard does.\n"
     "\n"
-    "  --access FILE        the Access database (.mdb) to migrate (required)\n"
+    "  --access FILE        the Access database (.mdb or .accdb) to migrate (required)\n"
     "  --ivex FILE          the Norvane query tool ivex.exe or ivexw.exe\n"
     "                       (default: the one installed with this program)\n"
     "  --link               rename the Access tables with a prefix and link them to the new ones\n"
@@ -20,6 +20,9 @@ const char* const kConsoleUsage =
     "                       and every change since the migration are lost)\n"
     "  --keep-work-files    leave the work files in the Access file's folder\n"
     "  --help               this text\n"
+    "\n"
+    "Formats: Access 97 to Access 2019 files are read; --link changes Access 97 to Access 2016\n"
+    "files (Jet 3, Jet 4, ACE), unencrypted.\n"
     "\n"
     "Exit status: 0 when every table, key and link arrived and checked out, 1 when anything\n"
     "failed (the report says what), 2 for a wrong command line.\n";

@@ -41,6 +41,8 @@ void PrintReport(const MigrationReport& report, std::ostream& out) {
         << (t.Ok() ? "" : "   <- check") << '\n';
     if (!t.checksumNote.empty()) out << "    " << t.checksumNote << '\n';
     for (const auto& column : t.timeColumns) out << "    " << column << " arrived as time\n";
+    if (t.linkReadOnly)
+      out << "    the link opens read-only in Access: the table has no unique index\n";
   }
   if (!report.verifyError.empty())
     out << "\nThe check could not be made: " << report.verifyError << '\n';

@@ -1,0 +1,79 @@
+// Links whose definition needs several pages (wide remote tables), on every format.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "jet_test_support.h"
+#include "platform/jetwriter/catalog.h"
+#include "platform/jetwriter/jet_catalog_writer.h"
+#include "platform/jetwriter/page_file.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class WideLink : public testing::TestWithParam<const char*> {};
+
+// The table definition of catalog entry `name`, read back with our own reader.
+jetwriter::TableDef DefinitionOf(const fs::path& mdb, const std::string& name,
+                                 int* definitionPages) {
+  jetwriter::PageFile file(mdb.string(), jetwriter::LockMode::kHeldByCaller);
+  jetwriter::Catalog cat = jetwriter::ReadCatalog(file);
+  auto row = std::find_if(cat.rows.begin(), cat.rows.end(),
+                          [&](const jetwriter::CatalogRow& r) { return r.name == name; });
+  if (row == cat.rows.end()) throw std::runtime_error("no catalog entry " + name);
+  const std::uint32_t page = static_cast<std::uint32_t>(row->objectId) & 0xFFFFFF;
+  *definitionPages = 0;
+  for (std::uint32_t p = page; p != 0; p = jetwriter::Le32(file.Read(p), 4)) ++*definitionPages;
+  return jetwriter::ReadTableDef(file, cat.f, page);
+}
+
+TEST_P(WideLink, a_link_to_a_table_of_255_columns_spans_several_definition_pages) {
+  testing_support::TempDir dir("jetwriter");
+  const fs::path mdb = jettest::CopyFixture(GetParam(), dir.path());
+  const fs::path remote = dir.path() / "wide.db";
+  std::string columns = "id integer primary key";
+  for (int i = 1; i < 255; ++i) {
+    char column[64];
+    std::snprintf(column, sizeof column, ", %s_%03d %s", i % 3 == 0 ? "Bemerkung" : "Wert", i,
+                  i % 3 == 0   ? "text"
+                  : i % 3 == 1 ? "varchar(40)"
+                               : "double");
+    columns += column;
+  }
+  jettest::MakeRemote(remote, {{"Wide", columns}});
+  const std::string connect = "ODBC;Driver=Norvane;Database=" + remote.string();
+  {
+    auto w = jetwriter::OpenJetCatalogWriter(mdb.string());
+    w->AppendLinkedTable("Breite Tabelle", connect, "Wide");
+  }
+  EXPECT_EQ(jetwriter::CheckCatalog(mdb.string()), std::vector<std::string>{});
+  int pages = 0;
+  const jetwriter::TableDef def = DefinitionOf(mdb, "Breite Tabelle", &pages);
+  EXPECT_GT(pages, 1);
+  ASSERT_EQ(def.columns.size(), 255u);
+  EXPECT_EQ(def.columns.front().name, "id");
+  EXPECT_EQ(def.columns.back().name, "Wert_254");
+  // The remote primary key, as the link's unique index with an empty root page of its own.
+  ASSERT_EQ(def.indexes.size(), 1u);
+  EXPECT_EQ(def.indexes[0].columns, std::vector<int>{0});
+  EXPECT_EQ(def.indexes[0].flags & 0x01, 0x01);
+  EXPECT_EQ(jettest::LibmdbLinks(mdb).count("Breite Tabelle"), 1u);
+  jettest::NodeView view = jettest::ReadWithMdbReader(mdb);
+  if (!view.available) GTEST_SKIP() << view.why;
+  EXPECT_EQ(view.links.count("Breite Tabelle"), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(AllFormats, WideLink,
+                         testing::Values("nwind.mdb", "testV2000.mdb", "modern-dev-V2007.accdb",
+                                         "modern-dev-V2010.accdb"),
+                         [](const testing::TestParamInfo<const char*>& i) {
+                           const std::string f = i.param;
+                           return f == "nwind.mdb"                      ? std::string("Jet3")
+                                  : f == "testV2000.mdb"                ? std::string("Jet4")
+                                  : f.find("2007") != std::string::npos ? std::string("Ace2007")
+                                                                        : std::string("Ace2010");
+                         });
+
+}  // namespace
