@@ -174,8 +174,8 @@ TEST(AccessExecute, exact_values_arrive_unchanged) {
   std::map<std::string, std::string> typeOf;
   for (const auto& row : types) typeOf[*row[0]] = *row[1];
   EXPECT_EQ(typeOf["OrderDate"], "timestamp");
-  EXPECT_EQ(typeOf["Freight"], "varchar(21)");
-  EXPECT_EQ(typeOf["Rate"], "varchar(20)");
+  EXPECT_EQ(typeOf["Freight"], "numeric_blob(19,4)");
+  EXPECT_EQ(typeOf["Rate"], "numeric_blob(18,6)");
 }
 
 }  // namespace
