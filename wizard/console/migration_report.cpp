@@ -58,6 +58,14 @@ void PrintReport(const MigrationReport& report, std::ostream& out) {
     PrintPropertyLines(report.properties, t.targetName, out);
     for (const auto& column : t.timeColumns) out << "    " << column << " arrived as time\n";
   }
+  // Tables the check has no line for keep their property lines.
+  for (const auto& p : report.properties) {
+    bool listed = false;
+    for (const auto& t : report.tables) listed = listed || t.targetName == p.targetTable;
+    if (listed || (p.carried.empty() && p.notCarried.empty())) continue;
+    out << p.targetTable << '\n';
+    PrintPropertyLines(report.properties, p.targetTable, out);
+  }
   if (!report.verifyError.empty())
     out << "\nThe check could not be made: " << report.verifyError << '\n';
   if (!report.runFailures.empty()) {
