@@ -27,6 +27,10 @@ struct WizardServices {
   platform::ProgramEnd& programEnd;
   // The database engine of the migration run, made on first use and kept.
   std::function<std::shared_ptr<dao::Engine>()> makeEngine;
+  // Keys of rows of the new database (connection, table) that break an SQL condition
+  // (engine::RowsBreaking); without it the step after reload.bat does not run.
+  std::function<std::string(const std::string&, const std::string&, const std::string&)>
+      rowsBreaking = {};
 };
 
 class WizardPage;

@@ -189,6 +189,7 @@ void WriteCatalog(const std::string& path, WireWriter& out) {
     out.String(e.row != nullptr ? e.row->foreignName : "");
     out.String(e.row != nullptr ? e.row->database : "");
     if (e.type != 1) {
+      out.String("");  // no rule, no columns, no indexes (see WriteColumns)
       out.U32(0);
       out.U32(0);
       continue;
