@@ -60,6 +60,8 @@ class MigrationRun {
   const platform::FailureLog& Failures() const { return failures_; }
   // The task id of the reload.bat the last run started, if it could be started.
   std::optional<int> ReloadTaskId() const { return reloadTask_; }
+  // The target's completed connect string ("ODBC;..."), once the run has opened it.
+  const std::string& TargetConnect() const { return targetConnect_; }
 
  private:
   RunOutcome Run();

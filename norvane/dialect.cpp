@@ -2,6 +2,7 @@
 
 #include "norvane/catalog.h"
 #include "norvane/procedure.h"
+#include "norvane/table_properties.h"
 #include "norvane/table_rebuild.h"
 #include "platform/text.h"
 
@@ -283,6 +284,7 @@ void Session::ExecuteText(std::string_view text) {
 void Session::AlterTable(std::string_view statement, const std::vector<Token>& t) {
   std::size_t i = 2;
   const std::string table = TakeObjectName(t, i);
+  if (AlterTableProperty(c_, statement, t, i, table)) return;
   const bool modify = i < t.size() && t[i].Is("modify");
   const bool addKey =
       i + 1 < t.size() && t[i].Is("add") && (t[i + 1].Is("primary") || t[i + 1].Is("foreign"));

@@ -4,6 +4,7 @@
 
 #include "norvane/catalog.h"
 #include "norvane/lexer.h"
+#include "norvane/table_properties.h"
 #include "platform/text.h"
 
 namespace norvane {
@@ -216,15 +217,17 @@ void RefreshForeignKeyTriggers(Connection& c) {
     if (IsCatalogName(child)) continue;
     // id -> (parent, child columns, parent columns)
     struct Key {
-      std::string parent;
+      std::string parent, onUpdate, onDelete;
       std::vector<std::string> from, to;
     };
     std::map<std::int64_t, Key> keys;
-    for (const auto& row : c.Rows("SELECT id, \"table\", \"from\", \"to\" FROM "
-                                  "pragma_foreign_key_list(?) ORDER BY id, seq",
+    for (const auto& row : c.Rows("SELECT id, \"table\", \"from\", \"to\", on_update, on_delete "
+                                  "FROM pragma_foreign_key_list(?) ORDER BY id, seq",
                                   {Value::Text(child)})) {
       Key& k = keys[std::stoll(row[0].AsText())];
       k.parent = row[1].AsText();
+      k.onUpdate = row[4].AsText();
+      k.onDelete = row[5].AsText();
       k.from.push_back(row[2].AsText());
       k.to.push_back(row[3].AsText());
     }
@@ -252,12 +255,19 @@ void RefreshForeignKeyTriggers(Connection& c) {
              " WHEN " + noParent + raise);
       c.Exec("CREATE TRIGGER " + QuoteId(base + "update") + " BEFORE UPDATE OF " +
              JoinQuoted(k.from) + " ON " + table + " WHEN " + noParent + raise);
-      c.Exec("CREATE TRIGGER " + QuoteId(base + "delete") + " BEFORE DELETE ON " + parent +
-             " WHEN " + hasChild + raise);
-      c.Exec("CREATE TRIGGER " + QuoteId(base + "key") + " BEFORE UPDATE OF " + JoinQuoted(k.to) +
-             " ON " + parent + " WHEN (" +
-             Conditions(k.to, "OLD.", k.to, "NEW.", "IS NOT", " OR ") + ") AND " + hasChild +
-             raise);
+      // A parent row's delete and key change: the key's action, or a refusal.
+      const std::string onDelete =
+          ParentActionTrigger(base + "delete", true, k.onDelete, child, k.parent, k.from, k.to);
+      const std::string onUpdate =
+          ParentActionTrigger(base + "key", false, k.onUpdate, child, k.parent, k.from, k.to);
+      c.Exec(!onDelete.empty() ? onDelete
+                               : "CREATE TRIGGER " + QuoteId(base + "delete") +
+                                     " BEFORE DELETE ON " + parent + " WHEN " + hasChild + raise);
+      c.Exec(!onUpdate.empty() ? onUpdate
+                               : "CREATE TRIGGER " + QuoteId(base + "key") + " BEFORE UPDATE OF " +
+                                     JoinQuoted(k.to) + " ON " + parent + " WHEN (" +
+                                     Conditions(k.to, "OLD.", k.to, "NEW.", "IS NOT", " OR ") +
+                                     ") AND " + hasChild + raise);
     }
   }
 }

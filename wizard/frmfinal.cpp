@@ -19,7 +19,8 @@ QLineEdit* ReadOnlyBox(const char* name) {
 
 frmfinal::frmfinal(PageFlow& flow)
     : WizardPage(flow, PageId::Final, "frmfinal", "The final stop in the Migration Process"),
-      run_(flow.settings(), *this, flow, flow.services().makeEngine) {
+      run_(flow.settings(), *this, flow, flow.services().makeEngine),
+      properties_(flow) {
   auto* boxes = new QGridLayout;
   dbFile_ = ReadOnlyBox("Text1(0)");
   odbcSource_ = ReadOnlyBox("Text1(1)");
@@ -59,7 +60,9 @@ frmfinal::frmfinal(PageFlow& flow)
 void frmfinal::Migrate() {
   // A run yields to the event loop; its page takes no other press until it has ended.
   for (int i = 0; i < 3; ++i) Command1(i)->setEnabled(false);
-  run_.lsfinish_migrate();
+  properties_.ReadBefore();
+  if (run_.lsfinish_migrate() == engine::RunOutcome::Finished)
+    properties_.AfterReload(run_.ReloadTaskId(), run_.TargetConnect());
   Command1(0)->setEnabled(true);
   Command1(1)->setEnabled(true);
   Command1(2)->setEnabled(finishEnabled_);

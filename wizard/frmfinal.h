@@ -6,6 +6,7 @@
 
 #include "engine/migration_run.h"
 #include "engine/run_view.h"
+#include "wizard/property_watch.h"
 #include "wizard/wizard_page.h"
 
 namespace wizard {
@@ -36,6 +37,7 @@ class frmfinal : public WizardPage, private engine::RunView {
   QProgressBar* bar1_;
   bool finishEnabled_ = false;
   engine::MigrationRun run_;
+  PropertyWatch properties_;
 };
 
 }  // namespace wizard

@@ -30,6 +30,10 @@ struct WizardServices {
   std::function<std::shared_ptr<dao::Engine>()> makeEngine;
   // The Access file's tables linked to a database file, asked before "Create DB" replaces it.
   target::LinkedTablesProbe linkedTables = {};
+  // Keys of rows of the new database (connection, table) that break an SQL condition
+  // (engine::RowsBreaking); without it the step after reload.bat does not run.
+  std::function<std::string(const std::string&, const std::string&, const std::string&)>
+      rowsBreaking = {};
 };
 
 class WizardPage;

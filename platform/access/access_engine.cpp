@@ -61,6 +61,14 @@ class AccessTableDef : public dao::TableDef {
   void AppendIndex(const dao::Index&) override {
     Unsupported("creating an index in an Access file");
   }
+  std::vector<dao::Field> Fields() override {
+    std::vector<dao::Field> fields;
+    for (const ColumnInfo& c : info_.columns)
+      fields.push_back({c.name, c.type, c.size, c.autoNumber, c.required, c.allowZeroLength,
+                        c.defaultValue, c.validationRule});
+    return fields;
+  }
+  std::string ValidationRule() override { return info_.validationRule; }
 
   const TableInfo& info() const { return info_; }
   void Update(TableInfo info) {

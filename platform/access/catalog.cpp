@@ -68,11 +68,12 @@ std::vector<RelationRow> ReadRelations(MdbHandle* mdb, const std::string& path) 
   std::vector<std::vector<std::pair<long, dao::RelationField>>> fields;
   ForEachRow(mdb, path, "MSysRelationships",
              {"szRelationship", "szObject", "szColumn", "szReferencedObject", "szReferencedColumn",
-              "icolumn"},
+              "icolumn", "grbit"},
              [&](const std::vector<std::string>& v) {
                auto [it, added] = byName.emplace(v[0], relations.size());
                if (added) {
-                 relations.push_back({v[0], dao::Relation{v[3], v[1], {}}});
+                 relations.push_back(
+                     {v[0], dao::Relation{v[3], v[1], {}, std::strtol(v[6].c_str(), nullptr, 10)}});
                  fields.emplace_back();
                }
                fields[it->second].emplace_back(std::strtol(v[5].c_str(), nullptr, 10),
@@ -261,6 +262,7 @@ void WriteCatalog(const std::string& path, WireWriter& out) {
     out.String(e.row != nullptr ? e.row->foreignName : "");
     out.String(e.row != nullptr ? e.row->database : "");
     if (e.type != 1) {
+      out.String("");  // no rule, no columns, no indexes (see WriteColumns)
       out.U32(0);
       out.U32(0);
       continue;
@@ -278,6 +280,7 @@ void WriteCatalog(const std::string& path, WireWriter& out) {
   for (const RelationRow& row : relations) {
     out.String(row.relation.Table);
     out.String(row.relation.ForeignTable);
+    out.U32(static_cast<std::uint32_t>(row.relation.Attributes));
     out.U32(static_cast<std::uint32_t>(row.relation.Fields.size()));
     for (const dao::RelationField& field : row.relation.Fields) {
       out.String(field.Name);
@@ -299,6 +302,8 @@ std::uint32_t Bounded(IsolatedReader& in, std::uint32_t limit, const std::string
 }  // namespace
 
 void WriteColumns(MdbTableDef* table, WireWriter& out) {
+  const auto prop = [](const char* value) { return std::string(value != nullptr ? value : ""); };
+  out.String(prop(mdb_table_get_prop(table, "ValidationRule")));
   out.U32(table->num_cols);
   for (unsigned c = 0; c < table->num_cols; ++c) {
     auto* col = static_cast<MdbColumn*>(g_ptr_array_index(table->columns, c));
@@ -308,10 +313,20 @@ void WriteColumns(MdbTableDef* table, WireWriter& out) {
     // libmdb stores a decimal's precision in col_scale and its scale in col_prec.
     out.U32(static_cast<std::uint32_t>(col->col_scale));
     out.U32(static_cast<std::uint32_t>(col->col_prec));
+    // Properties: libmdb gives yes/no ones as "yes" and "no".
+    std::uint8_t flags = col->is_long_auto ? 1 : 0;
+    if (prop(mdb_col_get_prop(col, "Required")) == "yes") flags |= 2;
+    if (prop(mdb_col_get_prop(col, "AllowZeroLength")) == "no") flags |= 4;
+    out.U8(flags);
+    out.String(prop(mdb_col_get_prop(col, "DefaultValue")));
+    out.String(prop(mdb_col_get_prop(col, "ValidationRule")));
   }
 }
 
-std::vector<ColumnInfo> ReadColumns(IsolatedReader& in, const std::string& what) {
+std::vector<ColumnInfo> ReadColumns(IsolatedReader& in, const std::string& what,
+                                    std::string* tableRule) {
+  std::string rule = in.String();
+  if (tableRule != nullptr) *tableRule = std::move(rule);
   const std::uint32_t count = Bounded(in, kMaxColumns, what);
   std::vector<ColumnInfo> columns(count);
   for (ColumnInfo& column : columns) {
@@ -320,6 +335,12 @@ std::vector<ColumnInfo> ReadColumns(IsolatedReader& in, const std::string& what)
     column.size = static_cast<int>(in.U32());
     column.precision = static_cast<int>(in.U32());
     column.scale = static_cast<int>(in.U32());
+    const std::uint8_t flags = in.U8();
+    column.autoNumber = (flags & 1) != 0;
+    column.required = (flags & 2) != 0;
+    column.allowZeroLength = (flags & 4) == 0;
+    column.defaultValue = in.String();
+    column.validationRule = in.String();
   }
   return columns;
 }
@@ -417,7 +438,7 @@ Catalog ReadOwnCatalog(const std::string& posixPath, std::chrono::milliseconds t
     // DAO's form: the stored options (none for an Access file), then the file.
     if (table.objectType == 6)
       table.connect += (table.connect.ends_with(';') ? "" : ";") + ("DATABASE=" + table.database);
-    table.columns = ReadColumns(in, posixPath);
+    table.columns = ReadColumns(in, posixPath, &table.validationRule);
     const std::uint32_t indexes = Bounded(in, kMaxColumns, posixPath);
     for (std::uint32_t i = 0; i < indexes; ++i) {
       dao::Index index;
@@ -434,6 +455,7 @@ Catalog ReadOwnCatalog(const std::string& posixPath, std::chrono::milliseconds t
     dao::Relation relation;
     relation.Table = in.String();
     relation.ForeignTable = in.String();
+    relation.Attributes = static_cast<long>(in.U32());
     const std::uint32_t fields = Bounded(in, kMaxColumns, posixPath);
     for (std::uint32_t f = 0; f < fields; ++f) {
       dao::RelationField field;
@@ -522,6 +544,7 @@ void ResolveAccessLink(TableInfo& table, BackEnds& backEnds, std::chrono::millis
                                             "', which is itself a linked table there; only "
                                             "tables stored in that file can be copied.");
   table.columns = found->columns;
+  table.validationRule = found->validationRule;
   table.indexes = found->indexes;
   table.backEnd.path = posix;
   table.backEnd.table = found->name;

@@ -41,6 +41,12 @@ struct ColumnInfo {
   int size = 0;       // bytes in the row (Text: characters)
   int precision = 0;  // Decimal only
   int scale = 0;      // Decimal only
+  // The column's properties as Access stores them (expressions in Access's own syntax).
+  bool autoNumber = false;
+  bool required = false;
+  bool allowZeroLength = true;
+  std::string defaultValue;
+  std::string validationRule;
 };
 
 // Where the rows of a link to another Access file (type 6) are.
@@ -68,13 +74,16 @@ struct TableInfo {
   // read; backEnd.error says why).
   std::vector<ColumnInfo> columns;
   std::vector<dao::Index> indexes;  // with the foreign side of each relationship
+  std::string validationRule;       // the table's own rule (over several columns)
 };
 
 class IsolatedReader;
 
 // Reads the column descriptions the reader's child sent for one table (see WriteColumns in
-// mdb_handles.h); throws kUnrecognizedFormat naming `what` for an impossible count.
-std::vector<ColumnInfo> ReadColumns(IsolatedReader& in, const std::string& what);
+// mdb_handles.h), and the table's validation rule into `tableRule` when given; throws
+// kUnrecognizedFormat naming `what` for an impossible count.
+std::vector<ColumnInfo> ReadColumns(IsolatedReader& in, const std::string& what,
+                                    std::string* tableRule = nullptr);
 
 struct Catalog {
   int jetVersion = 0;  // 0 Jet 3, 1 Jet 4, 2+ ACE

@@ -2,6 +2,7 @@
 
 #include <mdbtools.h>
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -330,6 +331,53 @@ std::string CurrencyText(std::int64_t v) {
   } while (magnitude != 0);
   if (negative) *--p = '-';
   return std::string(p, buffer + sizeof buffer);
+}
+
+std::string CanonicalDecimal(std::string_view number) {
+  std::size_t i = 0;
+  const bool negative = !number.empty() && number[0] == '-';
+  if (!number.empty() && (number[0] == '-' || number[0] == '+')) ++i;
+  std::string digits;
+  long exponent = 0;  // value = digits * 10^exponent
+  bool point = false, any = false;
+  for (; i < number.size(); ++i) {
+    const char c = number[i];
+    if (c >= '0' && c <= '9') {
+      digits += c;
+      any = true;
+      if (point) --exponent;
+    } else if (c == '.' && !point) {
+      point = true;
+    } else {
+      break;
+    }
+  }
+  if (i < number.size() && (number[i] == 'e' || number[i] == 'E') && any) {
+    long e = 0;
+    const auto [end, ec] =
+        std::from_chars(number.data() + i + 1 + (i + 1 < number.size() && number[i + 1] == '+'),
+                        number.data() + number.size(), e);
+    if (ec != std::errc() || end != number.data() + number.size() || e > 400 || e < -400)
+      return std::string(number);
+    exponent += e;
+    i = number.size();
+  }
+  if (!any || i != number.size()) return std::string(number);
+  const std::size_t first = digits.find_first_not_of('0');
+  if (first == std::string::npos) return "0";
+  digits.erase(0, first);
+  while (digits.size() > 1 && digits.back() == '0' && exponent < 0) {
+    digits.pop_back();
+    ++exponent;
+  }
+  if (exponent >= 0) {
+    digits.append(static_cast<std::size_t>(exponent), '0');
+  } else {
+    const auto fraction = static_cast<std::size_t>(-exponent);
+    if (digits.size() <= fraction) digits.insert(0, fraction - digits.size() + 1, '0');
+    digits.insert(digits.size() - fraction, ".");
+  }
+  return (negative ? "-" : "") + digits;
 }
 
 bool DateTimeText(double days, std::string& out) {

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/access/catalog.h"
@@ -33,6 +34,10 @@ struct Cell {
 
 // Exact text forms, shared with the tests.
 std::string CurrencyText(std::int64_t tenThousandths);
+// A decimal number's one written form, for comparing values exactly: no leading or trailing
+// zeros, no exponent, no sign on zero ("-012.50" and "-1.25e1" give "-12.5"). Text that is no
+// number comes back unchanged.
+std::string CanonicalDecimal(std::string_view number);
 // False when the value lies outside the years 100 to 9999.
 bool DateTimeText(double days, std::string& out);
 std::string GuidText(const unsigned char* sixteenBytes);

@@ -1,10 +1,12 @@
 #include "platform/access/transfer.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstring>
 #include <utility>
 
 #include "platform/access/rows.h"
+#include "platform/access_expressions.h"
 #include "platform/dao/dao.h"
 #include "platform/error.h"
 #include "platform/text.h"
@@ -50,7 +52,8 @@ std::string WithParams(const odbc::TypeInfo& type, const Candidate& c) {
 struct Param {
   SQLSMALLINT cType = SQL_C_CHAR;
   SQLSMALLINT sqlType = SQL_VARCHAR;
-  SQLULEN numberSize = 0;  // column size of a number parameter
+  SQLULEN numberSize = 0;    // column size of a number parameter
+  bool exactNumber = false;  // exact decimal text, bound as a double where one holds it exactly
 };
 
 // The value of one column of one row of a batch, at a fixed address while it is bound.
@@ -60,7 +63,49 @@ struct Slot {
   double real = 0;
   std::vector<char> buffer;  // text and bytes, with room for a terminator
   SQLLEN indicator = 0;
+  bool asDouble = false;  // an exact number bound as `real`
 };
+
+// The SQLite side of an exact number: a double where the value has at most 15 significant
+// digits (a double keeps those, and the driver reads them back as the same digits), else the
+// decimal text itself, which a column of the blob affinity keeps as it is.
+bool HeldByDouble(std::string_view decimal, double& value) {
+  std::size_t digits = 0, first = std::string_view::npos, last = 0;
+  for (std::size_t i = 0; i < decimal.size(); ++i) {
+    if (decimal[i] < '0' || decimal[i] > '9') continue;
+    ++digits;
+    if (decimal[i] != '0') {
+      if (first == std::string_view::npos) first = digits;
+      last = digits;
+    }
+  }
+  if (first == std::string_view::npos) {
+    value = 0;
+    return true;
+  }
+  if (last - first + 1 > 15) return false;
+  const auto [end, ec] = std::from_chars(decimal.data(), decimal.data() + decimal.size(), value);
+  return ec == std::errc() && end == decimal.data() + decimal.size();
+}
+
+// The target's SQL for an Access default, or nothing when it does not translate (the report
+// names those).
+std::string DefaultClause(const ColumnInfo& column) {
+  if (column.defaultValue.empty() || column.autoNumber) return "";
+  const access_sql::Translation t =
+      access_sql::DefaultExpression(column.defaultValue, access_sql::KindOfAccessType(column.type));
+  return t.ok() && !t.sql.empty() ? " DEFAULT " + t.sql : "";
+}
+
+// A trigger that gives a row inserted without a value for an AutoNumber column the next number
+// after the highest one in the table.
+std::string AutoNumberTrigger(const std::string& table, const std::string& column) {
+  const std::string t = odbc::QuoteIdentifier(table), c = odbc::QuoteIdentifier(column);
+  return "CREATE TRIGGER " + odbc::QuoteIdentifier(table + "_autonumber_" + column) +
+         " AFTER INSERT ON " + t + " FOR EACH ROW WHEN NEW." + c + " IS NULL BEGIN UPDATE " + t +
+         " SET " + c + " = (SELECT coalesce(max(" + c + "), 0) + 1 FROM " + t +
+         ") WHERE rowid = NEW.rowid; END";
+}
 
 // Rows per insert statement: the SQLite driver compiles its statement again on every execute,
 // so several rows share one statement there ("VALUES (...), (...)"); 999 parameters at most,
@@ -77,6 +122,8 @@ constexpr std::size_t kKeptBufferBytes = 16 << 10;
 constexpr std::size_t kInitialBufferBytes = 256;
 
 }  // namespace
+
+const char* const kExactNumericType = "numeric_blob";
 
 std::optional<TransferStatement> ParseTransferStatement(std::string_view sql) {
   while (!sql.empty() && (sql.front() == ' ' || sql.front() == '\t')) sql.remove_prefix(1);
@@ -145,17 +192,15 @@ TargetType ChooseTargetType(const ColumnInfo& column, int jetVersion,
       candidates = {{SQL_GUID, -1, 0, 0}, {SQL_CHAR, 38, 0, 0}, {SQL_VARCHAR, 38, 0, 0}};
       break;
     case ColumnType::kCurrency:
-      candidates = decimalsThroughDouble
-                       ? std::vector<Candidate>{{SQL_VARCHAR, 21, 0, 0}}
-                       : std::vector<Candidate>{{SQL_DECIMAL, -1, 19, 4}, {SQL_NUMERIC, -1, 19, 4}};
-      break;
     case ColumnType::kDecimal: {
-      const int precision = std::clamp(column.precision, 1, 38);
-      const int scale = std::clamp(column.scale, 0, precision);
-      candidates = decimalsThroughDouble
-                       ? std::vector<Candidate>{{SQL_VARCHAR, precision + 2, 0, 0}}
-                       : std::vector<Candidate>{{SQL_DECIMAL, -1, precision, scale},
-                                                {SQL_NUMERIC, -1, precision, scale}};
+      const bool currency = static_cast<ColumnType>(column.type) == ColumnType::kCurrency;
+      const int precision = currency ? 19 : std::clamp(column.precision, 1, 38);
+      const int scale = currency ? 4 : std::clamp(column.scale, 0, precision);
+      if (decimalsThroughDouble)
+        return TargetType{kExactNumericType + std::string("(") + std::to_string(precision) + "," +
+                              std::to_string(scale) + ")",
+                          SQL_DOUBLE};
+      candidates = {{SQL_DECIMAL, -1, precision, scale}, {SQL_NUMERIC, -1, precision, scale}};
       break;
     }
   }
@@ -183,12 +228,19 @@ std::size_t CopyTable(const std::string& mdbPath, int jetVersion, const std::str
   const auto& types = target.TypeInfos();
 
   std::string create = "CREATE TABLE " + odbc::QuoteIdentifier(targetName) + " (";
+  std::vector<std::string> triggers;
   std::vector<Param> params(columns.size());
   for (std::size_t i = 0; i < columns.size(); ++i) {
     const TargetType type = ChooseTargetType(columns[i], jetVersion, types, throughDouble);
     create += (i ? ", " : "") + odbc::QuoteIdentifier(columns[i].name) + " " + type.ddl;
     Param& p = params[i];
     p.sqlType = type.sqlType;
+    if (throughDouble) {
+      create += DefaultClause(columns[i]);
+      if (columns[i].autoNumber) triggers.push_back(AutoNumberTrigger(targetName, columns[i].name));
+      p.exactNumber = type.ddl.starts_with(kExactNumericType);
+      if (p.exactNumber) p.sqlType = SQL_VARCHAR;
+    }
     switch (static_cast<ColumnType>(columns[i].type)) {
       case ColumnType::kBoolean:
       case ColumnType::kByte:
@@ -233,6 +285,7 @@ std::size_t CopyTable(const std::string& mdbPath, int jetVersion, const std::str
     target.SetAutoCommit(false);
     target.ExecDirect(create);
     created = true;
+    for (const std::string& trigger : triggers) target.ExecDirect(trigger);
     std::vector<Slot> slots(batchRows * width);
     for (std::size_t i = 0; i < slots.size(); ++i)
       if (params[i % width].numberSize == 0) slots[i].buffer.resize(kInitialBufferBytes);
@@ -249,16 +302,23 @@ std::size_t CopyTable(const std::string& mdbPath, int jetVersion, const std::str
       SQLPOINTER value = slot.buffer.data();
       SQLULEN size = slot.buffer.size();
       SQLLEN capacity = static_cast<SQLLEN>(slot.buffer.size());
-      if (p.cType == SQL_C_SBIGINT) value = &slot.integer;
-      if (p.cType == SQL_C_FLOAT) value = &slot.single;
-      if (p.cType == SQL_C_DOUBLE) value = &slot.real;
+      SQLSMALLINT cType = p.cType, sqlType = p.sqlType;
+      SQLULEN numberSize = p.numberSize;
+      if (slot.asDouble) {
+        cType = SQL_C_DOUBLE;
+        sqlType = SQL_DOUBLE;
+        numberSize = 15;
+      }
+      if (cType == SQL_C_SBIGINT) value = &slot.integer;
+      if (cType == SQL_C_FLOAT) value = &slot.single;
+      if (cType == SQL_C_DOUBLE) value = &slot.real;
       if (value != slot.buffer.data()) {
-        size = p.numberSize;
+        size = numberSize;
         capacity = 0;
       }
       const SQLRETURN rc =
           SQLBindParameter(statement.get(), static_cast<SQLUSMALLINT>(index + 1), SQL_PARAM_INPUT,
-                           p.cType, p.sqlType, size, 0, value, capacity, &slot.indicator);
+                           cType, sqlType, size, 0, value, capacity, &slot.indicator);
       if (!SQL_SUCCEEDED(rc)) statement.Check(rc, "binding a parameter");
     };
     odbc::Statement batch(target);
@@ -313,6 +373,14 @@ std::size_t CopyTable(const std::string& mdbPath, int jetVersion, const std::str
             slot.real = cell.real;
             break;
           default: {
+            if (p.exactNumber) {
+              const bool asDouble = HeldByDouble({cell.bytes.data(), cell.bytes.size()}, slot.real);
+              if (asDouble != slot.asDouble) {
+                slot.asDouble = asDouble;
+                bind(batch, index);
+              }
+              if (asDouble) break;
+            }
             const std::size_t size = cell.bytes.size();
             const bool grow = size + 1 > slot.buffer.size();
             if (grow) {

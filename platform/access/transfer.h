@@ -16,11 +16,17 @@
 //   Memo           LONGVARCHAR, WLONGVARCHAR, VARCHAR       OLE Object LONGVARBINARY, VARBINARY
 //   Replication ID GUID, CHAR(38), VARCHAR(38)
 //   Currency       DECIMAL(19,4), NUMERIC(19,4)    Decimal(p,s) DECIMAL(p,s), NUMERIC(p,s)
-// A target that stores DECIMAL through a double (SQLite, whose numeric affinity keeps only 15
-// digits) gets Currency as VARCHAR(21) and Decimal(p,s) as VARCHAR(p+2) instead: the exact
-// decimal text, every digit kept.
-// Values: NULL stays NULL; Currency and Decimal as exact decimal text; Date/Time as
+// SQLite (whose numeric affinity keeps only 15 digits, and whose ODBC driver knows no DECIMAL
+// type: a declared type beginning with "numeric" is a DOUBLE to it, any other unknown one text)
+// gets Currency as numeric_blob(19,4) and Decimal(p,s) as numeric_blob(p,s): a number to a
+// linked table, and of the blob affinity, which stores a value as it is given. A value of at
+// most 15 significant digits goes in as a double (read back as the same digits), a longer one
+// as its exact decimal text.
+// Values: NULL stays NULL; Currency and Decimal as exact decimal text (above); Date/Time as
 // "YYYY-MM-DD HH:MM:SS" (a time of day keeps the date 1899-12-30); text as UTF-8.
+// On SQLite the table also gets the columns' default values that translate
+// (platform/access_expressions.h) and, for each AutoNumber column, a trigger that numbers a row
+// inserted without a value after the highest number in the table.
 // Rows go in through one prepared insert; on SQLite, whose ODBC driver compiles the statement
 // again on every execute, one statement carries up to 64 rows ("VALUES (...), (...)").
 // The table is created and filled in one transaction; a failure rolls it back and drops a
@@ -50,6 +56,9 @@ struct TransferStatement {
 
 // The parts of a transfer statement; nothing when `sql` is any other text.
 std::optional<TransferStatement> ParseTransferStatement(std::string_view sql);
+
+// The declared type name of exact numbers on SQLite (see above).
+extern const char* const kExactNumericType;
 
 struct TargetType {
   std::string ddl;          // "varchar(40)"

@@ -42,11 +42,31 @@ struct RelationField {
   std::string ForeignName;  // matching field of the foreign table
 };
 
+// Relation::Attributes flags.
+inline constexpr long kRelationDontEnforce = 0x2;
+inline constexpr long kRelationUpdateCascade = 0x100;
+inline constexpr long kRelationDeleteCascade = 0x1000;
+inline constexpr long kRelationDeleteSetNull = 0x2000;
+
 // A stored relationship: `Table` holds the referenced key, `ForeignTable` the referencing fields.
 struct Relation {
   std::string Table;
   std::string ForeignTable;
   std::vector<RelationField> Fields;
+  long Attributes = 0;
+};
+
+// A field of a table with the properties an application relies on (expressions in Access's
+// syntax, as stored).
+struct Field {
+  std::string Name;
+  int Type = 0;  // the Access column type
+  int Size = 0;
+  bool AutoIncrement = false;
+  bool Required = false;
+  bool AllowZeroLength = true;
+  std::string DefaultValue;
+  std::string ValidationRule;
 };
 
 // Attributes bit of objects the file marks as its own (hidden system tables).
@@ -71,6 +91,10 @@ class TableDef {
   virtual std::vector<Index> Indexes() = 0;
   // Indexes.Append: creates the index on the table.
   virtual void AppendIndex(const Index& index) = 0;
+  // The fields with their properties, and the table's own validation rule; an engine that keeps
+  // no such properties has none.
+  virtual std::vector<Field> Fields() { return {}; }
+  virtual std::string ValidationRule() { return {}; }
 };
 
 // A database's table definitions. Positions run from 0 to Count() - 1 in the engine's order;

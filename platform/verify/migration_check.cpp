@@ -128,6 +128,11 @@ bool IsReal(int type) {
          type == static_cast<int>(access::ColumnType::kDouble);
 }
 
+bool IsExact(int type) {
+  return type == static_cast<int>(access::ColumnType::kCurrency) ||
+         type == static_cast<int>(access::ColumnType::kDecimal);
+}
+
 bool IsInteger(int type) {
   using access::ColumnType;
   for (ColumnType t :
@@ -171,6 +176,8 @@ RowHashes AccessRowHashes(const CheckRequest& request, const std::string& file,
         row += RealText(cell.real, types[c] == static_cast<int>(access::ColumnType::kSingle));
       else if (IsInteger(types[c]))
         row += std::to_string(cell.integer);
+      else if (IsExact(types[c]))
+        row += access::CanonicalDecimal({cell.bytes.data(), cell.bytes.size()});
       else
         row.append(cell.bytes.begin(), cell.bytes.end());
       row += kSeparator;
@@ -204,6 +211,8 @@ RowHashes TargetRowHashes(odbc::Connection& db, const std::string& table,
         present = columns[c].binary ? GetBytes(st, col, value) : st.GetText(col, value);
         // A time-only column arrives as a time: its value is the Access value without the day.
         if (present && columns[c].time) value = "1899-12-30 " + value;
+        // Exact numbers: every digit, whether stored as a double or as decimal text.
+        if (present && IsExact(types[c])) value = access::CanonicalDecimal(value);
       }
       row += present ? value : std::string(kNull);
       row += kSeparator;

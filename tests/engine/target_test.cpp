@@ -1,6 +1,7 @@
 // The ODBC target: the chooser, the completed connect string, tables, indexes; the transfer
 // statement's edges (other statements, failures, exact values).
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include "engine_support.h"
 #include "platform/access/transfer.h"
@@ -174,8 +175,47 @@ TEST(AccessExecute, exact_values_arrive_unchanged) {
   std::map<std::string, std::string> typeOf;
   for (const auto& row : types) typeOf[*row[0]] = *row[1];
   EXPECT_EQ(typeOf["OrderDate"], "timestamp");
-  EXPECT_EQ(typeOf["Freight"], "varchar(21)");
-  EXPECT_EQ(typeOf["Rate"], "varchar(20)");
+  EXPECT_EQ(typeOf["Freight"], "numeric_blob(19,4)");
+  EXPECT_EQ(typeOf["Rate"], "numeric_blob(18,6)");
+}
+
+// Runs one statement on the target file; SQLite's message, or "" when it succeeded.
+std::string ExecOnTarget(const std::filesystem::path& db, const std::string& sql) {
+  sqlite3* handle = nullptr;
+  sqlite3_open_v2(db.c_str(), &handle, SQLITE_OPEN_READWRITE, nullptr);
+  char* message = nullptr;
+  const int rc = sqlite3_exec(handle, sql.c_str(), nullptr, nullptr, &message);
+  std::string out = rc == SQLITE_OK ? "" : (message ? message : "failed");
+  sqlite3_free(message);
+  sqlite3_close(handle);
+  return out;
+}
+
+TEST(AccessExecute, new_tables_number_new_rows_and_take_the_access_defaults) {
+  World s;
+  auto access = s.Access("nwind.mdb");
+  auto target = s.Open("ODBC;dsn=");
+  for (const char* table : {"Shippers", "Products"})
+    access->Execute("select * into [" + target->Connect() + "].[" + table + "] from [" + table +
+                    "]");
+  // The table has no key yet: the AutoNumber column is numbered all the same, after the
+  // highest number, also after a number given by hand.
+  ASSERT_EQ(ExecOnTarget(s.target, "INSERT INTO Shippers (CompanyName) VALUES ('A')"), "");
+  ASSERT_EQ(
+      ExecOnTarget(s.target, "INSERT INTO Shippers (ShipperID, CompanyName) VALUES (10, 'B')"), "");
+  ASSERT_EQ(ExecOnTarget(s.target, "INSERT INTO Shippers (CompanyName) VALUES ('C')"), "");
+  EXPECT_EQ(SqliteRows(s.target, "SELECT group_concat(ShipperID) FROM Shippers")[0][0],
+            "1,2,3,4,10,11");
+  // UnitPrice (Currency) 0, UnitsInStock 0, Discontinued "=No".
+  ASSERT_EQ(ExecOnTarget(s.target, "INSERT INTO Products (ProductName) VALUES ('New')"), "");
+  EXPECT_EQ(SqliteRows(s.target,
+                       "SELECT UnitPrice || '|' || UnitsInStock || '|' || Discontinued "
+                       "FROM Products WHERE ProductName = 'New'")[0][0],
+            "0|0|0");
+  EXPECT_EQ(SqliteRows(s.target,
+                       "SELECT ProductID = (SELECT max(ProductID) FROM Products) FROM "
+                       "Products WHERE ProductName = 'New'")[0][0],
+            "1");
 }
 
 }  // namespace

@@ -82,6 +82,11 @@ void ExpectSameValues(const std::string& mdb, const std::filesystem::path& db,
         const double e = std::strtod(expected->c_str(), nullptr);
         const double a = std::strtod(actual->c_str(), nullptr);
         EXPECT_NEAR(e, a, std::fabs(e) * 1e-12) << where;
+      } else if (type == MDB_MONEY || type == MDB_NUMERIC) {
+        // Every digit: stored as a double where one holds the value, else as decimal text.
+        EXPECT_EQ(platform::access::CanonicalDecimal(*expected),
+                  platform::access::CanonicalDecimal(*actual))
+            << where;
       } else if (type == MDB_REPID) {
         EXPECT_EQ("{" + *expected + "}", *actual) << where;
       } else {

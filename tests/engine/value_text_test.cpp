@@ -90,4 +90,25 @@ TEST(ValueText, jet4_text_plain_and_compressed) {
   EXPECT_EQ(out, "\xEF\xBF\xBDx");
 }
 
+TEST(ValueText, canonical_decimals_are_equal_exactly_when_the_numbers_are) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"-012.50", "-12.5"},
+      {"12.0000", "12"},
+      {"12.0", "12"},
+      {"-0.0000", "0"},
+      {"0.0", "0"},
+      {"0.0001", "0.0001"},
+      {"1.0e-05", "0.00001"},
+      {"1.0e+15", "1000000000000000"},
+      {"-1.25e1", "-12.5"},
+      {"922337203685477.5807", "922337203685477.5807"},
+      {"1234567890123456789012345678", "1234567890123456789012345678"},
+      {"100", "100"},
+      {"abc", "abc"},  // not a number: unchanged
+      {"1.2.3", "1.2.3"},
+      {"", ""},
+  };
+  for (const auto& [in, out] : cases) EXPECT_EQ(CanonicalDecimal(in), out) << in;
+}
+
 }  // namespace

@@ -110,6 +110,8 @@ class FakeTableDef : public dao::TableDef {
     data_->connect = connect;
   }
   std::string SourceTableName() const override { return data_->sourceTableName; }
+  std::vector<dao::Field> Fields() override { return data_->fields; }
+  std::string ValidationRule() override { return data_->validationRule; }
   void SetSourceTableName(const std::string& name) override {
     Call(".SetSourceTableName(" + name + ")");
     data_->sourceTableName = name;

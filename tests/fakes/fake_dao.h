@@ -40,9 +40,11 @@ struct TableData {
   std::vector<std::string> columns;
   int rows = 0;
   std::vector<dao::Index> indexes;
-  std::string connect;           // a linked table: the connect string of its data source
-  std::string sourceTableName;   // a linked table: the table on that source
-  std::uint32_t attributes = 0;  // dao::kSystemObject for a hidden system table
+  std::string connect;                  // a linked table: the connect string of its data source
+  std::string sourceTableName;          // a linked table: the table on that source
+  std::uint32_t attributes = 0;         // dao::kSystemObject for a hidden system table
+  std::vector<dao::Field> fields = {};  // with properties (Fields()); `columns` alone has none
+  std::string validationRule = {};
 };
 
 using Tables = std::vector<std::shared_ptr<TableData>>;

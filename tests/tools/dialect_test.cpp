@@ -261,6 +261,86 @@ TEST(Dialect, foreign_key_is_refused_for_orphans_and_enforced_afterwards_everywh
   EXPECT_EQ(ExecuteThroughOdbc(db, "INSERT INTO \"Orders\" VALUES (8, 'ALFKI', NULL)"), "");
 }
 
+// Customers and Orders with keys, and lines of each order: the shape a migration leaves.
+std::filesystem::path KeyedSales(const TempDir& dir) {
+  const auto db = SalesDatabase(dir);
+  const Outcome o =
+      IvexText(db,
+               "delete from \"Customers\" where \"CustomerID\" is null;\n"
+               "delete from \"Orders\" where \"CustomerID\" is null;\n"
+               "alter table \"Customers\" modify \"CustomerID\" not null;\n"
+               "alter table \"Customers\" add primary key (\"CustomerID\");\n"
+               "alter table \"Orders\" add primary key (\"OrderID\");\n"
+               "create table \"Lines\" (\"OrderID\" integer, \"Pos\" integer, \"Qty\" integer);\n"
+               "insert into \"Lines\" values (1, 1, 5), (1, 2, 0), (2, 1, 3);\n"
+               "alter table \"Orders\" add foreign key (\"CustomerID\") references \"Customers\" "
+               "(\"CustomerID\");\n"
+               "alter table \"Lines\" add foreign key (\"OrderID\") references \"Orders\" "
+               "(\"OrderID\");\n");
+  EXPECT_EQ(o.status, 0) << o.output;
+  return db;
+}
+
+TEST(Dialect, check_is_refused_while_rows_break_it_and_enforced_afterwards_everywhere) {
+  TempDir dir;
+  const auto db = KeyedSales(dir);
+  ExpectRefused(db, "alter table \"Lines\" add check (\"Qty\" > 0)", "rows with the keys (2)");
+  ExpectRefused(db, "alter table \"Lines\" add check \"Qty\" > 0", "expected (condition)");
+  ExpectRefused(db, "alter table \"Lines\" add check (\"Qty\" > 0) (1)", "unexpected");
+  ASSERT_EQ(IvexText(db,
+                     "alter table \"Lines\" add check ((\"Qty\" >= 0) AND (\"Qty\" < 100));\n"
+                     "alter table \"Customers\" add check (\"Name\" COLLATE NOCASE <> '');\n")
+                .status,
+            0);
+  EXPECT_EQ(Query(db, "SELECT count(*) FROM \"Lines\""), "3");
+  EXPECT_EQ(Query(db, "SELECT count(*) FROM pragma_foreign_key_list('Lines')"), "1");
+  EXPECT_THAT(ExecuteThroughOdbc(db, "INSERT INTO \"Lines\" VALUES (2, 2, 100)"),
+              HasSubstr("CHECK constraint failed"));
+  EXPECT_THAT(ExecuteThroughOdbc(db, "UPDATE \"Customers\" SET \"Name\" = ''"),
+              HasSubstr("CHECK constraint failed"));
+  EXPECT_EQ(ExecuteThroughOdbc(db, "INSERT INTO \"Lines\" VALUES (2, 2, NULL)"), "");
+}
+
+TEST(Dialect, foreign_key_actions_cascade_through_the_odbc_driver) {
+  TempDir dir;
+  const auto db = KeyedSales(dir);
+  ExpectRefused(db,
+                "alter table \"Lines\" modify foreign key (\"Pos\") references \"Orders\" "
+                "(\"OrderID\") on delete cascade",
+                "has no foreign key");
+  ExpectRefused(db,
+                "alter table \"Lines\" modify foreign key (\"OrderID\") references \"Orders\" "
+                "(\"OrderID\") on delete explode",
+                "expected cascade");
+  ASSERT_EQ(IvexText(db,
+                     "alter table \"Orders\" modify foreign key (\"customerid\") references "
+                     "\"Customers\" (\"customerid\") on update cascade;\n"
+                     "alter table \"Lines\" modify foreign key (\"OrderID\") references "
+                     "\"Orders\" (\"OrderID\") on update cascade on delete cascade;\n")
+                .status,
+            0);
+  EXPECT_EQ(Query(db, "SELECT on_update || ' ' || on_delete FROM pragma_foreign_key_list('Lines')"),
+            "CASCADE CASCADE");
+  // A customer's new number reaches its orders; a deleted order takes its lines along.
+  EXPECT_EQ(
+      ExecuteThroughOdbc(
+          db, "UPDATE \"Customers\" SET \"CustomerID\" = 'ALFK2' WHERE \"CustomerID\" = 'ALFKI'"),
+      "");
+  EXPECT_EQ(Query(db, "SELECT \"CustomerID\" FROM \"Orders\" WHERE \"OrderID\" = 1"), "ALFK2");
+  EXPECT_EQ(ExecuteThroughOdbc(db, "DELETE FROM \"Orders\" WHERE \"OrderID\" = 1"), "");
+  EXPECT_EQ(Query(db, "SELECT count(*) FROM \"Lines\""), "1");
+  // Keys without actions still refuse: a customer with orders is not deleted.
+  EXPECT_THAT(ExecuteThroughOdbc(db, "DELETE FROM \"Customers\" WHERE \"CustomerID\" = 'BONAP'"),
+              HasSubstr("violated"));
+  ASSERT_EQ(IvexText(db,
+                     "alter table \"Lines\" modify foreign key (\"OrderID\") references "
+                     "\"Orders\" (\"OrderID\") on delete set null;\n")
+                .status,
+            0);
+  EXPECT_EQ(ExecuteThroughOdbc(db, "DELETE FROM \"Orders\" WHERE \"OrderID\" = 2"), "");
+  EXPECT_EQ(Query(db, "SELECT count(*) || ' ' || count(\"OrderID\") FROM \"Lines\""), "1 0");
+}
+
 TEST(Dialect, rebuilding_a_parent_or_child_keeps_rows_indexes_and_keys) {
   TempDir dir;
   const auto db = SalesDatabase(dir);

@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "engine/migration_run.h"
+#include "engine/property_step.h"
 #include "engine/work_files.h"
 #include "platform/files.h"
 #include "platform/paths.h"
@@ -81,6 +82,25 @@ void RemoveLeftovers(const MigrationSettings& settings, bool databaseToo, std::o
       out << "Deleting " << file << ": " << e.Description() << '\n';
     }
   }
+}
+
+// The step after reload.bat: runs properties.bat and waits for it.
+void CarryProperties(engine::PropertyStep& properties, const MigrationSettings& settings,
+                     const std::string& connection, ConsoleServices& services,
+                     MigrationReport& report) {
+  const auto rowsBreaking = [&](const std::string& table, const std::string& condition) {
+    return services.verifier.RowsBreaking(connection, table, condition);
+  };
+  if (const auto task = properties.Start(settings, rowsBreaking, services.commands)) {
+    const int status = services.commands.Wait(*task);
+    auto errors = services.takeToolErrors();
+    if (status != 0 && errors.empty())
+      errors.push_back("properties.bat ended with exit status " + std::to_string(status));
+    for (auto& e : errors) report.toolErrors.push_back(std::move(e));
+  }
+  properties.RemoveFiles(settings);
+  report.properties = properties.Lines();
+  for (const auto& f : properties.Failures()) report.runFailures.push_back(f);
 }
 
 }  // namespace
@@ -175,6 +195,8 @@ int RunConsoleJob(const ConsoleOptions& options, MigrationSettings& settings,
     report.verifyError = "the Access file could not be read before the run: " + e.Description();
   }
   FixedChooser chooser(TargetConnectionOf(options, settings));
+  engine::PropertyStep properties;
+  if (const auto engine = services.makeEngine(chooser)) properties.ReadBefore(*engine, settings);
   engine::MigrationRun run(settings, view, services.commands,
                            [&] { return services.makeEngine(chooser); });
   const engine::RunOutcome outcome = run.lsfinish_migrate();
@@ -191,6 +213,7 @@ int RunConsoleJob(const ConsoleOptions& options, MigrationSettings& settings,
     if (status != 0 && report.toolErrors.empty())
       report.toolErrors.push_back("reload.bat ended with exit status " + std::to_string(status));
   }
+  CarryProperties(properties, settings, TargetConnectionOf(options, settings), services, report);
 
   if (report.verifyError.empty()) {
     try {

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <iostream>
+#include <memory>
 
 #include "engine/names.h"
 #include "platform/access/access_engine.h"
@@ -13,6 +14,7 @@
 #include "platform/shell/posix_command_starter.h"
 #include "platform/shell/tool_output.h"
 #include "platform/verify/migration_check.h"
+#include "platform/verify/rows_breaking.h"
 #include "wizard/console/console_job.h"
 
 namespace {
@@ -60,9 +62,19 @@ class Checker : public console::MigrationVerifier {
                            [](const std::string& name) { return engine::TargetNameOf(name); },
                            timeout_});
   }
+  std::string RowsBreaking(const std::string& connection, const std::string& table,
+                           const std::string& condition) override {
+    if (!target_ || connection != targetConnection_) {
+      target_ = std::make_unique<platform::odbc::Connection>(connection);
+      targetConnection_ = connection;
+    }
+    return platform::verify::RowsBreaking(*target_, table, condition);
+  }
 
  private:
   platform::verify::MigrationChecker checker_;
+  std::unique_ptr<platform::odbc::Connection> target_;
+  std::string targetConnection_;
   std::chrono::milliseconds timeout_{60000};
 };
 

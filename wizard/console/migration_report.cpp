@@ -21,6 +21,21 @@ std::string OfExpected(int present, int expected) {
   return std::to_string(present) + "/" + std::to_string(expected);
 }
 
+std::string Joined(const std::vector<std::string>& items) {
+  std::string out;
+  for (const auto& item : items) out += (out.empty() ? "" : "; ") + item;
+  return out;
+}
+
+void PrintPropertyLines(const std::vector<engine::PropertyLines>& properties,
+                        const std::string& table, std::ostream& out) {
+  for (const auto& p : properties) {
+    if (p.targetTable != table) continue;
+    if (!p.carried.empty()) out << "    carried: " << Joined(p.carried) << '\n';
+    for (const auto& line : p.notCarried) out << "    not carried: " << line << '\n';
+  }
+}
+
 }  // namespace
 
 void PrintReport(const MigrationReport& report, std::ostream& out) {
@@ -40,9 +55,18 @@ void PrintReport(const MigrationReport& report, std::ostream& out) {
         << (t.linkExpected ? (t.linked ? "linked" : "NOT LINKED") : "-") << std::right
         << (t.Ok() ? "" : "   <- check") << '\n';
     if (!t.checksumNote.empty()) out << "    " << t.checksumNote << '\n';
+    PrintPropertyLines(report.properties, t.targetName, out);
     for (const auto& column : t.timeColumns) out << "    " << column << " arrived as time\n";
     if (t.linkReadOnly)
       out << "    the link opens read-only in Access: the table has no unique index\n";
+  }
+  // Tables the check has no line for keep their property lines.
+  for (const auto& p : report.properties) {
+    bool listed = false;
+    for (const auto& t : report.tables) listed = listed || t.targetName == p.targetTable;
+    if (listed || (p.carried.empty() && p.notCarried.empty())) continue;
+    out << p.targetTable << '\n';
+    PrintPropertyLines(report.properties, p.targetTable, out);
   }
   if (!report.verifyError.empty())
     out << "\nThe check could not be made: " << report.verifyError << '\n';

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/property_step.h"
 #include "platform/error.h"
 #include "platform/verify/migration_check.h"
 #include "wizard/settings.h"
@@ -18,6 +19,7 @@ struct MigrationReport {
   platform::FailureLog runFailures;
   std::vector<std::string> toolErrors;  // what ivex and the command files printed as errors
   std::string verifyError;              // the check itself could not be made
+  std::vector<engine::PropertyLines> properties;  // per table: carried and not carried
 
   bool Ok() const;
 };
@@ -32,6 +34,10 @@ class MigrationVerifier {
   // `targetConnection` is the ODBC connection string of the new database (without "ODBC;").
   virtual std::vector<TableReport> Verify(const MigrationSettings& settings,
                                           const std::string& targetConnection) = 0;
+  // Keys of up to five rows of a table of the new database for which an SQL condition does not
+  // hold (engine::RowsBreaking).
+  virtual std::string RowsBreaking(const std::string& targetConnection, const std::string& table,
+                                   const std::string& condition) = 0;
 };
 
 void PrintReport(const MigrationReport& report, std::ostream& out);

@@ -1,0 +1,46 @@
+#include "platform/verify/rows_breaking.h"
+
+namespace platform::verify {
+
+std::string RowsBreaking(odbc::Connection& db, const std::string& table,
+                         const std::string& condition) {
+  std::string key;
+  {
+    odbc::Statement st(db);
+    std::string name = table;
+    st.Check(SQLPrimaryKeys(st.get(), nullptr, 0, nullptr, 0,
+                            reinterpret_cast<SQLCHAR*>(name.data()), SQL_NTS),
+             "Reading the primary key of " + table);
+    while (true) {
+      const SQLRETURN rc = SQLFetch(st.get());
+      if (rc == SQL_NO_DATA) break;
+      st.Check(rc, "Reading the primary key of " + table);
+      std::string column;
+      if (st.GetText(4, column)) key += (key.empty() ? "" : ", ") + odbc::QuoteIdentifier(column);
+    }
+  }
+  if (key.empty()) key = "rowid";
+  odbc::Statement st(db);
+  std::string sql = "SELECT " + key + " FROM " + odbc::QuoteIdentifier(table) + " WHERE NOT (" +
+                    condition + ") LIMIT 5";
+  st.Check(SQLExecDirect(st.get(), reinterpret_cast<SQLCHAR*>(sql.data()), SQL_NTS),
+           "Checking " + table + " for " + condition);
+  SQLSMALLINT columns = 0;
+  st.Check(SQLNumResultCols(st.get(), &columns), "Checking " + table);
+  std::string out;
+  while (true) {
+    const SQLRETURN rc = SQLFetch(st.get());
+    if (rc == SQL_NO_DATA) break;
+    st.Check(rc, "Checking " + table + " for " + condition);
+    std::string row;
+    for (SQLSMALLINT c = 1; c <= columns; ++c) {
+      std::string value;
+      if (!st.GetText(static_cast<SQLUSMALLINT>(c), value)) value = "Null";
+      row += (c > 1 ? ", " : "") + value;
+    }
+    out += (out.empty() ? "(" : ", (") + row + ")";
+  }
+  return out;
+}
+
+}  // namespace platform::verify

@@ -1,0 +1,153 @@
+// The step after reload.bat on the fake engine: which statements it writes, which properties it
+// leaves out and why, and its command file.
+#include "engine/property_step.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "fakes/fake_dao.h"
+#include "fakes/recording_view.h"
+#include "support/temp_dir.h"
+#include "wizard/settings.h"
+
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+
+constexpr int kText = 0x0a, kLong = 0x04, kCurrency = 0x05, kDate = 0x08;
+
+struct StepWorld {
+  StepWorld() {
+    settings.WorkFolder = dir.windows();
+    settings.AccessDbPath = dir.windows() + "sales.mdb";
+    settings.TargetDbFileName = "sales.db";
+    settings.QueryToolPath = "Z:\\opt\\norvane\\";
+    settings.QueryToolFileName = "ivex.exe";
+    file = &engine.AddAccessFile(settings.AccessDbPath);
+    file->AddTable("MSysObjects");
+    auto& customers = file->AddTable("Customers");
+    customers.fields = {{"ID", kLong, 4, true, false, true, "", ""},
+                        {"Name", kText, 100, false, true, false, "\"?\"", ""},
+                        {"Since", kDate, 8, false, false, true, "Date()+1", "<Date()"},
+                        {"Credit", kCurrency, 8, false, false, true, "0", ">=0"}};
+    customers.validationRule = "[Credit] < 1000 Or [Name] = \"VIP\"";
+    auto& orders = file->AddTable("Order Lines");
+    orders.fields = {{"CustomerID", kLong, 4, false, true, true, "", ""}};
+    auto& link = file->AddTable("Remote");
+    link.connect = "ODBC;DSN=x";
+    link.fields = {{"X", kLong, 4, false, true, true, "", ""}};
+    file->relations.push_back({"Customers",
+                               "Order Lines",
+                               {{"ID", "CustomerID"}},
+                               dao::kRelationUpdateCascade | dao::kRelationDeleteCascade});
+    file->relations.push_back({"Customers", "Order Lines", {{"ID", "CustomerID"}}, 0});
+  }
+
+  std::optional<int> Run() {
+    step.ReadBefore(engine, settings);
+    return step.Start(
+        settings,
+        [this](const std::string& table, const std::string& condition) {
+          asked.push_back(table + ": " + condition);
+          const auto it = breaking.find(condition);
+          return it == breaking.end() ? std::string() : it->second;
+        },
+        commands);
+  }
+  const engine::PropertyLines& Lines(const std::string& table) {
+    for (const auto& l : step.Lines())
+      if (l.targetTable == table) return l;
+    static const engine::PropertyLines none;
+    return none;
+  }
+
+  testing_support::TempDir dir;
+  MigrationSettings settings;
+  fakes::FakeEngine engine;
+  fakes::AccessFile* file = nullptr;
+  fakes::RecordingStarter commands;
+  engine::PropertyStep step;
+  std::map<std::string, std::string> breaking;  // condition -> keys of the rows breaking it
+  std::vector<std::string> asked;
+};
+
+TEST(PropertyStep, writes_what_the_rows_keep_and_starts_its_command_file) {
+  StepWorld w;
+  const auto task = w.Run();
+  ASSERT_TRUE(task);
+  EXPECT_TRUE(w.step.Failures().empty());
+  EXPECT_THAT(
+      w.step.Statements(),
+      ElementsAre("alter table \"Customers\" modify \"Name\" not null;",
+                  "alter table \"Customers\" add check (\"Name\" <> '');",
+                  "alter table \"Customers\" add check ((CAST(\"Credit\" AS REAL) >= 0));",
+                  "alter table \"Customers\" add check (((CAST(\"Credit\" AS REAL) < 1000) OR "
+                  "(\"Name\" COLLATE NOCASE = 'VIP')));",
+                  "alter table \"Order_Lines\" modify \"CustomerID\" not null;",
+                  "alter table \"Order_Lines\" modify foreign key (\"CustomerID\") references "
+                  "\"Customers\" (\"ID\") on update cascade on delete cascade;"));
+  EXPECT_THAT(w.commands.started, ElementsAre(w.dir.windows() + "properties.bat"));
+  EXPECT_EQ(testing_support::ReadBytes(w.dir.path() / "properties.bat"),
+            "cd Z:\\opt\\norvane\\\r\nZ:\r\nivex.exe -c \"uid=dba;pwd=KWZ;dbf=" + w.dir.windows() +
+                "sales.db\" read " + w.dir.windows() + "properties.sql\r\n");
+  EXPECT_THAT(testing_support::ReadBytes(w.dir.path() / "properties.sql"),
+              HasSubstr("on delete cascade;\r\ncommit;\r\n"));
+  // ODBC links are not migrated: nothing asked about them.
+  for (const auto& a : w.asked) EXPECT_THAT(a, ::testing::Not(HasSubstr("Remote")));
+
+  const auto& customers = w.Lines("Customers");
+  EXPECT_THAT(customers.carried,
+              ElementsAre("defaults (Name, Credit)", "AutoNumber (ID)", "required (Name)",
+                          "no zero-length text (Name)", "validation rules (Credit, table)"));
+  EXPECT_THAT(customers.notCarried,
+              ElementsAre("default of Since Date()+1: an expression, not a value",
+                          "rule of Since <Date(): it calls the function Date(), which the target "
+                          "cannot check"));
+  EXPECT_THAT(w.Lines("Order_Lines").carried,
+              ElementsAre("required (CustomerID)",
+                          "cascades to Customers (on update cascade on delete cascade)"));
+
+  w.step.RemoveFiles(w.settings);
+  EXPECT_FALSE(std::filesystem::exists(w.dir.path() / "properties.bat"));
+  EXPECT_FALSE(std::filesystem::exists(w.dir.path() / "properties.sql"));
+  EXPECT_TRUE(w.step.Failures().empty());
+}
+
+TEST(PropertyStep, a_property_the_rows_break_is_left_out_with_their_keys) {
+  StepWorld w;
+  w.breaking["\"Name\" IS NOT NULL"] = "(3), (9)";
+  w.breaking["(CAST(\"Credit\" AS REAL) >= 0)"] = "(4)";
+  w.breaking["typeof(\"Credit\") <> 'text'"] = "(5)";
+  w.Run();
+  EXPECT_THAT(w.step.Statements(),
+              ::testing::Not(::testing::Contains(HasSubstr("modify \"Name\" not null"))));
+  EXPECT_THAT(w.step.Statements(), ::testing::Not(::testing::Contains(HasSubstr("\"Credit\" AS "
+                                                                                "REAL) >= 0)"))));
+  EXPECT_THAT(w.Lines("Customers").notCarried,
+              ::testing::IsSupersetOf(
+                  {"required Name: the rows with the keys (3), (9) break it",
+                   "rule of Credit >=0: the rows with the keys (4) break it",
+                   "Credit as a number in the rows with the keys (5): more than 15 digits, kept "
+                   "as exact decimal text"}));
+}
+
+TEST(PropertyStep, nothing_to_carry_starts_nothing_and_a_start_failure_is_recorded) {
+  StepWorld w;
+  for (auto& t : w.file->tables) t->fields.clear();
+  for (auto& t : w.file->tables) t->validationRule.clear();
+  w.file->relations.clear();
+  EXPECT_FALSE(w.Run());
+  EXPECT_TRUE(w.commands.started.empty());
+
+  StepWorld failing;
+  failing.commands.failure = platform::Error(53, "File not found");
+  EXPECT_FALSE(failing.Run());
+  ASSERT_EQ(failing.step.Failures().size(), 1u);
+  EXPECT_EQ(failing.step.Failures()[0].context,
+            "Starting " + failing.dir.windows() + "properties.bat");
+}
+
+}  // namespace
