@@ -79,10 +79,19 @@ void ModifyNotNull(Connection& c, TableEdit& edit, const std::string& column) {
   edit.SetNotNull(e.column);
 }
 
+// True for text "1899-12-30 HH:MM:SS" with a valid time: the form the transfer stores, whose
+// date and time SQLite's date functions would give too, only more slowly.
+std::string PlainTimeOfDay(const std::string& col) {
+  return "(typeof(" + col + ") = 'text' AND (" + col +
+         " GLOB '1899-12-30 [01][0-9]:[0-5][0-9]:[0-5][0-9]' OR " + col +
+         " GLOB '1899-12-30 2[0-3]:[0-5][0-9]:[0-5][0-9]'))";
+}
+
 // The time of day of a date/time value; whole seconds without a fraction.
 std::string TimeOfDay(const std::string& col) {
-  return "CASE WHEN " + col + " IS NULL THEN NULL WHEN strftime('%f', " + col +
-         ") GLOB '*.000' THEN time(" + col + ") ELSE strftime('%H:%M:%f', " + col + ") END";
+  return "CASE WHEN " + PlainTimeOfDay(col) + " THEN substr(" + col + ", 12) WHEN " + col +
+         " IS NULL THEN NULL WHEN strftime('%f', " + col + ") GLOB '*.000' THEN time(" + col +
+         ") ELSE strftime('%H:%M:%f', " + col + ") END";
 }
 
 void ModifyToTime(Connection& c, TableEdit& edit, const std::string& column) {
@@ -92,9 +101,8 @@ void ModifyToTime(Connection& c, TableEdit& edit, const std::string& column) {
   const std::string col = QuoteId(e.column);
   // Only times of day stored on 1899-12-30 can lose their date; any other value would be lost.
   const auto other = c.Rows("SELECT " + col + " FROM " + QuoteId(edit.name()) + " WHERE " + col +
-                            " IS NOT NULL AND (date(" + col + ") IS NULL OR date(" + col +
-                            ") <> '1899-12-30') "
-                            "LIMIT 1");
+                            " IS NOT NULL AND NOT " + PlainTimeOfDay(col) + " AND (date(" + col +
+                            ") IS NULL OR date(" + col + ") <> '1899-12-30') LIMIT 1");
   if (!other.empty())
     throw DbError("Column '" + e.column + "' of table '" + edit.name() +
                   "' cannot become time: it holds '" + other[0][0].AsText() +
