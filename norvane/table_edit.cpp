@@ -120,10 +120,12 @@ bool TableEdit::AddPrimaryKey(Connection& c, const std::vector<std::string>& col
       throw;
     }
     keyIndex_ = kKeyIndex;
-  } else if (!c.Scalar("SELECT 1 FROM " + QuoteId(name()) + " GROUP BY " + list +
-                       " HAVING count(*) > 1 LIMIT 1")
-                  .IsNull()) {
-    return false;
+  } else {
+    if (!c.Scalar("SELECT 1 FROM " + QuoteId(name()) + " GROUP BY " + list +
+                  " HAVING count(*) > 1 LIMIT 1")
+             .IsNull())
+      return false;
+    rebuild_ = true;
   }
   for (const auto& col : columns) SetNotNull(col);
   TableDefinition::Element key;

@@ -181,3 +181,16 @@ TEST(TableEdit, a_change_made_in_place_leaves_what_a_rebuild_leaves) {
                norvane::DbError);
   c.Exec("INSERT INTO \"Orders\" VALUES (5, 1, 'ALFKI', NULL, 'w')");
 }
+
+TEST(TableEdit, a_key_on_one_integer_column_rebuilds_the_table_around_it_as_row_id) {
+  TempDir dir;
+  const auto db = NewDatabase(dir);
+  ASSERT_EQ(IvexText(db,
+                     "create table \"T\" (\"A\" integer, \"B\" varchar(5));\n"
+                     "insert into \"T\" values (20, 'x'), (10, 'y');\n"
+                     "alter table \"T\" modify \"a\" not null;\n"
+                     "alter table \"T\" add primary key (\"a\");\n")
+                .status,
+            0);
+  EXPECT_EQ(Query(db, "SELECT group_concat(rowid || A || B, ' ') FROM \"T\""), "1010y 2020x");
+}
