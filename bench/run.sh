@@ -2,21 +2,26 @@
 # Benchmark of the table transfer: builds a Release engine, then times on the 1,000,000-row file
 # and on nwind.mdb (a) the mdbtools pipeline into sqlite3, (b) the engine's transfer and (c) the
 # bare ODBC write ceiling on the same rows; prints rows/s, ratios and peak memory.
+# Then the whole migration (norvane-migrate: create, transfer, keys, time columns, foreign keys,
+# check) against the pipeline on keyed500k.mdb and nwind.mdb, side by side, with the ratios and the
+# peak memory of every process. ONLY_FLOW=1 skips the transfer part. Every figure comes with the
+# machine's load average: the goals are for a quiet machine.
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 shared=${SHARED_DIR:-$repo/../shared}
 build=$repo/build/release
 # -O2: GCC 12 at -O3 reports false -Wrestrict warnings on std::string code.
 cmake -S "$repo" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" >/dev/null
-cmake --build "$build" --target norvane_access -j2 >/dev/null
+cmake --build "$build" --target norvane_access norvane-migrate ivex vorlin cmdshell -j2 >/dev/null
 work=$(mktemp -d "${TMPDIR:-/tmp}/norvane-bench-XXXXXX")
 trap 'rm -rf "$work"' EXIT
 c++ -std=c++20 -O2 -I"$repo" "$repo/bench/bench_transfer.cpp" \
   "$build/platform/access/libnorvane_access.a" "$build/platform/odbc/libnorvane_odbc.a" \
   "$build/platform/libnorvane_platform.a" $(pkg-config --cflags --libs libmdb odbc sqlite3) \
   -lpthread -o "$work/bench_transfer"
-xz -dkc "$shared/bench/big1m.mdb.xz" >"$work/big1m.mdb"
+c++ -std=c++20 -O2 "$repo/bench/bench_flow.cpp" -o "$work/bench_flow"
 cp "$repo/tests/data/nwind.mdb" "$work/nwind.mdb"
+load() { cut -d' ' -f1-3 /proc/loadavg; }
 
 now() { date +%s.%N; }
 
@@ -58,5 +63,52 @@ report() {  # name file [table]
     "$((first / 1024))" "$((whole / 1024))"
 }
 
-report "big1m.mdb BigTable" "$work/big1m.mdb" BigTable
-report "nwind.mdb (all user tables)" "$work/nwind.mdb"
+if [[ -z ${ONLY_FLOW:-} ]]; then
+  xz -dkc "$shared/bench/big1m.mdb.xz" >"$work/big1m.mdb"
+  echo "load before: $(load)"
+  report "big1m.mdb BigTable" "$work/big1m.mdb" BigTable
+  report "nwind.mdb (all user tables)" "$work/nwind.mdb"
+  rm -f "$work/big1m.mdb"
+fi
+
+# The pipeline as one command for bench_flow: the schema, then every table inside BEGIN/COMMIT.
+cat >"$work/pipeline.sh" <<'EOF'
+file=$1 out=$2
+mdb-schema "$file" sqlite 2>/dev/null | sqlite3 "$out"
+mdb-tables -1 "$file" | while IFS= read -r table; do
+  { echo "BEGIN;"; mdb-export -I sqlite "$file" "$table"; echo "COMMIT;"; } | sqlite3 "$out" 2>/dev/null || true
+done
+EOF
+
+value() { awk -v k="$1" '$1 == k {print $2}' <<<"$2"; }
+phase() { awk -v k="$1" '$1 == "phase" && $2 == k {print $3}' <<<"$2"; }
+mib() { echo $(($(value "$1" "$2") / 1024)); }
+
+flow() {  # name file: the pipeline and the whole flow on copies of the file, one after the other
+  local name=$1 file=$2 dir=$work/flow p f
+  rm -rf "$dir" && mkdir -p "$dir" && cp "$file" "$dir/"
+  local copy=$dir/$(basename "$file")
+  echo "load before: $(load)"
+  p=$("$work/bench_flow" bash "$work/pipeline.sh" "$copy" "$dir/pipeline.db" 2>&1 >/dev/null)
+  f=$("$work/bench_flow" "$build/bin/norvane-migrate" --access "$copy" 2>&1 >/dev/null)
+  echo "load after: $(load)"
+  local ps fs tr rl
+  ps=$(value seconds "$p") fs=$(value seconds "$f") tr=$(phase transfer "$f") rl=$(phase reload "$f")
+  printf '%s, the whole flow\n' "$name"
+  [[ $(value status "$f") == 0 ]] || printf '  norvane-migrate did NOT check out (exit status %s)\n' "$(value status "$f")"
+  printf '  pipeline (mdb-schema | sqlite3, mdb-export per table)  %6.2f s\n' "$ps"
+  printf '  norvane-migrate                                        %6.2f s: create %.2f, transfer %.2f, keys + time columns + foreign keys %.2f, check %.2f\n' \
+    "$fs" "$(phase create "$f")" "$tr" "$rl" "$(phase check "$f")"
+  printf '  pipeline / norvane-migrate %.2f   reload / transfer %.2f\n' \
+    "$(echo "$ps / $fs" | bc -l)" "$(echo "$rl / $tr" | bc -l)"
+  printf '  peak memory, largest process of the flow: first tenth of the run %d MiB, whole run %d MiB; per process:' \
+    "$(mib peak_kb_first_tenth "$f")" "$(mib peak_kb_whole "$f")"
+  awk '$1 == "peak_kb" {printf " %s %d", $2, $3 / 1024}' <<<"$f"
+  printf ' MiB\n  peak memory, largest process of the pipeline: first tenth %d MiB, whole run %d MiB\n' \
+    "$(mib peak_kb_first_tenth "$p")" "$(mib peak_kb_whole "$p")"
+  rm -rf "$dir"
+}
+
+xz -dkc "$shared/bench/keyed500k.mdb.xz" >"$work/keyed500k.mdb"
+flow "keyed500k.mdb (1,550,000 rows)" "$work/keyed500k.mdb"
+flow "nwind.mdb (4,032 rows)" "$work/nwind.mdb"

@@ -6,6 +6,7 @@
 
 #include "engine/names.h"
 #include "engine/script_lines.h"
+#include "engine/table_progress.h"
 #include "platform/text.h"
 #include "wizard/settings.h"
 
@@ -200,6 +201,8 @@ void MigrationRun::TransferTables() {
       const std::string t = TargetNameOf(name);
       view_.SetStatusText("Transferring " + t + " table ...");
       view_.YieldToEventLoop();
+      TableProgress rows(view_, t, WalkValue(i_ - 1), WalkValue(i_));
+      const platform::RowProgressScope listening(rows);
       const bool transferred = err_.Run("Transferring " + name, [&] {
         access->Execute("select * into [" + targetConnect_ + "].[" + t + "] from [" + name + "]");
       });
@@ -305,9 +308,13 @@ void MigrationRun::ReleaseAfterFailedOpen() {
   s.JetWorkspace.reset();
 }
 
+float MigrationRun::WalkValue(int k) const {
+  return static_cast<float>(k) / static_cast<float>(n_) * 100.0f / 2.0f + 30.0f;
+}
+
 void MigrationRun::WalkProgress(int k) {
   if (n_ <= 0) return;
-  const float value = static_cast<float>(k) / static_cast<float>(n_) * 100.0f / 2.0f + 30.0f;
+  const float value = WalkValue(k);
   // The bar takes nothing above 100 and keeps its previous value.
   if (value <= 100.0f) view_.SetProgress(value);
 }

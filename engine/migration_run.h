@@ -73,6 +73,8 @@ class MigrationRun {
   void ReleaseAfterFailedOpen();
 
   void WalkProgress(int k);
+  // The bar's value once k of the n tables are walked.
+  float WalkValue(int k) const;
   void WriteScriptLine(platform::files::LineFileWriter& file, const std::string& line,
                        const std::string& context);
 

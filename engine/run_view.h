@@ -4,6 +4,7 @@
 // Failures: a view reports none; its operations do not throw.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "platform/error.h"
@@ -20,6 +21,10 @@ class RunView {
   // A value from 0 to 100: the run keeps the previous value rather than pass a larger one.
   virtual void SetProgress(float value) = 0;
   virtual void SetProgressVisible(bool visible) = 0;
+  // Rows done of a long step on `what` (a table's transfer), often; total 0 when not known. The
+  // view shows what it likes of it, as often as it likes.
+  virtual void SetRowProgress(const std::string& /*what*/, std::uint64_t /*done*/,
+                              std::uint64_t /*total*/) {}
   // The "ODBC source:" box.
   virtual void SetOdbcSourceText(const std::string& text) = 0;
   virtual void EnableFinish() = 0;

@@ -2,8 +2,8 @@
 
 #include "norvane/catalog.h"
 #include "norvane/procedure.h"
+#include "norvane/table_edit.h"
 #include "norvane/table_properties.h"
-#include "norvane/table_rebuild.h"
 #include "platform/text.h"
 
 namespace norvane {
@@ -45,118 +45,100 @@ std::string Join(const std::vector<std::string>& v, std::string_view sep) {
   return out;
 }
 
-// Every column of the definition copied as it is.
-std::vector<std::string> SameColumns(const TableDefinition& def) {
-  std::vector<std::string> out;
-  for (const auto& e : def.elements)
-    if (e.isColumn) out.push_back(QuoteId(e.column));
-  return out;
-}
-
 void RefuseCatalog(const TableDefinition& def) {
   if (IsCatalogName(def.name)) throw DbError("Catalog table '" + def.name + "' cannot be altered");
 }
 
+const TableDefinition::Element* FindColumn(const TableDefinition& def, std::string_view name) {
+  for (const auto& e : def.elements)
+    if (e.isColumn && platform::EqualsNoCase(e.column, name)) return &e;
+  return nullptr;
+}
+
+const TableDefinition::Element& ColumnOf(const TableDefinition& def, const std::string& name) {
+  const auto* e = FindColumn(def, name);
+  if (!e) throw DbError("Column '" + name + "' not found in table '" + def.name + "'");
+  return *e;
+}
+
 // The columns' names as the table spells them; a missing column: DbError.
-std::vector<std::string> ColumnsOf(TableDefinition& def, const std::vector<std::string>& names) {
+std::vector<std::string> ColumnsOf(const TableDefinition& def,
+                                   const std::vector<std::string>& names) {
   std::vector<std::string> out;
-  for (const auto& n : names) {
-    const auto* e = def.FindColumn(n);
-    if (!e) throw DbError("Column '" + n + "' not found in table '" + def.name + "'");
-    out.push_back(e->column);
-  }
+  for (const auto& n : names) out.push_back(ColumnOf(def, n).column);
   return out;
 }
 
-void ModifyNotNull(Connection& c, TableDefinition def, const std::string& column) {
-  auto* e = def.FindColumn(column);
-  if (!e) throw DbError("Column '" + column + "' not found in table '" + def.name + "'");
-  if (e->notNull) return;
-  const Value nulls = c.Scalar("SELECT count(*) FROM " + QuoteId(def.name) + " WHERE " +
-                               QuoteId(e->column) + " IS NULL");
+void ModifyNotNull(Connection& c, TableEdit& edit, const std::string& column) {
+  const auto& e = ColumnOf(edit.definition(), column);
+  if (e.notNull) return;
+  const Value nulls = c.Scalar("SELECT count(*) FROM " + QuoteId(edit.name()) + " WHERE " +
+                               QuoteId(e.column) + " IS NULL");
   if (nulls.AsText() != "0")
-    throw DbError("Column '" + e->column + "' of table '" + def.name +
+    throw DbError("Column '" + e.column + "' of table '" + edit.name() +
                   "' cannot be made not null: " + nulls.AsText() + " row(s) hold no value");
-  e->text += " NOT NULL";
-  e->notNull = true;
-  RebuildTable(c, def, SameColumns(def));
+  edit.SetNotNull(e.column);
+}
+
+// True for text "1899-12-30 HH:MM:SS" with a valid time: the form the transfer stores, whose
+// date and time SQLite's date functions would give too, only more slowly.
+std::string PlainTimeOfDay(const std::string& col) {
+  return "(typeof(" + col + ") = 'text' AND (" + col +
+         " GLOB '1899-12-30 [01][0-9]:[0-5][0-9]:[0-5][0-9]' OR " + col +
+         " GLOB '1899-12-30 2[0-3]:[0-5][0-9]:[0-5][0-9]'))";
 }
 
 // The time of day of a date/time value; whole seconds without a fraction.
 std::string TimeOfDay(const std::string& col) {
-  return "CASE WHEN " + col + " IS NULL THEN NULL WHEN strftime('%f', " + col +
-         ") GLOB '*.000' THEN time(" + col + ") ELSE strftime('%H:%M:%f', " + col + ") END";
+  return "CASE WHEN " + PlainTimeOfDay(col) + " THEN substr(" + col + ", 12) WHEN " + col +
+         " IS NULL THEN NULL WHEN strftime('%f', " + col + ") GLOB '*.000' THEN time(" + col +
+         ") ELSE strftime('%H:%M:%f', " + col + ") END";
 }
 
-void ModifyToTime(Connection& c, TableDefinition def, const std::string& column) {
-  auto* e = def.FindColumn(column);
-  if (!e) throw DbError("Column '" + column + "' not found in table '" + def.name + "'");
-  const std::string type = e->text.substr(e->typeBegin, e->typeEnd - e->typeBegin);
+void ModifyToTime(Connection& c, TableEdit& edit, const std::string& column) {
+  const auto& e = ColumnOf(edit.definition(), column);
+  const std::string type = e.text.substr(e.typeBegin, e.typeEnd - e.typeBegin);
   if (platform::EqualsNoCase(platform::Trim(type), "time")) return;
-  const std::string col = QuoteId(e->column);
+  const std::string col = QuoteId(e.column);
   // Only times of day stored on 1899-12-30 can lose their date; any other value would be lost.
-  const auto other = c.Rows("SELECT " + col + " FROM " + QuoteId(def.name) + " WHERE " + col +
-                            " IS NOT NULL AND (date(" + col + ") IS NULL OR date(" + col +
-                            ") <> '1899-12-30') "
-                            "LIMIT 1");
+  const auto other = c.Rows("SELECT " + col + " FROM " + QuoteId(edit.name()) + " WHERE " + col +
+                            " IS NOT NULL AND NOT " + PlainTimeOfDay(col) + " AND (date(" + col +
+                            ") IS NULL OR date(" + col + ") <> '1899-12-30') LIMIT 1");
   if (!other.empty())
-    throw DbError("Column '" + e->column + "' of table '" + def.name +
+    throw DbError("Column '" + e.column + "' of table '" + edit.name() +
                   "' cannot become time: it holds '" + other[0][0].AsText() +
                   "', which is not a time of day on 1899-12-30");
-  e->text = e->text.substr(0, e->typeBegin) + (e->typeBegin == e->typeEnd ? " " : "") + "time" +
-            e->text.substr(e->typeEnd);
-  std::vector<std::string> copy = SameColumns(def);
-  std::size_t n = 0;
-  for (const auto& el : def.elements) {
-    if (!el.isColumn) continue;
-    if (&el == e) copy[n] = TimeOfDay(col);
-    ++n;
-  }
-  RebuildTable(c, def, copy);
+  edit.SetType(e.column, "time", TimeOfDay(col));
 }
 
-void AddPrimaryKey(Connection& c, TableDefinition def, const std::vector<std::string>& names) {
-  if (!c.Scalar("SELECT 1 FROM pragma_table_info(?) WHERE pk > 0", {Value::Text(def.name)})
-           .IsNull())
-    throw DbError("Table '" + def.name + "' already has a primary key");
-  const std::vector<std::string> cols = ColumnsOf(def, names);
+void AddPrimaryKey(Connection& c, TableEdit& edit, const std::vector<std::string>& names) {
+  if (edit.HasPrimaryKey()) throw DbError("Table '" + edit.name() + "' already has a primary key");
+  const std::vector<std::string> cols = ColumnsOf(edit.definition(), names);
   std::vector<std::string> quoted;
   for (const auto& col : cols) quoted.push_back(QuoteId(col));
-  const std::string table = QuoteId(def.name), list = Join(quoted, ", ");
-  for (const auto& q : quoted)
-    if (!c.Scalar("SELECT 1 FROM " + table + " WHERE " + q + " IS NULL LIMIT 1").IsNull())
-      throw DbError("Primary key of table '" + def.name + "' refused: column " + q +
+  const std::string table = QuoteId(edit.name()), list = Join(quoted, ", ");
+  for (std::size_t k = 0; k < cols.size(); ++k)
+    if (!ColumnOf(edit.definition(), cols[k]).notNull &&
+        !c.Scalar("SELECT 1 FROM " + table + " WHERE " + quoted[k] + " IS NULL LIMIT 1").IsNull())
+      throw DbError("Primary key of table '" + edit.name() + "' refused: column " + quoted[k] +
                     " holds rows without a value");
+  if (edit.AddPrimaryKey(c, cols)) return;
   const auto dup = c.Rows("SELECT " + list + " FROM " + table + " GROUP BY " + list +
                           " HAVING count(*) > 1 LIMIT 1");
-  if (!dup.empty()) {
-    std::vector<std::string> values;
-    for (const auto& v : dup[0]) values.push_back(v.AsText());
-    throw DbError("Primary key of table '" + def.name + "' refused: the key (" +
-                  Join(values, ", ") + ") is held by more than one row");
-  }
-  for (const auto& col : cols) {
-    auto* e = def.FindColumn(col);
-    if (!e->notNull) {
-      e->text += " NOT NULL";
-      e->notNull = true;
-    }
-  }
-  TableDefinition::Element key;
-  key.text = "PRIMARY KEY (" + list + ")";
-  def.elements.push_back(key);
-  RebuildTable(c, def, SameColumns(def));
+  std::vector<std::string> values;
+  for (const auto& v : dup.at(0)) values.push_back(v.AsText());
+  throw DbError("Primary key of table '" + edit.name() + "' refused: the key (" +
+                Join(values, ", ") + ") is held by more than one row");
 }
 
-void AddForeignKey(Connection& c, TableDefinition def, const std::vector<std::string>& names,
+void AddForeignKey(Connection& c, TableEdit& edit, const std::vector<std::string>& names,
                    const std::string& parentName, const std::vector<std::string>& parentNames) {
   if (names.size() != parentNames.size())
     throw DbError("Foreign key refused: " + std::to_string(names.size()) + " column(s) refer to " +
                   std::to_string(parentNames.size()));
   TableDefinition parent = ReadTableDefinition(c, parentName);
-  const std::vector<std::string> from = ColumnsOf(def, names);
+  const std::vector<std::string> from = ColumnsOf(edit.definition(), names);
   const std::vector<std::string> to = ColumnsOf(parent, parentNames);
-
   // The referenced columns must be the parent's primary key or carry a unique index, as SQLite
   // requires of a declared key.
   std::vector<std::vector<std::string>> uniques;
@@ -194,20 +176,89 @@ void AddForeignKey(Connection& c, TableDefinition def, const std::vector<std::st
     notNull.push_back("f." + QuoteId(from[i]) + " IS NOT NULL");
   }
   const auto orphan =
-      c.Rows("SELECT " + Join(qf, ", ") + " FROM " + QuoteId(def.name) + " AS f WHERE " +
+      c.Rows("SELECT " + Join(qf, ", ") + " FROM " + QuoteId(edit.name()) + " AS f WHERE " +
              Join(notNull, " AND ") + " AND NOT EXISTS (SELECT 1 FROM " + QuoteId(parent.name) +
              " AS p WHERE " + Join(match, " AND ") + ") LIMIT 1");
   if (!orphan.empty()) {
     std::vector<std::string> values;
     for (const auto& v : orphan[0]) values.push_back(v.AsText());
-    throw DbError("Foreign key from '" + def.name + "' to '" + parent.name + "' refused: (" +
+    throw DbError("Foreign key from '" + edit.name() + "' to '" + parent.name + "' refused: (" +
                   Join(values, ", ") + ") has no matching row in '" + parent.name + "'");
   }
-  TableDefinition::Element key;
-  key.text = "FOREIGN KEY (" + Join(qf, ", ") + ") REFERENCES " + QuoteId(parent.name) + " (" +
-             Join(qt, ", ") + ")";
-  def.elements.push_back(key);
-  RebuildTable(c, def, SameColumns(def));
+  edit.AddConstraint("FOREIGN KEY (" + Join(qf, ", ") + ") REFERENCES " + QuoteId(parent.name) +
+                     " (" + Join(qt, ", ") + ")");
+}
+
+// alter table <name> followed by a change of its definition (t[i] is the word after the name).
+bool EditsDefinition(const std::vector<Token>& t, std::size_t i) {
+  // "modify foreign key": a key's actions, which table_properties applies on its own.
+  if (i + 1 < t.size() && t[i].Is("modify") && t[i + 1].Is("foreign")) return false;
+  return (i < t.size() && t[i].Is("modify")) ||
+         (i + 1 < t.size() && t[i].Is("add") && (t[i + 1].Is("primary") || t[i + 1].Is("foreign")));
+}
+
+// Checks the data one change of the definition needs and adds the change to `edit`.
+void ApplyAlterForm(Connection& c, TableEdit& edit, const std::vector<Token>& t, std::size_t i) {
+  if (t[i].Is("modify")) {
+    ++i;
+    if (i >= t.size() || !t[i].IsName()) Syntax("expected a column name after modify");
+    const std::string column = t[i++].value;
+    if (i + 1 < t.size() && t[i].Is("not") && t[i + 1].Is("null")) {
+      ExpectEnd(t, i + 2);
+      ModifyNotNull(c, edit, column);
+    } else if (i < t.size() && t[i].Is("time")) {
+      ExpectEnd(t, i + 1);
+      ModifyToTime(c, edit, column);
+    } else {
+      throw DbError(
+          "Unsupported column change: only 'not null' and 'time' can be given after "
+          "modify");
+    }
+  } else if (t[i + 1].Is("primary")) {
+    i += 2;
+    Expect(t, i, "key");
+    const auto names = NameList(t, i);
+    ExpectEnd(t, i);
+    AddPrimaryKey(c, edit, names);
+  } else {
+    i += 2;
+    Expect(t, i, "key");
+    const auto names = NameList(t, i);
+    Expect(t, i, "references");
+    const std::string parent = TakeObjectName(t, i);
+    const auto parentNames = NameList(t, i);
+    ExpectEnd(t, i);
+    AddForeignKey(c, edit, names, parent, parentNames);
+  }
+}
+
+// The table an "alter table" statement changes the definition of; nullopt for other statements.
+std::optional<std::string> EditedTable(std::string_view statement) {
+  const std::vector<Token> t = Tokenize(statement);
+  for (const auto& tok : t)
+    if (tok.kind == Token::kBad) return std::nullopt;
+  if (t.size() < 3 || !t[0].Is("alter") || !t[1].Is("table")) return std::nullopt;
+  std::size_t i = 2;
+  try {
+    std::string table = TakeObjectName(t, i);
+    if (EditsDefinition(t, i)) return table;
+  } catch (const DbError&) {
+  }
+  return std::nullopt;
+}
+
+// Changes whose checks must see the table with the changes before them made: anything after a
+// rewrite of values (but more of the same), and a key that refers to its own table.
+bool NeedsTableAsItStands(const TableEdit& edit, const std::vector<Token>& t, std::size_t i) {
+  if (edit.RewritesValues() && !(t.size() == i + 3 && t[i].Is("modify") && t[i + 2].Is("time")))
+    return true;
+  if (i + 1 >= t.size() || !t[i].Is("add") || !t[i + 1].Is("foreign")) return false;
+  while (i < t.size() && !t[i].Is("references")) ++i;
+  try {
+    return platform::EqualsNoCase(TakeObjectName(t, ++i), edit.name());
+  } catch (const DbError&) {
+    return false;
+  }
 }
 
 }  // namespace
@@ -272,61 +323,93 @@ void Session::Execute(std::string_view statement) {
 }
 
 void Session::ExecuteText(std::string_view text) {
-  for (const auto& st : SplitScript(text)) {
-    try {
-      Execute(st.text);
-    } catch (const DbError& e) {
-      throw DbError(std::string(e.what()) + " (in: " + st.text + ")");
-    }
+  const std::vector<ScriptStatement> statements = SplitScript(text);
+  std::vector<std::string_view> texts;
+  for (const auto& st : statements) texts.push_back(st.text);
+  for (std::size_t k = 0; k < texts.size();) {
+    const std::size_t n = std::max<std::size_t>(AlterRunLength(texts, k), 1);
+    const auto errors = n > 1 ? ExecuteAlterRun({texts.begin() + k, n}, true)
+                              : std::vector<std::optional<std::string>>{Try(texts[k])};
+    for (std::size_t j = 0; j < n; ++j)
+      if (errors[j]) throw DbError(*errors[j] + " (in: " + statements[k + j].text + ")");
+    k += n;
   }
+}
+
+std::optional<std::string> Session::Try(std::string_view statement) {
+  try {
+    Execute(statement);
+    return std::nullopt;
+  } catch (const DbError& e) {
+    return e.what();
+  }
+}
+
+std::size_t Session::AlterRunLength(std::span<const std::string_view> statements,
+                                    std::size_t first) const {
+  std::string table;
+  std::size_t k = first;
+  for (; k < statements.size(); ++k) {
+    const auto edited = EditedTable(statements[k]);
+    if (!edited || (k > first && !platform::EqualsNoCase(*edited, table))) break;
+    table = *edited;
+  }
+  return k - first;
+}
+
+std::vector<std::optional<std::string>> Session::ExecuteAlterRun(
+    std::span<const std::string_view> run, bool stopAtFailure) {
+  std::vector<std::optional<std::string>> errors(run.size());
+  try {
+    Savepoint unit(c_, "norvane_alter_run");
+    TableEdit edit = TableEdit::Read(c_, EditedTable(run.front()).value());
+    RefuseCatalog(edit.definition());
+    for (std::size_t k = 0; k < run.size(); ++k) {
+      const std::vector<Token> t = Tokenize(run[k]);
+      std::size_t i = 2;
+      TakeObjectName(t, i);
+      if (edit.Changed() && NeedsTableAsItStands(edit, t, i)) {
+        edit.Apply(c_);
+        edit = TableEdit::Read(c_, edit.name());
+      }
+      TableEdit next = edit;
+      try {
+        Savepoint one(c_, "norvane_alter");
+        ApplyAlterForm(c_, next, t, i);
+        one.Release();
+        edit = std::move(next);
+      } catch (const DbError& e) {
+        errors[k] = e.what();
+        if (stopAtFailure) break;
+      }
+    }
+    edit.Apply(c_);
+    unit.Release();
+    return errors;
+  } catch (const DbError&) {
+    // A failure of the run as a whole, undone: the statements go one by one, as alone.
+  }
+  for (std::size_t k = 0; k < run.size(); ++k) {
+    errors[k] = Try(run[k]);
+    if (errors[k] && stopAtFailure) break;
+  }
+  return errors;
 }
 
 void Session::AlterTable(std::string_view statement, const std::vector<Token>& t) {
   std::size_t i = 2;
   const std::string table = TakeObjectName(t, i);
   if (AlterTableProperty(c_, statement, t, i, table)) return;
-  const bool modify = i < t.size() && t[i].Is("modify");
-  const bool addKey =
-      i + 1 < t.size() && t[i].Is("add") && (t[i + 1].Is("primary") || t[i + 1].Is("foreign"));
-  if (!modify && !addKey) {
+  if (!EditsDefinition(t, i)) {
     // rename, add column, drop column: SQLite does these in place.
     if (IsCatalogName(table)) throw DbError("Catalog table '" + table + "' cannot be altered");
     return PlainSql(statement);
   }
-  TableDefinition def = ReadTableDefinition(c_, table);
-  RefuseCatalog(def);
+  TableEdit edit = TableEdit::Read(c_, table);
+  RefuseCatalog(edit.definition());
   Savepoint unit(c_, "norvane_alter");
-  if (modify) {
-    ++i;
-    if (i >= t.size() || !t[i].IsName()) Syntax("expected a column name after modify");
-    const std::string column = t[i++].value;
-    if (i + 1 < t.size() && t[i].Is("not") && t[i + 1].Is("null")) {
-      ExpectEnd(t, i + 2);
-      ModifyNotNull(c_, def, column);
-    } else if (i < t.size() && t[i].Is("time")) {
-      ExpectEnd(t, i + 1);
-      ModifyToTime(c_, def, column);
-    } else {
-      throw DbError(
-          "Unsupported column change: only 'not null' and 'time' can be given after "
-          "modify");
-    }
-  } else if (t[i + 1].Is("primary")) {
-    i += 2;
-    Expect(t, i, "key");
-    const auto names = NameList(t, i);
-    ExpectEnd(t, i);
-    AddPrimaryKey(c_, def, names);
-  } else {
-    i += 2;
-    Expect(t, i, "key");
-    const auto names = NameList(t, i);
-    Expect(t, i, "references");
-    const std::string parent = TakeObjectName(t, i);
-    const auto parentNames = NameList(t, i);
-    ExpectEnd(t, i);
-    AddForeignKey(c_, def, names, parent, parentNames);
-  }
+  ApplyAlterForm(c_, edit, t, i);
+  edit.Apply(c_);
   unit.Release();
 }
 

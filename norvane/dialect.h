@@ -4,11 +4,15 @@
 // writes (modify ... not null, modify ... time, add primary key, add foreign key), create / call /
 // drop procedure, begin ... end blocks, and plain SQL passed to SQLite with the catalog's names
 // ("SYS.SYSCOLUMNS") and number(*) understood.
+// A run of consecutive alter-table statements on one table is applied together (one rebuild at
+// most) with the outcome, per statement, of executing them one by one.
 // Failures: a refused or failing statement throws DbError with the reason; the statement has then
 // changed nothing (each runs as one unit).
 #pragma once
 
+#include <optional>
 #include <ostream>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,6 +33,13 @@ class Session {
   // the statement it came from.
   void ExecuteText(std::string_view text);
 
+  // How many statements from `first` on change the definition of one table (0: not such a one).
+  std::size_t AlterRunLength(std::span<const std::string_view> statements, std::size_t first) const;
+  // Executes such a run with the state and the errors (per statement, nullopt when it succeeded)
+  // that executing them one by one gives; with stopAtFailure nothing after the first failure runs.
+  std::vector<std::optional<std::string>> ExecuteAlterRun(std::span<const std::string_view> run,
+                                                          bool stopAtFailure);
+
   Connection& connection() { return c_; }
   std::ostream& out() { return out_; }
   // Guards against a procedure that calls itself without end.
@@ -37,6 +48,7 @@ class Session {
  private:
   void AlterTable(std::string_view statement, const std::vector<Token>& t);
   void PlainSql(std::string_view statement);
+  std::optional<std::string> Try(std::string_view statement);
 
   Connection& c_;
   std::ostream& out_;

@@ -11,6 +11,8 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "norvane/catalog.h"
 #include "norvane/dialect.h"
@@ -146,7 +148,32 @@ int main(int argc, char** argv) {
     results.str("");
   };
   int failures = 0;
-  for (const auto& st : norvane::SplitScript(scriptText)) {
+  const auto report = [&](const norvane::ScriptStatement& st, const std::string& error) {
+    ++failures;
+    std::cout.flush();
+    std::cerr << ToolErrorLine("ivex", "statement at line " + std::to_string(st.line) + " (" +
+                                           FirstLine(st.text) + "): " + error)
+              << "\n";
+  };
+  const auto statements = norvane::SplitScript(scriptText);
+  std::vector<std::string_view> texts;
+  for (const auto& st : statements) texts.push_back(st.text);
+  for (std::size_t k = 0; k < statements.size();) {
+    // Consecutive changes of one table's definition are applied together.
+    const std::size_t run = session.AlterRunLength(texts, k);
+    if (run > 1) {
+      const auto errors = session.ExecuteAlterRun({texts.begin() + k, run}, false);
+      for (std::size_t j = 0; j < run; ++j) {
+        const auto& st = statements[k + j];
+        if (!quiet)
+          std::cout << platform::shell::OrdinaryOutput("line " + std::to_string(st.line) + ": " +
+                                                       st.text + "\n");
+        if (errors[j]) report(st, *errors[j]);
+      }
+      k += run;
+      continue;
+    }
+    const auto& st = statements[k++];
     if (!quiet)
       std::cout << platform::shell::OrdinaryOutput("line " + std::to_string(st.line) + ": " +
                                                    st.text + "\n");
@@ -154,12 +181,8 @@ int main(int argc, char** argv) {
       session.Execute(st.text);
       showResults();
     } catch (const std::exception& e) {
-      ++failures;
       showResults();
-      std::cout.flush();
-      std::cerr << ToolErrorLine("ivex", "statement at line " + std::to_string(st.line) + " (" +
-                                             FirstLine(st.text) + "): " + e.what())
-                << "\n";
+      report(st, e.what());
     }
   }
   try {

@@ -253,6 +253,7 @@ void SendTable(const std::string& path, const std::string& name, WireWriter& out
     throw Error(dao::err::kUnrecognizedFormat, "the definition of table '" + name + "' is damaged");
   out.U8(kTagRow);
   WriteColumns(table.get(), out);
+  out.U32(table->num_rows);
   std::error_code ec;
   const auto bytes = std::filesystem::file_size(path, ec);
   RowWriter(mdb.get(), table.get(), ec ? 0 : bytes / 2048 + 1).Send(out);
@@ -485,6 +486,7 @@ RowStream::RowStream(const std::string& posixPath, const std::string& tableName,
   }
   if (tag != kTagRow) throw Error(dao::err::kUnrecognizedFormat, "the table stream is malformed");
   columns_ = ReadColumns(*in_, posixPath);
+  expectedRows_ = in_->U32();
 }
 
 RowStream::~RowStream() = default;

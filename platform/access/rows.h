@@ -68,6 +68,8 @@ class RowStream {
             std::chrono::milliseconds timeout);
   ~RowStream();
   const std::vector<ColumnInfo>& Columns() const { return columns_; }
+  // The number of rows the table's definition gives: for progress only, never trusted.
+  std::uint32_t ExpectedRows() const { return expectedRows_; }
   // Reads the next row into `cells` (one per column); false at the end of the table.
   bool Next(std::vector<Cell>& cells);
 
@@ -75,6 +77,7 @@ class RowStream {
   std::unique_ptr<IsolatedReader> in_;
   std::string table_;
   std::vector<ColumnInfo> columns_;
+  std::uint32_t expectedRows_ = 0;
 };
 
 }  // namespace platform::access

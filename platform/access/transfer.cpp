@@ -9,6 +9,7 @@
 #include "platform/access_expressions.h"
 #include "platform/dao/dao.h"
 #include "platform/error.h"
+#include "platform/row_progress.h"
 #include "platform/text.h"
 
 namespace platform::access {
@@ -332,6 +333,7 @@ std::size_t CopyTable(const std::string& mdbPath, int jetVersion, const std::str
                                           : "inserting rows " + std::to_string(count + 1) + " to " +
                                                 std::to_string(count + rowCount));
       count += rowCount;
+      ReportRows(count, rows.ExpectedRows());
       // Long values leave their large buffers behind.
       for (std::size_t i = 0; i < rowCount * width; ++i) {
         Slot& slot = slots[i];

@@ -6,12 +6,14 @@
 #include <iterator>
 #include <map>
 #include <set>
+#include <thread>
 
 #include "platform/access/catalog.h"
 #include "platform/access/rows.h"
 #include "platform/error.h"
 #include "platform/odbc/odbc.h"
 #include "platform/text.h"
+#include "platform/verify/row_digest.h"
 
 namespace platform::verify {
 namespace {
@@ -155,15 +157,10 @@ std::string RealText(double value, bool single) {
 constexpr char kNull[] = "\x01NULL";
 constexpr char kSeparator = '\x1f';
 
-// A hash of every row's values in one canonical form per value, sorted: two tables with the same
-// rows give the same list, whatever their order.
-using RowHashes = std::vector<std::size_t>;
-
-RowHashes AccessRowHashes(const CheckRequest& request, const std::string& file,
-                          const std::string& table, std::vector<int>& types) {
-  access::RowStream rows(file, table, request.timeout);
-  for (const auto& c : rows.Columns()) types.push_back(c.type);
-  RowHashes hashes;
+// Every row's values in one canonical form per value, summed up in a digest: two tables with the
+// same rows give the same digest, whatever their order.
+RowDigest AccessRowDigest(access::RowStream& rows, const std::vector<int>& types) {
+  RowDigest digest;
   std::vector<Cell> cells;
   std::string row;
   while (rows.Next(cells)) {
@@ -182,18 +179,17 @@ RowHashes AccessRowHashes(const CheckRequest& request, const std::string& file,
         row.append(cell.bytes.begin(), cell.bytes.end());
       row += kSeparator;
     }
-    hashes.push_back(std::hash<std::string>{}(row));
+    digest.Add(row);
   }
-  std::sort(hashes.begin(), hashes.end());
-  return hashes;
+  return digest;
 }
 
-RowHashes TargetRowHashes(odbc::Connection& db, const std::string& table,
+RowDigest TargetRowDigest(odbc::Connection& db, const std::string& table,
                           const std::vector<TargetColumn>& columns, const std::vector<int>& types) {
   Statement st(db);
   std::string sql = "SELECT * FROM " + odbc::QuoteIdentifier(table);
   st.Check(SQLExecDirect(st.get(), Name(sql), SQL_NTS), "Reading " + table);
-  RowHashes hashes;
+  RowDigest digest;
   std::string row, value;
   ForEachRow(st, [&] {
     row.clear();
@@ -217,35 +213,56 @@ RowHashes TargetRowHashes(odbc::Connection& db, const std::string& table,
       row += present ? value : std::string(kNull);
       row += kSeparator;
     }
-    hashes.push_back(std::hash<std::string>{}(row));
+    digest.Add(row);
   });
-  std::sort(hashes.begin(), hashes.end());
-  return hashes;
+  return digest;
 }
 
 // Compares the rows of the Access table with those of the target table, value by value.
 void CompareRows(const CheckRequest& request, const std::string& accessFile,
                  const std::string& accessTable, odbc::Connection& db,
                  const std::string& targetTable, TableCheck& check) {
+  access::RowStream rows(accessFile, accessTable, request.timeout);
   std::vector<int> types;
-  const RowHashes access = AccessRowHashes(request, accessFile, accessTable, types);
-  check.accessRows = static_cast<long long>(access.size());
+  for (const auto& c : rows.Columns()) types.push_back(c.type);
   const std::vector<TargetColumn> columns = TargetColumns(db, targetTable);
   if (columns.size() != types.size()) {
+    check.accessRows = static_cast<long long>(AccessRowDigest(rows, types).Rows());
     check.checksumNote = "the tables have " + std::to_string(types.size()) + " and " +
                          std::to_string(columns.size()) + " columns";
     return;
   }
-  const RowHashes target = TargetRowHashes(db, targetTable, columns, types);
-  check.targetRows = static_cast<long long>(target.size());
-  RowHashes missing;
-  std::set_difference(access.begin(), access.end(), target.begin(), target.end(),
-                      std::back_inserter(missing));
+  // Both sides at once: the Access rows are decoded in the reader's process, on the other core.
+  RowDigest access;
+  std::exception_ptr accessFailure;
+  std::thread reader([&] {
+    try {
+      access = AccessRowDigest(rows, types);
+    } catch (...) {
+      accessFailure = std::current_exception();
+    }
+  });
+  RowDigest target;
+  try {
+    target = TargetRowDigest(db, targetTable, columns, types);
+  } catch (...) {
+    reader.join();
+    throw;
+  }
+  reader.join();
+  if (accessFailure) std::rethrow_exception(accessFailure);
+  check.accessRows = static_cast<long long>(access.Rows());
+  check.targetRows = static_cast<long long>(target.Rows());
   check.checksumsEqual = access == target;
   if (!check.checksumsEqual)
-    check.checksumNote = std::to_string(missing.size()) +
+    check.checksumNote = std::to_string(access.RowsMissingFrom(target)) +
                          " of the Access rows have no equal row "
                          "in the new table";
+}
+
+// The driver's step-by-step mode: rows are fetched as they are read, never held all at once.
+std::string Streaming(const std::string& connection) {
+  return connection + (connection.empty() || connection.back() == ';' ? "" : ";") + "StepAPI=1";
 }
 
 }  // namespace
@@ -277,7 +294,7 @@ std::vector<TableCheck> MigrationChecker::Check(const CheckRequest& request) con
       if (t.name == name) return &t;
     return nullptr;
   };
-  odbc::Connection db(request.targetConnection);
+  odbc::Connection db(Streaming(request.targetConnection));
 
   std::vector<TableCheck> checks;
   for (const TableBefore& table : tables_) {

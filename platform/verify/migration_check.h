@@ -5,6 +5,7 @@
 // same decoding the transfer uses; a table linked to another Access file is read from its
 // back-end, as the transfer reads it) and the target's rows read back through ODBC; the target's
 // indexes, keys and column types through the ODBC catalog functions.
+// Both sides are streamed side by side into fixed-size digests: memory does not grow with the rows.
 // Failures: BeforeRun and Check throw platform::Error when a side cannot be read at all (the
 // Access file, the data source); a table that cannot be read is reported in its TableCheck.
 #pragma once

@@ -5,9 +5,11 @@
 #include <sstream>
 
 #include "../wizard/fake_services.h"
+#include "engine/table_progress.h"
 #include "engine/work_files.h"
 #include "fakes/fake_dao.h"
 #include "platform/run_lock.h"
+#include "fakes/recording_view.h"
 #include "support/temp_dir.h"
 #include "wizard/console/console_job.h"
 #include "wizard/console/console_view.h"
@@ -290,4 +292,61 @@ TEST(ConsoleView, plain_status_lines_off_a_terminal_and_a_bar_on_one) {
   bar.SetStatusText("Linking Orders table to Access ...");
   EXPECT_NE(tty.str().find("[###############               ]  50% Linking Orders"),
             std::string::npos);
+}
+
+TEST(ConsoleView, a_long_tables_rows_update_the_bar_in_place_or_come_as_rare_plain_lines) {
+  using namespace std::chrono;
+  steady_clock::time_point now{};
+  const auto clock = [&now] { return now; };
+
+  std::ostringstream tty;
+  console::ConsoleView bar(tty, true, clock);
+  bar.SetProgressVisible(true);
+  bar.SetStatusText("Transferring Orders table ...");
+  const std::size_t drawn = tty.str().size();
+  bar.SetRowProgress("Orders", 1000, 500000);
+  now += milliseconds(100);
+  bar.SetRowProgress("Orders", 30000, 500000);
+  EXPECT_EQ(tty.str().size(), drawn);  // not four times a second yet
+  now += milliseconds(200);
+  bar.SetRowProgress("Orders", 100000, 500000);
+  const std::string line = tty.str().substr(drawn);
+  EXPECT_EQ(line.rfind('\r'), 0u);
+  EXPECT_EQ(line.find('\n'), std::string::npos);
+  EXPECT_NE(line.find(" 0% Orders 100k/500k rows 330k/s 1s left\x1b[K"), std::string::npos) << line;
+  now += milliseconds(10);
+  bar.SetRowProgress("Orders", 500000, 500000);  // the last rows are always shown
+  EXPECT_NE(tty.str().find("Orders 500k/500k rows 1.6M/s\x1b[K"), std::string::npos);
+  bar.SetStatusText("Creating Index on table Orders ...");
+  EXPECT_EQ(tty.str().find("rows", tty.str().rfind('\r')), std::string::npos);
+
+  std::ostringstream pipe;
+  console::ConsoleView plain(pipe, false, clock);
+  plain.SetStatusText("Transferring BigTable table ...");
+  plain.SetProgressVisible(true);
+  for (int i = 1; i <= 25; ++i) {
+    now += seconds(1);
+    plain.SetRowProgress("BigTable", static_cast<std::uint64_t>(i) * 40000, 0);
+  }
+  EXPECT_EQ(pipe.str(),
+            "Transferring BigTable table ...\n"
+            "  BigTable: 440000 rows, 40000 rows/s\n"
+            "  BigTable: 840000 rows, 40000 rows/s\n");
+}
+
+TEST(TableProgress, moves_the_bar_within_the_table_and_leaves_its_ending_value_to_the_walk) {
+  fakes::RecordingView view;
+  engine::TableProgress rows(view, "Orders", 30, 55);
+  for (std::uint64_t done = 0; done <= 1000; done += 10) rows.Rows(done, 1000);
+  ASSERT_FALSE(view.progressValues.empty());
+  EXPECT_GT(view.progressValues.front(), 30.0f);
+  EXPECT_LT(view.progressValues.back(), 55.0f);
+  EXPECT_GE(view.progressValues.size(), 40u);  // about every half percent
+  EXPECT_LE(view.progressValues.size(), 50u);
+  for (std::size_t i = 1; i < view.progressValues.size(); ++i)
+    EXPECT_GT(view.progressValues[i], view.progressValues[i - 1]);
+  // Rows past what the definition said, or with no count at all, never move it beyond the table.
+  rows.Rows(5000, 1000);
+  rows.Rows(10, 0);
+  EXPECT_LT(view.progressValues.back(), 55.0f);
 }

@@ -6,11 +6,14 @@
 #include <filesystem>
 
 #include "../tools/tool_process.h"
+#include "engine/names.h"
 #include "engine/work_files.h"
+#include "norvane/sqlite.h"
 #include "platform/access/catalog.h"
 #include "platform/jetwriter/catalog.h"
 #include "platform/jetwriter/jet_catalog_writer.h"
 #include "platform/paths.h"
+#include "platform/verify/migration_check.h"
 #include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
@@ -297,4 +300,51 @@ TEST_F(EndToEnd, files_of_today_link_back_every_table_and_name_the_links_access_
     }
     EXPECT_EQ(jetwriter::CheckCatalog(access.string()), std::vector<std::string>{}) << file;
   }
+}
+
+TEST_F(EndToEnd, the_value_check_finds_a_changed_value_a_missing_row_and_an_extra_row) {
+  const fs::path access = Copy("nwind.mdb");
+  ASSERT_EQ(Migrate({"--access", access.string()}).status, 0);
+  platform::verify::MigrationChecker checker;
+  checker.BeforeRun(access.string(), std::chrono::seconds(60));
+  const auto orderDetails = [&] {
+    const auto tables = checker.Check(
+        {access.string(), "Driver=Norvane;Database=" + db.string(), false, "",
+         [](const std::string& n) { return engine::TargetNameOf(n); }, std::chrono::seconds(60)});
+    for (const auto& t : tables)
+      if (t.targetName == "Order_Details") return t;
+    ADD_FAILURE() << "no Order_Details";
+    return platform::verify::TableCheck{};
+  };
+  const auto before = orderDetails();
+  EXPECT_TRUE(before.checksumsEqual) << before.checksumNote;
+  EXPECT_EQ(before.targetRows, 2155);
+
+  norvane::Connection c(db.string(), false);
+  const std::string first = "(SELECT min(rowid) FROM \"Order_Details\")";
+  c.Exec("UPDATE \"Order_Details\" SET Quantity = Quantity + 1 WHERE rowid = " + first);
+  auto changed = orderDetails();
+  EXPECT_FALSE(changed.checksumsEqual);
+  EXPECT_EQ(changed.targetRows, 2155);
+  EXPECT_EQ(changed.checksumNote, "1 of the Access rows have no equal row in the new table");
+  c.Exec("UPDATE \"Order_Details\" SET Quantity = Quantity - 1 WHERE rowid = " + first);
+  EXPECT_TRUE(orderDetails().checksumsEqual);
+
+  // A product the first order does not hold yet.
+  c.Exec(
+      "INSERT INTO \"Order_Details\" SELECT OrderID, (SELECT min(ProductID) FROM Products WHERE "
+      "ProductID NOT IN (SELECT ProductID FROM \"Order_Details\" d WHERE d.OrderID = o.OrderID)), "
+      "UnitPrice, Quantity, Discount FROM \"Order_Details\" o WHERE rowid = " +
+      first);
+  const auto extra = orderDetails();
+  EXPECT_FALSE(extra.checksumsEqual);
+  EXPECT_EQ(extra.targetRows, 2156);
+  EXPECT_EQ(extra.accessRows, 2155);
+  c.Exec("DELETE FROM \"Order_Details\" WHERE rowid = (SELECT max(rowid) FROM \"Order_Details\")");
+
+  c.Exec("DELETE FROM \"Order_Details\" WHERE rowid = " + first);
+  const auto missing = orderDetails();
+  EXPECT_FALSE(missing.checksumsEqual);
+  EXPECT_EQ(missing.targetRows, 2154);
+  EXPECT_EQ(missing.checksumNote, "1 of the Access rows have no equal row in the new table");
 }

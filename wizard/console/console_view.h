@@ -1,7 +1,12 @@
 // What the console shows of a run and of "Create DB": a progress bar on a terminal, plain
-// status lines otherwise, messages as text, and the failures at the end.
+// status lines otherwise, messages as text, and the failures at the end. A long table's rows
+// (done, rows/s, time left) go on the bar, redrawn at most four times a second, or as a plain
+// line every ten seconds when the output is not a terminal.
 #pragma once
 
+#include <chrono>
+#include <cstdint>
+#include <functional>
 #include <ostream>
 #include <string>
 
@@ -13,12 +18,15 @@ namespace console {
 
 class ConsoleView : public engine::RunView, public target::CreateDbView {
  public:
-  ConsoleView(std::ostream& out, bool terminal) : out_(out), terminal_(terminal) {}
+  using Clock = std::function<std::chrono::steady_clock::time_point()>;
+  ConsoleView(std::ostream& out, bool terminal, Clock clock = std::chrono::steady_clock::now)
+      : out_(out), terminal_(terminal), clock_(std::move(clock)) {}
 
   // engine::RunView and target::CreateDbView
   void SetStatusText(const std::string& text) override;
   void SetProgress(float value) override;
   void SetProgressVisible(bool visible) override;
+  void SetRowProgress(const std::string& what, std::uint64_t done, std::uint64_t total) override;
   void SetOdbcSourceText(const std::string& text) override;
   void EnableFinish() override {}
   void Repaint() override {}
@@ -38,6 +46,11 @@ class ConsoleView : public engine::RunView, public target::CreateDbView {
   bool barDrawn_ = false;
   float progress_ = 0;
   std::string status_;
+  Clock clock_;
+  // The rows of the current long step.
+  std::string rows_;
+  std::uint64_t rowsDone_ = 0, rowsFrom_ = 0;
+  std::chrono::steady_clock::time_point rowsStart_, rowsShown_;
 };
 
 // The dialogs of the pages, answered from the command line: messages are printed, the question
