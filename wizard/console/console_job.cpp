@@ -3,10 +3,12 @@
 #include <filesystem>
 
 #include "engine/migration_run.h"
+#include "engine/restore.h"
 #include "engine/work_files.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "target/create_db.h"
+#include "wizard/console/console_safety.h"
 #include "wizard/console/console_view.h"
 #include "wizard/page_rules.h"
 
@@ -53,6 +55,7 @@ std::string TargetConnectionOf(const ConsoleOptions& options, const MigrationSet
 
 int RunConsoleJob(const ConsoleOptions& options, MigrationSettings& settings,
                   ConsoleServices& services) {
+  if (options.restore) return RunRestoreJob(options, services);
   std::ostream& out = services.out;
   ConsoleDialogs dialogs(out, options.overwrite);
   ConsoleView view(out, services.terminal);
@@ -82,6 +85,7 @@ int RunConsoleJob(const ConsoleOptions& options, MigrationSettings& settings,
     out << wizard::kNoAccessDbMessage << '\n';
     return 2;
   }
+  if (const auto status = RunPreflightGate(options, settings, services)) return *status;
 
   // Query-tool page.
   if (!wizard::StoreQueryToolChoice(toolPath, FileTitleOf(toolPath), settings)) {
@@ -92,6 +96,8 @@ int RunConsoleJob(const ConsoleOptions& options, MigrationSettings& settings,
     out << "The query tool " << toolPath << " does not exist.\n";
     return 2;
   }
+
+  if (options.dryRun) return RunDryRunJob(options, settings, services);
 
   // "Create DB", then wait for migrate.bat.
   const std::optional<int> created = target::CreateDb(settings, dialogs, services.commands, view);
@@ -115,6 +121,7 @@ int RunConsoleJob(const ConsoleOptions& options, MigrationSettings& settings,
   FixedChooser chooser(TargetConnectionOf(options, settings));
   engine::MigrationRun run(settings, view, services.commands,
                            [&] { return services.makeEngine(chooser); });
+  engine::LinkBackRecorder undoRecord(settings);
   const engine::RunOutcome outcome = run.lsfinish_migrate();
   NoEnd noEnd;
   platform::FailureLog removal;
@@ -123,6 +130,7 @@ int RunConsoleJob(const ConsoleOptions& options, MigrationSettings& settings,
     return 1;
   }
   report.runFailures = run.Failures();
+  undoRecord.AfterRun(report.runFailures);
   if (const auto task = run.ReloadTaskId()) {
     const int status = services.commands.Wait(*task);
     for (auto& e : services.takeToolErrors()) report.toolErrors.push_back(std::move(e));

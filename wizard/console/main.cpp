@@ -11,7 +11,7 @@
 #include "platform/shell/posix_command_starter.h"
 #include "platform/shell/tool_output.h"
 #include "platform/verify/migration_check.h"
-#include "wizard/console/console_job.h"
+#include "wizard/console/console_batch.h"
 
 namespace {
 namespace fs = std::filesystem;
@@ -96,5 +96,5 @@ int main(int argc, char** argv) {
       DefaultIvex(),
       checker,
       [&output] { return output.TakeErrors(); }};
-  return console::RunConsoleJob(options, ProgramSettings(), services);
+  return console::RunConsoleJobs(options, services);
 }
