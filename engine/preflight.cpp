@@ -8,6 +8,7 @@
 #include <set>
 
 #include "engine/names.h"
+#include "engine/path_forms.h"
 #include "engine/restore.h"
 #include "platform/error.h"
 #include "platform/paths.h"
@@ -19,15 +20,6 @@ namespace engine {
 namespace {
 
 using Row = std::vector<std::optional<std::string>>;
-
-bool IsWindowsForm(const std::string& path) {
-  return (path.size() >= 2 && path[1] == ':') || path.find('\\') != std::string::npos;
-}
-
-std::string WindowsFormOf(const std::string& path) {
-  if (path.empty() || IsWindowsForm(path)) return path;
-  return platform::paths::ToWindows(path);
-}
 
 // The POSIX form of a path; for one that does not resolve on disk (yet), the form drive Z:
 // maps to, or nothing for another drive.

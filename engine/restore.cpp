@@ -5,6 +5,7 @@
 #include <map>
 #include <system_error>
 
+#include "engine/path_forms.h"
 #include "platform/paths.h"
 #include "target/create_db.h"
 #include "wizard/settings.h"
@@ -15,10 +16,6 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr const char* kRecordSuffix = ".norvane-undo";
-
-bool IsWindowsForm(const std::string& path) {
-  return (path.size() >= 2 && path[1] == ':') || path.find('\\') != std::string::npos;
-}
 
 fs::path PosixOf(const std::string& path) {
   return IsWindowsForm(path) ? platform::paths::ToPosix(path) : fs::absolute(path);

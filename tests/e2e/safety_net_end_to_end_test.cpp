@@ -87,8 +87,7 @@ TEST_F(SafetyNet, a_second_link_back_is_stopped_and_restore_gives_back_the_origi
 TEST_F(SafetyNet, sibling_folders_sharing_six_characters_migrate_each_into_its_own_folder) {
   for (const char* folder : {"Sales Data 2023", "Sales Data 2024"}) {
     fs::create_directories(dir.path() / folder);
-    fs::copy_file(fs::path(NORVANE_TEST_DATA) / "DateTestDatabase.mdb",
-                  dir.path() / folder / "Dates.mdb");
+    fs::copy_file(fs::path(NORVANE_TEST_DATA) / "edge-jet4.mdb", dir.path() / folder / "Dates.mdb");
   }
   for (const char* folder : {"Sales Data 2024", "Sales Data 2023"}) {
     const auto run = Migrate({"--access", (dir.path() / folder / "Dates.mdb").string()});
@@ -127,4 +126,35 @@ TEST_F(SafetyNet, dry_run_writes_the_work_files_a_run_would_and_changes_nothing_
     EXPECT_EQ(ReadBytes(dir.path() / "Dry Run" / name), ReadBytes(dir.path() / "My Data" / name))
         << name;
   EXPECT_TRUE(fs::exists(dir.path() / "Dry Run" / "migrate.bat"));
+}
+
+TEST_F(SafetyNet, three_files_in_one_call_with_one_damaged_give_one_summary_and_a_json_report) {
+  fs::create_directories(dir.path() / "Batch");
+  for (const char* name : {"a.mdb", "c.mdb"})
+    fs::copy_file(fs::path(NORVANE_TEST_DATA) / "edge-jet4.mdb", dir.path() / "Batch" / name);
+  WriteBytes(dir.path() / "Batch" / "b.mdb", std::string(8192, 'x'));
+  const fs::path json = dir.path() / "report.json";
+  auto run = Migrate({"--access", (dir.path() / "Batch").string(), "--report-json", json.string()});
+  EXPECT_EQ(run.status, 1) << run.output;
+  EXPECT_TRUE(Has(run, "Summary\n")) << run.output;
+  EXPECT_TRUE(Has(run, "a.mdb  ok\n")) << run.output;
+  EXPECT_TRUE(Has(run, "b.mdb  failed\n")) << run.output;
+  EXPECT_TRUE(Has(run, "c.mdb  ok\n")) << run.output;
+  EXPECT_TRUE(Has(run, "2 of 3 migrated.")) << run.output;
+  EXPECT_TRUE(fs::exists(dir.path() / "Batch" / "a.db"));
+  EXPECT_TRUE(fs::exists(dir.path() / "Batch" / "c.db"));
+  EXPECT_FALSE(fs::exists(dir.path() / "Batch" / "b.db"));
+
+  const std::string report = ReadBytes(json);
+  EXPECT_TRUE(report.starts_with("{\"files\":[{\"file\":")) << report;
+  EXPECT_TRUE(report.ends_with("],\"status\":1}\n")) << report;
+  EXPECT_NE(report.find("\"kind\":\"not-an-access-file\",\"stops\":true"), std::string::npos)
+      << report;
+  EXPECT_NE(report.find("\"tables\":[{\"access\":"), std::string::npos) << report;
+
+  // Two files named on the command line: both succeed.
+  run = Migrate({"--access", (dir.path() / "Batch" / "a.mdb").string(), "--access",
+                 (dir.path() / "Batch" / "c.mdb").string(), "--overwrite"});
+  EXPECT_EQ(run.status, 0) << run.output;
+  EXPECT_TRUE(Has(run, "2 of 2 migrated.")) << run.output;
 }

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 
 #include "platform/text.h"
+#include "wizard/console/report_json.h"
 
 namespace console {
 namespace {
@@ -43,45 +45,70 @@ std::vector<std::string> AccessFilesOf(const ConsoleOptions& options) {
   return files;
 }
 
+namespace {
+
+// Writes the JSON report when asked; a file that cannot be written fails the call.
+int WriteJson(const ConsoleOptions& options, const std::vector<JobRecord>& jobs, int status,
+              std::ostream& out) {
+  if (!options.reportJson) return status;
+  const std::string tmp = *options.reportJson + ".tmp";
+  std::ofstream file(tmp, std::ios::binary | std::ios::trunc);
+  file << ReportJson(jobs, status);
+  file.close();
+  std::error_code ec;
+  if (!file.fail()) fs::rename(tmp, *options.reportJson, ec);
+  if (file.fail() || ec) {
+    fs::remove(tmp, ec);
+    out << "The JSON report " << *options.reportJson << " could not be written.\n";
+    return status == 0 ? 1 : status;
+  }
+  return status;
+}
+
+}  // namespace
+
 int RunConsoleJobs(const ConsoleOptions& options, ConsoleServices& services) {
+  std::ostream& out = services.out;
   const std::vector<std::string> files = AccessFilesOf(options);
   if (options.restore || files.size() == 1) {
     MigrationSettings settings;
     ConsoleOptions one = options;
     if (!files.empty()) one.access = files.front();
-    return RunConsoleJob(one, settings, services);
+    std::vector<JobRecord> jobs(1);
+    jobs[0].accessFile = one.restore ? *one.restore : one.access;
+    jobs[0].status = RunConsoleJob(one, settings, services, &jobs[0]);
+    return WriteJson(options, jobs, jobs[0].status, out);
   }
-  std::ostream& out = services.out;
   if (files.empty()) {
     out << "No Access files (.mdb, .accdb) were found in the folders given.\n";
     return 1;
   }
-  std::vector<int> statuses;
-  for (const std::string& file : files) {
-    out << "\n=== " << file << " ===\n";
+  std::vector<JobRecord> jobs(files.size());
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    out << "\n=== " << files[i] << " ===\n";
     MigrationSettings settings;
     ConsoleOptions one = options;
-    one.access = file;
-    int status = 1;
+    one.access = files[i];
+    jobs[i].accessFile = files[i];
     try {
-      status = RunConsoleJob(one, settings, services);
+      jobs[i].status = RunConsoleJob(one, settings, services, &jobs[i]);
     } catch (const std::exception& e) {
-      out << "The migration of " << file << " stopped: " << e.what() << '\n';
+      out << "The migration of " << files[i] << " stopped: " << e.what() << '\n';
     }
-    statuses.push_back(status);
   }
   std::size_t width = 4;
   for (const std::string& file : files) width = std::max(width, file.size());
   out << "\nSummary\n" << std::string(width, '-') << "  ------\n";
   int overall = 0;
-  for (std::size_t i = 0; i < files.size(); ++i) {
-    out << files[i] << std::string(width - files[i].size(), ' ') << "  " << ResultText(statuses[i])
-        << '\n';
-    if (statuses[i] != 0) overall = overall == 2 || statuses[i] == 2 ? 2 : 1;
+  for (const JobRecord& job : jobs) {
+    out << job.accessFile << std::string(width - job.accessFile.size(), ' ') << "  "
+        << ResultText(job.status) << '\n';
+    if (job.status != 0) overall = overall == 2 || job.status == 2 ? 2 : 1;
   }
-  const auto good = std::count(statuses.begin(), statuses.end(), 0);
-  out << good << " of " << files.size() << " migrated.\n";
-  return overall;
+  const auto good =
+      std::count_if(jobs.begin(), jobs.end(), [](const JobRecord& j) { return j.status == 0; });
+  out << good << " of " << jobs.size() << " migrated.\n";
+  return WriteJson(options, jobs, overall, out);
 }
 
 }  // namespace console

@@ -54,7 +54,7 @@ std::string TargetConnectionOf(const ConsoleOptions& options, const MigrationSet
 }
 
 int RunConsoleJob(const ConsoleOptions& options, MigrationSettings& settings,
-                  ConsoleServices& services) {
+                  ConsoleServices& services, JobRecord* record) {
   if (options.restore) return RunRestoreJob(options, services);
   std::ostream& out = services.out;
   ConsoleDialogs dialogs(out, options.overwrite);
@@ -85,7 +85,7 @@ int RunConsoleJob(const ConsoleOptions& options, MigrationSettings& settings,
     out << wizard::kNoAccessDbMessage << '\n';
     return 2;
   }
-  if (const auto status = RunPreflightGate(options, settings, services)) return *status;
+  if (const auto status = RunPreflightGate(options, settings, services, record)) return *status;
 
   // Query-tool page.
   if (!wizard::StoreQueryToolChoice(toolPath, FileTitleOf(toolPath), settings)) {
@@ -146,6 +146,7 @@ int RunConsoleJob(const ConsoleOptions& options, MigrationSettings& settings,
     }
   }
   PrintReport(report, out);
+  KeepReport(report, record);
 
   if (!options.keepWorkFiles) {
     engine::RemoveWorkFiles(settings, noEnd, removal);

@@ -20,6 +20,7 @@ const char* const kConsoleUsage =
     "  --keep-work-files    leave the work files in the Access file's folder\n"
     "  --dry-run            write the work files beside the Access file and print the plan;\n"
     "                       neither the Access file nor any database is changed\n"
+    "  --report-json FILE   also write the report (every file, check, table, failure) as JSON\n"
     "  --check              only check the Access file (exit status 1 when anything is found)\n"
     "  --restore FILE       put FILE back as it was before its link-back and remove the new\n"
     "                       database (refused when FILE changed since)\n"
@@ -55,6 +56,8 @@ ConsoleOptions ParseConsoleOptions(const std::vector<std::string>& args) {
       options.overwrite = true;
     } else if (arg == "--keep-work-files") {
       options.keepWorkFiles = true;
+    } else if (arg == "--report-json") {
+      options.reportJson = value();
     } else if (arg == "--dry-run") {
       options.dryRun = true;
     } else if (arg == "--check") {

@@ -19,9 +19,10 @@ struct ConsoleOptions {
   bool overwrite = false;
   bool keepWorkFiles = false;
   bool help = false;
-  bool check = false;                  // only the check before a run
-  bool dryRun = false;                 // work files and the plan, nothing else
-  std::optional<std::string> restore;  // undo the link-back of this Access file
+  bool check = false;                     // only the check before a run
+  bool dryRun = false;                    // work files and the plan, nothing else
+  std::optional<std::string> reportJson;  // also write the report as JSON to this file
+  std::optional<std::string> restore;     // undo the link-back of this Access file
 };
 
 // Throws std::invalid_argument with a message for the user.

@@ -3,6 +3,7 @@
 #include "engine/dry_run.h"
 #include "engine/preflight.h"
 #include "engine/restore.h"
+#include "wizard/console/report_json.h"
 
 namespace console {
 namespace {
@@ -24,11 +25,13 @@ int RunRestoreJob(const ConsoleOptions& options, ConsoleServices& services) {
 }
 
 std::optional<int> RunPreflightGate(const ConsoleOptions& options,
-                                    const MigrationSettings& settings, ConsoleServices& services) {
+                                    const MigrationSettings& settings, ConsoleServices& services,
+                                    JobRecord* record) {
   NoChooser chooser;
   const auto engine = services.makeEngine(chooser);
   const engine::PreflightResult result =
       engine::RunPreflight(*engine, engine::PreflightRequestOf(settings));
+  if (record != nullptr) record->checks = result;
   std::ostream& out = services.out;
   if (result.Clean())
     out << "Check of " << result.accessPath << ": nothing found.\n";
@@ -40,6 +43,10 @@ std::optional<int> RunPreflightGate(const ConsoleOptions& options,
     return 1;
   }
   return std::nullopt;
+}
+
+void KeepReport(const MigrationReport& report, JobRecord* record) {
+  if (record != nullptr) record->report = report;
 }
 
 int RunDryRunJob(const ConsoleOptions& options, const MigrationSettings& settings,

@@ -14,7 +14,11 @@ int RunRestoreJob(const ConsoleOptions& options, ConsoleServices& services);
 // The check after the Access file is chosen. Prints the findings; returns the exit status when
 // the job ends here (--check, or a finding that stops the run), nothing to go on.
 std::optional<int> RunPreflightGate(const ConsoleOptions& options,
-                                    const MigrationSettings& settings, ConsoleServices& services);
+                                    const MigrationSettings& settings, ConsoleServices& services,
+                                    JobRecord* record);
+
+// Keeps the report for --report-json when the job has a record.
+void KeepReport(const MigrationReport& report, JobRecord* record);
 
 // --dry-run, after the pages' choices are stored: the work files and the plan. The exit status.
 int RunDryRunJob(const ConsoleOptions& options, const MigrationSettings& settings,
