@@ -46,7 +46,6 @@ struct TableFacts {
   std::string connect;
   std::vector<dao::Index> indexes;
   std::vector<std::string> fields;
-  bool fieldsKnown = false;
 };
 
 std::vector<std::string> IndexFieldNames(const std::string& fields) {
@@ -137,7 +136,7 @@ class Preflight {
     const int count = defs.Count();
     for (int position = 0; position < count; ++position) {
       const std::shared_ptr<dao::TableDef> def = defs.Item(position);
-      TableFacts facts{def->Name(), def->Connect(), {}, {}, false};
+      TableFacts facts{def->Name(), def->Connect(), {}, {}};
       all_.push_back(facts.name);
       if (facts.name.compare(0, 4, "MSys") == 0) continue;
       if (IsOdbcLink(facts.connect)) {
@@ -147,7 +146,6 @@ class Preflight {
       facts.indexes = def->Indexes();
       try {
         facts.fields = def->FieldNames();
-        facts.fieldsKnown = true;
       } catch (const platform::Error&) {
         // An engine that lists no fields: the column names go unchecked.
       }
