@@ -1,6 +1,8 @@
 #include "platform/paths.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <optional>
 #include <system_error>
 #include <vector>
 
@@ -35,11 +37,21 @@ bool Exists(const fs::path& p) {
   return fs::exists(fs::symlink_status(p, ec));
 }
 
-// The prefix of a short alias "XXXXXX~1", or empty when the segment is not one.
-std::string AliasPrefix(const std::string& segment) {
-  if (segment.size() < 3 || segment.compare(segment.size() - 2, 2, "~1") != 0) return {};
-  std::string prefix = segment.substr(0, segment.size() - 2);
-  return CharCount(prefix) <= 6 ? prefix : std::string();
+// A short alias "XXXXXX~N": its prefix and number; nothing when the segment is not one.
+struct Alias {
+  std::string prefix;
+  std::size_t number = 0;
+};
+std::optional<Alias> AliasOf(const std::string& segment) {
+  const auto tilde = segment.rfind('~');
+  if (tilde == std::string::npos || tilde == 0 || tilde + 1 == segment.size()) return {};
+  const std::string digits = segment.substr(tilde + 1);
+  if (digits.size() > 6 || digits.find_first_not_of("0123456789") != std::string::npos ||
+      digits[0] == '0')
+    return {};
+  std::string prefix = segment.substr(0, tilde);
+  if (CharCount(prefix) > 6) return {};
+  return Alias{std::move(prefix), static_cast<std::size_t>(std::stoul(digits))};
 }
 
 [[noreturn]] void Ambiguous(std::string_view whole, const std::string& segment) {
@@ -51,23 +63,37 @@ std::string AliasPrefix(const std::string& segment) {
 fs::path MatchSegment(const fs::path& dir, const std::string& segment, std::string_view whole) {
   if (Exists(dir / segment)) return dir / segment;
 
-  std::vector<std::string> sameCase, aliasFits;
-  const std::string prefix = AliasPrefix(segment);
+  std::vector<std::string> sameCase;
   std::error_code ec;
   for (const auto& entry : fs::directory_iterator(dir, ec)) {
     const std::string name = entry.path().filename().string();
     if (EqualsNoCase(name, segment)) sameCase.push_back(name);
-    if (!prefix.empty() && StartsWithNoCase(name, prefix) && name.find(' ') != std::string::npos)
-      aliasFits.push_back(name);
   }
   if (sameCase.size() > 1) Ambiguous(whole, segment);
   if (sameCase.size() == 1) return dir / sameCase.front();
-  if (aliasFits.size() > 1) Ambiguous(whole, segment);
-  if (aliasFits.size() == 1) return dir / aliasFits.front();
+  if (const auto alias = AliasOf(segment)) {
+    const std::vector<std::string> siblings = ShortAliasSiblings(dir, alias->prefix);
+    if (alias->number <= siblings.size()) return dir / siblings[alias->number - 1];
+  }
   return {};
 }
 
 }  // namespace
+
+std::vector<std::string> ShortAliasSiblings(const fs::path& folder, std::string_view prefix) {
+  std::vector<std::string> siblings;
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(folder, ec)) {
+    const std::string name = entry.path().filename().string();
+    if (name.find(' ') != std::string::npos && EqualsNoCase(LeftChars(name, 6), prefix))
+      siblings.push_back(name);
+  }
+  std::sort(siblings.begin(), siblings.end(), [](const std::string& a, const std::string& b) {
+    const std::string la = LowerAscii(a), lb = LowerAscii(b);
+    return la != lb ? la < lb : a < b;
+  });
+  return siblings;
+}
 
 fs::path ToPosix(std::string_view windowsPath) {
   std::string_view rest = windowsPath;

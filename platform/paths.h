@@ -3,20 +3,30 @@
 // Owns: the mapping between the two forms. Drive Z: is the POSIX root (as Wine maps it); a path
 // without a drive is taken relative to the current directory.
 // Resolving a Windows path matches each folder segment against the disk: exactly, then without
-// regard to letter case, then as a short alias "XXXXXX~1" (the one entry that begins with those
-// characters and contains a blank). The last segment may name a file that does not exist yet.
+// regard to letter case, then as a short alias "XXXXXX~N": the N-th of the entries that hold a
+// blank and whose first six characters are XXXXXX (letter case ignored), in the order of
+// ShortAliasSiblings. The last segment may name a file that does not exist yet.
 // Failures: throws platform::Error: kNoSuchDrive for any other drive or a network path,
-// kPathNotFound for a missing folder, kAmbiguousName when several entries fit one segment.
+// kPathNotFound for a missing folder, kAmbiguousName when several entries differ only in
+// letter case from one segment.
 // Command files: UnsafeInCommandFile says why a path cannot be written into one.
 #pragma once
 
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace platform::paths {
 
 std::filesystem::path ToPosix(std::string_view windowsPath);
+
+// The entries of `folder` that share the short alias prefix `prefix` (the first six characters
+// of a name holding a blank, compared without regard to letter case), in alias order: by name
+// with ASCII letters lower-cased, then by the name's bytes. The first is "~1", the second "~2".
+// A folder that cannot be read has none.
+std::vector<std::string> ShortAliasSiblings(const std::filesystem::path& folder,
+                                            std::string_view prefix);
 
 // The Windows form of a POSIX path; a relative path is made absolute first.
 std::string ToWindows(const std::filesystem::path& posixPath);

@@ -58,9 +58,27 @@ TEST_F(PathsOnDisk, a_new_file_in_an_existing_folder_keeps_its_given_name) {
   EXPECT_EQ(ToPosix(root.windows() + "Access~1\\New.bat"), root.path() / "Access Data" / "New.bat");
 }
 
+TEST_F(PathsOnDisk, siblings_sharing_six_characters_get_numbered_aliases_both_ways) {
+  fs::create_directories(root.path() / "Sales Data 2024");
+  fs::create_directories(root.path() / "sales data 2023");
+  fs::create_directories(root.path() / "Sales DataX");  // no second blank needed: holds one
+  fs::create_directories(root.path() / "SalesData");    // no blank: never aliased
+  const std::string in2023 = root.windows() + "sales data 2023\\a.mdb";
+  const std::string in2024 = root.windows() + "Sales Data 2024\\a.mdb";
+  const std::string inX = root.windows() + "Sales DataX\\a.mdb";
+  // Order: by name with letters lower-cased: "sales data 2023", "sales data 2024", "sales datax".
+  EXPECT_EQ(target::ShortPathOf(in2023), root.windows() + "sales ~1\\");
+  EXPECT_EQ(target::ShortPathOf(in2024), root.windows() + "Sales ~2\\");
+  EXPECT_EQ(target::ShortPathOf(inX), root.windows() + "Sales ~3\\");
+  for (const std::string& file : {in2023, in2024, inX})
+    EXPECT_EQ(ToPosix(target::ShortPathOf(file) + "a.mdb"), ToPosix(file)) << file;
+  EXPECT_EQ(ErrorNumberOf(root.windows() + "Sales ~4\\x"), platform::err::kPathNotFound);
+  // "Access Data" of the fixture shares no prefix with them and stays ~1.
+  EXPECT_EQ(target::ShortPathOf(root.windows() + "Access Data\\x.mdb"),
+            root.windows() + "Access~1\\");
+}
+
 TEST_F(PathsOnDisk, ambiguity_and_missing_folders_are_errors) {
-  fs::create_directories(root.path() / "Access Files");
-  EXPECT_EQ(ErrorNumberOf(root.windows() + "Access~1\\reload.sql"), platform::err::kAmbiguousName);
   fs::create_directories(root.path() / "CASE");
   fs::create_directories(root.path() / "case");
   EXPECT_EQ(ErrorNumberOf(root.windows() + "Case\\x"), platform::err::kAmbiguousName);

@@ -1,6 +1,7 @@
 #include "wizard/frmGetAccess.h"
 
 #include "wizard/page_rules.h"
+#include "wizard/safety_prompts.h"
 
 namespace wizard {
 
@@ -31,6 +32,8 @@ void frmGetAccess::Browse() {
   }
   text1_->setText(QString::fromStdString(settings_.WorkFolder + lastChoice_.title));
   Command1(1)->setEnabled(true);
+  if (const auto& makeEngine = flow_.services().makeEngine)
+    if (const auto engine = makeEngine()) ShowSourceCheck(*engine, settings_, dialogs_);
 }
 
 }  // namespace wizard

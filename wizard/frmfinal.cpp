@@ -5,6 +5,10 @@
 #include <QApplication>
 #include <QGridLayout>
 
+#include "engine/restore.h"
+#include "platform/paths.h"
+#include "wizard/safety_prompts.h"
+
 namespace wizard {
 namespace {
 
@@ -46,12 +50,17 @@ frmfinal::frmfinal(PageFlow& flow)
   bar1_->setRange(0, 100);
   bar1_->setVisible(false);
   content()->addWidget(bar1_);
+  restore_ = NamedButton("Restore", "Restore");
+  restore_->setToolTip("Put the Access file back as it was and remove the new database");
+  restore_->setVisible(false);
+  content()->addWidget(restore_, 0, Qt::AlignLeft);
   AddButtonRow("Command3", "create ODBC data source", {"<<", "Migrate", "Finish"});
   status_ = AddStatusBar();
   Command1(2)->setEnabled(false);
 
   connect(Command1(0), &QPushButton::clicked, this, [this] { GoTo(PageId::Createdb); });
   connect(Command1(1), &QPushButton::clicked, this, &frmfinal::Migrate);
+  connect(restore_, &QPushButton::clicked, this, &frmfinal::Restore);
 
   // Load step.
   dbFile_->setText(QString::fromStdString(settings_.WorkFolder + settings_.TargetDbFileName));
@@ -60,12 +69,34 @@ frmfinal::frmfinal(PageFlow& flow)
 void frmfinal::Migrate() {
   // A run yields to the event loop; its page takes no other press until it has ended.
   for (int i = 0; i < 3; ++i) Command1(i)->setEnabled(false);
-  properties_.ReadBefore();
-  if (run_.lsfinish_migrate() == engine::RunOutcome::Finished)
-    properties_.AfterReload(run_.ReloadTaskId(), run_.TargetConnect());
+  CheckedRun();
   Command1(0)->setEnabled(true);
   Command1(1)->setEnabled(true);
   Command1(2)->setEnabled(finishEnabled_);
+}
+
+bool frmfinal::CheckedRun() {
+  const auto engine = flow_.services().makeEngine();
+  if (engine && !ConfirmMigration(*engine, settings_, dialogs_)) return false;
+  engine::LinkBackRecorder undoRecord(settings_);
+  properties_.ReadBefore();
+  const bool finished = run_.lsfinish_migrate() == engine::RunOutcome::Finished;
+  platform::FailureLog recordFailures;
+  undoRecord.AfterRun(recordFailures);
+  ShowRunFailures(recordFailures);
+  if (finished) properties_.AfterReload(run_.ReloadTaskId(), run_.TargetConnect());
+  try {
+    restore_->setVisible(
+        engine::HasLinkBackRecord(platform::paths::ToPosix(settings_.AccessDbPath)));
+  } catch (const platform::Error&) {
+    restore_->setVisible(false);
+  }
+  return true;
+}
+
+void frmfinal::Restore() {
+  const auto engine = flow_.services().makeEngine();
+  if (engine && OfferRestore(*engine, settings_, dialogs_)) restore_->setVisible(false);
 }
 
 void frmfinal::SetStatusText(const std::string& text) {

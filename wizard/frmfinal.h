@@ -18,6 +18,9 @@ class frmfinal : public WizardPage, private engine::RunView {
 
  private:
   void Migrate();
+  // The check before the run and the undo record around it; false when the user cancelled.
+  bool CheckedRun();
+  void Restore();
   bool CanClose() const override { return !run_.Running(); }
 
   void SetStatusText(const std::string& text) override;
@@ -35,6 +38,7 @@ class frmfinal : public WizardPage, private engine::RunView {
   QLineEdit* odbcSource_;
   QStatusBar* status_;
   QProgressBar* bar1_;
+  QPushButton* restore_;
   bool finishEnabled_ = false;
   engine::MigrationRun run_;
   PropertyWatch properties_;

@@ -10,6 +10,7 @@
 #include "platform/access/catalog.h"
 #include "platform/access/file_lock.h"
 #include "platform/access/linked_targets.h"
+#include "platform/access/recordset.h"
 #include "platform/access/transfer.h"
 #include "platform/error.h"
 #include "platform/odbc/odbc_database.h"
@@ -69,6 +70,11 @@ class AccessTableDef : public dao::TableDef {
     return fields;
   }
   std::string ValidationRule() override { return info_.validationRule; }
+  std::vector<std::string> FieldNames() const override {
+    std::vector<std::string> names;
+    for (const ColumnInfo& column : info_.columns) names.push_back(column.name);
+    return names;
+  }
 
   const TableInfo& info() const { return info_; }
   void Update(TableInfo info) {
@@ -119,6 +125,8 @@ class AccessDatabase : public dao::Database, public std::enable_shared_from_this
     return relations_;
   }
   void Execute(const std::string& sql) override;
+  std::unique_ptr<dao::Recordset> OpenRecordset(const std::string& table,
+                                                const std::vector<std::string>& fields) override;
   std::shared_ptr<dao::TableDef> CreateTableDef(const std::string& name) override {
     Check();
     return std::make_shared<AccessTableDef>(weak_from_this(), name);
@@ -313,6 +321,21 @@ void AccessDatabase::Execute(const std::string& sql) {
     backEndLock = std::make_unique<FileLock>(info.backEnd.path, false, true);
   CopyTable(info.backEnd.path, info.backEnd.jetVersion, info.backEnd.table, *target,
             statement->table, options_.readTimeout);
+}
+
+std::unique_ptr<dao::Recordset> AccessDatabase::OpenRecordset(
+    const std::string& table, const std::vector<std::string>& fields) {
+  Check();
+  auto source = Find(table);
+  if (!source)
+    throw Error(dao::err::kItemNotFound, "The Access table '" + table + "' does not exist.");
+  const TableInfo& info = source->info();
+  if (info.objectType == 1) return OpenTableRows(path_, info.name, fields, options_.readTimeout);
+  if (info.objectType == 6 && info.backEnd.errorNumber != 0)
+    throw Error(info.backEnd.errorNumber, info.backEnd.error);
+  if (info.objectType == 6)
+    return OpenTableRows(info.backEnd.path, info.backEnd.table, fields, options_.readTimeout);
+  Unsupported("reading the rows of a table of object type " + std::to_string(info.objectType));
 }
 
 class JetWorkspace : public dao::Workspace {

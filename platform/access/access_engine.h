@@ -4,10 +4,11 @@
 // path, or a Windows-form path resolved through platform/paths) or, with a connect string
 // "ODBC;...", an ODBC target (platform/odbc). An open Access database holds the file's lock
 // (file_lock.h) until it is closed, keeps the catalog it read (catalog.h) and executes the
-// transfer statement (transfer.h). Renames and appended linked tables go through the catalog
-// writer the engine is given; after each change the catalog is read again (from the writer's
-// CurrentPath), entries keep their positions and new entries come after the existing ones. Close
-// calls the writer's Finish while the lock still holds; its failure is Close's.
+// transfer statement (transfer.h); OpenRecordset reads a table's rows as text (recordset.h).
+// Renames and appended linked tables go through the catalog writer the engine is given; after
+// each change the catalog is read again (from the writer's CurrentPath), entries keep their
+// positions and new entries come after the existing ones. Close calls the writer's Finish while
+// the lock still holds; its failure is Close's.
 // Failures: every operation throws platform::Error with a dao::err number: kFileNotFound,
 // kCouldNotLock (the description names the file), kUnrecognizedFormat (not an Access file,
 // truncated, damaged, encrypted), kUnsupported (no catalog writer, a password in the connect

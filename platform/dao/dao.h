@@ -72,6 +72,16 @@ struct Field {
 // Attributes bit of objects the file marks as its own (hidden system tables).
 inline constexpr std::uint32_t kSystemObject = 0x80000002;
 
+// Rows of a table read forward. Values are text: integers and Yes/No as digits, floating-point
+// values with 17 significant digits, everything else in the engine's exact text form; NULL as
+// nothing.
+class Recordset {
+ public:
+  virtual ~Recordset() = default;
+  // The next row's values, one per field asked for; false at the end of the table.
+  virtual bool Next(std::vector<std::optional<std::string>>& values) = 0;
+};
+
 class TableDef {
  public:
   virtual ~TableDef() = default;
@@ -95,6 +105,10 @@ class TableDef {
   // no such properties has none.
   virtual std::vector<Field> Fields() { return {}; }
   virtual std::string ValidationRule() { return {}; }
+  // The names of the table's fields in their order. Engines without it throw kUnsupported.
+  virtual std::vector<std::string> FieldNames() const {
+    throw platform::Error(err::kUnsupported, "This engine does not list a table's fields.");
+  }
 };
 
 // A database's table definitions. Positions run from 0 to Count() - 1 in the engine's order;
@@ -122,6 +136,14 @@ class Database {
   virtual void Execute(const std::string& sql) = 0;
   virtual std::shared_ptr<TableDef> CreateTableDef(const std::string& name) = 0;
   virtual void Close() = 0;
+  // Reads the fields `fields` of every row of `table` (kItemNotFound for an unknown table or
+  // field). Engines without it throw kUnsupported.
+  virtual std::unique_ptr<Recordset> OpenRecordset(const std::string& table,
+                                                   const std::vector<std::string>& fields) {
+    (void)table;
+    (void)fields;
+    throw platform::Error(err::kUnsupported, "This engine does not read rows.");
+  }
 };
 
 struct OpenOptions {

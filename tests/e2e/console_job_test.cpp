@@ -13,6 +13,7 @@
 #include "support/temp_dir.h"
 #include "wizard/console/console_job.h"
 #include "wizard/console/console_view.h"
+#include "wizard/console/report_json.h"
 
 namespace fs = std::filesystem;
 using namespace testing_support;
@@ -349,4 +350,43 @@ TEST(TableProgress, moves_the_bar_within_the_table_and_leaves_its_ending_value_t
   rows.Rows(5000, 1000);
   rows.Rows(10, 0);
   EXPECT_LT(view.progressValues.back(), 55.0f);
+}
+
+TEST(ReportJson, escapes_text_and_nests_checks_tables_and_failures) {
+  EXPECT_EQ(console::JsonString("a\"b\\c\n\x01 Größe"), "\"a\\\"b\\\\c\\u000a\\u0001 Größe\"");
+  EXPECT_EQ(console::JsonString(std::string("bad \xff byte")), "\"bad \\ufffd byte\"");
+
+  console::JobRecord job;
+  job.accessFile = "Z:\\data\\Sales.mdb";
+  job.status = 1;
+  job.checks = engine::PreflightResult{};
+  job.checks->findings.push_back(
+      {engine::FindingKind::OrphanRows, false, "2 rows have no parent", {"555", "556"}});
+  job.report = console::MigrationReport{};
+  job.report->tables.push_back(GoodTable("Customers"));
+  job.report->runFailures.push_back({"Transferring Orders", 3146, "ODBC--call failed."});
+  EXPECT_EQ(console::ReportJson({job}, 1),
+            "{\"files\":[{\"file\":\"Z:\\\\data\\\\Sales.mdb\",\"status\":1,\"ok\":false,"
+            "\"checks\":[{\"kind\":\"orphan-rows\",\"stops\":false,\"text\":\"2 rows have no "
+            "parent\",\"keys\":[\"555\",\"556\"]}],"
+            "\"tables\":[{\"access\":\"Customers\",\"target\":\"Customers\",\"accessRows\":3,"
+            "\"targetRows\":3,\"valuesEqual\":true,\"valuesNote\":\"\",\"indexesExpected\":0,"
+            "\"indexesCreated\":0,\"primaryKeyExpected\":false,\"primaryKeyPresent\":false,"
+            "\"foreignKeysExpected\":0,\"foreignKeysPresent\":0,\"timeColumns\":[],"
+            "\"linkExpected\":false,\"linked\":false,\"ok\":true}],"
+            "\"runFailures\":[{\"step\":\"Transferring Orders\",\"number\":3146,"
+            "\"description\":\"ODBC--call failed.\"}],\"toolErrors\":[],\"verifyError\":\"\"}],"
+            "\"status\":1}\n");
+}
+
+TEST(ParseConsoleOptions, takes_several_access_files_and_the_safety_options) {
+  const auto o = console::ParseConsoleOptions({"--access", "a.mdb", "--access", "b.mdb", "--check",
+                                               "--dry-run", "--report-json", "r.json"});
+  EXPECT_EQ(o.access, "a.mdb");
+  EXPECT_EQ(o.accessFiles, (std::vector<std::string>{"a.mdb", "b.mdb"}));
+  EXPECT_TRUE(o.check);
+  EXPECT_TRUE(o.dryRun);
+  EXPECT_EQ(o.reportJson, "r.json");
+  const auto r = console::ParseConsoleOptions({"--restore", "x.mdb"});  // needs no --access
+  EXPECT_EQ(r.restore, "x.mdb");
 }

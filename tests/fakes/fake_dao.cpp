@@ -124,6 +124,7 @@ class FakeTableDef : public dao::TableDef {
     Call(".Indexes()");
     return data_->indexes;
   }
+  std::vector<std::string> FieldNames() const override { return data_->columns; }
   void AppendIndex(const dao::Index& index) override {
     Call(".AppendIndex(" + index.Name + "," + index.Fields +
          ",unique=" + (index.Unique ? "1" : "0") + ",primary=" + (index.Primary ? "1" : "0") + ")");
@@ -220,6 +221,8 @@ class FakeDatabase : public dao::Database {
     Check();
     Release();
   }
+  std::unique_ptr<dao::Recordset> OpenRecordset(const std::string& table,
+                                                const std::vector<std::string>& fields) override;
 
   // Ends the database's hold on its file, as Close or the release of the last reference does.
   void Release() {
@@ -340,6 +343,45 @@ void FakeTableDefs::Append(const std::shared_ptr<dao::TableDef>& table) {
   db_.Store().push_back(fake->data());
   if (&db_.Store() != &db_.List()) db_.List().push_back(fake->data());
   fake->Attach(db_.Label(), &db_.Store());
+}
+
+// The rows of a fake table, as OpenRecordset reads them.
+class FakeRecordset : public dao::Recordset {
+ public:
+  FakeRecordset(std::shared_ptr<TableData> data, std::vector<std::size_t> positions)
+      : data_(std::move(data)), positions_(std::move(positions)) {}
+  bool Next(std::vector<std::optional<std::string>>& values) override {
+    const bool given = !data_->values.empty();
+    const std::size_t count = given ? data_->values.size() : static_cast<std::size_t>(data_->rows);
+    if (row_ >= count) return false;
+    values.clear();
+    for (std::size_t p : positions_)
+      values.push_back(given ? data_->values[row_].at(p) : std::to_string(row_ + 1));
+    ++row_;
+    return true;
+  }
+
+ private:
+  std::shared_ptr<TableData> data_;
+  std::vector<std::size_t> positions_;
+  std::size_t row_ = 0;
+};
+
+std::unique_ptr<dao::Recordset> FakeDatabase::OpenRecordset(
+    const std::string& table, const std::vector<std::string>& fields) {
+  Call(".OpenRecordset(" + table + ")");
+  Check();
+  const auto data = FindIn(List(), table);
+  if (!data) throw Error(dao::err::kItemNotFound, "No table '" + table + "'.");
+  std::vector<std::size_t> positions;
+  for (const std::string& field : fields) {
+    std::size_t p = 0;
+    while (p < data->columns.size() && !EqualsNoCase(data->columns[p], field)) ++p;
+    if (p == data->columns.size())
+      throw Error(dao::err::kItemNotFound, "No field '" + field + "' in '" + table + "'.");
+    positions.push_back(p);
+  }
+  return std::make_unique<FakeRecordset>(data, std::move(positions));
 }
 
 class FakeWorkspace : public dao::Workspace {

@@ -9,7 +9,7 @@
 //   ChooseDataSource()
 //   <db>.Connect  <db>.Relations()  <db>.Execute(<sql>)  <db>.CreateTableDef(<name>)  <db>.Close()
 //   <db>.TableDefs.Count()  <db>.TableDefs.Item(<position>)  <db>.TableDefs.Item(<name>)
-//   <db>.TableDefs.Refresh()  <db>.TableDefs.Append(<name>)
+//   <db>.TableDefs.Refresh()  <db>.TableDefs.Append(<name>)  <db>.OpenRecordset(<table>)
 //   <owner>.TableDef(<name>).SetName(<new name>)      .SetConnect(<c>)   .SetSourceTableName(<t>)
 //   <owner>.TableDef(<name>).Indexes()   .CreateIndex(<name>)
 //   <owner>.TableDef(<name>).AppendIndex(<name>,<fields>,unique=<0|1>,primary=<0|1>)
@@ -45,6 +45,9 @@ struct TableData {
   std::uint32_t attributes = 0;         // dao::kSystemObject for a hidden system table
   std::vector<dao::Field> fields = {};  // with properties (Fields()); `columns` alone has none
   std::string validationRule = {};
+  // Row values by column, for OpenRecordset; when empty, row r (from 1) holds the text of r in
+  // every column.
+  std::vector<std::vector<std::optional<std::string>>> values{};
 };
 
 using Tables = std::vector<std::shared_ptr<TableData>>;

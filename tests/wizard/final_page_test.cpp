@@ -95,7 +95,9 @@ TEST_F(FinalPageTest, migrate_after_a_finished_run_runs_the_whole_migration_agai
   Migrate();
   ASSERT_EQ(engine->Statements().size(), 1u);
   Migrate();
-  EXPECT_EQ(engine->CallsStartingWith("CreateWorkspace").size(), 4u);  // new engine objects
+  // New engine objects (the check before each run opens its own Jet workspace as well).
+  EXPECT_EQ(engine->CallsStartingWith("CreateWorkspace(NewODBCWorkspace").size(), 2u);
+  EXPECT_EQ(engine->CallsStartingWith("CreateWorkspace(,").size(), 4u);
   EXPECT_EQ(engine->Statements().size(), 2u);
   EXPECT_EQ(commands.started, std::vector<std::string>(2, dir.windows() + "reload.bat"));
   EXPECT_TRUE(Find("Command1(2)")->isEnabled());
@@ -131,4 +133,34 @@ TEST_F(FinalPageTest, the_page_refuses_to_close_while_a_run_is_under_way) {
   EXPECT_EQ(end.calls, 0);
   QTest::mouseClick(Find<QAbstractButton>("Command1(2)"), Qt::LeftButton);  // "Finish"
   EXPECT_EQ(end.calls, 1);
+}
+
+TEST_F(FinalPageTest, findings_of_the_check_are_confirmed_before_the_run_or_cancel_it) {
+  engine->File(settings.AccessDbPath).AddTable("Loose Rows", {"Val"}, {});
+  Migrate();
+  ASSERT_EQ(dialogs.questions.size(), 1u);
+  EXPECT_NE(dialogs.questions[0].find("\"Loose Rows\" has no unique index"), std::string::npos);
+  EXPECT_TRUE(engine->Statements().empty());
+  EXPECT_TRUE(commands.started.empty());
+  EXPECT_FALSE(Find("Command1(2)")->isEnabled());
+  EXPECT_TRUE(Find("Command1(1)")->isEnabled());
+
+  dialogs.answerYes = true;
+  Migrate();
+  EXPECT_EQ(engine->Statements().size(), 2u);
+  EXPECT_TRUE(Find("Command1(2)")->isEnabled());
+  EXPECT_FALSE(Find("Restore")->isVisible());  // no link-back, nothing to undo
+}
+
+TEST_F(FinalPageTest, the_source_page_tells_the_findings_at_once_in_windows_form) {
+  engine->File(settings.AccessDbPath).AddTable("Loose Rows", {"Val"}, {});
+  flow.Show(PageId::GetAccess);
+  dialogs.Choose(platform::FileChoice{settings.AccessDbPath, "sales.mdb"});
+  QTest::mouseClick(flow.Page(PageId::GetAccess)->findChild<QAbstractButton*>("Command2"),
+                    Qt::LeftButton);
+  ASSERT_EQ(dialogs.messages.size(), 1u);
+  EXPECT_EQ(dialogs.messages[0].rfind("The check of " + settings.AccessDbPath + " found:\n", 0), 0u)
+      << dialogs.messages[0];
+  EXPECT_NE(dialogs.messages[0].find("\"Loose Rows\" has no unique index."), std::string::npos);
+  EXPECT_TRUE(engine->Statements().empty());
 }

@@ -13,6 +13,7 @@
 #include "platform/shell/posix_command_starter.h"
 #include "support/temp_dir.h"
 #include "wizard/page_flow.h"
+#include "wizard/safety_prompts.h"
 #include "wizard/wizard_page.h"
 
 namespace fs = std::filesystem;
@@ -75,15 +76,38 @@ TEST(WizardFlow, from_the_options_to_finish_with_link_back_on_nwind) {
   EXPECT_EQ(dialogs.messages.size(), 1u);  // the WAIT message only: no failures to report
   waitForCommandFile(2);
   EXPECT_FALSE(flow.Page(PageId::Final)->findChild<QLineEdit*>("Text1(1)")->text().isEmpty());
+  {
+    const auto catalog = platform::access::CreateEngine({})
+                             ->CreateWorkspace("", "admin", "", dao::WorkspaceType::Jet)
+                             ->OpenDatabase(access.string(), {}, "");
+    EXPECT_EQ(catalog->TableDefs().Item("Orders")->SourceTableName(), "Orders");
+    EXPECT_EQ(catalog->TableDefs().Item("Old_Orders")->Connect(), "");
+  }
+
+  // A second "Migrate" is stopped, with the offer to restore (declined here).
+  const std::string linked = ReadBytes(access);
+  click(PageId::Final, "Command1(1)");
+  ASSERT_EQ(dialogs.questions.size(), 1u);
+  EXPECT_NE(dialogs.questions[0].find("already migrated and linked"), std::string::npos);
+  EXPECT_NE(dialogs.questions[0].find(wizard::kRestoreQuestion), std::string::npos);
+  EXPECT_EQ(ReadBytes(access), linked);
+  EXPECT_FALSE(fs::exists(access.string() + ".bak2"));
+
+  // "Restore" after the run gives back the original file and removes the new database.
+  auto* restore = flow.Page(PageId::Final)->findChild<QAbstractButton*>("Restore");
+  ASSERT_NE(restore, nullptr);
+  ASSERT_TRUE(restore->isVisible());
+  dialogs.answerYes = true;
+  click(PageId::Final, "Restore");
+  EXPECT_EQ(ReadBytes(access), ReadBytes(fs::path(NORVANE_TEST_DATA) / "nwind.mdb"));
+  EXPECT_FALSE(fs::exists(dir.path() / "My Data" / "nwind.db"));
+  EXPECT_FALSE(restore->isVisible());
+  EXPECT_NE(dialogs.messages.back().find("Restored "), std::string::npos)
+      << dialogs.messages.back();
 
   click(PageId::Final, "Command1(2)");  // Finish
   EXPECT_GE(end.calls, 1);
   for (const char* name :
        {"reload1.sql", "reload2.sql", "reload.sql", "reload.bat", "migrate.bat", "sp.sql"})
     EXPECT_FALSE(fs::exists(dir.path() / "My Data" / name)) << name;
-  const auto catalog = platform::access::CreateEngine({})
-                           ->CreateWorkspace("", "admin", "", dao::WorkspaceType::Jet)
-                           ->OpenDatabase(access.string(), {}, "");
-  EXPECT_EQ(catalog->TableDefs().Item("Orders")->SourceTableName(), "Orders");
-  EXPECT_EQ(catalog->TableDefs().Item("Old_Orders")->Connect(), "");
 }

@@ -8,11 +8,13 @@
 
 #include "engine/migration_run.h"
 #include "engine/property_step.h"
+#include "engine/restore.h"
 #include "engine/work_files.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/run_lock.h"
 #include "target/create_db.h"
+#include "wizard/console/console_safety.h"
 #include "wizard/console/console_view.h"
 #include "wizard/page_rules.h"
 
@@ -113,7 +115,8 @@ std::string TargetConnectionOf(const ConsoleOptions& options, const MigrationSet
 }
 
 int RunConsoleJob(const ConsoleOptions& options, MigrationSettings& settings,
-                  ConsoleServices& services) {
+                  ConsoleServices& services, JobRecord* record) {
+  if (options.restore) return RunRestoreJob(options, services);
   std::ostream& out = services.out;
   ConsoleDialogs dialogs(out, options.overwrite, options.replaceLinkedDatabase);
   ConsoleView view(out, services.terminal);
@@ -144,6 +147,7 @@ int RunConsoleJob(const ConsoleOptions& options, MigrationSettings& settings,
     out << wizard::kNoAccessDbMessage << '\n';
     return 2;
   }
+  if (const auto status = RunPreflightGate(options, settings, services, record)) return *status;
 
   // Query-tool page.
   if (!wizard::StoreQueryToolChoice(toolPath, FileTitleOf(toolPath), settings)) {
@@ -169,6 +173,8 @@ int RunConsoleJob(const ConsoleOptions& options, MigrationSettings& settings,
     out << e.Description() << '\n';
     return 1;
   }
+
+  if (options.dryRun) return RunDryRunJob(options, settings, services);
 
   // "Create DB", then wait for migrate.bat.
   const std::optional<int> created =
@@ -199,6 +205,7 @@ int RunConsoleJob(const ConsoleOptions& options, MigrationSettings& settings,
   if (const auto engine = services.makeEngine(chooser)) properties.ReadBefore(*engine, settings);
   engine::MigrationRun run(settings, view, services.commands,
                            [&] { return services.makeEngine(chooser); });
+  engine::LinkBackRecorder undoRecord(settings);
   const engine::RunOutcome outcome = run.lsfinish_migrate();
   NoEnd noEnd;
   platform::FailureLog removal;
@@ -207,6 +214,7 @@ int RunConsoleJob(const ConsoleOptions& options, MigrationSettings& settings,
     return 1;
   }
   report.runFailures = run.Failures();
+  undoRecord.AfterRun(report.runFailures);
   if (const auto task = run.ReloadTaskId()) {
     const int status = services.commands.Wait(*task);
     for (auto& e : services.takeToolErrors()) report.toolErrors.push_back(std::move(e));
@@ -223,6 +231,7 @@ int RunConsoleJob(const ConsoleOptions& options, MigrationSettings& settings,
     }
   }
   PrintReport(report, out);
+  KeepReport(report, record);
 
   if (!options.keepWorkFiles) {
     engine::RemoveWorkFiles(settings, noEnd, removal);

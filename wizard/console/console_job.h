@@ -17,6 +17,8 @@
 
 namespace console {
 
+struct JobRecord;
+
 struct ConsoleServices {
   std::ostream& out;
   bool terminal;
@@ -32,8 +34,9 @@ struct ConsoleServices {
 };
 
 // Exit status: 0 when everything succeeded, 1 when something failed, 2 for bad options.
+// `record`, when given, receives the check's findings and the report as far as the job got.
 int RunConsoleJob(const ConsoleOptions& options, MigrationSettings& settings,
-                  ConsoleServices& services);
+                  ConsoleServices& services, JobRecord* record = nullptr);
 
 // The connection string the data-source choice gives for these options (without "ODBC;").
 std::string TargetConnectionOf(const ConsoleOptions& options, const MigrationSettings& settings);

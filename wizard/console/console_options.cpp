@@ -3,10 +3,12 @@
 namespace console {
 
 const char* const kConsoleUsage =
-    "Usage: norvane-migrate --access FILE [options]\n"
+    "Usage: norvane-migrate --access FILE [options] | --restore FILE\n"
     "Moves a Microsoft Access database into a new Norvane database beside it, as the wizard does.\n"
     "\n"
-    "  --access FILE        the Access database (.mdb or .accdb) to migrate (required)\n"
+    "  --access FILE        the Access database (.mdb or .accdb) to migrate (required); given\n"
+    "                       more than once, or as a folder (its .mdb and .accdb files), each is\n"
+    "                       migrated in turn and a summary table follows\n"
     "  --ivex FILE          the Norvane query tool ivex.exe or ivexw.exe\n"
     "                       (default: the one installed with this program)\n"
     "  --link               rename the Access tables with a prefix and link them to the new ones\n"
@@ -19,6 +21,12 @@ const char* const kConsoleUsage =
     "                       replace it even when the Access file's links use it (their rows\n"
     "                       and every change since the migration are lost)\n"
     "  --keep-work-files    leave the work files in the Access file's folder\n"
+    "  --dry-run            write the work files beside the Access file and print the plan;\n"
+    "                       neither the Access file nor any database is changed\n"
+    "  --report-json FILE   also write the report (every file, check, table, failure) as JSON\n"
+    "  --check              only check the Access file (exit status 1 when anything is found)\n"
+    "  --restore FILE       put FILE back as it was before its link-back and remove the new\n"
+    "                       database (refused when FILE changed since)\n"
     "  --help               this text\n"
     "\n"
     "Formats: Access 97 to Access 2019 files are read; --link changes Access 97 to Access 2016\n"
@@ -37,7 +45,8 @@ ConsoleOptions ParseConsoleOptions(const std::vector<std::string>& args) {
       return args[++i];
     };
     if (arg == "--access") {
-      options.access = value();
+      options.accessFiles.push_back(value());
+      if (!accessGiven) options.access = options.accessFiles.back();
       accessGiven = true;
     } else if (arg == "--ivex") {
       options.ivex = value();
@@ -55,13 +64,21 @@ ConsoleOptions ParseConsoleOptions(const std::vector<std::string>& args) {
       options.replaceLinkedDatabase = true;
     } else if (arg == "--keep-work-files") {
       options.keepWorkFiles = true;
+    } else if (arg == "--report-json") {
+      options.reportJson = value();
+    } else if (arg == "--dry-run") {
+      options.dryRun = true;
+    } else if (arg == "--check") {
+      options.check = true;
+    } else if (arg == "--restore") {
+      options.restore = value();
     } else if (arg == "--help" || arg == "-h") {
       options.help = true;
     } else {
       throw std::invalid_argument("unknown option " + arg);
     }
   }
-  if (options.help) return options;
+  if (options.help || options.restore) return options;
   if (!accessGiven || options.access.empty()) throw std::invalid_argument("--access is required");
   if (options.dsn && options.connect)
     throw std::invalid_argument("give either --dsn or --connect, not both");

@@ -9,8 +9,9 @@
 namespace console {
 
 struct ConsoleOptions {
-  std::string access;  // the Access file (POSIX or Windows form)
-  std::string ivex;    // the query tool; empty: the one the build installs
+  std::string access;                    // the Access file (POSIX or Windows form)
+  std::vector<std::string> accessFiles;  // every --access given: files or folders
+  std::string ivex;                      // the query tool; empty: the one the build installs
   bool link = false;
   std::string prefix = "Old_";
   std::optional<std::string> dsn;      // a named data source of the new database
@@ -19,6 +20,10 @@ struct ConsoleOptions {
   bool replaceLinkedDatabase = false;  // also when the Access file's links use it
   bool keepWorkFiles = false;
   bool help = false;
+  bool check = false;                     // only the check before a run
+  bool dryRun = false;                    // work files and the plan, nothing else
+  std::optional<std::string> reportJson;  // also write the report as JSON to this file
+  std::optional<std::string> restore;     // undo the link-back of this Access file
 };
 
 // Throws std::invalid_argument with a message for the user.

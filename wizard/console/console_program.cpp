@@ -15,7 +15,7 @@
 #include "platform/shell/tool_output.h"
 #include "platform/verify/migration_check.h"
 #include "platform/verify/rows_breaking.h"
-#include "wizard/console/console_job.h"
+#include "wizard/console/console_batch.h"
 
 namespace {
 namespace fs = std::filesystem;
@@ -115,7 +115,7 @@ int NorvaneMigrate(int argc, char** argv) {
       [](const std::string& access, const std::string& database) {
         return platform::access::TablesLinkedTo(access, database, std::chrono::seconds(60));
       }};
-  return console::RunConsoleJob(options, ProgramSettings(), services);
+  return console::RunConsoleJobs(options, services);
 }
 
 }  // namespace console

@@ -1,0 +1,392 @@
+#include "engine/preflight.h"
+
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+
+#include "engine/names.h"
+#include "engine/path_forms.h"
+#include "engine/restore.h"
+#include "platform/error.h"
+#include "platform/paths.h"
+#include "platform/text.h"
+#include "target/create_db.h"
+#include "wizard/settings.h"
+
+namespace engine {
+namespace {
+
+using Row = std::vector<std::optional<std::string>>;
+
+// The POSIX form of a path; for one that does not resolve on disk (yet), the form drive Z:
+// maps to, or nothing for another drive.
+std::string PosixFormOf(const std::string& path) {
+  if (!IsWindowsForm(path)) return path;
+  try {
+    return platform::paths::ToPosix(path).string();
+  } catch (const platform::Error&) {
+    if (!platform::StartsWithNoCase(path, "Z:")) return {};
+    std::string posix = path.substr(2);
+    for (char& c : posix)
+      if (c == '\\') c = '/';
+    return posix;
+  }
+}
+
+bool IsOdbcLink(const std::string& connect) {
+  return platform::StartsWithNoCase(connect, "ODBC;");
+}
+
+// What the walk needs of one table.
+struct TableFacts {
+  std::string name;
+  std::string connect;
+  std::vector<dao::Index> indexes;
+  std::vector<std::string> fields;
+};
+
+std::vector<std::string> IndexFieldNames(const std::string& fields) {
+  std::vector<std::string> names;
+  std::size_t start = 0;
+  while (start <= fields.size()) {
+    std::size_t end = fields.find(';', start);
+    if (end == std::string::npos) end = fields.size();
+    std::string name = fields.substr(start, end - start);
+    if (!name.empty() && (name[0] == '+' || name[0] == '-')) name.erase(0, 1);
+    if (!name.empty()) names.push_back(name);
+    start = end + 1;
+  }
+  return names;
+}
+
+std::string KeyText(const Row& row) {
+  std::string text;
+  for (const auto& value : row) {
+    if (!text.empty()) text += ", ";
+    text += value ? *value : "NULL";
+  }
+  return text;
+}
+
+bool HasNull(const Row& row) {
+  for (const auto& value : row)
+    if (!value) return true;
+  return false;
+}
+
+std::string Quoted(const std::string& name) {
+  return "\"" + name + "\"";
+}
+
+class Preflight {
+ public:
+  Preflight(dao::Engine& engine, const PreflightRequest& request)
+      : engine_(engine), request_(request) {}
+
+  PreflightResult Run() {
+    result_.accessPath = WindowsFormOf(request_.accessPath);
+    std::shared_ptr<dao::Workspace> workspace;
+    std::shared_ptr<dao::Database> db;
+    try {
+      workspace = engine_.CreateWorkspace("", "admin", "", dao::WorkspaceType::Jet);
+      db = workspace->OpenDatabase(request_.accessPath, {.exclusive = false, .readOnly = true}, "");
+    } catch (const platform::Error& e) {
+      OpenFailed(e);
+      return result_;
+    }
+    try {
+      Walk(*db);
+    } catch (const platform::Error& e) {
+      Add(FindingKind::RowsUnread, false,
+          "The Access file could not be read to its end for the check: " + e.Description());
+    }
+    try {
+      db->Close();
+      workspace->Close();
+    } catch (const platform::Error&) {
+      // Closing a database opened read-only changes nothing; there is nothing to report.
+    }
+    return result_;
+  }
+
+ private:
+  void Add(FindingKind kind, bool stops, std::string text, std::vector<std::string> keys = {}) {
+    result_.findings.push_back({kind, stops, std::move(text), std::move(keys)});
+  }
+
+  void OpenFailed(const platform::Error& e) {
+    const std::string what = platform::LowerAscii(e.Description());
+    const std::string file = result_.accessPath;
+    if (what.find("password") != std::string::npos || what.find("encrypt") != std::string::npos)
+      Add(FindingKind::Encrypted, true,
+          file + " is encrypted or password-protected (or damaged) and cannot be migrated: " +
+              e.Description());
+    else if (e.Number() == dao::err::kUnrecognizedFormat)
+      Add(FindingKind::NotAccessFile, true,
+          file + " is not an Access database that can be read: " + e.Description());
+    else
+      Add(FindingKind::CannotOpen, true, file + " cannot be opened: " + e.Description());
+  }
+
+  void Walk(dao::Database& db) {
+    dao::TableDefCollection& defs = db.TableDefs();
+    const int count = defs.Count();
+    for (int position = 0; position < count; ++position) {
+      const std::shared_ptr<dao::TableDef> def = defs.Item(position);
+      TableFacts facts{def->Name(), def->Connect(), {}, {}};
+      all_.push_back(facts.name);
+      if (facts.name.compare(0, 4, "MSys") == 0) continue;
+      if (IsOdbcLink(facts.connect)) {
+        links_.push_back(facts);
+        continue;
+      }
+      facts.indexes = def->Indexes();
+      try {
+        facts.fields = def->FieldNames();
+      } catch (const platform::Error&) {
+        // An engine that lists no fields: the column names go unchecked.
+      }
+      tables_.push_back(std::move(facts));
+    }
+    relations_ = db.Relations();
+
+    CheckEarlierRun();
+    CheckTargetNames();
+    if (request_.link) CheckPrefixedNames();
+    CheckUnwritableNames();
+    for (const TableFacts& table : tables_) CheckKey(db, table);
+    for (const dao::Relation& relation : relations_) CheckOrphans(db, relation);
+    for (const TableFacts& table : tables_) CheckUniqueIndex(table);
+  }
+
+  void CheckEarlierRun() {
+    const std::string target = PosixFormOf(request_.targetPath);
+    const std::string needle = platform::LowerAscii("Database=" + target);
+    std::vector<std::string> intoTarget, renamed;
+    for (const TableFacts& link : links_) {
+      if (!target.empty() && platform::LowerAscii(link.connect).find(needle) != std::string::npos)
+        intoTarget.push_back(link.name);
+      if (request_.prefix.empty()) continue;
+      for (const std::string& name : all_)
+        if (platform::EqualsNoCase(name, request_.prefix + link.name)) renamed.push_back(name);
+    }
+    const bool recorded = HasLinkBackRecord(PosixFormOf(request_.accessPath));
+    if (intoTarget.empty() && renamed.empty() && !recorded) return;
+    std::string text = result_.accessPath + " was already migrated and linked by an earlier run";
+    if (!intoTarget.empty())
+      text += ": " + std::to_string(intoTarget.size()) + " of its tables are links into " +
+              WindowsFormOf(request_.targetPath);
+    if (!renamed.empty())
+      text += std::string(intoTarget.empty() ? ": " : ", and ") + std::to_string(renamed.size()) +
+              " tables carry the prefix \"" + request_.prefix + "\"";
+    text +=
+        ". A second run would rename the renamed tables again and link the old ones. Restore "
+        "the backup first (\"Restore\" on the final page, or norvane-migrate --restore FILE).";
+    std::vector<std::string> names = intoTarget;
+    names.insert(names.end(), renamed.begin(), renamed.end());
+    if (names.size() > kListedKeys) names.resize(kListedKeys);
+    Add(FindingKind::AlreadyLinked, true, text, names);
+  }
+
+  void CheckTargetNames() {
+    std::map<std::string, std::vector<std::string>> byTarget;
+    std::vector<std::string> order;
+    for (const TableFacts& table : tables_) {
+      const std::string key = platform::LowerAscii(TargetNameOf(table.name));
+      if (byTarget[key].empty()) order.push_back(key);
+      byTarget[key].push_back(table.name);
+    }
+    for (const std::string& key : order) {
+      const auto& names = byTarget[key];
+      if (names.size() < 2) continue;
+      std::string list;
+      for (const std::string& name : names) list += (list.empty() ? "" : " and ") + Quoted(name);
+      Add(FindingKind::TargetNameCollision, false,
+          "The tables " + list + " all become " + Quoted(TargetNameOf(names.front())) +
+              " on the target: only the first one can be copied.");
+    }
+  }
+
+  void CheckPrefixedNames() {
+    for (const TableFacts& table : tables_) {
+      const std::string renamed = request_.prefix + table.name;
+      for (const std::string& name : all_)
+        if (platform::EqualsNoCase(name, renamed))
+          Add(FindingKind::PrefixCollision, false,
+              "The table " + Quoted(table.name) + " cannot be renamed to " + Quoted(renamed) +
+                  " for its link: a table of that name exists.");
+    }
+  }
+
+  void CheckUnwritableNames() {
+    for (const TableFacts& table : tables_) {
+      const std::string target = TargetNameOf(table.name);
+      std::string why;
+      if (platform::Trim(table.name).empty())
+        why = "it is blank";
+      else if (platform::StartsWithNoCase(target, "sqlite_"))
+        why = "names beginning with \"sqlite_\" are reserved on the target";
+      else if (table.name.find_first_of("[]") != std::string::npos)
+        why = "it holds a square bracket";
+      else if (!Quotable(table.name))
+        why = "it holds a control character";
+      if (!why.empty())
+        Add(FindingKind::UnwritableName, false,
+            "The table name " + Quoted(table.name) + " cannot be taken by the target: " + why +
+                ".");
+      for (const std::string& field : table.fields)
+        if (!Quotable(field) || platform::Trim(field).empty())
+          Add(FindingKind::UnwritableName, false,
+              "The field " + Quoted(field) + " of table " + Quoted(table.name) +
+                  " cannot be taken by the target: it is blank or holds a control character.");
+    }
+  }
+
+  static bool Quotable(const std::string& name) {
+    try {
+      QuoteName(name);
+      return true;
+    } catch (const platform::Error&) {
+      return false;
+    }
+  }
+
+  // Reads `fields` of every row of `table`; false (with a finding) when the rows cannot be read.
+  bool ReadRows(dao::Database& db, const std::string& table, const std::vector<std::string>& fields,
+                const std::function<void(const Row&)>& take) {
+    try {
+      std::unique_ptr<dao::Recordset> rows = db.OpenRecordset(table, fields);
+      Row row;
+      while (rows->Next(row)) take(row);
+      return true;
+    } catch (const platform::Error& e) {
+      Add(FindingKind::RowsUnread, false,
+          "The rows of " + Quoted(table) + " could not be read for the check: " + e.Description());
+      return false;
+    }
+  }
+
+  void CheckKey(dao::Database& db, const TableFacts& table) {
+    const dao::Index* primary = nullptr;
+    for (const dao::Index& index : table.indexes)
+      if (index.Primary) primary = &index;
+    if (primary == nullptr) return;
+    const std::vector<std::string> fields = IndexFieldNames(primary->Fields);
+    if (fields.empty()) return;
+    std::vector<std::string> nullKeys, duplicates;
+    std::size_t nullRows = 0, duplicateRows = 0;
+    std::set<Row> seen, reported;
+    const bool read = ReadRows(db, table.name, fields, [&](const Row& row) {
+      if (HasNull(row)) {
+        if (++nullRows <= kListedKeys) nullKeys.push_back(KeyText(row));
+      } else if (!seen.insert(row).second) {
+        ++duplicateRows;
+        if (reported.insert(row).second && duplicates.size() < kListedKeys)
+          duplicates.push_back(KeyText(row));
+      }
+    });
+    if (!read) return;
+    const std::string key = "the primary key (" + primary->Fields + ") of " + Quoted(table.name);
+    if (nullRows > 0)
+      Add(FindingKind::KeyNulls, false,
+          std::to_string(nullRows) + " rows have NULL in " + key + ": the key cannot be made.",
+          nullKeys);
+    if (duplicateRows > 0)
+      Add(FindingKind::KeyDuplicates, false,
+          std::to_string(duplicateRows) + " rows repeat a value of " + key +
+              ": the key cannot be made.",
+          duplicates);
+  }
+
+  const TableFacts* Migrated(const std::string& name) const {
+    for (const TableFacts& table : tables_)
+      if (platform::EqualsNoCase(table.name, name)) return &table;
+    return nullptr;
+  }
+
+  void CheckOrphans(dao::Database& db, const dao::Relation& relation) {
+    if (relation.Fields.empty() || !Migrated(relation.Table) || !Migrated(relation.ForeignTable))
+      return;
+    std::vector<std::string> parentFields, childFields;
+    for (const dao::RelationField& field : relation.Fields) {
+      parentFields.push_back(field.Name);
+      childFields.push_back(field.ForeignName);
+    }
+    std::set<Row> parents;
+    if (!ReadRows(db, relation.Table, parentFields, [&](const Row& row) { parents.insert(row); }))
+      return;
+    std::size_t orphans = 0;
+    std::vector<std::string> keys;
+    std::set<Row> listed;
+    const bool read = ReadRows(db, relation.ForeignTable, childFields, [&](const Row& row) {
+      if (HasNull(row) || parents.count(row) != 0) return;
+      ++orphans;
+      if (listed.insert(row).second && keys.size() < kListedKeys) keys.push_back(KeyText(row));
+    });
+    if (!read || orphans == 0) return;
+    std::string fields;
+    for (const std::string& f : childFields) fields += (fields.empty() ? "" : ", ") + f;
+    Add(FindingKind::OrphanRows, false,
+        std::to_string(orphans) + " rows of " + Quoted(relation.ForeignTable) + " (" + fields +
+            ") have no parent in " + Quoted(relation.Table) + ": the foreign key will be refused.",
+        keys);
+  }
+
+  void CheckUniqueIndex(const TableFacts& table) {
+    for (const dao::Index& index : table.indexes)
+      if (index.Unique || index.Primary) return;
+    Add(FindingKind::NoUniqueIndex, false,
+        "The table " + Quoted(table.name) + " has no unique index" +
+            (request_.link ? ": its link will be read-only in Access." : "."));
+  }
+
+  dao::Engine& engine_;
+  const PreflightRequest& request_;
+  PreflightResult result_;
+  std::vector<std::string> all_;
+  std::vector<TableFacts> tables_;
+  std::vector<TableFacts> links_;
+  std::vector<dao::Relation> relations_;
+};
+
+}  // namespace
+
+bool PreflightResult::Stops() const {
+  for (const Finding& finding : findings)
+    if (finding.stops) return true;
+  return false;
+}
+
+std::string PreflightResult::Text() const {
+  std::string text;
+  for (const Finding& finding : findings) {
+    text += (finding.stops ? "- Stop: " : "- ") + finding.text + "\n";
+    for (const std::string& key : finding.keys) text += "    " + key + "\n";
+  }
+  return text;
+}
+
+Gate GateOf(const PreflightResult& result) {
+  Gate gate = Gate::Go;
+  for (const Finding& finding : result.findings) {
+    if (finding.kind == FindingKind::CannotOpen) continue;
+    if (finding.stops) return Gate::Stop;
+    gate = Gate::Confirm;
+  }
+  return gate;
+}
+
+PreflightRequest PreflightRequestOf(const MigrationSettings& settings) {
+  return {settings.AccessDbPath,
+          settings.TargetDbFileName.empty() ? std::string() : target::TargetDbFilePath(settings),
+          settings.LinkTablesFlag == 1, settings.TablePrefix};
+}
+
+PreflightResult RunPreflight(dao::Engine& engine, const PreflightRequest& request) {
+  return Preflight(engine, request).Run();
+}
+
+}  // namespace engine

@@ -1,0 +1,73 @@
+// The check before a migration: what in the Access file would make the run fail or do harm,
+// found before anything is changed. It opens the Access file shared and read-only through the
+// engine, reads its catalog and the key columns it needs, and closes it again.
+//
+// Findings that stop a run: the file cannot be opened as an Access database (not one, encrypted
+// or password-protected, missing, in use), or an earlier run already migrated and linked it.
+// Findings the user confirms: target names that collide, prefixed names that exist, names the
+// target cannot take, primary keys over NULLs or duplicates, rows without their parent, tables
+// without a unique index. Offending keys are listed, the first kListedKeys of each.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "platform/dao/dao.h"
+
+struct MigrationSettings;
+
+namespace engine {
+
+inline constexpr std::size_t kListedKeys = 10;
+
+enum class FindingKind {
+  NotAccessFile,
+  Encrypted,
+  CannotOpen,
+  AlreadyLinked,
+  TargetNameCollision,
+  PrefixCollision,
+  UnwritableName,
+  KeyNulls,
+  KeyDuplicates,
+  OrphanRows,
+  NoUniqueIndex,
+  RowsUnread,
+};
+
+struct Finding {
+  FindingKind kind;
+  bool stops = false;             // the run must not start
+  std::string text;               // one sentence for the user, paths in Windows form
+  std::vector<std::string> keys;  // offending keys ("555", "1, NULL"), the first kListedKeys
+};
+
+struct PreflightRequest {
+  std::string accessPath;  // as the pages keep it (Windows form) or a POSIX path
+  std::string targetPath;  // the new database file, Windows form; empty when not known
+  bool link = false;
+  std::string prefix;
+};
+
+struct PreflightResult {
+  std::string accessPath;  // Windows form
+  std::vector<Finding> findings;
+
+  bool Stops() const;
+  bool Clean() const { return findings.empty(); }
+  // Every finding, one line each with its keys below it.
+  std::string Text() const;
+};
+
+// What a front end does with a result before a run: go on, ask the user, or stop. A file that
+// cannot be opened (in use, missing) is left to the run, whose open reports it.
+enum class Gate { Go, Confirm, Stop };
+Gate GateOf(const PreflightResult& result);
+
+PreflightRequest PreflightRequestOf(const MigrationSettings& settings);
+
+// Never throws for anything the Access file holds; every problem becomes a finding.
+PreflightResult RunPreflight(dao::Engine& engine, const PreflightRequest& request);
+
+}  // namespace engine

@@ -1,0 +1,175 @@
+// The check before a run on the in-memory engine: each finding from a file made for it, the
+// keys it lists, and what the front ends do with it.
+#include "engine/preflight.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "../wizard/fake_services.h"
+#include "fakes/fake_dao.h"
+#include "wizard/safety_prompts.h"
+
+namespace {
+
+using engine::FindingKind;
+using testing::ElementsAre;
+using testing::HasSubstr;
+using Row = std::vector<std::optional<std::string>>;
+
+constexpr const char* kFile = "Z:\\data\\Sales.mdb";
+constexpr const char* kTarget = "Z:\\data\\Sales.db";
+
+class PreflightTest : public ::testing::Test {
+ protected:
+  engine::PreflightResult Check(bool link = false) {
+    return engine::RunPreflight(engine, {kFile, kTarget, link, "Old_"});
+  }
+  std::vector<const engine::Finding*> Of(const engine::PreflightResult& result, FindingKind kind) {
+    std::vector<const engine::Finding*> found;
+    for (const auto& f : result.findings)
+      if (f.kind == kind) found.push_back(&f);
+    return found;
+  }
+  dao::Index Key(const std::string& fields) { return {"PrimaryKey", fields, true, true}; }
+
+  fakes::FakeEngine engine;
+  fakes::AccessFile& file = engine.AddAccessFile(kFile);
+};
+
+TEST_F(PreflightTest, a_sound_file_is_clean_and_nothing_is_changed) {
+  file.AddTable("MSysObjects");
+  file.AddTable("Customers", {"ID"}, {Key("+ID")}, 5);
+  file.AddTable("Orders", {"ID", "CustomerID"}, {Key("+ID")}, 5);
+  file.relations = {{"Customers", "Orders", {{"ID", "CustomerID"}}}};
+  const auto result = Check(true);
+  EXPECT_TRUE(result.Clean()) << result.Text();
+  EXPECT_EQ(engine::GateOf(result), engine::Gate::Go);
+  for (const std::string& change : engine.Changes()) EXPECT_TRUE(change.ends_with(".Close()"));
+  EXPECT_THAT(engine.CallsStartingWith("Workspace"),
+              testing::Contains(HasSubstr("OpenDatabase(Z:\\data\\Sales.mdb,shared,read-only")));
+  EXPECT_EQ(engine.OpenObjects(), 0);
+}
+
+TEST_F(PreflightTest, key_columns_with_nulls_and_duplicates_list_the_first_ten_keys) {
+  auto& t = file.AddTable("Lines", {"OrderID", "Line", "Note"}, {Key("+OrderID;-Line")});
+  t.values.push_back({"1", std::nullopt, "x"});
+  for (int i = 0; i < 14; ++i) {  // 12 keys each twice, one of them three times
+    t.values.push_back({std::to_string(100 + i % 12), "1", "x"});
+  }
+  t.values.push_back({"100", "1", "x"});
+  t.values.push_back({"7", "1", "x"});
+  const auto result = Check();
+  const auto nulls = Of(result, FindingKind::KeyNulls);
+  ASSERT_EQ(nulls.size(), 1u);
+  EXPECT_THAT(nulls[0]->keys, ElementsAre("1, NULL"));
+  EXPECT_THAT(nulls[0]->text, HasSubstr("1 rows have NULL in the primary key (+OrderID;-Line)"));
+  const auto dups = Of(result, FindingKind::KeyDuplicates);
+  ASSERT_EQ(dups.size(), 1u);
+  EXPECT_THAT(dups[0]->text, HasSubstr("3 rows repeat a value"));
+  EXPECT_THAT(dups[0]->keys, ElementsAre("100, 1", "101, 1"));
+  EXPECT_EQ(engine::GateOf(result), engine::Gate::Confirm);
+
+  auto& many = file.AddTable("Many", {"ID"}, {Key("+ID")});
+  for (int i = 0; i < 30; ++i) many.values.push_back({std::to_string(i % 15)});
+  const auto again = Check();
+  const auto manyDups = Of(again, FindingKind::KeyDuplicates);
+  ASSERT_EQ(manyDups.size(), 2u);
+  EXPECT_EQ(manyDups[1]->keys.size(), engine::kListedKeys);
+  EXPECT_EQ(manyDups[1]->keys.front(), "0");
+}
+
+TEST_F(PreflightTest, orphans_per_relationship_are_counted_and_listed_once_each) {
+  auto& parents = file.AddTable("Parents", {"ID"}, {Key("+ID")});
+  parents.values = {{"1"}, {"2"}};
+  auto& children = file.AddTable("Children", {"ID", "ParentID"}, {Key("+ID")});
+  children.values = {{"1", "1"}, {"2", "555"}, {"3", "555"}, {"4", std::nullopt}, {"5", "556"}};
+  file.relations = {{"Parents", "Children", {{"ID", "ParentID"}}}};
+  const auto result = Check();
+  const auto orphans = Of(result, FindingKind::OrphanRows);
+  ASSERT_EQ(orphans.size(), 1u);
+  EXPECT_THAT(orphans[0]->keys, ElementsAre("555", "556"));
+  EXPECT_THAT(orphans[0]->text, HasSubstr("3 rows of \"Children\" (ParentID) have no parent"));
+}
+
+TEST_F(PreflightTest, names_that_collide_or_that_the_target_cannot_take) {
+  file.AddTable("Order Notes", {"ID"}, {Key("+ID")});
+  file.AddTable("order_notes", {"ID"}, {Key("+ID")});
+  file.AddTable("Shippers", {"ID"}, {Key("+ID")});
+  file.AddTable("Old_Shippers", {"ID"}, {Key("+ID")});
+  file.AddTable("sqlite_stat", {"ID"}, {Key("+ID")});
+  file.AddTable("Odd", {"A\nB"}, {Key("+A\nB")});
+  file.AddTable("Loose", {"ID"}, {});
+  const auto result = Check(true);
+  ASSERT_EQ(Of(result, FindingKind::TargetNameCollision).size(), 1u);
+  EXPECT_THAT(Of(result, FindingKind::TargetNameCollision)[0]->text,
+              HasSubstr("\"Order Notes\" and \"order_notes\" all become \"Order_Notes\""));
+  ASSERT_EQ(Of(result, FindingKind::PrefixCollision).size(), 1u);
+  EXPECT_THAT(Of(result, FindingKind::PrefixCollision)[0]->text,
+              HasSubstr("\"Shippers\" cannot be renamed to \"Old_Shippers\""));
+  const auto unwritable = Of(result, FindingKind::UnwritableName);
+  ASSERT_EQ(unwritable.size(), 2u);
+  EXPECT_THAT(unwritable[0]->text, HasSubstr("\"sqlite_stat\""));
+  EXPECT_THAT(unwritable[1]->text, HasSubstr("of table \"Odd\""));
+  ASSERT_EQ(Of(result, FindingKind::NoUniqueIndex).size(), 1u);
+  EXPECT_THAT(Of(result, FindingKind::NoUniqueIndex)[0]->text,
+              HasSubstr("\"Loose\" has no unique index: its link will be read-only"));
+  EXPECT_FALSE(result.Stops());
+}
+
+TEST_F(PreflightTest, an_earlier_link_back_into_this_target_stops_the_run) {
+  file.AddTable("Old_Customers", {"ID"}, {Key("+ID")});
+  auto& link = file.AddTable("Customers", {"ID"}, {});
+  link.connect = "ODBC;Driver=Norvane;Database=/data/Sales.db";
+  link.sourceTableName = "Customers";
+  const auto result = Check(true);
+  const auto linked = Of(result, FindingKind::AlreadyLinked);
+  ASSERT_EQ(linked.size(), 1u);
+  EXPECT_TRUE(linked[0]->stops);
+  EXPECT_THAT(linked[0]->text, HasSubstr("1 of its tables are links into Z:\\data\\Sales.db"));
+  EXPECT_THAT(linked[0]->text, HasSubstr("Restore the backup first"));
+  EXPECT_EQ(engine::GateOf(result), engine::Gate::Stop);
+  // The links themselves are not migrated: no finding about their missing unique index.
+  EXPECT_TRUE(Of(result, FindingKind::NoUniqueIndex).empty());
+}
+
+TEST_F(PreflightTest, a_file_that_cannot_be_opened_is_told_but_left_to_the_run) {
+  engine.FailWhen("Workspace().OpenDatabase", dao::err::kUnrecognizedFormat,
+                  "Unrecognized database format 'x': it is not an Access database");
+  auto result = Check();
+  ASSERT_EQ(result.findings.size(), 1u);
+  EXPECT_EQ(result.findings[0].kind, FindingKind::NotAccessFile);
+  EXPECT_EQ(engine::GateOf(result), engine::Gate::Stop);
+
+  fakes::FakeEngine other;
+  other.AddAccessFile(kFile).openElsewhere = true;
+  result = engine::RunPreflight(other, {kFile, kTarget, false, "Old_"});
+  ASSERT_EQ(result.findings.size(), 1u);
+  EXPECT_EQ(result.findings[0].kind, FindingKind::CannotOpen);
+  EXPECT_EQ(engine::GateOf(result), engine::Gate::Go);
+}
+
+TEST_F(PreflightTest, migrate_asks_before_a_run_with_findings_and_stops_a_second_link_back) {
+  MigrationSettings settings;
+  settings.AccessDbPath = kFile;
+  settings.WorkFolder = "Z:\\data\\";
+  settings.TargetDbFileName = "Sales.db";
+  settings.LinkTablesFlag = 1;
+  settings.TablePrefix = "Old_";
+  testing_support::FakeDialogs dialogs;
+  file.AddTable("Loose", {"ID"}, {});
+  EXPECT_FALSE(wizard::ConfirmMigration(engine, settings, dialogs));
+  ASSERT_EQ(dialogs.questions.size(), 1u);
+  EXPECT_THAT(dialogs.questions[0], HasSubstr("\"Loose\" has no unique index"));
+  EXPECT_THAT(dialogs.questions[0], HasSubstr("Migrate anyway?"));
+  dialogs.answerYes = true;
+  EXPECT_TRUE(wizard::ConfirmMigration(engine, settings, dialogs));
+
+  auto& link = file.AddTable("Customers", {"ID"}, {});
+  link.connect = "ODBC;Driver=Norvane;Database=/data/Sales.db";
+  EXPECT_FALSE(wizard::ConfirmMigration(engine, settings, dialogs));
+  ASSERT_EQ(dialogs.messages.size(), 1u);
+  EXPECT_THAT(dialogs.messages[0], HasSubstr("The migration cannot start."));
+  EXPECT_THAT(dialogs.messages[0], HasSubstr("already migrated and linked"));
+}
+
+}  // namespace

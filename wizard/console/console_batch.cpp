@@ -1,0 +1,114 @@
+#include "wizard/console/console_batch.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+
+#include "platform/text.h"
+#include "wizard/console/report_json.h"
+
+namespace console {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ResultText(int status) {
+  switch (status) {
+    case 0:
+      return "ok";
+    case 2:
+      return "not started (command line)";
+    default:
+      return "failed";
+  }
+}
+
+}  // namespace
+
+std::vector<std::string> AccessFilesOf(const ConsoleOptions& options) {
+  std::vector<std::string> files;
+  for (const std::string& given : options.accessFiles) {
+    std::error_code ec;
+    if (!fs::is_directory(given, ec)) {
+      files.push_back(given);
+      continue;
+    }
+    std::vector<std::string> found;
+    for (const auto& entry : fs::directory_iterator(given, ec)) {
+      const std::string ext = platform::LowerAscii(entry.path().extension().string());
+      if (entry.is_regular_file(ec) && (ext == ".mdb" || ext == ".accdb"))
+        found.push_back(entry.path().string());
+    }
+    std::sort(found.begin(), found.end());
+    files.insert(files.end(), found.begin(), found.end());
+  }
+  return files;
+}
+
+namespace {
+
+// Writes the JSON report when asked; a file that cannot be written fails the call.
+int WriteJson(const ConsoleOptions& options, const std::vector<JobRecord>& jobs, int status,
+              std::ostream& out) {
+  if (!options.reportJson) return status;
+  const std::string tmp = *options.reportJson + ".tmp";
+  std::ofstream file(tmp, std::ios::binary | std::ios::trunc);
+  file << ReportJson(jobs, status);
+  file.close();
+  std::error_code ec;
+  if (!file.fail()) fs::rename(tmp, *options.reportJson, ec);
+  if (file.fail() || ec) {
+    fs::remove(tmp, ec);
+    out << "The JSON report " << *options.reportJson << " could not be written.\n";
+    return status == 0 ? 1 : status;
+  }
+  return status;
+}
+
+}  // namespace
+
+int RunConsoleJobs(const ConsoleOptions& options, ConsoleServices& services) {
+  std::ostream& out = services.out;
+  const std::vector<std::string> files = AccessFilesOf(options);
+  if (options.restore || files.size() == 1) {
+    MigrationSettings settings;
+    ConsoleOptions one = options;
+    if (!files.empty()) one.access = files.front();
+    std::vector<JobRecord> jobs(1);
+    jobs[0].accessFile = one.restore ? *one.restore : one.access;
+    jobs[0].status = RunConsoleJob(one, settings, services, &jobs[0]);
+    return WriteJson(options, jobs, jobs[0].status, out);
+  }
+  if (files.empty()) {
+    out << "No Access files (.mdb, .accdb) were found in the folders given.\n";
+    return 1;
+  }
+  std::vector<JobRecord> jobs(files.size());
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    out << "\n=== " << files[i] << " ===\n";
+    MigrationSettings settings;
+    ConsoleOptions one = options;
+    one.access = files[i];
+    jobs[i].accessFile = files[i];
+    try {
+      jobs[i].status = RunConsoleJob(one, settings, services, &jobs[i]);
+    } catch (const std::exception& e) {
+      out << "The migration of " << files[i] << " stopped: " << e.what() << '\n';
+    }
+  }
+  std::size_t width = 4;
+  for (const std::string& file : files) width = std::max(width, file.size());
+  out << "\nSummary\n" << std::string(width, '-') << "  ------\n";
+  int overall = 0;
+  for (const JobRecord& job : jobs) {
+    out << job.accessFile << std::string(width - job.accessFile.size(), ' ') << "  "
+        << ResultText(job.status) << '\n';
+    if (job.status != 0) overall = overall == 2 || job.status == 2 ? 2 : 1;
+  }
+  const auto good =
+      std::count_if(jobs.begin(), jobs.end(), [](const JobRecord& j) { return j.status == 0; });
+  out << good << " of " << jobs.size() << " migrated.\n";
+  return WriteJson(options, jobs, overall, out);
+}
+
+}  // namespace console

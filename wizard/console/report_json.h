@@ -1,0 +1,29 @@
+// norvane-migrate --report-json: the report of every file of a call as one JSON document.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/preflight.h"
+#include "wizard/console/migration_report.h"
+
+namespace console {
+
+// What one file's job leaves for the JSON report; the job fills what it reached.
+struct JobRecord {
+  std::string accessFile;
+  int status = 1;
+  std::optional<engine::PreflightResult> checks;
+  std::optional<MigrationReport> report;
+};
+
+// {"files": [{"file", "status", "ok", "checks": [...], "tables": [...], "runFailures": [...],
+//   "toolErrors": [...], "verifyError"}...], "status": <overall>}
+std::string ReportJson(const std::vector<JobRecord>& jobs, int status);
+
+// Text as a JSON string literal: quotes, backslashes and control characters escaped; bytes
+// that are not valid UTF-8 become U+FFFD.
+std::string JsonString(const std::string& text);
+
+}  // namespace console

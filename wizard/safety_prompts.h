@@ -1,0 +1,29 @@
+// What the pages say and ask around the check before a run and the undo of a link-back. No
+// widgets: the pages call these with their dialogs and the run's engine.
+#pragma once
+
+#include "platform/dao/dao.h"
+#include "platform/ui_services.h"
+#include "wizard/settings.h"
+
+namespace wizard {
+
+inline constexpr const char* kRestoreQuestion =
+    "Restore the Access file from its backup and remove the Norvane database this wizard "
+    "created?";
+
+// The source page, at once after the choice: a message listing the findings, if any.
+void ShowSourceCheck(dao::Engine& engine, const MigrationSettings& settings,
+                     platform::Dialogs& dialogs);
+
+// "Migrate", before the run: true to start it. Findings that stop the run are shown (with the
+// offer to restore the backup when an earlier link-back can be undone); other findings are
+// listed for the user to confirm or cancel.
+bool ConfirmMigration(dao::Engine& engine, const MigrationSettings& settings,
+                      platform::Dialogs& dialogs);
+
+// "Restore": asks, restores and tells what happened. True when the file was restored.
+bool OfferRestore(dao::Engine& engine, const MigrationSettings& settings,
+                  platform::Dialogs& dialogs);
+
+}  // namespace wizard
