@@ -18,6 +18,7 @@ frmGetAccess::frmGetAccess(PageFlow& flow)
   AddButtonRow("Command3", "Choose MS Access DB", {"<<", ">>", "Cancel"});
   Command1(1)->setEnabled(false);
 
+  SetActionButton(browse);
   connect(browse, &QPushButton::clicked, this, &frmGetAccess::Browse);
   connect(Command1(0), &QPushButton::clicked, this, [this] { GoTo(PageId::Option); });
   connect(Command1(1), &QPushButton::clicked, this, [this] { GoTo(PageId::Ivex); });
@@ -31,6 +32,7 @@ void frmGetAccess::Browse() {
   }
   text1_->setText(QString::fromStdString(settings_.WorkFolder + lastChoice_.title));
   Command1(1)->setEnabled(true);
+  UpdateDefaultButton();
 }
 
 }  // namespace wizard

@@ -1,9 +1,13 @@
 #include "wizard/frmfinal.h"
 
 #include <cmath>
+#include <utility>
 
 #include <QApplication>
 #include <QGridLayout>
+
+#include "platform/ui/window_placement.h"
+#include "wizard/console/report_completion.h"
 
 namespace wizard {
 namespace {
@@ -51,18 +55,70 @@ frmfinal::frmfinal(PageFlow& flow)
 
   connect(Command1(0), &QPushButton::clicked, this, [this] { GoTo(PageId::Createdb); });
   connect(Command1(1), &QPushButton::clicked, this, &frmfinal::Migrate);
+  reloadWatch_.setInterval(200);
+  connect(&reloadWatch_, &QTimer::timeout, this, &frmfinal::WatchReload);
+}
 
-  // Load step.
+void frmfinal::Refresh() {
   dbFile_->setText(QString::fromStdString(settings_.WorkFolder + settings_.TargetDbFileName));
+}
+
+QPushButton* frmfinal::DefaultButton() const {
+  return Command1(2)->isEnabled() ? Command1(2) : Command1(1);
 }
 
 void frmfinal::Migrate() {
   // A run yields to the event loop; its page takes no other press until it has ended.
   for (int i = 0; i < 3; ++i) Command1(i)->setEnabled(false);
-  run_.lsfinish_migrate();
+  report_ = {};
+  ResultsCheck* check = flow_.resultsCheck();
+  if (check != nullptr) console::NoteAccessBeforeRun(check->verifier, settings_, report_);
+  const engine::RunOutcome outcome = run_.lsfinish_migrate();
+  report_.runFailures = run_.Failures();
+  reloadTask_ = outcome == engine::RunOutcome::Finished ? run_.ReloadTaskId() : std::nullopt;
   Command1(0)->setEnabled(true);
-  Command1(1)->setEnabled(true);
+  Command1(1)->setEnabled(!reloadTask_);  // no second run while reload.bat works
   Command1(2)->setEnabled(finishEnabled_);
+  UpdateDefaultButton();
+  if (outcome != engine::RunOutcome::Finished) return;  // the failed open has been told
+  if (reloadTask_) {
+    status_->showMessage("Waiting for reload.bat to finish ...");
+    reloadWatch_.start();
+  } else {
+    ShowResults();
+  }
+}
+
+void frmfinal::WatchReload() {
+  if (flow_.Ending()) {
+    reloadWatch_.stop();
+    return;
+  }
+  if (!reloadTask_ || flow_.IsRunning(*reloadTask_)) return;
+  reloadWatch_.stop();
+  const int task = *std::exchange(reloadTask_, std::nullopt);
+  const int status = flow_.Wait(task);
+  ResultsCheck* check = flow_.resultsCheck();
+  console::AddReloadOutcome(
+      status, check != nullptr ? check->toolErrors(task) : std::vector<std::string>(), report_);
+  Command1(1)->setEnabled(true);
+  ShowResults();
+}
+
+void frmfinal::ShowResults() {
+  if (ResultsCheck* check = flow_.resultsCheck()) {
+    status_->showMessage("Checking the new database ...");
+    dialogs_.SetBusyPointer(true);
+    console::CheckWhatArrived(check->verifier, settings_, check->targetConnection(), report_);
+    dialogs_.SetBusyPointer(false);
+  }
+  status_->showMessage(QString::fromStdString(console::Headline(report_)));
+  if (!results_) results_ = std::make_unique<MigrationResultsWindow>(dialogs_);
+  const QRect screen = platform::ui::AvailableScreenArea(this);
+  results_->move(platform::ui::Beside(frameGeometry(),
+                                      results_->size() + platform::ui::FrameExtra(this), screen)
+                     .topLeft());
+  results_->ShowReport(report_, settings_.WorkFolder + settings_.TargetDbFileName);
 }
 
 void frmfinal::SetStatusText(const std::string& text) {
@@ -86,12 +142,8 @@ void frmfinal::SetPointer(engine::Pointer pointer) {
   dialogs_.SetBusyPointer(pointer == engine::Pointer::Hourglass);
 }
 
-void frmfinal::ShowRunFailures(const platform::FailureLog& failures) {
-  if (failures.empty()) return;
-  std::string text = "The migration went on past " + std::to_string(failures.size()) +
-                     (failures.size() == 1 ? " failure:" : " failures:");
-  for (const auto& f : failures) text += "\n- " + f.context + ": " + f.description;
-  dialogs_.Message(text);
+void frmfinal::ShowRunFailures(const platform::FailureLog&) {
+  // The results window lists them with the rest of the report once reload.bat has ended.
 }
 
 }  // namespace wizard

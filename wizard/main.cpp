@@ -1,6 +1,8 @@
 // norvane-wizard: the migration wizard.
 #include <QApplication>
 
+#include <filesystem>
+
 #include "platform/access/access_engine.h"
 #include "platform/jetwriter/jet_catalog_writer.h"
 #include "platform/shell/posix_command_starter.h"
@@ -8,8 +10,24 @@
 #include "platform/ui/data_source_dialog.h"
 #include "platform/ui/qt_dialogs.h"
 #include "target/create_db.h"
+#include "wizard/console/access_migration_verifier.h"
 #include "wizard/frmSplash.h"
 #include "wizard/page_rules.h"
+
+namespace {
+
+// The folder of the installed ivex.exe: win32 beside the wizard (lib/norvane/win32), or the
+// build's win32 folder beside bin/.
+std::string InstalledToolFolder() {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  const fs::path here = fs::read_symlink("/proc/self/exe", ec).parent_path();
+  for (const fs::path& folder : {here / "win32", here / ".." / "win32"})
+    if (fs::exists(folder / "ivex.exe", ec)) return fs::weakly_canonical(folder, ec).string();
+  return {};
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
@@ -18,12 +36,14 @@ int main(int argc, char** argv) {
 
   MigrationSettings& settings = ProgramSettings();
   platform::ui::QtDialogs dialogs;
+  dialogs.SetStartFolder(wizard::kToolFilter, InstalledToolFolder());
   platform::ui::QtProgramEnd programEnd;
   platform::shell::PosixCommandStarter starter;
-  platform::ui::CommandWindows commands(starter);
-  platform::ui::DataSourceDialog chooser([&settings] {
+  const auto databaseFile = [&settings] {
     return settings.TargetDbFileName.empty() ? std::string() : target::TargetDbFilePath(settings);
-  });
+  };
+  platform::ui::CommandWindows commands(starter, databaseFile);
+  platform::ui::DataSourceDialog chooser(databaseFile);
 
   wizard::PageFlow flow(settings,
                         {dialogs, commands, programEnd, [&chooser] {
@@ -32,6 +52,10 @@ int main(int argc, char** argv) {
                                 .writerFactory = jetwriter::OpenJetCatalogWriter,
                                 .recoverInterruptedChange = jetwriter::RecoverInterruptedChange});
                          }});
+  console::AccessMigrationVerifier verifier;
+  flow.SetResultsCheck(std::make_unique<wizard::ResultsCheck>(wizard::ResultsCheck{
+      verifier, [&commands](int task) { return commands.TakeToolErrors(task); },
+      [&chooser] { return chooser.LastChoice(); }}));
   wizard::frmSplash splash(flow);
   splash.show();
   return QApplication::exec();

@@ -68,12 +68,13 @@ class FakeCommands : public platform::CommandStarter {
   }
   int Wait(int id) override {
     running.erase(id);
-    return 0;
+    return exitStatus;
   }
 
   bool failStart = false;
   std::function<void(const std::string&)> onStart;  // what the command file would do
   int pollsUntilDone = 0;  // IsRunning answers true this many times, then the task has ended
+  int exitStatus = 0;      // what Wait reports
   std::vector<std::string> started;
   std::set<int> running;
 };

@@ -8,6 +8,7 @@
 #include "platform/paths.h"
 #include "target/create_db.h"
 #include "wizard/console/console_view.h"
+#include "wizard/console/report_completion.h"
 #include "wizard/page_rules.h"
 
 namespace console {
@@ -107,11 +108,7 @@ int RunConsoleJob(const ConsoleOptions& options, MigrationSettings& settings,
   }
 
   // "Migrate".
-  try {
-    services.verifier.BeforeRun(settings);
-  } catch (const platform::Error& e) {
-    report.verifyError = "the Access file could not be read before the run: " + e.Description();
-  }
+  NoteAccessBeforeRun(services.verifier, settings, report);
   FixedChooser chooser(TargetConnectionOf(options, settings));
   engine::MigrationRun run(settings, view, services.commands,
                            [&] { return services.makeEngine(chooser); });
@@ -125,18 +122,9 @@ int RunConsoleJob(const ConsoleOptions& options, MigrationSettings& settings,
   report.runFailures = run.Failures();
   if (const auto task = run.ReloadTaskId()) {
     const int status = services.commands.Wait(*task);
-    for (auto& e : services.takeToolErrors()) report.toolErrors.push_back(std::move(e));
-    if (status != 0 && report.toolErrors.empty())
-      report.toolErrors.push_back("reload.bat ended with exit status " + std::to_string(status));
+    AddReloadOutcome(status, services.takeToolErrors(), report);
   }
-
-  if (report.verifyError.empty()) {
-    try {
-      report.tables = services.verifier.Verify(settings, TargetConnectionOf(options, settings));
-    } catch (const platform::Error& e) {
-      report.verifyError = e.Description();
-    }
-  }
+  CheckWhatArrived(services.verifier, settings, TargetConnectionOf(options, settings), report);
   PrintReport(report, out);
 
   if (!options.keepWorkFiles) {

@@ -1,0 +1,20 @@
+#include "wizard/console/access_migration_verifier.h"
+
+#include "engine/names.h"
+#include "platform/paths.h"
+
+namespace console {
+
+void AccessMigrationVerifier::BeforeRun(const MigrationSettings& settings) {
+  checker_.BeforeRun(platform::paths::ToPosix(settings.AccessDbPath).string(), timeout_);
+}
+
+std::vector<TableReport> AccessMigrationVerifier::Verify(const MigrationSettings& settings,
+                                                         const std::string& targetConnection) {
+  return checker_.Check({platform::paths::ToPosix(settings.AccessDbPath).string(), targetConnection,
+                         settings.LinkTablesFlag == 1, settings.TablePrefix,
+                         [](const std::string& name) { return engine::TargetNameOf(name); },
+                         timeout_});
+}
+
+}  // namespace console

@@ -1,0 +1,53 @@
+#include "wizard/console/report_completion.h"
+
+#include <algorithm>
+#include <sstream>
+
+namespace console {
+
+void NoteAccessBeforeRun(MigrationVerifier& verifier, const MigrationSettings& settings,
+                         MigrationReport& report) {
+  try {
+    verifier.BeforeRun(settings);
+  } catch (const platform::Error& e) {
+    report.verifyError = "the Access file could not be read before the run: " + e.Description();
+  }
+}
+
+void AddReloadOutcome(int status, std::vector<std::string> toolErrors, MigrationReport& report) {
+  for (auto& e : toolErrors) report.toolErrors.push_back(std::move(e));
+  if (status != 0 && report.toolErrors.empty())
+    report.toolErrors.push_back("reload.bat ended with exit status " + std::to_string(status));
+}
+
+void CheckWhatArrived(MigrationVerifier& verifier, const MigrationSettings& settings,
+                      const std::string& targetConnection, MigrationReport& report) {
+  if (!report.verifyError.empty()) return;
+  try {
+    report.tables = verifier.Verify(settings, targetConnection);
+  } catch (const platform::Error& e) {
+    report.verifyError = e.Description();
+  }
+}
+
+int ProblemCount(const MigrationReport& report) {
+  int n = static_cast<int>(report.runFailures.size() + report.toolErrors.size());
+  if (!report.verifyError.empty()) ++n;
+  for (const auto& t : report.tables)
+    if (!t.Ok()) ++n;
+  return n;
+}
+
+std::string Headline(const MigrationReport& report) {
+  if (report.Ok()) return "Migration complete";
+  const int n = std::max(ProblemCount(report), 1);
+  return "Finished with " + std::to_string(n) + (n == 1 ? " problem" : " problems");
+}
+
+std::string ReportText(const MigrationReport& report) {
+  std::ostringstream out;
+  PrintReport(report, out);
+  return out.str();
+}
+
+}  // namespace console
