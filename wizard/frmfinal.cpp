@@ -114,9 +114,8 @@ void frmfinal::ShowResults() {
   }
   status_->showMessage(QString::fromStdString(console::Headline(report_)));
   if (!results_) results_ = std::make_unique<MigrationResultsWindow>(dialogs_);
-  const QRect screen = platform::ui::AvailableScreenArea(this);
-  results_->move(platform::ui::Beside(frameGeometry(),
-                                      results_->size() + platform::ui::FrameExtra(this), screen)
+  results_->move(platform::ui::Beside(frameGeometry(), platform::ui::FrameSizeOf(results_.get()),
+                                      platform::ui::AvailableScreenArea(this))
                      .topLeft());
   results_->ShowReport(report_, settings_.WorkFolder + settings_.TargetDbFileName);
 }

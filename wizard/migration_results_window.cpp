@@ -5,6 +5,7 @@
 #include <QFontDatabase>
 #include <QVBoxLayout>
 
+#include "platform/ui/window_placement.h"
 #include "wizard/console/report_completion.h"
 
 namespace wizard {
@@ -51,6 +52,8 @@ void MigrationResultsWindow::ShowReport(const console::MigrationReport& report,
   if (!databaseFile.empty())
     text = "Database: " + QString::fromStdString(databaseFile) + "\n\n" + text;
   report_->setPlainText(text);
+  const QRect screen = platform::ui::AvailableScreenArea(this);
+  move(platform::ui::KeepOnScreen(QRect(pos(), platform::ui::FrameSizeOf(this)), screen).topLeft());
   show();
   raise();
   activateWindow();

@@ -80,7 +80,8 @@ void PageFlow::Place(WizardPage& page) {
       (lastSize_.isValid() ? lastSize_ : page.size()).expandedTo(page.minimumSizeHint());
   page.resize(size);
   const QRect screen = platform::ui::AvailableScreenArea(before != nullptr ? before : &page);
-  const QSize frame = size + (before != nullptr ? platform::ui::FrameExtra(before) : QSize());
+  const QSize frame = before != nullptr ? size + (before->frameGeometry().size() - before->size())
+                                        : platform::ui::FrameSizeOf(&page);
   const QRect place = lastFrame_.isValid() ? QRect(lastFrame_.topLeft(), frame)
                                            : platform::ui::CentredOn(frame, screen);
   page.move(platform::ui::KeepOnScreen(place, screen).topLeft());

@@ -65,7 +65,7 @@ WizardPage::WizardPage(PageFlow& flow, PageId id, const char* objectName, const 
   column_->addLayout(outer, 1);
   column_->addWidget(Rule());
   column_->addWidget(Rule());
-  resize(560, 340);
+  resize(560, 380);  // room for the tallest page, so that every page has the same size
 }
 
 void WizardPage::AddButtonRow(const char* helpName, const char* keyword,

@@ -61,8 +61,7 @@ int CommandWindows::StartCommandFile(const std::string& windowsPath) {
   pendingErrors_[task] = errors;
   if (!known && wizard != nullptr && wizard != window) {
     const QRect screen = AvailableScreenArea(wizard);
-    const QSize frame = window->size() + FrameExtra(wizard);
-    window->move(Beside(wizard->frameGeometry(), frame, screen).topLeft());
+    window->move(Beside(wizard->frameGeometry(), FrameSizeOf(window), screen).topLeft());
   }
   window->show();
   window->raise();

@@ -92,13 +92,13 @@ std::optional<std::string> DataSourceDialog::ChooseDataSource() {
   const int titleWidth = dialog.fontMetrics().horizontalAdvance(dialog.windowTitle()) + 160;
   const int listWidth = list->sizeHintForColumn(0) + 2 * list->frameWidth() + 32;
   list->setMinimumWidth(std::min(std::max({listWidth, titleWidth, 360}), screen.width() - 80));
-  list->setMinimumHeight(
-      std::min(list->sizeHintForRow(0) * (std::max(list->count(), 3) + 1), screen.height() / 2));
+  const int row = std::max(list->sizeHintForRow(0), list->fontMetrics().height() + 4);
+  list->setMinimumHeight(std::min(row * (std::max(list->count(), 3) + 1), screen.height() / 2));
   dialog.adjustSize();
   if (parent != nullptr)
     dialog.move(KeepOnScreen(QRect(parent->frameGeometry().center() -
                                        QPoint(dialog.width() / 2, dialog.height() / 2),
-                                   dialog.size()),
+                                   FrameSizeOf(&dialog)),
                              screen)
                     .topLeft());
 

@@ -39,8 +39,10 @@ QRect AvailableScreenArea(const QWidget* window) {
   return screen != nullptr ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
 }
 
-QSize FrameExtra(const QWidget* window) {
-  return window->frameGeometry().size() - window->geometry().size();
+QSize FrameSizeOf(const QWidget* window) {
+  const QSize framed = window->frameGeometry().size();
+  if (framed != window->size()) return framed;
+  return window->size() + QSize(8, 36);
 }
 
 }  // namespace platform::ui

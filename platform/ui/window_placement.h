@@ -23,8 +23,8 @@ QRect Beside(const QRect& anchor, const QSize& size, const QRect& screen);
 // The available area of the screen `window` is on (or of the primary screen).
 QRect AvailableScreenArea(const QWidget* window);
 
-// The difference between a top-level window's frame and its contents: known once it has been
-// shown under a window manager, zero before.
-QSize FrameExtra(const QWidget* window);
+// The size of a top-level window with its frame: as the window manager framed it, or before
+// that with room for a usual title bar and border.
+QSize FrameSizeOf(const QWidget* window);
 
 }  // namespace platform::ui

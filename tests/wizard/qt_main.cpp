@@ -1,4 +1,5 @@
-// GoogleTest with a QApplication, for the tests of the pages (offscreen platform). The tests run
+// GoogleTest with a QApplication, for the tests of the pages (offscreen platform unless
+// QT_QPA_PLATFORM says otherwise). The tests run
 // with private ODBC files (ODBCINI, ODBCSYSINI) and a private settings folder in a temporary
 // folder, so they never read or change the user's data sources or the wizard's settings.
 #include <gtest/gtest.h>
@@ -12,7 +13,7 @@
 #include "support/temp_dir.h"
 
 int main(int argc, char** argv) {
-  qputenv("QT_QPA_PLATFORM", "offscreen");
+  if (qgetenv("QT_QPA_PLATFORM").isEmpty()) qputenv("QT_QPA_PLATFORM", "offscreen");
   // The Norvane driver as the machine registers it (asked of odbcinst: the driver manager keeps
   // the first system folder it saw for the life of the process).
   std::string driver;
