@@ -24,7 +24,7 @@ void RemoveWorkFiles(const MigrationSettings& settings, platform::ProgramEnd& pr
     try {
       platform::files::DeleteFile(path);
     } catch (const platform::Error& e) {
-      if (e.Number() == platform::err::kFileNotFound) return;
+      if (e.Number() == platform::err::kFileNotFound) continue;
       failures.push_back({"Deleting " + path, e.Number(), e.Description()});
     }
   }

@@ -19,9 +19,10 @@ inline constexpr std::array<const char*, 6> kWorkFileNames = {
 // The four lines of reload.bat.
 std::vector<std::string> ReloadBatLines(const MigrationSettings& settings);
 
-// Deletes the six work files of WorkFolder in order. The first file that does not exist ends
-// the deletion (the caller then ends the program); any other failure is recorded in `failures`
-// and the next name is tried. After the sixth name the program is ended through `programEnd`.
+// Deletes the six work files of WorkFolder in order. A file that does not exist is passed over
+// (reload1.sql is missing until "Migrate" ran, while "Create DB" already wrote three others);
+// any other failure is recorded in `failures` and the next name is tried. After the sixth name
+// the program is ended through `programEnd`.
 // With an empty WorkFolder nothing is deleted: the names would resolve elsewhere.
 void RemoveWorkFiles(const MigrationSettings& settings, platform::ProgramEnd& programEnd,
                      platform::FailureLog& failures);

@@ -1,7 +1,7 @@
 // User-interface services the pages and the page logic use.
 //
-// Owns: message boxes, the Yes/No question, the open-file dialog, keyword help and the busy
-// pointer. The Qt implementation lives in platform/ui; tests replace it.
+// Owns: message boxes, the Yes/No question, the open- and save-file dialogs, keyword help and
+// the busy pointer. The Qt implementation lives in platform/ui; tests replace it.
 // Failures: ShowHelp and the F1 key report a missing help file or keyword to the user themselves;
 // the others cannot fail.
 #pragma once
@@ -25,6 +25,12 @@ class Dialogs {
   virtual bool Question(const std::string& text) = 0;
   // The open-file dialog with a filter "Description | *.ext"; nothing when cancelled.
   virtual std::optional<FileChoice> OpenFile(const std::string& filter) = 0;
+  // The save-file dialog: the chosen path (POSIX form), nothing when cancelled. A front end
+  // that saves no files answers nothing.
+  virtual std::optional<std::string> SaveFile(const std::string& /*filter*/,
+                                              const std::string& /*suggestedName*/) {
+    return std::nullopt;
+  }
   // Opens the help window on the topic of `keyword` in `helpFile`, or on the whole file for an
   // empty keyword; the call returns at once.
   virtual void ShowHelp(const std::string& helpFile, const std::string& keyword) = 0;

@@ -11,6 +11,7 @@ packages=(
   unixodbc unixodbc-dev odbcinst libsqliteodbc
   libsqlite3-dev sqlite3
   man-db
+  xvfb openbox x11-utils xdotool imagemagick
 )
 
 missing=()

@@ -14,6 +14,7 @@ frmCreatedb::frmCreatedb(PageFlow& flow)
   content()->addWidget(NamedLabel("Label2", "Click on 'Create DB' to proceed:"));
   auto* create = NamedButton("Command3", "Create DB");
   content()->addWidget(create, 0, Qt::AlignLeft);
+  SetActionButton(create);
   content()->addStretch(1);
   AddButtonRow("Command5", "create norvane db", {"<<", ">>", "Cancel"});
   status_ = AddStatusBar();
@@ -24,9 +25,24 @@ frmCreatedb::frmCreatedb(PageFlow& flow)
   });
   connect(Command1(0), &QPushButton::clicked, this, [this] { GoTo(PageId::Ivex); });
   connect(Command1(1), &QPushButton::clicked, this, [this] { GoTo(PageId::Final); });
+}
 
-  // Load step.
+std::string frmCreatedb::CurrentTarget() const {
+  return settings_.AccessDbPath + '\n' + settings_.WorkFolder + settings_.TargetDbFileName;
+}
+
+void frmCreatedb::Refresh() {
   text1_->setText(QString::fromStdString(settings_.WorkFolder + settings_.TargetDbFileName));
+  // ">>" only once the database of the Access file now chosen has been created.
+  const bool created = !createdFor_.empty() && createdFor_ == CurrentTarget();
+  Command1(1)->setEnabled(created);
+  if (!created) status_->clearMessage();
+}
+
+void frmCreatedb::EnableNext() {
+  createdFor_ = CurrentTarget();
+  Command1(1)->setEnabled(true);
+  UpdateDefaultButton();
 }
 
 void frmCreatedb::SetStatusText(const std::string& text) {

@@ -14,12 +14,17 @@ class frmCreatedb : public WizardPage, private target::CreateDbView {
   explicit frmCreatedb(PageFlow& flow);
 
  private:
+  void Refresh() override;
+  // The Access file and database file that "Create DB" works on now.
+  std::string CurrentTarget() const;
+
   void SetStatusText(const std::string& text) override;
-  void EnableNext() override { Command1(1)->setEnabled(true); }
+  void EnableNext() override;
   void Repaint() override { repaint(); }
 
   QLineEdit* text1_;
   QStatusBar* status_;
+  std::string createdFor_;  // CurrentTarget() when "Create DB" last started migrate.bat
 };
 
 }  // namespace wizard

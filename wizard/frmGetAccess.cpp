@@ -19,6 +19,7 @@ frmGetAccess::frmGetAccess(PageFlow& flow)
   AddButtonRow("Command3", "Choose MS Access DB", {"<<", ">>", "Cancel"});
   Command1(1)->setEnabled(false);
 
+  SetActionButton(browse);
   connect(browse, &QPushButton::clicked, this, &frmGetAccess::Browse);
   connect(Command1(0), &QPushButton::clicked, this, [this] { GoTo(PageId::Option); });
   connect(Command1(1), &QPushButton::clicked, this, [this] { GoTo(PageId::Ivex); });
@@ -34,6 +35,7 @@ void frmGetAccess::Browse() {
   Command1(1)->setEnabled(true);
   if (const auto& makeEngine = flow_.services().makeEngine)
     if (const auto engine = makeEngine()) ShowSourceCheck(*engine, settings_, dialogs_);
+  UpdateDefaultButton();
 }
 
 }  // namespace wizard

@@ -1,12 +1,15 @@
 #include "wizard/frmfinal.h"
 
 #include <cmath>
+#include <utility>
 
 #include <QApplication>
 #include <QGridLayout>
 
 #include "engine/restore.h"
 #include "platform/paths.h"
+#include "platform/ui/window_placement.h"
+#include "wizard/console/report_completion.h"
 #include "wizard/safety_prompts.h"
 
 namespace wizard {
@@ -61,37 +64,94 @@ frmfinal::frmfinal(PageFlow& flow)
   connect(Command1(0), &QPushButton::clicked, this, [this] { GoTo(PageId::Createdb); });
   connect(Command1(1), &QPushButton::clicked, this, &frmfinal::Migrate);
   connect(restore_, &QPushButton::clicked, this, &frmfinal::Restore);
+  reloadWatch_.setInterval(200);
+  connect(&reloadWatch_, &QTimer::timeout, this, &frmfinal::WatchReload);
+}
 
-  // Load step.
+void frmfinal::Refresh() {
   dbFile_->setText(QString::fromStdString(settings_.WorkFolder + settings_.TargetDbFileName));
+}
+
+QPushButton* frmfinal::DefaultButton() const {
+  return Command1(2)->isEnabled() ? Command1(2) : Command1(1);
 }
 
 void frmfinal::Migrate() {
   // A run yields to the event loop; its page takes no other press until it has ended.
   for (int i = 0; i < 3; ++i) Command1(i)->setEnabled(false);
-  CheckedRun();
+  const std::optional<engine::RunOutcome> outcome = CheckedRun();
   Command1(0)->setEnabled(true);
-  Command1(1)->setEnabled(true);
+  Command1(1)->setEnabled(!reloadTask_);  // no second run while reload.bat works
   Command1(2)->setEnabled(finishEnabled_);
+  UpdateDefaultButton();
+  // Cancelled at the check, or a failed open that has been told.
+  if (outcome != engine::RunOutcome::Finished) return;
+  if (reloadTask_) {
+    status_->showMessage("Waiting for reload.bat to finish ...");
+    reloadWatch_.start();
+  } else {
+    ShowResults();
+  }
 }
 
-bool frmfinal::CheckedRun() {
-  const auto engine = flow_.services().makeEngine();
-  if (engine && !ConfirmMigration(*engine, settings_, dialogs_)) return false;
+void frmfinal::WatchReload() {
+  if (flow_.Ending()) {
+    reloadWatch_.stop();
+    return;
+  }
+  if (!reloadTask_ || flow_.IsRunning(*reloadTask_)) return;
+  reloadWatch_.stop();
+  const int task = *std::exchange(reloadTask_, std::nullopt);
+  const int status = flow_.Wait(task);
+  const ResultsCheck* check = flow_.resultsCheck();
+  console::AddReloadOutcome(
+      status, check != nullptr ? check->toolErrors(task) : std::vector<std::string>(), report_);
+  // Then what the transfer could not carry, and then the results.
+  status_->showMessage("Carrying rules, required fields and cascades ...");
+  properties_.Run(run_.TargetConnect(), [this](std::optional<int> properties, int ended) {
+    properties_.AddTo(report_);
+    if (const ResultsCheck* c = flow_.resultsCheck(); c != nullptr && properties)
+      console::AddBatchOutcome("properties.bat", ended, c->toolErrors(*properties), report_);
+    Command1(1)->setEnabled(true);
+    ShowResults();
+  });
+}
+
+void frmfinal::ShowResults() {
+  if (ResultsCheck* check = flow_.resultsCheck()) {
+    status_->showMessage("Checking the new database ...");
+    dialogs_.SetBusyPointer(true);
+    console::CheckWhatArrived(check->verifier, settings_, check->targetConnection(), report_);
+    dialogs_.SetBusyPointer(false);
+  }
+  status_->showMessage(QString::fromStdString(console::Headline(report_)));
+  if (!results_) results_ = std::make_unique<MigrationResultsWindow>(dialogs_);
+  results_->move(platform::ui::Beside(frameGeometry(), platform::ui::FrameSizeOf(results_.get()),
+                                      platform::ui::AvailableScreenArea(this))
+                     .topLeft());
+  results_->ShowReport(report_, settings_.WorkFolder + settings_.TargetDbFileName);
+}
+
+std::optional<engine::RunOutcome> frmfinal::CheckedRun() {
+  if (const auto access = flow_.services().makeEngine();
+      access && !ConfirmMigration(*access, settings_, dialogs_))
+    return std::nullopt;
+  report_ = {};
+  ResultsCheck* check = flow_.resultsCheck();
+  if (check != nullptr) console::NoteAccessBeforeRun(check->verifier, settings_, report_);
   engine::LinkBackRecorder undoRecord(settings_);
   properties_.ReadBefore();
-  const bool finished = run_.lsfinish_migrate() == engine::RunOutcome::Finished;
-  platform::FailureLog recordFailures;
-  undoRecord.AfterRun(recordFailures);
-  ShowRunFailures(recordFailures);
-  if (finished) properties_.AfterReload(run_.ReloadTaskId(), run_.TargetConnect());
+  const engine::RunOutcome outcome = run_.lsfinish_migrate();
+  report_.runFailures = run_.Failures();
+  undoRecord.AfterRun(report_.runFailures);
+  reloadTask_ = outcome == engine::RunOutcome::Finished ? run_.ReloadTaskId() : std::nullopt;
   try {
     restore_->setVisible(
         engine::HasLinkBackRecord(platform::paths::ToPosix(settings_.AccessDbPath)));
   } catch (const platform::Error&) {
     restore_->setVisible(false);
   }
-  return true;
+  return outcome;
 }
 
 void frmfinal::Restore() {
@@ -120,12 +180,8 @@ void frmfinal::SetPointer(engine::Pointer pointer) {
   dialogs_.SetBusyPointer(pointer == engine::Pointer::Hourglass);
 }
 
-void frmfinal::ShowRunFailures(const platform::FailureLog& failures) {
-  if (failures.empty()) return;
-  std::string text = "The migration went on past " + std::to_string(failures.size()) +
-                     (failures.size() == 1 ? " failure:" : " failures:");
-  for (const auto& f : failures) text += "\n- " + f.context + ": " + f.description;
-  dialogs_.Message(text);
+void frmfinal::ShowRunFailures(const platform::FailureLog&) {
+  // The results window lists them with the rest of the report once reload.bat has ended.
 }
 
 }  // namespace wizard

@@ -1,12 +1,19 @@
-// The final page: starts the migration run, shows its progress, and leaves the wizard.
+// The final page: starts the migration run, shows its progress, waits for reload.bat, shows the
+// results window, and leaves the wizard.
 #pragma once
 
 #include <QLineEdit>
 #include <QProgressBar>
+#include <QTimer>
+
+#include <memory>
+#include <optional>
 
 #include "engine/migration_run.h"
 #include "engine/run_view.h"
 #include "wizard/property_watch.h"
+#include "wizard/console/migration_report.h"
+#include "wizard/migration_results_window.h"
 #include "wizard/wizard_page.h"
 
 namespace wizard {
@@ -18,10 +25,16 @@ class frmfinal : public WizardPage, private engine::RunView {
 
  private:
   void Migrate();
-  // The check before the run and the undo record around it; false when the user cancelled.
-  bool CheckedRun();
+  // The check before the run, the run and the undo record around it; nullopt when the user
+  // cancelled at the check.
+  std::optional<engine::RunOutcome> CheckedRun();
   void Restore();
   bool CanClose() const override { return !run_.Running(); }
+  void Refresh() override;
+  QPushButton* DefaultButton() const override;
+  // reload.bat has ended: its errors and the check of what arrived complete the report.
+  void WatchReload();
+  void ShowResults();
 
   void SetStatusText(const std::string& text) override;
   void SetProgress(float value) override;
@@ -42,6 +55,10 @@ class frmfinal : public WizardPage, private engine::RunView {
   bool finishEnabled_ = false;
   engine::MigrationRun run_;
   PropertyWatch properties_;
+  console::MigrationReport report_;  // of the last run
+  std::optional<int> reloadTask_;    // while reload.bat runs
+  QTimer reloadWatch_;
+  std::unique_ptr<MigrationResultsWindow> results_;
 };
 
 }  // namespace wizard

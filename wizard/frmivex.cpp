@@ -20,6 +20,7 @@ frmivex::frmivex(PageFlow& flow)
   AddButtonRow("Command3", "locate ivex.exe", {"<<", ">>", "Cancel"});
   Command1(1)->setEnabled(false);
 
+  SetActionButton(browse);
   connect(browse, &QPushButton::clicked, this, &frmivex::Browse);
   connect(Command1(0), &QPushButton::clicked, this, [this] { GoTo(PageId::GetAccess); });
   connect(Command1(1), &QPushButton::clicked, this, [this] { GoTo(PageId::Createdb); });
@@ -34,6 +35,7 @@ void frmivex::Browse() {
   }
   text1_->setText(QString::fromStdString(settings_.QueryToolPath));
   Command1(1)->setEnabled(true);
+  UpdateDefaultButton();
 }
 
 }  // namespace wizard

@@ -15,6 +15,7 @@ class frmoption : public WizardPage {
   explicit frmoption(PageFlow& flow);
 
  private:
+  QWidget* FirstControl() const override { return check1_; }
   void CheckChanged(bool on);
   void Next();
 

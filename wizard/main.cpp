@@ -1,6 +1,8 @@
 // norvane-wizard: the migration wizard.
 #include <QApplication>
 
+#include <filesystem>
+
 #include "platform/access/access_engine.h"
 #include "platform/access/linked_targets.h"
 #include "platform/jetwriter/jet_catalog_writer.h"
@@ -8,26 +10,22 @@
 #include "platform/ui/command_windows.h"
 #include "platform/ui/data_source_dialog.h"
 #include "platform/ui/qt_dialogs.h"
-#include "platform/verify/rows_breaking.h"
 #include "target/create_db.h"
+#include "wizard/console/access_migration_verifier.h"
 #include "wizard/frmSplash.h"
 #include "wizard/page_rules.h"
 
 namespace {
 
-// Asks the new database through ODBC, one connection kept per data source.
-std::function<std::string(const std::string&, const std::string&, const std::string&)>
-RowsBreakingOnTarget() {
-  auto open =
-      std::make_shared<std::pair<std::string, std::unique_ptr<platform::odbc::Connection>>>();
-  return [open](const std::string& connection, const std::string& table,
-                const std::string& condition) {
-    if (!open->second || open->first != connection) {
-      open->second = std::make_unique<platform::odbc::Connection>(connection);
-      open->first = connection;
-    }
-    return platform::verify::RowsBreaking(*open->second, table, condition);
-  };
+// The folder of the installed ivex.exe: win32 beside the wizard (lib/norvane/win32), or the
+// build's win32 folder beside bin/.
+std::string InstalledToolFolder() {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  const fs::path here = fs::read_symlink("/proc/self/exe", ec).parent_path();
+  for (const fs::path& folder : {here / "win32", here / ".." / "win32"})
+    if (fs::exists(folder / "ivex.exe", ec)) return fs::weakly_canonical(folder, ec).string();
+  return {};
 }
 
 }  // namespace
@@ -39,13 +37,16 @@ int main(int argc, char** argv) {
 
   MigrationSettings& settings = ProgramSettings();
   platform::ui::QtDialogs dialogs;
+  dialogs.SetStartFolder(wizard::kToolFilter, InstalledToolFolder());
   platform::ui::QtProgramEnd programEnd;
   platform::shell::PosixCommandStarter starter;
-  platform::ui::CommandWindows commands(starter);
-  platform::ui::DataSourceDialog chooser([&settings] {
+  const auto databaseFile = [&settings] {
     return settings.TargetDbFileName.empty() ? std::string() : target::TargetDbFilePath(settings);
-  });
+  };
+  platform::ui::CommandWindows commands(starter, databaseFile);
+  platform::ui::DataSourceDialog chooser(databaseFile);
 
+  console::AccessMigrationVerifier verifier;
   wizard::PageFlow flow(settings,
                         {dialogs, commands, programEnd,
                          [&chooser] {
@@ -58,7 +59,13 @@ int main(int argc, char** argv) {
                            return platform::access::TablesLinkedTo(access, database,
                                                                    std::chrono::seconds(60));
                          },
-                         RowsBreakingOnTarget()});
+                         [&verifier](const std::string& connection, const std::string& table,
+                                     const std::string& condition) {
+                           return verifier.RowsBreaking(connection, table, condition);
+                         }});
+  flow.SetResultsCheck(std::make_unique<wizard::ResultsCheck>(wizard::ResultsCheck{
+      verifier, [&commands](int task) { return commands.TakeToolErrors(task); },
+      [&chooser] { return chooser.LastChoice(); }}));
   wizard::frmSplash splash(flow);
   splash.show();
   return QApplication::exec();

@@ -1,12 +1,12 @@
 #include "wizard/page_flow.h"
 
 #include <QApplication>
-#include <QLabel>
-#include <QThread>
 
 #include <iostream>
 
 #include "engine/work_files.h"
+#include "platform/ui/window_placement.h"
+#include "wizard/command_file_wait.h"
 #include "wizard/frmCreatedb.h"
 #include "wizard/frmGetAccess.h"
 #include "wizard/frmfinal.h"
@@ -61,7 +61,30 @@ void PageFlow::Show(PageId id) {
         break;
     }
   }
+  if (!page->isVisible()) Place(*page);
+  page->Arrive();
   page->show();
+  lastFrame_ = page->frameGeometry();
+  lastSize_ = page->size();
+}
+
+void PageFlow::Place(WizardPage& page) {
+  QWidget* before = nullptr;
+  for (auto& p : pages_)
+    if (p && p.get() != &page && p->isVisible()) before = p.get();
+  if (before != nullptr) {
+    lastFrame_ = before->frameGeometry();
+    lastSize_ = before->size();
+  }
+  const QSize size =
+      (lastSize_.isValid() ? lastSize_ : page.size()).expandedTo(page.minimumSizeHint());
+  page.resize(size);
+  const QRect screen = platform::ui::AvailableScreenArea(before != nullptr ? before : &page);
+  const QSize frame = before != nullptr ? size + (before->frameGeometry().size() - before->size())
+                                        : platform::ui::FrameSizeOf(&page);
+  const QRect place = lastFrame_.isValid() ? QRect(lastFrame_.topLeft(), frame)
+                                           : platform::ui::CentredOn(frame, screen);
+  page.move(platform::ui::KeepOnScreen(place, screen).topLeft());
 }
 
 void PageFlow::Hide(PageId id) {
@@ -78,32 +101,16 @@ int PageFlow::StartCommandFile(const std::string& windowsPath) {
   return task;
 }
 
-void PageFlow::WaitForCommandFiles() {
-  QLabel* notice = nullptr;
-  for (const auto& [task, file] : tasks_) {
-    if (!services_.commands.IsRunning(task)) continue;
-    if (notice == nullptr) {
-      notice = new QLabel;
-      notice->setObjectName("WaitForCommandFiles");
-      notice->setWindowTitle(QApplication::applicationDisplayName());
-      notice->setMargin(24);
-    }
-    notice->setText(QString::fromStdString("Waiting for " + file +
-                                           " to finish before the work files are removed ..."));
-    notice->show();
-    while (services_.commands.IsRunning(task)) {
-      QApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 50);
-      QThread::msleep(20);
-    }
-  }
-  delete notice;
-}
-
 void PageFlow::CloseStep() {
   if (ending_) return;
   ending_ = true;
-  WaitForCommandFiles();
   EndOnce end(services_.programEnd);
+  if (!WaitForCommandFiles(*this, tasks_)) {
+    services_.dialogs.Message("The work files were left in " + settings_.WorkFolder +
+                              ": a command file was still running.");
+    end.EndProgram();
+    return;
+  }
   platform::FailureLog failures;
   engine::RemoveWorkFiles(settings_, end, failures);
   for (const auto& f : failures)

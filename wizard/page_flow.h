@@ -1,5 +1,6 @@
 // The order of the wizard's windows: each page created on its first show and afterwards only
-// hidden and shown; closing any page removes the work files and ends the program.
+// hidden and shown, each in the place and size of the page before it (the first centred);
+// closing any page removes the work files and ends the program.
 #pragma once
 
 #include <QWidget>
@@ -16,6 +17,7 @@
 #include "platform/shell_start.h"
 #include "platform/ui_services.h"
 #include "target/create_db.h"
+#include "wizard/console/migration_report.h"
 #include "wizard/settings.h"
 
 namespace wizard {
@@ -36,6 +38,16 @@ struct WizardServices {
       rowsBreaking = {};
 };
 
+// What the final page needs to check a finished run; without it the results show the run's own
+// failures only.
+struct ResultsCheck {
+  console::MigrationVerifier& verifier;
+  // The error lines of the Norvane tools that a task's command file printed.
+  std::function<std::vector<std::string>(int taskId)> toolErrors;
+  // The connection the last run's target was opened with ("DSN=name").
+  std::function<std::string()> targetConnection;
+};
+
 class WizardPage;
 
 class PageFlow : public platform::CommandStarter {
@@ -52,12 +64,15 @@ class PageFlow : public platform::CommandStarter {
   WizardPage* Page(PageId id) const;
 
   // The close step of every page: waits for command files still running (they need the work
-  // files), removes the work files and ends the program. Runs once.
+  // files), removes the work files and ends the program. Runs once. When the user stops the
+  // wait, the work files stay and the user is told where.
   void CloseStep();
   bool Ending() const { return ending_; }
 
   MigrationSettings& settings() { return settings_; }
   WizardServices& services() { return services_; }
+  void SetResultsCheck(std::unique_ptr<ResultsCheck> check) { resultsCheck_ = std::move(check); }
+  ResultsCheck* resultsCheck() const { return resultsCheck_.get(); }
 
   // Command files are started through the flow, which keeps their tasks for the close step.
   int StartCommandFile(const std::string& windowsPath) override;
@@ -65,12 +80,16 @@ class PageFlow : public platform::CommandStarter {
   int Wait(int taskId) override { return services_.commands.Wait(taskId); }
 
  private:
-  void WaitForCommandFiles();
+  // Size and place of a page about to be shown: those of the page it replaces.
+  void Place(WizardPage& page);
 
   MigrationSettings& settings_;
   WizardServices services_;
   std::array<std::unique_ptr<WizardPage>, 5> pages_;
   std::vector<std::pair<int, std::string>> tasks_;
+  std::unique_ptr<ResultsCheck> resultsCheck_;
+  QRect lastFrame_;  // of the page shown last
+  QSize lastSize_;
   bool ending_ = false;
 };
 

@@ -10,41 +10,52 @@ PropertyWatch::PropertyWatch(PageFlow& flow) : flow_(flow) {
 }
 
 void PropertyWatch::ReadBefore() {
+  step_ = {};
   active_ = static_cast<bool>(flow_.services().rowsBreaking);
   if (!active_) return;
   if (const auto engine = flow_.services().makeEngine())
     step_.ReadBefore(*engine, flow_.settings());
 }
 
-void PropertyWatch::AfterReload(std::optional<int> task, const std::string& targetConnect) {
-  if (!active_ || !task) return;
-  reload_ = task;
-  properties_.reset();
-  connection_ =
-      platform::StartsWithNoCase(targetConnect, "ODBC;") ? targetConnect.substr(5) : targetConnect;
-  timer_.start();
+void PropertyWatch::Run(const std::string& targetConnect, Done done) {
+  done_ = std::move(done);
+  task_.reset();
+  if (active_) {
+    const std::string connection = platform::StartsWithNoCase(targetConnect, "ODBC;")
+                                       ? targetConnect.substr(5)
+                                       : targetConnect;
+    const auto rowsBreaking = [this, connection](const std::string& table,
+                                                 const std::string& condition) {
+      return flow_.services().rowsBreaking(connection, table, condition);
+    };
+    task_ = step_.Start(flow_.settings(), rowsBreaking, flow_);
+  }
+  if (task_) {
+    timer_.start();
+  } else {
+    Finish(std::nullopt, 0);
+  }
 }
 
 void PropertyWatch::Poll() {
-  if (reload_) {
-    if (flow_.IsRunning(*reload_)) return;
-    reload_.reset();
-    const auto rowsBreaking = [this](const std::string& table, const std::string& condition) {
-      return flow_.services().rowsBreaking(connection_, table, condition);
-    };
-    properties_ = step_.Start(flow_.settings(), rowsBreaking, flow_);
-    if (properties_) return;
-  } else if (properties_ && flow_.IsRunning(*properties_)) {
+  if (flow_.Ending()) {
+    timer_.stop();
     return;
   }
+  if (task_ && flow_.IsRunning(*task_)) return;
   timer_.stop();
-  step_.RemoveFiles(flow_.settings());
-  std::string text;
-  for (const auto& f : step_.Failures()) text += "\n- " + f.context + ": " + f.description;
-  for (const auto& lines : step_.Lines())
-    for (const auto& line : lines.notCarried) text += "\n- " + lines.targetTable + ": " + line;
-  if (!text.empty())
-    flow_.services().dialogs.Message("Not everything the Access file holds was carried:" + text);
+  const std::optional<int> task = std::exchange(task_, std::nullopt);
+  Finish(task, task ? flow_.Wait(*task) : 0);
+}
+
+void PropertyWatch::Finish(std::optional<int> task, int status) {
+  if (active_) step_.RemoveFiles(flow_.settings());
+  if (auto done = std::exchange(done_, nullptr)) done(task, status);
+}
+
+void PropertyWatch::AddTo(console::MigrationReport& report) const {
+  report.properties = step_.Lines();
+  for (const auto& f : step_.Failures()) report.runFailures.push_back(f);
 }
 
 }  // namespace wizard

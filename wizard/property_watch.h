@@ -1,14 +1,16 @@
-// The final page's step after reload.bat: once the batch has ended, the Access properties the
-// transfer could not carry (required, zero-length text, rules, cascades) are given to the new
-// database by properties.bat (engine/property_step.h).
+// The final page's step after reload.bat: the Access properties the transfer could not carry
+// (required, zero-length text, rules, cascades) are given to the new database by properties.bat
+// (engine/property_step.h), without blocking the page.
 #pragma once
 
 #include <QObject>
 #include <QTimer>
+#include <functional>
 #include <optional>
 #include <string>
 
 #include "engine/property_step.h"
+#include "wizard/console/migration_report.h"
 #include "wizard/page_flow.h"
 
 namespace wizard {
@@ -21,18 +23,23 @@ class PropertyWatch : public QObject {
   // Before the run: reads the properties from the Access file (only when the wizard can ask the
   // new database about its rows).
   void ReadBefore();
-  // After the run: waits, without blocking, for reload.bat (`task`), then starts properties.bat;
-  // its failures are shown as a message, what was not carried as another.
-  void AfterReload(std::optional<int> task, const std::string& targetConnect);
+  // After reload.bat has ended: starts properties.bat against `targetConnect` and, once it has
+  // ended, calls `done` with its task and exit status (at once, without a task, when there is
+  // nothing to run).
+  using Done = std::function<void(std::optional<int> task, int status)>;
+  void Run(const std::string& targetConnect, Done done);
+  // What was and was not carried, and the step's failures.
+  void AddTo(console::MigrationReport& report) const;
 
  private:
   void Poll();
+  void Finish(std::optional<int> task, int status);
 
   PageFlow& flow_;
   engine::PropertyStep step_;
   QTimer timer_;
-  std::optional<int> reload_, properties_;
-  std::string connection_;
+  std::optional<int> task_;
+  Done done_;
   bool active_ = false;
 };
 

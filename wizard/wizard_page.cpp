@@ -3,6 +3,7 @@
 #include <QCloseEvent>
 #include <QFrame>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLinearGradient>
 #include <QPainter>
 
@@ -64,7 +65,7 @@ WizardPage::WizardPage(PageFlow& flow, PageId id, const char* objectName, const 
   column_->addLayout(outer, 1);
   column_->addWidget(Rule());
   column_->addWidget(Rule());
-  resize(560, 340);
+  resize(560, 380);  // room for the tallest page, so that every page has the same size
 }
 
 void WizardPage::AddButtonRow(const char* helpName, const char* keyword,
@@ -91,6 +92,41 @@ QStatusBar* WizardPage::AddStatusBar() {
   bar->setSizeGripEnabled(false);
   column_->addWidget(bar);
   return bar;
+}
+
+void WizardPage::Arrive() {
+  Refresh();
+  UpdateDefaultButton();
+  if (QWidget* first = FirstControl()) first->setFocus(Qt::OtherFocusReason);
+}
+
+QPushButton* WizardPage::DefaultButton() const {
+  QPushButton* next = command1_[1];
+  if (next != nullptr && next->isEnabled()) return next;
+  return action_ != nullptr ? action_ : next;
+}
+
+void WizardPage::UpdateDefaultButton() {
+  QPushButton* chosen = DefaultButton();
+  for (auto* button : findChildren<QPushButton*>()) {
+    button->setAutoDefault(false);
+    button->setDefault(button == chosen);
+  }
+  // Once the page's action has done its work, the focus moves on with it to ">>".
+  if (action_ != nullptr && chosen != action_ && focusWidget() == action_) chosen->setFocus();
+}
+
+void WizardPage::keyPressEvent(QKeyEvent* event) {
+  // Keys the focused control leaves alone reach the page: Enter presses the default button.
+  if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+    auto* button = qobject_cast<QPushButton*>(focusWidget());  // a focused button presses itself
+    if (button == nullptr) button = DefaultButton();
+    if (button != nullptr && button->isEnabled() && button->isVisible()) {
+      button->click();
+      return;
+    }
+  }
+  QWidget::keyPressEvent(event);
 }
 
 void WizardPage::GoTo(PageId next) {

@@ -17,6 +17,12 @@ class WizardPage : public QWidget {
  public:
   WizardPage(PageFlow& flow, PageId id, const char* objectName, const char* title);
 
+  // Each time the flow shows the page: the page shows the current settings, the focus goes to
+  // the control the user acts on first, and Enter presses the page's main button.
+  void Arrive();
+  // The button Enter presses: ">>" once it is enabled, else the page's own action.
+  virtual QPushButton* DefaultButton() const;
+
  protected:
   // The column the page puts its own controls in.
   QVBoxLayout* content() { return content_; }
@@ -29,8 +35,17 @@ class WizardPage : public QWidget {
   void GoTo(PageId next);
   // Whether the page may close now; a page busy with work refuses.
   virtual bool CanClose() const { return true; }
+  // Shows the current settings in the page's boxes and buttons.
+  virtual void Refresh() {}
+  // The control that takes the focus on arrival.
+  virtual QWidget* FirstControl() const { return DefaultButton(); }
+  // The button that does the page's work before ">>" is possible ("Browse ...", "Create DB").
+  void SetActionButton(QPushButton* button) { action_ = button; }
+  // Marks DefaultButton() as the default; call after a button's enabled state changed.
+  void UpdateDefaultButton();
 
   void closeEvent(QCloseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
 
   PageFlow& flow_;
   MigrationSettings& settings_;
@@ -41,6 +56,7 @@ class WizardPage : public QWidget {
   QVBoxLayout* content_;
   QVBoxLayout* column_;
   std::array<QPushButton*, 3> command1_{};
+  QPushButton* action_ = nullptr;
 };
 
 // A label named by its designer name.

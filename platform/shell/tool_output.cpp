@@ -1,5 +1,7 @@
 #include "platform/shell/tool_output.h"
 
+#include <utility>
+
 namespace platform::shell {
 namespace {
 
@@ -39,6 +41,22 @@ bool IsToolErrorLine(std::string_view line) {
       return true;
   }
   return false;
+}
+
+void ToolErrorLines::Take(std::string_view chunk) {
+  pending_.append(chunk);
+  for (std::size_t nl; (nl = pending_.find('\n')) != std::string::npos;) {
+    if (IsToolErrorLine(std::string_view(pending_).substr(0, nl))) {
+      std::string line = pending_.substr(0, nl);
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      errors_.push_back(std::move(line));
+    }
+    pending_.erase(0, nl + 1);
+  }
+}
+
+std::vector<std::string> ToolErrorLines::TakeErrors() {
+  return std::exchange(errors_, {});
 }
 
 }  // namespace platform::shell

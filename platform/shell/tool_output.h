@@ -22,6 +22,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace platform::shell {
 
@@ -34,5 +35,17 @@ std::string OrdinaryOutput(std::string_view text);
 // True when `line` (one output line, a trailing CR or LF allowed) is an error line of ivex,
 // vorlin or cmdshell in the form above.
 bool IsToolErrorLine(std::string_view line);
+
+// Picks the error lines out of a command file's output as it arrives in pieces.
+class ToolErrorLines {
+ public:
+  void Take(std::string_view chunk);
+  // The error lines since the last call.
+  std::vector<std::string> TakeErrors();
+
+ private:
+  std::string pending_;
+  std::vector<std::string> errors_;
+};
 
 }  // namespace platform::shell

@@ -3,24 +3,46 @@
 #include <QApplication>
 #include <QFontDatabase>
 
+#include <memory>
+
+#include "platform/ui/window_placement.h"
+
 namespace platform::ui {
 
-CommandWindows::CommandWindows(shell::PosixCommandStarter& inner) : inner_(inner) {
+CommandWindows::CommandWindows(shell::PosixCommandStarter& inner,
+                               std::function<std::string()> database)
+    : inner_(inner), database_(std::move(database)) {
   timer_.setInterval(100);
   connect(&timer_, &QTimer::timeout, this, &CommandWindows::Poll);
 }
 
+QPlainTextEdit* CommandWindows::WindowFor(const QString& path) {
+  auto& window = windows_[path.toLower()];
+  if (!window) {
+    window = new QPlainTextEdit;
+    window->setObjectName("CommandWindow");
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    window->setReadOnly(true);
+    window->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    window->resize(640, 360);
+  }
+  window->clear();
+  QString title = path.section('\\', -1);
+  const std::string database = database_ ? database_() : std::string();
+  if (!database.empty()) title += " - " + QString::fromStdString(database);
+  window->setWindowTitle(title + " - " + QApplication::applicationDisplayName());
+  return window;
+}
+
 int CommandWindows::StartCommandFile(const std::string& windowsPath) {
   const QString path = QString::fromStdString(windowsPath);
-  auto* window = new QPlainTextEdit;
-  window->setObjectName("CommandWindow");
-  window->setAttribute(Qt::WA_DeleteOnClose);
-  window->setReadOnly(true);
-  window->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
-  window->setWindowTitle(path.section('\\', -1) + " - " + QApplication::applicationDisplayName());
-  window->resize(720, 420);
+  const bool known = WindowOf(windowsPath) != nullptr;
+  QWidget* wizard = QApplication::activeWindow();
+  QPlainTextEdit* window = WindowFor(path);
   QPointer<QPlainTextEdit> target(window);
-  inner_.SetOutputSink([target](std::string_view chunk) {
+  auto errors = std::make_shared<shell::ToolErrorLines>();
+  inner_.SetOutputSink([target, errors](std::string_view chunk) {
+    errors->Take(chunk);
     if (!target) return;
     target->moveCursor(QTextCursor::End);
     target->insertPlainText(QString::fromUtf8(chunk.data(), static_cast<qsizetype>(chunk.size())));
@@ -30,8 +52,16 @@ int CommandWindows::StartCommandFile(const std::string& windowsPath) {
   try {
     task = inner_.StartCommandFile(windowsPath);
   } catch (...) {
-    delete window;
+    if (!known) {
+      windows_.erase(path.toLower());
+      delete window;
+    }
     throw;
+  }
+  pendingErrors_[task] = errors;
+  if (!known && wizard != nullptr && wizard != window) {
+    const QRect screen = AvailableScreenArea(wizard);
+    window->move(Beside(wizard->frameGeometry(), FrameSizeOf(window), screen).topLeft());
   }
   window->show();
   window->raise();
@@ -50,6 +80,16 @@ bool CommandWindows::IsRunning(int taskId) {
 int CommandWindows::Wait(int taskId) {
   running_.erase(taskId);
   return inner_.Wait(taskId);
+}
+
+std::vector<std::string> CommandWindows::TakeToolErrors(int taskId) {
+  const auto it = pendingErrors_.find(taskId);
+  return it == pendingErrors_.end() ? std::vector<std::string>() : it->second->TakeErrors();
+}
+
+QPlainTextEdit* CommandWindows::WindowOf(const std::string& windowsPath) const {
+  const auto it = windows_.find(QString::fromStdString(windowsPath).toLower());
+  return it == windows_.end() ? nullptr : it->second.data();
 }
 
 void CommandWindows::Poll() {

@@ -1,7 +1,11 @@
 // Command windows: every command file the wizard starts shows its output in a window of its own,
 // which stays open after the file has finished (its last line reads "finished <file name>").
+// There is one window per command file: starting the same file again clears and reuses it. A
+// window opens beside the wizard's active window and is titled with the command file and the
+// database it works on.
 //
-// Owns: the windows it opened and a timer that collects the output of running command files.
+// Owns: the windows it opened, the error lines each task printed, and a timer that collects the
+// output of running command files.
 // Failures: StartCommandFile throws what the inner starter throws; no window is opened then.
 #pragma once
 
@@ -10,26 +14,43 @@
 #include <QPointer>
 #include <QTimer>
 
+#include <functional>
+#include <map>
+#include <memory>
 #include <set>
+#include <string>
+#include <vector>
 
 #include "platform/shell/posix_command_starter.h"
+#include "platform/shell/tool_output.h"
 
 namespace platform::ui {
 
 class CommandWindows : public QObject, public CommandStarter {
  public:
-  explicit CommandWindows(shell::PosixCommandStarter& inner);
+  // `database` names the database the command files work on, for the windows' titles.
+  explicit CommandWindows(shell::PosixCommandStarter& inner,
+                          std::function<std::string()> database = {});
 
   int StartCommandFile(const std::string& windowsPath) override;
   bool IsRunning(int taskId) override;
   int Wait(int taskId) override;
 
+  // The error lines of the Norvane tools that the task's command file printed so far.
+  std::vector<std::string> TakeToolErrors(int taskId);
+  // The window of a command file (its Windows path), or nullptr.
+  QPlainTextEdit* WindowOf(const std::string& windowsPath) const;
+
  private:
+  QPlainTextEdit* WindowFor(const QString& path);
   void Poll();
 
   shell::PosixCommandStarter& inner_;
+  std::function<std::string()> database_;
   QTimer timer_;
   std::set<int> running_;
+  std::map<QString, QPointer<QPlainTextEdit>> windows_;  // by lower-cased path
+  std::map<int, std::shared_ptr<shell::ToolErrorLines>> pendingErrors_;
 };
 
 }  // namespace platform::ui

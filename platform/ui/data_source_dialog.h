@@ -1,25 +1,22 @@
-// The data-source chooser of the target open: a dialog listing the ODBC data sources of the
-// driver manager, with the new Norvane database file offered first.
+// The data-source chooser of the target open: a dialog sized to its entries, listing "New
+// Norvane database..." for the database file the wizard created, then the user and system data
+// sources of the Norvane driver. "New Norvane database..." registers a user data source named
+// after the database (or finds the one an earlier run registered) and connects through it.
 //
-// Owns: nothing beyond the dialog's life. Failures: a driver manager that cannot be asked shows
-// an empty list (the new database file is still offered); cancelling returns nothing.
+// Owns: nothing beyond the dialog's life; the registered data source stays in the user's
+// odbc.ini. Failures: a driver manager that cannot be asked lists no data sources; a data source
+// that cannot be registered is told in a message box and the file is connected to directly;
+// cancelling returns nothing.
 #pragma once
 
 #include <functional>
 #include <string>
-#include <vector>
 
 #include "platform/dao/dao.h"
 
 namespace platform::ui {
 
-struct DataSourceEntry {
-  std::string label;       // what the user sees
-  std::string connection;  // "DSN=name" or "Driver=Norvane;Database=/path"
-};
-
-// The data sources the driver manager knows (user and system).
-std::vector<DataSourceEntry> OdbcDataSources();
+inline constexpr const char* kNewDatabaseEntry = "New Norvane database...";
 
 class DataSourceDialog : public dao::DataSourceChooser {
  public:
@@ -28,9 +25,12 @@ class DataSourceDialog : public dao::DataSourceChooser {
   explicit DataSourceDialog(std::function<std::string()> newDatabaseFile)
       : newDatabaseFile_(std::move(newDatabaseFile)) {}
   std::optional<std::string> ChooseDataSource() override;
+  // The connection of the last choice ("DSN=name"), empty before one was made.
+  const std::string& LastChoice() const { return lastChoice_; }
 
  private:
   std::function<std::string()> newDatabaseFile_;
+  std::string lastChoice_;
 };
 
 }  // namespace platform::ui

@@ -1,10 +1,12 @@
 #include "platform/ui/qt_dialogs.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QMessageBox>
+#include <QSettings>
 
 #include <fstream>
 #include <iterator>
@@ -24,7 +26,18 @@ QString Q(const std::string& s) {
 QMessageBox::StandardButton Ask(const std::string& text, QMessageBox::StandardButtons buttons) {
   QMessageBox box(QMessageBox::NoIcon, QApplication::applicationDisplayName(), Q(text), buttons,
                   QApplication::activeWindow());
+  box.setWindowModality(Qt::WindowModal);  // the help window stays usable
   return static_cast<QMessageBox::StandardButton>(box.exec());
+}
+
+QSettings Remembered() {
+  return QSettings(kSettingsOrganization, kSettingsApplication);
+}
+
+// "Access Database (*.mdb) | *.mdb" -> "folders/*.mdb".
+QString FolderKey(const std::string& filter) {
+  const auto bar = filter.find('|');
+  return "folders/" + Q(Trim(bar == std::string::npos ? filter : filter.substr(bar + 1)));
 }
 
 }  // namespace
@@ -78,12 +91,48 @@ bool QtDialogs::Question(const std::string& text) {
   return Ask(text, QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
 }
 
+void QtDialogs::SetStartFolder(const std::string& filter, const std::string& folder) {
+  startFolders_[filter] = Q(folder);
+}
+
+QString QtDialogs::StartFolder(const std::string& filter) const {
+  const QString remembered = Remembered().value(FolderKey(filter)).toString();
+  if (!remembered.isEmpty() && QFileInfo(remembered).isDir()) return remembered;
+  const auto given = startFolders_.find(filter);
+  if (given != startFolders_.end() && QFileInfo(given->second).isDir()) return given->second;
+  return QDir::currentPath();
+}
+
+void QtDialogs::RememberFolder(const std::string& filter, const QString& chosenFile) {
+  Remembered().setValue(FolderKey(filter), QFileInfo(chosenFile).absolutePath());
+}
+
 std::optional<FileChoice> QtDialogs::OpenFile(const std::string& filter) {
-  const QString chosen = QFileDialog::getOpenFileName(QApplication::activeWindow(), QString(),
-                                                      QString(), QtFilterOf(filter));
-  if (chosen.isEmpty()) return std::nullopt;
+  QFileDialog dialog(QApplication::activeWindow(), QString(), StartFolder(filter),
+                     QtFilterOf(filter));
+  dialog.setObjectName("OpenFileDialog");
+  dialog.setFileMode(QFileDialog::ExistingFile);
+  dialog.setOption(QFileDialog::DontUseNativeDialog);
+  dialog.setWindowModality(Qt::WindowModal);
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+  const QString chosen = dialog.selectedFiles().front();
+  RememberFolder(filter, chosen);
   return FileChoice{paths::ToWindows(chosen.toStdString()),
                     QFileInfo(chosen).fileName().toStdString()};
+}
+
+std::optional<std::string> QtDialogs::SaveFile(const std::string& filter,
+                                               const std::string& suggestedName) {
+  QFileDialog dialog(QApplication::activeWindow(), QString(),
+                     QDir(StartFolder(filter)).filePath(Q(suggestedName)), QtFilterOf(filter));
+  dialog.setObjectName("SaveFileDialog");
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setOption(QFileDialog::DontUseNativeDialog);
+  dialog.setWindowModality(Qt::WindowModal);
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+  const QString chosen = dialog.selectedFiles().front();
+  RememberFolder(filter, chosen);
+  return chosen.toStdString();
 }
 
 void QtDialogs::ShowHelp(const std::string& helpFile, const std::string& keyword) {

@@ -1,4 +1,6 @@
-// The data-source chooser of the target open: the new Norvane file first; cancel gives nothing.
+// The data-source chooser of the target open, over the private ODBC files of the test program
+// (qt_main.cpp): "New Norvane database..." first, the Norvane data sources after it, a user data
+// source registered for the new file and found again by the next run.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -6,41 +8,130 @@
 #include <QListWidget>
 #include <QTimer>
 
+#include <cstdlib>
+
 #include "platform/paths.h"
 #include "platform/ui/data_source_dialog.h"
+#include "platform/ui/norvane_data_sources.h"
 #include "support/temp_dir.h"
+
+namespace fs = std::filesystem;
+using testing_support::ReadBytes;
+using testing_support::WriteBytes;
 
 namespace {
 
-// Answers the next modal dialog once it is up: accepts it or rejects it.
-void AnswerDialog(bool accept, QStringList* seen = nullptr) {
+struct Seen {
+  QStringList entries;
+  int current = -1;
+  int dialogWidth = 0;
+  int widestEntry = 0;
+};
+
+// Answers the next modal dialog once it is up: picks `row` (or keeps the current one) and
+// accepts, or rejects it.
+void AnswerDialog(bool accept, Seen* seen = nullptr, int row = -1) {
   QTimer::singleShot(0, [=] {
     auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
-    if (dialog == nullptr) return AnswerDialog(accept, seen);
-    if (seen != nullptr)
-      for (int i = 0; i < dialog->findChild<QListWidget*>("DataSources")->count(); ++i)
-        seen->append(dialog->findChild<QListWidget*>("DataSources")->item(i)->text());
+    if (dialog == nullptr) return AnswerDialog(accept, seen, row);
+    auto* list = dialog->findChild<QListWidget*>("DataSources");
+    if (seen != nullptr) {
+      for (int i = 0; i < list->count(); ++i) {
+        seen->entries.append(list->item(i)->text());
+        seen->widestEntry = std::max(seen->widestEntry,
+                                     list->fontMetrics().horizontalAdvance(list->item(i)->text()));
+      }
+      seen->current = list->currentRow();
+      seen->dialogWidth = list->width();
+    }
+    if (row >= 0) list->setCurrentRow(row);
     accept ? dialog->accept() : dialog->reject();
   });
 }
 
-}  // namespace
-
-TEST(DataSourceDialog, offers_the_new_database_file_first_and_returns_its_connection) {
-  testing_support::TempDir dir;
-  const std::string file = dir.windows() + "Sales.db";
-  platform::ui::DataSourceDialog chooser([&] { return file; });
-  QStringList seen;
-  AnswerDialog(true, &seen);
-  const auto chosen = chooser.ChooseDataSource();
-  ASSERT_TRUE(chosen.has_value());
-  EXPECT_EQ(*chosen, "Driver=Norvane;Database=" + (dir.path() / "Sales.db").string());
-  ASSERT_FALSE(seen.isEmpty());
-  EXPECT_TRUE(seen.front().startsWith("New Norvane database: "));
+// The driver manager caches ini files by their modification time in whole seconds: each write
+// gets a time of its own.
+void WriteIni(const fs::path& file, const std::string& text) {
+  static auto stamp = fs::file_time_type::clock::now();
+  WriteBytes(file, text);
+  stamp += std::chrono::seconds(2);
+  fs::last_write_time(file, stamp);
 }
 
-TEST(DataSourceDialog, cancel_chooses_nothing) {
+fs::path UserIni() {
+  return std::getenv("ODBCINI");
+}
+fs::path SystemIni() {
+  return fs::path(std::getenv("ODBCSYSINI")) / "odbc.ini";
+}
+
+class DataSourceDialogTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_NE(std::getenv("ODBCINI"), nullptr);  // never the user's own ~/.odbc.ini
+    WriteIni(UserIni(), "");
+    WriteIni(SystemIni(), "");
+  }
+  void TearDown() override {
+    WriteIni(UserIni(), "");
+    WriteIni(SystemIni(), "");
+  }
+  testing_support::TempDir dir;
+};
+
+}  // namespace
+
+TEST_F(DataSourceDialogTest, new_database_registers_a_user_source_that_the_next_run_finds) {
+  const std::string file = dir.windows() + "Sales.db";
+  const std::string posix = (dir.path() / "Sales.db").string();
+  platform::ui::DataSourceDialog chooser([&] { return file; });
+  Seen first;
+  AnswerDialog(true, &first);
+  EXPECT_EQ(chooser.ChooseDataSource(), "DSN=Sales");
+  EXPECT_EQ(chooser.LastChoice(), "DSN=Sales");
+  ASSERT_EQ(first.entries.size(), 1);
+  EXPECT_TRUE(first.entries.front().startsWith("New Norvane database..."));
+  EXPECT_TRUE(first.entries.front().contains(QString::fromStdString(file)));
+  EXPECT_GE(first.dialogWidth, first.widestEntry);  // nothing cut off
+  EXPECT_NE(ReadBytes(UserIni()).find("Database=" + posix), std::string::npos);
+
+  // The next run lists it, chooses it by default, and registers nothing twice.
+  platform::ui::DataSourceDialog later([&] { return file; });
+  Seen second;
+  AnswerDialog(true, &second);
+  EXPECT_EQ(later.ChooseDataSource(), "DSN=Sales");
+  ASSERT_EQ(second.entries.size(), 2);
+  EXPECT_TRUE(second.entries[1].startsWith("Sales  (user data source"));
+  EXPECT_EQ(second.current, 1);
+  const auto sources = platform::ui::NorvaneDataSources();
+  ASSERT_EQ(sources.size(), 1u);
+  EXPECT_EQ(sources[0].database, posix);
+}
+
+TEST_F(DataSourceDialogTest, lists_user_and_system_sources_of_the_norvane_driver_only) {
+  WriteIni(UserIni(),
+           "[Mine]\nDriver=Norvane\nDatabase=/data/mine.db\n"
+           "[Other]\nDriver=SomeOtherDriver\nDatabase=/data/other\n");
+  WriteIni(SystemIni(), "[Shared]\nDriver=Norvane\nDatabase=/srv/shared.db\n");
+  platform::ui::DataSourceDialog chooser([] { return std::string(); });
+  Seen seen;
+  AnswerDialog(true, &seen, 1);
+  EXPECT_EQ(chooser.ChooseDataSource(), "DSN=Shared");
+  ASSERT_EQ(seen.entries.size(), 2) << seen.entries.join("|").toStdString();
+  EXPECT_TRUE(seen.entries[0].startsWith("Mine  (user data source: /data/mine.db)"));
+  EXPECT_EQ(seen.entries[1].toStdString(), "Shared  (system data source: /srv/shared.db)");
+}
+
+TEST_F(DataSourceDialogTest, a_name_taken_by_another_file_gets_a_number) {
+  WriteIni(UserIni(), "[Sales]\nDriver=Norvane\nDatabase=/elsewhere/Sales.db\n");
+  EXPECT_EQ(platform::ui::RegisterUserDataSource((dir.path() / "Sales.db").string()), "Sales_2");
+  EXPECT_EQ(platform::ui::RegisterUserDataSource((dir.path() / "Sales.db").string()), "Sales_2");
+  EXPECT_NE(ReadBytes(UserIni()).find("Database=/elsewhere/Sales.db"), std::string::npos);
+}
+
+TEST_F(DataSourceDialogTest, cancel_chooses_nothing_and_registers_nothing) {
   platform::ui::DataSourceDialog chooser([] { return std::string("Z:\\tmp\\x.db"); });
   AnswerDialog(false);
   EXPECT_FALSE(chooser.ChooseDataSource().has_value());
+  EXPECT_TRUE(platform::ui::NorvaneDataSources().empty());
 }

@@ -75,6 +75,7 @@ class FakeCommands : public platform::CommandStarter {
   int exitStatus = 0;                               // what every command file ends with
   std::function<void(const std::string&)> onStart;  // what the command file would do
   int pollsUntilDone = 0;  // IsRunning answers true this many times, then the task has ended
+  int exitStatus = 0;      // what Wait reports
   std::vector<std::string> started;
   std::set<int> running;
 };

@@ -1,14 +1,19 @@
 // The final page over the in-memory engine: "Migrate", what the run shows there, "Finish".
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QRegularExpression>
 #include <QStatusBar>
 #include <QTest>
 
 #include "fake_services.h"
 #include "fakes/fake_dao.h"
 #include "support/temp_dir.h"
+#include "wizard/migration_results_window.h"
 #include "wizard/page_flow.h"
 #include "wizard/wizard_page.h"
 
@@ -34,8 +39,50 @@ class ClosingChooser : public dao::DataSourceChooser {
   std::optional<std::string> answer = std::string("DSN=Sales");
 };
 
+class FakeVerifier : public console::MigrationVerifier {
+ public:
+  void BeforeRun(const MigrationSettings&) override { calls.push_back("before"); }
+  std::vector<console::TableReport> Verify(const MigrationSettings&,
+                                           const std::string& connection) override {
+    calls.push_back("verify " + connection);
+    return tables;
+  }
+  std::vector<std::string> calls;
+  std::vector<console::TableReport> tables;
+};
+
+console::TableReport GoodTable(const std::string& name) {
+  console::TableReport t;
+  t.accessName = t.targetName = name;
+  t.accessRows = t.targetRows = 5;
+  t.checksumsEqual = true;
+  t.primaryKeyExpected = t.primaryKeyPresent = true;
+  return t;
+}
+
 class FinalPageTest : public ::testing::Test {
  protected:
+  ~FinalPageTest() override {
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (w->objectName() == "MigrationResults") w->hide();
+  }
+  void UseResultsCheck() {
+    flow.SetResultsCheck(std::make_unique<wizard::ResultsCheck>(
+        wizard::ResultsCheck{verifier, [this](int) { return std::exchange(toolErrors, {}); },
+                             [] { return std::string("DSN=Sales"); }}));
+  }
+  QWidget* WaitForResults() {
+    QWidget* found = nullptr;
+    (void)QTest::qWaitFor(
+        [&] {
+          for (QWidget* w : QApplication::topLevelWidgets())
+            if (w->objectName() == "MigrationResults" && w->isVisible()) found = w;
+          return found != nullptr;
+        },
+        5000);
+    return found;
+  }
+
   FinalPageTest()
       : engine(std::make_shared<fakes::FakeEngine>(&chooser)),
         flow(settings, {dialogs, commands, end, [this] { return engine; }}) {
@@ -64,6 +111,8 @@ class FinalPageTest : public ::testing::Test {
   FakeDialogs dialogs;
   FakeCommands commands;
   RecordingEnd end;
+  FakeVerifier verifier;
+  std::vector<std::string> toolErrors;
   wizard::PageFlow flow;
 };
 
@@ -79,13 +128,15 @@ TEST_F(FinalPageTest, before_a_run_finish_is_disabled_and_the_bar_hidden) {
 }
 
 TEST_F(FinalPageTest, a_run_fills_the_source_box_starts_reload_bat_and_enables_finish) {
+  commands.pollsUntilDone = 1 << 30;
   Migrate();
   EXPECT_EQ(Find<QLineEdit>("Text1(1)")->text().toStdString(),
             std::string(kCompleted).substr(4));  // "ODBC;" + completed, without nine characters
   EXPECT_TRUE(Find("Command1(2)")->isEnabled());
-  EXPECT_TRUE(Find("Command1(1)")->isEnabled());
+  EXPECT_FALSE(Find("Command1(1)")->isEnabled());  // no second run while reload.bat works
   EXPECT_FALSE(Find("Bar1")->isVisibleTo(flow.Page(PageId::Final)));
-  EXPECT_TRUE(Find<QStatusBar>("StatusBar1")->currentMessage().isEmpty());
+  EXPECT_EQ(Find<QStatusBar>("StatusBar1")->currentMessage(),
+            "Waiting for reload.bat to finish ...");
   EXPECT_EQ(commands.started, std::vector<std::string>{dir.windows() + "reload.bat"});
   EXPECT_TRUE(dialogs.messages.empty());
   EXPECT_TRUE(std::filesystem::exists(dir.path() / "reload1.sql"));
@@ -94,6 +145,7 @@ TEST_F(FinalPageTest, a_run_fills_the_source_box_starts_reload_bat_and_enables_f
 TEST_F(FinalPageTest, migrate_after_a_finished_run_runs_the_whole_migration_again) {
   Migrate();
   ASSERT_EQ(engine->Statements().size(), 1u);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Find("Command1(1)")->isEnabled(); }, 5000));
   Migrate();
   // New engine objects (the check before each run opens its own Jet workspace as well).
   EXPECT_EQ(engine->CallsStartingWith("CreateWorkspace(NewODBCWorkspace").size(), 2u);
@@ -117,13 +169,65 @@ TEST_F(FinalPageTest, a_failed_access_open_shows_the_message_and_leaves_finish_d
   EXPECT_TRUE(Find("Command1(2)")->isEnabled());
 }
 
-TEST_F(FinalPageTest, a_run_with_failures_lists_them_to_the_user) {
-  engine->FailWhen("Access.Execute", 3146, "ODBC--call failed.");
+TEST_F(FinalPageTest, a_clean_run_ends_in_the_results_window_saying_complete) {
+  verifier.tables = {GoodTable("Customers")};
+  UseResultsCheck();
   Migrate();
-  ASSERT_EQ(dialogs.messages.size(), 1u);
-  EXPECT_NE(dialogs.messages[0].find("ODBC--call failed."), std::string::npos);
-  EXPECT_NE(dialogs.messages[0].find("Customers"), std::string::npos);
+  auto* results = WaitForResults();
+  ASSERT_NE(results, nullptr);
+  EXPECT_EQ(verifier.calls, (std::vector<std::string>{"before", "verify DSN=Sales"}));
+  EXPECT_EQ(Find<QStatusBar>("StatusBar1")->currentMessage(), "Migration complete");
+  EXPECT_EQ(results->findChild<QLabel*>("Headline")->text(), "Migration complete");
+  const QString report = results->findChild<QPlainTextEdit*>("Report")->toPlainText();
+  EXPECT_TRUE(report.contains(QRegularExpression("Customers +5 +5  equal")))
+      << report.toStdString();
+  EXPECT_TRUE(report.contains("everything checked out"));
+  EXPECT_TRUE(Find("Command1(1)")->isEnabled());
+
+  // Saved as text: the headline, then the report as shown.
+  auto* window = qobject_cast<wizard::MigrationResultsWindow*>(results);
+  ASSERT_NE(window, nullptr);
+  ASSERT_TRUE(window->SaveTo(QString::fromStdString((dir.path() / "report.txt").string())));
+  const std::string saved = ReadBytes(dir.path() / "report.txt");
+  EXPECT_EQ(saved.rfind("Migration complete\n\n", 0), 0u);
+  EXPECT_NE(saved.find("Customers"), std::string::npos);
+  EXPECT_FALSE(window->SaveTo(QString::fromStdString((dir.path() / "no" / "x.txt").string())));
+}
+
+TEST_F(FinalPageTest, a_run_with_failures_counts_them_in_the_headline_and_lists_them) {
+  engine->FailWhen("Access.Execute", 3146, "ODBC--call failed.");
+  auto table = GoodTable("Customers");
+  table.targetRows = 0;
+  table.checksumsEqual = false;
+  verifier.tables = {table};
+  toolErrors = {"ivex: error: statement at line 2 (alter table): no such table"};
+  UseResultsCheck();
+  commands.exitStatus = 1;
+  Migrate();
+  auto* results = WaitForResults();
+  ASSERT_NE(results, nullptr);
+  EXPECT_TRUE(dialogs.messages.empty());  // no message box: the window has it all
+  // The failed transfer and the index after it, the ivex error, the table that does not check out.
+  EXPECT_EQ(Find<QStatusBar>("StatusBar1")->currentMessage(), "Finished with 4 problems");
+  EXPECT_EQ(results->findChild<QLabel*>("Headline")->text(), "Finished with 4 problems");
+  const QString report = results->findChild<QPlainTextEdit*>("Report")->toPlainText();
+  EXPECT_TRUE(report.contains("ODBC--call failed.")) << report.toStdString();
+  EXPECT_TRUE(report.contains("Customers"));
+  EXPECT_TRUE(report.contains("ivex: error: statement at line 2"));
+  EXPECT_TRUE(report.contains("DIFFER"));
   EXPECT_TRUE(Find("Command1(2)")->isEnabled());
+}
+
+TEST_F(FinalPageTest, without_error_lines_a_failing_reload_bat_is_still_a_problem) {
+  verifier.tables = {GoodTable("Customers")};
+  UseResultsCheck();
+  commands.exitStatus = 3;
+  Migrate();
+  auto* results = WaitForResults();
+  ASSERT_NE(results, nullptr);
+  EXPECT_EQ(results->findChild<QLabel*>("Headline")->text(), "Finished with 1 problem");
+  EXPECT_TRUE(results->findChild<QPlainTextEdit*>("Report")->toPlainText().contains(
+      "reload.bat ended with exit status 3"));
 }
 
 TEST_F(FinalPageTest, the_page_refuses_to_close_while_a_run_is_under_way) {

@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QFileDialog>
 #include <QMessageBox>
+#include <QScrollBar>
 #include <QTest>
 #include <QTextBrowser>
 #include <QTimer>
@@ -11,6 +13,8 @@
 #include "platform/paths.h"
 #include "platform/ui/qt_dialogs.h"
 #include "support/temp_dir.h"
+
+#include <filesystem>
 
 using platform::HelpTopic;
 
@@ -101,4 +105,71 @@ TEST(QtDialogs, a_missing_help_file_or_keyword_is_told_to_the_user) {
   CloseNextMessage(&text);
   dialogs.ShowHelp(dir.windows() + "Migrate.hlp", "Migrate Options");
   EXPECT_TRUE(text.contains("has no topic \"Migrate Options\"")) << text.toStdString();
+}
+
+namespace {
+
+// Answers the next file dialog: notes the folder it opened in, then picks `file` (or cancels).
+void AnswerFileDialog(QString* folder, const QString& file) {
+  QTimer::singleShot(0, [=] {
+    auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+    if (dialog == nullptr) return AnswerFileDialog(folder, file);
+    *folder = dialog->directory().absolutePath();
+    if (file.isEmpty()) return dialog->reject();
+    dialog->selectFile(file);
+    QMetaObject::invokeMethod(dialog, "accept");
+  });
+}
+
+}  // namespace
+
+TEST(QtDialogs, file_dialogs_remember_their_last_folder_across_runs) {
+  // The test program keeps its settings in a private folder (qt_main.cpp).
+  testing_support::TempDir dir;
+  std::filesystem::create_directories(dir.path() / "tools");
+  std::filesystem::create_directories(dir.path() / "data");
+  testing_support::WriteBytes(dir.path() / "data" / "Sales.mdb", "x");
+  const QString tools = QString::fromStdString((dir.path() / "tools").string());
+  const QString data = QString::fromStdString((dir.path() / "data").string());
+  {
+    platform::ui::QtDialogs dialogs;
+    dialogs.SetStartFolder("Norvane (*.exe) | *.exe", tools.toStdString());
+    QString opened;
+    AnswerFileDialog(&opened, "");
+    EXPECT_FALSE(dialogs.OpenFile("Norvane (*.exe) | *.exe").has_value());
+    EXPECT_EQ(opened, tools);  // nothing remembered yet: the given start folder
+    AnswerFileDialog(&opened, data + "/Sales.mdb");
+    const auto chosen = dialogs.OpenFile("Access Database (*.mdb) | *.mdb");
+    ASSERT_TRUE(chosen.has_value());
+    EXPECT_EQ(chosen->title, "Sales.mdb");
+  }
+  platform::ui::QtDialogs nextRun;
+  nextRun.SetStartFolder("Norvane (*.exe) | *.exe", tools.toStdString());
+  EXPECT_EQ(nextRun.StartFolder("Access Database (*.mdb) | *.mdb"), data);
+  EXPECT_EQ(nextRun.StartFolder("Norvane (*.exe) | *.exe"), tools);  // each filter its own
+  std::filesystem::remove_all(dir.path() / "data");
+  EXPECT_NE(nextRun.StartFolder("Access Database (*.mdb) | *.mdb"), data);  // gone: not used
+}
+
+TEST(QtDialogs, the_help_window_takes_input_while_a_message_box_is_open) {
+  testing_support::TempDir dir;
+  std::string text = "@topic locate ivex.exe\n";
+  for (int i = 0; i < 200; ++i) text += "line " + std::to_string(i) + "\n\n";
+  testing_support::WriteBytes(dir.path() / "Migrate.hlp", text);
+  QWidget page;
+  page.show();
+  QApplication::setActiveWindow(&page);
+  platform::ui::QtDialogs dialogs;
+  int scrolled = -1;
+  QTimer::singleShot(0, [&] {
+    dialogs.ShowHelp(dir.windows() + "Migrate.hlp", "locate ivex.exe");
+    QTextBrowser* help = dialogs.helpWindow();
+    // Input through the window system, which holds back what a modal dialog blocks.
+    QTest::keyClick(help->windowHandle(), Qt::Key_End);
+    scrolled = help->verticalScrollBar()->value();
+    QApplication::activeModalWidget()->close();
+  });
+  dialogs.Message("a dialog is open");
+  EXPECT_GT(scrolled, 0);
+  dialogs.helpWindow()->close();
 }

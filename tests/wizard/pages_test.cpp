@@ -1,12 +1,16 @@
 // The pages with Qt Test on the offscreen platform: flow, enabling rules, handlers, close step.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QStatusBar>
 #include <QTest>
+#include <QTimer>
 
 #include <filesystem>
 
@@ -228,15 +232,44 @@ TEST_F(PagesTest, query_tool_page_rejects_other_programs_but_keeps_an_earlier_ch
   EXPECT_TRUE(Visible(PageId::Createdb));
 }
 
-TEST_F(PagesTest, pages_fill_their_boxes_at_the_first_show_only) {
-  settings.WorkFolder = "C:\\DATA\\";
-  settings.TargetDbFileName = "sales.db";
+TEST_F(PagesTest, pages_show_the_current_file_after_going_back_and_choosing_another) {
+  TempDir dir;
+  settings.QueryToolFileName = "ivex.exe";
+  settings.QueryToolPath = "Z:\\opt\\";
+  dialogs.Choose(platform::FileChoice{dir.windows() + "notes.mdb", "notes.mdb"});
+  flow.Show(PageId::GetAccess);
+  Click(PageId::GetAccess, "Command2");
   flow.Show(PageId::Createdb);
-  EXPECT_EQ(Find<QLineEdit>(PageId::Createdb, "Text1(0)")->text(), "C:\\DATA\\sales.db");
-  flow.Hide(PageId::Createdb);
-  settings.WorkFolder = "D:\\OTHER\\";
+  Click(PageId::Createdb, "Command3");  // Create DB for notes.mdb
+  ASSERT_TRUE(Find(PageId::Createdb, "Command1(1)")->isEnabled());
+  Click(PageId::Createdb, "Command1(1)");
+  EXPECT_EQ(Find<QLineEdit>(PageId::Final, "Text1(0)")->text().toStdString(),
+            dir.windows() + "notes.db");
+
+  // "<<" back to the source page, another file, forward again.
+  flow.Hide(PageId::Final);
+  dialogs.Choose(platform::FileChoice{dir.windows() + "sales.mdb", "sales.mdb"});
+  flow.Show(PageId::GetAccess);
+  Click(PageId::GetAccess, "Command2");
+  flow.Hide(PageId::GetAccess);
   flow.Show(PageId::Createdb);
-  EXPECT_EQ(Find<QLineEdit>(PageId::Createdb, "Text1(0)")->text(), "C:\\DATA\\sales.db");
+  EXPECT_EQ(Find<QLineEdit>(PageId::Createdb, "Text1(0)")->text().toStdString(),
+            dir.windows() + "sales.db");
+  EXPECT_FALSE(Find(PageId::Createdb, "Command1(1)")->isEnabled());  // not created for sales.mdb
+  EXPECT_TRUE(Find<QStatusBar>(PageId::Createdb, "StatusBar1")->currentMessage().isEmpty());
+  Click(PageId::Createdb, "Command3");
+  EXPECT_TRUE(Find(PageId::Createdb, "Command1(1)")->isEnabled());
+  Click(PageId::Createdb, "Command1(1)");
+  EXPECT_EQ(Find<QLineEdit>(PageId::Final, "Text1(0)")->text().toStdString(),
+            dir.windows() + "sales.db");
+
+  // Back to the first file, whose database was created: ">>" is enabled again.
+  flow.Hide(PageId::Final);
+  dialogs.Choose(platform::FileChoice{dir.windows() + "notes.mdb", "notes.mdb"});
+  flow.Show(PageId::GetAccess);
+  Click(PageId::GetAccess, "Command2");
+  flow.Show(PageId::Createdb);
+  EXPECT_FALSE(Find(PageId::Createdb, "Command1(1)")->isEnabled());  // sales.db was the last
 }
 
 TEST_F(PagesTest, create_db_enables_next_and_keeps_its_status_text) {
@@ -283,6 +316,80 @@ TEST_F(PagesTest, cancel_removes_the_work_files_and_ends_the_program) {
   EXPECT_TRUE(fs::is_empty(dir.path()));
   EXPECT_EQ(end.calls, 1);
   EXPECT_FALSE(Visible(PageId::Ivex));
+}
+
+TEST_F(PagesTest, enter_presses_the_default_button_and_focus_starts_on_the_first_control) {
+  flow.Show(PageId::Option);
+  QWidget* options = flow.Page(PageId::Option);
+  EXPECT_EQ(options->focusWidget(), Find(PageId::Option, "Check1(0)"));
+  EXPECT_TRUE(Find<QPushButton>(PageId::Option, "Command1(1)")->isDefault());
+  QTest::keyClick(options->focusWidget(), Qt::Key_Return);
+  ASSERT_TRUE(Visible(PageId::GetAccess));  // Enter on the check box pressed ">>"
+
+  // Before a file is chosen, Enter browses; read-only boxes never take the focus on arrival.
+  QWidget* source = flow.Page(PageId::GetAccess);
+  EXPECT_EQ(source->focusWidget(), Find(PageId::GetAccess, "Command2"));
+  EXPECT_TRUE(Find<QPushButton>(PageId::GetAccess, "Command2")->isDefault());
+  dialogs.Choose(platform::FileChoice{"C:\\DATA\\sales.mdb", "sales.mdb"});
+  QTest::keyClick(Find(PageId::GetAccess, "Text1(0)"), Qt::Key_Return);
+  EXPECT_EQ(settings.AccessDbPath, "C:\\DATA\\sales.mdb");
+  EXPECT_TRUE(Find<QPushButton>(PageId::GetAccess, "Command1(1)")->isDefault());
+  QTest::keyClick(Find(PageId::GetAccess, "Text1(0)"), Qt::Key_Enter);
+  EXPECT_TRUE(Visible(PageId::Ivex));
+
+  flow.Show(PageId::Createdb);
+  EXPECT_EQ(flow.Page(PageId::Createdb)->focusWidget(), Find(PageId::Createdb, "Command3"));
+  flow.Show(PageId::Final);
+  EXPECT_EQ(flow.Page(PageId::Final)->focusWidget(), Find(PageId::Final, "Command1(1)"));
+  EXPECT_TRUE(Find<QPushButton>(PageId::Final, "Command1(1)")->isDefault());
+}
+
+TEST_F(PagesTest, every_page_opens_in_the_place_and_size_of_the_one_before) {
+  flow.Show(PageId::Option);
+  QWidget* first = flow.Page(PageId::Option);
+  const QRect screen = first->screen()->availableGeometry();
+  EXPECT_LE(std::abs(first->frameGeometry().center().x() - screen.center().x()), 2);
+  first->move(first->pos() + QPoint(37, -21));  // the user moves the page
+  first->resize(first->size() + QSize(40, 30));
+  const QRect moved = first->frameGeometry();
+  Click(PageId::Option, "Command1(1)");
+  ASSERT_TRUE(Visible(PageId::GetAccess));
+  EXPECT_EQ(flow.Page(PageId::GetAccess)->frameGeometry(), moved);
+  for (PageId next : {PageId::Ivex, PageId::Createdb, PageId::Final, PageId::GetAccess}) {
+    flow.Show(next);
+    EXPECT_EQ(flow.Page(next)->frameGeometry(), moved) << static_cast<int>(next);
+  }
+
+  // A page left partly off the screen brings the next one back onto it.
+  flow.Page(PageId::GetAccess)->move(screen.right() - 100, screen.bottom() - 50);
+  flow.Show(PageId::Ivex);
+  EXPECT_TRUE(screen.contains(flow.Page(PageId::Ivex)->frameGeometry()));
+}
+
+TEST_F(PagesTest, stopping_the_close_time_wait_leaves_the_work_files_and_says_so) {
+  TempDir dir;
+  for (const char* name : {"reload1.sql", "reload.bat", "migrate.bat"})
+    WriteBytes(dir.path() / name, "x");
+  settings.WorkFolder = dir.windows();
+  commands.pollsUntilDone = 1 << 30;  // reload.bat hangs
+  flow.StartCommandFile(dir.windows() + "reload.bat");
+  QString waitText;
+  QTimer::singleShot(100, [&] {
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+      if (w->objectName() != "WaitForCommandFiles" || !w->isVisible()) continue;
+      waitText = w->findChild<QLabel*>("WaitText")->text();
+      QTest::mouseClick(w->findChild<QPushButton*>("StopWaiting"), Qt::LeftButton);
+    }
+  });
+  flow.Show(PageId::Option);
+  flow.Page(PageId::Option)->close();
+  EXPECT_TRUE(waitText.contains(QString::fromStdString(dir.windows() + "reload.bat")))
+      << waitText.toStdString();
+  EXPECT_TRUE(fs::exists(dir.path() / "reload1.sql"));
+  EXPECT_TRUE(fs::exists(dir.path() / "migrate.bat"));
+  ASSERT_EQ(dialogs.messages.size(), 1u);
+  EXPECT_NE(dialogs.messages[0].find("left in " + dir.windows()), std::string::npos);
+  EXPECT_EQ(end.calls, 1);
 }
 
 TEST_F(PagesTest, closing_waits_for_a_running_command_file_before_removing_work_files) {

@@ -16,6 +16,7 @@
 #include "target/create_db.h"
 #include "wizard/console/console_safety.h"
 #include "wizard/console/console_view.h"
+#include "wizard/console/report_completion.h"
 #include "wizard/page_rules.h"
 
 namespace console {
@@ -95,10 +96,7 @@ void CarryProperties(engine::PropertyStep& properties, const MigrationSettings& 
   };
   if (const auto task = properties.Start(settings, rowsBreaking, services.commands)) {
     const int status = services.commands.Wait(*task);
-    auto errors = services.takeToolErrors();
-    if (status != 0 && errors.empty())
-      errors.push_back("properties.bat ended with exit status " + std::to_string(status));
-    for (auto& e : errors) report.toolErrors.push_back(std::move(e));
+    AddBatchOutcome("properties.bat", status, services.takeToolErrors(), report);
   }
   properties.RemoveFiles(settings);
   report.properties = properties.Lines();
@@ -195,11 +193,7 @@ int RunConsoleJob(const ConsoleOptions& options, MigrationSettings& settings,
   }
 
   // "Migrate".
-  try {
-    services.verifier.BeforeRun(settings);
-  } catch (const platform::Error& e) {
-    report.verifyError = "the Access file could not be read before the run: " + e.Description();
-  }
+  NoteAccessBeforeRun(services.verifier, settings, report);
   FixedChooser chooser(TargetConnectionOf(options, settings));
   engine::PropertyStep properties;
   if (const auto engine = services.makeEngine(chooser)) properties.ReadBefore(*engine, settings);
@@ -217,19 +211,10 @@ int RunConsoleJob(const ConsoleOptions& options, MigrationSettings& settings,
   undoRecord.AfterRun(report.runFailures);
   if (const auto task = run.ReloadTaskId()) {
     const int status = services.commands.Wait(*task);
-    for (auto& e : services.takeToolErrors()) report.toolErrors.push_back(std::move(e));
-    if (status != 0 && report.toolErrors.empty())
-      report.toolErrors.push_back("reload.bat ended with exit status " + std::to_string(status));
+    AddReloadOutcome(status, services.takeToolErrors(), report);
   }
   CarryProperties(properties, settings, TargetConnectionOf(options, settings), services, report);
-
-  if (report.verifyError.empty()) {
-    try {
-      report.tables = services.verifier.Verify(settings, TargetConnectionOf(options, settings));
-    } catch (const platform::Error& e) {
-      report.verifyError = e.Description();
-    }
-  }
+  CheckWhatArrived(services.verifier, settings, TargetConnectionOf(options, settings), report);
   PrintReport(report, out);
   KeepReport(report, record);
 

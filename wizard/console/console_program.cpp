@@ -4,17 +4,14 @@
 
 #include <filesystem>
 #include <iostream>
-#include <memory>
 
-#include "engine/names.h"
 #include "platform/access/access_engine.h"
 #include "platform/access/linked_targets.h"
 #include "platform/jetwriter/jet_catalog_writer.h"
 #include "platform/paths.h"
 #include "platform/shell/posix_command_starter.h"
 #include "platform/shell/tool_output.h"
-#include "platform/verify/migration_check.h"
-#include "platform/verify/rows_breaking.h"
+#include "wizard/console/access_migration_verifier.h"
 #include "wizard/console/console_batch.h"
 
 namespace {
@@ -35,47 +32,12 @@ class ToolOutput {
  public:
   void Take(std::string_view chunk) {
     std::cout << chunk << std::flush;
-    pending_.append(chunk);
-    for (std::size_t nl; (nl = pending_.find('\n')) != std::string::npos;) {
-      std::string line = pending_.substr(0, nl);
-      if (!line.empty() && line.back() == '\r') line.pop_back();
-      if (platform::shell::IsToolErrorLine(line)) errors_.push_back(line);
-      pending_.erase(0, nl + 1);
-    }
+    errors_.Take(chunk);
   }
-  std::vector<std::string> TakeErrors() { return std::exchange(errors_, {}); }
+  std::vector<std::string> TakeErrors() { return errors_.TakeErrors(); }
 
  private:
-  std::string pending_;
-  std::vector<std::string> errors_;
-};
-
-class Checker : public console::MigrationVerifier {
- public:
-  void BeforeRun(const MigrationSettings& settings) override {
-    checker_.BeforeRun(platform::paths::ToPosix(settings.AccessDbPath).string(), timeout_);
-  }
-  std::vector<console::TableReport> Verify(const MigrationSettings& settings,
-                                           const std::string& connection) override {
-    return checker_.Check({platform::paths::ToPosix(settings.AccessDbPath).string(), connection,
-                           settings.LinkTablesFlag == 1, settings.TablePrefix,
-                           [](const std::string& name) { return engine::TargetNameOf(name); },
-                           timeout_});
-  }
-  std::string RowsBreaking(const std::string& connection, const std::string& table,
-                           const std::string& condition) override {
-    if (!target_ || connection != targetConnection_) {
-      target_ = std::make_unique<platform::odbc::Connection>(connection);
-      targetConnection_ = connection;
-    }
-    return platform::verify::RowsBreaking(*target_, table, condition);
-  }
-
- private:
-  platform::verify::MigrationChecker checker_;
-  std::unique_ptr<platform::odbc::Connection> target_;
-  std::string targetConnection_;
-  std::chrono::milliseconds timeout_{60000};
+  platform::shell::ToolErrorLines errors_;
 };
 
 }  // namespace
@@ -98,7 +60,7 @@ int NorvaneMigrate(int argc, char** argv) {
   ToolOutput output;
   platform::shell::PosixCommandStarter commands;
   commands.SetOutputSink([&output](std::string_view chunk) { output.Take(chunk); });
-  Checker checker;
+  console::AccessMigrationVerifier checker;
   console::ConsoleServices services{
       std::cout,
       isatty(STDOUT_FILENO) == 1,

@@ -1,0 +1,30 @@
+// Where the wizard's windows go on the screen: the first page centred, every later page where
+// the one before it was, command windows beside the page, and nothing past the screen's edge.
+//
+// Owns: nothing; plain geometry on frame rectangles (window with its title bar and border).
+// Failures: none. A window larger than the screen is put at the screen's top left corner.
+#pragma once
+
+#include <QRect>
+#include <QWidget>
+
+namespace platform::ui {
+
+// `frame` moved (not resized) so that it lies inside `screen` wherever it fits.
+QRect KeepOnScreen(QRect frame, const QRect& screen);
+
+// A frame of `size` centred on `screen`.
+QRect CentredOn(const QSize& size, const QRect& screen);
+
+// A frame of `size` to the right of `anchor`, else to its left, else overlapping it as little
+// as the screen allows; always top-aligned with the anchor.
+QRect Beside(const QRect& anchor, const QSize& size, const QRect& screen);
+
+// The available area of the screen `window` is on (or of the primary screen).
+QRect AvailableScreenArea(const QWidget* window);
+
+// The size of a top-level window with its frame: as the window manager framed it, or before
+// that with room for a usual title bar and border.
+QSize FrameSizeOf(const QWidget* window);
+
+}  // namespace platform::ui

@@ -1,0 +1,31 @@
+#include "wizard/console/access_migration_verifier.h"
+
+#include "engine/names.h"
+#include "platform/paths.h"
+#include "platform/verify/rows_breaking.h"
+
+namespace console {
+
+void AccessMigrationVerifier::BeforeRun(const MigrationSettings& settings) {
+  checker_.BeforeRun(platform::paths::ToPosix(settings.AccessDbPath).string(), timeout_);
+}
+
+std::vector<TableReport> AccessMigrationVerifier::Verify(const MigrationSettings& settings,
+                                                         const std::string& targetConnection) {
+  return checker_.Check({platform::paths::ToPosix(settings.AccessDbPath).string(), targetConnection,
+                         settings.LinkTablesFlag == 1, settings.TablePrefix,
+                         [](const std::string& name) { return engine::TargetNameOf(name); },
+                         timeout_});
+}
+
+std::string AccessMigrationVerifier::RowsBreaking(const std::string& targetConnection,
+                                                 const std::string& table,
+                                                 const std::string& condition) {
+  if (!target_ || targetConnection != targetConnection_) {
+    target_ = std::make_unique<platform::odbc::Connection>(targetConnection);
+    targetConnection_ = targetConnection;
+  }
+  return platform::verify::RowsBreaking(*target_, table, condition);
+}
+
+}  // namespace console

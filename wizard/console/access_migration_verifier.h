@@ -1,0 +1,33 @@
+// The migration check over the real Access file and the new database (through ODBC), for the
+// console program and the wizard's results window alike.
+//
+// Failures: as platform/verify/migration_check.h: BeforeRun and Verify throw platform::Error when
+// a side cannot be read at all; a table that cannot be read is reported in its line.
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <string>
+
+#include "platform/odbc/odbc.h"
+#include "platform/verify/migration_check.h"
+#include "wizard/console/migration_report.h"
+
+namespace console {
+
+class AccessMigrationVerifier : public MigrationVerifier {
+ public:
+  void BeforeRun(const MigrationSettings& settings) override;
+  std::vector<TableReport> Verify(const MigrationSettings& settings,
+                                  const std::string& targetConnection) override;
+  std::string RowsBreaking(const std::string& targetConnection, const std::string& table,
+                           const std::string& condition) override;
+
+ private:
+  platform::verify::MigrationChecker checker_;
+  std::unique_ptr<platform::odbc::Connection> target_;  // kept for RowsBreaking
+  std::string targetConnection_;
+  std::chrono::milliseconds timeout_{60000};
+};
+
+}  // namespace console

@@ -1,0 +1,58 @@
+#include "wizard/console/report_completion.h"
+
+#include <algorithm>
+#include <sstream>
+
+namespace console {
+
+void NoteAccessBeforeRun(MigrationVerifier& verifier, const MigrationSettings& settings,
+                         MigrationReport& report) {
+  try {
+    verifier.BeforeRun(settings);
+  } catch (const platform::Error& e) {
+    report.verifyError = "the Access file could not be read before the run: " + e.Description();
+  }
+}
+
+void AddBatchOutcome(const std::string& batch, int status, std::vector<std::string> toolErrors,
+                     MigrationReport& report) {
+  if (status != 0 && toolErrors.empty())
+    toolErrors.push_back(batch + " ended with exit status " + std::to_string(status));
+  for (auto& e : toolErrors) report.toolErrors.push_back(std::move(e));
+}
+
+void AddReloadOutcome(int status, std::vector<std::string> toolErrors, MigrationReport& report) {
+  AddBatchOutcome("reload.bat", status, std::move(toolErrors), report);
+}
+
+void CheckWhatArrived(MigrationVerifier& verifier, const MigrationSettings& settings,
+                      const std::string& targetConnection, MigrationReport& report) {
+  if (!report.verifyError.empty()) return;
+  try {
+    report.tables = verifier.Verify(settings, targetConnection);
+  } catch (const platform::Error& e) {
+    report.verifyError = e.Description();
+  }
+}
+
+int ProblemCount(const MigrationReport& report) {
+  int n = static_cast<int>(report.runFailures.size() + report.toolErrors.size());
+  if (!report.verifyError.empty()) ++n;
+  for (const auto& t : report.tables)
+    if (!t.Ok()) ++n;
+  return n;
+}
+
+std::string Headline(const MigrationReport& report) {
+  if (report.Ok()) return "Migration complete";
+  const int n = std::max(ProblemCount(report), 1);
+  return "Finished with " + std::to_string(n) + (n == 1 ? " problem" : " problems");
+}
+
+std::string ReportText(const MigrationReport& report) {
+  std::ostringstream out;
+  PrintReport(report, out);
+  return out.str();
+}
+
+}  // namespace console

@@ -1,0 +1,94 @@
+#include "wizard/migration_results_window.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QFontDatabase>
+#include <QVBoxLayout>
+
+#include "platform/ui/window_placement.h"
+#include "wizard/console/report_completion.h"
+
+namespace wizard {
+
+MigrationResultsWindow::MigrationResultsWindow(platform::Dialogs& dialogs) : dialogs_(dialogs) {
+  setObjectName("MigrationResults");
+  setWindowTitle("Migration results - " + QApplication::applicationDisplayName());
+  auto* column = new QVBoxLayout(this);
+  headline_ = new QLabel;
+  headline_->setObjectName("Headline");
+  QFont big = headline_->font();
+  big.setPointSizeF(big.pointSizeF() * 1.4);
+  big.setBold(true);
+  headline_->setFont(big);
+  column->addWidget(headline_);
+  report_ = new QPlainTextEdit;
+  report_->setObjectName("Report");
+  report_->setReadOnly(true);
+  report_->setLineWrapMode(QPlainTextEdit::NoWrap);
+  report_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+  column->addWidget(report_, 1);
+  actions_ = new QHBoxLayout;
+  auto* save = new QPushButton("Save as text...");
+  save->setObjectName("SaveReport");
+  auto* close = new QPushButton("Close");
+  close->setObjectName("CloseResults");
+  close->setDefault(true);
+  actions_->addWidget(save);
+  actions_->addStretch(1);
+  actions_->addWidget(close);
+  column->addLayout(actions_);
+  connect(save, &QPushButton::clicked, this, &MigrationResultsWindow::Save);
+  connect(close, &QPushButton::clicked, this, &QWidget::close);
+  // Wide enough for the report's columns.
+  resize(report_->fontMetrics().horizontalAdvance(QString(92, 'x')), 420);
+}
+
+void MigrationResultsWindow::ShowReport(const console::MigrationReport& report,
+                                        const std::string& databaseFile) {
+  databaseFile_ = databaseFile;
+  headline_->setText(QString::fromStdString(console::Headline(report)));
+  headline_->setStyleSheet(report.Ok() ? "color: #1a6e1a" : "color: #a01010");
+  QString text = QString::fromStdString(console::ReportText(report)).trimmed();
+  if (!databaseFile.empty())
+    text = "Database: " + QString::fromStdString(databaseFile) + "\n\n" + text;
+  report_->setPlainText(text);
+  const QRect screen = platform::ui::AvailableScreenArea(this);
+  move(platform::ui::KeepOnScreen(QRect(pos(), platform::ui::FrameSizeOf(this)), screen).topLeft());
+  show();
+  raise();
+  activateWindow();
+}
+
+void MigrationResultsWindow::AddSection(const QString& title, const QStringList& lines) {
+  report_->appendPlainText("\n" + title);
+  for (const auto& line : lines) report_->appendPlainText("  " + line);
+}
+
+void MigrationResultsWindow::AddAction(QPushButton* button) {
+  actions_->insertWidget(1, button);
+}
+
+QString MigrationResultsWindow::Text() const {
+  return headline_->text() + "\n\n" + report_->toPlainText() + "\n";
+}
+
+bool MigrationResultsWindow::SaveTo(const QString& path) const {
+  QFile file(path);
+  if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) return false;
+  const QByteArray bytes = Text().toUtf8();
+  return file.write(bytes) == bytes.size() && file.flush();
+}
+
+void MigrationResultsWindow::Save() {
+  std::string name = "migration report.txt";
+  const auto slash = databaseFile_.find_last_of("\\/");
+  const std::string file =
+      slash == std::string::npos ? databaseFile_ : databaseFile_.substr(slash + 1);
+  if (const auto dot = file.rfind('.'); dot != std::string::npos && dot > 0)
+    name = file.substr(0, dot) + " migration report.txt";
+  const auto path = dialogs_.SaveFile("Text file (*.txt) | *.txt", name);
+  if (path && !SaveTo(QString::fromStdString(*path)))
+    dialogs_.Message("The report could not be saved to " + *path + ".");
+}
+
+}  // namespace wizard
