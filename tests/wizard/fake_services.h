@@ -72,10 +72,9 @@ class FakeCommands : public platform::CommandStarter {
   }
 
   bool failStart = false;
-  int exitStatus = 0;                               // what every command file ends with
+  int exitStatus = 0;                               // what every command file ends with (Wait)
   std::function<void(const std::string&)> onStart;  // what the command file would do
   int pollsUntilDone = 0;  // IsRunning answers true this many times, then the task has ended
-  int exitStatus = 0;      // what Wait reports
   std::vector<std::string> started;
   std::set<int> running;
 };
