@@ -47,6 +47,9 @@ class FakeVerifier : public console::MigrationVerifier {
     calls.push_back("verify " + connection);
     return tables;
   }
+  std::string RowsBreaking(const std::string&, const std::string&, const std::string&) override {
+    return {};
+  }
   std::vector<std::string> calls;
   std::vector<console::TableReport> tables;
 };
