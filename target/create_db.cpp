@@ -34,14 +34,17 @@ std::string LinkedDatabaseQuestion(const std::vector<std::string>& tables) {
          "leaves the links showing the new, empty database. Replace it anyway?";
 }
 
+std::string UnsafePathMessage(const std::string& windowsPath) {
+  const std::string why = platform::paths::UnsafeInCommandFile(windowsPath);
+  if (why.empty()) return "";
+  return "The path " + windowsPath + " cannot be written into a command file: it holds " + why +
+         ". Rename the file or folder, or choose another.";
+}
+
 std::string UnsafeCommandFilePath(const MigrationSettings& s) {
   for (const std::string& path :
-       {s.WorkFolder + s.TargetDbFileName, s.AccessDbPath, s.QueryToolPath + s.QueryToolFileName}) {
-    const std::string why = platform::paths::UnsafeInCommandFile(path);
-    if (!why.empty())
-      return "The path " + path + " cannot be written into a command file: it holds " + why +
-             ". Rename the file or folder, or choose another.";
-  }
+       {s.WorkFolder + s.TargetDbFileName, s.AccessDbPath, s.QueryToolPath + s.QueryToolFileName})
+    if (std::string message = UnsafePathMessage(path); !message.empty()) return message;
   return "";
 }
 

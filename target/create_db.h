@@ -37,7 +37,9 @@ inline constexpr const char* kLinkedDatabaseQuestionStart =
     "The Access file's linked tables use this Norvane database";
 std::string LinkedDatabaseQuestion(const std::vector<std::string>& tables);
 
-// Why a path of the settings cannot be written into a command file, or "" when all can.
+// The message for a path that cannot be written into a command file, or "" when it can.
+std::string UnsafePathMessage(const std::string& windowsPath);
+// The message for the first path of the settings that cannot, or "" when all can.
 std::string UnsafeCommandFilePath(const MigrationSettings& settings);
 
 // What "Create DB" changes on its page.

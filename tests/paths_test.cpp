@@ -91,3 +91,16 @@ TEST(Paths, other_drives_and_network_paths_are_refused) {
   EXPECT_EQ(ErrorNumberOf("\\\\server\\share\\x.mdb"), platform::err::kNoSuchDrive);
   EXPECT_FALSE(platform::files::FileExists("C:\\Data\\Sales.mdb"));
 }
+
+TEST(Paths, what_cannot_stand_in_a_command_file_is_named) {
+  using platform::paths::UnsafeInCommandFile;
+  EXPECT_EQ(UnsafeInCommandFile("Z:\\home\\ann\\My Dat~1\\Umsätze (2024)-v1.mdb"), "");
+  EXPECT_EQ(UnsafeInCommandFile("Z:\\x\nZ:\\nwind.db"), "a line break (0x0A)");
+  EXPECT_EQ(UnsafeInCommandFile("Z:\\x\r\\a.mdb"), "a line break (0x0D)");
+  EXPECT_EQ(UnsafeInCommandFile("Z:\\tab\there.mdb"), "a control character (0x09)");
+  EXPECT_EQ(UnsafeInCommandFile("Z:\\q\"uote.mdb"), "the character \"");
+  for (char c : std::string("<>|?*%^&"))
+    EXPECT_EQ(UnsafeInCommandFile(std::string("Z:\\a") + c + "b.mdb"),
+              std::string("the character ") + c);
+  EXPECT_EQ(UnsafeInCommandFile("Z:\\a:b.mdb"), "the character :");  // only after the drive
+}

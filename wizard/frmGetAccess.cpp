@@ -1,5 +1,6 @@
 #include "wizard/frmGetAccess.h"
 
+#include "target/create_db.h"
 #include "wizard/page_rules.h"
 #include "wizard/safety_prompts.h"
 
@@ -27,6 +28,10 @@ frmGetAccess::frmGetAccess(PageFlow& flow)
 
 void frmGetAccess::Browse() {
   if (auto choice = dialogs_.OpenFile(kAccessFilter)) lastChoice_ = std::move(*choice);
+  if (const std::string unsafe = target::UnsafePathMessage(lastChoice_.path); !unsafe.empty()) {
+    dialogs_.Message(unsafe);  // nothing is stored: the page keeps its earlier choice
+    return;
+  }
   if (!StoreAccessChoice(lastChoice_.path, lastChoice_.title, settings_)) {
     dialogs_.Message(kNoAccessDbMessage);
     return;

@@ -1,5 +1,6 @@
 #include "wizard/frmivex.h"
 
+#include "target/create_db.h"
 #include "wizard/page_rules.h"
 
 namespace wizard {
@@ -28,6 +29,10 @@ frmivex::frmivex(PageFlow& flow)
 
 void frmivex::Browse() {
   if (auto choice = dialogs_.OpenFile(kToolFilter)) lastChoice_ = std::move(*choice);
+  if (const std::string unsafe = target::UnsafePathMessage(lastChoice_.path); !unsafe.empty()) {
+    dialogs_.Message(unsafe);  // nothing is stored: the page keeps its earlier choice
+    return;
+  }
   if (!StoreQueryToolChoice(lastChoice_.path, lastChoice_.title, settings_)) {
     dialogs_.Message(kInvalidToolMessage);
     text1_->clear();

@@ -72,8 +72,11 @@ FileLock::FileLock(const std::string& posixPath, bool exclusive, bool readOnly) 
 
 FileLock::~FileLock() {
   if (lockFd_ >= 0) {
-    // Remove the lock file only when it is ours and nobody else holds it.
-    if (createdLockFile_ && SetLock(lockFd_, F_WRLCK)) unlink(lockPath_.c_str());
+    // Remove the lock file only when it is ours (made by this open, or an empty one a killed
+    // run of ours left; Access writes its users into its own) and nobody else holds it.
+    struct stat st {};
+    const bool ours = createdLockFile_ || (fstat(lockFd_, &st) == 0 && st.st_size == 0);
+    if (ours && SetLock(lockFd_, F_WRLCK)) unlink(lockPath_.c_str());
     close(lockFd_);
   }
   if (fd_ >= 0) close(fd_);

@@ -7,7 +7,7 @@
 // file Access itself keeps (".ldb" for .mdb, ".laccdb" for .accdb): when one exists and another
 // process holds a lock on it, the open is refused; otherwise it is created (when the folder
 // allows it) and locked the same way, so Access sees this program as a user, and removed on
-// release when this program created it and no other holder remains.
+// release when this program created it (or it is empty, as ours are) and no other holder remains.
 // Failures: platform::Error kFileNotFound for a missing file, kCouldNotLock naming the file
 // when another holder exists, kPathFileAccess when the file cannot be opened at all.
 #pragma once
