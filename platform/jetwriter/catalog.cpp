@@ -26,6 +26,8 @@ const Expected kColumns[] = {
     {"Database", kTypeMemo, false},
     {"Connect", kTypeMemo, false},
     {"ForeignName", kTypeText, false},
+    {"RmtInfoShort", kTypeBinary, false},
+    {"RmtInfoLong", kTypeOle, false},
 };
 
 std::int32_t Int32Of(const std::optional<Bytes>& v) {

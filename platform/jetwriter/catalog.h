@@ -45,7 +45,8 @@ struct Catalog {
 // MSysObjects column numbers, checked against the definition when the catalog is read.
 namespace col {
 inline constexpr int kId = 0, kParentId = 1, kName = 2, kType = 3, kDateCreate = 4, kDateUpdate = 5,
-                     kOwner = 6, kFlags = 7, kDatabase = 8, kConnect = 9, kForeignName = 10;
+                     kOwner = 6, kFlags = 7, kDatabase = 8, kConnect = 9, kForeignName = 10,
+                     kRmtInfoLong = 12;
 }
 
 Catalog ReadCatalog(PageFile& file);

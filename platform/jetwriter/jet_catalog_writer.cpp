@@ -81,6 +81,23 @@ std::vector<LinkIndex> LinkIndexes(const RemoteTable& remote) {
   return out;
 }
 
+// The remote columns as a link made by Access describes them in RmtInfoLong: for each column its
+// ODBC 2 SQL type, its size and its decimal digits (16 bits each, little-endian).
+Bytes RemoteInfo(const std::vector<RemoteColumn>& columns) {
+  Bytes out;
+  for (const RemoteColumn& c : columns) {
+    int type = c.sqlType;
+    if (type >= 91 && type <= 93) type -= 82;  // date, time, timestamp: 9, 10, 11
+    const auto size = static_cast<std::uint32_t>(std::clamp<long>(c.size, 0, 0xFFFF));
+    for (std::uint32_t v : {static_cast<std::uint32_t>(type) & 0xFFFF, size,
+                            static_cast<std::uint32_t>(std::max(c.digits, 0))}) {
+      out.push_back(static_cast<std::uint8_t>(v));
+      out.push_back(static_cast<std::uint8_t>(v >> 8));
+    }
+  }
+  return out;
+}
+
 LinkColumn MapColumn(const RemoteColumn& rc, const Format& f) {
   LinkColumn c{rc.name, 0, 0, 0, 0};
   auto text = [&](long chars) {
@@ -451,6 +468,54 @@ class JetCatalogWriter : public platform::AccessCatalogWriter, private PageAlloc
     SetLe24(b, at + 1, r.page);
   }
 
+  // Appends the real indexes, the logical indexes and their names to the definition `t`.
+  static void AppendIndexes(const Format& f, Bytes& t, const std::vector<LinkIndex>& indexes,
+                            const std::vector<std::uint32_t>& roots,
+                            const std::vector<MapRef>& indexMaps) {
+    SetLe32(t, f.tdefNumIdx, static_cast<std::uint32_t>(indexes.size()));
+    SetLe32(t, f.tdefNumRealIdx, static_cast<std::uint32_t>(indexes.size()));
+    for (std::size_t i = 0; i < indexes.size(); ++i) {
+      Bytes r(static_cast<std::size_t>(f.realIdxSize), 0);
+      std::size_t at = 0;
+      if (f.jet4) {
+        SetLe32(r, 0, 1923);
+        at = 4;
+      }
+      for (std::size_t k = 0; k < 10; ++k, at += 3) {
+        SetLe16(r, at,
+                k < indexes[i].columns.size() ? static_cast<std::uint32_t>(indexes[i].columns[k])
+                                              : 0xFFFF);
+        r[at + 2] = k < indexes[i].columns.size() ? 0x01 : 0x00;
+      }
+      PutRef(r, at, indexMaps[i]);
+      SetLe32(r, at + 4, roots[i]);
+      // Unique, and required as well for the primary key.
+      r[at + 8 + (f.jet4 ? 4 : 0)] = static_cast<std::uint8_t>(i == 0 ? 0x89 : 0x81);
+      t.insert(t.end(), r.begin(), r.end());
+    }
+    for (std::size_t i = 0; i < indexes.size(); ++i) {
+      Bytes l(static_cast<std::size_t>(f.logIdxSize), 0);
+      std::size_t at = 0;
+      if (f.jet4) {
+        SetLe32(l, 0, 1625);
+        at = 4;
+      }
+      SetLe32(l, at, static_cast<std::uint32_t>(i));      // index number
+      SetLe32(l, at + 4, static_cast<std::uint32_t>(i));  // its real index
+      SetLe32(l, at + 9, 0xFFFFFFFF);                     // no related index
+      l[at + 17] = 0x04;                                  // as Access writes them in a link
+      l[at + 18] = 0x04;
+      l[at + 19] = i == 0 ? 0x01 : 0x00;  // the primary key
+      t.insert(t.end(), l.begin(), l.end());
+    }
+    for (const LinkIndex& index : indexes) {
+      Bytes n = EncodeText(index.name, f);
+      t.push_back(static_cast<std::uint8_t>(n.size()));
+      if (f.jet4) t.push_back(static_cast<std::uint8_t>(n.size() >> 8));
+      t.insert(t.end(), n.begin(), n.end());
+    }
+  }
+
   // The definition of a link at page `tdefPage`: the remote columns, and the remote unique
   // indexes each with an empty root page and its usage map, the first one as primary key (as
   // Access keeps them, so that the link can be changed).
@@ -535,48 +600,7 @@ class JetCatalogWriter : public platform::AccessCatalogWriter, private PageAlloc
     }
     SetLe16(t, f.tdefNumVarCols, static_cast<std::uint32_t>(numVar));
     t.insert(t.end(), names.begin(), names.end());
-    SetLe32(t, f.tdefNumIdx, static_cast<std::uint32_t>(indexes.size()));
-    SetLe32(t, f.tdefNumRealIdx, static_cast<std::uint32_t>(indexes.size()));
-    for (std::size_t i = 0; i < indexes.size(); ++i) {
-      Bytes r(static_cast<std::size_t>(f.realIdxSize), 0);
-      std::size_t at = 0;
-      if (f.jet4) {
-        SetLe32(r, 0, 1923);
-        at = 4;
-      }
-      for (std::size_t k = 0; k < 10; ++k, at += 3) {
-        SetLe16(r, at,
-                k < indexes[i].columns.size() ? static_cast<std::uint32_t>(indexes[i].columns[k])
-                                              : 0xFFFF);
-        r[at + 2] = k < indexes[i].columns.size() ? 0x01 : 0x00;
-      }
-      PutRef(r, at, indexMaps[i]);
-      SetLe32(r, at + 4, roots[i]);
-      // Unique, and required as well for the primary key.
-      r[at + 8 + (f.jet4 ? 4 : 0)] = static_cast<std::uint8_t>(i == 0 ? 0x89 : 0x81);
-      t.insert(t.end(), r.begin(), r.end());
-    }
-    for (std::size_t i = 0; i < indexes.size(); ++i) {
-      Bytes l(static_cast<std::size_t>(f.logIdxSize), 0);
-      std::size_t at = 0;
-      if (f.jet4) {
-        SetLe32(l, 0, 1625);
-        at = 4;
-      }
-      SetLe32(l, at, static_cast<std::uint32_t>(i));      // index number
-      SetLe32(l, at + 4, static_cast<std::uint32_t>(i));  // its real index
-      SetLe32(l, at + 9, 0xFFFFFFFF);                     // no related index
-      l[at + 17] = 0x04;
-      l[at + 18] = 0x04;
-      l[at + 19] = i == 0 ? 0x01 : 0x00;  // the primary key
-      t.insert(t.end(), l.begin(), l.end());
-    }
-    for (const LinkIndex& index : indexes) {
-      Bytes n = EncodeText(index.name, f);
-      t.push_back(static_cast<std::uint8_t>(n.size()));
-      if (f.jet4) t.push_back(static_cast<std::uint8_t>(n.size() >> 8));
-      t.insert(t.end(), n.begin(), n.end());
-    }
+    AppendIndexes(f, t, indexes, roots, indexMaps);
     t.insert(t.end(), trailer.begin(), trailer.end());
     t.push_back(0xFF);
     t.push_back(0xFF);
@@ -592,23 +616,22 @@ class JetCatalogWriter : public platform::AccessCatalogWriter, private PageAlloc
     std::uint32_t page = first;
     for (std::size_t at = 0; at < t.size();) {
       Bytes img(pageSize, 0);
-      std::size_t used = 0;
-      if (at == 0) {
-        used = std::min(pageSize, t.size());
-      } else {
+      std::size_t from = 0;  // where this page's part of the definition starts
+      if (at > 0) {
         img[0] = 0x02;
         img[1] = 0x01;
         if (!f.jet4) std::copy(t.begin() + 2, t.begin() + 4, img.begin() + 2);
-        used = 8 + std::min(pageSize - 8, t.size() - at);
+        from = 8;
       }
+      const std::size_t n = std::min(pageSize - from, t.size() - at);
       std::copy(t.begin() + static_cast<std::ptrdiff_t>(at),
-                t.begin() + static_cast<std::ptrdiff_t>(at + used - (at == 0 ? 0 : 8)),
-                img.begin() + static_cast<std::ptrdiff_t>(at == 0 ? 0 : 8));
-      at += at == 0 ? used : used - 8;
+                t.begin() + static_cast<std::ptrdiff_t>(at + n),
+                img.begin() + static_cast<std::ptrdiff_t>(from));
+      at += n;
       const std::uint32_t next = at < t.size() ? Allocate() : 0;
       SetLe32(img, 4, next);
       if (f.jet4)
-        SetLe16(img, 2, static_cast<std::uint32_t>(pageSize - std::min(pageSize, used + 8)));
+        SetLe16(img, 2, static_cast<std::uint32_t>(pageSize - std::min(pageSize, from + n + 8)));
       file_.Write(page, std::move(img));
       page = next;
     }
@@ -617,10 +640,15 @@ class JetCatalogWriter : public platform::AccessCatalogWriter, private PageAlloc
   // The value of a memo column of the catalog (Connect, Database): inline when short, otherwise
   // on a page of its own.
   Bytes MemoValue(const Catalog& cat, int column, const std::string& value) {
+    return LongValue(cat, column, EncodeText(value, cat.f));
+  }
+
+  // The value of a long-value column of the catalog: inline when short and `mayInline`,
+  // otherwise on a page of its own.
+  Bytes LongValue(const Catalog& cat, int column, const Bytes& text, bool mayInline = true) {
     const Format& f = cat.f;
-    Bytes text = EncodeText(value, f);
     Bytes header(12, 0);
-    if (text.size() <= 64) {
+    if (text.size() <= 64 && mayInline) {
       SetLe32(header, 0, static_cast<std::uint32_t>(text.size()) | 0x80000000u);
       header.insert(header.end(), text.begin(), text.end());
       return header;
@@ -731,6 +759,9 @@ class JetCatalogWriter : public platform::AccessCatalogWriter, private PageAlloc
     // Stored without its "ODBC;" prefix, as Access stores it; the type (4) says it is ODBC.
     v.values[col::kConnect] = MemoValue(cat, col::kConnect, odbc);
     v.values[col::kForeignName] = EncodeText(source, f);
+    // Out of the row in Jet 3, whose catalog rows must stay under 256 bytes.
+    v.values[col::kRmtInfoLong] =
+        LongValue(cat, col::kRmtInfoLong, RemoteInfo(remote.columns), f.jet4);
     AddEntry(cat, name, v);
   }
 

@@ -1,6 +1,6 @@
-// The catalog writer for Jet 3 and Jet 4 files: renames tables (local or linked) and adds
-// ODBC-linked tables and tables linked to another Access file by changing MSysObjects, its two
-// indexes (ParentIdName, Id) and the pages they use.
+// The catalog writer for Jet 3, Jet 4 and ACE (Access 2007-2016) files: renames tables (local or
+// linked) and adds ODBC-linked tables and tables linked to another Access file by changing
+// MSysObjects, its two indexes (ParentIdName, Id) and the pages they use.
 //
 // Owns: the PageFile of the Access file while the writer lives (see page_file.h for the backup,
 // the work copy and the lock), the reading of the remote table's columns through ODBC when a link
@@ -9,8 +9,8 @@
 // Failures: platform::Error with dao::err numbers; after a failure nothing of that operation was
 // written. kItemNotFound: no table of that name; kObjectExists: the name is taken (compared as
 // the catalog's index compares, without regard to letter case); kUnsupported: a file, name or
-// layout the writer cannot change correctly (an .accdb, an encrypted file, a character whose
-// index key is unknown, a page with no room); kUnrecognizedFormat: the file does not decode;
+// layout the writer cannot change correctly (an Access 2019 file, an encrypted file, a character
+// whose index key is unknown, a page with no room); kUnrecognizedFormat: the file does not decode;
 // kOdbcCallFailed: the remote table could not be read; kCouldNotLock: the file is in use.
 // A link's Connect is stored as Access stores it, without the leading "ODBC;" of the DAO
 // property (the object type says it is ODBC); a reader shows it as "ODBC;" + the stored text.

@@ -81,7 +81,7 @@ const CharCode* Find(const CharCode* table, std::size_t n, char32_t c) {
   char hex[16];
   std::snprintf(hex, sizeof hex, "U+%04X", static_cast<unsigned>(c));
   Unsupported(std::string("The name holds the character ") + hex + ", whose index key in a " +
-              (jet4 ? "Jet 4" : "Jet 3") + " catalog this writer does not know.");
+              (jet4 ? "Jet 4 or later" : "Jet 3") + " catalog this writer does not know.");
 }
 
 // Letters that take a place in the Jet 3 extra-code block ahead of an accented letter.
@@ -134,10 +134,6 @@ Bytes TextJet3(const std::u32string& text) {
   return out;
 }
 
-void AppendBytes(Bytes& out, const char* s) {
-  for (; *s != 0; ++s) out.push_back(static_cast<std::uint8_t>(*s));
-}
-
 // The codes of the text after its inline bytes: extra codes (accents, case), each character
 // without one taking a placeholder 0x02 ahead of the next that has one; and the unprintable
 // characters with their position.
@@ -158,7 +154,7 @@ Bytes TextJet4(const std::u32string& text, std::span<const KeyCode> codes) {
     if (hit->ignored) continue;
     const int position = inlineChars;
     if (*hit->inline_ != 0) {
-      AppendBytes(out, hit->inline_);
+      AppendInline(out, hit->inline_);
       ++inlineChars;
     }
     if (hit->unprintable) {
@@ -170,10 +166,10 @@ Bytes TextJet4(const std::u32string& text, std::span<const KeyCode> codes) {
       tail.unprintable.push_back(static_cast<std::uint8_t>(offset >> 8));
       tail.unprintable.push_back(static_cast<std::uint8_t>(offset));
       tail.unprintable.push_back(0x06);
-      AppendBytes(tail.unprintable, hit->extra);
+      AppendInline(tail.unprintable, hit->extra);
     } else if (*hit->extra != 0) {
       for (; tail.extraChars < position; ++tail.extraChars) tail.extra.push_back(0x02);
-      AppendBytes(tail.extra, hit->extra);
+      AppendInline(tail.extra, hit->extra);
       ++tail.extraChars;
     }
   }

@@ -105,7 +105,8 @@ std::string LibmdbExport(const std::filesystem::path& mdb, const std::string& ta
 
 std::vector<std::map<std::string, std::string>> LibmdbObjects(const std::filesystem::path& mdb) {
   bool ok = false;
-  std::string out = Run("mdb-export -Q -d '\t' " + Quote(mdb.string()) + " MSysObjects 2>&1", &ok);
+  std::string out =
+      Run("mdb-export -b strip -Q -d '\t' " + Quote(mdb.string()) + " MSysObjects 2>&1", &ok);
   if (!ok) throw std::runtime_error("mdb-export MSysObjects failed: " + out);
   std::vector<std::string> lines = Lines(out);
   std::vector<std::map<std::string, std::string>> rows;
@@ -122,7 +123,8 @@ std::vector<std::map<std::string, std::string>> LibmdbObjects(const std::filesys
 
 std::map<std::string, Link> LibmdbLinks(const std::filesystem::path& mdb) {
   bool ok = false;
-  std::string out = Run("mdb-export -Q -d '\t' " + Quote(mdb.string()) + " MSysObjects 2>&1", &ok);
+  std::string out =
+      Run("mdb-export -b strip -Q -d '\t' " + Quote(mdb.string()) + " MSysObjects 2>&1", &ok);
   if (!ok) throw std::runtime_error("mdb-export MSysObjects failed: " + out);
   std::vector<std::string> lines = Lines(out);
   std::map<std::string, Link> links;
