@@ -11,6 +11,7 @@
 #include "platform/access/access_engine.h"
 #include "platform/jetwriter/jet_catalog_writer.h"
 #include "platform/shell/posix_command_starter.h"
+#include "platform/verify/rows_breaking.h"
 #include "support/temp_dir.h"
 #include "wizard/page_flow.h"
 #include "wizard/wizard_page.h"
@@ -42,10 +43,16 @@ TEST(WizardFlow, from_the_options_to_finish_with_link_back_on_nwind) {
   NewDatabaseChooser chooser;
   chooser.connection = "Driver=Norvane;Database=" + (dir.path() / "My Data" / "nwind.db").string();
   wizard::PageFlow flow(
-      settings, {dialogs, commands, end, [&] {
-                   return platform::access::CreateEngine(
-                       {.chooser = &chooser, .writerFactory = jetwriter::OpenJetCatalogWriter});
-                 }});
+      settings,
+      {dialogs, commands, end,
+       [&] {
+         return platform::access::CreateEngine(
+             {.chooser = &chooser, .writerFactory = jetwriter::OpenJetCatalogWriter});
+       },
+       [&](const std::string& connection, const std::string& table, const std::string& condition) {
+         platform::odbc::Connection db(connection);
+         return platform::verify::RowsBreaking(db, table, condition);
+       }});
   const auto click = [&](PageId page, const char* name) {
     auto* button = flow.Page(page)->findChild<QAbstractButton*>(name);
     ASSERT_NE(button, nullptr) << name;
@@ -75,6 +82,11 @@ TEST(WizardFlow, from_the_options_to_finish_with_link_back_on_nwind) {
   EXPECT_EQ(dialogs.messages.size(), 1u);  // the WAIT message only: no failures to report
   waitForCommandFile(2);
   EXPECT_FALSE(flow.Page(PageId::Final)->findChild<QLineEdit*>("Text1(1)")->text().isEmpty());
+  // Then properties.bat; at its end a message names what was not carried.
+  ASSERT_TRUE(QTest::qWaitFor([&] { return dialogs.messages.size() == 2u; }, 120000));
+  EXPECT_NE(dialogs.messages[1].find("Employees: rule of BirthDate <Date()"), std::string::npos)
+      << dialogs.messages[1];
+  EXPECT_FALSE(fs::exists(dir.path() / "My Data" / "properties.sql"));
 
   click(PageId::Final, "Command1(2)");  // Finish
   EXPECT_GE(end.calls, 1);
