@@ -45,7 +45,7 @@ class NoEnd : public platform::ProgramEnd {
 
 // The step after reload.bat: runs properties.bat and waits for it.
 void CarryProperties(engine::PropertyStep& properties, const MigrationSettings& settings,
-                     const std::string& connection, ConsoleServices& services,
+                     const std::string& connection, bool keepFiles, ConsoleServices& services,
                      MigrationReport& report) {
   const auto rowsBreaking = [&](const std::string& table, const std::string& condition) {
     return services.verifier.RowsBreaking(connection, table, condition);
@@ -57,7 +57,7 @@ void CarryProperties(engine::PropertyStep& properties, const MigrationSettings& 
       errors.push_back("properties.bat ended with exit status " + std::to_string(status));
     for (auto& e : errors) report.toolErrors.push_back(std::move(e));
   }
-  properties.RemoveFiles(settings);
+  if (!keepFiles) properties.RemoveFiles(settings);
   report.properties = properties.Lines();
   for (const auto& f : properties.Failures()) report.runFailures.push_back(f);
 }
@@ -151,7 +151,8 @@ int RunConsoleJob(const ConsoleOptions& options, MigrationSettings& settings,
     if (status != 0 && report.toolErrors.empty())
       report.toolErrors.push_back("reload.bat ended with exit status " + std::to_string(status));
   }
-  CarryProperties(properties, settings, TargetConnectionOf(options, settings), services, report);
+  CarryProperties(properties, settings, TargetConnectionOf(options, settings),
+                  options.keepWorkFiles, services, report);
 
   if (report.verifyError.empty()) {
     try {
