@@ -194,6 +194,9 @@ TEST_F(EndToEnd, keep_work_files_leaves_all_six_as_written) {
   EXPECT_NE(reload1.find("alter table \"Order_Details\" add primary key (\"orderid\","
                          "\"productid\"); \r\n"),
             std::string::npos);
+  EXPECT_NE(ReadBytes(work / "properties.sql")
+                .find("alter table \"Products\" add check ((\"UnitsInStock\" >= 0));\r\n"),
+            std::string::npos);
   const std::string migrate = ReadBytes(work / "migrate.bat");
   EXPECT_NE(migrate.find("\r\nvorlin.exe Z:"), std::string::npos);
   EXPECT_NE(migrate.find("My Dat~1\\nwind.db\" -q read Z:"), std::string::npos);

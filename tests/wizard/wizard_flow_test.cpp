@@ -2,7 +2,9 @@
 // only the dialogs answer from the test.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QTest>
 
 #include <filesystem>
@@ -11,6 +13,7 @@
 #include "platform/access/access_engine.h"
 #include "platform/jetwriter/jet_catalog_writer.h"
 #include "platform/shell/posix_command_starter.h"
+#include "platform/verify/rows_breaking.h"
 #include "support/temp_dir.h"
 #include "wizard/page_flow.h"
 #include "wizard/safety_prompts.h"
@@ -43,10 +46,16 @@ TEST(WizardFlow, from_the_options_to_finish_with_link_back_on_nwind) {
   NewDatabaseChooser chooser;
   chooser.connection = "Driver=Norvane;Database=" + (dir.path() / "My Data" / "nwind.db").string();
   wizard::PageFlow flow(
-      settings, {dialogs, commands, end, [&] {
-                   return platform::access::CreateEngine(
-                       {.chooser = &chooser, .writerFactory = jetwriter::OpenJetCatalogWriter});
-                 }});
+      settings,
+      {dialogs, commands, end,
+       [&] {
+         return platform::access::CreateEngine(
+             {.chooser = &chooser, .writerFactory = jetwriter::OpenJetCatalogWriter});
+       },
+       [&](const std::string& connection, const std::string& table, const std::string& condition) {
+         platform::odbc::Connection db(connection);
+         return platform::verify::RowsBreaking(db, table, condition);
+       }});
   const auto click = [&](PageId page, const char* name) {
     auto* button = flow.Page(page)->findChild<QAbstractButton*>(name);
     ASSERT_NE(button, nullptr) << name;
@@ -76,6 +85,20 @@ TEST(WizardFlow, from_the_options_to_finish_with_link_back_on_nwind) {
   EXPECT_EQ(dialogs.messages.size(), 1u);  // the WAIT message only: no failures to report
   waitForCommandFile(2);
   EXPECT_FALSE(flow.Page(PageId::Final)->findChild<QLineEdit*>("Text1(1)")->text().isEmpty());
+  // Then properties.bat; the results window names what was not carried.
+  QPlainTextEdit* report = nullptr;
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+          if (w->objectName() == "MigrationResults" && w->isVisible())
+            report = w->findChild<QPlainTextEdit*>("Report");
+        return report != nullptr;
+      },
+      120000));
+  EXPECT_TRUE(report->toPlainText().contains("not carried: rule of BirthDate <Date()"))
+      << report->toPlainText().toStdString();
+  EXPECT_FALSE(fs::exists(dir.path() / "My Data" / "properties.sql"));
+
   {
     const auto catalog = platform::access::CreateEngine({})
                              ->CreateWorkspace("", "admin", "", dao::WorkspaceType::Jet)

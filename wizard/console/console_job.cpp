@@ -89,7 +89,7 @@ void RemoveLeftovers(const MigrationSettings& settings, bool databaseToo, std::o
 
 // The step after reload.bat: runs properties.bat and waits for it.
 void CarryProperties(engine::PropertyStep& properties, const MigrationSettings& settings,
-                     const std::string& connection, ConsoleServices& services,
+                     const std::string& connection, bool keepFiles, ConsoleServices& services,
                      MigrationReport& report) {
   const auto rowsBreaking = [&](const std::string& table, const std::string& condition) {
     return services.verifier.RowsBreaking(connection, table, condition);
@@ -98,7 +98,7 @@ void CarryProperties(engine::PropertyStep& properties, const MigrationSettings& 
     const int status = services.commands.Wait(*task);
     AddBatchOutcome("properties.bat", status, services.takeToolErrors(), report);
   }
-  properties.RemoveFiles(settings);
+  if (!keepFiles) properties.RemoveFiles(settings);
   report.properties = properties.Lines();
   for (const auto& f : properties.Failures()) report.runFailures.push_back(f);
 }
@@ -213,7 +213,8 @@ int RunConsoleJob(const ConsoleOptions& options, MigrationSettings& settings,
     const int status = services.commands.Wait(*task);
     AddReloadOutcome(status, services.takeToolErrors(), report);
   }
-  CarryProperties(properties, settings, TargetConnectionOf(options, settings), services, report);
+  CarryProperties(properties, settings, TargetConnectionOf(options, settings),
+                  options.keepWorkFiles, services, report);
   CheckWhatArrived(services.verifier, settings, TargetConnectionOf(options, settings), report);
   PrintReport(report, out);
   KeepReport(report, record);
