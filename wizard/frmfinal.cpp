@@ -74,9 +74,9 @@ void frmfinal::Migrate() {
   Command1(2)->setEnabled(finishEnabled_);
 }
 
-bool frmfinal::CheckedRun() {
+void frmfinal::CheckedRun() {
   const auto engine = flow_.services().makeEngine();
-  if (engine && !ConfirmMigration(*engine, settings_, dialogs_)) return false;
+  if (engine && !ConfirmMigration(*engine, settings_, dialogs_)) return;
   engine::LinkBackRecorder undoRecord(settings_);
   run_.lsfinish_migrate();
   platform::FailureLog recordFailures;
@@ -88,7 +88,6 @@ bool frmfinal::CheckedRun() {
   } catch (const platform::Error&) {
     restore_->setVisible(false);
   }
-  return true;
 }
 
 void frmfinal::Restore() {

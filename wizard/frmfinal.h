@@ -17,8 +17,8 @@ class frmfinal : public WizardPage, private engine::RunView {
 
  private:
   void Migrate();
-  // The check before the run and the undo record around it; false when the user cancelled.
-  bool CheckedRun();
+  // The check before the run (which may cancel it) and the undo record around it.
+  void CheckedRun();
   void Restore();
   bool CanClose() const override { return !run_.Running(); }
 
