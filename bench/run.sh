@@ -103,7 +103,7 @@ flow() {  # name file: the pipeline and the whole flow on copies of the file, on
     "$(echo "$ps / $fs" | bc -l)" "$(echo "$rl / $tr" | bc -l)"
   printf '  peak memory, largest process of the flow: first tenth of the run %d MiB, whole run %d MiB; per process:' \
     "$(mib peak_kb_first_tenth "$f")" "$(mib peak_kb_whole "$f")"
-  awk '$1 == "peak_kb" {printf " %s %d", $2, $3 / 1024}' <<<"$f"
+  awk '$1 == "peak_kb" && $2 != "bench_flow" {printf " %s %d", $2, $3 / 1024}' <<<"$f"
   printf ' MiB\n  peak memory, largest process of the pipeline: first tenth %d MiB, whole run %d MiB\n' \
     "$(mib peak_kb_first_tenth "$p")" "$(mib peak_kb_whole "$p")"
   rm -rf "$dir"

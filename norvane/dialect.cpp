@@ -125,8 +125,9 @@ void AddPrimaryKey(Connection& c, TableEdit& edit, const std::vector<std::string
   if (edit.AddPrimaryKey(c, cols)) return;
   const auto dup = c.Rows("SELECT " + list + " FROM " + table + " GROUP BY " + list +
                           " HAVING count(*) > 1 LIMIT 1");
+  if (dup.empty()) throw DbError("internal: the key's index refused rows that are unique");
   std::vector<std::string> values;
-  for (const auto& v : dup.at(0)) values.push_back(v.AsText());
+  for (const auto& v : dup[0]) values.push_back(v.AsText());
   throw DbError("Primary key of table '" + edit.name() + "' refused: the key (" +
                 Join(values, ", ") + ") is held by more than one row");
 }
@@ -340,7 +341,7 @@ std::optional<std::string> Session::Try(std::string_view statement) {
   try {
     Execute(statement);
     return std::nullopt;
-  } catch (const DbError& e) {
+  } catch (const std::exception& e) {
     return e.what();
   }
 }
@@ -378,7 +379,7 @@ std::vector<std::optional<std::string>> Session::ExecuteAlterRun(
         ApplyAlterForm(c_, next, t, i);
         one.Release();
         edit = std::move(next);
-      } catch (const DbError& e) {
+      } catch (const std::exception& e) {
         errors[k] = e.what();
         if (stopAtFailure) break;
       }
@@ -386,7 +387,7 @@ std::vector<std::optional<std::string>> Session::ExecuteAlterRun(
     edit.Apply(c_);
     unit.Release();
     return errors;
-  } catch (const DbError&) {
+  } catch (const std::exception&) {
     // A failure of the run as a whole, undone: the statements go one by one, as alone.
   }
   for (std::size_t k = 0; k < run.size(); ++k) {

@@ -93,10 +93,10 @@ bool TableEdit::KeyFitsInPlace(Connection& c, const std::vector<std::string>& co
     for (std::size_t j = 0; j < i; ++j)
       if (platform::EqualsNoCase(columns[i], columns[j])) return false;
   // A key on one integer column makes it the row id: the rows are stored anew.
-  if (columns.size() == 1) {
-    auto* e = const_cast<TableDefinition&>(def_).FindColumn(columns[0]);
-    if (!e || Affinity(TypeOf(*e)) == 'i') return false;
-  }
+  if (columns.size() == 1)
+    for (const auto& e : def_.elements)
+      if (e.isColumn && platform::EqualsNoCase(e.column, columns[0]) && Affinity(TypeOf(e)) == 'i')
+        return false;
   // The key's index takes the first automatic index name; keep clear of tables that have one.
   for (const auto& e : def_.elements)
     if (Mentions(e.text, "unique") || Mentions(e.text, "primary")) return false;
