@@ -42,7 +42,9 @@ int main(int argc, char** argv) {
   const auto databaseFile = [&settings] {
     return settings.TargetDbFileName.empty() ? std::string() : target::TargetDbFilePath(settings);
   };
-  platform::ui::CommandWindows commands(starter, databaseFile);
+  wizard::PageFlow* pages = nullptr;
+  platform::ui::CommandWindows commands(starter, databaseFile,
+                                        [&pages] { return pages->VisiblePage(); });
   platform::ui::DataSourceDialog chooser(databaseFile);
 
   wizard::PageFlow flow(settings,
@@ -52,6 +54,7 @@ int main(int argc, char** argv) {
                                 .writerFactory = jetwriter::OpenJetCatalogWriter,
                                 .recoverInterruptedChange = jetwriter::RecoverInterruptedChange});
                          }});
+  pages = &flow;
   console::AccessMigrationVerifier verifier;
   flow.SetResultsCheck(std::make_unique<wizard::ResultsCheck>(wizard::ResultsCheck{
       verifier, [&commands](int task) { return commands.TakeToolErrors(task); },
