@@ -61,6 +61,7 @@ frmfinal::frmfinal(PageFlow& flow)
 
 void frmfinal::Refresh() {
   dbFile_->setText(QString::fromStdString(settings_.WorkFolder + settings_.TargetDbFileName));
+  dbFile_->setCursorPosition(0);
 }
 
 QPushButton* frmfinal::DefaultButton() const {
@@ -80,6 +81,7 @@ void frmfinal::Migrate() {
   Command1(1)->setEnabled(!reloadTask_);  // no second run while reload.bat works
   Command1(2)->setEnabled(finishEnabled_);
   UpdateDefaultButton();
+  DefaultButton()->setFocus();  // not the box the focus fell to while the buttons were off
   if (outcome != engine::RunOutcome::Finished) return;  // the failed open has been told
   if (reloadTask_) {
     status_->showMessage("Waiting for reload.bat to finish ...");
@@ -131,6 +133,7 @@ void frmfinal::SetProgress(float value) {
 
 void frmfinal::SetOdbcSourceText(const std::string& text) {
   odbcSource_->setText(QString::fromStdString(text));
+  odbcSource_->setCursorPosition(0);  // the data source's name comes first
 }
 
 void frmfinal::YieldToEventLoop() {

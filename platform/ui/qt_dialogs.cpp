@@ -163,8 +163,8 @@ void QtDialogs::ShowHelp(const std::string& helpFile, const std::string& keyword
                     ? Beside(asking->frameGeometry(), FrameSizeOf(help_), screen).topLeft()
                     : CentredOn(FrameSizeOf(help_), screen).topLeft());
   }
-  help_->setWindowTitle(QApplication::applicationDisplayName() + " Help" +
-                        (keyword.empty() ? QString() : " - " + Q(keyword)));
+  // The window system adds the application's name after the title.
+  help_->setWindowTitle(keyword.empty() ? QString("Help") : "Help - " + Q(keyword));
   help_->setMarkdown(Q(*topic));
   help_->show();
   help_->raise();

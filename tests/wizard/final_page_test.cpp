@@ -133,7 +133,9 @@ TEST_F(FinalPageTest, a_run_fills_the_source_box_starts_reload_bat_and_enables_f
   EXPECT_EQ(Find<QLineEdit>("Text1(1)")->text().toStdString(),
             std::string(kCompleted).substr(4));  // "ODBC;" + completed, without nine characters
   EXPECT_TRUE(Find("Command1(2)")->isEnabled());
+  EXPECT_EQ(Find<QLineEdit>("Text1(1)")->cursorPosition(), 0);  // the name in sight, not the end
   EXPECT_FALSE(Find("Command1(1)")->isEnabled());  // no second run while reload.bat works
+  EXPECT_EQ(flow.Page(PageId::Final)->focusWidget(), Find("Command1(2)"));  // Enter finishes
   EXPECT_FALSE(Find("Bar1")->isVisibleTo(flow.Page(PageId::Final)));
   EXPECT_EQ(Find<QStatusBar>("StatusBar1")->currentMessage(),
             "Waiting for reload.bat to finish ...");
