@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QStatusBar>
 #include <QTest>
@@ -192,6 +193,14 @@ TEST_F(FinalPageTest, a_clean_run_ends_in_the_results_window_saying_complete) {
   EXPECT_EQ(saved.rfind("Migration complete\n\n", 0), 0u);
   EXPECT_NE(saved.find("Customers"), std::string::npos);
   EXPECT_FALSE(window->SaveTo(QString::fromStdString((dir.path() / "no" / "x.txt").string())));
+
+  // Room for more: a section of lines under the report and an action beside "Save as text...".
+  window->AddSection("Carried", {"Customers: default values"});
+  EXPECT_TRUE(window->Text().contains("Carried\n  Customers: default values"));
+  auto* restore = new QPushButton("Restore");
+  restore->setObjectName("Restore");
+  window->AddAction(restore);
+  EXPECT_EQ(results->findChild<QPushButton*>("Restore"), restore);
 }
 
 TEST_F(FinalPageTest, a_run_with_failures_counts_them_in_the_headline_and_lists_them) {
