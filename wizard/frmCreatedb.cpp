@@ -33,6 +33,7 @@ std::string frmCreatedb::CurrentTarget() const {
 
 void frmCreatedb::Refresh() {
   text1_->setText(QString::fromStdString(settings_.WorkFolder + settings_.TargetDbFileName));
+  text1_->setCursorPosition(0);
   // ">>" only once the database of the Access file now chosen has been created.
   const bool created = !createdFor_.empty() && createdFor_ == CurrentTarget();
   Command1(1)->setEnabled(created);

@@ -70,6 +70,7 @@ frmfinal::frmfinal(PageFlow& flow)
 
 void frmfinal::Refresh() {
   dbFile_->setText(QString::fromStdString(settings_.WorkFolder + settings_.TargetDbFileName));
+  dbFile_->setCursorPosition(0);
 }
 
 QPushButton* frmfinal::DefaultButton() const {
@@ -84,6 +85,7 @@ void frmfinal::Migrate() {
   Command1(1)->setEnabled(!reloadTask_);  // no second run while reload.bat works
   Command1(2)->setEnabled(finishEnabled_);
   UpdateDefaultButton();
+  DefaultButton()->setFocus();  // not the box the focus fell to while the buttons were off
   // Cancelled at the check, or a failed open that has been told.
   if (outcome != engine::RunOutcome::Finished) return;
   if (reloadTask_) {
@@ -170,6 +172,7 @@ void frmfinal::SetProgress(float value) {
 
 void frmfinal::SetOdbcSourceText(const std::string& text) {
   odbcSource_->setText(QString::fromStdString(text));
+  odbcSource_->setCursorPosition(0);  // the data source's name comes first
 }
 
 void frmfinal::YieldToEventLoop() {

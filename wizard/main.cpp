@@ -43,7 +43,9 @@ int main(int argc, char** argv) {
   const auto databaseFile = [&settings] {
     return settings.TargetDbFileName.empty() ? std::string() : target::TargetDbFilePath(settings);
   };
-  platform::ui::CommandWindows commands(starter, databaseFile);
+  wizard::PageFlow* pages = nullptr;
+  platform::ui::CommandWindows commands(starter, databaseFile,
+                                        [&pages] { return pages->VisiblePage(); });
   platform::ui::DataSourceDialog chooser(databaseFile);
 
   console::AccessMigrationVerifier verifier;
@@ -63,6 +65,7 @@ int main(int argc, char** argv) {
                                      const std::string& condition) {
                            return verifier.RowsBreaking(connection, table, condition);
                          }});
+  pages = &flow;
   flow.SetResultsCheck(std::make_unique<wizard::ResultsCheck>(wizard::ResultsCheck{
       verifier, [&commands](int task) { return commands.TakeToolErrors(task); },
       [&chooser] { return chooser.LastChoice(); }}));

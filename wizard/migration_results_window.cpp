@@ -40,7 +40,7 @@ MigrationResultsWindow::MigrationResultsWindow(platform::Dialogs& dialogs) : dia
   connect(save, &QPushButton::clicked, this, &MigrationResultsWindow::Save);
   connect(close, &QPushButton::clicked, this, &QWidget::close);
   // Wide enough for the report's columns.
-  resize(report_->fontMetrics().horizontalAdvance(QString(92, 'x')), 420);
+  resize(report_->fontMetrics().horizontalAdvance(QString(108, 'x')), 440);
 }
 
 void MigrationResultsWindow::ShowReport(const console::MigrationReport& report,

@@ -95,6 +95,12 @@ WizardPage* PageFlow::Page(PageId id) const {
   return pages_[static_cast<std::size_t>(id)].get();
 }
 
+QWidget* PageFlow::VisiblePage() const {
+  for (const auto& page : pages_)
+    if (page && page->isVisible()) return page.get();
+  return nullptr;
+}
+
 int PageFlow::StartCommandFile(const std::string& windowsPath) {
   const int task = services_.commands.StartCommandFile(windowsPath);
   tasks_.emplace_back(task, windowsPath);

@@ -62,6 +62,8 @@ class PageFlow : public platform::CommandStarter {
   void Hide(PageId id);
   // The page, or nullptr before its first show.
   WizardPage* Page(PageId id) const;
+  // The page on the screen now, or nullptr.
+  QWidget* VisiblePage() const;
 
   // The close step of every page: waits for command files still running (they need the work
   // files), removes the work files and ends the program. Runs once. When the user stops the

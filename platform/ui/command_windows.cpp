@@ -10,8 +10,9 @@
 namespace platform::ui {
 
 CommandWindows::CommandWindows(shell::PosixCommandStarter& inner,
-                               std::function<std::string()> database)
-    : inner_(inner), database_(std::move(database)) {
+                               std::function<std::string()> database,
+                               std::function<QWidget*()> anchor)
+    : inner_(inner), database_(std::move(database)), anchor_(std::move(anchor)) {
   timer_.setInterval(100);
   connect(&timer_, &QTimer::timeout, this, &CommandWindows::Poll);
 }
@@ -29,7 +30,7 @@ QPlainTextEdit* CommandWindows::WindowFor(const QString& path) {
   window->clear();
   QString title = path.section('\\', -1);
   const std::string database = database_ ? database_() : std::string();
-  if (!database.empty()) title += " - " + QString::fromStdString(database);
+  if (!database.empty()) title += " - " + QString::fromStdString(database).section('\\', -1);
   window->setWindowTitle(title + " - " + QApplication::applicationDisplayName());
   return window;
 }
@@ -37,7 +38,8 @@ QPlainTextEdit* CommandWindows::WindowFor(const QString& path) {
 int CommandWindows::StartCommandFile(const std::string& windowsPath) {
   const QString path = QString::fromStdString(windowsPath);
   const bool known = WindowOf(windowsPath) != nullptr;
-  QWidget* wizard = QApplication::activeWindow();
+  QWidget* wizard = anchor_ ? anchor_() : nullptr;
+  if (wizard == nullptr) wizard = QApplication::activeWindow();
   QPlainTextEdit* window = WindowFor(path);
   QPointer<QPlainTextEdit> target(window);
   auto errors = std::make_shared<shell::ToolErrorLines>();

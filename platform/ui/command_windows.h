@@ -1,8 +1,8 @@
 // Command windows: every command file the wizard starts shows its output in a window of its own,
 // which stays open after the file has finished (its last line reads "finished <file name>").
 // There is one window per command file: starting the same file again clears and reuses it. A
-// window opens beside the wizard's active window and is titled with the command file and the
-// database it works on.
+// window opens beside the wizard's window and is titled with the command file and the database
+// file it works on.
 //
 // Owns: the windows it opened, the error lines each task printed, and a timer that collects the
 // output of running command files.
@@ -28,9 +28,11 @@ namespace platform::ui {
 
 class CommandWindows : public QObject, public CommandStarter {
  public:
-  // `database` names the database the command files work on, for the windows' titles.
+  // `database` names the database the command files work on, for the windows' titles; `anchor`
+  // gives the window to open beside (the active window when it gives none).
   explicit CommandWindows(shell::PosixCommandStarter& inner,
-                          std::function<std::string()> database = {});
+                          std::function<std::string()> database = {},
+                          std::function<QWidget*()> anchor = {});
 
   int StartCommandFile(const std::string& windowsPath) override;
   bool IsRunning(int taskId) override;
@@ -47,6 +49,7 @@ class CommandWindows : public QObject, public CommandStarter {
 
   shell::PosixCommandStarter& inner_;
   std::function<std::string()> database_;
+  std::function<QWidget*()> anchor_;
   QTimer timer_;
   std::set<int> running_;
   std::map<QString, QPointer<QPlainTextEdit>> windows_;  // by lower-cased path

@@ -15,6 +15,7 @@
 #include "platform/help_file.h"
 #include "platform/paths.h"
 #include "platform/text.h"
+#include "platform/ui/window_placement.h"
 
 namespace platform::ui {
 namespace {
@@ -155,9 +156,15 @@ void QtDialogs::ShowHelp(const std::string& helpFile, const std::string& keyword
     help_->setAttribute(Qt::WA_DeleteOnClose);
     help_->setObjectName("HelpWindow");
     help_->resize(560, 480);
+    // Beside the window that asked, never past the screen's edge.
+    QWidget* asking = QApplication::activeWindow();
+    const QRect screen = AvailableScreenArea(asking);
+    help_->move(asking != nullptr
+                    ? Beside(asking->frameGeometry(), FrameSizeOf(help_), screen).topLeft()
+                    : CentredOn(FrameSizeOf(help_), screen).topLeft());
   }
-  help_->setWindowTitle(QApplication::applicationDisplayName() + " Help" +
-                        (keyword.empty() ? QString() : " - " + Q(keyword)));
+  // The window system adds the application's name after the title.
+  help_->setWindowTitle(keyword.empty() ? QString("Help") : "Help - " + Q(keyword));
   help_->setMarkdown(Q(*topic));
   help_->show();
   help_->raise();

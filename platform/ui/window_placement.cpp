@@ -26,10 +26,13 @@ QRect Beside(const QRect& anchor, const QSize& size, const QRect& screen) {
   if (screen.contains(right)) return right;
   QRect left(QPoint(anchor.left() - kGap - size.width(), anchor.top()), size);
   if (screen.contains(left)) return left;
-  // No room on either side: the side with more room, pushed back onto the screen.
+  // No room on either side: the side with more room, at the top of the screen, so that the
+  // anchor's bottom row (its buttons) stays in sight below a window shorter than the anchor.
   const int roomRight = screen.right() - anchor.right();
   const int roomLeft = anchor.left() - screen.left();
-  return KeepOnScreen(roomRight >= roomLeft ? right : left, screen);
+  QRect chosen = roomRight >= roomLeft ? right : left;
+  chosen.moveTop(screen.top());
+  return KeepOnScreen(chosen, screen);
 }
 
 QRect AvailableScreenArea(const QWidget* window) {

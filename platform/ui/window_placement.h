@@ -16,8 +16,8 @@ QRect KeepOnScreen(QRect frame, const QRect& screen);
 // A frame of `size` centred on `screen`.
 QRect CentredOn(const QSize& size, const QRect& screen);
 
-// A frame of `size` to the right of `anchor`, else to its left, else overlapping it as little
-// as the screen allows; always top-aligned with the anchor.
+// A frame of `size` to the right of `anchor`, else to its left (top-aligned with the anchor);
+// where neither fits, on the side with more room at the top of the screen.
 QRect Beside(const QRect& anchor, const QSize& size, const QRect& screen);
 
 // The available area of the screen `window` is on (or of the primary screen).

@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QStatusBar>
 #include <QTest>
@@ -136,7 +137,9 @@ TEST_F(FinalPageTest, a_run_fills_the_source_box_starts_reload_bat_and_enables_f
   EXPECT_EQ(Find<QLineEdit>("Text1(1)")->text().toStdString(),
             std::string(kCompleted).substr(4));  // "ODBC;" + completed, without nine characters
   EXPECT_TRUE(Find("Command1(2)")->isEnabled());
+  EXPECT_EQ(Find<QLineEdit>("Text1(1)")->cursorPosition(), 0);  // the name in sight, not the end
   EXPECT_FALSE(Find("Command1(1)")->isEnabled());  // no second run while reload.bat works
+  EXPECT_EQ(flow.Page(PageId::Final)->focusWidget(), Find("Command1(2)"));  // Enter finishes
   EXPECT_FALSE(Find("Bar1")->isVisibleTo(flow.Page(PageId::Final)));
   EXPECT_EQ(Find<QStatusBar>("StatusBar1")->currentMessage(),
             "Waiting for reload.bat to finish ...");
@@ -195,6 +198,14 @@ TEST_F(FinalPageTest, a_clean_run_ends_in_the_results_window_saying_complete) {
   EXPECT_EQ(saved.rfind("Migration complete\n\n", 0), 0u);
   EXPECT_NE(saved.find("Customers"), std::string::npos);
   EXPECT_FALSE(window->SaveTo(QString::fromStdString((dir.path() / "no" / "x.txt").string())));
+
+  // Room for more: a section of lines under the report and an action beside "Save as text...".
+  window->AddSection("Carried", {"Customers: default values"});
+  EXPECT_TRUE(window->Text().contains("Carried\n  Customers: default values"));
+  auto* restore = new QPushButton("Restore");
+  restore->setObjectName("Restore");
+  window->AddAction(restore);
+  EXPECT_EQ(results->findChild<QPushButton*>("Restore"), restore);
 }
 
 TEST_F(FinalPageTest, a_run_with_failures_counts_them_in_the_headline_and_lists_them) {
