@@ -11,9 +11,9 @@
 
 #include "engine/migration_run.h"
 #include "engine/run_view.h"
-#include "wizard/property_watch.h"
 #include "wizard/console/migration_report.h"
 #include "wizard/migration_results_window.h"
+#include "wizard/property_watch.h"
 #include "wizard/wizard_page.h"
 
 namespace wizard {

@@ -19,8 +19,8 @@ std::vector<TableReport> AccessMigrationVerifier::Verify(const MigrationSettings
 }
 
 std::string AccessMigrationVerifier::RowsBreaking(const std::string& targetConnection,
-                                                 const std::string& table,
-                                                 const std::string& condition) {
+                                                  const std::string& table,
+                                                  const std::string& condition) {
   if (!target_ || targetConnection != targetConnection_) {
     target_ = std::make_unique<platform::odbc::Connection>(targetConnection);
     targetConnection_ = targetConnection;
