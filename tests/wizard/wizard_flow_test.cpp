@@ -52,6 +52,7 @@ TEST(WizardFlow, from_the_options_to_finish_with_link_back_on_nwind) {
          return platform::access::CreateEngine(
              {.chooser = &chooser, .writerFactory = jetwriter::OpenJetCatalogWriter});
        },
+       {},
        [&](const std::string& connection, const std::string& table, const std::string& condition) {
          platform::odbc::Connection db(connection);
          return platform::verify::RowsBreaking(db, table, condition);
