@@ -47,7 +47,9 @@ TEST(WizardFlow, from_the_options_to_finish_with_link_back_on_nwind) {
   chooser.connection = "Driver=Norvane;Database=" + (dir.path() / "My Data" / "nwind.db").string();
   wizard::PageFlow flow(
       settings,
-      {dialogs, commands, end,
+      {dialogs,
+       commands,
+       end,
        [&] {
          return platform::access::CreateEngine(
              {.chooser = &chooser, .writerFactory = jetwriter::OpenJetCatalogWriter});
