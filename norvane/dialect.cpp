@@ -9,40 +9,8 @@
 namespace norvane {
 namespace {
 
-[[noreturn]] void Syntax(const std::string& what) {
-  throw DbError("Syntax error: " + what);
-}
-
-void Expect(const std::vector<Token>& t, std::size_t& i, std::string_view word) {
-  if (i >= t.size() || !(t[i].Is(word) || t[i].IsSymbol(word)))
-    Syntax("expected '" + std::string(word) + "'" +
-           (i < t.size() ? " near '" + t[i].text + "'" : " at the end"));
-  ++i;
-}
-
 void ExpectEnd(const std::vector<Token>& t, std::size_t i) {
   if (i < t.size()) Syntax("unexpected '" + t[i].text + "'");
-}
-
-std::vector<std::string> NameList(const std::vector<Token>& t, std::size_t& i) {
-  Expect(t, i, "(");
-  std::vector<std::string> names;
-  while (true) {
-    if (i >= t.size() || !t[i].IsName()) Syntax("expected a column name");
-    names.push_back(t[i++].value);
-    if (i < t.size() && t[i].IsSymbol(",")) {
-      ++i;
-      continue;
-    }
-    Expect(t, i, ")");
-    return names;
-  }
-}
-
-std::string Join(const std::vector<std::string>& v, std::string_view sep) {
-  std::string out;
-  for (std::size_t i = 0; i < v.size(); ++i) out += (i ? std::string(sep) : "") + v[i];
-  return out;
 }
 
 void RefuseCatalog(const TableDefinition& def) {
@@ -263,6 +231,39 @@ bool NeedsTableAsItStands(const TableEdit& edit, const std::vector<Token>& t, st
 }
 
 }  // namespace
+
+void Syntax(const std::string& what) {
+  throw DbError("Syntax error: " + what);
+}
+
+void Expect(const std::vector<Token>& t, std::size_t& i, std::string_view word) {
+  if (i >= t.size() || !(t[i].Is(word) || t[i].IsSymbol(word)))
+    Syntax("expected '" + std::string(word) + "'" +
+           (i < t.size() ? " near '" + t[i].text + "'" : " at the end"));
+  ++i;
+}
+
+std::vector<std::string> NameList(const std::vector<Token>& t, std::size_t& i) {
+  Expect(t, i, "(");
+  std::vector<std::string> names;
+  while (true) {
+    if (i >= t.size() || !t[i].IsName()) Syntax("expected a column name");
+    names.push_back(t[i++].value);
+    if (i < t.size() && t[i].IsSymbol(",")) {
+      ++i;
+      continue;
+    }
+    Expect(t, i, ")");
+    return names;
+  }
+}
+
+std::string Join(const std::vector<std::string>& v, std::string_view sep) {
+  std::string out;
+  for (std::size_t i = 0; i < v.size(); ++i) out += (i ? std::string(sep) : "") + v[i];
+  return out;
+}
+
 
 std::string TakeObjectName(const std::vector<Token>& t, std::size_t& i) {
   if (i >= t.size() || !t[i].IsName()) Syntax("expected a name");

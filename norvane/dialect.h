@@ -59,6 +59,14 @@ class Session {
 // written as SQLite's row_number() over ().
 std::string RewriteDialect(std::string_view statement);
 
+// Parsing helpers shared by the statement forms. A refused statement: DbError "Syntax error: ...".
+[[noreturn]] void Syntax(const std::string& what);
+// The word or symbol `word` at t[i]; advances i past it.
+void Expect(const std::vector<Token>& t, std::size_t& i, std::string_view word);
+// "(name, name, ...)" at t[i]; advances i past it.
+std::vector<std::string> NameList(const std::vector<Token>& t, std::size_t& i);
+std::string Join(const std::vector<std::string>& v, std::string_view sep);
+
 // An object name at t[i] ("name", owner.name or SYS.name); advances i past it. Not a name: DbError.
 std::string TakeObjectName(const std::vector<Token>& t, std::size_t& i);
 

@@ -7,37 +7,6 @@
 namespace norvane {
 namespace {
 
-[[noreturn]] void Syntax(const std::string& what) {
-  throw DbError("Syntax error: " + what);
-}
-
-void Expect(const std::vector<Token>& t, std::size_t& i, std::string_view word) {
-  if (i >= t.size() || !(t[i].Is(word) || t[i].IsSymbol(word)))
-    Syntax("expected '" + std::string(word) + "'" +
-           (i < t.size() ? " near '" + t[i].text + "'" : " at the end"));
-  ++i;
-}
-
-std::vector<std::string> Names(const std::vector<Token>& t, std::size_t& i) {
-  Expect(t, i, "(");
-  std::vector<std::string> names;
-  while (true) {
-    if (i >= t.size() || !t[i].IsName()) Syntax("expected a column name");
-    names.push_back(t[i++].value);
-    if (i >= t.size() || !t[i].IsSymbol(",")) break;
-    ++i;
-  }
-  Expect(t, i, ")");
-  return names;
-}
-
-std::string Join(const std::vector<std::string>& items, std::string_view separator) {
-  std::string out;
-  for (std::size_t i = 0; i < items.size(); ++i)
-    out += (i ? std::string(separator) : "") + items[i];
-  return out;
-}
-
 std::vector<std::string> Quoted(const std::vector<std::string>& names) {
   std::vector<std::string> out;
   for (const auto& n : names) out.push_back(QuoteId(n));
@@ -167,10 +136,10 @@ bool AlterTableProperty(Connection& c, std::string_view statement, const std::ve
     AddCheck(c, def, condition);
   } else {
     Expect(t, i, "key");
-    const auto columns = Names(t, i);
+    const auto columns = NameList(t, i);
     Expect(t, i, "references");
     const std::string parent = TakeObjectName(t, i);
-    const auto parentColumns = Names(t, i);
+    const auto parentColumns = NameList(t, i);
     std::string onUpdate, onDelete;
     while (i < t.size()) {
       Expect(t, i, "on");
