@@ -264,7 +264,6 @@ std::string Join(const std::vector<std::string>& v, std::string_view sep) {
   return out;
 }
 
-
 std::string TakeObjectName(const std::vector<Token>& t, std::size_t& i) {
   if (i >= t.size() || !t[i].IsName()) Syntax("expected a name");
   std::string name = t[i++].value;
