@@ -133,7 +133,7 @@ std::optional<std::string> DateText(const std::string& literal) {
   if (month < 1 || month > 12 || day < 1 || day > 31 || year < 100 || year > 9999 || h > 23 ||
       m > 59 || sec > 59)
     return std::nullopt;
-  char out[32];
+  char out[80];  // room for any int, so the compiler sees no truncation
   std::snprintf(out, sizeof out, "'%04d-%02d-%02d %02d:%02d:%02d'", year, month, day, h, m, sec);
   return std::string(out);
 }
