@@ -18,7 +18,7 @@ trap 'rm -rf "$work"' EXIT
 c++ -std=c++20 -O2 -I"$repo" "$repo/bench/bench_transfer.cpp" \
   "$build/platform/access/libnorvane_access.a" "$build/platform/odbc/libnorvane_odbc.a" \
   "$build/platform/libnorvane_platform.a" $(pkg-config --cflags --libs libmdb odbc sqlite3) \
-  -lpthread -o "$work/bench_transfer"
+  -lodbcinst -lpthread -o "$work/bench_transfer"
 c++ -std=c++20 -O2 "$repo/bench/bench_flow.cpp" -o "$work/bench_flow"
 cp "$repo/tests/data/nwind.mdb" "$work/nwind.mdb"
 load() { cut -d' ' -f1-3 /proc/loadavg; }
