@@ -36,26 +36,6 @@ std::string OdbcSourceText(const std::string& connect) {
   return connect.substr(platform::LeftChars(connect, 9).size());
 }
 
-// Tables the run leaves out: those named "MSys..." and those the file marks as system objects
-// (the f_..._Data table an .accdb keeps for attachments), which Access alone may change.
-bool IsSystemTable(const dao::TableDef& table) {
-  return table.Name().compare(0, 4, "MSys") == 0 || (table.Attributes() & dao::kSystemObject) != 0;
-}
-
-// A relationship with a table left out as a system table: the target never gets that table.
-bool RelatesSystemTable(dao::Database& access, const dao::Relation& relation) {
-  for (const std::string& name : {relation.Table, relation.ForeignTable}) {
-    if (name.compare(0, 4, "MSys") == 0) return true;
-    try {
-      const std::shared_ptr<dao::TableDef> table = access.TableDefs().Item(name);
-      if (table && IsSystemTable(*table)) return true;
-    } catch (const platform::Error& e) {
-      if (e.Number() != dao::err::kItemNotFound) throw;
-    }
-  }
-  return false;
-}
-
 }  // namespace
 
 MigrationRun::MigrationRun(MigrationSettings& settings, RunView& view,

@@ -1,5 +1,6 @@
 #include "engine/names.h"
 
+#include "platform/dao/dao.h"
 #include "platform/error.h"
 #include "platform/text.h"
 
@@ -25,6 +26,23 @@ std::string QuoteName(std::string_view name) {
   }
   quoted += '"';
   return quoted;
+}
+
+bool IsSystemTable(const dao::TableDef& table) {
+  return table.Name().compare(0, 4, "MSys") == 0 || (table.Attributes() & dao::kSystemObject) != 0;
+}
+
+bool RelatesSystemTable(dao::Database& access, const dao::Relation& relation) {
+  for (const std::string& name : {relation.Table, relation.ForeignTable}) {
+    if (name.compare(0, 4, "MSys") == 0) return true;
+    try {
+      const std::shared_ptr<dao::TableDef> table = access.TableDefs().Item(name);
+      if (table && IsSystemTable(*table)) return true;
+    } catch (const platform::Error& e) {
+      if (e.Number() != dao::err::kItemNotFound) throw;
+    }
+  }
+  return false;
 }
 
 }  // namespace engine

@@ -53,11 +53,11 @@ void PropertyStep::ReadBefore(dao::Engine& engine, const MigrationSettings& sett
       const auto table = defs.Item(i);
       const std::string name = table->Name();
       // System tables and ODBC links are not migrated.
-      if (name.starts_with("MSys") || platform::StartsWithNoCase(table->Connect(), "ODBC;"))
-        continue;
+      if (IsSystemTable(*table) || platform::StartsWithNoCase(table->Connect(), "ODBC;")) continue;
       tables_.push_back({name, table->Fields(), table->ValidationRule()});
     }
-    relations_ = db->Relations();
+    for (const dao::Relation& relation : db->Relations())
+      if (!RelatesSystemTable(*db, relation)) relations_.push_back(relation);
     db->Close();
     workspace->Close();
   });

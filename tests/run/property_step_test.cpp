@@ -151,3 +151,27 @@ TEST(PropertyStep, nothing_to_carry_starts_nothing_and_a_start_failure_is_record
 }
 
 }  // namespace
+
+TEST(PropertyStep, leaves_out_system_tables_and_their_relationships_as_the_run_does) {
+  StepWorld w;
+  auto& groups = w.file->AddTable("MSysNavPaneGroups");
+  groups.fields = {{"GroupCategoryID", kLong, 4, false, true, true, "0", ">0"}};
+  auto& attachments = w.file->AddTable("f_75A7_Data");
+  attachments.attributes = dao::kSystemObject;
+  attachments.fields = {{"ID", kLong, 4, true, true, true, "", ""}};
+  w.file->relations.push_back({"MSysNavPaneGroupCategories",
+                               "MSysNavPaneGroups",
+                               {{"Id", "GroupCategoryID"}},
+                               dao::kRelationUpdateCascade | dao::kRelationDeleteCascade});
+  w.file->relations.push_back(
+      {"f_75A7_Data", "Customers", {{"ID", "ID"}}, dao::kRelationDeleteCascade});
+  w.Run();
+  for (const std::string& s : w.step.Statements()) {
+    EXPECT_THAT(s, ::testing::Not(HasSubstr("MSys"))) << s;
+    EXPECT_THAT(s, ::testing::Not(HasSubstr("f_75A7_Data"))) << s;
+  }
+  EXPECT_TRUE(w.Lines("f_75A7_Data").carried.empty());
+  EXPECT_TRUE(w.Lines("MSysNavPaneGroups").carried.empty());
+  // The user tables' own cascade is still carried.
+  EXPECT_THAT(w.step.Statements(), ::testing::Contains(HasSubstr("on delete cascade")));
+}
