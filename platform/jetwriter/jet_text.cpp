@@ -1,5 +1,7 @@
 #include "platform/jetwriter/jet_text.h"
 
+#include <cstdio>
+
 #include "platform/jetwriter/jet_bytes.h"
 #include "platform/text.h"
 
@@ -56,7 +58,9 @@ Bytes EncodeText(const std::string& utf8, const Format& f) {
   for (char32_t c : CodePoints(utf8)) {
     if (!f.jet4) {
       if (c > 0xFF || (c >= 0x80 && c < 0xA0)) {
-        Unsupported("The character U+" + std::to_string(static_cast<unsigned>(c)) +
+        char hex[16];
+        std::snprintf(hex, sizeof hex, "U+%04X", static_cast<unsigned>(c));
+        Unsupported(std::string("The character ") + hex +
                     " cannot be stored in a Jet 3 catalog name.");
       }
       out.push_back(static_cast<std::uint8_t>(c));

@@ -16,6 +16,7 @@
 #include "platform/jetwriter/catalog.h"
 #include "platform/jetwriter/catalog_index.h"
 #include "platform/jetwriter/jet_catalog_writer.h"
+#include "platform/jetwriter/jet_text.h"
 #include "platform/jetwriter/page_file.h"
 #include "platform/text.h"
 #include "support/temp_dir.h"
@@ -357,3 +358,14 @@ TEST(CatalogWriter, many_links_split_the_index_pages_and_stay_consistent) {
 }
 
 }  // namespace
+
+// A character a Jet 3 catalog cannot hold is named in the hexadecimal form people look up.
+TEST(CatalogNames, a_jet3_name_outside_latin1_names_the_character_in_hex) {
+  try {
+    jetwriter::EncodeText("\xF0\xA8\x91\x90", jetwriter::Format::Of(false));  // U+28450
+    ADD_FAILURE() << "the name was accepted";
+  } catch (const platform::Error& e) {
+    EXPECT_NE(e.Description().find("U+28450 cannot be stored"), std::string::npos)
+        << e.Description();
+  }
+}
