@@ -364,6 +364,7 @@ TEST(ReportJson, escapes_text_and_nests_checks_tables_and_failures) {
       {engine::FindingKind::OrphanRows, false, "2 rows have no parent", {"555", "556"}});
   job.report = console::MigrationReport{};
   job.report->tables.push_back(GoodTable("Customers"));
+  job.report->properties.push_back({"Customers", {"defaults (ID)"}, {"rule of X"}});
   job.report->runFailures.push_back({"Transferring Orders", 3146, "ODBC--call failed."});
   EXPECT_EQ(console::ReportJson({job}, 1),
             "{\"files\":[{\"file\":\"Z:\\\\data\\\\Sales.mdb\",\"status\":1,\"ok\":false,"
@@ -373,7 +374,9 @@ TEST(ReportJson, escapes_text_and_nests_checks_tables_and_failures) {
             "\"targetRows\":3,\"valuesEqual\":true,\"valuesNote\":\"\",\"indexesExpected\":0,"
             "\"indexesCreated\":0,\"primaryKeyExpected\":false,\"primaryKeyPresent\":false,"
             "\"foreignKeysExpected\":0,\"foreignKeysPresent\":0,\"timeColumns\":[],"
-            "\"linkExpected\":false,\"linked\":false,\"ok\":true}],"
+            "\"linkExpected\":false,\"linked\":false,\"linkReadOnly\":false,\"ok\":true}],"
+            "\"properties\":[{\"table\":\"Customers\",\"carried\":[\"defaults (ID)\"],"
+            "\"notCarried\":[\"rule of X\"]}],"
             "\"runFailures\":[{\"step\":\"Transferring Orders\",\"number\":3146,"
             "\"description\":\"ODBC--call failed.\"}],\"toolErrors\":[],\"verifyError\":\"\"}],"
             "\"status\":1}\n");

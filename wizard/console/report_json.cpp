@@ -119,7 +119,14 @@ void Tables(Json& json, const MigrationReport& report) {
     json.Key("foreignKeysPresent").Num(t.foreignKeysPresent);
     json.Strings("timeColumns", t.timeColumns);
     json.Key("linkExpected").Bool(t.linkExpected).Key("linked").Bool(t.linked);
+    json.Key("linkReadOnly").Bool(t.linkReadOnly);
     json.Key("ok").Bool(t.Ok()).Close('}');
+  }
+  json.Close(']');
+  json.Key("properties").Open('[');
+  for (const engine::PropertyLines& p : report.properties) {
+    json.Open('{').Key("table").Str(p.targetTable).Strings("carried", p.carried);
+    json.Strings("notCarried", p.notCarried).Close('}');
   }
   json.Close(']');
   json.Key("runFailures").Open('[');
