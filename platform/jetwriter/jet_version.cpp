@@ -4,6 +4,7 @@
 #include <string>
 #include <utility>
 
+#include "platform/access_format.h"
 #include "platform/jetwriter/jet_bytes.h"
 
 namespace jetwriter {
@@ -81,24 +82,6 @@ Format Format::Of(bool jet4) {
   return f;
 }
 
-namespace {
-// The header of page 0 is masked with a fixed RC4 key.
-void Rc4(const std::uint8_t* key, int keyLen, std::uint8_t* data, std::size_t n) {
-  std::uint8_t s[256];
-  for (int i = 0; i < 256; ++i) s[i] = static_cast<std::uint8_t>(i);
-  for (int i = 0, j = 0; i < 256; ++i) {
-    j = (j + s[i] + key[i % keyLen]) & 255;
-    std::swap(s[i], s[j]);
-  }
-  for (std::size_t k = 0, i = 0, j = 0; k < n; ++k) {
-    i = (i + 1) & 255;
-    j = (j + s[i]) & 255;
-    std::swap(s[i], s[j]);
-    data[k] ^= s[(s[i] + s[j]) & 255];
-  }
-}
-}  // namespace
-
 Format ReadDatabaseHeader(PageFile& file) {
   file.SetPageSize(2048);
   Bytes p = file.Read(0);
@@ -115,8 +98,7 @@ Format ReadDatabaseHeader(PageFile& file) {
   f.version = version;
   if (f.jet4) file.SetPageSize(4096);
   p = file.Read(0);
-  const std::uint8_t key[4] = {0xC7, 0xDA, 0x39, 0x6B};
-  Rc4(key, 4, p.data() + 0x18, f.jet4 ? 128 : 126);
+  platform::UnmaskJetHeader(p.data() + 0x18, f.jet4 ? 128 : 126);
   if (Le32(p, 0x3E) != 0) Unsupported("The database is encrypted and cannot be changed.");
   return f;
 }

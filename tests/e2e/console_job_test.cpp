@@ -366,20 +366,23 @@ TEST(ReportJson, escapes_text_and_nests_checks_tables_and_failures) {
   job.report->tables.push_back(GoodTable("Customers"));
   job.report->properties.push_back({"Customers", {"defaults (ID)"}, {"rule of X"}});
   job.report->runFailures.push_back({"Transferring Orders", 3146, "ODBC--call failed."});
-  EXPECT_EQ(console::ReportJson({job}, 1),
-            "{\"files\":[{\"file\":\"Z:\\\\data\\\\Sales.mdb\",\"status\":1,\"ok\":false,"
-            "\"checks\":[{\"kind\":\"orphan-rows\",\"stops\":false,\"text\":\"2 rows have no "
-            "parent\",\"keys\":[\"555\",\"556\"]}],"
-            "\"tables\":[{\"access\":\"Customers\",\"target\":\"Customers\",\"accessRows\":3,"
-            "\"targetRows\":3,\"valuesEqual\":true,\"valuesNote\":\"\",\"indexesExpected\":0,"
-            "\"indexesCreated\":0,\"primaryKeyExpected\":false,\"primaryKeyPresent\":false,"
-            "\"foreignKeysExpected\":0,\"foreignKeysPresent\":0,\"timeColumns\":[],"
-            "\"linkExpected\":false,\"linked\":false,\"linkReadOnly\":false,\"ok\":true}],"
-            "\"properties\":[{\"table\":\"Customers\",\"carried\":[\"defaults (ID)\"],"
-            "\"notCarried\":[\"rule of X\"]}],"
-            "\"runFailures\":[{\"step\":\"Transferring Orders\",\"number\":3146,"
-            "\"description\":\"ODBC--call failed.\"}],\"toolErrors\":[],\"verifyError\":\"\"}],"
-            "\"status\":1}\n");
+  job.report->accessFormat = "Access file format: Jet 3 (Access 97): read; link-back supported";
+  EXPECT_EQ(
+      console::ReportJson({job}, 1),
+      "{\"files\":[{\"file\":\"Z:\\\\data\\\\Sales.mdb\",\"status\":1,\"ok\":false,"
+      "\"checks\":[{\"kind\":\"orphan-rows\",\"stops\":false,\"text\":\"2 rows have no "
+      "parent\",\"keys\":[\"555\",\"556\"]}],"
+      "\"tables\":[{\"access\":\"Customers\",\"target\":\"Customers\",\"accessRows\":3,"
+      "\"targetRows\":3,\"valuesEqual\":true,\"valuesNote\":\"\",\"indexesExpected\":0,"
+      "\"indexesCreated\":0,\"primaryKeyExpected\":false,\"primaryKeyPresent\":false,"
+      "\"foreignKeysExpected\":0,\"foreignKeysPresent\":0,\"timeColumns\":[],"
+      "\"linkExpected\":false,\"linked\":false,\"linkReadOnly\":false,\"ok\":true}],"
+      "\"properties\":[{\"table\":\"Customers\",\"carried\":[\"defaults (ID)\"],"
+      "\"notCarried\":[\"rule of X\"]}],"
+      "\"runFailures\":[{\"step\":\"Transferring Orders\",\"number\":3146,"
+      "\"description\":\"ODBC--call failed.\"}],\"toolErrors\":[],\"verifyError\":\"\","
+      "\"accessFormat\":\"Access file format: Jet 3 (Access 97): read; link-back supported\"}],"
+      "\"status\":1}\n");
 }
 
 TEST(ParseConsoleOptions, takes_several_access_files_and_the_safety_options) {

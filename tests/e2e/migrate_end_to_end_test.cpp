@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <string>
+#include <utility>
 
 #include "../tools/tool_process.h"
 #include "engine/names.h"
@@ -270,12 +272,19 @@ TEST_F(EndToEnd, bad_input_ends_with_a_message_and_leaves_the_access_file_alone)
 }
 
 TEST_F(EndToEnd, files_of_today_link_back_every_table_and_name_the_links_access_opens_read_only) {
-  for (const char* file :
-       {"modern-dev-V2000.mdb", "modern-dev-V2007.accdb", "modern-dev-V2010.accdb"}) {
+  const std::pair<const char*, const char*> files[] = {
+      {"modern-dev-V2000.mdb", "Jet 4 (Access 2000-2003)"},
+      {"modern-dev-V2007.accdb", "ACE 12 (Access 2007)"},
+      {"modern-dev-V2010.accdb", "ACE 14 (Access 2010)"}};
+  for (const auto& [file, format] : files) {
     const fs::path access = Copy(file);
     const auto run = Migrate({"--access", access.string(), "--link"});
     ASSERT_EQ(run.status, 0) << file << run.output;
     EXPECT_NE(run.output.find("everything checked out"), std::string::npos) << file;
+    EXPECT_NE(run.output.find(std::string("Access file format: ") + format +
+                              ": read; link-back supported\n  (read: Access 97 to Access 2019;"),
+              std::string::npos)
+        << run.output;
     // Protokoll has no index at all: its link cannot hold a unique index.
     const std::string readOnly =
         "    the link opens read-only in Access: the table has no unique index\n";

@@ -2,6 +2,8 @@
 
 #include <iomanip>
 
+#include "platform/access_format.h"
+
 namespace console {
 
 bool MigrationReport::Ok() const {
@@ -40,6 +42,8 @@ void PrintPropertyLines(const std::vector<engine::PropertyLines>& properties,
 
 void PrintReport(const MigrationReport& report, std::ostream& out) {
   out << "\nReport\n";
+  if (!report.accessFormat.empty())
+    out << report.accessFormat << "\n  (" << platform::kFormatsSupported << ")\n";
   out << std::left << std::setw(28) << "table" << std::right << std::setw(9) << "Access"
       << std::setw(9) << "Norvane"
       << "  values   indexes  key  foreign  link\n";

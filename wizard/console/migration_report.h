@@ -20,6 +20,7 @@ struct MigrationReport {
   std::vector<std::string> toolErrors;  // what ivex and the command files printed as errors
   std::string verifyError;              // the check itself could not be made
   std::vector<engine::PropertyLines> properties;  // per table: carried and not carried
+  std::string accessFormat;  // the Access file's format and what this program does with it
 
   bool Ok() const;
 };

@@ -3,11 +3,16 @@
 #include <algorithm>
 #include <sstream>
 
+#include "platform/access_format.h"
+#include "platform/paths.h"
+
 namespace console {
 
 void NoteAccessBeforeRun(MigrationVerifier& verifier, const MigrationSettings& settings,
                          MigrationReport& report) {
   try {
+    report.accessFormat = platform::FormatSupportLine(
+        platform::ReadAccessFormat(platform::paths::ToPosix(settings.AccessDbPath).string()));
     verifier.BeforeRun(settings);
   } catch (const platform::Error& e) {
     report.verifyError = "the Access file could not be read before the run: " + e.Description();

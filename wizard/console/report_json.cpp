@@ -136,6 +136,7 @@ void Tables(Json& json, const MigrationReport& report) {
   }
   json.Close(']');
   json.Strings("toolErrors", report.toolErrors).Key("verifyError").Str(report.verifyError);
+  json.Key("accessFormat").Str(report.accessFormat);
 }
 
 }  // namespace
