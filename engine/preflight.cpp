@@ -1,16 +1,19 @@
 #include "engine/preflight.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
 #include <optional>
-#include <set>
+#include <string_view>
 
 #include "engine/names.h"
 #include "engine/path_forms.h"
 #include "engine/restore.h"
 #include "platform/error.h"
+#include "platform/key_sort.h"
 #include "platform/paths.h"
 #include "platform/text.h"
 #include "target/create_db.h"
@@ -77,14 +80,65 @@ bool HasNull(const Row& row) {
   return false;
 }
 
+// A key without NULLs as bytes: each value's length (7 bits a byte), then the value. Equal keys,
+// and only they, give equal bytes.
+std::string Packed(const Row& row) {
+  std::string packed;
+  for (const auto& value : row) {
+    for (std::size_t size = value->size();; size >>= 7) {
+      packed += static_cast<char>((size & 0x7f) | (size >= 0x80 ? 0x80 : 0));
+      if (size < 0x80) break;
+    }
+    packed += *value;
+  }
+  return packed;
+}
+
+Row Unpacked(std::string_view packed) {
+  Row row;
+  std::size_t at = 0;
+  while (at < packed.size()) {
+    std::size_t size = 0;
+    for (int shift = 0;; shift += 7) {
+      const auto byte = static_cast<unsigned char>(packed[at++]);
+      size |= static_cast<std::size_t>(byte & 0x7f) << shift;
+      if ((byte & 0x80) == 0) break;
+    }
+    row.emplace_back(std::string(packed.substr(at, size)));
+    at += size;
+  }
+  return row;
+}
+
+// The first kListedKeys keys by the row that made each worth listing.
+class FirstKeys {
+ public:
+  void Offer(std::uint64_t row, std::string_view packed) {
+    if (keys_.size() == kListedKeys && row >= keys_.back().first) return;
+    const auto at =
+        std::upper_bound(keys_.begin(), keys_.end(), row,
+                         [](std::uint64_t r, const auto& key) { return r < key.first; });
+    keys_.insert(at, {row, std::string(packed)});
+    if (keys_.size() > kListedKeys) keys_.pop_back();
+  }
+  std::vector<std::string> Texts() const {
+    std::vector<std::string> texts;
+    for (const auto& key : keys_) texts.push_back(KeyText(Unpacked(key.second)));
+    return texts;
+  }
+
+ private:
+  std::vector<std::pair<std::uint64_t, std::string>> keys_;
+};
+
 std::string Quoted(const std::string& name) {
   return "\"" + name + "\"";
 }
 
 class Preflight {
  public:
-  Preflight(dao::Engine& engine, const PreflightRequest& request)
-      : engine_(engine), request_(request) {}
+  Preflight(dao::Engine& engine, const PreflightRequest& request, std::size_t keyMemory)
+      : engine_(engine), request_(request), keyMemory_(keyMemory) {}
 
   PreflightResult Run() {
     result_.accessPath = WindowsFormOf(request_.accessPath);
@@ -276,18 +330,31 @@ class Preflight {
     if (primary == nullptr) return;
     const std::vector<std::string> fields = IndexFieldNames(primary->Fields);
     if (fields.empty()) return;
-    std::vector<std::string> nullKeys, duplicates;
+    std::vector<std::string> nullKeys;
     std::size_t nullRows = 0, duplicateRows = 0;
-    std::set<Row> seen, reported;
+    platform::KeySorter sorted(keyMemory_);
+    std::uint64_t position = 0;
     const bool read = ReadRows(db, table.name, fields, [&](const Row& row) {
-      if (HasNull(row)) {
-        if (++nullRows <= kListedKeys) nullKeys.push_back(KeyText(row));
-      } else if (!seen.insert(row).second) {
-        ++duplicateRows;
-        if (reported.insert(row).second && duplicates.size() < kListedKeys)
-          duplicates.push_back(KeyText(row));
-      }
+      if (!HasNull(row))
+        sorted.Add(Packed(row), position);
+      else if (++nullRows <= kListedKeys)
+        nullKeys.push_back(KeyText(row));
+      ++position;
     });
+    // Rows of one key come together, first row first; the key is listed in the order of the
+    // row that first repeats it.
+    FirstKeys duplicates;
+    platform::KeySorter::Entry entry, first;
+    std::size_t rowsOfKey = 0;
+    while (read && sorted.Next(entry)) {
+      if (rowsOfKey > 0 && entry.key == first.key) {
+        if (++rowsOfKey == 2) duplicates.Offer(entry.number, entry.key);
+        ++duplicateRows;
+        continue;
+      }
+      std::swap(first, entry);
+      rowsOfKey = 1;
+    }
     if (!read) return;
     const std::string key = "the primary key (" + primary->Fields + ") of " + Quoted(table.name);
     if (nullRows > 0)
@@ -298,7 +365,7 @@ class Preflight {
       Add(FindingKind::KeyDuplicates, false,
           std::to_string(duplicateRows) + " rows repeat a value of " + key +
               ": the key cannot be made.",
-          duplicates);
+          duplicates.Texts());
   }
 
   const TableFacts* Migrated(const std::string& name) const {
@@ -315,24 +382,41 @@ class Preflight {
       parentFields.push_back(field.Name);
       childFields.push_back(field.ForeignName);
     }
-    std::set<Row> parents;
-    if (!ReadRows(db, relation.Table, parentFields, [&](const Row& row) { parents.insert(row); }))
+    platform::KeySorter parents(keyMemory_), children(keyMemory_);
+    if (!ReadRows(db, relation.Table, parentFields, [&](const Row& row) {
+          if (!HasNull(row)) parents.Add(Packed(row), 0);
+        }))
       return;
-    std::size_t orphans = 0;
-    std::vector<std::string> keys;
-    std::set<Row> listed;
+    parents.Finish();
+    std::uint64_t position = 0;
     const bool read = ReadRows(db, relation.ForeignTable, childFields, [&](const Row& row) {
-      if (HasNull(row) || parents.count(row) != 0) return;
-      ++orphans;
-      if (listed.insert(row).second && keys.size() < kListedKeys) keys.push_back(KeyText(row));
+      if (!HasNull(row)) children.Add(Packed(row), position);
+      ++position;
     });
+    // Both sides in key order: a child key is an orphan when the parents' walk passes it. Keys
+    // are listed in the order of their first row.
+    std::size_t orphans = 0;
+    FirstKeys keys;
+    platform::KeySorter::Entry child, parent;
+    bool parentLeft = parents.Next(parent);
+    std::string lastOrphan;
+    bool counted = false;
+    while (read && children.Next(child)) {
+      while (parentLeft && parent.key < child.key) parentLeft = parents.Next(parent);
+      if (parentLeft && parent.key == child.key) continue;
+      ++orphans;
+      if (counted && child.key == lastOrphan) continue;
+      keys.Offer(child.number, child.key);
+      lastOrphan = child.key;
+      counted = true;
+    }
     if (!read || orphans == 0) return;
     std::string fields;
     for (const std::string& f : childFields) fields += (fields.empty() ? "" : ", ") + f;
     Add(FindingKind::OrphanRows, false,
         std::to_string(orphans) + " rows of " + Quoted(relation.ForeignTable) + " (" + fields +
             ") have no parent in " + Quoted(relation.Table) + ": the foreign key will be refused.",
-        keys);
+        keys.Texts());
   }
 
   void CheckUniqueIndex(const TableFacts& table) {
@@ -345,6 +429,7 @@ class Preflight {
 
   dao::Engine& engine_;
   const PreflightRequest& request_;
+  const std::size_t keyMemory_;
   PreflightResult result_;
   std::vector<std::string> all_;
   std::vector<TableFacts> tables_;
@@ -385,8 +470,9 @@ PreflightRequest PreflightRequestOf(const MigrationSettings& settings) {
           settings.LinkTablesFlag == 1, settings.TablePrefix};
 }
 
-PreflightResult RunPreflight(dao::Engine& engine, const PreflightRequest& request) {
-  return Preflight(engine, request).Run();
+PreflightResult RunPreflight(dao::Engine& engine, const PreflightRequest& request,
+                             std::size_t keyMemory) {
+  return Preflight(engine, request, keyMemory).Run();
 }
 
 }  // namespace engine
