@@ -78,13 +78,22 @@ KeySorter::KeySorter(std::size_t memoryBytes)
 KeySorter::~KeySorter() = default;
 
 void KeySorter::Add(std::string_view key, std::uint64_t number) {
-  items_.push_back({keys_.size(), static_cast<std::uint32_t>(key.size()), number});
+  if (keys_.capacity() == 0) {
+    keys_.reserve(memoryBytes_ / 4);
+    items_.reserve(memoryBytes_ / (sizeof(Item) + 8));
+  }
+  std::uint64_t head = 0;
+  for (std::size_t i = 0; i < 8; ++i)
+    head = head << 8 | (i < key.size() ? static_cast<unsigned char>(key[i]) : 0u);
+  items_.push_back({head, number, keys_.size(), static_cast<std::uint32_t>(key.size())});
   keys_.append(key);
   if (keys_.size() + items_.size() * sizeof(Item) > memoryBytes_) Spill();
 }
 
 void KeySorter::SortBatch() {
+  // Heads that differ order their keys as the bytes do; equal heads need the whole keys.
   std::sort(items_.begin(), items_.end(), [this](const Item& a, const Item& b) {
+    if (a.head != b.head) return a.head < b.head;
     return Less(KeyOf(a), a.number, KeyOf(b), b.number);
   });
 }

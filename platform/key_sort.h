@@ -44,9 +44,10 @@ class KeySorter {
 
  private:
   struct Item {
+    std::uint64_t head;  // the key's first 8 bytes, most significant first, zeros after its end
+    std::uint64_t number;
     std::size_t offset;
     std::uint32_t size;
-    std::uint64_t number;
   };
   class Run;
 
