@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 
+#include "norvane/lexer.h"
 #include "platform/text.h"
 
 namespace norvane {
@@ -26,6 +27,28 @@ std::string TypeOf(const TableDefinition::Element& e) {
 
 bool Mentions(const std::string& text, const char* word) {
   return platform::LowerAscii(text).find(word) != std::string::npos;
+}
+
+// Whether the trigger made by `sql` fires on an UPDATE of its table; true when its text cannot be
+// read that far. CREATE [TEMP] TRIGGER [IF NOT EXISTS] [schema.]name [BEFORE | AFTER |
+// INSTEAD OF] event ...
+bool FiresOnUpdate(const std::string& sql) {
+  const std::vector<Token> t = Tokenize(sql);
+  std::size_t i = 0;
+  const auto word = [&](const char* w) {
+    if (i >= t.size() || !t[i].Is(w)) return false;
+    ++i;
+    return true;
+  };
+  if (!word("create")) return true;
+  if (!word("temp")) word("temporary");
+  if (!word("trigger")) return true;
+  if (word("if") && !(word("not") && word("exists"))) return true;
+  if (i >= t.size() || !t[i].IsName()) return true;
+  ++i;
+  if (i + 1 < t.size() && t[i].IsSymbol(".")) i += 2;
+  if (!word("before") && !word("after") && word("instead") && !word("of")) return true;
+  return !(word("insert") || word("delete"));
 }
 
 }  // namespace
@@ -181,12 +204,12 @@ void TableEdit::Apply(Connection& c) {
       ++n;
     }
   }
-  // Updating the values in place would fire the table's triggers.
-  if (!rebuild_ && RewritesValues() &&
-      !c.Scalar("SELECT 1 FROM sqlite_schema WHERE type = 'trigger' AND tbl_name = ?",
-                {Value::Text(name())})
-           .IsNull())
-    rebuild_ = true;
+  // Updating the values in place would fire the table's update triggers.
+  if (!rebuild_ && RewritesValues())
+    for (const auto& row : c.Rows("SELECT sql FROM sqlite_schema WHERE type = 'trigger' AND "
+                                  "tbl_name = ?",
+                                  {Value::Text(name())}))
+      if (row[0].IsNull() || FiresOnUpdate(row[0].AsText())) rebuild_ = true;
   if (rebuild_)
     Rebuild(c);
   else

@@ -264,3 +264,48 @@ TEST(TableEdit, a_row_id_key_over_rows_already_in_key_order_is_made_in_place) {
   EXPECT_EQ(Query(together, "SELECT group_concat(rowid || A, ' ') FROM \"U\""), "44 55");
   EXPECT_EQ(Query(together, "PRAGMA integrity_check"), "ok");
 }
+
+// A time conversion rewrites the values in place unless an update trigger of the table would
+// fire; insert and delete triggers do not stop it.
+TEST(TableEdit, values_are_rewritten_in_place_unless_an_update_trigger_would_fire) {
+  const std::string tables =
+      "create table \"T\" (\"A\" integer, \"S\" timestamp);\n"
+      "insert into \"T\" values (1, '1899-12-30 10:00:00'), (2, NULL);\n"
+      "create table \"Log\" (\"What\" varchar(20));\n"
+      "create trigger \"T_update\" after insert on \"T\" for each row begin insert into \"Log\" "
+      "values ('insert'); end;\n"
+      "create trigger \"T insert\" before delete on \"T\" begin select 1; end;\n"
+      "create table \"V\" (\"S\" timestamp);\n"
+      "insert into \"V\" values ('1899-12-30 08:15:00');\n"
+      "create trigger \"V_log\" after update of \"S\" on \"V\" begin insert into \"Log\" values "
+      "('update'); end;\n";
+  TempDir dir;
+  const auto inPlace = NewDatabase(dir, "in_place.db");
+  const auto rebuilt = NewDatabase(dir, "rebuilt.db");
+  for (const auto& db : {inPlace, rebuilt}) {
+    ASSERT_EQ(IvexText(db, tables).status, 0);
+    norvane::Connection c(db.string(), false);
+    const auto root = [&](const char* table) {
+      return c
+          .Scalar("SELECT rootpage FROM sqlite_schema WHERE name = ?",
+                  {norvane::Value::Text(table)})
+          .AsText();
+    };
+    const std::string t = root("T"), v = root("V");
+    for (const char* table : {"T", "V"}) {
+      norvane::Savepoint unit(c, "test");
+      auto edit = norvane::TableEdit::Read(c, table);
+      if (db == rebuilt) edit.EditDefinition();
+      edit.SetType("S", "time", "substr(\"S\", 12)");
+      edit.Apply(c);
+      unit.Release();
+    }
+    EXPECT_EQ(root("T") == t, db == inPlace);
+    EXPECT_NE(root("V"), v);
+  }
+  EXPECT_EQ(Dump(inPlace), Dump(rebuilt));
+  EXPECT_EQ(Query(inPlace, "SELECT group_concat(coalesce(S, '-')) FROM \"T\""), "10:00:00,-");
+  EXPECT_EQ(Query(inPlace, "SELECT S FROM \"V\""), "08:15:00");
+  EXPECT_EQ(Query(inPlace, "SELECT count(*) FROM \"Log\""), "0");
+  EXPECT_EQ(Query(inPlace, "PRAGMA integrity_check"), "ok");
+}
