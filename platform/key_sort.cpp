@@ -142,11 +142,11 @@ void KeySorter::Finish() {
   if (!items_.empty()) Spill();
   keys_ = std::string();
   items_ = std::vector<Item>();
-  const std::size_t buffer =
-      std::clamp(memoryBytes_ / runs_.size(), kSmallestBuffer, kLargestBuffer);
-  for (const auto& run : runs_)
-    if (run->Advance(file_.get(), buffer)) heap_.push_back(run.get());
-  std::make_heap(heap_.begin(), heap_.end(), LaterRun{});
+}
+
+void KeySorter::Release() {
+  if (!finished_ && !items_.empty()) Spill();
+  Finish();
 }
 
 bool KeySorter::Next(Entry& entry) {
@@ -158,12 +158,18 @@ bool KeySorter::Next(Entry& entry) {
     entry.number = item.number;
     return true;
   }
+  const std::size_t buffer =
+      std::clamp(memoryBytes_ / runs_.size(), kSmallestBuffer, kLargestBuffer);
+  if (!merging_) {  // the runs' buffers are filled only once reading starts
+    merging_ = true;
+    for (const auto& run : runs_)
+      if (run->Advance(file_.get(), buffer)) heap_.push_back(run.get());
+    std::make_heap(heap_.begin(), heap_.end(), LaterRun{});
+  }
   if (heap_.empty()) return false;
   std::pop_heap(heap_.begin(), heap_.end(), LaterRun{});
   Run* run = heap_.back();
   std::swap(entry, run->current);
-  const std::size_t buffer =
-      std::clamp(memoryBytes_ / runs_.size(), kSmallestBuffer, kLargestBuffer);
   if (run->Advance(file_.get(), buffer))
     std::push_heap(heap_.begin(), heap_.end(), LaterRun{});
   else

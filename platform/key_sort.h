@@ -39,6 +39,10 @@ class KeySorter {
   // False after the last entry.
   bool Next(Entry& entry);
 
+  // Finish, with the keys still in memory moved to the temporary file: a sorter that waits to be
+  // read holds no memory beyond its read buffers.
+  void Release();
+
   // Sorted runs written to the temporary file so far.
   std::size_t Runs() const { return runs_.size(); }
 
@@ -60,6 +64,7 @@ class KeySorter {
   std::vector<Item> items_;
   std::size_t next_ = 0;  // reading the batch in memory when nothing was spilled
   bool finished_ = false;
+  bool merging_ = false;
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> file_;
   std::uint64_t fileSize_ = 0;
   std::vector<std::unique_ptr<Run>> runs_;

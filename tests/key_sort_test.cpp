@@ -58,6 +58,15 @@ TEST(KeySorterTest, gives_key_then_number_order_in_memory_and_through_runs_on_fi
   }
 }
 
+TEST(KeySorterTest, a_released_sorter_waits_on_file_and_reads_the_same) {
+  const Pairs keys = RandomKeys(300, 3);
+  platform::KeySorter sorter(std::size_t(1) << 20);
+  for (const auto& [key, number] : keys) sorter.Add(key, number);
+  sorter.Release();
+  EXPECT_EQ(sorter.Runs(), 1u);
+  EXPECT_EQ(SortedBy(sorter), Expected(keys));
+}
+
 TEST(KeySorterTest, numbers_added_out_of_order_and_an_empty_sorter) {
   platform::KeySorter sorter(64);
   const Pairs keys = {{"b", 9}, {"a", 5}, {"b", 1}, {"a", 5}, {"\xff", 0}, {"", 3}};

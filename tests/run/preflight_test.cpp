@@ -121,6 +121,27 @@ TEST_F(PreflightTest, keys_beyond_the_memory_budget_find_the_same_duplicates_and
   EXPECT_EQ(small.Text(), Check().Text());
 }
 
+// Each table is read once for its key and both sides of its relationships; a relationship that
+// names a field the table lacks fails alone, as it would read on its own.
+TEST_F(PreflightTest, each_table_is_read_once_and_a_bad_relationship_fails_alone) {
+  auto& parents = file.AddTable("Parents", {"ID"}, {Key("+ID")});
+  parents.values = {{"1"}, {"2"}, {"2"}};
+  auto& children = file.AddTable("Children", {"ID", "ParentID"}, {Key("+ID")});
+  children.values = {{"1", "1"}, {"2", "7"}, {"3", "2"}};
+  file.relations = {{"Parents", "Children", {{"ID", "ParentID"}}},
+                    {"parents", "Children", {{"Gone", "ID"}}}};
+  const auto result = Check();
+  EXPECT_EQ(engine.CallsStartingWith("Access.OpenRecordset(Children)").size(), 1u);
+  ASSERT_EQ(result.findings.size(), 3u) << result.Text();
+  EXPECT_EQ(result.findings[0].kind, FindingKind::KeyDuplicates);
+  EXPECT_THAT(result.findings[0].keys, ElementsAre("2"));
+  EXPECT_EQ(result.findings[1].kind, FindingKind::OrphanRows);
+  EXPECT_THAT(result.findings[1].keys, ElementsAre("7"));
+  EXPECT_EQ(result.findings[2].kind, FindingKind::RowsUnread);
+  EXPECT_THAT(result.findings[2].text,
+              HasSubstr("The rows of \"parents\" could not be read for the check: No field"));
+}
+
 TEST_F(PreflightTest, names_that_collide_or_that_the_target_cannot_take) {
   file.AddTable("Order Notes", {"ID"}, {Key("+ID")});
   file.AddTable("order_notes", {"ID"}, {Key("+ID")});
