@@ -3,7 +3,8 @@
 // Owns: the keys added to a KeySorter (byte strings, each with a number the caller gives, such
 // as its row's position), kept in memory up to a budget; past it, each full batch is sorted and
 // written as one sorted run to an unnamed temporary file the sorter owns and that disappears with
-// it. Reading merges the runs, with a read buffer per run.
+// it. Reading merges the runs, with a read buffer per run (together about the budget, at least
+// 4 KiB each).
 // Failures: a temporary file that cannot be made, written or read again throws platform::Error
 // (err::kPathFileAccess with the system's reason). Nothing else fails.
 #pragma once
@@ -12,7 +13,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
