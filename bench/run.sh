@@ -4,7 +4,8 @@
 # bare ODBC write ceiling on the same rows; prints rows/s, ratios and peak memory.
 # Then the whole migration (norvane-migrate: create, transfer, keys, time columns, foreign keys,
 # check) against the pipeline on keyed500k.mdb and nwind.mdb, side by side, with the ratios and the
-# peak memory of every process. ONLY_FLOW=1 skips the transfer part. Every figure comes with the
+# peak memory of every process, and the flow again on a tenth of keyed500k.mdb's rows for the
+# peak memory at 10 % and 100 %. ONLY_FLOW=1 skips the transfer part. Every figure comes with the
 # machine's load average: the goals are for a quiet machine.
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
@@ -20,6 +21,7 @@ c++ -std=c++20 -O2 -I"$repo" "$repo/bench/bench_transfer.cpp" \
   "$build/platform/libnorvane_platform.a" $(pkg-config --cflags --libs libmdb odbc sqlite3) \
   -lodbcinst -lpthread -o "$work/bench_transfer"
 c++ -std=c++20 -O2 "$repo/bench/bench_flow.cpp" -o "$work/bench_flow"
+c++ -std=c++20 -O2 "$repo/bench/cut_rows.cpp" -o "$work/cut_rows"
 cp "$repo/tests/data/nwind.mdb" "$work/nwind.mdb"
 load() { cut -d' ' -f1-3 /proc/loadavg; }
 
@@ -106,9 +108,18 @@ flow() {  # name file: the pipeline and the whole flow on copies of the file, on
   awk '$1 == "peak_kb" && $2 != "bench_flow" {printf " %s %d", $2, $3 / 1024}' <<<"$f"
   printf ' MiB\n  peak memory, largest process of the pipeline: first tenth %d MiB, whole run %d MiB\n' \
     "$(mib peak_kb_first_tenth "$p")" "$(mib peak_kb_whole "$p")"
+  flow_peak_kb=$(value peak_kb_whole "$f")
   rm -rf "$dir"
 }
 
 xz -dkc "$shared/bench/keyed500k.mdb.xz" >"$work/keyed500k.mdb"
 flow "keyed500k.mdb (1,550,000 rows)" "$work/keyed500k.mdb"
+whole_kb=$flow_peak_kb
+# The same file cut to a tenth of its rows (bench/cut_rows.cpp): memory at 10 % and 100 %.
+"$work/cut_rows" "$work/keyed500k.mdb" "$work/keyed50k.mdb" >/dev/null
+rm -f "$work/keyed500k.mdb"
+flow "keyed50k.mdb, keyed500k.mdb cut to a tenth (155,000 rows)" "$work/keyed50k.mdb"
+printf 'peak memory of the flow at 10 %% and 100 %% of the rows: %d and %d MiB\n' \
+  "$((flow_peak_kb / 1024))" "$((whole_kb / 1024))"
+rm -f "$work/keyed50k.mdb"
 flow "nwind.mdb (4,032 rows)" "$work/nwind.mdb"

@@ -1,16 +1,18 @@
 #include "engine/preflight.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <filesystem>
-#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
-#include <set>
+#include <string_view>
 
 #include "engine/names.h"
 #include "engine/path_forms.h"
 #include "engine/restore.h"
 #include "platform/error.h"
+#include "platform/key_sort.h"
 #include "platform/paths.h"
 #include "platform/text.h"
 #include "target/create_db.h"
@@ -77,14 +79,65 @@ bool HasNull(const Row& row) {
   return false;
 }
 
+// A key without NULLs as bytes: each value's length (7 bits a byte), then the value. Equal keys,
+// and only they, give equal bytes.
+std::string Packed(const Row& row) {
+  std::string packed;
+  for (const auto& value : row) {
+    for (std::size_t size = value->size();; size >>= 7) {
+      packed += static_cast<char>((size & 0x7f) | (size >= 0x80 ? 0x80 : 0));
+      if (size < 0x80) break;
+    }
+    packed += *value;
+  }
+  return packed;
+}
+
+Row Unpacked(std::string_view packed) {
+  Row row;
+  std::size_t at = 0;
+  while (at < packed.size()) {
+    std::size_t size = 0;
+    for (int shift = 0;; shift += 7) {
+      const auto byte = static_cast<unsigned char>(packed[at++]);
+      size |= static_cast<std::size_t>(byte & 0x7f) << shift;
+      if ((byte & 0x80) == 0) break;
+    }
+    row.emplace_back(std::string(packed.substr(at, size)));
+    at += size;
+  }
+  return row;
+}
+
+// The first kListedKeys keys by the row that made each worth listing.
+class FirstKeys {
+ public:
+  void Offer(std::uint64_t row, std::string_view packed) {
+    if (keys_.size() == kListedKeys && row >= keys_.back().first) return;
+    const auto at =
+        std::upper_bound(keys_.begin(), keys_.end(), row,
+                         [](std::uint64_t r, const auto& key) { return r < key.first; });
+    keys_.insert(at, {row, std::string(packed)});
+    if (keys_.size() > kListedKeys) keys_.pop_back();
+  }
+  std::vector<std::string> Texts() const {
+    std::vector<std::string> texts;
+    for (const auto& key : keys_) texts.push_back(KeyText(Unpacked(key.second)));
+    return texts;
+  }
+
+ private:
+  std::vector<std::pair<std::uint64_t, std::string>> keys_;
+};
+
 std::string Quoted(const std::string& name) {
   return "\"" + name + "\"";
 }
 
 class Preflight {
  public:
-  Preflight(dao::Engine& engine, const PreflightRequest& request)
-      : engine_(engine), request_(request) {}
+  Preflight(dao::Engine& engine, const PreflightRequest& request, std::size_t keyMemory)
+      : engine_(engine), request_(request), keyMemory_(keyMemory) {}
 
   PreflightResult Run() {
     result_.accessPath = WindowsFormOf(request_.accessPath);
@@ -157,8 +210,7 @@ class Preflight {
     CheckTargetNames();
     if (request_.link) CheckPrefixedNames();
     CheckUnwritableNames();
-    for (const TableFacts& table : tables_) CheckKey(db, table);
-    for (const dao::Relation& relation : relations_) CheckOrphans(db, relation);
+    CheckKeysAndRelations(db);
     for (const TableFacts& table : tables_) CheckUniqueIndex(table);
   }
 
@@ -254,51 +306,163 @@ class Preflight {
     }
   }
 
-  // Reads `fields` of every row of `table`; false (with a finding) when the rows cannot be read.
-  bool ReadRows(dao::Database& db, const std::string& table, const std::vector<std::string>& fields,
-                const std::function<void(const Row&)>& take) {
-    try {
-      std::unique_ptr<dao::Recordset> rows = db.OpenRecordset(table, fields);
-      Row row;
-      while (rows->Next(row)) take(row);
-      return true;
-    } catch (const platform::Error& e) {
-      Add(FindingKind::RowsUnread, false,
-          "The rows of " + Quoted(table) + " could not be read for the check: " + e.Description());
-      return false;
+  // The sorted keys one check needs of a table's rows.
+  struct KeyRead {
+    std::string table;  // as the check names it
+    std::vector<std::string> fields;
+    bool numbered = true;     // keys keep their row's position (not needed for parents)
+    bool countNulls = false;  // rows with a NULL are counted, the first kListedKeys listed
+    std::unique_ptr<platform::KeySorter> sorted;
+    std::size_t nullRows = 0;
+    std::vector<std::string> nullKeys;
+    std::optional<std::string> unread;  // why the rows could not be read
+  };
+
+  std::unique_ptr<KeyRead> NewRead(std::string table, std::vector<std::string> fields,
+                                   bool numbered, bool countNulls) const {
+    auto read = std::make_unique<KeyRead>();
+    read->table = std::move(table);
+    read->fields = std::move(fields);
+    read->numbered = numbered;
+    read->countNulls = countNulls;
+    return read;
+  }
+
+  // Feeds every read of `table` from one pass over its rows. When that pass fails, each read is
+  // made on its own, so that each fails or not as it would alone.
+  void ReadKeys(dao::Database& db, const TableFacts& table, const std::vector<KeyRead*>& reads) {
+    std::vector<std::string> fields;
+    std::vector<std::vector<std::size_t>> positions(reads.size());
+    for (std::size_t r = 0; r < reads.size(); ++r)
+      for (const std::string& field : reads[r]->fields) {
+        std::size_t at = 0;
+        while (at < fields.size() && !platform::EqualsNoCase(fields[at], field)) ++at;
+        if (at == fields.size()) fields.push_back(field);
+        positions[r].push_back(at);
+      }
+    if (reads.size() > 1 && FeedKeys(db, table.name, fields, reads, positions)) return;
+    for (KeyRead* read : reads) {
+      std::vector<std::size_t> own(read->fields.size());
+      for (std::size_t i = 0; i < own.size(); ++i) own[i] = i;
+      FeedKeys(db, read->table, read->fields, {read}, {own});
     }
   }
 
-  void CheckKey(dao::Database& db, const TableFacts& table) {
-    const dao::Index* primary = nullptr;
-    for (const dao::Index& index : table.indexes)
-      if (index.Primary) primary = &index;
-    if (primary == nullptr) return;
-    const std::vector<std::string> fields = IndexFieldNames(primary->Fields);
-    if (fields.empty()) return;
-    std::vector<std::string> nullKeys, duplicates;
-    std::size_t nullRows = 0, duplicateRows = 0;
-    std::set<Row> seen, reported;
-    const bool read = ReadRows(db, table.name, fields, [&](const Row& row) {
-      if (HasNull(row)) {
-        if (++nullRows <= kListedKeys) nullKeys.push_back(KeyText(row));
-      } else if (!seen.insert(row).second) {
-        ++duplicateRows;
-        if (reported.insert(row).second && duplicates.size() < kListedKeys)
-          duplicates.push_back(KeyText(row));
+  // One pass: `fields` of every row of `table`, each read taking its `positions` of them.
+  // False (with each read's `unread` set) when the rows cannot be read.
+  bool FeedKeys(dao::Database& db, const std::string& table, const std::vector<std::string>& fields,
+                const std::vector<KeyRead*>& reads,
+                const std::vector<std::vector<std::size_t>>& positions) {
+    for (KeyRead* read : reads) {  // the memory for keys is shared by the reads of one pass
+      read->sorted = std::make_unique<platform::KeySorter>(keyMemory_ / reads.size());
+      read->nullRows = 0;
+      read->nullKeys.clear();
+    }
+    std::uint64_t position = 0;
+    Row key;
+    try {
+      std::unique_ptr<dao::Recordset> rows = db.OpenRecordset(table, fields);
+      Row row;
+      while (rows->Next(row)) {
+        for (std::size_t r = 0; r < reads.size(); ++r) {
+          KeyRead& read = *reads[r];
+          key.clear();
+          for (const std::size_t at : positions[r]) key.push_back(row[at]);
+          if (!HasNull(key))
+            read.sorted->Add(Packed(key), read.numbered ? position : 0);
+          else if (read.countNulls && ++read.nullRows <= kListedKeys)
+            read.nullKeys.push_back(KeyText(key));
+        }
+        ++position;
       }
-    });
-    if (!read) return;
-    const std::string key = "the primary key (" + primary->Fields + ") of " + Quoted(table.name);
-    if (nullRows > 0)
+    } catch (const platform::Error& e) {
+      for (KeyRead* read : reads) read->unread = e.Description();
+      return false;
+    }
+    for (KeyRead* read : reads) read->unread.reset();
+    return true;
+  }
+
+  void Unread(const KeyRead& read) {
+    Add(FindingKind::RowsUnread, false,
+        "The rows of " + Quoted(read.table) + " could not be read for the check: " + *read.unread);
+  }
+
+  // The primary key and the relationships' sides, each table read once; findings of the keys in
+  // table order, then of the relationships in their order.
+  void CheckKeysAndRelations(dao::Database& db) {
+    std::vector<std::unique_ptr<KeyRead>> keys(tables_.size());
+    std::vector<const dao::Index*> primaries(tables_.size(), nullptr);
+    for (std::size_t t = 0; t < tables_.size(); ++t) {
+      for (const dao::Index& index : tables_[t].indexes)
+        if (index.Primary) primaries[t] = &index;
+      if (!primaries[t]) continue;
+      std::vector<std::string> fields = IndexFieldNames(primaries[t]->Fields);
+      if (!fields.empty()) keys[t] = NewRead(tables_[t].name, std::move(fields), true, true);
+    }
+    std::vector<std::unique_ptr<KeyRead>> parents(relations_.size()), children(relations_.size());
+    for (std::size_t r = 0; r < relations_.size(); ++r) {
+      const dao::Relation& relation = relations_[r];
+      if (relation.Fields.empty() || !Migrated(relation.Table) || !Migrated(relation.ForeignTable))
+        continue;
+      std::vector<std::string> parentFields, childFields;
+      for (const dao::RelationField& field : relation.Fields) {
+        parentFields.push_back(field.Name);
+        childFields.push_back(field.ForeignName);
+      }
+      parents[r] = NewRead(relation.Table, std::move(parentFields), false, false);
+      children[r] = NewRead(relation.ForeignTable, std::move(childFields), true, false);
+    }
+
+    for (std::size_t t = 0; t < tables_.size(); ++t) {
+      std::vector<KeyRead*> reads, waiting;
+      if (keys[t]) reads.push_back(keys[t].get());
+      for (std::size_t r = 0; r < relations_.size(); ++r) {
+        if (parents[r] && Migrated(parents[r]->table) == &tables_[t])
+          waiting.push_back(parents[r].get());
+        if (children[r] && Migrated(children[r]->table) == &tables_[t])
+          waiting.push_back(children[r].get());
+      }
+      reads.insert(reads.end(), waiting.begin(), waiting.end());
+      if (reads.empty()) continue;
+      ReadKeys(db, tables_[t], reads);
+      // A side waits for its other side on file, not in memory.
+      for (KeyRead* read : waiting)
+        if (!read->unread) read->sorted->Release();
+      if (keys[t]) CheckKey(*keys[t], *primaries[t]);
+      keys[t].reset();
+    }
+    for (std::size_t r = 0; r < relations_.size(); ++r)
+      if (parents[r]) CheckOrphans(*parents[r], *children[r]);
+  }
+
+  void CheckKey(KeyRead& read, const dao::Index& primary) {
+    if (read.unread) return Unread(read);
+    std::size_t duplicateRows = 0;
+    // Rows of one key come together, first row first; the key is listed in the order of the
+    // row that first repeats it.
+    FirstKeys duplicates;
+    platform::KeySorter::Entry entry, first;
+    std::size_t rowsOfKey = 0;
+    while (read.sorted->Next(entry)) {
+      if (rowsOfKey > 0 && entry.key == first.key) {
+        if (++rowsOfKey == 2) duplicates.Offer(entry.number, entry.key);
+        ++duplicateRows;
+        continue;
+      }
+      std::swap(first, entry);
+      rowsOfKey = 1;
+    }
+    const std::string key = "the primary key (" + primary.Fields + ") of " + Quoted(read.table);
+    if (read.nullRows > 0)
       Add(FindingKind::KeyNulls, false,
-          std::to_string(nullRows) + " rows have NULL in " + key + ": the key cannot be made.",
-          nullKeys);
+          std::to_string(read.nullRows) + " rows have NULL in " + key + ": the key cannot be made.",
+          read.nullKeys);
     if (duplicateRows > 0)
       Add(FindingKind::KeyDuplicates, false,
           std::to_string(duplicateRows) + " rows repeat a value of " + key +
               ": the key cannot be made.",
-          duplicates);
+          duplicates.Texts());
   }
 
   const TableFacts* Migrated(const std::string& name) const {
@@ -307,32 +471,33 @@ class Preflight {
     return nullptr;
   }
 
-  void CheckOrphans(dao::Database& db, const dao::Relation& relation) {
-    if (relation.Fields.empty() || !Migrated(relation.Table) || !Migrated(relation.ForeignTable))
-      return;
-    std::vector<std::string> parentFields, childFields;
-    for (const dao::RelationField& field : relation.Fields) {
-      parentFields.push_back(field.Name);
-      childFields.push_back(field.ForeignName);
-    }
-    std::set<Row> parents;
-    if (!ReadRows(db, relation.Table, parentFields, [&](const Row& row) { parents.insert(row); }))
-      return;
+  void CheckOrphans(KeyRead& parents, KeyRead& children) {
+    if (parents.unread) return Unread(parents);
+    if (children.unread) return Unread(children);
+    // Both sides in key order: a child key is an orphan when the parents' walk passes it. Keys
+    // are listed in the order of their first row.
     std::size_t orphans = 0;
-    std::vector<std::string> keys;
-    std::set<Row> listed;
-    const bool read = ReadRows(db, relation.ForeignTable, childFields, [&](const Row& row) {
-      if (HasNull(row) || parents.count(row) != 0) return;
+    FirstKeys keys;
+    platform::KeySorter::Entry child, parent;
+    bool parentLeft = parents.sorted->Next(parent);
+    std::string lastOrphan;
+    bool counted = false;
+    while (children.sorted->Next(child)) {
+      while (parentLeft && parent.key < child.key) parentLeft = parents.sorted->Next(parent);
+      if (parentLeft && parent.key == child.key) continue;
       ++orphans;
-      if (listed.insert(row).second && keys.size() < kListedKeys) keys.push_back(KeyText(row));
-    });
-    if (!read || orphans == 0) return;
+      if (counted && child.key == lastOrphan) continue;
+      keys.Offer(child.number, child.key);
+      lastOrphan = child.key;
+      counted = true;
+    }
+    if (orphans == 0) return;
     std::string fields;
-    for (const std::string& f : childFields) fields += (fields.empty() ? "" : ", ") + f;
+    for (const std::string& f : children.fields) fields += (fields.empty() ? "" : ", ") + f;
     Add(FindingKind::OrphanRows, false,
-        std::to_string(orphans) + " rows of " + Quoted(relation.ForeignTable) + " (" + fields +
-            ") have no parent in " + Quoted(relation.Table) + ": the foreign key will be refused.",
-        keys);
+        std::to_string(orphans) + " rows of " + Quoted(children.table) + " (" + fields +
+            ") have no parent in " + Quoted(parents.table) + ": the foreign key will be refused.",
+        keys.Texts());
   }
 
   void CheckUniqueIndex(const TableFacts& table) {
@@ -345,6 +510,7 @@ class Preflight {
 
   dao::Engine& engine_;
   const PreflightRequest& request_;
+  const std::size_t keyMemory_;
   PreflightResult result_;
   std::vector<std::string> all_;
   std::vector<TableFacts> tables_;
@@ -385,8 +551,9 @@ PreflightRequest PreflightRequestOf(const MigrationSettings& settings) {
           settings.LinkTablesFlag == 1, settings.TablePrefix};
 }
 
-PreflightResult RunPreflight(dao::Engine& engine, const PreflightRequest& request) {
-  return Preflight(engine, request).Run();
+PreflightResult RunPreflight(dao::Engine& engine, const PreflightRequest& request,
+                             std::size_t keyMemory) {
+  return Preflight(engine, request, keyMemory).Run();
 }
 
 }  // namespace engine

@@ -7,6 +7,8 @@
 // Findings the user confirms: target names that collide, prefixed names that exist, names the
 // target cannot take, primary keys over NULLs or duplicates, rows without their parent, tables
 // without a unique index. Offending keys are listed, the first kListedKeys of each.
+// Keys are compared in sorted order, at most keyMemory bytes of them in memory at once; beyond
+// that they go through a temporary file (see platform/key_sort.h), whose failure is a finding.
 #pragma once
 
 #include <cstddef>
@@ -20,6 +22,7 @@ struct MigrationSettings;
 namespace engine {
 
 inline constexpr std::size_t kListedKeys = 10;
+inline constexpr std::size_t kPreflightKeyMemory = 8u << 20;
 
 enum class FindingKind {
   NotAccessFile,
@@ -68,6 +71,7 @@ Gate GateOf(const PreflightResult& result);
 PreflightRequest PreflightRequestOf(const MigrationSettings& settings);
 
 // Never throws for anything the Access file holds; every problem becomes a finding.
-PreflightResult RunPreflight(dao::Engine& engine, const PreflightRequest& request);
+PreflightResult RunPreflight(dao::Engine& engine, const PreflightRequest& request,
+                             std::size_t keyMemory = kPreflightKeyMemory);
 
 }  // namespace engine

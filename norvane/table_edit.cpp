@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 
+#include "norvane/lexer.h"
 #include "platform/text.h"
 
 namespace norvane {
@@ -26,6 +27,28 @@ std::string TypeOf(const TableDefinition::Element& e) {
 
 bool Mentions(const std::string& text, const char* word) {
   return platform::LowerAscii(text).find(word) != std::string::npos;
+}
+
+// Whether the trigger made by `sql` fires on an UPDATE of its table; true when its text cannot be
+// read that far. CREATE [TEMP] TRIGGER [IF NOT EXISTS] [schema.]name [BEFORE | AFTER |
+// INSTEAD OF] event ...
+bool FiresOnUpdate(const std::string& sql) {
+  const std::vector<Token> t = Tokenize(sql);
+  std::size_t i = 0;
+  const auto word = [&](const char* w) {
+    if (i >= t.size() || !t[i].Is(w)) return false;
+    ++i;
+    return true;
+  };
+  if (!word("create")) return true;
+  if (!word("temp")) word("temporary");
+  if (!word("trigger")) return true;
+  if (word("if") && !(word("not") && word("exists"))) return true;
+  if (i >= t.size() || !t[i].IsName()) return true;
+  ++i;
+  if (i + 1 < t.size() && t[i].IsSymbol(".")) i += 2;
+  if (!word("before") && !word("after") && word("instead") && !word("of")) return true;
+  return !(word("insert") || word("delete"));
 }
 
 }  // namespace
@@ -108,10 +131,37 @@ bool TableEdit::KeyFitsInPlace(Connection& c, const std::vector<std::string>& co
       .IsNull();
 }
 
+// A key on one column declared "integer" makes that column the row id. Where every row's row id
+// already equals its key value (rows transferred in key order from 1 on), the stored rows are what
+// a rebuild would store: the definition alone changes. Equal row ids also mean no NULLs and no
+// duplicates.
+bool TableEdit::RowIdKeyFitsInPlace(Connection& c, const std::vector<std::string>& columns) const {
+  if (rebuild_ || !platform::Trim(def_.tail).empty() || columns.size() != 1) return false;
+  std::size_t n = 0, key = copy_.size();
+  for (const auto& e : def_.elements) {
+    if (!e.isColumn) continue;
+    if (platform::EqualsNoCase(e.column, "rowid")) return false;  // the name is taken
+    if (platform::EqualsNoCase(e.column, columns[0])) {
+      if (e.generated || !platform::EqualsNoCase(platform::Trim(TypeOf(e)), "integer"))
+        return false;
+      key = n;
+    }
+    ++n;
+  }
+  if (key == copy_.size() || copy_[key] != same_[key]) return false;
+  for (const auto& e : def_.elements)
+    if (Mentions(e.text, "primary")) return false;
+  return c
+      .Scalar("SELECT 1 FROM " + QuoteId(name()) + " WHERE rowid IS NOT " + same_[key] + " LIMIT 1")
+      .IsNull();
+}
+
 bool TableEdit::AddPrimaryKey(Connection& c, const std::vector<std::string>& columns) {
   std::string list;
   for (std::size_t i = 0; i < columns.size(); ++i) list += (i ? ", " : "") + QuoteId(columns[i]);
-  if (KeyFitsInPlace(c, columns)) {
+  if (RowIdKeyFitsInPlace(c, columns)) {
+    rowIdKey_ = columns[0];
+  } else if (KeyFitsInPlace(c, columns)) {
     try {
       c.Exec("CREATE UNIQUE INDEX " + QuoteId(kKeyIndex) + " ON " + QuoteId(name()) + " (" + list +
              ")");
@@ -145,12 +195,21 @@ void TableEdit::AddConstraint(std::string text) {
 
 void TableEdit::Apply(Connection& c) {
   if (!changed_) return;
-  // Updating the values in place would fire the table's triggers.
-  if (!rebuild_ && RewritesValues() &&
-      !c.Scalar("SELECT 1 FROM sqlite_schema WHERE type = 'trigger' AND tbl_name = ?",
-                {Value::Text(name())})
-           .IsNull())
-    rebuild_ = true;
+  // Values rewritten in the key column would no longer equal the row ids.
+  if (!rowIdKey_.empty()) {
+    std::size_t n = 0;
+    for (const auto& e : def_.elements) {
+      if (!e.isColumn) continue;
+      if (platform::EqualsNoCase(e.column, rowIdKey_) && copy_[n] != same_[n]) rebuild_ = true;
+      ++n;
+    }
+  }
+  // Updating the values in place would fire the table's update triggers.
+  if (!rebuild_ && RewritesValues())
+    for (const auto& row : c.Rows("SELECT sql FROM sqlite_schema WHERE type = 'trigger' AND "
+                                  "tbl_name = ?",
+                                  {Value::Text(name())}))
+      if (row[0].IsNull() || FiresOnUpdate(row[0].AsText())) rebuild_ = true;
   if (rebuild_)
     Rebuild(c);
   else

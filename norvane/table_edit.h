@@ -5,7 +5,8 @@
 // the table as it stands, and applying them. Changes that leave the stored rows valid (a column
 // made not null, a key or check added, a column type of the same affinity with its values
 // rewritten) are made in place: the rows are updated, the stored CREATE TABLE text is replaced and
-// a primary key's index is built directly. Anything else rebuilds the table once.
+// a primary key's index is built directly. A key that becomes the row id is made in place when
+// every row's row id already equals its key. Anything else rebuilds the table once.
 // The callers check the data a new constraint needs before they add it; TableEdit trusts them.
 // Failures: DbError. Apply runs inside the caller's savepoint, which undoes a failed change.
 #pragma once
@@ -52,6 +53,7 @@ class TableEdit {
  private:
   TableDefinition::Element& Column(std::string_view column);
   bool KeyFitsInPlace(Connection& c, const std::vector<std::string>& columns) const;
+  bool RowIdKeyFitsInPlace(Connection& c, const std::vector<std::string>& columns) const;
   void ApplyInPlace(Connection& c);
   void Rebuild(Connection& c);
 
@@ -63,6 +65,7 @@ class TableEdit {
   bool rebuild_ = false;
   bool foreignKeys_ = false;
   std::string keyIndex_;  // the index built for a new primary key, until it takes the key's name
+  std::string rowIdKey_;  // a new key's column that becomes the row id without a rebuild
 };
 
 }  // namespace norvane

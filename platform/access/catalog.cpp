@@ -301,11 +301,12 @@ std::uint32_t Bounded(IsolatedReader& in, std::uint32_t limit, const std::string
 
 }  // namespace
 
-void WriteColumns(MdbTableDef* table, WireWriter& out) {
+void WriteColumns(MdbTableDef* table, WireWriter& out, const std::vector<unsigned>* only) {
   const auto prop = [](const char* value) { return std::string(value != nullptr ? value : ""); };
   out.String(prop(mdb_table_get_prop(table, "ValidationRule")));
-  out.U32(table->num_cols);
-  for (unsigned c = 0; c < table->num_cols; ++c) {
+  out.U32(only ? static_cast<std::uint32_t>(only->size()) : table->num_cols);
+  for (unsigned i = 0; i < (only ? only->size() : table->num_cols); ++i) {
+    const unsigned c = only ? (*only)[i] : i;
     auto* col = static_cast<MdbColumn*>(g_ptr_array_index(table->columns, c));
     out.String(col->name);
     out.U32(static_cast<std::uint32_t>(col->col_type));

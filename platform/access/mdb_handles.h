@@ -4,6 +4,7 @@
 #include <mdbtools.h>
 
 #include <memory>
+#include <vector>
 
 namespace platform::access {
 
@@ -17,7 +18,8 @@ using HandlePtr = std::unique_ptr<MdbHandle, HandleCloser>;
 using TablePtr = std::unique_ptr<MdbTableDef, TableFree>;
 
 class WireWriter;
-// Sends a table's column descriptions to the parent (read back by ReadColumns, catalog.h).
-void WriteColumns(MdbTableDef* table, WireWriter& out);
+// Sends a table's column descriptions to the parent (read back by ReadColumns, catalog.h): the
+// columns at the positions `only` names, or every column when it is null.
+void WriteColumns(MdbTableDef* table, WireWriter& out, const std::vector<unsigned>* only = nullptr);
 
 }  // namespace platform::access

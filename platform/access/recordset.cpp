@@ -12,7 +12,7 @@ class TableRows : public dao::Recordset {
  public:
   TableRows(const std::string& posixPath, const std::string& table,
             const std::vector<std::string>& fields, std::chrono::milliseconds timeout)
-      : stream_(posixPath, table, timeout) {
+      : stream_(posixPath, table, timeout, fields) {
     const auto& columns = stream_.Columns();
     for (const std::string& field : fields) {
       std::size_t found = columns.size();

@@ -2,6 +2,7 @@
 
 #include <mdbtools.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -60,8 +61,14 @@ class Utf16Sink {
 // The child's side: walks the table and sends every row.
 class RowWriter {
  public:
-  RowWriter(MdbHandle* mdb, MdbTableDef* table, std::uint64_t filePages)
-      : mdb_(mdb), table_(table), filePages_(filePages), fields_(table->num_cols) {}
+  // Sends the columns at the positions `columns` names, or every column without it.
+  RowWriter(MdbHandle* mdb, MdbTableDef* table, std::uint64_t filePages,
+            const std::vector<unsigned>* columns = nullptr)
+      : mdb_(mdb), table_(table), filePages_(filePages), fields_(table->num_cols) {
+    for (unsigned i = 0; i < table->num_cols; ++i)
+      if (!columns || std::find(columns->begin(), columns->end(), i) != columns->end())
+        columns_.push_back(i);
+  }
 
   // Sends every row; returns how many.
   std::uint64_t Send(WireWriter& out) {
@@ -75,7 +82,7 @@ class RowWriter {
           mdb_crack_row(table_, start & 0x1FFF, size, fields_.data()) < 0)
         Damaged(table_->name, "a row cannot be decoded");
       row.Clear();
-      for (unsigned i = 0; i < table_->num_cols; ++i) Value(i, row);
+      for (const unsigned i : columns_) Value(i, row);
       out.U8(kTagRow);
       out.Raw(row.Buffered().data(), row.Buffered().size());
       ++count;
@@ -233,11 +240,13 @@ class RowWriter {
   MdbTableDef* table_;
   std::uint64_t filePages_;
   std::vector<MdbField> fields_;
+  std::vector<unsigned> columns_;
   std::string text_;
   std::vector<char> long_;
 };
 
-void SendTable(const std::string& path, const std::string& name, WireWriter& out) {
+void SendTable(const std::string& path, const std::string& name,
+               const std::vector<std::string>& only, WireWriter& out) {
   HandlePtr mdb(mdb_open(path.c_str(), MDB_NOFLAGS));
   if (!mdb || mdb_read_catalog(mdb.get(), MDB_TABLE) == nullptr)
     throw Error(dao::err::kUnrecognizedFormat, "the catalog cannot be read");
@@ -251,12 +260,22 @@ void SendTable(const std::string& path, const std::string& name, WireWriter& out
   TablePtr table(mdb_read_table(entry));
   if (!table || !mdb_read_columns(table.get()))
     throw Error(dao::err::kUnrecognizedFormat, "the definition of table '" + name + "' is damaged");
+  std::vector<unsigned> columns;
+  for (unsigned c = 0; c < table->num_cols; ++c) {
+    const auto* col = static_cast<MdbColumn*>(g_ptr_array_index(table->columns, c));
+    for (const std::string& wanted : only)
+      if (EqualsNoCase(wanted, col->name)) {
+        columns.push_back(c);
+        break;
+      }
+  }
   out.U8(kTagRow);
-  WriteColumns(table.get(), out);
+  WriteColumns(table.get(), out, only.empty() ? nullptr : &columns);
   out.U32(table->num_rows);
   std::error_code ec;
   const auto bytes = std::filesystem::file_size(path, ec);
-  RowWriter(mdb.get(), table.get(), ec ? 0 : bytes / 2048 + 1).Send(out);
+  RowWriter(mdb.get(), table.get(), ec ? 0 : bytes / 2048 + 1, only.empty() ? nullptr : &columns)
+      .Send(out);
 }
 
 void CheckTables(const std::string& path, WireWriter& out) {
@@ -475,10 +494,10 @@ void Jet4TextToUtf8(const unsigned char* p, std::size_t size, std::string& out) 
 }
 
 RowStream::RowStream(const std::string& posixPath, const std::string& tableName,
-                     std::chrono::milliseconds timeout)
+                     std::chrono::milliseconds timeout, const std::vector<std::string>& only)
     : table_(tableName) {
   in_ = std::make_unique<IsolatedReader>(
-      posixPath, timeout, [&](WireWriter& out) { SendTable(posixPath, tableName, out); });
+      posixPath, timeout, [&](WireWriter& out) { SendTable(posixPath, tableName, only, out); });
   const std::uint8_t tag = in_->U8();
   if (tag == kTagError) {
     const auto number = static_cast<int>(in_->U32());

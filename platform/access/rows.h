@@ -64,8 +64,11 @@ std::vector<TableCheck> CheckAllTables(const std::string& posixPath,
 
 class RowStream {
  public:
+  // With `only`, the columns of those names (in the table's order; a name the table does not
+  // have is left out), otherwise every column. Values of the other columns are not decoded, so
+  // damage in them goes unseen.
   RowStream(const std::string& posixPath, const std::string& tableName,
-            std::chrono::milliseconds timeout);
+            std::chrono::milliseconds timeout, const std::vector<std::string>& only = {});
   ~RowStream();
   const std::vector<ColumnInfo>& Columns() const { return columns_; }
   // The number of rows the table's definition gives: for progress only, never trusted.

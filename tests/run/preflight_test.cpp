@@ -91,6 +91,57 @@ TEST_F(PreflightTest, orphans_per_relationship_are_counted_and_listed_once_each)
   EXPECT_THAT(orphans[0]->text, HasSubstr("3 rows of \"Children\" (ParentID) have no parent"));
 }
 
+// Tables far bigger than the memory for keys: the same findings, with keys far apart.
+TEST_F(PreflightTest, keys_beyond_the_memory_budget_find_the_same_duplicates_and_orphans) {
+  auto& parents = file.AddTable("Parents", {"ID", "Region"}, {Key("+ID;+Region")});
+  for (int i = 0; i < 3000; ++i)
+    parents.values.push_back({std::to_string(i), "R" + std::to_string(i % 7)});
+  parents.values.push_back({"2999", "R3"});  // repeats the row just before it
+  parents.values.push_back({"5", "R5"});     // repeats row 5, far from it
+  auto& children = file.AddTable("Children", {"ID", "ParentID", "Region"}, {Key("+ID")});
+  for (int i = 0; i < 3000; ++i) {
+    std::string parent = std::to_string(i), region = "R" + std::to_string(i % 7);
+    if (i == 2 || i == 2990) parent = "99999", region = "R2";  // one orphan key at both ends
+    if (i == 1500) region = "R9";                              // its parent has another region
+    children.values.push_back({std::to_string(i), parent, region});
+  }
+  children.values.push_back({"3000", "2999", std::nullopt});  // NULL: no orphan
+  file.relations = {{"Parents", "Children", {{"ID", "ParentID"}, {"Region", "Region"}}}};
+
+  const auto small = engine::RunPreflight(engine, {kFile, kTarget, false, "Old_"}, 256);
+  const auto dups = Of(small, FindingKind::KeyDuplicates);
+  ASSERT_EQ(dups.size(), 1u);
+  EXPECT_THAT(dups[0]->text, HasSubstr("2 rows repeat a value of the primary key (+ID;+Region)"));
+  EXPECT_THAT(dups[0]->keys, ElementsAre("2999, R3", "5, R5"));
+  const auto orphans = Of(small, FindingKind::OrphanRows);
+  ASSERT_EQ(orphans.size(), 1u);
+  EXPECT_THAT(orphans[0]->text,
+              HasSubstr("3 rows of \"Children\" (ParentID, Region) have no parent in \"Parents\""));
+  EXPECT_THAT(orphans[0]->keys, ElementsAre("99999, R2", "1500, R9"));
+  EXPECT_EQ(small.Text(), Check().Text());
+}
+
+// Each table is read once for its key and both sides of its relationships; a relationship that
+// names a field the table lacks fails alone, as it would read on its own.
+TEST_F(PreflightTest, each_table_is_read_once_and_a_bad_relationship_fails_alone) {
+  auto& parents = file.AddTable("Parents", {"ID"}, {Key("+ID")});
+  parents.values = {{"1"}, {"2"}, {"2"}};
+  auto& children = file.AddTable("Children", {"ID", "ParentID"}, {Key("+ID")});
+  children.values = {{"1", "1"}, {"2", "7"}, {"3", "2"}};
+  file.relations = {{"Parents", "Children", {{"ID", "ParentID"}}},
+                    {"parents", "Children", {{"Gone", "ID"}}}};
+  const auto result = Check();
+  EXPECT_EQ(engine.CallsStartingWith("Access.OpenRecordset(Children)").size(), 1u);
+  ASSERT_EQ(result.findings.size(), 3u) << result.Text();
+  EXPECT_EQ(result.findings[0].kind, FindingKind::KeyDuplicates);
+  EXPECT_THAT(result.findings[0].keys, ElementsAre("2"));
+  EXPECT_EQ(result.findings[1].kind, FindingKind::OrphanRows);
+  EXPECT_THAT(result.findings[1].keys, ElementsAre("7"));
+  EXPECT_EQ(result.findings[2].kind, FindingKind::RowsUnread);
+  EXPECT_THAT(result.findings[2].text,
+              HasSubstr("The rows of \"parents\" could not be read for the check: No field"));
+}
+
 TEST_F(PreflightTest, names_that_collide_or_that_the_target_cannot_take) {
   file.AddTable("Order Notes", {"ID"}, {Key("+ID")});
   file.AddTable("order_notes", {"ID"}, {Key("+ID")});

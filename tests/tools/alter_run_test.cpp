@@ -194,3 +194,118 @@ TEST(TableEdit, a_key_on_one_integer_column_rebuilds_the_table_around_it_as_row_
             0);
   EXPECT_EQ(Query(db, "SELECT group_concat(rowid || A || B, ' ') FROM \"T\""), "1010y 2020x");
 }
+
+// Rows stored in key order from 1 on (as a transfer leaves an AutoNumber table): the key becomes
+// the row id without storing the rows anew, and the result is what the rebuild gives.
+TEST(TableEdit, a_row_id_key_over_rows_already_in_key_order_is_made_in_place) {
+  const std::string table =
+      "create table \"T\" (\"A\" integer, \"B\" varchar(5), \"C\" timestamp);\n"
+      "insert into \"T\" values (1, 'x', '1899-12-30 10:00:00'), (2, NULL, NULL), (3, 'z', "
+      "'1899-12-30 11:30:00');\n"
+      "create index \"TB\" on \"T\" (\"B\");\n";
+  TempDir dir;
+  const auto inPlace = NewDatabase(dir, "in_place.db");
+  const auto rebuilt = NewDatabase(dir, "rebuilt.db");
+  for (const auto& db : {inPlace, rebuilt}) {
+    ASSERT_EQ(IvexText(db, table).status, 0);
+    norvane::Connection c(db.string(), false);
+    const std::string root =
+        c.Scalar("SELECT rootpage FROM sqlite_schema WHERE name = 'T'").AsText();
+    norvane::Savepoint unit(c, "test");
+    auto edit = norvane::TableEdit::Read(c, "t");
+    if (db == rebuilt) edit.EditDefinition();
+    edit.SetNotNull("a");
+    ASSERT_TRUE(edit.AddPrimaryKey(c, {"a"}));
+    edit.Apply(c);
+    unit.Release();
+    const bool samePages =
+        c.Scalar("SELECT rootpage FROM sqlite_schema WHERE name = 'T'").AsText() == root;
+    EXPECT_EQ(samePages, db == inPlace);
+  }
+  EXPECT_EQ(Dump(inPlace), Dump(rebuilt));
+  norvane::Connection c(inPlace.string(), false);
+  EXPECT_EQ(c.Scalar("PRAGMA integrity_check").AsText(), "ok");
+  EXPECT_EQ(c.Scalar("SELECT group_concat(rowid || A, ' ') FROM \"T\" WHERE B = 'z'").AsText(),
+            "33");
+  EXPECT_THROW(c.Exec("INSERT INTO \"T\" VALUES (2, 'again', NULL)"), norvane::DbError);
+  c.Exec("INSERT INTO \"T\" (\"B\") VALUES ('new')");  // the row id gives the key
+  EXPECT_EQ(c.Scalar("SELECT A FROM \"T\" WHERE B = 'new'").AsText(), "4");
+
+  // In a run with a refused statement in its middle: the same errors and database as one
+  // statement at a time, and a key over rows out of order still rebuilds.
+  const std::string run =
+      "alter table \"T\" modify \"a\" not null;%\n"
+      "alter table \"T\" add primary key (\"a\");%\n"
+      "alter table \"T\" modify \"b\" not null;%\n"  // a NULL
+      "alter table \"T\" modify \"c\" time;%\n"
+      "alter table \"U\" modify \"a\" not null;%\n"
+      "alter table \"U\" add primary key (\"a\");%\n";
+  const auto together = NewDatabase(dir, "together.db");
+  const auto alone = NewDatabase(dir, "alone.db");
+  std::vector<Outcome> outcomes;
+  for (const auto& db : {together, alone}) {
+    ASSERT_EQ(IvexText(db, table + "create table \"U\" (\"A\" integer, \"B\" varchar(5));\n"
+                                   "insert into \"U\" values (5, 'x'), (4, 'y');\n")
+                  .status,
+              0);
+    std::string script = run;
+    for (std::size_t at; (at = script.find('%')) != std::string::npos;)
+      script.replace(at, 1, db == together ? "" : " select 1 where 0;");
+    outcomes.push_back(IvexText(db, script));
+  }
+  EXPECT_EQ(outcomes[0].status, 1);
+  EXPECT_EQ(ErrorLines(outcomes[0].output), ErrorLines(outcomes[1].output));
+  ASSERT_EQ(ErrorLines(outcomes[0].output).size(), 1u) << outcomes[0].output;
+  EXPECT_THAT(ErrorLines(outcomes[0].output)[0], HasSubstr("line 3 "));
+  EXPECT_EQ(Dump(together), Dump(alone));
+  EXPECT_EQ(Query(together, "SELECT group_concat(name) FROM pragma_table_info('T') WHERE pk > 0"),
+            "A");
+  EXPECT_EQ(Query(together, "SELECT group_concat(C, '|') FROM \"T\""), "10:00:00|11:30:00");
+  EXPECT_EQ(Query(together, "SELECT group_concat(rowid || A, ' ') FROM \"U\""), "44 55");
+  EXPECT_EQ(Query(together, "PRAGMA integrity_check"), "ok");
+}
+
+// A time conversion rewrites the values in place unless an update trigger of the table would
+// fire; insert and delete triggers do not stop it.
+TEST(TableEdit, values_are_rewritten_in_place_unless_an_update_trigger_would_fire) {
+  const std::string tables =
+      "create table \"T\" (\"A\" integer, \"S\" timestamp);\n"
+      "insert into \"T\" values (1, '1899-12-30 10:00:00'), (2, NULL);\n"
+      "create table \"Log\" (\"What\" varchar(20));\n"
+      "create trigger \"T_update\" after insert on \"T\" for each row begin insert into \"Log\" "
+      "values ('insert'); end;\n"
+      "create trigger \"T insert\" before delete on \"T\" begin select 1; end;\n"
+      "create table \"V\" (\"S\" timestamp);\n"
+      "insert into \"V\" values ('1899-12-30 08:15:00');\n"
+      "create trigger \"V_log\" after update of \"S\" on \"V\" begin insert into \"Log\" values "
+      "('update'); end;\n";
+  TempDir dir;
+  const auto inPlace = NewDatabase(dir, "in_place.db");
+  const auto rebuilt = NewDatabase(dir, "rebuilt.db");
+  for (const auto& db : {inPlace, rebuilt}) {
+    ASSERT_EQ(IvexText(db, tables).status, 0);
+    norvane::Connection c(db.string(), false);
+    const auto root = [&](const char* table) {
+      return c
+          .Scalar("SELECT rootpage FROM sqlite_schema WHERE name = ?",
+                  {norvane::Value::Text(table)})
+          .AsText();
+    };
+    const std::string t = root("T"), v = root("V");
+    for (const char* table : {"T", "V"}) {
+      norvane::Savepoint unit(c, "test");
+      auto edit = norvane::TableEdit::Read(c, table);
+      if (db == rebuilt) edit.EditDefinition();
+      edit.SetType("S", "time", "substr(\"S\", 12)");
+      edit.Apply(c);
+      unit.Release();
+    }
+    EXPECT_EQ(root("T") == t, db == inPlace);
+    EXPECT_NE(root("V"), v);
+  }
+  EXPECT_EQ(Dump(inPlace), Dump(rebuilt));
+  EXPECT_EQ(Query(inPlace, "SELECT group_concat(coalesce(S, '-')) FROM \"T\""), "10:00:00,-");
+  EXPECT_EQ(Query(inPlace, "SELECT S FROM \"V\""), "08:15:00");
+  EXPECT_EQ(Query(inPlace, "SELECT count(*) FROM \"Log\""), "0");
+  EXPECT_EQ(Query(inPlace, "PRAGMA integrity_check"), "ok");
+}
