@@ -21,6 +21,11 @@ frmCreatedb::frmCreatedb(PageFlow& flow)
   Command1(1)->setEnabled(false);
 
   connect(create, &QPushButton::clicked, this, [this] {
+    // One run at a time per Access file and database, from here to the program's end.
+    if (const std::string refusal = flow_.runLocks().Take(settings_); !refusal.empty()) {
+      dialogs_.Message(refusal);
+      return;
+    }
     target::CreateDb(settings_, dialogs_, flow_, *this, flow_.services().linkedTables);
   });
   connect(Command1(0), &QPushButton::clicked, this, [this] { GoTo(PageId::Ivex); });

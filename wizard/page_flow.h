@@ -17,6 +17,7 @@
 #include "platform/shell_start.h"
 #include "platform/ui_services.h"
 #include "target/create_db.h"
+#include "target/run_locks.h"
 #include "wizard/console/migration_report.h"
 #include "wizard/settings.h"
 
@@ -75,6 +76,9 @@ class PageFlow : public platform::CommandStarter {
   WizardServices& services() { return services_; }
   void SetResultsCheck(std::unique_ptr<ResultsCheck> check) { resultsCheck_ = std::move(check); }
   ResultsCheck* resultsCheck() const { return resultsCheck_.get(); }
+  // The locks of the Access file and database that "Create DB" last worked on, held until the
+  // program ends.
+  target::RunLocks& runLocks() { return runLocks_; }
 
   // Command files are started through the flow, which keeps their tasks for the close step.
   int StartCommandFile(const std::string& windowsPath) override;
@@ -90,6 +94,7 @@ class PageFlow : public platform::CommandStarter {
   std::array<std::unique_ptr<WizardPage>, 5> pages_;
   std::vector<std::pair<int, std::string>> tasks_;
   std::unique_ptr<ResultsCheck> resultsCheck_;
+  target::RunLocks runLocks_;
   QRect lastFrame_;  // of the page shown last
   QSize lastSize_;
   bool ending_ = false;

@@ -11,6 +11,7 @@
 #include "platform/access/file_lock.h"
 #include "platform/access/linked_targets.h"
 #include "platform/access/recordset.h"
+#include "platform/access/target_file.h"
 #include "platform/access/transfer.h"
 #include "platform/error.h"
 #include "platform/odbc/odbc_database.h"
@@ -347,7 +348,11 @@ class JetWorkspace : public dao::Workspace {
     if (closed_) Closed();
     std::shared_ptr<dao::Database> db;
     if (StartsWithNoCase(Trim(connect), "ODBC;")) {
-      db = odbc::OpenOdbcDatabase(Trim(connect), options_.chooser);
+      // The target must be a Norvane database nobody else is writing: anything else fails here,
+      // before a table is copied (SQLite would create, overwrite or wait on it).
+      const std::string connection = odbc::ConnectionStringFor(Trim(connect), options_.chooser);
+      CheckTargetFile(connection);
+      db = odbc::OpenOdbcDatabase("ODBC;" + connection, nullptr);
     } else {
       if (LowerAscii(connect).find("pwd=") != std::string::npos)
         Unsupported("opening a password-protected Access database");

@@ -161,7 +161,8 @@ std::vector<std::vector<KeyColumn>> IndexKeyColumns(MdbHandle* mdb, MdbTableDef*
 void WriteIndexes(MdbHandle* mdb, MdbTableDef* table, const std::vector<RelationRow>& relations,
                   WireWriter& out) {
   std::vector<dao::Index> indexes;
-  mdb_read_indices(table);  // returns NULL even on success; the table holds the result
+  std::uint32_t unmatched = 0;  // relationship indexes whose relationship could not be read
+  mdb_read_indices(table);      // returns NULL even on success; the table holds the result
   const std::vector<std::vector<KeyColumn>> keys = IndexKeyColumns(mdb, table);
   for (unsigned i = 0; i < table->num_idxs && table->indices != nullptr && i < table->indices->len;
        ++i) {
@@ -173,7 +174,12 @@ void WriteIndexes(MdbHandle* mdb, MdbTableDef* table, const std::vector<Relation
     if (idx->index_type == 2) {
       // A relationship's index: libmdb gives it no key columns, the relationship has them.
       const dao::Relation* relation = ForeignSideOf(*idx, table->name, relations);
-      if (relation == nullptr) continue;
+      if (relation == nullptr) {
+        // The primary side's index is hidden; a foreign side's without its relationship means
+        // the relationship was lost on the way (a damaged or cut-short catalog).
+        if (idx->name[0] != '\0' && idx->name[0] != '.') ++unmatched;
+        continue;
+      }
       for (const dao::RelationField& field : relation->Fields) {
         if (!index.Fields.empty()) index.Fields += ";";
         index.Fields += "+" + field.ForeignName;
@@ -208,6 +214,7 @@ void WriteIndexes(MdbHandle* mdb, MdbTableDef* table, const std::vector<Relation
     out.U8(index.Unique ? 1 : 0);
     out.U8(index.Primary ? 1 : 0);
   }
+  out.U32(unmatched);
 }
 
 void WriteCatalog(const std::string& path, WireWriter& out) {
@@ -263,6 +270,7 @@ void WriteCatalog(const std::string& path, WireWriter& out) {
     out.String(e.row != nullptr ? e.row->database : "");
     if (e.type != 1) {
       out.String("");  // no rule, no columns, no indexes (see WriteColumns)
+      out.U32(0);
       out.U32(0);
       out.U32(0);
       continue;
@@ -449,6 +457,7 @@ Catalog ReadOwnCatalog(const std::string& posixPath, std::chrono::milliseconds t
       index.Primary = in.U8() != 0;
       table.indexes.push_back(std::move(index));
     }
+    table.unreadRelationships = static_cast<int>(Bounded(in, kMaxColumns, posixPath));
     catalog.tables.push_back(std::move(table));
   }
   const std::uint32_t relations = Bounded(in, kMaxTables, posixPath);

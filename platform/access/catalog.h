@@ -74,7 +74,10 @@ struct TableInfo {
   // read; backEnd.error says why).
   std::vector<ColumnInfo> columns;
   std::vector<dao::Index> indexes;  // with the foreign side of each relationship
-  std::string validationRule;       // the table's own rule (over several columns)
+  // Relationships the table's definition declares (a foreign-side index) that could not be
+  // read from the catalog: neither they nor their indexes are in `relations` and `indexes`.
+  int unreadRelationships = 0;
+  std::string validationRule;  // the table's own rule (over several columns)
 };
 
 class IsolatedReader;

@@ -1,5 +1,6 @@
 #include "platform/odbc/odbc.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "platform/dao/dao.h"
@@ -97,18 +98,29 @@ void Handle::Reset() {
   handle_ = SQL_NULL_HANDLE;
 }
 
-Connection::Connection(const std::string& connectionString)
-    : env_(SQL_HANDLE_ENV, SQL_NULL_HANDLE) {
+std::string WithBusyLimit(const std::string& connectionString, std::chrono::milliseconds limit) {
+  for (const auto& [key, value] : ParseConnectionString(connectionString))
+    if (EqualsNoCase(key, "Timeout") && !Trim(value).empty()) return connectionString;
+  const bool needsSeparator = !connectionString.empty() && connectionString.back() != ';';
+  return connectionString + (needsSeparator ? ";" : "") +
+         "Timeout=" + std::to_string(std::max<long long>(1, limit.count()));
+}
+
+Connection::Connection(const std::string& connectionString, Limits limits)
+    : limits_(limits), env_(SQL_HANDLE_ENV, SQL_NULL_HANDLE) {
   Check(SQLSetEnvAttr(env_.get(), SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3),
                       0),
         SQL_HANDLE_ENV, env_.get(), "setting the ODBC version");
   dbc_ = Handle(SQL_HANDLE_DBC, env_.get());
   // Time limits for the drivers that honour them: no open waits for ever.
-  SQLSetConnectAttr(dbc_.get(), SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(60), 0);
-  SQLSetConnectAttr(dbc_.get(), SQL_ATTR_CONNECTION_TIMEOUT, reinterpret_cast<SQLPOINTER>(300), 0);
+  SQLSetConnectAttr(dbc_.get(), SQL_ATTR_LOGIN_TIMEOUT,
+                    reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(limits.login.count())), 0);
+  SQLSetConnectAttr(dbc_.get(), SQL_ATTR_CONNECTION_TIMEOUT,
+                    reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(limits.connection.count())),
+                    0);
   std::vector<SQLCHAR> out(4096);
   SQLSMALLINT outLength = 0;
-  std::string in = connectionString;
+  std::string in = WithBusyLimit(connectionString, limits.statement);
   const SQLRETURN rc =
       SQLDriverConnect(dbc_.get(), nullptr, reinterpret_cast<SQLCHAR*>(in.data()),
                        static_cast<SQLSMALLINT>(in.size()), out.data(),
@@ -229,7 +241,30 @@ void Connection::Rollback() {
         "rolling back");
 }
 
-Statement::Statement(Connection& connection) : stmt_(SQL_HANDLE_STMT, connection.dbc()) {}
+Statement::Statement(Connection& connection)
+    : stmt_(SQL_HANDLE_STMT, connection.dbc()), limit_(connection.TimeLimits().statement) {
+  // Whole seconds, at least one; drivers without query time limits ignore it.
+  const auto seconds = std::max<long long>(1, (limit_.count() + 999) / 1000);
+  SQLSetStmtAttr(stmt_.get(), SQL_ATTR_QUERY_TIMEOUT,
+                 reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(seconds)), 0);
+}
+
+void Statement::Check(SQLRETURN rc, const std::string& step) const {
+  if (SQL_SUCCEEDED(rc)) return;
+  try {
+    ThrowDiagnostics(SQL_HANDLE_STMT, stmt_.get(), step);
+  } catch (const Error& e) {
+    const std::string& text = e.Description();
+    if (text.find("database is locked") == std::string::npos &&
+        text.find("[HYT00]") == std::string::npos)
+      throw;
+    const std::string limit = limit_.count() % 1000 == 0
+                                  ? std::to_string(limit_.count() / 1000) + " s"
+                                  : std::to_string(limit_.count()) + " ms";
+    throw Error(e.Number(), text + ". Another program held the database for longer than the " +
+                                "time limit of " + limit + "; close it and run again.");
+  }
+}
 
 bool Statement::GetText(SQLUSMALLINT col, std::string& out) {
   out.clear();

@@ -4,12 +4,14 @@
 // handle is freed by its owner's destructor.
 // Failures: every call that the driver refuses throws platform::Error with number
 // dao::err::kOdbcCallFailed and a description "ODBC--call failed. <step>: [SQLSTATE] message
-// (native N)" holding each diagnostic record the driver left.
+// (native N)" holding each diagnostic record the driver left. Calls that wait on a database
+// another program holds are bounded by the connection's time limits (Limits) and then fail so.
 #pragma once
 
 #include <sql.h>
 #include <sqlext.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -55,16 +57,30 @@ class Handle {
   SQLHANDLE handle_ = SQL_NULL_HANDLE;
 };
 
+// Time limits of a connection. `statement` bounds how long one call waits for a database that
+// another program holds locked: as the query time limit of every statement, and for the SQLite
+// driver, which ignores that, as its busy time limit ("Timeout=" in milliseconds, added to the
+// connection string unless the string sets one).
+struct Limits {
+  std::chrono::seconds login{60};
+  std::chrono::seconds connection{300};
+  std::chrono::milliseconds statement{std::chrono::seconds(60)};
+};
+
+// The connection string with the driver's busy time limit added (see Limits).
+std::string WithBusyLimit(const std::string& connectionString, std::chrono::milliseconds limit);
+
 class Connection {
  public:
   // Connects with SQLDriverConnect, without prompting; the driver manager's completed
   // connection string is kept (see NamingTheSource).
-  explicit Connection(const std::string& connectionString);
+  explicit Connection(const std::string& connectionString, Limits limits = {});
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;
   ~Connection();
 
   const std::string& CompletedString() const { return completed_; }
+  const Limits& TimeLimits() const { return limits_; }
   SQLHDBC dbc() const { return dbc_.get(); }
 
   void ExecDirect(const std::string& sql);
@@ -78,6 +94,7 @@ class Connection {
   void Rollback();
 
  private:
+  Limits limits_;
   Handle env_;
   Handle dbc_;
   bool connected_ = false;
@@ -87,16 +104,17 @@ class Connection {
 
 class Statement {
  public:
+  // The statement gets the connection's statement time limit.
   explicit Statement(Connection& connection);
   SQLHSTMT get() const { return stmt_.get(); }
-  void Check(SQLRETURN rc, const std::string& step) const {
-    odbc::Check(rc, SQL_HANDLE_STMT, stmt_.get(), step);
-  }
+  // As odbc::Check; a failure because the database is locked says that the time limit ran out.
+  void Check(SQLRETURN rc, const std::string& step) const;
   // Reads column `col` (from 1) of the current row as text; false when NULL.
   bool GetText(SQLUSMALLINT col, std::string& out);
 
  private:
   Handle stmt_;
+  std::chrono::milliseconds limit_;
 };
 
 // A name between double quotes, embedded quotes doubled.

@@ -280,7 +280,7 @@ void MigrationChecker::BeforeRun(const std::string& accessPath, std::chrono::mil
   for (const auto& t : catalog.tables) {
     // Local tables, and tables linked to other Access files (read from their back-end).
     if ((t.objectType != 1 && t.objectType != 6) || system(t.name)) continue;
-    TableBefore before{t.name, t.objectType, t.indexes, 0};
+    TableBefore before{t.name, t.objectType, t.indexes, 0, t.unreadRelationships};
     for (const auto& r : catalog.relations)
       if (EqualsNoCase(r.ForeignTable, t.name) && !system(r.Table)) ++before.foreignKeys;
     tables_.push_back(std::move(before));
@@ -301,10 +301,11 @@ std::vector<TableCheck> MigrationChecker::Check(const CheckRequest& request) con
     TableCheck check;
     check.accessName = table.name;
     check.targetName = request.targetNameOf(table.name);
-    check.indexesExpected = static_cast<int>(table.indexes.size());
+    // What the catalog declares, also what could not be read of it: a shortfall on the target.
+    check.indexesExpected = static_cast<int>(table.indexes.size()) + table.unreadRelationships;
     check.primaryKeyExpected = std::any_of(table.indexes.begin(), table.indexes.end(),
                                            [](const dao::Index& i) { return i.Primary; });
-    check.foreignKeysExpected = table.foreignKeys;
+    check.foreignKeysExpected = table.foreignKeys + table.unreadRelationships;
     check.linkExpected = request.linked;
 
     std::string local = table.name;

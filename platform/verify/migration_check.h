@@ -66,6 +66,7 @@ class MigrationChecker {
     int objectType = 1;  // 1 local, 6 linked to another Access file
     std::vector<dao::Index> indexes;
     int foreignKeys = 0;
+    int unreadRelationships = 0;  // declared by the table's definition, not readable
   };
   std::vector<TableBefore> tables_;
 };

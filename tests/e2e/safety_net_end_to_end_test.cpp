@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "../tools/tool_process.h"
+#include "support/lost_relationships.h"
 #include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
@@ -157,4 +158,42 @@ TEST_F(SafetyNet, three_files_in_one_call_with_one_damaged_give_one_summary_and_
                  (dir.path() / "Batch" / "c.mdb").string(), "--overwrite"});
   EXPECT_EQ(run.status, 0) << run.output;
   EXPECT_TRUE(Has(run, "2 of 2 migrated.")) << run.output;
+}
+
+TEST_F(SafetyNet, a_target_that_is_no_norvane_database_fails_at_connect_naming_the_file) {
+  const fs::path access = Copy("edge-jet4.mdb");
+  const fs::path notes = dir.path() / "notes.txt";
+  WriteBytes(notes, "not a database\n");
+  fs::create_directory(dir.path() / "folder.db");
+  const std::vector<std::pair<fs::path, std::string>> targets = {
+      {notes, "is a text file, not a Norvane database"},
+      {dir.path() / "folder.db", "is a folder, not a Norvane database"},
+      {access, "is an Access database, not a Norvane database"},
+  };
+  for (const auto& [target, what] : targets) {
+    const auto run = Migrate({"--access", access.string(), "--overwrite", "--connect",
+                              "ODBC;Driver=Norvane;Database=" + target.string()});
+    EXPECT_EQ(run.status, 1) << run.output;
+    EXPECT_TRUE(Has(run, "'" + target.string() + "' refused: the database file " + what))
+        << run.output;
+    EXPECT_FALSE(Has(run, "Orders")) << run.output;  // no table was started
+  }
+  EXPECT_EQ(ReadBytes(notes), "not a database\n");
+  EXPECT_EQ(ReadBytes(access), ReadBytes(fs::path(NORVANE_TEST_DATA) / "edge-jet4.mdb"));
+}
+
+TEST_F(SafetyNet, relationships_the_catalog_declares_but_cannot_read_do_not_check_out) {
+  const fs::path access = Copy("edge-jet4.mdb");
+  ASSERT_GT(testing_support::LoseRelationshipRows(access), 0);
+  const auto run = Migrate({"--access", access.string()});
+  EXPECT_EQ(run.status, 1) << run.output;
+  EXPECT_FALSE(Has(run, "everything checked out")) << run.output;
+  // Each table on the foreign side lacks the relationship's key and its index.
+  const std::size_t orders = run.output.find("\nOrders ");
+  ASSERT_NE(orders, std::string::npos) << run.output;
+  const std::string line =
+      run.output.substr(orders + 1, run.output.find('\n', orders + 1) - orders);
+  EXPECT_NE(line.find("3/4"), std::string::npos) << line;
+  EXPECT_NE(line.find("0/1"), std::string::npos) << line;
+  EXPECT_NE(line.find("<- check"), std::string::npos) << line;
 }

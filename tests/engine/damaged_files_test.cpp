@@ -11,6 +11,7 @@
 #include "platform/access/rows.h"
 #include "platform/error.h"
 #include "support/error_number.h"
+#include "support/lost_relationships.h"
 
 namespace {
 
@@ -168,5 +169,30 @@ TEST(TruncatedFile, is_refused_naming_what_lies_beyond_its_end) {
         &description);
     EXPECT_EQ(number, dao::err::kUnrecognizedFormat) << pages << " pages";
     EXPECT_NE(description.find("beyond its end"), std::string::npos) << description;
+  }
+}
+
+// Relationships whose catalog rows cannot be read are counted on their foreign tables (each
+// declares a relationship index), never on the primary side, in every file format.
+TEST(LostRelationships, are_counted_on_the_tables_that_declare_them) {
+  for (const char* fixture :
+       {"nwind.mdb", "indexTestV1997.mdb", "edge-jet4.mdb", "modern-dev-V2010.accdb"}) {
+    testing_support::TempDir dir("lost");
+    const std::string path = engine_test::CopyFixture(fixture, dir);
+    const auto whole = platform::access::ReadCatalog(path, std::chrono::seconds(30));
+    ASSERT_FALSE(whole.relations.empty()) << fixture;
+    std::map<std::string, int> foreignSides;
+    for (const dao::Relation& r : whole.relations) ++foreignSides[r.ForeignTable];
+    for (const auto& t : whole.tables) EXPECT_EQ(t.unreadRelationships, 0) << fixture << t.name;
+
+    ASSERT_GT(testing_support::LoseRelationshipRows(path), 0) << fixture;
+    const auto damaged = platform::access::ReadCatalog(path, std::chrono::seconds(30));
+    EXPECT_TRUE(damaged.relations.empty()) << fixture;
+    for (const auto& t : damaged.tables) {
+      if (t.system) continue;
+      const auto expected = foreignSides.find(t.name);
+      EXPECT_EQ(t.unreadRelationships, expected == foreignSides.end() ? 0 : expected->second)
+          << fixture << ": " << t.name;
+    }
   }
 }

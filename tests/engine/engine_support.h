@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "norvane/catalog.h"
 #include "platform/access/access_engine.h"
 #include "support/temp_dir.h"
 
@@ -44,6 +45,12 @@ class ScriptedChooser : public dao::DataSourceChooser {
 
 inline std::string NorvaneSource(const std::filesystem::path& db) {
   return "Driver=Norvane;Database=" + db.string();
+}
+
+// An empty Norvane database at `db`, as "Create DB" leaves it: a run's target must be one.
+inline std::filesystem::path NewNorvaneDatabase(const std::filesystem::path& db) {
+  norvane::CreateDatabase(db);
+  return db;
 }
 
 // Rows of a SQLite table as text (NULL as nullopt; blobs as their bytes).

@@ -27,7 +27,7 @@ struct Migrated {
 Migrated MigrateAll(const testing_support::TempDir& dir, const std::string& fixture) {
   const std::string mdb = CopyFixture(fixture, dir);
   Migrated result;
-  result.target = dir.path() / "out.db";
+  result.target = engine_test::NewNorvaneDatabase(dir.path() / "out.db");
   ScriptedChooser chooser(NorvaneSource(result.target));
   auto engine = platform::access::CreateEngine({&chooser, nullptr, std::chrono::seconds(60)});
   auto access = engine->CreateWorkspace("", "admin", "", dao::WorkspaceType::Jet)

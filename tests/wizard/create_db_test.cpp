@@ -5,8 +5,11 @@
 
 #include "engine/work_files.h"
 #include "fake_services.h"
+#include "platform/error.h"
+#include "platform/run_lock.h"
 #include "support/temp_dir.h"
 #include "target/create_db.h"
+#include "target/run_locks.h"
 #include "wizard/settings.h"
 
 namespace fs = std::filesystem;
@@ -113,4 +116,43 @@ TEST_F(CreateDbTest, a_command_file_that_cannot_start_is_reported_and_next_stays
   ASSERT_EQ(dialogs.messages.size(), 2u);
   EXPECT_NE(dialogs.messages[1].find("cmdshell is missing"), std::string::npos);
   EXPECT_FALSE(view.nextEnabled);
+}
+
+TEST(RunLocks, hold_both_files_until_other_files_are_chosen_and_refuse_a_second_run) {
+  TempDir dir;
+  MigrationSettings s;
+  s.AccessDbPath = dir.windows() + "Sales.mdb";
+  s.WorkFolder = dir.windows();
+  s.TargetDbFileName = "Sales.db";
+  const auto held = [&](const char* name) {
+    try {
+      platform::RunLock probe((dir.path() / name).string());
+      return false;
+    } catch (const platform::Error&) {
+      return true;
+    }
+  };
+  target::RunLocks first;
+  ASSERT_EQ(first.Take(s), "");
+  EXPECT_TRUE(held("Sales.mdb"));
+  EXPECT_TRUE(held("Sales.db"));
+  EXPECT_EQ(first.Take(s), "");  // the same files: kept
+
+  // A second run (another wizard, norvane-migrate) on the same files is told why.
+  target::RunLocks second;
+  const std::string refusal = second.Take(s);
+  EXPECT_NE(refusal.find("Another migration run is using '" + (dir.path() / "Sales.mdb").string()),
+            std::string::npos)
+      << refusal;
+
+  // The first goes on with another file: the first file is free again, and only then.
+  MigrationSettings other = s;
+  other.AccessDbPath = dir.windows() + "Notes.mdb";
+  other.TargetDbFileName = "Notes.db";
+  ASSERT_EQ(first.Take(other), "");
+  EXPECT_TRUE(held("Notes.mdb"));
+  EXPECT_FALSE(held("Sales.mdb"));
+  EXPECT_EQ(second.Take(s), "");
+  EXPECT_NE(first.Take(s), "");     // now the second holds them
+  EXPECT_FALSE(held("Notes.mdb"));  // a refused take holds nothing
 }

@@ -15,6 +15,7 @@
 #include <filesystem>
 
 #include "fake_services.h"
+#include "platform/run_lock.h"
 #include "support/temp_dir.h"
 #include "wizard/frmSplash.h"
 #include "wizard/page_flow.h"
@@ -285,6 +286,31 @@ TEST_F(PagesTest, create_db_enables_next_and_keeps_its_status_text) {
   EXPECT_EQ(Find<QStatusBar>(PageId::Createdb, "StatusBar1")->currentMessage(),
             "Creating database ...");
   EXPECT_EQ(commands.started, std::vector<std::string>{dir.windows() + "migrate.bat"});
+}
+
+TEST_F(PagesTest, create_db_is_refused_while_another_run_holds_the_access_file) {
+  TempDir dir;
+  settings.AccessDbPath = dir.windows() + "Sales.mdb";
+  settings.WorkFolder = dir.windows();
+  settings.TargetDbFileName = "Sales.db";
+  settings.QueryToolFileName = "ivex.exe";
+  settings.QueryToolPath = "Z:\\opt\\";
+  flow.Show(PageId::Createdb);
+  {
+    platform::RunLock otherRun((dir.path() / "Sales.mdb").string());
+    Click(PageId::Createdb, "Command3");
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_NE(dialogs.messages[0].find("Another migration run is using '" +
+                                       (dir.path() / "Sales.mdb").string()),
+              std::string::npos)
+        << dialogs.messages[0];
+    EXPECT_TRUE(commands.started.empty());
+    EXPECT_FALSE(Find(PageId::Createdb, "Command1(1)")->isEnabled());
+  }
+  // Once the other run has ended: created, and this wizard now holds both files.
+  Click(PageId::Createdb, "Command3");
+  EXPECT_EQ(commands.started, std::vector<std::string>{dir.windows() + "migrate.bat"});
+  EXPECT_THROW(platform::RunLock((dir.path() / "Sales.db").string()), platform::Error);
 }
 
 TEST_F(PagesTest, each_help_button_opens_its_own_keyword_in_the_app_folder) {

@@ -12,8 +12,8 @@
 #include "engine/work_files.h"
 #include "platform/files.h"
 #include "platform/paths.h"
-#include "platform/run_lock.h"
 #include "target/create_db.h"
+#include "target/run_locks.h"
 #include "wizard/console/console_safety.h"
 #include "wizard/console/console_view.h"
 #include "wizard/console/report_completion.h"
@@ -163,12 +163,9 @@ int RunConsoleJob(const ConsoleOptions& options, MigrationSettings& settings,
   }
 
   // One run at a time per Access file and per new database, for the whole run.
-  std::optional<platform::RunLock> accessLock, databaseLock;
-  try {
-    accessLock.emplace(platform::paths::ToPosix(settings.AccessDbPath).string());
-    databaseLock.emplace(platform::paths::ToPosix(target::TargetDbFilePath(settings)).string());
-  } catch (const platform::Error& e) {
-    out << e.Description() << '\n';
+  target::RunLocks runLocks;
+  if (const std::string refusal = runLocks.Take(settings); !refusal.empty()) {
+    out << refusal << '\n';
     return 1;
   }
 

@@ -1,0 +1,136 @@
+#include "platform/access/target_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <thread>
+
+#include "platform/access/linked_targets.h"
+#include "platform/dao/dao.h"
+#include "platform/error.h"
+#include "platform/paths.h"
+
+namespace platform::access {
+namespace {
+
+constexpr std::uint32_t kNorvaneApplicationId = 0x4E4F5256;  // "NORV"
+// SQLite's lock bytes: the pending byte, the reserved byte, then the shared range.
+constexpr off_t kSqlitePendingByte = 0x40000000;
+constexpr off_t kSqliteLockBytes = 2 + 510;
+
+bool LooksLikeText(const unsigned char* bytes, std::size_t size) {
+  for (std::size_t i = 0; i < size; ++i) {
+    const unsigned char c = bytes[i];
+    if (c == 0 || (c < 0x20 && c != '\t' && c != '\n' && c != '\r' && c != '\f')) return false;
+  }
+  return true;
+}
+
+std::string WhatItIs(TargetFileKind kind, const std::string& reason) {
+  switch (kind) {
+    case TargetFileKind::kNorvane:
+      return "a Norvane database";
+    case TargetFileKind::kMissing:
+      return "not there (\"Create DB\" creates the database first)";
+    case TargetFileKind::kFolder:
+      return "a folder";
+    case TargetFileKind::kEmpty:
+      return "an empty file";
+    case TargetFileKind::kUnreadable:
+      return "a file that cannot be read (" + reason + ")";
+    case TargetFileKind::kAccess:
+      return "an Access database";
+    case TargetFileKind::kZip:
+      return "a ZIP archive";
+    case TargetFileKind::kOtherSqlite:
+      return "a SQLite database of another program";
+    case TargetFileKind::kText:
+      return "a text file";
+    case TargetFileKind::kOther:
+      break;
+  }
+  return "a file of another kind";
+}
+
+}  // namespace
+
+TargetFileKind KindOfTargetFile(const std::string& posixPath, std::string* reason) {
+  struct stat st {};
+  if (::stat(posixPath.c_str(), &st) != 0) {
+    if (errno == ENOENT || errno == ENOTDIR) return TargetFileKind::kMissing;
+    if (reason) *reason = std::strerror(errno);
+    return TargetFileKind::kUnreadable;
+  }
+  if (S_ISDIR(st.st_mode)) return TargetFileKind::kFolder;
+  if (!S_ISREG(st.st_mode)) return TargetFileKind::kOther;
+  if (st.st_size == 0) return TargetFileKind::kEmpty;
+  const int fd = ::open(posixPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) {
+    if (reason) *reason = std::strerror(errno);
+    return TargetFileKind::kUnreadable;
+  }
+  std::array<unsigned char, 512> head{};
+  const ssize_t got = ::pread(fd, head.data(), head.size(), 0);
+  const int readErrno = errno;
+  ::close(fd);
+  if (got < 0) {
+    if (reason) *reason = std::strerror(readErrno);
+    return TargetFileKind::kUnreadable;
+  }
+  const auto size = static_cast<std::size_t>(got);
+  if (size >= 100 && std::memcmp(head.data(), "SQLite format 3", 16) == 0) {
+    const std::uint32_t id = (std::uint32_t{head[68]} << 24) | (std::uint32_t{head[69]} << 16) |
+                             (std::uint32_t{head[70]} << 8) | std::uint32_t{head[71]};
+    return id == kNorvaneApplicationId ? TargetFileKind::kNorvane : TargetFileKind::kOtherSqlite;
+  }
+  if (size >= 19 && (std::memcmp(head.data() + 4, "Standard Jet DB", 15) == 0 ||
+                     std::memcmp(head.data() + 4, "Standard ACE DB", 15) == 0))
+    return TargetFileKind::kAccess;
+  if (size >= 4 && head[0] == 'P' && head[1] == 'K' &&
+      ((head[2] == 3 && head[3] == 4) || (head[2] == 5 && head[3] == 6)))
+    return TargetFileKind::kZip;
+  if (LooksLikeText(head.data(), size)) return TargetFileKind::kText;
+  return TargetFileKind::kOther;
+}
+
+long WriterHoldingLock(const std::string& posixPath) {
+  const int fd = ::open(posixPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return 0;
+  struct flock lock {};
+  lock.l_type = F_RDLCK;
+  lock.l_whence = SEEK_SET;
+  lock.l_start = kSqlitePendingByte;
+  lock.l_len = kSqliteLockBytes;
+  const bool asked = ::fcntl(fd, F_GETLK, &lock) == 0;
+  ::close(fd);
+  return asked && lock.l_type != F_UNLCK ? static_cast<long>(lock.l_pid) : 0;
+}
+
+void CheckTargetFile(const std::string& connectionString, std::chrono::milliseconds lockWait) {
+  const std::string named = DatabaseFileOf(connectionString);
+  if (named.empty()) return;
+  std::string path = named;
+  if (named.size() >= 2 && named[1] == ':') path = paths::ToPosix(named).string();
+  std::string reason;
+  const TargetFileKind kind = KindOfTargetFile(path, &reason);
+  if (kind != TargetFileKind::kNorvane)
+    throw Error(dao::err::kOdbcCallFailed,
+                "ODBC--connection to '" + named + "' refused: the database file is " +
+                    WhatItIs(kind, reason) + ", not a Norvane database.");
+  const auto until = std::chrono::steady_clock::now() + lockWait;
+  while (const long pid = WriterHoldingLock(path)) {
+    if (std::chrono::steady_clock::now() >= until)
+      throw Error(dao::err::kOdbcCallFailed,
+                  "ODBC--connection to '" + named + "' refused: another program (process " +
+                      std::to_string(pid) +
+                      ") holds the database locked. Close it or wait until it has finished, "
+                      "then try again.");
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+}
+
+}  // namespace platform::access

@@ -1,0 +1,42 @@
+// Is the file a target connection names a Norvane database that can be written now?
+//
+// Owns: judging a database file by its first bytes (without opening it as a database, so nothing
+// is created, changed or waited on) and by the locks other programs hold on it. A Norvane
+// database is a SQLite file whose header carries the product's application id ("NORV").
+// Failures: CheckTargetFile throws platform::Error dao::err::kOdbcCallFailed naming the file and
+// what it is instead (missing, a folder, empty, an Access file, a ZIP archive, a text file, a
+// SQLite file of another program, unreadable) or which process holds it locked.
+#pragma once
+
+#include <chrono>
+#include <string>
+
+namespace platform::access {
+
+enum class TargetFileKind {
+  kNorvane,
+  kMissing,
+  kFolder,
+  kEmpty,
+  kUnreadable,
+  kAccess,
+  kZip,
+  kOtherSqlite,
+  kText,
+  kOther
+};
+
+// What the file at `posixPath` is; `reason` gets the system's text for kUnreadable.
+TargetFileKind KindOfTargetFile(const std::string& posixPath, std::string* reason = nullptr);
+
+// The process id of another program that holds the SQLite file locked for writing (a pending,
+// reserved or exclusive lock), or 0.
+long WriterHoldingLock(const std::string& posixPath);
+
+// Throws unless the file named by the ODBC connection string (Database=, DBF= or its data
+// source's Database setting) is a Norvane database that no other program holds locked for
+// longer than `lockWait`. A connection string naming no file is left to the driver.
+void CheckTargetFile(const std::string& connectionString,
+                     std::chrono::milliseconds lockWait = std::chrono::seconds(5));
+
+}  // namespace platform::access

@@ -1,0 +1,188 @@
+// Wrong targets fail at connect with a message naming the file and what it is; a target another
+// program holds locked fails after a bounded time instead of waiting for ever.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+
+#include "engine_support.h"
+#include "platform/access/target_file.h"
+#include "platform/dao/dao.h"
+#include "platform/error.h"
+#include "platform/odbc/odbc.h"
+#include "platform/paths.h"
+#include "support/error_number.h"
+
+namespace {
+
+using engine_test::CopyFixture;
+using engine_test::NewNorvaneDatabase;
+using engine_test::NorvaneSource;
+using testing_support::ErrorNumberOf;
+using testing_support::TempDir;
+
+void WriteFile(const std::filesystem::path& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::string ReadFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// The sqlite3 shell in a process of its own, holding the file in an exclusive transaction until
+// it is destroyed.
+class LockingProcess {
+ public:
+  explicit LockingProcess(const std::filesystem::path& db) {
+    int in[2], out[2];
+    if (::pipe(in) != 0 || ::pipe(out) != 0) return;
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      ::dup2(in[0], 0);
+      ::dup2(out[1], 1);
+      ::close(in[1]);
+      ::close(out[0]);
+      ::execlp("sqlite3", "sqlite3", db.c_str(), static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    ::close(in[0]);
+    ::close(out[1]);
+    stdin_ = in[1];
+    const std::string script = "BEGIN EXCLUSIVE;\nCREATE TABLE held(x);\n.print held\n";
+    (void)!::write(stdin_, script.data(), script.size());
+    std::string seen;
+    char c = 0;
+    while (seen.find("held") == std::string::npos && ::read(out[0], &c, 1) == 1) seen += c;
+    ::close(out[0]);
+    locked_ = seen.find("held") != std::string::npos;
+  }
+  ~LockingProcess() {
+    if (stdin_ >= 0) ::close(stdin_);  // the shell ends and rolls back
+    if (pid_ > 0) ::waitpid(pid_, nullptr, 0);
+  }
+  bool locked() const { return locked_; }
+  pid_t pid() const { return pid_; }
+
+ private:
+  pid_t pid_ = -1;
+  int stdin_ = -1;
+  bool locked_ = false;
+};
+
+struct Target {
+  TempDir dir{"target-file"};
+  std::shared_ptr<dao::Engine> engine =
+      platform::access::CreateEngine({nullptr, nullptr, std::chrono::seconds(30)});
+  // Opens the target as the run does; "" when it opened, else the refusal's description.
+  std::string Refusal(const std::filesystem::path& db) {
+    std::string description;
+    const int number = ErrorNumberOf(
+        [&] {
+          engine->CreateWorkspace("NewODBCWorkspace", "admin", "", dao::WorkspaceType::Jet)
+              ->OpenDatabase("", {false, false}, "ODBC;" + NorvaneSource(db));
+        },
+        &description);
+    if (number != 0) {
+      EXPECT_EQ(number, dao::err::kOdbcCallFailed) << description;
+    }
+    return description;
+  }
+};
+
+TEST(TargetFile, what_is_no_norvane_database_is_refused_at_connect_naming_the_file_and_its_kind) {
+  Target t;
+  const auto d = t.dir.path();
+  WriteFile(d / "notes.db", "Orders and customers, to be moved.\r\n");
+  WriteFile(d / "archive.db", std::string("PK\x03\x04", 4) + std::string(60, '\0'));
+  WriteFile(d / "empty.db", "");
+  WriteFile(d / "binary.db", std::string("\x7f"
+                                         "ELF\x02\x01\x01",
+                                         7) +
+                                 std::string(200, '\0'));
+  std::filesystem::create_directory(d / "folder.db");
+  CopyFixture("edge-jet4.mdb", t.dir, "other.db");
+  {
+    sqlite3* h = nullptr;
+    sqlite3_open((d / "plain.db").c_str(), &h);
+    sqlite3_exec(h, "CREATE TABLE t(x)", nullptr, nullptr, nullptr);
+    sqlite3_close(h);
+  }
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"notes.db", "is a text file"},
+      {"archive.db", "is a ZIP archive"},
+      {"empty.db", "is an empty file"},
+      {"binary.db", "is a file of another kind"},
+      {"folder.db", "is a folder"},
+      {"other.db", "is an Access database"},
+      {"plain.db", "is a SQLite database of another program"},
+      {"missing.db", "is not there"},
+  };
+  for (const auto& [name, kind] : cases) {
+    const auto path = d / name;
+    const std::string before = std::filesystem::is_regular_file(path) ? ReadFile(path) : "";
+    const std::string refusal = t.Refusal(path);
+    EXPECT_NE(refusal.find(path.string()), std::string::npos) << name << ": " << refusal;
+    EXPECT_NE(refusal.find(kind), std::string::npos) << name << ": " << refusal;
+    EXPECT_NE(refusal.find("not a Norvane database"), std::string::npos) << refusal;
+    if (std::filesystem::is_regular_file(path)) {
+      EXPECT_EQ(ReadFile(path), before) << name;
+    }
+  }
+  EXPECT_FALSE(std::filesystem::exists(d / "missing.db"));  // the driver did not create it
+  // A fresh database as "Create DB" leaves it opens, also when named in Windows form.
+  EXPECT_EQ(t.Refusal(NewNorvaneDatabase(d / "fresh.db")), "");
+  EXPECT_EQ(platform::access::KindOfTargetFile((d / "fresh.db").string()),
+            platform::access::TargetFileKind::kNorvane);
+  EXPECT_NO_THROW(platform::access::CheckTargetFile("Driver=Norvane;Database=" +
+                                                    platform::paths::ToWindows(d / "fresh.db")));
+  // A string naming no file is left to the driver.
+  EXPECT_NO_THROW(platform::access::CheckTargetFile("Driver=Norvane"));
+}
+
+TEST(TargetFile, a_database_another_program_holds_locked_fails_in_bounded_time) {
+  TempDir dir("target-file");
+  const auto db = NewNorvaneDatabase(dir.path() / "busy.db");
+  LockingProcess holder(db);
+  ASSERT_TRUE(holder.locked());
+  // At connect: refused after the short wait, naming the process.
+  std::string description;
+  EXPECT_EQ(ErrorNumberOf(
+                [&] {
+                  platform::access::CheckTargetFile(NorvaneSource(db),
+                                                    std::chrono::milliseconds(200));
+                },
+                &description),
+            dao::err::kOdbcCallFailed);
+  EXPECT_NE(description.find("process " + std::to_string(holder.pid())), std::string::npos)
+      << description;
+  // A statement on a connection made before the lock was noticed ends after its time limit.
+  platform::odbc::Connection connection(NorvaneSource(db),
+                                        {.statement = std::chrono::milliseconds(300)});
+  EXPECT_EQ(ErrorNumberOf([&] { connection.ExecDirect("SELECT count(*) FROM sqlite_master"); },
+                          &description),
+            dao::err::kOdbcCallFailed);
+  EXPECT_NE(description.find("database is locked"), std::string::npos) << description;
+  EXPECT_NE(description.find("time limit of 300 ms"), std::string::npos) << description;
+  // A limit the connection string sets itself is kept.
+  EXPECT_EQ(platform::odbc::WithBusyLimit("DSN=x;Timeout=5", std::chrono::seconds(60)),
+            "DSN=x;Timeout=5");
+  EXPECT_EQ(platform::odbc::WithBusyLimit("DSN=x", std::chrono::seconds(60)),
+            "DSN=x;Timeout=60000");
+}
+
+TEST(TargetFile, a_database_free_again_opens_after_the_holder_ends) {
+  TempDir dir("target-file");
+  const auto db = NewNorvaneDatabase(dir.path() / "busy.db");
+  {
+    LockingProcess holder(db);
+    ASSERT_TRUE(holder.locked());
+    EXPECT_NE(platform::access::WriterHoldingLock(db.string()), 0);
+  }
+  EXPECT_EQ(platform::access::WriterHoldingLock(db.string()), 0);
+  EXPECT_NO_THROW(platform::access::CheckTargetFile(NorvaneSource(db)));
+}
+
+}  // namespace
