@@ -129,6 +129,12 @@ Connection::Connection(const std::string& connectionString, Limits limits)
   connected_ = true;
   const std::size_t length = std::min<std::size_t>(outLength < 0 ? 0 : outLength, out.size() - 1);
   completed_.assign(reinterpret_cast<const char*>(out.data()), length);
+  // The busy limit is this connection's own: links and the caller see the string they gave.
+  if (in != connectionString) {
+    const std::string added = in.substr(in.rfind("Timeout="));
+    if (const auto at = completed_.find(added); at != std::string::npos)
+      completed_.erase(at + 8, added.size() - 8);
+  }
   completed_ = NamingTheSource(completed_, connectionString);
 }
 

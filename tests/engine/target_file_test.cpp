@@ -183,6 +183,10 @@ TEST(TargetFile, a_database_free_again_opens_after_the_holder_ends) {
   }
   EXPECT_EQ(platform::access::WriterHoldingLock(db.string()), 0);
   EXPECT_NO_THROW(platform::access::CheckTargetFile(NorvaneSource(db)));
+  // The connection's own busy limit stays out of the string links are written with.
+  platform::odbc::Connection connection(NorvaneSource(db));
+  EXPECT_EQ(connection.CompletedString().find("Timeout=60000"), std::string::npos)
+      << connection.CompletedString();
 }
 
 }  // namespace
