@@ -1,5 +1,7 @@
 #include "target/run_locks.h"
 
+#include <filesystem>
+
 #include "platform/error.h"
 #include "platform/paths.h"
 #include "target/create_db.h"
@@ -26,6 +28,26 @@ std::string RunLocks::Take(const MigrationSettings& settings) {
   }
   accessPath_ = access;
   databasePath_ = database;
+  return "";
+}
+
+std::string RunLocks::TakeConnected(const std::string& posixPath) {
+  connected_.reset();
+  if (posixPath.empty()) return "";
+  // A file this run holds already (the Access file itself is refused when the run connects).
+  std::error_code ec;
+  const auto named = std::filesystem::weakly_canonical(posixPath, ec);
+  for (const std::string& held : {accessPath_, databasePath_}) {
+    if (ec || held.empty()) continue;
+    std::error_code heldEc;
+    const auto path = std::filesystem::weakly_canonical(platform::paths::ToPosix(held), heldEc);
+    if (!heldEc && path == named) return "";
+  }
+  try {
+    connected_.emplace(posixPath);
+  } catch (const platform::Error& e) {
+    return e.Description();
+  }
   return "";
 }
 

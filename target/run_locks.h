@@ -18,10 +18,13 @@ class RunLocks {
   // are held already, those of other files released. Returns "" or, when another run holds one
   // of them (or its lock file cannot be made), the message saying so; then none is held.
   std::string Take(const MigrationSettings& settings);
+  // Also holds the lock of a database the run writes to that is not the one "Create DB" makes
+  // (a data source or connection string chosen instead). Same result as Take.
+  std::string TakeConnected(const std::string& posixPath);
 
  private:
   std::string accessPath_, databasePath_;
-  std::optional<platform::RunLock> access_, database_;
+  std::optional<platform::RunLock> access_, database_, connected_;
 };
 
 }  // namespace target

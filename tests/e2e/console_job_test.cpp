@@ -78,7 +78,12 @@ class ConsoleJobTest : public ::testing::Test {
                                       "",
                                       verifier,
                                       [this] { return std::exchange(toolErrors, {}); },
-                                      probe};
+                                      probe,
+                                      [](const std::string& connection) {
+                                        const auto at = connection.find("Database=");
+                                        return at == std::string::npos ? std::string()
+                                                                       : connection.substr(at + 9);
+                                      }};
     return console::RunConsoleJob(options, settings, services);
   }
   bool Work(const char* name) const { return fs::exists(dir.path() / "My Data" / name); }
@@ -242,6 +247,25 @@ TEST_F(ConsoleJobTest, a_second_run_of_the_same_file_or_database_is_refused) {
   }
   EXPECT_EQ(Run(), 0) << out.str();  // the locks went with their holders
   EXPECT_FALSE(fs::exists(platform::RunLock::LockFileFor(access.string())));
+}
+
+TEST_F(ConsoleJobTest,
+       a_connected_database_another_run_uses_is_refused_and_our_own_is_no_conflict) {
+  const fs::path other = dir.path() / "My Data" / "Other.db";
+  options.connect = "ODBC;Driver=Norvane;Database=" + other.string();
+  {
+    platform::RunLock first(other.string());
+    EXPECT_EQ(Run(), 1);
+    EXPECT_NE(out.str().find("Another migration run is using '" + other.string() + "'"),
+              std::string::npos)
+        << out.str();
+    EXPECT_TRUE(commands.started.empty());
+  }
+  // Named again, the database "Create DB" makes is locked once.
+  options.connect = "ODBC;Driver=Norvane;Database=" + Db().string();
+  out.str("");
+  EXPECT_EQ(Run(), 0) << out.str();
+  EXPECT_FALSE(fs::exists(platform::RunLock::LockFileFor(other.string())));
 }
 
 TEST_F(ConsoleJobTest, names_that_cannot_stand_in_a_command_file_are_refused_before_anything) {

@@ -32,6 +32,16 @@ std::string WindowsFormOf(const std::string& path) {
   return IsWindowsForm(path) ? path : platform::paths::ToWindows(fs::absolute(path));
 }
 
+// A database file a connection string names, in POSIX form.
+std::string ConnectedFilePath(const std::string& named) {
+  if (named.size() < 2 || named[1] != ':') return named;
+  try {
+    return platform::paths::ToPosix(named).string();
+  } catch (const platform::Error&) {
+    return named;  // the connect refuses it later with its reason
+  }
+}
+
 std::string FileTitleOf(const std::string& windowsPath) {
   const auto slash = windowsPath.find_last_of("\\/");
   return slash == std::string::npos ? windowsPath : windowsPath.substr(slash + 1);
@@ -164,7 +174,11 @@ int RunConsoleJob(const ConsoleOptions& options, MigrationSettings& settings,
 
   // One run at a time per Access file and per new database, for the whole run.
   target::RunLocks runLocks;
-  if (const std::string refusal = runLocks.Take(settings); !refusal.empty()) {
+  std::string refusal = runLocks.Take(settings);
+  if (refusal.empty() && (options.connect || options.dsn) && services.databaseFileOf)
+    refusal = runLocks.TakeConnected(
+        ConnectedFilePath(services.databaseFileOf(TargetConnectionOf(options, settings))));
+  if (!refusal.empty()) {
     out << refusal << '\n';
     return 1;
   }

@@ -31,6 +31,8 @@ struct ConsoleServices {
   std::function<std::vector<std::string>()> takeToolErrors;
   // The Access file's tables linked to a database file (see target::CreateDb).
   target::LinkedTablesProbe linkedTables = {};
+  // The database file an ODBC connection string names (Database= or its data source's), or "".
+  std::function<std::string(const std::string&)> databaseFileOf = {};
 };
 
 // Exit status: 0 when everything succeeded, 1 when something failed, 2 for bad options.

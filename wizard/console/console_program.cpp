@@ -76,7 +76,8 @@ int NorvaneMigrate(int argc, char** argv) {
       [&output] { return output.TakeErrors(); },
       [](const std::string& access, const std::string& database) {
         return platform::access::TablesLinkedTo(access, database, std::chrono::seconds(60));
-      }};
+      },
+      platform::access::DatabaseFileOf};
   return console::RunConsoleJobs(options, services);
 }
 
