@@ -22,7 +22,7 @@ struct MigrationSettings;
 namespace engine {
 
 inline constexpr std::size_t kListedKeys = 10;
-inline constexpr std::size_t kPreflightKeyMemory = 8u << 20;
+inline constexpr std::size_t kPreflightKeyMemory = 2u << 20;
 
 enum class FindingKind {
   NotAccessFile,
