@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "engine/path_forms.h"
 #include "platform/error.h"
 #include "platform/paths.h"
 #include "target/create_db.h"
@@ -31,17 +32,23 @@ std::string RunLocks::Take(const MigrationSettings& settings) {
   return "";
 }
 
-std::string RunLocks::TakeConnected(const std::string& posixPath) {
+std::string RunLocks::TakeConnected(const std::string& named) {
   connected_.reset();
-  if (posixPath.empty()) return "";
+  if (named.empty()) return "";
+  std::string posixPath = named;
+  try {
+    if (engine::IsWindowsForm(named)) posixPath = platform::paths::ToPosix(named).string();
+  } catch (const platform::Error&) {
+    return "";  // no such place: the connect refuses it with its reason
+  }
   // A file this run holds already (the Access file itself is refused when the run connects).
   std::error_code ec;
-  const auto named = std::filesystem::weakly_canonical(posixPath, ec);
+  const auto canonical = std::filesystem::weakly_canonical(posixPath, ec);
   for (const std::string& held : {accessPath_, databasePath_}) {
     if (ec || held.empty()) continue;
     std::error_code heldEc;
     const auto path = std::filesystem::weakly_canonical(platform::paths::ToPosix(held), heldEc);
-    if (!heldEc && path == named) return "";
+    if (!heldEc && path == canonical) return "";
   }
   try {
     connected_.emplace(posixPath);

@@ -19,8 +19,9 @@ class RunLocks {
   // of them (or its lock file cannot be made), the message saying so; then none is held.
   std::string Take(const MigrationSettings& settings);
   // Also holds the lock of a database the run writes to that is not the one "Create DB" makes
-  // (a data source or connection string chosen instead). Same result as Take.
-  std::string TakeConnected(const std::string& posixPath);
+  // (a data source or connection string chosen instead), named in either path form. Same result
+  // as Take.
+  std::string TakeConnected(const std::string& named);
 
  private:
   std::string accessPath_, databasePath_;

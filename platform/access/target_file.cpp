@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "platform/access/linked_targets.h"
+#include "platform/access_format.h"
 #include "platform/dao/dao.h"
 #include "platform/error.h"
 #include "platform/paths.h"
@@ -87,8 +88,7 @@ TargetFileKind KindOfTargetFile(const std::string& posixPath, std::string* reaso
                              (std::uint32_t{head[70]} << 8) | std::uint32_t{head[71]};
     return id == kNorvaneApplicationId ? TargetFileKind::kNorvane : TargetFileKind::kOtherSqlite;
   }
-  if (size >= 19 && (std::memcmp(head.data() + 4, "Standard Jet DB", 15) == 0 ||
-                     std::memcmp(head.data() + 4, "Standard ACE DB", 15) == 0))
+  if (DescribeAccessFormat({head.begin(), head.begin() + got}).accessFile)
     return TargetFileKind::kAccess;
   if (size >= 4 && head[0] == 'P' && head[1] == 'K' &&
       ((head[2] == 3 && head[3] == 4) || (head[2] == 5 && head[3] == 6)))

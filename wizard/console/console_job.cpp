@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "engine/migration_run.h"
+#include "engine/path_forms.h"
 #include "engine/property_step.h"
 #include "engine/restore.h"
 #include "engine/work_files.h"
@@ -24,22 +25,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-bool IsWindowsForm(const std::string& path) {
-  return (path.size() >= 2 && path[1] == ':') || path.find('\\') != std::string::npos;
-}
-
 std::string WindowsFormOf(const std::string& path) {
-  return IsWindowsForm(path) ? path : platform::paths::ToWindows(fs::absolute(path));
-}
-
-// A database file a connection string names, in POSIX form.
-std::string ConnectedFilePath(const std::string& named) {
-  if (named.size() < 2 || named[1] != ':') return named;
-  try {
-    return platform::paths::ToPosix(named).string();
-  } catch (const platform::Error&) {
-    return named;  // the connect refuses it later with its reason
-  }
+  return engine::IsWindowsForm(path) ? path : platform::paths::ToWindows(fs::absolute(path));
 }
 
 std::string FileTitleOf(const std::string& windowsPath) {
@@ -176,8 +163,8 @@ int RunConsoleJob(const ConsoleOptions& options, MigrationSettings& settings,
   target::RunLocks runLocks;
   std::string refusal = runLocks.Take(settings);
   if (refusal.empty() && (options.connect || options.dsn) && services.databaseFileOf)
-    refusal = runLocks.TakeConnected(
-        ConnectedFilePath(services.databaseFileOf(TargetConnectionOf(options, settings))));
+    refusal =
+        runLocks.TakeConnected(services.databaseFileOf(TargetConnectionOf(options, settings)));
   if (!refusal.empty()) {
     out << refusal << '\n';
     return 1;
