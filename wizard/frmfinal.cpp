@@ -90,6 +90,8 @@ void frmfinal::Migrate() {
   if (outcome != engine::RunOutcome::Finished) return;
   if (reloadTask_) {
     status_->showMessage("Waiting for reload.bat to finish ...");
+    if (ResultsCheck* check = flow_.resultsCheck(); check != nullptr && report_.verifyError.empty())
+      check->verifier.ReadAccessAhead(settings_, check->targetConnection());
     reloadWatch_.start();
   } else {
     ShowResults();

@@ -110,11 +110,22 @@ long WriterHoldingLock(const std::string& posixPath) {
   return asked && lock.l_type != F_UNLCK ? static_cast<long>(lock.l_pid) : 0;
 }
 
+namespace {
+
+std::string PosixFormOf(const std::string& named) {
+  return named.size() >= 2 && named[1] == ':' ? paths::ToPosix(named).string() : named;
+}
+
+}  // namespace
+
+std::string TargetFilePath(const std::string& connectionString) {
+  return PosixFormOf(DatabaseFileOf(connectionString));
+}
+
 void CheckTargetFile(const std::string& connectionString, std::chrono::milliseconds lockWait) {
   const std::string named = DatabaseFileOf(connectionString);
   if (named.empty()) return;
-  std::string path = named;
-  if (named.size() >= 2 && named[1] == ':') path = paths::ToPosix(named).string();
+  const std::string path = PosixFormOf(named);
   std::string reason;
   const TargetFileKind kind = KindOfTargetFile(path, &reason);
   if (kind != TargetFileKind::kNorvane)

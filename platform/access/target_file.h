@@ -33,6 +33,10 @@ TargetFileKind KindOfTargetFile(const std::string& posixPath, std::string* reaso
 // reserved or exclusive lock), or 0.
 long WriterHoldingLock(const std::string& posixPath);
 
+// The POSIX path of the database file the ODBC connection string names (Database=, DBF= or its
+// data source's Database setting, POSIX or Windows form), or "" when it names none.
+std::string TargetFilePath(const std::string& connectionString);
+
 // Throws unless the file named by the ODBC connection string (Database=, DBF= or its data
 // source's Database setting) is a Norvane database that no other program holds locked for
 // longer than `lockWait`. A connection string naming no file is left to the driver.

@@ -1,18 +1,26 @@
 #include "platform/verify/migration_check.h"
 
+#include <sys/resource.h>
+
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <iterator>
 #include <map>
+#include <mutex>
+#include <optional>
 #include <set>
 #include <thread>
 
 #include "platform/access/catalog.h"
 #include "platform/access/rows.h"
+#include "platform/access/target_file.h"
 #include "platform/error.h"
 #include "platform/odbc/odbc.h"
 #include "platform/text.h"
+#include "platform/verify/file_rows.h"
 #include "platform/verify/row_digest.h"
 
 namespace platform::verify {
@@ -159,11 +167,12 @@ constexpr char kSeparator = '\x1f';
 
 // Every row's values in one canonical form per value, summed up in a digest: two tables with the
 // same rows give the same digest, whatever their order.
-RowDigest AccessRowDigest(access::RowStream& rows, const std::vector<int>& types) {
+RowDigest AccessRowDigest(access::RowStream& rows, const std::vector<int>& types,
+                          const std::atomic<bool>& stop) {
   RowDigest digest;
   std::vector<Cell> cells;
   std::string row;
-  while (rows.Next(cells)) {
+  while (!stop.load(std::memory_order_relaxed) && rows.Next(cells)) {
     row.clear();
     for (std::size_t c = 0; c < cells.size(); ++c) {
       const Cell& cell = cells[c];
@@ -184,27 +193,49 @@ RowDigest AccessRowDigest(access::RowStream& rows, const std::vector<int>& types
   return digest;
 }
 
-RowDigest TargetRowDigest(odbc::Connection& db, const std::string& table,
-                          const std::vector<TargetColumn>& columns, const std::vector<int>& types) {
-  Statement st(db);
-  std::string sql = "SELECT * FROM " + odbc::QuoteIdentifier(table);
-  st.Check(SQLExecDirect(st.get(), Name(sql), SQL_NTS), "Reading " + table);
+// The target's rows through ODBC, for a connection that names no file.
+class OdbcRows {
+ public:
+  OdbcRows(odbc::Connection& db, const std::string& table) : st_(db) {
+    std::string sql = "SELECT * FROM " + odbc::QuoteIdentifier(table);
+    st_.Check(SQLExecDirect(st_.get(), Name(sql), SQL_NTS), "Reading " + table);
+  }
+  bool Next() {
+    const SQLRETURN rc = SQLFetch(st_.get());
+    if (rc == SQL_NO_DATA) return false;
+    st_.Check(rc, "Fetching");
+    return true;
+  }
+  bool Text(int c, std::string& out) { return st_.GetText(Column(c), out); }
+  bool Bytes(int c, std::string& out) { return GetBytes(st_, Column(c), out); }
+  bool Real(int c, double& out) {
+    SQLLEN indicator = 0;
+    st_.Check(SQLGetData(st_.get(), Column(c), SQL_C_DOUBLE, &out, 0, &indicator), "Reading");
+    return indicator != SQL_NULL_DATA;
+  }
+
+ private:
+  static SQLUSMALLINT Column(int c) { return static_cast<SQLUSMALLINT>(c + 1); }
+  Statement st_;
+};
+
+template <class Rows>
+RowDigest TargetRowDigest(Rows& rows, const std::vector<TargetColumn>& columns,
+                          const std::vector<int>& types) {
   RowDigest digest;
   std::string row, value;
-  ForEachRow(st, [&] {
+  while (rows.Next()) {
     row.clear();
     for (std::size_t c = 0; c < columns.size(); ++c) {
-      const auto col = static_cast<SQLUSMALLINT>(c + 1);
+      const int col = static_cast<int>(c);
       bool present = false;
       if (IsReal(types[c])) {
         double real = 0;
-        SQLLEN indicator = 0;
-        st.Check(SQLGetData(st.get(), col, SQL_C_DOUBLE, &real, 0, &indicator), "Reading");
-        present = indicator != SQL_NULL_DATA;
+        present = rows.Real(col, real);
         if (present)
           value = RealText(real, types[c] == static_cast<int>(access::ColumnType::kSingle));
       } else {
-        present = columns[c].binary ? GetBytes(st, col, value) : st.GetText(col, value);
+        present = columns[c].binary ? rows.Bytes(col, value) : rows.Text(col, value);
         // A time-only column arrives as a time: its value is the Access value without the day.
         if (present && columns[c].time) value = "1899-12-30 " + value;
         // Exact numbers: every digit, whether stored as a double or as decimal text.
@@ -214,51 +245,30 @@ RowDigest TargetRowDigest(odbc::Connection& db, const std::string& table,
       row += kSeparator;
     }
     digest.Add(row);
-  });
+  }
   return digest;
 }
 
-// Compares the rows of the Access table with those of the target table, value by value.
-void CompareRows(const CheckRequest& request, const std::string& accessFile,
-                 const std::string& accessTable, odbc::Connection& db,
-                 const std::string& targetTable, TableCheck& check) {
-  access::RowStream rows(accessFile, accessTable, request.timeout);
-  std::vector<int> types;
-  for (const auto& c : rows.Columns()) types.push_back(c.type);
-  const std::vector<TargetColumn> columns = TargetColumns(db, targetTable);
-  if (columns.size() != types.size()) {
-    check.accessRows = static_cast<long long>(AccessRowDigest(rows, types).Rows());
-    check.checksumNote = "the tables have " + std::to_string(types.size()) + " and " +
-                         std::to_string(columns.size()) + " columns";
-    return;
+// The target table's digest, read from its database file when the connection names one.
+RowDigest TargetRowDigest(const CheckRequest& request, odbc::Connection& db,
+                          const std::string& table, const std::vector<TargetColumn>& columns,
+                          const std::vector<int>& types) {
+  const std::string file = access::TargetFilePath(request.targetConnection);
+  if (!file.empty()) {
+    FileRows rows(file, table, request.timeout);
+    return TargetRowDigest(rows, columns, types);
   }
-  // Both sides at once: the Access rows are decoded in the reader's process, on the other core.
-  RowDigest access;
-  std::exception_ptr accessFailure;
-  std::thread reader([&] {
-    try {
-      access = AccessRowDigest(rows, types);
-    } catch (...) {
-      accessFailure = std::current_exception();
-    }
-  });
-  RowDigest target;
-  try {
-    target = TargetRowDigest(db, targetTable, columns, types);
-  } catch (...) {
-    reader.join();
-    throw;
-  }
-  reader.join();
-  if (accessFailure) std::rethrow_exception(accessFailure);
-  check.accessRows = static_cast<long long>(access.Rows());
-  check.targetRows = static_cast<long long>(target.Rows());
-  check.checksumsEqual = access == target;
-  if (!check.checksumsEqual)
-    check.checksumNote = std::to_string(access.RowsMissingFrom(target)) +
-                         " of the Access rows have no equal row "
-                         "in the new table";
+  OdbcRows rows(db, table);
+  return TargetRowDigest(rows, columns, types);
 }
+
+// One table's Access side: what the check expects of its target and the digest of its rows.
+struct AccessSide {
+  TableCheck check;
+  std::vector<int> types;
+  RowDigest digest;
+  bool read = false;  // the rows were read; otherwise check.checksumNote says why not
+};
 
 // The driver's step-by-step mode: rows are fetched as they are read, never held all at once.
 std::string Streaming(const std::string& connection) {
@@ -268,6 +278,7 @@ std::string Streaming(const std::string& connection) {
 }  // namespace
 
 void MigrationChecker::BeforeRun(const std::string& accessPath, std::chrono::milliseconds timeout) {
+  ahead_.reset();
   const access::Catalog catalog = access::ReadCatalog(accessPath, timeout);
   tables_.clear();
   // System tables stay behind, and so do their relationships.
@@ -287,30 +298,83 @@ void MigrationChecker::BeforeRun(const std::string& accessPath, std::chrono::mil
   }
 }
 
-std::vector<TableCheck> MigrationChecker::Check(const CheckRequest& request) const {
-  const access::Catalog after = access::ReadCatalog(request.accessPath, request.timeout);
-  const auto find = [&](const std::string& name) -> const access::TableInfo* {
-    for (const auto& t : after.tables)
-      if (t.name == name) return &t;
-    return nullptr;
-  };
-  odbc::Connection db(Streaming(request.targetConnection));
+// Reads the Access side of every table, in order, in a thread of its own, at most kAhead tables
+// ahead of the tables taken.
+class MigrationChecker::AccessReadAhead {
+ public:
+  // `background`: the thread and its reader processes yield the processor to other work.
+  AccessReadAhead(const std::vector<TableBefore>& tables, CheckRequest request, bool background)
+      : tables_(tables), request_(std::move(request)), sides_(tables.size()) {
+    thread_ = std::thread([this, background] {
+      if (background) setpriority(PRIO_PROCESS, 0, 10);  // on Linux: this thread only
+      Run();
+    });
+  }
+  ~AccessReadAhead() {
+    {
+      std::lock_guard lock(mutex_);
+      stop_ = true;
+    }
+    changed_.notify_all();
+    thread_.join();
+  }
 
-  std::vector<TableCheck> checks;
-  for (const TableBefore& table : tables_) {
-    TableCheck check;
+  // Table i's Access side, once read; rethrows what stopped the reading of the file's catalog.
+  AccessSide Take(std::size_t i) {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return fatal_ || sides_[i].has_value(); });
+    if (!sides_[i]) std::rethrow_exception(fatal_);
+    AccessSide side = std::move(*sides_[i]);
+    sides_[i].reset();
+    ++taken_;
+    changed_.notify_all();
+    return side;
+  }
+
+ private:
+  static constexpr std::size_t kAhead = 64;  // digests held at most, 64 KiB each
+
+  void Run() {
+    try {
+      const access::Catalog after = access::ReadCatalog(request_.accessPath, request_.timeout);
+      for (std::size_t i = 0; i < tables_.size(); ++i) {
+        {
+          std::unique_lock lock(mutex_);
+          changed_.wait(lock, [&] { return stop_ || i < taken_ + kAhead; });
+          if (stop_) return;
+        }
+        AccessSide side = Read(tables_[i], after);
+        std::lock_guard lock(mutex_);
+        sides_[i] = std::move(side);
+        changed_.notify_all();
+      }
+    } catch (...) {
+      std::lock_guard lock(mutex_);
+      fatal_ = std::current_exception();
+      changed_.notify_all();
+    }
+  }
+
+  AccessSide Read(const TableBefore& table, const access::Catalog& after) const {
+    const auto find = [&](const std::string& name) -> const access::TableInfo* {
+      for (const auto& t : after.tables)
+        if (t.name == name) return &t;
+      return nullptr;
+    };
+    AccessSide side;
+    TableCheck& check = side.check;
     check.accessName = table.name;
-    check.targetName = request.targetNameOf(table.name);
+    check.targetName = request_.targetNameOf(table.name);
     // What the catalog declares, also what could not be read of it: a shortfall on the target.
     check.indexesExpected = static_cast<int>(table.indexes.size()) + table.unreadRelationships;
     check.primaryKeyExpected = std::any_of(table.indexes.begin(), table.indexes.end(),
                                            [](const dao::Index& i) { return i.Primary; });
     check.foreignKeysExpected = table.foreignKeys + table.unreadRelationships;
-    check.linkExpected = request.linked;
+    check.linkExpected = request_.linked;
 
     std::string local = table.name;
-    if (request.linked) {
-      const access::TableInfo* renamed = find(request.prefix + table.name);
+    if (request_.linked) {
+      const access::TableInfo* renamed = find(request_.prefix + table.name);
       const access::TableInfo* link = find(Trim(table.name));
       check.linked = renamed != nullptr && renamed->objectType == table.objectType &&
                      link != nullptr && link->objectType == 4 &&
@@ -322,7 +386,7 @@ std::vector<TableCheck> MigrationChecker::Check(const CheckRequest& request) con
     }
     try {
       // A link's rows are those of its back-end table, read as the transfer reads them.
-      std::string file = request.accessPath;
+      std::string file = request_.accessPath;
       if (table.objectType == 6) {
         const access::TableInfo* entry = find(local);
         if (entry == nullptr || entry->objectType != 6)
@@ -332,17 +396,90 @@ std::vector<TableCheck> MigrationChecker::Check(const CheckRequest& request) con
         file = entry->backEnd.path;
         local = entry->backEnd.table;
       }
-      CompareRows(request, file, local, db, check.targetName, check);
-      check.indexesCreated = TargetIndexes(db, check.targetName);
-      check.primaryKeyPresent = TargetPrimaryKey(db, check.targetName);
-      check.foreignKeysPresent = TargetForeignKeys(db, check.targetName);
-      for (const auto& c : TargetColumns(db, check.targetName))
-        if (c.time) check.timeColumns.push_back(c.name);
+      access::RowStream rows(file, local, request_.timeout);
+      for (const auto& c : rows.Columns()) side.types.push_back(c.type);
+      side.digest = AccessRowDigest(rows, side.types, stop_);
+      check.accessRows = static_cast<long long>(side.digest.Rows());
+      side.read = true;
     } catch (const Error& e) {
-      if (check.checksumNote.empty()) check.checksumNote = e.Description();
+      check.checksumNote = e.Description();
     }
-    checks.push_back(std::move(check));
+    return side;
   }
+
+  const std::vector<TableBefore>& tables_;
+  const CheckRequest request_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<std::optional<AccessSide>> sides_;
+  std::size_t taken_ = 0;
+  std::atomic<bool> stop_{false};  // also ends a table's rows early
+  std::exception_ptr fatal_;
+  std::thread thread_;
+};
+
+namespace {
+
+// The target side of one table, against its Access side.
+TableCheck CheckTarget(AccessSide side, const CheckRequest& request, odbc::Connection& db) {
+  TableCheck check = std::move(side.check);
+  if (!side.read) return check;
+  try {
+    const std::vector<TargetColumn> columns = TargetColumns(db, check.targetName);
+    if (columns.size() != side.types.size()) {
+      check.checksumNote = "the tables have " + std::to_string(side.types.size()) + " and " +
+                           std::to_string(columns.size()) + " columns";
+    } else {
+      const RowDigest target = TargetRowDigest(request, db, check.targetName, columns, side.types);
+      check.targetRows = static_cast<long long>(target.Rows());
+      check.checksumsEqual = side.digest == target;
+      if (!check.checksumsEqual)
+        check.checksumNote = std::to_string(side.digest.RowsMissingFrom(target)) +
+                             " of the Access rows have no equal row in the new table";
+    }
+    check.indexesCreated = TargetIndexes(db, check.targetName);
+    check.primaryKeyPresent = TargetPrimaryKey(db, check.targetName);
+    check.foreignKeysPresent = TargetForeignKeys(db, check.targetName);
+    for (const auto& c : columns)
+      if (c.time) check.timeColumns.push_back(c.name);
+  } catch (const Error& e) {
+    if (check.checksumNote.empty()) check.checksumNote = e.Description();
+  }
+  return check;
+}
+
+}  // namespace
+
+MigrationChecker::MigrationChecker() = default;
+MigrationChecker::~MigrationChecker() = default;
+
+void MigrationChecker::ReadAccessAhead(const CheckRequest& request) {
+  ahead_.reset();
+  ahead_ = std::make_unique<AccessReadAhead>(tables_, request, true);
+}
+
+std::vector<TableCheck> MigrationChecker::Check(const CheckRequest& request) {
+  std::unique_ptr<AccessReadAhead> ahead = std::exchange(ahead_, nullptr);
+  if (!ahead) ahead = std::make_unique<AccessReadAhead>(tables_, request, false);
+  // Two tables' target sides at a time, each on a connection of its own.
+  std::vector<TableCheck> checks(tables_.size());
+  std::atomic<std::size_t> next{0};
+  std::exception_ptr failures[2];
+  const auto work = [&](std::exception_ptr& failure) {
+    try {
+      odbc::Connection db(Streaming(request.targetConnection));
+      for (std::size_t i; (i = next++) < tables_.size();)
+        checks[i] = CheckTarget(ahead->Take(i), request, db);
+    } catch (...) {
+      failure = std::current_exception();
+      next = tables_.size();
+    }
+  };
+  std::thread other(work, std::ref(failures[1]));
+  work(failures[0]);
+  other.join();
+  for (const auto& failure : failures)
+    if (failure) std::rethrow_exception(failure);
   return checks;
 }
 

@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -56,11 +57,18 @@ struct CheckRequest {
 
 class MigrationChecker {
  public:
+  MigrationChecker();
+  ~MigrationChecker();
   // Notes the user tables, their indexes and relationships before the run changes anything.
   void BeforeRun(const std::string& accessPath, std::chrono::milliseconds timeout);
-  std::vector<TableCheck> Check(const CheckRequest& request) const;
+  // Starts reading the Access side of the check in a thread of its own, once the run has left
+  // the Access file as it stays (while reload.bat finishes the new database); the next Check
+  // takes it. Without it, Check reads both sides itself.
+  void ReadAccessAhead(const CheckRequest& request);
+  std::vector<TableCheck> Check(const CheckRequest& request);
 
  private:
+  class AccessReadAhead;
   struct TableBefore {
     std::string name;
     int objectType = 1;  // 1 local, 6 linked to another Access file
@@ -69,6 +77,7 @@ class MigrationChecker {
     int unreadRelationships = 0;  // declared by the table's definition, not readable
   };
   std::vector<TableBefore> tables_;
+  std::unique_ptr<AccessReadAhead> ahead_;
 };
 
 }  // namespace platform::verify

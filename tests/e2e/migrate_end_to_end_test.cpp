@@ -310,6 +310,47 @@ TEST_F(EndToEnd, files_of_today_link_back_every_table_and_name_the_links_access_
   }
 }
 
+TEST_F(EndToEnd, the_access_side_read_ahead_pairs_each_table_with_its_own_target) {
+  const fs::path access = Copy("nwind.mdb");
+  ASSERT_EQ(Migrate({"--access", access.string()}).status, 0);
+  platform::verify::MigrationChecker checker;
+  checker.BeforeRun(access.string(), std::chrono::seconds(60));
+  const platform::verify::CheckRequest request{
+      access.string(),
+      "Driver=Norvane;Database=" + db.string(),
+      false,
+      "",
+      [](const std::string& n) { return engine::TargetNameOf(n); },
+      std::chrono::seconds(60)};
+  norvane::Connection c(db.string(), false);
+  c.Exec("UPDATE \"Products\" SET UnitsInStock = UnitsInStock + 1 WHERE rowid = 3");
+
+  const auto flagged = [](const std::vector<platform::verify::TableCheck>& tables) {
+    std::vector<std::string> names;
+    for (const auto& t : tables) {
+      EXPECT_EQ(t.accessRows, t.targetRows) << t.targetName;
+      if (!t.checksumsEqual) names.push_back(t.targetName + ": " + t.checksumNote);
+    }
+    return names;
+  };
+  const std::vector<std::string> expected = {
+      "Products: 1 of the Access rows have no equal row in the new table"};
+  checker.ReadAccessAhead(request);
+  const auto ahead = checker.Check(request);
+  EXPECT_EQ(ahead.size(), 9u);
+  EXPECT_EQ(flagged(ahead), expected);
+  // Each check reads the Access side anew; the tables come in the same order either way.
+  const auto plain = checker.Check(request);
+  ASSERT_EQ(plain.size(), ahead.size());
+  for (std::size_t i = 0; i < plain.size(); ++i) {
+    EXPECT_EQ(plain[i].targetName, ahead[i].targetName);
+    EXPECT_EQ(plain[i].indexesCreated, ahead[i].indexesCreated) << plain[i].targetName;
+  }
+  EXPECT_EQ(flagged(plain), expected);
+  // A read ahead that no check takes ends with the checker.
+  checker.ReadAccessAhead(request);
+}
+
 TEST_F(EndToEnd, the_value_check_finds_a_changed_value_a_missing_row_and_an_extra_row) {
   const fs::path access = Copy("nwind.mdb");
   ASSERT_EQ(Migrate({"--access", access.string()}).status, 0);

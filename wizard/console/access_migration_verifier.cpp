@@ -10,12 +10,24 @@ void AccessMigrationVerifier::BeforeRun(const MigrationSettings& settings) {
   checker_.BeforeRun(platform::paths::ToPosix(settings.AccessDbPath).string(), timeout_);
 }
 
+platform::verify::CheckRequest AccessMigrationVerifier::Request(
+    const MigrationSettings& settings, const std::string& targetConnection) const {
+  return {platform::paths::ToPosix(settings.AccessDbPath).string(),
+          targetConnection,
+          settings.LinkTablesFlag == 1,
+          settings.TablePrefix,
+          [](const std::string& name) { return engine::TargetNameOf(name); },
+          timeout_};
+}
+
+void AccessMigrationVerifier::ReadAccessAhead(const MigrationSettings& settings,
+                                              const std::string& targetConnection) {
+  checker_.ReadAccessAhead(Request(settings, targetConnection));
+}
+
 std::vector<TableReport> AccessMigrationVerifier::Verify(const MigrationSettings& settings,
                                                          const std::string& targetConnection) {
-  return checker_.Check({platform::paths::ToPosix(settings.AccessDbPath).string(), targetConnection,
-                         settings.LinkTablesFlag == 1, settings.TablePrefix,
-                         [](const std::string& name) { return engine::TargetNameOf(name); },
-                         timeout_});
+  return checker_.Check(Request(settings, targetConnection));
 }
 
 std::string AccessMigrationVerifier::RowsBreaking(const std::string& targetConnection,

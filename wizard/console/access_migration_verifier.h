@@ -18,12 +18,17 @@ namespace console {
 class AccessMigrationVerifier : public MigrationVerifier {
  public:
   void BeforeRun(const MigrationSettings& settings) override;
+  void ReadAccessAhead(const MigrationSettings& settings,
+                       const std::string& targetConnection) override;
   std::vector<TableReport> Verify(const MigrationSettings& settings,
                                   const std::string& targetConnection) override;
   std::string RowsBreaking(const std::string& targetConnection, const std::string& table,
                            const std::string& condition) override;
 
  private:
+  platform::verify::CheckRequest Request(const MigrationSettings& settings,
+                                         const std::string& targetConnection) const;
+
   platform::verify::MigrationChecker checker_;
   std::unique_ptr<platform::odbc::Connection> target_;  // kept for RowsBreaking
   std::string targetConnection_;

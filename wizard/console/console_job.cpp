@@ -208,6 +208,8 @@ int RunConsoleJob(const ConsoleOptions& options, MigrationSettings& settings,
   report.runFailures = run.Failures();
   undoRecord.AfterRun(report.runFailures);
   if (const auto task = run.ReloadTaskId()) {
+    if (report.verifyError.empty())
+      services.verifier.ReadAccessAhead(settings, TargetConnectionOf(options, settings));
     const int status = services.commands.Wait(*task);
     AddReloadOutcome(status, services.takeToolErrors(), report);
   }
