@@ -51,16 +51,14 @@ void ModifyNotNull(Connection& c, TableEdit& edit, const std::string& column) {
 // True for text "1899-12-30 HH:MM:SS" with a valid time: the form the transfer stores, whose
 // date and time SQLite's date functions would give too, only more slowly.
 std::string PlainTimeOfDay(const std::string& col) {
-  return "(typeof(" + col + ") = 'text' AND (" + col +
-         " GLOB '1899-12-30 [01][0-9]:[0-5][0-9]:[0-5][0-9]' OR " + col +
-         " GLOB '1899-12-30 2[0-3]:[0-5][0-9]:[0-5][0-9]'))";
+  return "norvane_time_of_day(" + col + ") IS NOT NULL";
 }
 
 // The time of day of a date/time value; whole seconds without a fraction.
 std::string TimeOfDay(const std::string& col) {
-  return "CASE WHEN " + PlainTimeOfDay(col) + " THEN substr(" + col + ", 12) WHEN " + col +
+  return "coalesce(norvane_time_of_day(" + col + "), CASE WHEN " + col +
          " IS NULL THEN NULL WHEN strftime('%f', " + col + ") GLOB '*.000' THEN time(" + col +
-         ") ELSE strftime('%H:%M:%f', " + col + ") END";
+         ") ELSE strftime('%H:%M:%f', " + col + ") END)";
 }
 
 void ModifyToTime(Connection& c, TableEdit& edit, const std::string& column) {

@@ -1,5 +1,7 @@
 #include "norvane/sqlite.h"
 
+#include <cstring>
+
 namespace norvane {
 
 Value Value::From(sqlite3_value* v) {
@@ -51,6 +53,27 @@ void Value::BindTo(sqlite3_stmt* st, int index) const {
   if (rc != SQLITE_OK) throw DbError(sqlite3_errstr(rc));
 }
 
+namespace {
+
+bool Digits(const unsigned char* t, int max) {
+  return t[0] >= '0' && t[0] <= '9' && t[1] >= '0' && t[1] <= '9' &&
+         (t[0] - '0') * 10 + (t[1] - '0') <= max;
+}
+
+// norvane_time_of_day(v): "HH:MM:SS" of text "1899-12-30 HH:MM:SS" holding a valid time of day
+// (the form the transfer stores), else NULL. What SQLite's date functions give for it, without
+// their parsing.
+void TimeOfDayFunction(sqlite3_context* context, int, sqlite3_value** argv) {
+  if (sqlite3_value_type(argv[0]) != SQLITE_TEXT || sqlite3_value_bytes(argv[0]) != 19) return;
+  const unsigned char* t = sqlite3_value_text(argv[0]);
+  if (t == nullptr || std::memcmp(t, "1899-12-30 ", 11) != 0 || t[13] != ':' || t[16] != ':' ||
+      !Digits(t + 11, 23) || !Digits(t + 14, 59) || !Digits(t + 17, 59))
+    return;
+  sqlite3_result_text(context, reinterpret_cast<const char*>(t) + 11, 8, SQLITE_TRANSIENT);
+}
+
+}  // namespace
+
 Connection::Connection(const std::string& posixPath, bool create) {
   const int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0);
   const int rc = sqlite3_open_v2(posixPath.c_str(), &db_, flags, nullptr);
@@ -62,6 +85,9 @@ Connection::Connection(const std::string& posixPath, bool create) {
   }
   sqlite3_extended_result_codes(db_, 1);
   sqlite3_busy_timeout(db_, 5000);
+  sqlite3_create_function(db_, "norvane_time_of_day", 1,
+                          SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS, nullptr,
+                          &TimeOfDayFunction, nullptr, nullptr);
 }
 
 Connection::~Connection() {

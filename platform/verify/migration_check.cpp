@@ -4,13 +4,10 @@
 
 #include <algorithm>
 #include <atomic>
-#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <iterator>
 #include <map>
-#include <mutex>
-#include <optional>
 #include <set>
 #include <thread>
 
@@ -262,6 +259,13 @@ RowDigest TargetRowDigest(const CheckRequest& request, odbc::Connection& db,
   return TargetRowDigest(rows, columns, types);
 }
 
+// The driver's step-by-step mode: rows are fetched as they are read, never held all at once.
+std::string Streaming(const std::string& connection) {
+  return connection + (connection.empty() || connection.back() == ';' ? "" : ";") + "StepAPI=1";
+}
+
+}  // namespace
+
 // One table's Access side: what the check expects of its target and the digest of its rows.
 struct AccessSide {
   TableCheck check;
@@ -269,13 +273,6 @@ struct AccessSide {
   RowDigest digest;
   bool read = false;  // the rows were read; otherwise check.checksumNote says why not
 };
-
-// The driver's step-by-step mode: rows are fetched as they are read, never held all at once.
-std::string Streaming(const std::string& connection) {
-  return connection + (connection.empty() || connection.back() == ';' ? "" : ";") + "StepAPI=1";
-}
-
-}  // namespace
 
 void MigrationChecker::BeforeRun(const std::string& accessPath, std::chrono::milliseconds timeout) {
   ahead_.reset();
@@ -298,130 +295,108 @@ void MigrationChecker::BeforeRun(const std::string& accessPath, std::chrono::mil
   }
 }
 
-// Reads the Access side of every table, in order, in a thread of its own, at most kAhead tables
-// ahead of the tables taken.
+// The Access side of a table, as the run has left the file `after` describes.
+AccessSide MigrationChecker::ReadAccessSide(const TableBefore& table, const access::Catalog& after,
+                                            const CheckRequest& request,
+                                            const std::atomic<bool>& stop) const {
+  const auto find = [&](const std::string& name) -> const access::TableInfo* {
+    for (const auto& t : after.tables)
+      if (t.name == name) return &t;
+    return nullptr;
+  };
+  AccessSide side;
+  TableCheck& check = side.check;
+  check.accessName = table.name;
+  check.targetName = request.targetNameOf(table.name);
+  // What the catalog declares, also what could not be read of it: a shortfall on the target.
+  check.indexesExpected = static_cast<int>(table.indexes.size()) + table.unreadRelationships;
+  check.primaryKeyExpected = std::any_of(table.indexes.begin(), table.indexes.end(),
+                                         [](const dao::Index& i) { return i.Primary; });
+  check.foreignKeysExpected = table.foreignKeys + table.unreadRelationships;
+  check.linkExpected = request.linked;
+
+  std::string local = table.name;
+  if (request.linked) {
+    const access::TableInfo* renamed = find(request.prefix + table.name);
+    const access::TableInfo* link = find(Trim(table.name));
+    check.linked = renamed != nullptr && renamed->objectType == table.objectType &&
+                   link != nullptr && link->objectType == 4 &&
+                   link->sourceTableName == check.targetName && !link->connect.empty();
+    if (renamed != nullptr) local = renamed->name;
+    check.linkReadOnly = check.linked && std::none_of(table.indexes.begin(), table.indexes.end(),
+                                                      [](const dao::Index& i) { return i.Unique; });
+  }
+  try {
+    // A link's rows are those of its back-end table, read as the transfer reads them.
+    std::string file = request.accessPath;
+    if (table.objectType == 6) {
+      const access::TableInfo* entry = find(local);
+      if (entry == nullptr || entry->objectType != 6)
+        throw Error(dao::err::kItemNotFound, "the link " + local + " is gone");
+      if (entry->backEnd.errorNumber != 0)
+        throw Error(entry->backEnd.errorNumber, entry->backEnd.error);
+      file = entry->backEnd.path;
+      local = entry->backEnd.table;
+    }
+    access::RowStream rows(file, local, request.timeout);
+    for (const auto& c : rows.Columns()) side.types.push_back(c.type);
+    side.digest = AccessRowDigest(rows, side.types, stop);
+    check.accessRows = static_cast<long long>(side.digest.Rows());
+    side.read = true;
+  } catch (const Error& e) {
+    check.checksumNote = e.Description();
+  }
+  return side;
+}
+
+std::vector<AccessSide> MigrationChecker::ReadAccessSides(const access::Catalog& after,
+                                                          const CheckRequest& request,
+                                                          std::size_t begin,
+                                                          const std::atomic<bool>& stop) const {
+  std::vector<AccessSide> sides;
+  const std::size_t end = std::min(tables_.size(), begin + kTablesAtOnce);
+  for (std::size_t i = begin; i < end && !stop; ++i)
+    sides.push_back(ReadAccessSide(tables_[i], after, request, stop));
+  return sides;
+}
+
+// The file's catalog and the first tables' Access sides, read in a thread of lower priority.
 class MigrationChecker::AccessReadAhead {
  public:
-  // `background`: the thread and its reader processes yield the processor to other work.
-  AccessReadAhead(const std::vector<TableBefore>& tables, CheckRequest request, bool background)
-      : tables_(tables), request_(std::move(request)), sides_(tables.size()) {
-    thread_ = std::thread([this, background] {
-      if (background) setpriority(PRIO_PROCESS, 0, 10);  // on Linux: this thread only
-      Run();
-    });
-  }
+  AccessReadAhead(const MigrationChecker& checker, const CheckRequest& request)
+      : thread_([this, &checker, request] {
+          setpriority(PRIO_PROCESS, 0, 10);  // on Linux: this thread, and its reader processes
+          try {
+            after_ = access::ReadCatalog(request.accessPath, request.timeout);
+            sides_ = checker.ReadAccessSides(after_, request, 0, stop_);
+          } catch (...) {
+            failure_ = std::current_exception();
+          }
+        }) {}
   ~AccessReadAhead() {
-    {
-      std::lock_guard lock(mutex_);
-      stop_ = true;
-    }
-    changed_.notify_all();
-    thread_.join();
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
   }
-
-  // Table i's Access side, once read; rethrows what stopped the reading of the file's catalog.
-  AccessSide Take(std::size_t i) {
-    std::unique_lock lock(mutex_);
-    changed_.wait(lock, [&] { return fatal_ || sides_[i].has_value(); });
-    if (!sides_[i]) std::rethrow_exception(fatal_);
-    AccessSide side = std::move(*sides_[i]);
-    sides_[i].reset();
-    ++taken_;
-    changed_.notify_all();
-    return side;
+  // Waits for the reading; rethrows what stopped it.
+  void Take(access::Catalog& after, std::vector<AccessSide>& sides) {
+    thread_.join();
+    if (failure_) std::rethrow_exception(failure_);
+    after = std::move(after_);
+    sides = std::move(sides_);
   }
 
  private:
-  static constexpr std::size_t kAhead = 64;  // digests held at most, 64 KiB each
-
-  void Run() {
-    try {
-      const access::Catalog after = access::ReadCatalog(request_.accessPath, request_.timeout);
-      for (std::size_t i = 0; i < tables_.size(); ++i) {
-        {
-          std::unique_lock lock(mutex_);
-          changed_.wait(lock, [&] { return stop_ || i < taken_ + kAhead; });
-          if (stop_) return;
-        }
-        AccessSide side = Read(tables_[i], after);
-        std::lock_guard lock(mutex_);
-        sides_[i] = std::move(side);
-        changed_.notify_all();
-      }
-    } catch (...) {
-      std::lock_guard lock(mutex_);
-      fatal_ = std::current_exception();
-      changed_.notify_all();
-    }
-  }
-
-  AccessSide Read(const TableBefore& table, const access::Catalog& after) const {
-    const auto find = [&](const std::string& name) -> const access::TableInfo* {
-      for (const auto& t : after.tables)
-        if (t.name == name) return &t;
-      return nullptr;
-    };
-    AccessSide side;
-    TableCheck& check = side.check;
-    check.accessName = table.name;
-    check.targetName = request_.targetNameOf(table.name);
-    // What the catalog declares, also what could not be read of it: a shortfall on the target.
-    check.indexesExpected = static_cast<int>(table.indexes.size()) + table.unreadRelationships;
-    check.primaryKeyExpected = std::any_of(table.indexes.begin(), table.indexes.end(),
-                                           [](const dao::Index& i) { return i.Primary; });
-    check.foreignKeysExpected = table.foreignKeys + table.unreadRelationships;
-    check.linkExpected = request_.linked;
-
-    std::string local = table.name;
-    if (request_.linked) {
-      const access::TableInfo* renamed = find(request_.prefix + table.name);
-      const access::TableInfo* link = find(Trim(table.name));
-      check.linked = renamed != nullptr && renamed->objectType == table.objectType &&
-                     link != nullptr && link->objectType == 4 &&
-                     link->sourceTableName == check.targetName && !link->connect.empty();
-      if (renamed != nullptr) local = renamed->name;
-      check.linkReadOnly =
-          check.linked && std::none_of(table.indexes.begin(), table.indexes.end(),
-                                       [](const dao::Index& i) { return i.Unique; });
-    }
-    try {
-      // A link's rows are those of its back-end table, read as the transfer reads them.
-      std::string file = request_.accessPath;
-      if (table.objectType == 6) {
-        const access::TableInfo* entry = find(local);
-        if (entry == nullptr || entry->objectType != 6)
-          throw Error(dao::err::kItemNotFound, "the link " + local + " is gone");
-        if (entry->backEnd.errorNumber != 0)
-          throw Error(entry->backEnd.errorNumber, entry->backEnd.error);
-        file = entry->backEnd.path;
-        local = entry->backEnd.table;
-      }
-      access::RowStream rows(file, local, request_.timeout);
-      for (const auto& c : rows.Columns()) side.types.push_back(c.type);
-      side.digest = AccessRowDigest(rows, side.types, stop_);
-      check.accessRows = static_cast<long long>(side.digest.Rows());
-      side.read = true;
-    } catch (const Error& e) {
-      check.checksumNote = e.Description();
-    }
-    return side;
-  }
-
-  const std::vector<TableBefore>& tables_;
-  const CheckRequest request_;
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::vector<std::optional<AccessSide>> sides_;
-  std::size_t taken_ = 0;
   std::atomic<bool> stop_{false};  // also ends a table's rows early
-  std::exception_ptr fatal_;
-  std::thread thread_;
+  access::Catalog after_;
+  std::vector<AccessSide> sides_;
+  std::exception_ptr failure_;
+  std::thread thread_;  // last: it starts once the members it fills exist
 };
 
 namespace {
 
 // The target side of one table, against its Access side.
-TableCheck CheckTarget(AccessSide side, const CheckRequest& request, odbc::Connection& db) {
+TableCheck CheckTarget(AccessSide&& side, const CheckRequest& request, odbc::Connection& db) {
   TableCheck check = std::move(side.check);
   if (!side.read) return check;
   try {
@@ -455,31 +430,45 @@ MigrationChecker::~MigrationChecker() = default;
 
 void MigrationChecker::ReadAccessAhead(const CheckRequest& request) {
   ahead_.reset();
-  ahead_ = std::make_unique<AccessReadAhead>(tables_, request, true);
+  ahead_ = std::make_unique<AccessReadAhead>(*this, request);
 }
 
 std::vector<TableCheck> MigrationChecker::Check(const CheckRequest& request) {
-  std::unique_ptr<AccessReadAhead> ahead = std::exchange(ahead_, nullptr);
-  if (!ahead) ahead = std::make_unique<AccessReadAhead>(tables_, request, false);
-  // Two tables' target sides at a time, each on a connection of its own.
-  std::vector<TableCheck> checks(tables_.size());
-  std::atomic<std::size_t> next{0};
-  std::exception_ptr failures[2];
-  const auto work = [&](std::exception_ptr& failure) {
-    try {
-      odbc::Connection db(Streaming(request.targetConnection));
-      for (std::size_t i; (i = next++) < tables_.size();)
-        checks[i] = CheckTarget(ahead->Take(i), request, db);
-    } catch (...) {
-      failure = std::current_exception();
-      next = tables_.size();
-    }
-  };
-  std::thread other(work, std::ref(failures[1]));
-  work(failures[0]);
-  other.join();
-  for (const auto& failure : failures)
-    if (failure) std::rethrow_exception(failure);
+  // The Access sides of a group of tables are read first and their target sides then: a reader
+  // process is never started while this check's other threads work.
+  const std::atomic<bool> never{false};
+  access::Catalog after;
+  std::vector<AccessSide> sides;
+  if (std::unique_ptr<AccessReadAhead> ahead = std::exchange(ahead_, nullptr)) {
+    ahead->Take(after, sides);
+  } else {
+    after = access::ReadCatalog(request.accessPath, request.timeout);
+    sides = ReadAccessSides(after, request, 0, never);
+  }
+  std::vector<TableCheck> checks;
+  for (std::size_t begin = 0; begin < tables_.size(); begin += kTablesAtOnce) {
+    if (begin > 0) sides = ReadAccessSides(after, request, begin, never);
+    // Two tables' target sides at a time, each on a connection of its own.
+    std::vector<TableCheck> group(sides.size());
+    std::atomic<std::size_t> next{0};
+    std::exception_ptr failures[2];
+    const auto work = [&](std::exception_ptr& failure) {
+      try {
+        odbc::Connection db(Streaming(request.targetConnection));
+        for (std::size_t i; (i = next++) < sides.size();)
+          group[i] = CheckTarget(std::move(sides[i]), request, db);
+      } catch (...) {
+        failure = std::current_exception();
+        next = sides.size();
+      }
+    };
+    std::thread other(work, std::ref(failures[1]));
+    work(failures[0]);
+    other.join();
+    for (const auto& failure : failures)
+      if (failure) std::rethrow_exception(failure);
+    for (auto& check : group) checks.push_back(std::move(check));
+  }
   return checks;
 }
 

@@ -3,13 +3,17 @@
 //
 // Owns: reading both sides, value by value: the Access rows through the engine's reader (the
 // same decoding the transfer uses; a table linked to another Access file is read from its
-// back-end, as the transfer reads it) and the target's rows read back through ODBC; the target's
-// indexes, keys and column types through the ODBC catalog functions.
-// Both sides are streamed side by side into fixed-size digests: memory does not grow with the rows.
+// back-end, as the transfer reads it) in a thread of its own, and the target's rows read back
+// from its database file in the forms the ODBC driver gives (file_rows.h; through ODBC when the
+// connection names no file), two tables at a time; the target's indexes, keys and column types
+// through the ODBC catalog functions.
+// Both sides are streamed into fixed-size digests: memory does not grow with the rows (the Access
+// side is read at most 64 tables ahead).
 // Failures: BeforeRun and Check throw platform::Error when a side cannot be read at all (the
 // Access file, the data source); a table that cannot be read is reported in its TableCheck.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -18,7 +22,13 @@
 
 #include "platform/dao/dao.h"
 
+namespace platform::access {
+struct Catalog;
+}
+
 namespace platform::verify {
+
+struct AccessSide;
 
 struct TableCheck {
   std::string accessName;
@@ -69,6 +79,8 @@ class MigrationChecker {
 
  private:
   class AccessReadAhead;
+  // Access sides read and held at once (a digest is 64 KiB).
+  static constexpr std::size_t kTablesAtOnce = 64;
   struct TableBefore {
     std::string name;
     int objectType = 1;  // 1 local, 6 linked to another Access file
@@ -76,6 +88,12 @@ class MigrationChecker {
     int foreignKeys = 0;
     int unreadRelationships = 0;  // declared by the table's definition, not readable
   };
+  AccessSide ReadAccessSide(const TableBefore& table, const access::Catalog& after,
+                            const CheckRequest& request, const std::atomic<bool>& stop) const;
+  // Tables begin .. begin + kTablesAtOnce.
+  std::vector<AccessSide> ReadAccessSides(const access::Catalog& after, const CheckRequest& request,
+                                          std::size_t begin, const std::atomic<bool>& stop) const;
+
   std::vector<TableBefore> tables_;
   std::unique_ptr<AccessReadAhead> ahead_;
 };

@@ -376,6 +376,48 @@ TEST(Dialect, time_conversion_is_refused_while_a_value_holds_another_date) {
   EXPECT_EQ(Query(db, "SELECT \"Shipped\" FROM Orders WHERE \"OrderID\" = 1"), "10:00:00");
 }
 
+TEST(Dialect, time_conversion_gives_what_the_date_functions_give_for_every_form) {
+  TempDir dir;
+  const auto db = NewDatabase(dir);
+  // Text in the transfer's form, near it, with a fraction, a day number, and times past 23:59:59.
+  const std::vector<std::string> values = {"'1899-12-30 00:00:00'",
+                                           "'1899-12-30 23:59:59'",
+                                           "'1899-12-30 10:00:00.500'",
+                                           "'1899-12-30 9:05:00'",
+                                           "'1899-12-30 10:00'",
+                                           "'1899-12-30T10:20:30'",
+                                           "'1899-12-30 10:20:30Z'",
+                                           "'1899-12-30 24:00:00'",
+                                           "'1899-12-30 12:60:00'",
+                                           "'1899-12-30'",
+                                           "2415018.9166666665",
+                                           "' 1899-12-30 10:00:00'",
+                                           "NULL"};
+  std::string script = "create table \"T\" (\"id\" integer, \"t\" timestamp);\n";
+  for (std::size_t i = 0; i < values.size(); ++i)
+    script += "insert into \"T\" values (" + std::to_string(i) + ", " + values[i] + ");\n";
+  ASSERT_EQ(IvexText(db, script).status, 0);
+  // What SQLite's date functions make of each value that is a time on 1899-12-30.
+  const std::string reference =
+      "CASE WHEN t IS NULL THEN 'NULL' WHEN strftime('%f', t) GLOB '*.000' THEN time(t) "
+      "ELSE strftime('%H:%M:%f', t) END";
+  ASSERT_EQ(IvexText(db,
+                     "delete from \"T\" where t is not null and (date(t) is null or date(t) <> "
+                     "'1899-12-30');\n")
+                .status,
+            0);
+  const std::string expected =
+      Query(db, "SELECT group_concat(id || '=' || " + reference + ", ' ') FROM \"T\"");
+  const Outcome o = IvexText(db, "alter table \"T\" modify \"t\" time;\n");
+  ASSERT_EQ(o.status, 0) << o.output;
+  EXPECT_EQ(Query(db, "SELECT group_concat(id || '=' || coalesce(t, 'NULL'), ' ') FROM \"T\""),
+            expected);
+  // Among them: the plain forms, a fraction, an hour 24 and a day number.
+  EXPECT_THAT(expected, HasSubstr("0=00:00:00 1=23:59:59 2=10:00:00.500"));
+  EXPECT_THAT(expected, HasSubstr("7=24:00:00"));
+  EXPECT_THAT(expected, HasSubstr("10=10:00:00"));
+}
+
 TEST(Dialect, names_with_embedded_quotes_and_blanks_work_when_doubled) {
   TempDir dir;
   const auto db = NewDatabase(dir);
