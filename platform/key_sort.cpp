@@ -13,6 +13,7 @@ namespace {
 constexpr std::size_t kHeader = sizeof(std::uint32_t) + sizeof(std::uint64_t);
 constexpr std::size_t kSmallestBuffer = 4096;
 constexpr std::size_t kLargestBuffer = 1 << 20;
+constexpr std::size_t kWriteChunk = 64 << 10;
 
 [[noreturn]] void FileFailed(const char* what) {
   const int code = errno;
@@ -32,6 +33,8 @@ bool Less(std::string_view a, std::uint64_t an, std::string_view b, std::uint64_
 class KeySorter::Run {
  public:
   Run(std::uint64_t begin, std::uint64_t end) : offset_(begin), end_(end) {}
+  // Entries written right after the run's own that continue its order.
+  void Extend(std::uint64_t end) { end_ = end; }
 
   // Loads the run's next entry into `current`; false at its end.
   bool Advance(std::FILE* file, std::size_t bufferSize) {
@@ -92,10 +95,12 @@ void KeySorter::Add(std::string_view key, std::uint64_t number) {
 
 void KeySorter::SortBatch() {
   // Heads that differ order their keys as the bytes do; equal heads need the whole keys.
-  std::sort(items_.begin(), items_.end(), [this](const Item& a, const Item& b) {
+  const auto before = [this](const Item& a, const Item& b) {
     if (a.head != b.head) return a.head < b.head;
     return Less(KeyOf(a), a.number, KeyOf(b), b.number);
-  });
+  };
+  if (!std::is_sorted(items_.begin(), items_.end(), before))
+    std::sort(items_.begin(), items_.end(), before);
 }
 
 void KeySorter::Spill() {
@@ -105,19 +110,39 @@ void KeySorter::Spill() {
     if (!file_) FileFailed("made");
   }
   SortBatch();
+  // A batch that starts at or after the end of the last run continues it (keys added in order
+  // make a single run, read back without merging).
+  const bool continues = !runs_.empty() && !items_.empty() &&
+                         !Less(KeyOf(items_.front()), items_.front().number, lastKey_, lastNumber_);
   if (fseeko(file_.get(), static_cast<off_t>(fileSize_), SEEK_SET) != 0) FileFailed("written");
   const std::uint64_t begin = fileSize_;
+  // Through a small buffer of its own: one write call per 64 KiB, not two per key.
+  std::string chunk;
+  chunk.reserve(kWriteChunk);
+  const auto write = [&] {
+    if (std::fwrite(chunk.data(), 1, chunk.size(), file_.get()) != chunk.size())
+      FileFailed("written");
+    fileSize_ += chunk.size();
+    chunk.clear();
+  };
   for (const Item& item : items_) {
+    if (chunk.size() + kHeader + item.size > kWriteChunk) write();
     char header[kHeader];
     std::memcpy(header, &item.size, sizeof item.size);
     std::memcpy(header + sizeof item.size, &item.number, sizeof item.number);
-    if (std::fwrite(header, 1, kHeader, file_.get()) != kHeader ||
-        std::fwrite(keys_.data() + item.offset, 1, item.size, file_.get()) != item.size)
-      FileFailed("written");
-    fileSize_ += kHeader + item.size;
+    chunk.append(header, kHeader);
+    chunk.append(keys_, item.offset, item.size);
   }
+  write();
   if (std::fflush(file_.get()) != 0) FileFailed("written");
-  runs_.push_back(std::make_unique<Run>(begin, fileSize_));
+  if (continues)
+    runs_.back()->Extend(fileSize_);
+  else
+    runs_.push_back(std::make_unique<Run>(begin, fileSize_));
+  if (!items_.empty()) {
+    lastKey_.assign(KeyOf(items_.back()));
+    lastNumber_ = items_.back().number;
+  }
   keys_.clear();
   items_.clear();
 }

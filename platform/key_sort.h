@@ -43,7 +43,8 @@ class KeySorter {
   // read holds no memory beyond its read buffers.
   void Release();
 
-  // Sorted runs written to the temporary file so far.
+  // Sorted runs written to the temporary file so far (a batch that continues the order of the
+  // last run extends it).
   std::size_t Runs() const { return runs_.size(); }
 
  private:
@@ -69,6 +70,8 @@ class KeySorter {
   std::uint64_t fileSize_ = 0;
   std::vector<std::unique_ptr<Run>> runs_;
   std::vector<Run*> heap_;  // runs with an entry left, smallest first
+  std::string lastKey_;     // the last entry written to file
+  std::uint64_t lastNumber_ = 0;
 };
 
 }  // namespace platform
