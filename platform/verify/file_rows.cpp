@@ -15,20 +15,18 @@ FileRows::FileRows(const std::string& posixPath, const std::string& table,
                    std::chrono::milliseconds busy)
     : table_(table) {
   const std::string sql = "SELECT * FROM " + odbc::QuoteIdentifier(table);
-  const char* failed = "opening the database file";
-  if (sqlite3_open_v2(posixPath.c_str(), &db_, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX,
-                      nullptr) == SQLITE_OK) {
+  try {
+    if (sqlite3_open_v2(posixPath.c_str(), &db_, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX,
+                        nullptr) != SQLITE_OK)
+      Fail("opening the database file");
     sqlite3_busy_timeout(db_, static_cast<int>(busy.count()));
-    failed = "reading";
-    if (sqlite3_prepare_v2(db_, sql.c_str(), static_cast<int>(sql.size()), &statement_, nullptr) ==
+    if (sqlite3_prepare_v2(db_, sql.c_str(), static_cast<int>(sql.size()), &statement_, nullptr) !=
         SQLITE_OK)
-      return;
+      Fail("reading");
+  } catch (...) {
+    sqlite3_close(db_);  // the destructor does not run for a constructor that throws
+    throw;
   }
-  // The destructor does not run for a constructor that throws.
-  const std::string message = db_ != nullptr ? sqlite3_errmsg(db_) : "out of memory";
-  sqlite3_close(db_);
-  db_ = nullptr;
-  throw Error(dao::err::kOdbcCallFailed, "Reading " + table_ + " (" + failed + "): " + message);
 }
 
 FileRows::~FileRows() {

@@ -246,11 +246,10 @@ RowDigest TargetRowDigest(Rows& rows, const std::vector<TargetColumn>& columns,
   return digest;
 }
 
-// The target table's digest, read from its database file when the connection names one.
-RowDigest TargetRowDigest(const CheckRequest& request, odbc::Connection& db,
-                          const std::string& table, const std::vector<TargetColumn>& columns,
-                          const std::vector<int>& types) {
-  const std::string file = access::TargetFilePath(request.targetConnection);
+// The target table's digest, read from its database file `file` when the connection names one.
+RowDigest TargetRowDigest(const std::string& file, const CheckRequest& request,
+                          odbc::Connection& db, const std::string& table,
+                          const std::vector<TargetColumn>& columns, const std::vector<int>& types) {
   if (!file.empty()) {
     FileRows rows(file, table, request.timeout);
     return TargetRowDigest(rows, columns, types);
@@ -396,7 +395,8 @@ class MigrationChecker::AccessReadAhead {
 namespace {
 
 // The target side of one table, against its Access side.
-TableCheck CheckTarget(AccessSide&& side, const CheckRequest& request, odbc::Connection& db) {
+TableCheck CheckTarget(AccessSide&& side, const std::string& file, const CheckRequest& request,
+                       odbc::Connection& db) {
   TableCheck check = std::move(side.check);
   if (!side.read) return check;
   try {
@@ -405,7 +405,8 @@ TableCheck CheckTarget(AccessSide&& side, const CheckRequest& request, odbc::Con
       check.checksumNote = "the tables have " + std::to_string(side.types.size()) + " and " +
                            std::to_string(columns.size()) + " columns";
     } else {
-      const RowDigest target = TargetRowDigest(request, db, check.targetName, columns, side.types);
+      const RowDigest target =
+          TargetRowDigest(file, request, db, check.targetName, columns, side.types);
       check.targetRows = static_cast<long long>(target.Rows());
       check.checksumsEqual = side.digest == target;
       if (!check.checksumsEqual)
@@ -445,6 +446,7 @@ std::vector<TableCheck> MigrationChecker::Check(const CheckRequest& request) {
     after = access::ReadCatalog(request.accessPath, request.timeout);
     sides = ReadAccessSides(after, request, 0, never);
   }
+  const std::string file = access::TargetFilePath(request.targetConnection);
   std::vector<TableCheck> checks;
   for (std::size_t begin = 0; begin < tables_.size(); begin += kTablesAtOnce) {
     if (begin > 0) sides = ReadAccessSides(after, request, begin, never);
@@ -456,7 +458,7 @@ std::vector<TableCheck> MigrationChecker::Check(const CheckRequest& request) {
       try {
         odbc::Connection db(Streaming(request.targetConnection));
         for (std::size_t i; (i = next++) < sides.size();)
-          group[i] = CheckTarget(std::move(sides[i]), request, db);
+          group[i] = CheckTarget(std::move(sides[i]), file, request, db);
       } catch (...) {
         failure = std::current_exception();
         next = sides.size();
