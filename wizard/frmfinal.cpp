@@ -1,5 +1,6 @@
 #include "wizard/frmfinal.h"
 
+#include <chrono>
 #include <cmath>
 #include <utility>
 
@@ -14,6 +15,8 @@
 
 namespace wizard {
 namespace {
+
+constexpr std::chrono::milliseconds kReloadWatch{200};
 
 QLineEdit* ReadOnlyBox(const char* name) {
   auto* box = new QLineEdit;
@@ -64,7 +67,6 @@ frmfinal::frmfinal(PageFlow& flow)
   connect(Command1(0), &QPushButton::clicked, this, [this] { GoTo(PageId::Createdb); });
   connect(Command1(1), &QPushButton::clicked, this, &frmfinal::Migrate);
   connect(restore_, &QPushButton::clicked, this, &frmfinal::Restore);
-  reloadWatch_.setInterval(200);
   connect(&reloadWatch_, &QTimer::timeout, this, &frmfinal::WatchReload);
 }
 
@@ -92,7 +94,7 @@ void frmfinal::Migrate() {
     status_->showMessage("Waiting for reload.bat to finish ...");
     if (ResultsCheck* check = flow_.resultsCheck(); check != nullptr && report_.verifyError.empty())
       check->verifier.ReadAccessAhead(settings_, check->targetConnection());
-    reloadWatch_.start();
+    reloadWatch_.start(kReloadWatch);
   } else {
     ShowResults();
   }
@@ -103,7 +105,14 @@ void frmfinal::WatchReload() {
     reloadWatch_.stop();
     return;
   }
-  if (!reloadTask_ || flow_.IsRunning(*reloadTask_)) return;
+  if (!reloadTask_) return;
+  if (flow_.IsRunning(*reloadTask_)) {
+    // Meanwhile the check reads the Access side, a table at each turn of the event loop.
+    ResultsCheck* check = flow_.resultsCheck();
+    const bool more = check != nullptr && check->verifier.ReadNextAccessSide();
+    reloadWatch_.setInterval(more ? std::chrono::milliseconds(0) : kReloadWatch);
+    return;
+  }
   reloadWatch_.stop();
   const int task = *std::exchange(reloadTask_, std::nullopt);
   const int status = flow_.Wait(task);

@@ -1,7 +1,5 @@
 #include "platform/verify/migration_check.h"
 
-#include <sys/resource.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
@@ -164,12 +162,11 @@ constexpr char kSeparator = '\x1f';
 
 // Every row's values in one canonical form per value, summed up in a digest: two tables with the
 // same rows give the same digest, whatever their order.
-RowDigest AccessRowDigest(access::RowStream& rows, const std::vector<int>& types,
-                          const std::atomic<bool>& stop) {
+RowDigest AccessRowDigest(access::RowStream& rows, const std::vector<int>& types) {
   RowDigest digest;
   std::vector<Cell> cells;
   std::string row;
-  while (!stop.load(std::memory_order_relaxed) && rows.Next(cells)) {
+  while (rows.Next(cells)) {
     row.clear();
     for (std::size_t c = 0; c < cells.size(); ++c) {
       const Cell& cell = cells[c];
@@ -296,8 +293,7 @@ void MigrationChecker::BeforeRun(const std::string& accessPath, std::chrono::mil
 
 // The Access side of a table, as the run has left the file `after` describes.
 AccessSide MigrationChecker::ReadAccessSide(const TableBefore& table, const access::Catalog& after,
-                                            const CheckRequest& request,
-                                            const std::atomic<bool>& stop) const {
+                                            const CheckRequest& request) const {
   const auto find = [&](const std::string& name) -> const access::TableInfo* {
     for (const auto& t : after.tables)
       if (t.name == name) return &t;
@@ -339,7 +335,7 @@ AccessSide MigrationChecker::ReadAccessSide(const TableBefore& table, const acce
     }
     access::RowStream rows(file, local, request.timeout);
     for (const auto& c : rows.Columns()) side.types.push_back(c.type);
-    side.digest = AccessRowDigest(rows, side.types, stop);
+    side.digest = AccessRowDigest(rows, side.types);
     check.accessRows = static_cast<long long>(side.digest.Rows());
     side.read = true;
   } catch (const Error& e) {
@@ -348,48 +344,17 @@ AccessSide MigrationChecker::ReadAccessSide(const TableBefore& table, const acce
   return side;
 }
 
-std::vector<AccessSide> MigrationChecker::ReadAccessSides(const access::Catalog& after,
-                                                          const CheckRequest& request,
-                                                          std::size_t begin,
-                                                          const std::atomic<bool>& stop) const {
-  std::vector<AccessSide> sides;
+void MigrationChecker::ReadAccessSides(const access::Catalog& after, const CheckRequest& request,
+                                       std::size_t begin, std::vector<AccessSide>& sides) const {
   const std::size_t end = std::min(tables_.size(), begin + kTablesAtOnce);
-  for (std::size_t i = begin; i < end && !stop; ++i)
-    sides.push_back(ReadAccessSide(tables_[i], after, request, stop));
-  return sides;
+  for (std::size_t i = begin + sides.size(); i < end; ++i)
+    sides.push_back(ReadAccessSide(tables_[i], after, request));
 }
 
-// The file's catalog and the first tables' Access sides, read in a thread of lower priority.
-class MigrationChecker::AccessReadAhead {
- public:
-  AccessReadAhead(const MigrationChecker& checker, const CheckRequest& request)
-      : thread_([this, &checker, request] {
-          setpriority(PRIO_PROCESS, 0, 10);  // on Linux: this thread, and its reader processes
-          try {
-            after_ = access::ReadCatalog(request.accessPath, request.timeout);
-            sides_ = checker.ReadAccessSides(after_, request, 0, stop_);
-          } catch (...) {
-            failure_ = std::current_exception();
-          }
-        }) {}
-  ~AccessReadAhead() {
-    stop_ = true;
-    if (thread_.joinable()) thread_.join();
-  }
-  // Waits for the reading; rethrows what stopped it.
-  void Take(access::Catalog& after, std::vector<AccessSide>& sides) {
-    thread_.join();
-    if (failure_) std::rethrow_exception(failure_);
-    after = std::move(after_);
-    sides = std::move(sides_);
-  }
-
- private:
-  std::atomic<bool> stop_{false};  // also ends a table's rows early
-  access::Catalog after_;
-  std::vector<AccessSide> sides_;
-  std::exception_ptr failure_;
-  std::thread thread_;  // last: it starts once the members it fills exist
+struct MigrationChecker::ReadAhead {
+  CheckRequest request;
+  access::Catalog after;
+  std::vector<AccessSide> sides;  // of the first tables, in their order
 };
 
 namespace {
@@ -431,25 +396,40 @@ MigrationChecker::~MigrationChecker() = default;
 
 void MigrationChecker::ReadAccessAhead(const CheckRequest& request) {
   ahead_.reset();
-  ahead_ = std::make_unique<AccessReadAhead>(*this, request);
+  try {
+    auto ahead = std::make_unique<ReadAhead>();
+    ahead->request = request;
+    ahead->after = access::ReadCatalog(request.accessPath, request.timeout);
+    ahead_ = std::move(ahead);
+  } catch (const Error&) {
+    // Check reads the catalog again and reports why it cannot.
+  }
+}
+
+bool MigrationChecker::ReadNextAccessSide() {
+  if (!ahead_) return false;
+  const std::size_t next = ahead_->sides.size();
+  if (next >= std::min(tables_.size(), kTablesAtOnce)) return false;
+  ahead_->sides.push_back(ReadAccessSide(tables_[next], ahead_->after, ahead_->request));
+  return true;
 }
 
 std::vector<TableCheck> MigrationChecker::Check(const CheckRequest& request) {
   // The Access sides of a group of tables are read first and their target sides then: a reader
   // process is never started while this check's other threads work.
-  const std::atomic<bool> never{false};
   access::Catalog after;
   std::vector<AccessSide> sides;
-  if (std::unique_ptr<AccessReadAhead> ahead = std::exchange(ahead_, nullptr)) {
-    ahead->Take(after, sides);
+  if (std::unique_ptr<ReadAhead> ahead = std::exchange(ahead_, nullptr)) {
+    after = std::move(ahead->after);
+    sides = std::move(ahead->sides);
   } else {
     after = access::ReadCatalog(request.accessPath, request.timeout);
-    sides = ReadAccessSides(after, request, 0, never);
   }
   const std::string file = access::TargetFilePath(request.targetConnection);
   std::vector<TableCheck> checks;
   for (std::size_t begin = 0; begin < tables_.size(); begin += kTablesAtOnce) {
-    if (begin > 0) sides = ReadAccessSides(after, request, begin, never);
+    if (begin > 0) sides.clear();
+    ReadAccessSides(after, request, begin, sides);
     // Two tables' target sides at a time, each on a connection of its own.
     std::vector<TableCheck> group(sides.size());
     std::atomic<std::size_t> next{0};

@@ -13,7 +13,6 @@
 // Access file, the data source); a table that cannot be read is reported in its TableCheck.
 #pragma once
 
-#include <atomic>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -71,14 +70,16 @@ class MigrationChecker {
   ~MigrationChecker();
   // Notes the user tables, their indexes and relationships before the run changes anything.
   void BeforeRun(const std::string& accessPath, std::chrono::milliseconds timeout);
-  // Starts reading the Access side of the check in a thread of its own, once the run has left
-  // the Access file as it stays (while reload.bat finishes the new database); the next Check
-  // takes it. Without it, Check reads both sides itself.
+  // Reading the Access side ahead, once the run has left the Access file as it stays (while
+  // reload.bat finishes the new database): ReadAccessAhead reads the file's catalog, each
+  // ReadNextAccessSide one more of the first 64 tables (false when none is left). The next Check
+  // takes what was read and reads the rest. Without them, Check reads both sides itself.
   void ReadAccessAhead(const CheckRequest& request);
+  bool ReadNextAccessSide();
   std::vector<TableCheck> Check(const CheckRequest& request);
 
  private:
-  class AccessReadAhead;
+  struct ReadAhead;
   // Access sides read and held at once (a digest is 64 KiB).
   static constexpr std::size_t kTablesAtOnce = 64;
   struct TableBefore {
@@ -89,13 +90,13 @@ class MigrationChecker {
     int unreadRelationships = 0;  // declared by the table's definition, not readable
   };
   AccessSide ReadAccessSide(const TableBefore& table, const access::Catalog& after,
-                            const CheckRequest& request, const std::atomic<bool>& stop) const;
-  // Tables begin .. begin + kTablesAtOnce.
-  std::vector<AccessSide> ReadAccessSides(const access::Catalog& after, const CheckRequest& request,
-                                          std::size_t begin, const std::atomic<bool>& stop) const;
+                            const CheckRequest& request) const;
+  // Completes `sides` to the tables begin .. begin + kTablesAtOnce.
+  void ReadAccessSides(const access::Catalog& after, const CheckRequest& request, std::size_t begin,
+                       std::vector<AccessSide>& sides) const;
 
   std::vector<TableBefore> tables_;
-  std::unique_ptr<AccessReadAhead> ahead_;
+  std::unique_ptr<ReadAhead> ahead_;
 };
 
 }  // namespace platform::verify

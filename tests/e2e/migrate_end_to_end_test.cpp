@@ -12,6 +12,7 @@
 #include "engine/work_files.h"
 #include "norvane/sqlite.h"
 #include "platform/access/catalog.h"
+#include "platform/error.h"
 #include "platform/jetwriter/catalog.h"
 #include "platform/jetwriter/jet_catalog_writer.h"
 #include "platform/paths.h"
@@ -335,20 +336,40 @@ TEST_F(EndToEnd, the_access_side_read_ahead_pairs_each_table_with_its_own_target
   };
   const std::vector<std::string> expected = {
       "Products: 1 of the Access rows have no equal row in the new table"};
+  // Every table read ahead, then none left to read.
   checker.ReadAccessAhead(request);
+  int readAhead = 0;
+  while (checker.ReadNextAccessSide()) ++readAhead;
+  EXPECT_EQ(readAhead, 9);
   const auto ahead = checker.Check(request);
   EXPECT_EQ(ahead.size(), 9u);
   EXPECT_EQ(flagged(ahead), expected);
-  // Each check reads the Access side anew; the tables come in the same order either way.
+  // Some tables read ahead, the check reads the rest; or the check reads them all anew. The
+  // tables come in the same order each way.
+  checker.ReadAccessAhead(request);
+  for (int i = 0; i < 4; ++i) EXPECT_TRUE(checker.ReadNextAccessSide());
+  const auto part = checker.Check(request);
+  EXPECT_FALSE(checker.ReadNextAccessSide());  // the check took what was read
   const auto plain = checker.Check(request);
-  ASSERT_EQ(plain.size(), ahead.size());
-  for (std::size_t i = 0; i < plain.size(); ++i) {
-    EXPECT_EQ(plain[i].targetName, ahead[i].targetName);
-    EXPECT_EQ(plain[i].indexesCreated, ahead[i].indexesCreated) << plain[i].targetName;
+  for (const auto* other : {&part, &plain}) {
+    ASSERT_EQ(other->size(), ahead.size());
+    for (std::size_t i = 0; i < ahead.size(); ++i) {
+      EXPECT_EQ((*other)[i].targetName, ahead[i].targetName);
+      EXPECT_EQ((*other)[i].accessRows, ahead[i].accessRows) << ahead[i].targetName;
+      EXPECT_EQ((*other)[i].indexesCreated, ahead[i].indexesCreated) << ahead[i].targetName;
+    }
+    EXPECT_EQ(flagged(*other), expected);
   }
-  EXPECT_EQ(flagged(plain), expected);
+  // A read ahead of a file that cannot be read leaves the check to read it and say why.
+  checker.ReadAccessAhead({(dir.path() / "gone.mdb").string(), request.targetConnection, false, "",
+                           request.targetNameOf, request.timeout});
+  EXPECT_FALSE(checker.ReadNextAccessSide());
+  EXPECT_THROW(checker.Check({(dir.path() / "gone.mdb").string(), request.targetConnection, false,
+                              "", request.targetNameOf, request.timeout}),
+               platform::Error);
   // A read ahead that no check takes ends with the checker.
   checker.ReadAccessAhead(request);
+  EXPECT_TRUE(checker.ReadNextAccessSide());
 }
 
 TEST_F(EndToEnd, the_value_check_finds_a_changed_value_a_missing_row_and_an_extra_row) {

@@ -20,6 +20,7 @@ class AccessMigrationVerifier : public MigrationVerifier {
   void BeforeRun(const MigrationSettings& settings) override;
   void ReadAccessAhead(const MigrationSettings& settings,
                        const std::string& targetConnection) override;
+  bool ReadNextAccessSide() override { return checker_.ReadNextAccessSide(); }
   std::vector<TableReport> Verify(const MigrationSettings& settings,
                                   const std::string& targetConnection) override;
   std::string RowsBreaking(const std::string& targetConnection, const std::string& table,

@@ -208,8 +208,11 @@ int RunConsoleJob(const ConsoleOptions& options, MigrationSettings& settings,
   report.runFailures = run.Failures();
   undoRecord.AfterRun(report.runFailures);
   if (const auto task = run.ReloadTaskId()) {
-    if (report.verifyError.empty())
+    if (report.verifyError.empty()) {
       services.verifier.ReadAccessAhead(settings, TargetConnectionOf(options, settings));
+      while (services.commands.IsRunning(*task) && services.verifier.ReadNextAccessSide()) {
+      }
+    }
     const int status = services.commands.Wait(*task);
     AddReloadOutcome(status, services.takeToolErrors(), report);
   }

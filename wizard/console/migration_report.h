@@ -33,8 +33,10 @@ class MigrationVerifier {
   // Notes the Access file's tables before the run changes anything.
   virtual void BeforeRun(const MigrationSettings& settings) = 0;
   // The run has left the Access file as it stays: its side of the check may be read while
-  // reload.bat finishes the new database. Verify takes what was read.
+  // reload.bat finishes the new database, a table at each ReadNextAccessSide (false when none
+  // is left). Verify takes what was read.
   virtual void ReadAccessAhead(const MigrationSettings&, const std::string& /*targetConnection*/) {}
+  virtual bool ReadNextAccessSide() { return false; }
   // `targetConnection` is the ODBC connection string of the new database (without "ODBC;").
   virtual std::vector<TableReport> Verify(const MigrationSettings& settings,
                                           const std::string& targetConnection) = 0;
