@@ -39,12 +39,12 @@ class Fd {
   int fd_;
 };
 
-void WriteAll(int fd, const std::string& data) {
+void WriteAll(int fd, std::string_view data) {
   std::size_t done = 0;
   while (done < data.size()) {
     const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) throw errno;
+    if (n <= 0) throw(n == 0 || errno == 0) ? ENOSPC : errno;
     done += static_cast<std::size_t>(n);
   }
 }
@@ -97,6 +97,82 @@ void WriteTextLines(std::string_view windowsPath, const std::vector<std::string>
     ::unlink(temp.c_str());
     ThrowErrno(code, windowsPath, "Cannot write");
   }
+}
+
+namespace {
+
+// A new file beside `posixPath` that nobody can have planted: ".<name>.XXXXXX", O_EXCL.
+std::string MakeTempBeside(const std::string& posixPath, int& fd) {
+  const fs::path target(posixPath);
+  std::string temp = target.parent_path().string();
+  if (temp.empty()) temp = ".";
+  temp += "/.";
+  temp += target.filename().string();
+  temp += ".XXXXXX";
+  fd = ::mkostemp(temp.data(), O_CLOEXEC);
+  return temp;
+}
+
+[[noreturn]] void ThrowCode(int code, const std::string& shownPath, const char* what) {
+  // A short write reports no errno of its own: a full disk is the usual cause.
+  if (code == 0) code = ENOSPC;
+  throw Error(err::kPathFileAccess,
+              std::string(what) + " " + shownPath + ": " + std::strerror(code));
+}
+
+template <class Fill>
+void ReplaceWith(const std::string& posixPath, const std::string& shownPath, Fill fill) {
+  int raw = -1;
+  const std::string temp = MakeTempBeside(posixPath, raw);
+  if (raw < 0) ThrowCode(errno, shownPath, "Cannot create a new file beside");
+  Fd fd(raw);
+  try {
+    fill(fd.get());
+    if (::fsync(fd.get()) != 0) throw errno;
+    if (::close(fd.release()) != 0) throw errno;
+    if (::rename(temp.c_str(), posixPath.c_str()) != 0) throw errno;
+  } catch (int code) {
+    ::unlink(temp.c_str());
+    ThrowCode(code, shownPath, "Cannot write");
+  }
+  SyncFolderOf(posixPath, shownPath);
+}
+
+}  // namespace
+
+void SyncFolderOf(const std::string& posixPath, const std::string& shownPath) {
+  std::string dir = fs::path(posixPath).parent_path().string();
+  if (dir.empty()) dir = ".";
+  Fd d(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (d.get() < 0 || ::fsync(d.get()) != 0)
+    ThrowCode(errno, shownPath, "Cannot flush the folder of");
+}
+
+void ReplaceDurably(const std::string& posixPath, std::string_view data,
+                    const std::string& shownPath) {
+  ReplaceWith(posixPath, shownPath, [&](int fd) {
+    if (::fchmod(fd, 0644) != 0) throw errno;
+    WriteAll(fd, data);
+  });
+}
+
+void ReplaceDurablyWithCopyOf(const std::string& posixPath, const std::string& fromPosix,
+                              const std::string& shownPath) {
+  Fd from(::open(fromPosix.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+  if (from.get() < 0) ThrowCode(errno, fromPosix, "Cannot read");
+  struct stat st {};
+  if (::fstat(from.get(), &st) != 0) ThrowCode(errno, fromPosix, "Cannot read");
+  ReplaceWith(posixPath, shownPath, [&](int fd) {
+    if (::fchmod(fd, st.st_mode & 0777) != 0) throw errno;
+    std::string buffer(1 << 16, '\0');
+    for (;;) {
+      const ssize_t n = ::read(from.get(), buffer.data(), buffer.size());
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) throw errno;
+      if (n == 0) break;
+      WriteAll(fd, std::string_view(buffer).substr(0, static_cast<std::size_t>(n)));
+    }
+  });
 }
 
 std::string CurrentDirectory() {

@@ -25,6 +25,19 @@ void ClearAttributes(std::string_view windowsPath);
 // an existing file. The new content replaces the old in one step: a reader never sees half a file.
 void WriteTextLines(std::string_view windowsPath, const std::vector<std::string>& lines);
 
+// Safe, durable replacement of a file given by its POSIX path: the content goes to a new file of
+// an unpredictable name in the same folder (created with O_EXCL, never through a link), is flushed
+// to disk, and is renamed over `posixPath` (a symbolic link standing there is replaced, never
+// followed); the folder is flushed too. A reader sees the old file or the new one, never half.
+// Throws err::kPathFileAccess naming `shownPath` with the system's reason; nothing is left behind.
+void ReplaceDurably(const std::string& posixPath, std::string_view data,
+                    const std::string& shownPath);
+// The same with the bytes of the file `fromPosix` (read, not moved).
+void ReplaceDurablyWithCopyOf(const std::string& posixPath, const std::string& fromPosix,
+                              const std::string& shownPath);
+// Flushes the folder of `posixPath` to disk (after a rename or an unlink in it).
+void SyncFolderOf(const std::string& posixPath, const std::string& shownPath);
+
 // The current directory in Windows form.
 std::string CurrentDirectory();
 
