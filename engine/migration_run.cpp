@@ -74,8 +74,8 @@ RunOutcome MigrationRun::Run() {
     });
   }
   err_.Run("Creating the Jet workspace", [&] {
-    s.JetWorkspace = Need(engine_, "the database engine")
-                         .CreateWorkspace("", "admin", "", dao::WorkspaceType::Jet);
+    Need(engine_, "the database engine").SetBeforeCatalogReplace(beforeReplace_);
+    s.JetWorkspace = engine_->CreateWorkspace("", "admin", "", dao::WorkspaceType::Jet);
   });
   err_.Clear();
   err_.Run("Opening " + s.AccessDbPath, [&] {

@@ -60,6 +60,8 @@ class MigrationRun {
   const platform::FailureLog& Failures() const { return failures_; }
   // The task id of the reload.bat the last run started, if it could be started.
   std::optional<int> ReloadTaskId() const { return reloadTask_; }
+  // Given to the engine of each run before it opens the Access file.
+  void SetBeforeCatalogReplace(dao::BeforeCatalogReplace hook) { beforeReplace_ = std::move(hook); }
   // The target's completed connect string ("ODBC;..."), once the run has opened it.
   const std::string& TargetConnect() const { return targetConnect_; }
 
@@ -83,6 +85,7 @@ class MigrationRun {
   platform::CommandStarter& commands_;
   EngineFactory makeEngine_;
   std::shared_ptr<dao::Engine> engine_;
+  dao::BeforeCatalogReplace beforeReplace_;
 
   bool running_ = false;
   platform::FailureLog failures_;

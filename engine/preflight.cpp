@@ -225,7 +225,7 @@ class Preflight {
       for (const std::string& name : all_)
         if (platform::EqualsNoCase(name, request_.prefix + link.name)) renamed.push_back(name);
     }
-    const bool recorded = HasLinkBackRecord(PosixFormOf(request_.accessPath));
+    const bool recorded = HasLiveLinkBackRecord(PosixFormOf(request_.accessPath));
     if (intoTarget.empty() && renamed.empty() && !recorded) return;
     std::string text = result_.accessPath + " was already migrated and linked by an earlier run";
     if (!intoTarget.empty())

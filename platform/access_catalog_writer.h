@@ -8,6 +8,7 @@
 // readers together at Finish; until then only CurrentPath shows them.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -28,6 +29,10 @@ class AccessCatalogWriter {
   virtual void Finish() = 0;
   // The file that holds the changes so far, for reading them back before Finish.
   virtual std::string CurrentPath() const = 0;
+  // Called by Finish once the changed file is complete on disk and before it replaces the
+  // original, with the backup's path and the changed file's; a throw keeps the original.
+  virtual void SetBeforeReplace(
+      std::function<void(const std::string& backup, const std::string& changed)> hook) = 0;
 };
 
 // Opens the writer for the Access file at `posixPath`; the caller already holds the file

@@ -137,6 +137,9 @@ void frmfinal::ShowResults() {
     console::CheckWhatArrived(check->verifier, settings_, check->targetConnection(), report_);
     dialogs_.SetBusyPointer(false);
   }
+  if (undoRecord_ && flow_.services().targetInspector != nullptr)
+    undoRecord_->AfterMigration(*flow_.services().targetInspector, report_.runFailures);
+  undoRecord_.reset();
   status_->showMessage(QString::fromStdString(console::Headline(report_)));
   if (!results_) results_ = std::make_unique<MigrationResultsWindow>(dialogs_);
   results_->move(platform::ui::Beside(frameGeometry(), platform::ui::FrameSizeOf(results_.get()),
@@ -147,16 +150,17 @@ void frmfinal::ShowResults() {
 
 std::optional<engine::RunOutcome> frmfinal::CheckedRun() {
   if (const auto access = flow_.services().makeEngine();
-      access && !ConfirmMigration(*access, settings_, dialogs_))
+      access && !ConfirmMigration(*access, flow_.services().targetInspector, settings_, dialogs_))
     return std::nullopt;
   report_ = {};
   ResultsCheck* check = flow_.resultsCheck();
   if (check != nullptr) console::NoteAccessBeforeRun(check->verifier, settings_, report_);
-  engine::LinkBackRecorder undoRecord(settings_);
+  undoRecord_.emplace(settings_);
+  run_.SetBeforeCatalogReplace(undoRecord_->BeforeReplace());
   properties_.ReadBefore();
   const engine::RunOutcome outcome = run_.lsfinish_migrate();
   report_.runFailures = run_.Failures();
-  undoRecord.AfterRun(report_.runFailures);
+  undoRecord_->AfterRun(report_.runFailures);
   reloadTask_ = outcome == engine::RunOutcome::Finished ? run_.ReloadTaskId() : std::nullopt;
   try {
     restore_->setVisible(
@@ -169,7 +173,8 @@ std::optional<engine::RunOutcome> frmfinal::CheckedRun() {
 
 void frmfinal::Restore() {
   const auto engine = flow_.services().makeEngine();
-  if (engine && OfferRestore(*engine, settings_, dialogs_)) restore_->setVisible(false);
+  if (engine && OfferRestore(*engine, flow_.services().targetInspector, settings_, dialogs_))
+    restore_->setVisible(false);
 }
 
 void frmfinal::SetStatusText(const std::string& text) {

@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "engine/migration_run.h"
+#include "engine/restore.h"
 #include "engine/run_view.h"
 #include "wizard/console/migration_report.h"
 #include "wizard/migration_results_window.h"
@@ -55,8 +56,9 @@ class frmfinal : public WizardPage, private engine::RunView {
   bool finishEnabled_ = false;
   engine::MigrationRun run_;
   PropertyWatch properties_;
-  console::MigrationReport report_;  // of the last run
-  std::optional<int> reloadTask_;    // while reload.bat runs
+  console::MigrationReport report_;                     // of the last run
+  std::optional<engine::LinkBackRecorder> undoRecord_;  // of the last run, until its results
+  std::optional<int> reloadTask_;                       // while reload.bat runs
   QTimer reloadWatch_;
   std::unique_ptr<MigrationResultsWindow> results_;
 };

@@ -10,6 +10,7 @@
 #include "platform/ui/command_windows.h"
 #include "platform/ui/data_source_dialog.h"
 #include "platform/ui/qt_dialogs.h"
+#include "platform/verify/target_inspector.h"
 #include "target/create_db.h"
 #include "wizard/console/access_migration_verifier.h"
 #include "wizard/frmSplash.h"
@@ -49,6 +50,7 @@ int main(int argc, char** argv) {
   platform::ui::DataSourceDialog chooser(databaseFile);
 
   console::AccessMigrationVerifier verifier;
+  platform::verify::NorvaneTargetInspector inspector;
   wizard::PageFlow flow(settings,
                         {dialogs, commands, programEnd,
                          [&chooser] {
@@ -64,7 +66,8 @@ int main(int argc, char** argv) {
                          [&verifier](const std::string& connection, const std::string& table,
                                      const std::string& condition) {
                            return verifier.RowsBreaking(connection, table, condition);
-                         }});
+                         },
+                         &inspector});
   pages = &flow;
   flow.SetResultsCheck(std::make_unique<wizard::ResultsCheck>(wizard::ResultsCheck{
       verifier, [&commands](int task) { return commands.TakeToolErrors(task); },

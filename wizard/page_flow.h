@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/restore.h"
 #include "platform/dao/dao.h"
 #include "platform/error.h"
 #include "platform/program.h"
@@ -37,6 +38,8 @@ struct WizardServices {
   // (engine::RowsBreaking); without it the step after reload.bat does not run.
   std::function<std::string(const std::string&, const std::string&, const std::string&)>
       rowsBreaking = {};
+  // The new database as restore and the undo record see it; without it nothing is restored.
+  engine::TargetDatabaseInspector* targetInspector = nullptr;
 };
 
 // What the final page needs to check a finished run; without it the results show the run's own

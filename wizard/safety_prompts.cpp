@@ -15,6 +15,28 @@ bool CanUndo(const MigrationSettings& settings) {
   }
 }
 
+bool RestoreAsked(dao::Engine& engine, engine::TargetDatabaseInspector* inspector,
+                  const MigrationSettings& settings, platform::Dialogs& dialogs) {
+  if (inspector == nullptr) {
+    dialogs.Message("Nothing was restored: the new database cannot be checked.");
+    return false;
+  }
+  engine::RestoreOutcome outcome =
+      engine::RestoreFromBackup(engine, *inspector, {settings.AccessDbPath, false});
+  if (outcome.needsConsent) {
+    std::string text = outcome.message;
+    if (!outcome.changedTables.empty()) {
+      text += "\nChanged tables:";
+      for (const std::string& table : outcome.changedTables) text += "\n  " + table;
+    }
+    if (!dialogs.Question(text + "\n\nRemove the database and these changes, and restore?"))
+      return false;
+    outcome = engine::RestoreFromBackup(engine, *inspector, {settings.AccessDbPath, true});
+  }
+  dialogs.Message(outcome.message);
+  return outcome.restored;
+}
+
 }  // namespace
 
 void ShowSourceCheck(dao::Engine& engine, const MigrationSettings& settings,
@@ -25,8 +47,8 @@ void ShowSourceCheck(dao::Engine& engine, const MigrationSettings& settings,
   dialogs.Message("The check of " + result.accessPath + " found:\n" + result.Text());
 }
 
-bool ConfirmMigration(dao::Engine& engine, const MigrationSettings& settings,
-                      platform::Dialogs& dialogs) {
+bool ConfirmMigration(dao::Engine& engine, engine::TargetDatabaseInspector* inspector,
+                      const MigrationSettings& settings, platform::Dialogs& dialogs) {
   const engine::PreflightResult result =
       engine::RunPreflight(engine, engine::PreflightRequestOf(settings));
   switch (engine::GateOf(result)) {
@@ -41,21 +63,18 @@ bool ConfirmMigration(dao::Engine& engine, const MigrationSettings& settings,
   const std::string text =
       "The migration cannot start. The check of " + result.accessPath + " found:\n" + result.Text();
   if (CanUndo(settings)) {
-    if (dialogs.Question(text + "\n" + kRestoreQuestion)) {
-      dialogs.Message(engine::RestoreFromBackup(engine, settings.AccessDbPath).message);
-    }
+    if (dialogs.Question(text + "\n" + kRestoreQuestion))
+      RestoreAsked(engine, inspector, settings, dialogs);
   } else {
     dialogs.Message(text);
   }
   return false;
 }
 
-bool OfferRestore(dao::Engine& engine, const MigrationSettings& settings,
-                  platform::Dialogs& dialogs) {
+bool OfferRestore(dao::Engine& engine, engine::TargetDatabaseInspector* inspector,
+                  const MigrationSettings& settings, platform::Dialogs& dialogs) {
   if (!dialogs.Question(kRestoreQuestion)) return false;
-  const engine::RestoreOutcome outcome = engine::RestoreFromBackup(engine, settings.AccessDbPath);
-  dialogs.Message(outcome.message);
-  return outcome.restored;
+  return RestoreAsked(engine, inspector, settings, dialogs);
 }
 
 }  // namespace wizard

@@ -2,6 +2,7 @@
 // widgets: the pages call these with their dialogs and the run's engine.
 #pragma once
 
+#include "engine/restore.h"
 #include "platform/dao/dao.h"
 #include "platform/ui_services.h"
 #include "wizard/settings.h"
@@ -19,11 +20,13 @@ void ShowSourceCheck(dao::Engine& engine, const MigrationSettings& settings,
 // "Migrate", before the run: true to start it. Findings that stop the run are shown (with the
 // offer to restore the backup when an earlier link-back can be undone); other findings are
 // listed for the user to confirm or cancel.
-bool ConfirmMigration(dao::Engine& engine, const MigrationSettings& settings,
-                      platform::Dialogs& dialogs);
+// `inspector` (null: nothing is restored) checks the new database before a restore.
+bool ConfirmMigration(dao::Engine& engine, engine::TargetDatabaseInspector* inspector,
+                      const MigrationSettings& settings, platform::Dialogs& dialogs);
 
-// "Restore": asks, restores and tells what happened. True when the file was restored.
-bool OfferRestore(dao::Engine& engine, const MigrationSettings& settings,
-                  platform::Dialogs& dialogs);
+// "Restore": asks, restores and tells what happened; a database changed since the migration is
+// removed only after a second question naming the changed tables. True when restored.
+bool OfferRestore(dao::Engine& engine, engine::TargetDatabaseInspector* inspector,
+                  const MigrationSettings& settings, platform::Dialogs& dialogs);
 
 }  // namespace wizard

@@ -168,7 +168,10 @@ class AccessDatabase : public dao::Database, public std::enable_shared_from_this
     Check();
     if (options_.writerFactory == nullptr)
       Unsupported("changing the tables of an Access file (no catalog writer is available)");
-    if (!writer_) writer_ = options_.writerFactory(path_);
+    if (!writer_) {
+      writer_ = options_.writerFactory(path_);
+      if (writer_ && options_.beforeReplace) writer_->SetBeforeReplace(options_.beforeReplace);
+    }
     if (!writer_) Unsupported("changing the tables of an Access file (the writer did not open)");
     return *writer_;
   }
@@ -386,6 +389,9 @@ class JetWorkspace : public dao::Workspace {
 class RealEngine : public dao::Engine {
  public:
   explicit RealEngine(EngineOptions options) : options_(options) {}
+  void SetBeforeCatalogReplace(dao::BeforeCatalogReplace hook) override {
+    options_.beforeReplace = std::move(hook);
+  }
   std::shared_ptr<dao::Workspace> CreateWorkspace(const std::string&, const std::string&,
                                                   const std::string&,
                                                   dao::WorkspaceType type) override {

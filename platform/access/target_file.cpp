@@ -97,17 +97,38 @@ TargetFileKind KindOfTargetFile(const std::string& posixPath, std::string* reaso
   return TargetFileKind::kOther;
 }
 
-long WriterHoldingLock(const std::string& posixPath) {
+namespace {
+
+long HolderOf(const std::string& posixPath, short probe) {
   const int fd = ::open(posixPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return 0;
   struct flock lock {};
-  lock.l_type = F_RDLCK;
+  lock.l_type = probe;
   lock.l_whence = SEEK_SET;
   lock.l_start = kSqlitePendingByte;
   lock.l_len = kSqliteLockBytes;
   const bool asked = ::fcntl(fd, F_GETLK, &lock) == 0;
   ::close(fd);
   return asked && lock.l_type != F_UNLCK ? static_cast<long>(lock.l_pid) : 0;
+}
+
+}  // namespace
+
+long WriterHoldingLock(const std::string& posixPath) {
+  return HolderOf(posixPath, F_RDLCK);
+}
+
+long ProgramHoldingLock(const std::string& posixPath) {
+  return HolderOf(posixPath, F_WRLCK);
+}
+
+bool LockAgainstEveryProgram(int fd) {
+  struct flock lock {};
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;
+  lock.l_start = kSqlitePendingByte;
+  lock.l_len = kSqliteLockBytes;
+  return ::fcntl(fd, F_OFD_SETLK, &lock) == 0;
 }
 
 namespace {

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -163,9 +164,17 @@ class Workspace {
 
 enum class WorkspaceType { Jet, OdbcDirect };
 
+// Called when the catalog changes of a run are about to become the Access file's content:
+// `backup` holds the file as it was before the run, `changed` (complete on disk) what it becomes.
+// A throw keeps the file as it was.
+using BeforeCatalogReplace =
+    std::function<void(const std::string& backup, const std::string& changed)>;
+
 class Engine {
  public:
   virtual ~Engine() = default;
+  // For the databases opened after this call; an engine that changes no file ignores it.
+  virtual void SetBeforeCatalogReplace(BeforeCatalogReplace hook) { (void)hook; }
   virtual std::shared_ptr<Workspace> CreateWorkspace(const std::string& name,
                                                      const std::string& user,
                                                      const std::string& password,

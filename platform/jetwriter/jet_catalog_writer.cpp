@@ -221,6 +221,9 @@ class JetCatalogWriter : public platform::AccessCatalogWriter, private PageAlloc
   }
 
   void Finish() override { file_.Finish(); }
+  void SetBeforeReplace(std::function<void(const std::string&, const std::string&)> hook) override {
+    file_.SetBeforeReplace(std::move(hook));
+  }
   std::string CurrentPath() const override { return file_.CurrentPath(); }
 
   const std::string& Backup() const { return file_.BackupPath(); }

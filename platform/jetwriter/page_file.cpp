@@ -308,6 +308,7 @@ void PageFile::Finish() {
                                 "' was replaced by another program during the run; the changes "
                                 "were not made.");
     }
+    if (beforeReplace_) beforeReplace_(backupPath_, work);
     CountPageWrite();
     if (rename(work.c_str(), path_.c_str()) != 0) Fail("Cannot replace the file with", work);
   } catch (...) {

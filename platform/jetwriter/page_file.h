@@ -18,6 +18,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -63,8 +64,12 @@ class PageFile {
   void Commit();
   // Drops the staged change.
   void Discard();
-  // Replaces the file with the work copy in one rename, if any change was committed.
+  // Replaces the file with the work copy in one rename, if any change was committed; the hook
+  // (if set) runs first, with the backup and the synced work copy, and may stop it by throwing.
   void Finish();
+  void SetBeforeReplace(std::function<void(const std::string&, const std::string&)> hook) {
+    beforeReplace_ = std::move(hook);
+  }
 
   const std::string& Path() const { return path_; }
   const std::string& BackupPath() const { return backupPath_; }
@@ -96,6 +101,7 @@ class PageFile {
   std::map<std::uint32_t, Bytes> staged_;
   std::uint32_t allocated_ = 0;  // pages added at the end by the change under way
   std::string backupPath_;
+  std::function<void(const std::string&, const std::string&)> beforeReplace_;
 };
 
 // Test hook: when set to n > 0, the process kills itself (SIGKILL) just before its n-th write

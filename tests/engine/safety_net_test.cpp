@@ -1,12 +1,16 @@
 // The check before a run and the undo of a link-back, on real Access files.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "engine/preflight.h"
 #include "engine/restore.h"
 #include "engine_support.h"
 #include "platform/paths.h"
 #include "wizard/settings.h"
+
+#include <optional>
 
 namespace fs = std::filesystem;
 using engine::FindingKind;
@@ -74,6 +78,24 @@ TEST(PreflightOnFiles, a_text_file_or_a_missing_file_is_refused_at_once) {
   EXPECT_EQ(result.findings[0].kind, FindingKind::CannotOpen);
 }
 
+// The new database as restore sees it, set by each test.
+class FakeInspector : public engine::TargetDatabaseInspector {
+ public:
+  bool IsNorvaneDatabase(const std::string& path) override {
+    return ReadBytes(path).rfind("norvane", 0) == 0;
+  }
+  long ProgramHolding(const std::string&) override { return holder; }
+  std::vector<engine::TableState> Tables(const std::string&) override { return tables; }
+  std::vector<std::string> TablesLinkedTo(const std::string&, const std::string& db) override {
+    return db == linkedTo ? std::vector<std::string>{"Customers"} : std::vector<std::string>{};
+  }
+  void Remove(const std::string& path) override { fs::remove(path); }
+
+  long holder = 0;
+  std::vector<engine::TableState> tables{{"Customers", 91, 7}, {"Orders", 830, 9}};
+  std::string linkedTo;
+};
+
 class RestoreTest : public ::testing::Test {
  protected:
   RestoreTest() {
@@ -83,40 +105,53 @@ class RestoreTest : public ::testing::Test {
     settings.WorkFolder = dir.windows();
     settings.TargetDbFileName = "nwind.db";
     settings.LinkTablesFlag = 1;
-    WriteBytes(dir.path() / "nwind.db", "new database");
+    database = dir.path() / "nwind.db";
+    WriteBytes(database, "norvane database");
     WriteBytes(dir.path() / "nwind.log", "log");
+    inspector.linkedTo = database.string();
   }
-  // What a run with link-back leaves: the backup, a changed file, and the record.
-  void LinkBack() {
-    engine::LinkBackRecorder recorder(settings);
+  // What the end of a link-back does: the backup, the changed file complete, the record, then
+  // the rename; `stopBeforeRename` leaves the state a kill there leaves.
+  void LinkBack(bool stopBeforeRename = false) {
+    recorder.emplace(settings);
     fs::copy_file(file, file.string() + ".bak");
-    WriteBytes(file, original + std::string(4096, '\0'));
+    const fs::path changed = file.string() + ".linking";
+    WriteBytes(changed, original + std::string(4096, '\0'));
+    recorder->BeforeReplace()(file.string() + ".bak", changed.string());
+    if (stopBeforeRename) return;
+    fs::rename(changed, file);
     platform::FailureLog failures;
-    recorder.AfterRun(failures);
+    recorder->AfterRun(failures);
+    recorder->AfterMigration(inspector, failures);
     EXPECT_TRUE(failures.empty());
   }
-  engine::RestoreOutcome Restore() {
+  engine::RestoreOutcome Restore(bool discardChanges = false) {
     auto engine = platform::access::CreateEngine({});
-    return engine::RestoreFromBackup(*engine, settings.AccessDbPath);
+    return engine::RestoreFromBackup(*engine, inspector, {settings.AccessDbPath, discardChanges});
   }
+  bool NewRunRefused() { return !Of(Check(file, true), FindingKind::AlreadyLinked).empty(); }
 
   TempDir dir{"restore"};
-  fs::path file;
+  fs::path file, database;
   std::string original;
   MigrationSettings settings;
+  FakeInspector inspector;
+  std::optional<engine::LinkBackRecorder> recorder;
 };
 
 TEST_F(RestoreTest, restore_after_link_back_gives_back_the_original_bytes_and_removes_the_new_db) {
   LinkBack();
-  ASSERT_TRUE(engine::HasLinkBackRecord(file));
+  ASSERT_TRUE(engine::HasLiveLinkBackRecord(file));
+  EXPECT_TRUE(NewRunRefused());
   const auto outcome = Restore();
   EXPECT_TRUE(outcome.restored) << outcome.message;
   EXPECT_EQ(ReadBytes(file), original);
-  EXPECT_FALSE(fs::exists(dir.path() / "nwind.db"));
+  EXPECT_FALSE(fs::exists(database));
   EXPECT_FALSE(fs::exists(dir.path() / "nwind.log"));
   EXPECT_FALSE(fs::exists(file.string() + ".bak"));
   EXPECT_FALSE(engine::HasLinkBackRecord(file));
   EXPECT_THAT(outcome.message, HasSubstr("Restored " + settings.AccessDbPath));
+  EXPECT_FALSE(NewRunRefused());
 
   const auto again = Restore();  // nothing left to undo
   EXPECT_FALSE(again.restored);
@@ -131,7 +166,7 @@ TEST_F(RestoreTest, restore_is_refused_when_the_file_changed_or_the_backup_does_
   EXPECT_FALSE(outcome.restored);
   EXPECT_THAT(outcome.message, HasSubstr("was changed after the link-back"));
   EXPECT_EQ(ReadBytes(file), linked + "x");
-  EXPECT_TRUE(fs::exists(dir.path() / "nwind.db"));
+  EXPECT_TRUE(fs::exists(database));
 
   WriteBytes(file, linked);
   WriteBytes(file.string() + ".bak", original.substr(0, 4096));
@@ -142,13 +177,122 @@ TEST_F(RestoreTest, restore_is_refused_when_the_file_changed_or_the_backup_does_
 
   fs::remove(file.string() + ".bak");
   EXPECT_THAT(Restore().message, HasSubstr("is missing"));
+  EXPECT_TRUE(fs::exists(database));
 }
 
-TEST_F(RestoreTest, a_run_that_made_no_backup_leaves_no_record) {
+TEST_F(RestoreTest, an_edited_record_never_removes_a_file_the_migration_did_not_make) {
+  LinkBack();
+  const fs::path record = engine::LinkBackRecordPath(file);
+  const std::string text = ReadBytes(record);
+  const auto edited = [&](const std::string& from, const std::string& to) {
+    std::string changed = text;
+    changed.replace(changed.find(from), from.size(), to);
+    WriteBytes(record, changed);
+  };
+  // The target line names the Access file itself, then another file of the user's.
+  edited("target=" + database.string(), "target=" + file.string());
+  EXPECT_THAT(Restore().message, HasSubstr("damaged or was changed by hand"));
+  const fs::path letter = dir.path() / "letter.txt";
+  WriteBytes(letter, "Dear Ann");
+  edited("target=" + database.string(), "target=" + letter.string());
+  inspector.linkedTo = letter.string();
+  EXPECT_THAT(Restore().message, HasSubstr("is not a Norvane database"));
+  EXPECT_EQ(ReadBytes(letter), "Dear Ann");
+  // A Norvane database, but not the one the links point at.
+  const fs::path other = dir.path() / "other.db";
+  WriteBytes(other, "norvane other");
+  edited("target=" + database.string(), "target=" + other.string());
+  inspector.linkedTo = database.string();
+  EXPECT_THAT(Restore().message, HasSubstr("no table of"));
+  // A backup name that leaves the folder.
+  edited("backup=nwind.mdb.bak", "backup=../nwind.mdb.bak");
+  EXPECT_THAT(Restore().message, HasSubstr("damaged or was changed by hand"));
+  for (const fs::path& kept : {file, letter, other, database}) EXPECT_TRUE(fs::exists(kept));
+  EXPECT_NE(ReadBytes(file), original);
+}
+
+TEST_F(RestoreTest, a_database_changed_since_the_migration_or_in_use_needs_consent_or_waits) {
+  LinkBack();
+  inspector.tables[1].rows = 831;  // a row added through the links
+  auto outcome = Restore();
+  EXPECT_FALSE(outcome.restored);
+  EXPECT_TRUE(outcome.needsConsent);
+  EXPECT_THAT(outcome.changedTables, ElementsAre("Orders"));
+  EXPECT_TRUE(fs::exists(database));
+  EXPECT_NE(ReadBytes(file), original);
+
+  inspector.holder = 4242;
+  outcome = Restore(true);
+  EXPECT_FALSE(outcome.restored);
+  EXPECT_THAT(outcome.message, HasSubstr("in use by another program (process 4242)"));
+  EXPECT_TRUE(fs::exists(database));
+
+  inspector.holder = 0;
+  outcome = Restore(true);
+  EXPECT_TRUE(outcome.restored) << outcome.message;
+  EXPECT_EQ(ReadBytes(file), original);
+  EXPECT_FALSE(fs::exists(database));
+}
+
+TEST_F(RestoreTest, a_run_that_never_replaced_the_file_leaves_no_record) {
   WriteBytes(file.string() + ".bak", "an old backup of the user's own");
-  engine::LinkBackRecorder recorder(settings);
+  engine::LinkBackRecorder idle(settings);
   platform::FailureLog failures;
-  recorder.AfterRun(failures);
+  idle.AfterRun(failures);
+  EXPECT_FALSE(engine::HasLinkBackRecord(file));
+  // The record was written, but the rename did not happen (a full disk, a replaced file).
+  fs::remove(file.string() + ".bak");
+  LinkBack(true);
+  ASSERT_TRUE(engine::HasLinkBackRecord(file));
+  recorder->AfterRun(failures);
   EXPECT_FALSE(engine::HasLinkBackRecord(file));
   EXPECT_TRUE(failures.empty());
+}
+
+// Kills at every step of the end of a link-back and of restore: after each, restore and a new run
+// both find a state they handle, and the file ends as the original.
+TEST_F(RestoreTest, a_kill_at_any_step_leaves_a_state_that_restore_or_a_new_run_handles) {
+  // Killed between the record and the rename: the file is unchanged, a new run goes ahead and
+  // restore removes what the run left.
+  LinkBack(true);
+  EXPECT_FALSE(engine::HasLiveLinkBackRecord(file));
+  EXPECT_FALSE(NewRunRefused());
+  auto outcome = Restore();  // the database was never noted: it may hold anything
+  EXPECT_TRUE(outcome.needsConsent) << outcome.message;
+  outcome = Restore(true);
+  EXPECT_TRUE(outcome.restored) << outcome.message;
+  EXPECT_EQ(ReadBytes(file), original);
+  EXPECT_FALSE(fs::exists(database));
+  fs::remove(file.string() + ".linking");
+
+  for (int step = 1; step <= 4; ++step) {
+    SCOPED_TRACE("killed before restore step " + std::to_string(step));
+    WriteBytes(database, "norvane database");
+    fs::remove(file.string() + ".bak");
+    WriteBytes(file, original);
+    LinkBack();
+    static int killAt;
+    killAt = step;
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      engine::SetRestoreStepObserver([](int s) {
+        if (s == killAt) _exit(9);
+      });
+      Restore();
+      _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 9);
+    EXPECT_TRUE(engine::HasLinkBackRecord(file));
+    // A new run is refused only while the file is still the linked one, and then says why.
+    EXPECT_EQ(NewRunRefused(), step == 1);
+    outcome = Restore();
+    EXPECT_TRUE(outcome.restored) << outcome.message;
+    EXPECT_EQ(ReadBytes(file), original);
+    EXPECT_FALSE(fs::exists(database));
+    EXPECT_FALSE(fs::exists(file.string() + ".bak"));
+    EXPECT_FALSE(engine::HasLinkBackRecord(file));
+  }
 }

@@ -102,6 +102,18 @@ void CarryProperties(engine::PropertyStep& properties, const MigrationSettings& 
 
 }  // namespace
 
+// The database file a --dsn or --connect names, POSIX form; "" for the one "Create DB" makes.
+std::string ConnectedDatabaseOf(const ConsoleOptions& options, const MigrationSettings& settings,
+                                const ConsoleServices& services) {
+  if (!(options.connect || options.dsn) || !services.databaseFileOf) return "";
+  const std::string named = services.databaseFileOf(TargetConnectionOf(options, settings));
+  try {
+    return engine::IsWindowsForm(named) ? platform::paths::ToPosix(named).string() : named;
+  } catch (const platform::Error&) {
+    return "";
+  }
+}
+
 std::string TargetConnectionOf(const ConsoleOptions& options, const MigrationSettings& settings) {
   if (options.dsn) return "DSN=" + *options.dsn;
   if (options.connect) return options.connect->substr(5);
@@ -197,7 +209,8 @@ int RunConsoleJob(const ConsoleOptions& options, MigrationSettings& settings,
   if (const auto engine = services.makeEngine(chooser)) properties.ReadBefore(*engine, settings);
   engine::MigrationRun run(settings, view, services.commands,
                            [&] { return services.makeEngine(chooser); });
-  engine::LinkBackRecorder undoRecord(settings);
+  engine::LinkBackRecorder undoRecord(settings, ConnectedDatabaseOf(options, settings, services));
+  run.SetBeforeCatalogReplace(undoRecord.BeforeReplace());
   const engine::RunOutcome outcome = run.lsfinish_migrate();
   NoEnd noEnd;
   platform::FailureLog removal;
@@ -219,6 +232,8 @@ int RunConsoleJob(const ConsoleOptions& options, MigrationSettings& settings,
   CarryProperties(properties, settings, TargetConnectionOf(options, settings),
                   options.keepWorkFiles, services, report);
   CheckWhatArrived(services.verifier, settings, TargetConnectionOf(options, settings), report);
+  if (services.targetInspector != nullptr)
+    undoRecord.AfterMigration(*services.targetInspector, report.runFailures);
   PrintReport(report, out);
   KeepReport(report, record);
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/restore.h"
 #include "platform/dao/dao.h"
 #include "platform/shell_start.h"
 #include "target/create_db.h"
@@ -33,6 +34,8 @@ struct ConsoleServices {
   target::LinkedTablesProbe linkedTables = {};
   // The database file an ODBC connection string names (Database= or its data source's), or "".
   std::function<std::string(const std::string&)> databaseFileOf = {};
+  // The new database as restore and the undo record see it.
+  engine::TargetDatabaseInspector* targetInspector = nullptr;
 };
 
 // Exit status: 0 when everything succeeded, 1 when something failed, 2 for bad options.

@@ -27,6 +27,8 @@ const char* const kConsoleUsage =
     "  --check              only check the Access file (exit status 1 when anything is found)\n"
     "  --restore FILE       put FILE back as it was before its link-back and remove the new\n"
     "                       database (refused when FILE changed since)\n"
+    "  --discard-changes    with --restore: remove the new database also when it holds\n"
+    "                       changes made after the migration (they are lost)\n"
     "  --help               this text\n"
     "\n"
     "Formats: Access 97 to Access 2019 files are read; --link changes Access 97 to Access 2016\n"
@@ -72,12 +74,16 @@ ConsoleOptions ParseConsoleOptions(const std::vector<std::string>& args) {
       options.check = true;
     } else if (arg == "--restore") {
       options.restore = value();
+    } else if (arg == "--discard-changes") {
+      options.discardChanges = true;
     } else if (arg == "--help" || arg == "-h") {
       options.help = true;
     } else {
       throw std::invalid_argument("unknown option " + arg);
     }
   }
+  if (options.discardChanges && !options.restore)
+    throw std::invalid_argument("--discard-changes goes with --restore");
   if (options.help || options.restore) return options;
   if (!accessGiven || options.access.empty()) throw std::invalid_argument("--access is required");
   if (options.dsn && options.connect)

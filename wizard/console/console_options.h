@@ -24,6 +24,7 @@ struct ConsoleOptions {
   bool dryRun = false;                    // work files and the plan, nothing else
   std::optional<std::string> reportJson;  // also write the report as JSON to this file
   std::optional<std::string> restore;     // undo the link-back of this Access file
+  bool discardChanges = false;            // restore also when the database changed since
 };
 
 // Throws std::invalid_argument with a message for the user.

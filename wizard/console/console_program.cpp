@@ -11,6 +11,7 @@
 #include "platform/paths.h"
 #include "platform/shell/posix_command_starter.h"
 #include "platform/shell/tool_output.h"
+#include "platform/verify/target_inspector.h"
 #include "wizard/console/access_migration_verifier.h"
 #include "wizard/console/console_batch.h"
 
@@ -61,6 +62,7 @@ int NorvaneMigrate(int argc, char** argv) {
   platform::shell::PosixCommandStarter commands;
   commands.SetOutputSink([&output](std::string_view chunk) { output.Take(chunk); });
   console::AccessMigrationVerifier checker;
+  platform::verify::NorvaneTargetInspector inspector;
   console::ConsoleServices services{
       std::cout,
       isatty(STDOUT_FILENO) == 1,
@@ -77,7 +79,8 @@ int NorvaneMigrate(int argc, char** argv) {
       [](const std::string& access, const std::string& database) {
         return platform::access::TablesLinkedTo(access, database, std::chrono::seconds(60));
       },
-      platform::access::DatabaseFileOf};
+      platform::access::DatabaseFileOf,
+      &inspector};
   return console::RunConsoleJobs(options, services);
 }
 

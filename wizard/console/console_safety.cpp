@@ -19,8 +19,18 @@ class NoChooser : public dao::DataSourceChooser {
 int RunRestoreJob(const ConsoleOptions& options, ConsoleServices& services) {
   NoChooser chooser;
   const auto engine = services.makeEngine(chooser);
-  const engine::RestoreOutcome outcome = engine::RestoreFromBackup(*engine, *options.restore);
+  if (services.targetInspector == nullptr) {
+    services.out << "Nothing was restored: the new database cannot be checked.\n";
+    return 1;
+  }
+  const engine::RestoreOutcome outcome = engine::RestoreFromBackup(
+      *engine, *services.targetInspector, {*options.restore, options.discardChanges});
   services.out << outcome.message << '\n';
+  if (outcome.needsConsent) {
+    for (const std::string& table : outcome.changedTables)
+      services.out << "  changed: " << table << '\n';
+    services.out << "Restore with --discard-changes to remove the database all the same.\n";
+  }
   return outcome.restored ? 0 : 1;
 }
 
