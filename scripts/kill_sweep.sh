@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Kills whole `norvane-migrate --link` runs at their write points to the Access file and checks,
 # with the independent reader mdb-reader, that the file is then as it was before the run or as
-# a finished run leaves it, and that a second run (--link --overwrite) reaches the finished state.
+# a finished run leaves it, that a second run (--link --overwrite) reaches the finished state, and
+# that --restore puts a linked file back.
 #
 #   scripts/kill_sweep.sh [--every K | --sample] [FILE.mdb ...]   (files from tests/data;
 #                                                                  default nwind.mdb edge-jet4.mdb)
@@ -100,6 +101,18 @@ for file in "${files[@]}"; do
          ! grep -qE "no --replace-linked-database given|already migrated and linked" \
            "$dir/out2.txt"; then
         echo "$file point $n: the second run replaced a database the links use"; bad=$((bad + 1))
+      fi
+      # Restore undoes it: the run never ended, so its database was never noted and restore
+      # asks for --discard-changes first.
+      status=0
+      (cd "$dir" && "$migrate" --restore "$file" >out3.txt 2>&1) || status=$?
+      if [[ $status -eq 0 ]] || ! grep -q "was not noted at the end of the migration" "$dir/out3.txt"; then
+        echo "$file point $n: restore removed a database it had not noted"; bad=$((bad + 1))
+      fi
+      status=0
+      (cd "$dir" && "$migrate" --restore "$file" --discard-changes >out3.txt 2>&1) || status=$?
+      if [[ $status -ne 0 || $(state "$dir/$file") != "$before" ]]; then
+        echo "$file point $n: restore ended with $status:"; head -3 "$dir/out3.txt"; bad=$((bad + 1))
       fi
     else
       echo "$file point $n: neither before nor after:"; echo "$now" | head -5; bad=$((bad + 1))

@@ -1,6 +1,9 @@
 // norvane-migrate's safety net end to end: the check alone, a second link-back stopped, and
 // --restore after a real link-back.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 
@@ -82,6 +85,78 @@ TEST_F(SafetyNet, a_second_link_back_is_stopped_and_restore_gives_back_the_origi
   run = Migrate({"--restore", access.string()});
   EXPECT_EQ(run.status, 1) << run.output;
   EXPECT_TRUE(Has(run, "was changed after the link-back")) << run.output;
+  EXPECT_TRUE(fs::exists(db));
+}
+
+// Rows written through ODBC after the migration, and another program holding the database:
+// restore asks for --discard-changes and waits for the other program instead of losing either.
+TEST_F(SafetyNet, restore_keeps_a_database_changed_since_the_migration_or_held_by_a_program) {
+  const fs::path access = Copy("nwind.mdb");
+  const fs::path db = dir.path() / "My Data" / "nwind.db";
+  const std::string original = ReadBytes(access);
+  auto run = Migrate({"--access", access.string(), "--link"});
+  ASSERT_EQ(run.status, 0) << run.output;
+
+  // A new shipper, as an application writes it through the links' driver.
+  const std::string insert =
+      "echo \"INSERT INTO Shippers (CompanyName) VALUES ('Late Freight')\" "
+      "| isql -b -k 'Driver=Norvane;Database=" +
+      db.string() + "'";
+  run = tools_test::RunProgram("/bin/sh", {"-c", insert}, dir.path());
+  ASSERT_EQ(run.status, 0) << run.output;
+  run = Migrate({"--restore", access.string()});
+  EXPECT_EQ(run.status, 1) << run.output;
+  EXPECT_TRUE(Has(run, "holds changes made after the migration (1 table)")) << run.output;
+  EXPECT_TRUE(Has(run, "  changed: Shippers\n")) << run.output;
+  EXPECT_TRUE(Has(run, "--discard-changes")) << run.output;
+  EXPECT_TRUE(fs::exists(db));
+  EXPECT_NE(ReadBytes(access), original);
+
+  // Another program holds the database: nothing is removed, not even with consent.
+  const fs::path held = dir.path() / "held";
+  const pid_t holder = fork();
+  ASSERT_GE(holder, 0);
+  if (holder == 0) {
+    const std::string script = "import sqlite3, time\nc = sqlite3.connect('" + db.string() +
+                               "', isolation_level=None)\nc.execute('BEGIN EXCLUSIVE')\nopen('" +
+                               held.string() + "', 'w').close()\ntime.sleep(60)\n";
+    execlp("python3", "python3", "-c", script.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  for (int i = 0; i < 200 && !fs::exists(held); ++i) usleep(50000);
+  ASSERT_TRUE(fs::exists(held));
+  run = Migrate({"--restore", access.string(), "--discard-changes"});
+  kill(holder, SIGKILL);
+  waitpid(holder, nullptr, 0);
+  EXPECT_EQ(run.status, 1) << run.output;
+  EXPECT_TRUE(Has(run, "is in use by another program (process " + std::to_string(holder)))
+      << run.output;
+  EXPECT_TRUE(fs::exists(db));
+  EXPECT_NE(ReadBytes(access), original);
+
+  run = Migrate({"--restore", access.string(), "--discard-changes"});
+  EXPECT_EQ(run.status, 0) << run.output;
+  EXPECT_EQ(ReadBytes(access), original);
+  for (const char* gone :
+       {"nwind.db", "nwind.db-journal", "nwind.log", "nwind.mdb.bak", "nwind.mdb.norvane-undo"})
+    EXPECT_FALSE(fs::exists(dir.path() / "My Data" / gone)) << gone;
+}
+
+// The record names another file (edited by hand): restore leaves that file alone.
+TEST_F(SafetyNet, an_undo_record_edited_to_name_the_access_file_deletes_nothing) {
+  const fs::path access = Copy("nwind.mdb");
+  auto run = Migrate({"--access", access.string(), "--link"});
+  ASSERT_EQ(run.status, 0) << run.output;
+  const fs::path record = access.string() + ".norvane-undo";
+  std::string text = ReadBytes(record);
+  const std::string db = (dir.path() / "My Data" / "nwind.db").string();
+  text.replace(text.find("target=" + db), db.size() + 7, "target=" + access.string());
+  WriteBytes(record, text);
+  const std::string linked = ReadBytes(access);
+  run = Migrate({"--restore", access.string()});
+  EXPECT_EQ(run.status, 1) << run.output;
+  EXPECT_EQ(ReadBytes(access), linked);
+  EXPECT_TRUE(fs::exists(access.string() + ".bak"));
   EXPECT_TRUE(fs::exists(db));
 }
 
