@@ -286,8 +286,10 @@ RestoreOutcome RestoreFromBackup(dao::Engine& engine, TargetDatabaseInspector& i
   // One run at a time: no migration may work on either file meanwhile.
   std::optional<platform::RunLock> accessLock, targetLock;
   try {
-    accessLock.emplace(access.string());
-    targetLock.emplace(target.string());
+    if (!request.runLocksHeld) {
+      accessLock.emplace(access.string());
+      targetLock.emplace(target.string());
+    }
   } catch (const platform::Error& e) {
     return Refuse(e.Description());
   }

@@ -94,6 +94,9 @@ struct RestoreOutcome {
 struct RestoreRequest {
   std::string accessPath;  // Windows or POSIX form
   bool discardChanges = false;
+  // The caller holds the run locks of the Access file and its database (the wizard that made
+  // them); otherwise restore takes them for its own time.
+  bool runLocksHeld = false;
 };
 
 // `engine` is used to make sure nobody holds the Access file.

@@ -150,7 +150,8 @@ void frmfinal::ShowResults() {
 
 std::optional<engine::RunOutcome> frmfinal::CheckedRun() {
   if (const auto access = flow_.services().makeEngine();
-      access && !ConfirmMigration(*access, flow_.services().targetInspector, settings_, dialogs_))
+      access && !ConfirmMigration(*access, {flow_.services().targetInspector, flow_.runLocks()},
+                                  settings_, dialogs_))
     return std::nullopt;
   report_ = {};
   ResultsCheck* check = flow_.resultsCheck();
@@ -173,7 +174,8 @@ std::optional<engine::RunOutcome> frmfinal::CheckedRun() {
 
 void frmfinal::Restore() {
   const auto engine = flow_.services().makeEngine();
-  if (engine && OfferRestore(*engine, flow_.services().targetInspector, settings_, dialogs_))
+  if (engine && OfferRestore(*engine, {flow_.services().targetInspector, flow_.runLocks()},
+                             settings_, dialogs_))
     restore_->setVisible(false);
 }
 

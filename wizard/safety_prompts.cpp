@@ -15,14 +15,18 @@ bool CanUndo(const MigrationSettings& settings) {
   }
 }
 
-bool RestoreAsked(dao::Engine& engine, engine::TargetDatabaseInspector* inspector,
+bool RestoreAsked(dao::Engine& engine, const RestoreHelpers& helpers,
                   const MigrationSettings& settings, platform::Dialogs& dialogs) {
-  if (inspector == nullptr) {
+  if (helpers.inspector == nullptr) {
     dialogs.Message("Nothing was restored: the new database cannot be checked.");
     return false;
   }
+  if (const std::string refusal = helpers.locks.Take(settings); !refusal.empty()) {
+    dialogs.Message("Nothing was restored: " + refusal);
+    return false;
+  }
   engine::RestoreOutcome outcome =
-      engine::RestoreFromBackup(engine, *inspector, {settings.AccessDbPath, false});
+      engine::RestoreFromBackup(engine, *helpers.inspector, {settings.AccessDbPath, false, true});
   if (outcome.needsConsent) {
     std::string text = outcome.message;
     if (!outcome.changedTables.empty()) {
@@ -31,7 +35,8 @@ bool RestoreAsked(dao::Engine& engine, engine::TargetDatabaseInspector* inspecto
     }
     if (!dialogs.Question(text + "\n\nRemove the database and these changes, and restore?"))
       return false;
-    outcome = engine::RestoreFromBackup(engine, *inspector, {settings.AccessDbPath, true});
+    outcome =
+        engine::RestoreFromBackup(engine, *helpers.inspector, {settings.AccessDbPath, true, true});
   }
   dialogs.Message(outcome.message);
   return outcome.restored;
@@ -47,7 +52,7 @@ void ShowSourceCheck(dao::Engine& engine, const MigrationSettings& settings,
   dialogs.Message("The check of " + result.accessPath + " found:\n" + result.Text());
 }
 
-bool ConfirmMigration(dao::Engine& engine, engine::TargetDatabaseInspector* inspector,
+bool ConfirmMigration(dao::Engine& engine, const RestoreHelpers& helpers,
                       const MigrationSettings& settings, platform::Dialogs& dialogs) {
   const engine::PreflightResult result =
       engine::RunPreflight(engine, engine::PreflightRequestOf(settings));
@@ -64,17 +69,17 @@ bool ConfirmMigration(dao::Engine& engine, engine::TargetDatabaseInspector* insp
       "The migration cannot start. The check of " + result.accessPath + " found:\n" + result.Text();
   if (CanUndo(settings)) {
     if (dialogs.Question(text + "\n" + kRestoreQuestion))
-      RestoreAsked(engine, inspector, settings, dialogs);
+      RestoreAsked(engine, helpers, settings, dialogs);
   } else {
     dialogs.Message(text);
   }
   return false;
 }
 
-bool OfferRestore(dao::Engine& engine, engine::TargetDatabaseInspector* inspector,
+bool OfferRestore(dao::Engine& engine, const RestoreHelpers& helpers,
                   const MigrationSettings& settings, platform::Dialogs& dialogs) {
   if (!dialogs.Question(kRestoreQuestion)) return false;
-  return RestoreAsked(engine, inspector, settings, dialogs);
+  return RestoreAsked(engine, helpers, settings, dialogs);
 }
 
 }  // namespace wizard

@@ -207,17 +207,19 @@ TEST_F(PreflightTest, migrate_asks_before_a_run_with_findings_and_stops_a_second
   settings.LinkTablesFlag = 1;
   settings.TablePrefix = "Old_";
   testing_support::FakeDialogs dialogs;
+  target::RunLocks locks;
+  const wizard::RestoreHelpers helpers{nullptr, locks};
   file.AddTable("Loose", {"ID"}, {});
-  EXPECT_FALSE(wizard::ConfirmMigration(engine, nullptr, settings, dialogs));
+  EXPECT_FALSE(wizard::ConfirmMigration(engine, helpers, settings, dialogs));
   ASSERT_EQ(dialogs.questions.size(), 1u);
   EXPECT_THAT(dialogs.questions[0], HasSubstr("\"Loose\" has no unique index"));
   EXPECT_THAT(dialogs.questions[0], HasSubstr("Migrate anyway?"));
   dialogs.answerYes = true;
-  EXPECT_TRUE(wizard::ConfirmMigration(engine, nullptr, settings, dialogs));
+  EXPECT_TRUE(wizard::ConfirmMigration(engine, helpers, settings, dialogs));
 
   auto& link = file.AddTable("Customers", {"ID"}, {});
   link.connect = "ODBC;Driver=Norvane;Database=/data/Sales.db";
-  EXPECT_FALSE(wizard::ConfirmMigration(engine, nullptr, settings, dialogs));
+  EXPECT_FALSE(wizard::ConfirmMigration(engine, helpers, settings, dialogs));
   ASSERT_EQ(dialogs.messages.size(), 1u);
   EXPECT_THAT(dialogs.messages[0], HasSubstr("The migration cannot start."));
   EXPECT_THAT(dialogs.messages[0], HasSubstr("already migrated and linked"));

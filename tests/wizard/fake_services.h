@@ -21,7 +21,7 @@ class FakeDialogs : public platform::Dialogs {
   void Message(const std::string& text) override { messages.push_back(text); }
   bool Question(const std::string& text) override {
     questions.push_back(text);
-    return answerYes;
+    return answerYes && (noAfter < 0 || static_cast<int>(questions.size()) <= noAfter);
   }
   std::optional<platform::FileChoice> OpenFile(const std::string& filter) override {
     filters.push_back(filter);
@@ -44,6 +44,7 @@ class FakeDialogs : public platform::Dialogs {
 
   std::deque<std::optional<platform::FileChoice>> choices;
   bool answerYes = false;
+  int noAfter = -1;  // with answerYes: questions after this many are answered no
   bool busy = false;
   std::vector<bool> pointerChanges;
   std::vector<std::string> messages, questions, filters;

@@ -14,6 +14,7 @@
 #include "platform/jetwriter/jet_catalog_writer.h"
 #include "platform/shell/posix_command_starter.h"
 #include "platform/verify/rows_breaking.h"
+#include "platform/verify/target_inspector.h"
 #include "support/temp_dir.h"
 #include "wizard/page_flow.h"
 #include "wizard/safety_prompts.h"
@@ -44,6 +45,7 @@ TEST(WizardFlow, from_the_options_to_finish_with_link_back_on_nwind) {
   RecordingEnd end;
   platform::shell::PosixCommandStarter commands;
   NewDatabaseChooser chooser;
+  platform::verify::NorvaneTargetInspector inspector;
   chooser.connection = "Driver=Norvane;Database=" + (dir.path() / "My Data" / "nwind.db").string();
   wizard::PageFlow flow(
       settings,
@@ -58,7 +60,8 @@ TEST(WizardFlow, from_the_options_to_finish_with_link_back_on_nwind) {
        [&](const std::string& connection, const std::string& table, const std::string& condition) {
          platform::odbc::Connection db(connection);
          return platform::verify::RowsBreaking(db, table, condition);
-       }});
+       },
+       &inspector});
   const auto click = [&](PageId page, const char* name) {
     auto* button = flow.Page(page)->findChild<QAbstractButton*>(name);
     ASSERT_NE(button, nullptr) << name;
@@ -119,11 +122,26 @@ TEST(WizardFlow, from_the_options_to_finish_with_link_back_on_nwind) {
   EXPECT_EQ(ReadBytes(access), linked);
   EXPECT_FALSE(fs::exists(access.string() + ".bak2"));
 
-  // "Restore" after the run gives back the original file and removes the new database.
+  // A row added through the links' driver: "Restore" asks once more, naming the table, and
+  // keeps everything when the answer is no.
+  platform::odbc::Connection(chooser.connection)
+      .ExecDirect("INSERT INTO \"Shippers\" (\"CompanyName\") VALUES ('Late Freight')");
   auto* restore = flow.Page(PageId::Final)->findChild<QAbstractButton*>("Restore");
   ASSERT_NE(restore, nullptr);
   ASSERT_TRUE(restore->isVisible());
   dialogs.answerYes = true;
+  dialogs.questions.clear();
+  dialogs.noAfter = 1;
+  click(PageId::Final, "Restore");
+  ASSERT_EQ(dialogs.questions.size(), 2u) << dialogs.messages.back();
+  EXPECT_NE(dialogs.questions[1].find("Changed tables:\n  Shippers"), std::string::npos)
+      << dialogs.questions[1];
+  EXPECT_EQ(ReadBytes(access), linked);
+  EXPECT_TRUE(fs::exists(dir.path() / "My Data" / "nwind.db"));
+  EXPECT_TRUE(restore->isVisible());
+
+  // "Restore" with both answers yes gives back the original file and removes the new database.
+  dialogs.noAfter = -1;
   click(PageId::Final, "Restore");
   EXPECT_EQ(ReadBytes(access), ReadBytes(fs::path(NORVANE_TEST_DATA) / "nwind.mdb"));
   EXPECT_FALSE(fs::exists(dir.path() / "My Data" / "nwind.db"));
