@@ -59,6 +59,7 @@ RunOutcome MigrationRun::Run() {
   targetConnect_.clear();
   reloadTask_.reset();
   n_ = 0;
+  linkedTables_ = 0;
   // Each run makes its own engine objects; those of an earlier run were closed at its end.
   s.TargetDb.reset();
   s.AccessDb.reset();
@@ -74,7 +75,7 @@ RunOutcome MigrationRun::Run() {
     });
   }
   err_.Run("Creating the Jet workspace", [&] {
-    Need(engine_, "the database engine").SetBeforeCatalogReplace(beforeReplace_);
+    Need(engine_, "the database engine").SetBeforeCatalogReplace(GuardedBeforeReplace());
     s.JetWorkspace = engine_->CreateWorkspace("", "admin", "", dao::WorkspaceType::Jet);
   });
   err_.Clear();
@@ -225,6 +226,16 @@ void MigrationRun::CopyTableIndexes(dao::TableDef& table, const std::string& tar
   }
 }
 
+dao::BeforeCatalogReplace MigrationRun::GuardedBeforeReplace() {
+  return [this, hook = beforeReplace_](const std::string& backup, const std::string& changed) {
+    // At the close, renames that were all undone after failed links leave nothing to keep.
+    if (closingAccess_ && linkedTables_ == 0)
+      throw platform::Error(platform::err::kPathFileAccess,
+                            "no table was linked, so the Access file was left as it was");
+    if (hook) hook(backup, changed);
+  };
+}
+
 void MigrationRun::LinkBackTable(const std::string& name) {
   const std::shared_ptr<dao::Database> access = settings_.AccessDb;
   const std::string t = TargetNameOf(name);
@@ -244,6 +255,7 @@ void MigrationRun::LinkBackTable(const std::string& name) {
     link->SetConnect(targetConnect_);
     access->TableDefs().Append(link);
   });
+  if (linked) ++linkedTables_;
   // Without its link the Access table must not lose its name.
   if (!linked) {
     err_.Run("Renaming " + renamed + " back to " + name, [&] {
@@ -263,7 +275,9 @@ void MigrationRun::RunReloadScripts() {
   view_.Repaint();
   view_.SetProgress(90);
   err_.Run("Closing the target database", [&] { Need(s.TargetDb, "the target database").Close(); });
+  closingAccess_ = true;
   err_.Run("Closing the Access database", [&] { Need(s.AccessDb, "the Access database").Close(); });
+  closingAccess_ = false;
   err_.Run("Closing the ODBC workspace",
            [&] { Need(s.OdbcWorkspace, "the ODBC workspace").Close(); });
   err_.Run("Closing the Jet workspace", [&] { Need(s.JetWorkspace, "the Jet workspace").Close(); });

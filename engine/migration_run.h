@@ -86,6 +86,9 @@ class MigrationRun {
   EngineFactory makeEngine_;
   std::shared_ptr<dao::Engine> engine_;
   dao::BeforeCatalogReplace beforeReplace_;
+  dao::BeforeCatalogReplace GuardedBeforeReplace();
+  int linkedTables_ = 0;  // links this run appended
+  bool closingAccess_ = false;
 
   bool running_ = false;
   platform::FailureLog failures_;

@@ -45,6 +45,7 @@ struct FakeState {
   std::vector<std::string> calls;
   std::vector<Rule> rules;
   int openObjects = 0;
+  dao::BeforeCatalogReplace beforeReplace;
 
   // Records the call, then fails it when a rule says so.
   void Call(std::string text) {
@@ -188,7 +189,8 @@ class FakeDatabase : public dao::Database {
         source_(source),
         exclusive_(exclusive),
         connect_(std::move(connect)),
-        defs_(*this) {
+        defs_(*this),
+        openedAtCall_(state_->calls.size()) {
     if (source_ != nullptr) visible_ = source_->tables;
   }
   ~FakeDatabase() override { Release(); }
@@ -216,10 +218,19 @@ class FakeDatabase : public dao::Database {
     return std::make_shared<FakeTableDef>(
         state_, std::make_shared<TableData>(TableData{name, {}, 0, {}, "", ""}), "New", nullptr);
   }
+  // An Access file renamed or linked in since the open is replaced at the close, after the
+  // engine's hook (as the real catalog writer does).
   void Close() override {
     Call(".Close()");
     Check();
+    const bool changed =
+        file_ != nullptr && std::any_of(state_->calls.begin() + static_cast<long>(openedAtCall_),
+                                        state_->calls.end(), [](const std::string& call) {
+                                          return call.find(").SetName(") != std::string::npos ||
+                                                 call.starts_with("Access.TableDefs.Append(");
+                                        });
     Release();
+    if (changed && state_->beforeReplace) state_->beforeReplace("file.bak", "file.linking");
   }
   std::unique_ptr<dao::Recordset> OpenRecordset(const std::string& table,
                                                 const std::vector<std::string>& fields) override;
@@ -287,6 +298,7 @@ class FakeDatabase : public dao::Database {
   bool exclusive_;
   std::string connect_;
   FakeTableDefs defs_;
+  std::size_t openedAtCall_;
   Tables visible_;
   bool closed_ = false;
 };
@@ -482,6 +494,10 @@ DataSource& FakeEngine::Source(std::string_view chosen) {
   for (DataSource& source : state_->sources)
     if (EqualsNoCase(source.chosen, chosen)) return source;
   throw Error(dao::err::kItemNotFound, "No such fake data source: " + std::string(chosen));
+}
+
+void FakeEngine::SetBeforeCatalogReplace(dao::BeforeCatalogReplace hook) {
+  state_->beforeReplace = std::move(hook);
 }
 
 void FakeEngine::FailWhen(std::string callPrefix, int number, std::string description, int times) {

@@ -116,6 +116,9 @@ class FakeEngine : public dao::Engine {
   // Workspaces and databases opened and not yet closed or released.
   int OpenObjects() const;
 
+  // Called at the close of an Access database that was renamed in or linked to since its open.
+  void SetBeforeCatalogReplace(dao::BeforeCatalogReplace hook) override;
+
   std::shared_ptr<dao::Workspace> CreateWorkspace(const std::string& name, const std::string& user,
                                                   const std::string& password,
                                                   dao::WorkspaceType type) override;

@@ -618,6 +618,34 @@ TEST_F(NorthwindRun, an_append_that_fails_after_the_rename_renames_the_table_bac
             Lines{"Access.TableDef(Old_Employees).SetName(Employees)"});
 }
 
+// The file is replaced (and the undo record written) only when a table was linked.
+TEST_F(NorthwindRun, a_run_whose_every_link_failed_leaves_the_access_file_as_it_was) {
+  int replaced = 0;
+  run.SetBeforeCatalogReplace([&](const std::string&, const std::string&) { ++replaced; });
+  engine->FailWhen("Access.TableDefs.Append(", dao::err::kOdbcCallFailed, "no link");
+  settings.LinkTablesFlag = 1;
+
+  run.lsfinish_migrate();
+
+  EXPECT_EQ(replaced, 0);
+  ASSERT_FALSE(Reported().empty());
+  EXPECT_EQ(Reported().back().context, "Closing the Access database");
+  EXPECT_EQ(Reported().back().description,
+            "no table was linked, so the Access file was left as it was");
+}
+
+TEST_F(NorthwindRun, a_run_that_linked_its_tables_replaces_the_access_file_once_at_the_close) {
+  std::vector<std::string> replaced;
+  run.SetBeforeCatalogReplace(
+      [&](const std::string& backup, const std::string&) { replaced.push_back(backup); });
+  settings.LinkTablesFlag = 1;
+
+  run.lsfinish_migrate();
+
+  EXPECT_EQ(replaced, Lines{"file.bak"});
+  EXPECT_THAT(Reported(), IsEmpty());
+}
+
 TEST_F(NorthwindRun, a_rename_back_that_fails_is_reported_too) {
   engine->FailWhen("Access.TableDefs.Append(Employees)", dao::err::kOdbcCallFailed, "no link");
   engine->FailWhen("Access.TableDef(Old_Employees).SetName(Employees)", 3012, "name taken");
