@@ -1,6 +1,8 @@
 // The check before a run and the undo of a link-back, on real Access files.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -232,6 +234,40 @@ TEST_F(RestoreTest, a_database_changed_since_the_migration_or_in_use_needs_conse
   EXPECT_TRUE(outcome.restored) << outcome.message;
   EXPECT_EQ(ReadBytes(file), original);
   EXPECT_FALSE(fs::exists(database));
+}
+
+TEST_F(RestoreTest, a_write_that_fails_half_way_says_why_and_leaves_the_linked_file) {
+  LinkBack();
+  const std::string linked = ReadBytes(file);
+  int pipeFds[2];
+  ASSERT_EQ(pipe(pipeFds), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // A disk that fills after 64 KiB of the copy.
+    signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{64 * 1024, 64 * 1024};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    const std::string message = Restore().message;
+    (void)!write(pipeFds[1], message.data(), message.size());
+    _exit(0);
+  }
+  close(pipeFds[1]);
+  std::string message;
+  char buffer[512];
+  for (ssize_t n; (n = read(pipeFds[0], buffer, sizeof buffer)) > 0;)
+    message.append(buffer, static_cast<std::size_t>(n));
+  close(pipeFds[0]);
+  waitpid(child, nullptr, 0);
+  EXPECT_THAT(message, HasSubstr("could not be put in place"));
+  EXPECT_THAT(message, HasSubstr("File too large"));
+  EXPECT_THAT(message, testing::Not(HasSubstr("Success")));
+  EXPECT_EQ(ReadBytes(file), linked);
+  EXPECT_TRUE(fs::exists(database));
+  for (const auto& entry : fs::directory_iterator(dir.path()))
+    EXPECT_EQ(entry.path().filename().string().find(".nwind.mdb."), std::string::npos)
+        << "left behind: " << entry.path();
+  EXPECT_TRUE(Restore().restored);
 }
 
 TEST_F(RestoreTest, a_run_that_never_replaced_the_file_leaves_no_record) {
