@@ -182,7 +182,10 @@ fs::path LinkBackRecordPath(const fs::path& accessFile) {
 }
 
 bool HasLinkBackRecord(const fs::path& accessFile) {
-  return !accessFile.empty() && Exists(LinkBackRecordPath(accessFile));
+  // Only a plain file is a record: this program never makes a link there.
+  struct stat st {};
+  return !accessFile.empty() && ::lstat(LinkBackRecordPath(accessFile).c_str(), &st) == 0 &&
+         S_ISREG(st.st_mode);
 }
 
 bool HasLiveLinkBackRecord(const fs::path& accessFile) {

@@ -160,6 +160,24 @@ TEST_F(SafetyNet, an_undo_record_edited_to_name_the_access_file_deletes_nothing)
   EXPECT_TRUE(fs::exists(db));
 }
 
+// Links planted under the names the undo record and restore write never lead to another file.
+TEST_F(SafetyNet, links_planted_under_the_undo_names_leave_their_targets_alone) {
+  const fs::path access = Copy("nwind.mdb");
+  const std::string original = ReadBytes(access);
+  const fs::path victim = dir.path() / "victim.txt";
+  WriteBytes(victim, "keep me");
+  for (const char* ending : {".norvane-undo", ".norvane-undo.tmp", ".restore-tmp"})
+    fs::create_symlink(victim, access.string() + ending);
+  auto run = Migrate({"--access", access.string(), "--link"});
+  ASSERT_EQ(run.status, 0) << run.output;
+  EXPECT_FALSE(fs::is_symlink(access.string() + ".norvane-undo"));
+  run = Migrate({"--restore", access.string()});
+  EXPECT_EQ(run.status, 0) << run.output;
+  EXPECT_EQ(ReadBytes(access), original);
+  EXPECT_FALSE(fs::is_symlink(access));
+  EXPECT_EQ(ReadBytes(victim), "keep me");
+}
+
 TEST_F(SafetyNet, sibling_folders_sharing_six_characters_migrate_each_into_its_own_folder) {
   for (const char* folder : {"Sales Data 2023", "Sales Data 2024"}) {
     fs::create_directories(dir.path() / folder);
