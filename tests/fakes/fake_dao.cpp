@@ -46,6 +46,7 @@ struct FakeState {
   std::vector<Rule> rules;
   int openObjects = 0;
   dao::BeforeCatalogReplace beforeReplace;
+  std::optional<std::pair<std::string, std::string>> replacePaths;  // backup, changed
 
   // Records the call, then fails it when a rule says so.
   void Call(std::string text) {
@@ -230,7 +231,8 @@ class FakeDatabase : public dao::Database {
                                                  call.starts_with("Access.TableDefs.Append(");
                                         });
     Release();
-    if (changed && state_->beforeReplace) state_->beforeReplace("file.bak", "file.linking");
+    if (changed && state_->beforeReplace && state_->replacePaths)
+      state_->beforeReplace(state_->replacePaths->first, state_->replacePaths->second);
   }
   std::unique_ptr<dao::Recordset> OpenRecordset(const std::string& table,
                                                 const std::vector<std::string>& fields) override;
@@ -498,6 +500,10 @@ DataSource& FakeEngine::Source(std::string_view chosen) {
 
 void FakeEngine::SetBeforeCatalogReplace(dao::BeforeCatalogReplace hook) {
   state_->beforeReplace = std::move(hook);
+}
+
+void FakeEngine::ReplaceAtClose(std::string backup, std::string changed) {
+  state_->replacePaths.emplace(std::move(backup), std::move(changed));
 }
 
 void FakeEngine::FailWhen(std::string callPrefix, int number, std::string description, int times) {

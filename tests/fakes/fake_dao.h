@@ -116,8 +116,10 @@ class FakeEngine : public dao::Engine {
   // Workspaces and databases opened and not yet closed or released.
   int OpenObjects() const;
 
-  // Called at the close of an Access database that was renamed in or linked to since its open.
+  // Called, once ReplaceAtClose gave it the paths, at the close of an Access database that was
+  // renamed in or linked to since its open.
   void SetBeforeCatalogReplace(dao::BeforeCatalogReplace hook) override;
+  void ReplaceAtClose(std::string backup, std::string changed);
 
   std::shared_ptr<dao::Workspace> CreateWorkspace(const std::string& name, const std::string& user,
                                                   const std::string& password,

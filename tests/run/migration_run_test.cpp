@@ -622,6 +622,7 @@ TEST_F(NorthwindRun, an_append_that_fails_after_the_rename_renames_the_table_bac
 TEST_F(NorthwindRun, a_run_whose_every_link_failed_leaves_the_access_file_as_it_was) {
   int replaced = 0;
   run.SetBeforeCatalogReplace([&](const std::string&, const std::string&) { ++replaced; });
+  engine->ReplaceAtClose("file.bak", "file.linking");
   engine->FailWhen("Access.TableDefs.Append(", dao::err::kOdbcCallFailed, "no link");
   settings.LinkTablesFlag = 1;
 
@@ -638,6 +639,7 @@ TEST_F(NorthwindRun, a_run_that_linked_its_tables_replaces_the_access_file_once_
   std::vector<std::string> replaced;
   run.SetBeforeCatalogReplace(
       [&](const std::string& backup, const std::string&) { replaced.push_back(backup); });
+  engine->ReplaceAtClose("file.bak", "file.linking");
   settings.LinkTablesFlag = 1;
 
   run.lsfinish_migrate();
