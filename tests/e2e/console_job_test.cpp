@@ -393,7 +393,8 @@ TEST(ReportJson, escapes_text_and_nests_checks_tables_and_failures) {
   job.report->accessFormat = "Access file format: Jet 3 (Access 97): read; link-back supported";
   EXPECT_EQ(
       console::ReportJson({job}, 1),
-      "{\"files\":[{\"file\":\"Z:\\\\data\\\\Sales.mdb\",\"status\":1,\"ok\":false,"
+      "{\"report\":\"norvane-migrate\",\"files\":[{\"file\":\"Z:\\\\data\\\\Sales.mdb\","
+      "\"status\":1,\"ok\":false,"
       "\"checks\":[{\"kind\":\"orphan-rows\",\"stops\":false,\"text\":\"2 rows have no "
       "parent\",\"keys\":[\"555\",\"556\"]}],"
       "\"tables\":[{\"access\":\"Customers\",\"target\":\"Customers\",\"accessRows\":3,"
