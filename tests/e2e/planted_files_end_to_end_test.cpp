@@ -144,6 +144,13 @@ TEST_F(PlantedFiles, report_json_refuses_every_file_of_the_migration_and_files_n
     EXPECT_EQ(Listing(folder), inFolder) << path;
     EXPECT_EQ(Listing(dir.path()), inDir) << path;
   }
+  // An Access file given through a link: its backups lie beside the file itself.
+  fs::create_symlink(access, elsewhere / "linked.mdb");
+  auto linked = Migrate({"--access", (elsewhere / "linked.mdb").string(), "--dry-run",
+                         "--report-json", access.string() + ".bak3"});
+  EXPECT_EQ(linked.status, 2) << linked.output;
+  EXPECT_FALSE(fs::exists(access.string() + ".bak3"));
+
   // The database named by --connect is guarded as well.
   const auto run = Migrate({"--access", access.string(), "--check", "--connect",
                             "ODBC;Driver=Norvane;Database=" + (elsewhere / "other.db").string(),

@@ -116,7 +116,12 @@ std::string ReportFileRefusal(const std::string& reportPath, const ReportNeighbo
   std::vector<Guarded> guarded;
   for (const std::string& access : neighbours.accessFiles) {
     try {
-      guarded.push_back(GuardAccessFile(fs::absolute(PosixOf(access))));
+      const fs::path given = fs::absolute(PosixOf(access));
+      guarded.push_back(GuardAccessFile(given));
+      // Backups and the undo record go beside the file a link names.
+      std::error_code ec;
+      const fs::path real = fs::canonical(given, ec);
+      if (!ec && real != given) guarded.push_back(GuardAccessFile(real));
     } catch (const platform::Error&) {
       // A name that does not resolve fails its own job; the folder holds nothing of ours.
     }
