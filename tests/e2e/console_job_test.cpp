@@ -13,6 +13,7 @@
 #include "support/temp_dir.h"
 #include "wizard/console/console_job.h"
 #include "wizard/console/console_view.h"
+#include "wizard/console/report_file.h"
 #include "wizard/console/report_json.h"
 
 namespace fs = std::filesystem;
@@ -410,6 +411,22 @@ TEST(ReportJson, escapes_text_and_nests_checks_tables_and_failures) {
       "\"description\":\"ODBC--call failed.\"}],\"toolErrors\":[],\"verifyError\":\"\","
       "\"accessFormat\":\"Access file format: Jet 3 (Access 97): read; link-back supported\"}],"
       "\"status\":1}\n");
+}
+
+TEST(ReportFile, knows_a_whole_report_of_its_own_and_nothing_else) {
+  console::JobRecord job;
+  job.accessFile = "Z:\\data\\Sales.mdb";
+  job.report = console::MigrationReport{};
+  job.report->tables.push_back(GoodTable("Customers"));
+  const std::string report = console::ReportJson({job}, 0);
+  EXPECT_TRUE(console::IsOurReport(report));
+  for (std::size_t cut = 0; cut < report.size(); ++cut)
+    EXPECT_FALSE(console::IsOurReport(report.substr(0, cut))) << cut;
+  // One of an earlier version, before the first key marked it.
+  EXPECT_TRUE(console::IsOurReport("{\"files\":[{\"file\":\"a.mdb\"}],\"status\":2}\n"));
+  EXPECT_FALSE(console::IsOurReport("{\"files\":[],\"status\":\"x\"}\n"));
+  EXPECT_FALSE(console::IsOurReport("{\"other\":1}\n"));
+  EXPECT_FALSE(console::IsOurReport("Standard Jet DB"));
 }
 
 TEST(ParseConsoleOptions, takes_several_access_files_and_the_safety_options) {
