@@ -250,6 +250,17 @@ TEST_F(ConsoleJobTest, a_second_run_of_the_same_file_or_database_is_refused) {
   }
   EXPECT_EQ(Run(), 0) << out.str();  // the locks went with their holders
   EXPECT_FALSE(fs::exists(platform::RunLock::LockFileFor(access.string())));
+
+  // A link planted under a lock file's name is refused, never followed.
+  const fs::path victim = dir.path() / "victim";
+  WriteBytes(victim, "victim");
+  fs::create_symlink(victim, platform::RunLock::LockFileFor(Db().string()));
+  out.str("");
+  EXPECT_EQ(Run(), 1) << out.str();
+  EXPECT_NE(out.str().find("' is a symbolic link, which is never followed"), std::string::npos)
+      << out.str();
+  EXPECT_EQ(testing_support::ReadBytes(victim), "victim");
+  EXPECT_FALSE(Work("migrate.bat"));
 }
 
 TEST_F(ConsoleJobTest,

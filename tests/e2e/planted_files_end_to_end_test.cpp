@@ -18,11 +18,11 @@ using testing_support::WriteBytes;
 
 namespace {
 
-// Every name the run writes in the Access file's folder, besides the database it creates.
+// Every name the run writes in the Access file's folder (the database with --overwrite).
 const char* const kWrittenNames[] = {
     "reload1.sql",  "reload2.sql",    "reload.sql",     "reload.bat", "migrate.bat",
     "sp.sql",       "properties.sql", "properties.bat", "nwind.log",  "nwind.db-journal",
-    "nwind.db-wal", "nwind.db-shm",   "nwind.mdb.bak"};
+    "nwind.db-wal", "nwind.db-shm",   "nwind.mdb.bak",  "nwind.db"};
 
 class PlantedFiles : public ::testing::Test {
  protected:
