@@ -31,11 +31,6 @@ std::int16_t TableCount(int count) {
   return static_cast<std::int16_t>(count);
 }
 
-// The connect string without its first nine characters (as many as "ODBC;dsn=" has).
-std::string OdbcSourceText(const std::string& connect) {
-  return connect.substr(platform::LeftChars(connect, 9).size());
-}
-
 }  // namespace
 
 MigrationRun::MigrationRun(MigrationSettings& settings, RunView& view,
@@ -118,7 +113,7 @@ RunOutcome MigrationRun::Run() {
   view_.YieldToEventLoop();
 
   err_.Run("Reading the target's connect string", [&] { targetConnect_ = s.TargetDb->Connect(); });
-  view_.SetOdbcSourceText(OdbcSourceText(targetConnect_));
+  view_.ShowTargetConnect(targetConnect_);
 
   // Preparing the scripts.
   err_.Run("Counting the tables of the Access file",

@@ -1,6 +1,7 @@
 #include "engine/property_step.h"
 
 #include "engine/names.h"
+#include "engine/work_files.h"
 #include "platform/access_expressions.h"
 #include "platform/files.h"
 #include "platform/text.h"
@@ -11,8 +12,8 @@ namespace {
 
 using platform::access_sql::ValueKind;
 
-constexpr const char* kScript = "properties.sql";
-constexpr const char* kBatch = "properties.bat";
+constexpr const char* kScript = kPropertyFileNames[0];
+constexpr const char* kBatch = kPropertyFileNames[1];
 
 std::string Join(const std::vector<std::string>& items, std::string_view separator) {
   std::string out;

@@ -8,10 +8,16 @@
 #include <string>
 
 #include "platform/error.h"
+#include "platform/text.h"
 
 namespace engine {
 
 enum class Pointer { Default, Hourglass };
+
+// The connect string without its first nine characters (as many as "ODBC;dsn=" has).
+inline std::string OdbcSourceText(const std::string& connect) {
+  return connect.substr(platform::LeftChars(connect, 9).size());
+}
 
 class RunView {
  public:
@@ -27,6 +33,11 @@ class RunView {
                               std::uint64_t /*total*/) {}
   // The "ODBC source:" box.
   virtual void SetOdbcSourceText(const std::string& text) = 0;
+  // After connecting, the connect string the target reports. The box takes OdbcSourceText of it;
+  // a view that shows more of it says so here.
+  virtual void ShowTargetConnect(const std::string& connect) {
+    SetOdbcSourceText(OdbcSourceText(connect));
+  }
   virtual void EnableFinish() = 0;
   virtual void Repaint() = 0;
   // Processes pending window events; the run may be asked to start again meanwhile (it refuses).

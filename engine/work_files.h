@@ -16,6 +16,10 @@ namespace engine {
 inline constexpr std::array<const char*, 6> kWorkFileNames = {
     "reload1.sql", "reload2.sql", "reload.sql", "reload.bat", "migrate.bat", "sp.sql"};
 
+// The two files of the properties step after reload.bat: its script and the command file.
+inline constexpr std::array<const char*, 2> kPropertyFileNames = {"properties.sql",
+                                                                  "properties.bat"};
+
 // The four lines of reload.bat.
 std::vector<std::string> ReloadBatLines(const MigrationSettings& settings);
 

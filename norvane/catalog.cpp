@@ -6,8 +6,9 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fstream>
 
+#include "platform/error.h"
+#include "platform/files.h"
 #include "platform/text.h"
 
 namespace norvane {
@@ -93,12 +94,13 @@ void CreateDatabase(const fs::path& database) {
   ::chmod(database.c_str(), 0644);
 
   const fs::path log = LogPathOf(database);
-  std::ofstream out(log, std::ios::binary | std::ios::trunc);
-  out << "Norvane transaction log of " << database.filename().string() << "\r\n";
-  out.close();
-  if (!out) {
+  try {
+    platform::files::ReplaceDurably(
+        log.string(), "Norvane transaction log of " + database.filename().string() + "\r\n",
+        log.string());
+  } catch (const platform::Error& e) {
     ::unlink(database.c_str());
-    throw DbError("Cannot write the log file " + log.string());
+    throw DbError(e.Description());
   }
 }
 

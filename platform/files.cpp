@@ -54,7 +54,7 @@ void WriteAll(int fd, std::string_view data) {
 bool FileExists(std::string_view windowsPath) {
   try {
     struct stat st {};
-    return ::stat(paths::ToPosix(windowsPath).c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+    return ::lstat(paths::ToPosix(windowsPath).c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
   } catch (const Error&) {
     return false;
   }
@@ -68,7 +68,9 @@ void DeleteFile(std::string_view windowsPath) {
 void ClearAttributes(std::string_view windowsPath) {
   const fs::path p = paths::ToPosix(windowsPath);
   struct stat st {};
-  if (::stat(p.c_str(), &st) != 0) ThrowErrno(errno, windowsPath, "Cannot read attributes of");
+  if (::lstat(p.c_str(), &st) != 0) ThrowErrno(errno, windowsPath, "Cannot read attributes of");
+  // A link's mode is its target's, or that of a file under another name too: not ours to change.
+  if (S_ISLNK(st.st_mode) || st.st_nlink > 1) return;
   const mode_t plain =
       (st.st_mode & 07777 & ~static_cast<mode_t>(S_ISUID | S_ISGID | S_ISVTX)) | S_IRUSR | S_IWUSR;
   if (::chmod(p.c_str(), plain) != 0) ThrowErrno(errno, windowsPath, "Cannot clear attributes of");
@@ -186,7 +188,10 @@ LineFileWriter::~LineFileWriter() {
 void LineFileWriter::Open(std::string_view windowsPath) {
   if (fd_ >= 0) throw Error(err::kFileAlreadyOpen, "File already open: " + path_);
   const fs::path p = paths::ToPosix(windowsPath);
-  const int fd = ::open(p.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  // The old file goes first, whatever it is: a link planted under the name is removed, never
+  // followed, and a file that appears in between is refused rather than written into.
+  if (::unlink(p.c_str()) != 0 && errno != ENOENT) ThrowErrno(errno, windowsPath, "Cannot replace");
+  const int fd = ::open(p.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
   if (fd < 0) ThrowErrno(errno, windowsPath, "Cannot create");
   fd_ = fd;
   path_ = windowsPath;

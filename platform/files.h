@@ -13,12 +13,14 @@
 
 namespace platform::files {
 
-// True when the path names an existing entry that is not a folder. Never throws.
+// True when the path names an existing entry that is not a folder; a symbolic link counts as
+// itself, whatever it points at. Never throws.
 bool FileExists(std::string_view windowsPath);
 
 void DeleteFile(std::string_view windowsPath);
 
-// Makes the file a plain, writable file again.
+// Makes the file a plain, writable file again. A symbolic link, or a file that has other names
+// too, is left as it is: its mode belongs to a file elsewhere.
 void ClearAttributes(std::string_view windowsPath);
 
 // Writes every line followed by CR LF, as the bytes of the strings (no conversion), replacing
@@ -42,8 +44,9 @@ void SyncFolderOf(const std::string& posixPath, const std::string& shownPath);
 std::string CurrentDirectory();
 
 // A text file opened for output and written one line at a time, each line followed by CR LF,
-// as the bytes of the strings. Open creates the file empty, replacing a file of the same name;
-// the file is closed by Close or at the latest by the destructor.
+// as the bytes of the strings. Open deletes what stands under the name (a file, or a link, which
+// is never followed) and creates a new file, refused when one appears in between; the file is
+// closed by Close or at the latest by the destructor.
 // WriteLine or Close on a writer that is not open throws err::kBadFileName; Open on one that is
 // open throws err::kFileAlreadyOpen; a failing write is err::kPathFileAccess.
 class LineFileWriter {

@@ -32,6 +32,10 @@ bool StillThere(int fd, const std::string& path) {
 RunLock::RunLock(const std::string& posixPath) : lockPath_(LockFileFor(posixPath)) {
   for (int attempt = 0; attempt < 100; ++attempt) {
     fd_ = open(lockPath_.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd_ < 0 && errno == ELOOP)
+      throw Error(err::kPathFileAccess, "The lock file '" + lockPath_ +
+                                            "' is a symbolic link, which is never followed; "
+                                            "delete it when no run is under way.");
     if (fd_ < 0)
       throw Error(err::kPathFileAccess,
                   "Could not create the lock file '" + lockPath_ + "': " + std::strerror(errno));

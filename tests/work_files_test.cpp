@@ -64,6 +64,62 @@ TEST(ClearAttributes, makes_a_read_only_file_writable) {
             fs::perms::none);
 }
 
+TEST(WorkFileWriters, replace_a_link_planted_under_the_name_and_never_write_through_it) {
+  TempDir dir;
+  fs::create_directories(dir.path() / "elsewhere");
+  const fs::path victim = dir.path() / "elsewhere" / "victim.txt";
+  const fs::path nowhere = dir.path() / "elsewhere" / "made through a link";
+  WriteBytes(victim, "victim bytes\n");
+  fs::permissions(victim, fs::perms::owner_read);
+  const auto plant = [&](const char* name, int kind) {
+    std::error_code ec;
+    fs::remove(dir.path() / name, ec);
+    if (kind == 0) fs::create_symlink(victim, dir.path() / name);
+    if (kind == 1) fs::create_hard_link(victim, dir.path() / name);
+    if (kind == 2) fs::create_symlink(nowhere, dir.path() / name);
+  };
+  for (int kind : {0, 1, 2}) {
+    SCOPED_TRACE(kind == 0 ? "symbolic link" : kind == 1 ? "hard link" : "link to nothing");
+    plant("reload1.sql", kind);
+    platform::files::LineFileWriter writer;
+    writer.Open(dir.windows() + "reload1.sql");
+    writer.WriteLine("select 1;");
+    writer.Close();
+    EXPECT_EQ(ReadBytes(dir.path() / "reload1.sql"), "select 1;\r\n");
+    EXPECT_FALSE(fs::is_symlink(dir.path() / "reload1.sql"));
+
+    plant("reload.bat", kind);
+    platform::files::WriteTextLines(dir.windows() + "reload.bat", {"rem"});
+    EXPECT_EQ(ReadBytes(dir.path() / "reload.bat"), "rem\r\n");
+
+    // A link counts as a file of its own: it is deleted, its target keeps its mode.
+    plant("Sales.log", kind);
+    EXPECT_TRUE(platform::files::FileExists(dir.windows() + "Sales.log"));
+    platform::files::ClearAttributes(dir.windows() + "Sales.log");
+    platform::files::DeleteFile(dir.windows() + "Sales.log");
+    EXPECT_FALSE(fs::exists(fs::symlink_status(dir.path() / "Sales.log")));
+
+    EXPECT_EQ(ReadBytes(victim), "victim bytes\n");
+    EXPECT_EQ(fs::status(victim).permissions() & fs::perms::all, fs::perms::owner_read);
+    EXPECT_EQ(fs::hard_link_count(victim), 1u);  // every name that shared it let go
+    EXPECT_FALSE(fs::exists(nowhere));
+  }
+}
+
+TEST(LineFileWriter, names_a_folder_standing_under_the_name) {
+  TempDir dir;
+  fs::create_directories(dir.path() / "reload2.sql" / "inside");
+  platform::files::LineFileWriter writer;
+  try {
+    writer.Open(dir.windows() + "reload2.sql");
+    FAIL() << "a folder was opened";
+  } catch (const platform::Error& e) {
+    EXPECT_EQ(e.Number(), platform::err::kPathFileAccess);
+    EXPECT_NE(e.Description().find("reload2.sql"), std::string::npos) << e.Description();
+  }
+  EXPECT_TRUE(fs::exists(dir.path() / "reload2.sql" / "inside"));
+}
+
 TEST(WriteTimeFixProcedure, replaces_an_older_file_with_the_exact_procedure) {
   TempDir dir;
   WriteBytes(dir.path() / "SP.SQL", "old content that must go\r\n");

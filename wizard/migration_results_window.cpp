@@ -1,10 +1,11 @@
 #include "wizard/migration_results_window.h"
 
 #include <QApplication>
-#include <QFile>
 #include <QFontDatabase>
 #include <QVBoxLayout>
 
+#include "platform/error.h"
+#include "platform/files.h"
 #include "platform/ui/window_placement.h"
 #include "wizard/console/report_completion.h"
 
@@ -73,10 +74,15 @@ QString MigrationResultsWindow::Text() const {
 }
 
 bool MigrationResultsWindow::SaveTo(const QString& path) const {
-  QFile file(path);
-  if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) return false;
+  // Whole or not at all, and a link standing under the name is replaced, not followed.
   const QByteArray bytes = Text().toUtf8();
-  return file.write(bytes) == bytes.size() && file.flush();
+  try {
+    platform::files::ReplaceDurably(
+        path.toStdString(), std::string_view(bytes.constData(), bytes.size()), path.toStdString());
+    return true;
+  } catch (const platform::Error&) {
+    return false;
+  }
 }
 
 void MigrationResultsWindow::Save() {

@@ -55,12 +55,14 @@ FileLock::FileLock(const std::string& posixPath, bool exclusive, bool readOnly) 
   }
 
   lockPath_ = LockFileFor(posixPath);
-  lockFd_ = open(lockPath_.c_str(), O_RDWR | O_CLOEXEC);
+  lockFd_ = open(lockPath_.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
   if (lockFd_ < 0) {
     lockFd_ = open(lockPath_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     createdLockFile_ = lockFd_ >= 0;
   }
-  if (lockFd_ < 0) return;  // read-only folder: the lock on the file itself still holds
+  // A read-only folder, or a link under the name (never followed): the lock on the file itself
+  // still holds.
+  if (lockFd_ < 0) return;
   if (!SetLock(lockFd_, exclusive ? F_WRLCK : F_RDLCK)) {
     close(lockFd_);
     lockFd_ = -1;

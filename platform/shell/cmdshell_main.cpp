@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "platform/error.h"
+#include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/shell/command_line.h"
 #include "platform/shell/tool_output.h"
@@ -170,28 +171,17 @@ class Shell {
     }
     fs::path target = platform::paths::ToPosix(args.target);
     std::error_code ec;
-    if (fs::is_directory(target, ec)) target /= sources.front().filename();
+    // Only a real folder takes the file inside: a link standing under the name is replaced.
+    if (fs::is_directory(fs::symlink_status(target, ec))) target /= sources.front().filename();
+    const fs::path whole = fs::absolute(target, ec);
+    const fs::path written = fs::weakly_canonical(whole.parent_path(), ec) / whole.filename();
     for (const auto& s : sources)
-      if (fs::weakly_canonical(target, ec) == s)
+      if (written == s)
         throw LineFailure{1, "The file cannot be copied onto itself: " + args.target};
-
-    // Written beside the target and renamed over it: never half a file.
-    std::string temp = (target.parent_path() / ("." + target.filename().string() + ".XXXXXX"));
-    const int fd = ::mkstemp(temp.data());
-    if (fd < 0) throw LineFailure{1, "Cannot write " + args.target + ": " + std::strerror(errno)};
-    std::size_t done = 0;
-    while (done < data.size()) {
-      const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;
-      done += static_cast<std::size_t>(n);
-    }
-    const bool ok = done == data.size() && ::fchmod(fd, 0644) == 0 && ::close(fd) == 0 &&
-                    ::rename(temp.c_str(), target.c_str()) == 0;
-    if (!ok) {
-      const int code = errno;
-      ::unlink(temp.c_str());
-      throw LineFailure{1, "Cannot write " + args.target + ": " + std::strerror(code)};
+    try {
+      platform::files::ReplaceDurably(target.string(), data, args.target);
+    } catch (const platform::Error& e) {
+      throw LineFailure{1, e.Description()};
     }
     std::cout << "        1 file(s) copied.\n";
     return 0;

@@ -13,6 +13,7 @@
 #include "support/temp_dir.h"
 #include "wizard/console/console_job.h"
 #include "wizard/console/console_view.h"
+#include "wizard/console/report_file.h"
 #include "wizard/console/report_json.h"
 
 namespace fs = std::filesystem;
@@ -134,6 +135,8 @@ TEST_F(ConsoleJobTest, a_clean_run_creates_migrates_reports_and_removes_the_work
             "Driver=Norvane;Database=" + (dir.path() / "My Data" / "Sales.db").string());
   for (const char* name : engine::kWorkFileNames) EXPECT_FALSE(Work(name)) << name;
   EXPECT_NE(out.str().find("everything checked out"), std::string::npos);
+  EXPECT_NE(out.str().find("\nODBC source: Driver=Norvane;Database=/x\n"), std::string::npos)
+      << out.str();  // whole: the console has no box that cuts it
   EXPECT_EQ(settings.LinkTablesFlag, 0);
 }
 
@@ -247,6 +250,17 @@ TEST_F(ConsoleJobTest, a_second_run_of_the_same_file_or_database_is_refused) {
   }
   EXPECT_EQ(Run(), 0) << out.str();  // the locks went with their holders
   EXPECT_FALSE(fs::exists(platform::RunLock::LockFileFor(access.string())));
+
+  // A link planted under a lock file's name is refused, never followed.
+  const fs::path victim = dir.path() / "victim";
+  WriteBytes(victim, "victim");
+  fs::create_symlink(victim, platform::RunLock::LockFileFor(Db().string()));
+  out.str("");
+  EXPECT_EQ(Run(), 1) << out.str();
+  EXPECT_NE(out.str().find("' is a symbolic link, which is never followed"), std::string::npos)
+      << out.str();
+  EXPECT_EQ(testing_support::ReadBytes(victim), "victim");
+  EXPECT_FALSE(Work("migrate.bat"));
 }
 
 TEST_F(ConsoleJobTest,
@@ -393,7 +407,8 @@ TEST(ReportJson, escapes_text_and_nests_checks_tables_and_failures) {
   job.report->accessFormat = "Access file format: Jet 3 (Access 97): read; link-back supported";
   EXPECT_EQ(
       console::ReportJson({job}, 1),
-      "{\"files\":[{\"file\":\"Z:\\\\data\\\\Sales.mdb\",\"status\":1,\"ok\":false,"
+      "{\"report\":\"norvane-migrate\",\"files\":[{\"file\":\"Z:\\\\data\\\\Sales.mdb\","
+      "\"status\":1,\"ok\":false,"
       "\"checks\":[{\"kind\":\"orphan-rows\",\"stops\":false,\"text\":\"2 rows have no "
       "parent\",\"keys\":[\"555\",\"556\"]}],"
       "\"tables\":[{\"access\":\"Customers\",\"target\":\"Customers\",\"accessRows\":3,"
@@ -407,6 +422,22 @@ TEST(ReportJson, escapes_text_and_nests_checks_tables_and_failures) {
       "\"description\":\"ODBC--call failed.\"}],\"toolErrors\":[],\"verifyError\":\"\","
       "\"accessFormat\":\"Access file format: Jet 3 (Access 97): read; link-back supported\"}],"
       "\"status\":1}\n");
+}
+
+TEST(ReportFile, knows_a_whole_report_of_its_own_and_nothing_else) {
+  console::JobRecord job;
+  job.accessFile = "Z:\\data\\Sales.mdb";
+  job.report = console::MigrationReport{};
+  job.report->tables.push_back(GoodTable("Customers"));
+  const std::string report = console::ReportJson({job}, 0);
+  EXPECT_TRUE(console::IsOurReport(report));
+  for (std::size_t cut = 0; cut < report.size(); ++cut)
+    EXPECT_FALSE(console::IsOurReport(report.substr(0, cut))) << cut;
+  // One of an earlier version, before the first key marked it.
+  EXPECT_TRUE(console::IsOurReport("{\"files\":[{\"file\":\"a.mdb\"}],\"status\":2}\n"));
+  EXPECT_FALSE(console::IsOurReport("{\"files\":[],\"status\":\"x\"}\n"));
+  EXPECT_FALSE(console::IsOurReport("{\"other\":1}\n"));
+  EXPECT_FALSE(console::IsOurReport("Standard Jet DB"));
 }
 
 TEST(ParseConsoleOptions, takes_several_access_files_and_the_safety_options) {

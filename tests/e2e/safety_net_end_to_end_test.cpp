@@ -240,7 +240,8 @@ TEST_F(SafetyNet, three_files_in_one_call_with_one_damaged_give_one_summary_and_
   EXPECT_FALSE(fs::exists(dir.path() / "Batch" / "b.db"));
 
   const std::string report = ReadBytes(json);
-  EXPECT_TRUE(report.starts_with("{\"files\":[{\"file\":")) << report;
+  EXPECT_TRUE(report.starts_with("{\"report\":\"norvane-migrate\",\"files\":[{\"file\":"))
+      << report;
   EXPECT_TRUE(report.ends_with("],\"status\":1}\n")) << report;
   EXPECT_NE(report.find("\"kind\":\"not-an-access-file\",\"stops\":true"), std::string::npos)
       << report;

@@ -219,6 +219,34 @@ TEST(Cmdshell, reports_lines_it_cannot_run_goes_on_and_exits_with_the_last_failu
   EXPECT_FALSE(fs::exists(dir.path() / "out.txt"));
 }
 
+TEST(Cmdshell, copy_replaces_a_link_under_the_target_name_and_never_writes_through_it) {
+  TempDir dir;
+  fs::create_directories(dir.path() / "elsewhere");
+  WriteBytes(dir.path() / "a.sql", "a\r\n");
+  WriteBytes(dir.path() / "b.sql", "b\r\n");
+  WriteBytes(dir.path() / "elsewhere" / "victim", "victim\n");
+  WriteBytes(dir.path() / "copy.bat", "copy a.sql + b.sql reload.sql\r\n");
+  for (const fs::path& target :
+       {dir.path() / "elsewhere" / "victim", dir.path() / "elsewhere", dir.path() / "a.sql"}) {
+    SCOPED_TRACE(target.string());
+    fs::remove(dir.path() / "reload.sql");
+    fs::create_symlink(target, dir.path() / "reload.sql");
+    const Outcome o = RunProgram(kCmdshell, {(dir.path() / "copy.bat").string()}, dir.path());
+    EXPECT_EQ(o.status, 0) << o.output;
+    EXPECT_FALSE(fs::is_symlink(dir.path() / "reload.sql"));
+    EXPECT_EQ(ReadBytes(dir.path() / "reload.sql"), "a\r\nb\r\n");
+    EXPECT_EQ(ReadBytes(dir.path() / "elsewhere" / "victim"), "victim\n");
+    EXPECT_EQ(ReadBytes(dir.path() / "a.sql"), "a\r\n");
+    EXPECT_FALSE(fs::exists(dir.path() / "elsewhere" / "a.sql"));
+  }
+  // Onto one of its own sources, a plain file: refused as before.
+  WriteBytes(dir.path() / "self.bat", "copy a.sql + b.sql a.sql\r\n");
+  const Outcome self = RunProgram(kCmdshell, {(dir.path() / "self.bat").string()}, dir.path());
+  EXPECT_EQ(self.status, 1);
+  EXPECT_THAT(self.output, HasSubstr("cannot be copied onto itself"));
+  EXPECT_EQ(ReadBytes(dir.path() / "a.sql"), "a\r\n");
+}
+
 TEST(PosixCommandStarter, reports_missing_files_and_unknown_tasks_as_errors) {
   TempDir dir;
   EXPECT_TRUE(fs::is_regular_file(platform::shell::PosixCommandStarter::DefaultCmdshellPath()));

@@ -198,6 +198,12 @@ TEST_F(FinalPageTest, a_clean_run_ends_in_the_results_window_saying_complete) {
   EXPECT_EQ(saved.rfind("Migration complete\n\n", 0), 0u);
   EXPECT_NE(saved.find("Customers"), std::string::npos);
   EXPECT_FALSE(window->SaveTo(QString::fromStdString((dir.path() / "no" / "x.txt").string())));
+  // A link under the chosen name is replaced; the file it points at stays as it was.
+  WriteBytes(dir.path() / "victim.txt", "victim\n");
+  std::filesystem::create_symlink(dir.path() / "victim.txt", dir.path() / "linked.txt");
+  ASSERT_TRUE(window->SaveTo(QString::fromStdString((dir.path() / "linked.txt").string())));
+  EXPECT_EQ(ReadBytes(dir.path() / "linked.txt"), saved);
+  EXPECT_EQ(ReadBytes(dir.path() / "victim.txt"), "victim\n");
 
   // Room for more: a section of lines under the report and an action beside "Save as text...".
   window->AddSection("Carried", {"Customers: default values"});

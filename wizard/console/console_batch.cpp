@@ -2,9 +2,10 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 
+#include "platform/error.h"
 #include "platform/text.h"
+#include "wizard/console/report_file.h"
 #include "wizard/console/report_json.h"
 
 namespace console {
@@ -48,21 +49,35 @@ std::vector<std::string> AccessFilesOf(const ConsoleOptions& options) {
 namespace {
 
 // Writes the JSON report when asked; a file that cannot be written fails the call.
-int WriteJson(const ConsoleOptions& options, const std::vector<JobRecord>& jobs, int status,
-              std::ostream& out) {
+int WriteJson(const ConsoleOptions& options, const ReportNeighbours& neighbours,
+              const std::vector<JobRecord>& jobs, int status, std::ostream& out) {
   if (!options.reportJson) return status;
-  const std::string tmp = *options.reportJson + ".tmp";
-  std::ofstream file(tmp, std::ios::binary | std::ios::trunc);
-  file << ReportJson(jobs, status);
-  file.close();
-  std::error_code ec;
-  if (!file.fail()) fs::rename(tmp, *options.reportJson, ec);
-  if (file.fail() || ec) {
-    fs::remove(tmp, ec);
-    out << "The JSON report " << *options.reportJson << " could not be written.\n";
-    return status == 0 ? 1 : status;
+  // Looked at again: the file may have changed during the run.
+  std::string problem = ReportFileRefusal(*options.reportJson, neighbours);
+  if (problem.empty()) {
+    try {
+      WriteReportFile(*options.reportJson, ReportJson(jobs, status));
+    } catch (const platform::Error& e) {
+      problem =
+          "The JSON report " + *options.reportJson + " could not be written: " + e.Description();
+    }
   }
-  return status;
+  if (problem.empty()) return status;
+  out << problem << '\n';
+  return status == 0 ? 1 : status;
+}
+
+// What the call writes besides the report, for the report's refusal.
+ReportNeighbours NeighboursOf(const ConsoleOptions& options, const std::vector<std::string>& files,
+                              ConsoleServices& services) {
+  ReportNeighbours n;
+  n.accessFiles = files;
+  if (options.restore) n.accessFiles.push_back(*options.restore);
+  if ((options.connect || options.dsn) && services.databaseFileOf) {
+    const MigrationSettings none;
+    n.databases.push_back(services.databaseFileOf(TargetConnectionOf(options, none)));
+  }
+  return n;
 }
 
 }  // namespace
@@ -70,6 +85,14 @@ int WriteJson(const ConsoleOptions& options, const std::vector<JobRecord>& jobs,
 int RunConsoleJobs(const ConsoleOptions& options, ConsoleServices& services) {
   std::ostream& out = services.out;
   const std::vector<std::string> files = AccessFilesOf(options);
+  const ReportNeighbours neighbours = NeighboursOf(options, files, services);
+  if (options.reportJson) {
+    if (const std::string refusal = ReportFileRefusal(*options.reportJson, neighbours);
+        !refusal.empty()) {
+      out << refusal << '\n';
+      return 2;
+    }
+  }
   if (options.restore || files.size() == 1) {
     MigrationSettings settings;
     ConsoleOptions one = options;
@@ -77,7 +100,7 @@ int RunConsoleJobs(const ConsoleOptions& options, ConsoleServices& services) {
     std::vector<JobRecord> jobs(1);
     jobs[0].accessFile = one.restore ? *one.restore : one.access;
     jobs[0].status = RunConsoleJob(one, settings, services, &jobs[0]);
-    return WriteJson(options, jobs, jobs[0].status, out);
+    return WriteJson(options, neighbours, jobs, jobs[0].status, out);
   }
   if (files.empty()) {
     out << "No Access files (.mdb, .accdb) were found in the folders given.\n";
@@ -108,7 +131,7 @@ int RunConsoleJobs(const ConsoleOptions& options, ConsoleServices& services) {
   const auto good =
       std::count_if(jobs.begin(), jobs.end(), [](const JobRecord& j) { return j.status == 0; });
   out << good << " of " << jobs.size() << " migrated.\n";
-  return WriteJson(options, jobs, overall, out);
+  return WriteJson(options, neighbours, jobs, overall, out);
 }
 
 }  // namespace console

@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "platform/text.h"
+
 namespace console {
 namespace {
 
@@ -97,6 +99,10 @@ void ConsoleView::SetOdbcSourceText(const std::string& text) {
   EndBar();
   out_ << "ODBC source: " << text << '\n' << std::flush;
   if (terminal_ && barVisible_) DrawBar();
+}
+
+void ConsoleView::ShowTargetConnect(const std::string& connect) {
+  SetOdbcSourceText(platform::StartsWithNoCase(connect, "ODBC;") ? connect.substr(5) : connect);
 }
 
 void ConsoleView::ShowMessage(const std::string& text) {

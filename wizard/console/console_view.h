@@ -28,6 +28,8 @@ class ConsoleView : public engine::RunView, public target::CreateDbView {
   void SetProgressVisible(bool visible) override;
   void SetRowProgress(const std::string& what, std::uint64_t done, std::uint64_t total) override;
   void SetOdbcSourceText(const std::string& text) override;
+  // The whole connect string, only "ODBC;" left off: the console has no box to fill.
+  void ShowTargetConnect(const std::string& connect) override;
   void EnableFinish() override {}
   void Repaint() override {}
   void YieldToEventLoop() override {}

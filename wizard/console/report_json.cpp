@@ -168,7 +168,7 @@ std::string JsonString(const std::string& text) {
 
 std::string ReportJson(const std::vector<JobRecord>& jobs, int status) {
   Json json;
-  json.Open('{').Key("files").Open('[');
+  json.Raw(std::string(kReportStart)).Key("files").Open('[');
   for (const JobRecord& job : jobs) {
     json.Open('{').Key("file").Str(job.accessFile).Key("status").Num(job.status);
     json.Key("ok").Bool(job.status == 0);

@@ -3,6 +3,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/preflight.h"
@@ -18,9 +19,14 @@ struct JobRecord {
   std::optional<MigrationReport> report;
 };
 
-// {"files": [{"file", "status", "ok", "checks": [...], "tables": [...], "runFailures": [...],
-//   "toolErrors": [...], "verifyError"}...], "status": <overall>}
+// {"report": "norvane-migrate", "files": [{"file", "status", "ok", "checks": [...],
+//   "tables": [...], "runFailures": [...], "toolErrors": [...], "verifyError"}...],
+//   "status": <overall>}
+// The first key marks the file as ours: a later call may replace it (reports before it began
+// with "files").
 std::string ReportJson(const std::vector<JobRecord>& jobs, int status);
+
+inline constexpr std::string_view kReportStart = "{\"report\":\"norvane-migrate\",";
 
 // Text as a JSON string literal: quotes, backslashes and control characters escaped; bytes
 // that are not valid UTF-8 become U+FFFD.
