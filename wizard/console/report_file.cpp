@@ -47,8 +47,7 @@ Guarded GuardAccessFile(const fs::path& access) {
   Guarded g{access.parent_path(), {}, platform::LowerAscii(access.filename().string()) + ".bak"};
   const std::string name = platform::LowerAscii(access.filename().string());
   g.names.push_back({name, "the Access database"});
-  for (const char* ending :
-       {".norvane-undo", ".norvane-undo.tmp", ".restore-tmp", ".linking", ".run-lock", "-journal"})
+  for (const char* ending : {".norvane-undo", ".linking", ".run-lock", "-journal"})
     g.names.push_back({name + ending, "a file the migration keeps beside the Access database"});
   const fs::path stem = access.stem();
   for (const char* lock : {".ldb", ".laccdb"})
