@@ -147,6 +147,8 @@ PageFile::PageFile(const std::string& path, LockMode mode, ReplaceMode replace)
 }
 
 PageFile::~PageFile() {
+  // A backup of a file this object never replaced is a copy of the file as it still is.
+  if (!backupPath_.empty() && !replaced_) unlink(backupPath_.c_str());
   DropWorkCopy();
   if (fd_ >= 0) close(fd_);
 }
@@ -311,6 +313,7 @@ void PageFile::Finish() {
     if (beforeReplace_) beforeReplace_(backupPath_, work);
     CountPageWrite();
     if (rename(work.c_str(), path_.c_str()) != 0) Fail("Cannot replace the file with", work);
+    replaced_ = true;
   } catch (...) {
     DropWorkCopy();
     throw;

@@ -40,7 +40,8 @@ enum class ReplaceMode {
 class PageFile {
  public:
   PageFile(const std::string& path, LockMode mode, ReplaceMode replace = ReplaceMode::kEachCommit);
-  // Drops a work copy that Finish did not take over: the file stays as it was.
+  // Drops a work copy that Finish did not take over: the file stays as it was. The backup goes
+  // too when the file was never replaced.
   ~PageFile();
   PageFile(const PageFile&) = delete;
   PageFile& operator=(const PageFile&) = delete;
@@ -100,7 +101,8 @@ class PageFile {
   std::uint64_t fileSize_ = 0;
   std::map<std::uint32_t, Bytes> staged_;
   std::uint32_t allocated_ = 0;  // pages added at the end by the change under way
-  std::string backupPath_;
+  std::string backupPath_;       // made by this object
+  bool replaced_ = false;        // the file was replaced by a work copy at least once
   std::function<void(const std::string&, const std::string&)> beforeReplace_;
 };
 
