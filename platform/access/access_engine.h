@@ -41,6 +41,8 @@ struct EngineOptions {
   // Cleans up what a killed run left beside the file (never the file itself); called on every
   // exclusive open before the file is read. Returns true when there was something.
   bool (*recoverInterruptedChange)(const std::string& posixPath) = nullptr;
+  // What the writer would refuse of a link-back (Database::LinkBackRefusals); none finds nothing.
+  AccessCatalogCheck catalogCheck = nullptr;
 };
 
 std::shared_ptr<dao::Engine> CreateEngine(const EngineOptions& options);
