@@ -160,11 +160,18 @@ TEST(ForeignJournal, is_left_alone_and_the_file_is_not_changed) {
         dao::err::kCouldNotLock);
     EXPECT_NE(description.find(jpath + "' lies beside the Access file"), std::string::npos)
         << description;
+    EXPECT_EQ(description.find(".bak"), std::string::npos) << description;  // there is none
     EXPECT_EQ(testing_support::ReadBytes(mdb), before);
     EXPECT_EQ(testing_support::ReadBytes(jpath), planted);
     EXPECT_FALSE(fs::exists(mdb.string() + ".bak"));
     fs::remove(jpath);
   }
+  // A backup an older run left is named as the one to restore.
+  testing_support::WriteBytes(jetwriter::PageFile::JournalPath(mdb.string()), "x");
+  testing_support::WriteBytes(mdb.string() + ".bak", "older");
+  EXPECT_NE(jetwriter::PageFile::ForeignJournalNote(mdb.string())
+                .find("after restoring the backup '" + mdb.string() + ".bak'"),
+            std::string::npos);
 }
 
 TEST(Backup, is_made_before_the_first_change_and_never_overwritten) {
