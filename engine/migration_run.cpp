@@ -85,6 +85,16 @@ RunOutcome MigrationRun::Run() {
     view_.ShowMessage(message);
     return RunOutcome::AccessOpenFailed;
   }
+  // A file that takes no change is refused here, once, before anything is copied.
+  if (s.LinkTablesFlag == 1) {
+    err_.Run("Preparing the links of " + s.AccessDbPath, [&] { s.AccessDb->PrepareChanges(); });
+    if (err_.Number() != 0) {
+      const std::string message = kLinkBackRefusedMessage + err_.Description();
+      ReleaseAfterFailedOpen();
+      view_.ShowMessage(message);
+      return RunOutcome::AccessOpenFailed;
+    }
+  }
 
   // Connecting to the target.
   view_.SetStatusText(

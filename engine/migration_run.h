@@ -28,7 +28,7 @@ using EngineFactory = std::function<std::shared_ptr<dao::Engine>()>;
 
 enum class RunOutcome {
   Finished,          // reached its closing phase (failures, if any, are in Failures())
-  AccessOpenFailed,  // the Access file could not be opened exclusively
+  AccessOpenFailed,  // the Access file could not be opened exclusively, or takes no link-back
   TargetOpenFailed,  // the target could not be opened, or the data-source choice was cancelled
   AlreadyRunning,    // called again while a run was under way: nothing done
 };
@@ -40,6 +40,10 @@ inline constexpr const char* kAccessOpenMessage =
 inline constexpr const char* kTargetOpenMessage =
     "There is an error opening the database in exclusive mode. Please close all connections to "
     "the db before using it.  Or it could be ";
+
+// The message of a link-back the Access file refuses before any work; the reason follows.
+inline constexpr const char* kLinkBackRefusedMessage =
+    "The Access file's tables cannot be linked back, so the migration did not start: ";
 
 // The connect string of the target open: no data source, so the engine lets the user choose.
 inline constexpr const char* kTargetOpenConnect = "ODBC;dsn=";

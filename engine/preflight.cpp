@@ -15,6 +15,7 @@
 #include "platform/key_sort.h"
 #include "platform/paths.h"
 #include "platform/text.h"
+#include "platform/write_access.h"
 #include "target/create_db.h"
 #include "wizard/settings.h"
 
@@ -141,6 +142,7 @@ class Preflight {
 
   PreflightResult Run() {
     result_.accessPath = WindowsFormOf(request_.accessPath);
+    CheckPaths();
     std::shared_ptr<dao::Workspace> workspace;
     std::shared_ptr<dao::Database> db;
     try {
@@ -168,6 +170,70 @@ class Preflight {
  private:
   void Add(FindingKind kind, bool stops, std::string text, std::vector<std::string> keys = {}) {
     result_.findings.push_back({kind, stops, std::move(text), std::move(keys)});
+  }
+
+  // What the run writes: the command files name both paths, the Access file is opened for
+  // writing, its folder and the new database's take the work files, locks and backups.
+  void CheckPaths() {
+    if (std::string why = target::UnsafePathMessage(result_.accessPath); !why.empty())
+      Add(FindingKind::UnusablePath, true, why);
+    if (!request_.targetPath.empty())
+      if (std::string why = target::UnsafeDatabasePathMessage(request_.targetPath); !why.empty())
+        Add(FindingKind::UnusablePath, true, why);
+    const std::string file = PosixFormOf(request_.accessPath);
+    if (file.empty()) return;
+    if (std::string why = platform::WriteRefusal(file); !why.empty())
+      Add(FindingKind::ReadOnly, true,
+          result_.accessPath + " cannot be written (" + why +
+              "): the run holds it open for writing. Make the file writable first.");
+    std::vector<std::string> folders{std::filesystem::path(file).parent_path().string()};
+    const std::string target = PosixFormOf(request_.targetPath);
+    if (!target.empty() && std::filesystem::path(target).parent_path() != folders[0])
+      folders.push_back(std::filesystem::path(target).parent_path().string());
+    for (const std::string& folder : folders)
+      if (std::string why = platform::WriteRefusal(folder.empty() ? "." : folder); !why.empty())
+        Add(FindingKind::ReadOnly, true,
+            "The folder " + WindowsFormOf(folder) + " cannot be written (" + why +
+                "): the run makes its work files, locks" +
+                (request_.link ? ", the backup of the Access file" : "") +
+                " and the new database there.");
+  }
+
+  // What the catalog writer would refuse of the link-back, each reason once with its tables.
+  void CheckLinkBack(dao::Database& db) {
+    platform::LinkBackPlan plan;
+    for (const TableFacts& table : tables_) {
+      plan.renames.emplace_back(table.name, request_.prefix + table.name);
+      plan.links.push_back({platform::Trim(table.name), TargetNameOf(table.name)});
+    }
+    plan.connect = request_.targetConnect;
+    if (plan.connect.empty() && !request_.targetPath.empty())
+      plan.connect = "ODBC;Driver=Norvane;Database=" + PosixFormOf(request_.targetPath);
+    std::vector<platform::LinkBackRefusal> refusals;
+    try {
+      refusals = db.LinkBackRefusals(plan);
+    } catch (const platform::Error& e) {
+      Add(FindingKind::RowsUnread, false,
+          "What the link-back would change could not be checked: " + e.Description());
+    }
+    using Of = platform::LinkBackRefusal::Of;
+    for (platform::LinkBackRefusal& refusal : refusals) {
+      const std::string count = std::to_string(refusal.names.size());
+      std::string text;
+      if (refusal.of == Of::File)
+        text = result_.accessPath + " cannot be linked back: " + refusal.reason;
+      else if (refusal.of == Of::Rename)
+        text = count + " tables cannot be renamed with the prefix " + Quoted(request_.prefix) +
+               " for their links: " + refusal.reason + " Choose another prefix.";
+      else if (refusal.of == Of::Link)
+        text = count + " tables cannot be linked under their own names: " + refusal.reason;
+      else
+        text = "No table can be linked to " + WindowsFormOf(request_.targetPath) +
+               ": the Access file cannot hold its connect string: " + refusal.reason +
+               " Move the files to a folder whose path the Access file can hold.";
+      if (refusal.names.size() > kListedKeys) refusal.names.resize(kListedKeys);
+      Add(FindingKind::LinkBackRefused, true, text, std::move(refusal.names));
+    }
   }
 
   void OpenFailed(const platform::Error& e) {
@@ -209,6 +275,7 @@ class Preflight {
     CheckEarlierRun();
     CheckTargetNames();
     if (request_.link) CheckPrefixedNames();
+    if (request_.link) CheckLinkBack(db);
     CheckUnwritableNames();
     CheckKeysAndRelations(db);
     for (const TableFacts& table : tables_) CheckUniqueIndex(table);
@@ -548,7 +615,7 @@ Gate GateOf(const PreflightResult& result) {
 PreflightRequest PreflightRequestOf(const MigrationSettings& settings) {
   return {settings.AccessDbPath,
           settings.TargetDbFileName.empty() ? std::string() : target::TargetDbFilePath(settings),
-          settings.LinkTablesFlag == 1, settings.TablePrefix};
+          settings.LinkTablesFlag == 1, settings.TablePrefix, ""};
 }
 
 PreflightResult RunPreflight(dao::Engine& engine, const PreflightRequest& request,

@@ -3,7 +3,10 @@
 // engine, reads its catalog and the key columns it needs, and closes it again.
 //
 // Findings that stop a run: the file cannot be opened as an Access database (not one, encrypted
-// or password-protected, missing, in use), or an earlier run already migrated and linked it.
+// or password-protected, missing, in use), an earlier run already migrated and linked it, a path
+// the command files or the new database cannot take, a read-only file or folder, and (with the
+// link option) what the catalog writer would refuse of the link-back: a journal beside the file,
+// prefixed names or a connect string the file cannot hold.
 // Findings the user confirms: target names that collide, prefixed names that exist, names the
 // target cannot take, primary keys over NULLs or duplicates, rows without their parent, tables
 // without a unique index. Offending keys are listed, the first kListedKeys of each.
@@ -37,6 +40,9 @@ enum class FindingKind {
   OrphanRows,
   NoUniqueIndex,
   RowsUnread,
+  UnusablePath,
+  ReadOnly,
+  LinkBackRefused,
 };
 
 struct Finding {
@@ -51,6 +57,8 @@ struct PreflightRequest {
   std::string targetPath;  // the new database file, Windows form; empty when not known
   bool link = false;
   std::string prefix;
+  // The links' connect string ("ODBC;..."); empty: the new file through the driver "Norvane".
+  std::string targetConnect;
 };
 
 struct PreflightResult {

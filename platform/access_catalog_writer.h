@@ -11,6 +11,8 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace platform {
 
@@ -39,5 +41,36 @@ class AccessCatalogWriter {
 // exclusively for this process.
 using AccessCatalogWriterFactory =
     std::unique_ptr<AccessCatalogWriter> (*)(const std::string& posixPath);
+
+// The catalog changes a link-back makes, for a check before the run: each table renamed, then a
+// link under its old name to its table on the target.
+struct LinkBackPlan {
+  std::vector<std::pair<std::string, std::string>> renames;  // old name, new name
+  struct Link {
+    std::string name;
+    std::string sourceTableName;
+  };
+  std::vector<Link> links;
+  std::string connect;  // the links' connect string ("ODBC;...")
+};
+
+// One reason a writer would refuse changes of a plan.
+struct LinkBackRefusal {
+  enum class Of {
+    File,     // the file takes no change at all (a journal beside it, a format not changed)
+    Rename,   // the new names in `names` cannot be given
+    Link,     // the links in `names` cannot be added
+    Connect,  // the connect string cannot be stored: no link can be added
+  };
+  Of of = Of::File;
+  std::string reason;              // one sentence
+  std::vector<std::string> names;  // the names refused for this reason, in the plan's order
+};
+
+// Why the writer would refuse the plan's changes to the file at `posixPath`, each reason once;
+// none when it would make them (the remote tables it reads while linking are not looked at).
+// Reads the file only and takes no lock.
+using AccessCatalogCheck = std::vector<LinkBackRefusal> (*)(const std::string& posixPath,
+                                                            const LinkBackPlan& plan);
 
 }  // namespace platform

@@ -41,9 +41,31 @@ std::string UnsafePathMessage(const std::string& windowsPath) {
          ". Rename the file or folder, or choose another.";
 }
 
+std::string UnsafeDatabasePathMessage(const std::string& windowsPath) {
+  if (std::string message = UnsafePathMessage(windowsPath); !message.empty()) return message;
+  if (windowsPath.find(';') != std::string::npos)
+    return "The path " + windowsPath +
+           " cannot be used for the new database: it holds the character ; which ends the "
+           "database's name in a connection string. Rename the file or folder, or choose "
+           "another.";
+  std::string posix;
+  try {
+    posix = platform::paths::ToPosix(windowsPath).string();
+  } catch (const platform::Error&) {
+    return "";  // a folder that is not there: writing the work files says so
+  }
+  if (posix.size() > kLongestDatabasePath)
+    return "The path " + windowsPath + " cannot be used for the new database: it is " +
+           std::to_string(posix.size()) + " bytes long, and the database takes at most " +
+           std::to_string(kLongestDatabasePath) + ". Move the Access file to a shorter path.";
+  return "";
+}
+
 std::string UnsafeCommandFilePath(const MigrationSettings& s) {
-  for (const std::string& path :
-       {s.WorkFolder + s.TargetDbFileName, s.AccessDbPath, s.QueryToolPath + s.QueryToolFileName})
+  if (std::string message = UnsafeDatabasePathMessage(s.WorkFolder + s.TargetDbFileName);
+      !message.empty())
+    return message;
+  for (const std::string& path : {s.AccessDbPath, s.QueryToolPath + s.QueryToolFileName})
     if (std::string message = UnsafePathMessage(path); !message.empty()) return message;
   return "";
 }

@@ -1,6 +1,7 @@
 // "Create DB": the work files that create the new database and the database file's names.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <optional>
 #include <string>
@@ -39,6 +40,13 @@ std::string LinkedDatabaseQuestion(const std::vector<std::string>& tables);
 
 // The message for a path that cannot be written into a command file, or "" when it can.
 std::string UnsafePathMessage(const std::string& windowsPath);
+// The longest POSIX path (in bytes) of a new database file: SQLite opens no file whose path is
+// longer than 512 bytes, and vorlin creates the file as ".<name>.XXXXXX" with its "-journal".
+inline constexpr std::size_t kLongestDatabasePath = 496;
+// The message for a path of the new database that cannot be used, or "" when it can: one that
+// cannot be written into a command file, holds a ';' (which ends the value in the connection
+// strings of ivex and the ODBC driver) or is longer than kLongestDatabasePath.
+std::string UnsafeDatabasePathMessage(const std::string& windowsPath);
 // The message for the first path of the settings that cannot, or "" when all can.
 std::string UnsafeCommandFilePath(const MigrationSettings& settings);
 

@@ -1,5 +1,7 @@
 #include "wizard/frmCreatedb.h"
 
+#include "engine/preflight.h"
+
 namespace wizard {
 
 frmCreatedb::frmCreatedb(PageFlow& flow)
@@ -26,10 +28,23 @@ frmCreatedb::frmCreatedb(PageFlow& flow)
       dialogs_.Message(refusal);
       return;
     }
+    if (StoppedByCheck()) return;
     target::CreateDb(settings_, dialogs_, flow_, *this, flow_.services().linkedTables);
   });
   connect(Command1(0), &QPushButton::clicked, this, [this] { GoTo(PageId::Ivex); });
   connect(Command1(1), &QPushButton::clicked, this, [this] { GoTo(PageId::Final); });
+}
+
+bool frmCreatedb::StoppedByCheck() {
+  const auto& makeEngine = flow_.services().makeEngine;
+  const auto engine = makeEngine ? makeEngine() : nullptr;
+  if (!engine) return false;
+  const engine::PreflightResult result =
+      engine::RunPreflight(*engine, engine::PreflightRequestOf(settings_));
+  if (engine::GateOf(result) != engine::Gate::Stop) return false;
+  dialogs_.Message("The database cannot be created. The check of " + result.accessPath +
+                   " found:\n" + result.Text());
+  return true;
 }
 
 std::string frmCreatedb::CurrentTarget() const {

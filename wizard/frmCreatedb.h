@@ -17,6 +17,8 @@ class frmCreatedb : public WizardPage, private target::CreateDbView {
   void Refresh() override;
   // The Access file and database file that "Create DB" works on now.
   std::string CurrentTarget() const;
+  // The check before "Create DB": true (and the user told) when a finding stops the run.
+  bool StoppedByCheck();
 
   void SetStatusText(const std::string& text) override;
   void EnableNext() override;

@@ -57,7 +57,8 @@ int main(int argc, char** argv) {
                            return platform::access::CreateEngine(
                                {.chooser = &chooser,
                                 .writerFactory = jetwriter::OpenJetCatalogWriterForRun,
-                                .recoverInterruptedChange = jetwriter::RecoverInterruptedChange});
+                                .recoverInterruptedChange = jetwriter::RecoverInterruptedChange,
+                                .catalogCheck = jetwriter::CheckLinkBack});
                          },
                          [](const std::string& access, const std::string& database) {
                            return platform::access::TablesLinkedTo(access, database,

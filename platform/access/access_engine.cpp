@@ -132,6 +132,14 @@ class AccessDatabase : public dao::Database, public std::enable_shared_from_this
     Check();
     return std::make_shared<AccessTableDef>(weak_from_this(), name);
   }
+  std::vector<LinkBackRefusal> LinkBackRefusals(const LinkBackPlan& plan) override {
+    Check();
+    if (options_.catalogCheck == nullptr) return {};
+    return options_.catalogCheck(path_, plan);
+  }
+  void PrepareChanges() override {
+    if (options_.writerFactory != nullptr) Writer();
+  }
   // The catalog changes of the run reach the file here, in one step, while the lock still holds.
   void Close() override {
     connections_.clear();

@@ -43,6 +43,8 @@ struct EngineOptions {
   bool (*recoverInterruptedChange)(const std::string& posixPath) = nullptr;
   // Given to each catalog writer (see dao::Engine::SetBeforeCatalogReplace).
   dao::BeforeCatalogReplace beforeReplace = {};
+  // What the writer would refuse of a link-back (Database::LinkBackRefusals); none finds nothing.
+  AccessCatalogCheck catalogCheck = nullptr;
 };
 
 std::shared_ptr<dao::Engine> CreateEngine(const EngineOptions& options);

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/access_catalog_writer.h"
 #include "platform/error.h"
 
 namespace dao {
@@ -137,6 +138,17 @@ class Database {
   virtual void Execute(const std::string& sql) = 0;
   virtual std::shared_ptr<TableDef> CreateTableDef(const std::string& name) = 0;
   virtual void Close() = 0;
+  // What the catalog writer would refuse of a link-back's changes to this Access file, found
+  // without changing or locking it; engines that cannot tell find nothing.
+  virtual std::vector<platform::LinkBackRefusal> LinkBackRefusals(
+      const platform::LinkBackPlan& plan) {
+    (void)plan;
+    return {};
+  }
+  // Opens what renames and links need before any other work, so that a file that takes no change
+  // (a journal beside it, a format not changed) is refused once, at the start; engines without
+  // a writer do nothing.
+  virtual void PrepareChanges() {}
   // Reads the fields `fields` of every row of `table` (kItemNotFound for an unknown table or
   // field). Engines without it throw kUnsupported.
   virtual std::unique_ptr<Recordset> OpenRecordset(const std::string& table,

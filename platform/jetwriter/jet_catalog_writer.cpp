@@ -30,21 +30,46 @@ Bytes Le32Bytes(std::uint32_t v) {
   return b;
 }
 
+// Why Access does not allow `name` as an object name ("it is empty", ...), or "" when it does.
+std::string AccessNameRule(const std::string& name) {
+  if (name.empty()) return "it is empty";
+  if (platform::CharCount(name) > 64) return "it is longer than 64 characters";
+  if (name.front() == ' ' || name.back() == ' ') return "it begins or ends with a blank";
+  for (char32_t c : CodePoints(name))
+    if (c < 0x20 || c == 0x7F || c == '.' || c == '!' || c == '`' || c == '[' || c == ']')
+      return "it holds a character names may not hold";
+  return "";
+}
+
 // Access's rules for object names, plus what the index key encoding can hold.
 void ValidateName(const std::string& name, const Format& f) {
-  auto invalid = [&](const std::string& why) {
+  if (const std::string why = AccessNameRule(name); !why.empty())
     throw platform::Error(kInvalidName, "'" + name + "' isn't a valid name: " + why + ".");
-  };
-  if (name.empty()) invalid("it is empty");
-  if (platform::CharCount(name) > 64) invalid("it is longer than 64 characters");
-  if (name.front() == ' ' || name.back() == ' ') invalid("it begins or ends with a blank");
-  for (char32_t c : CodePoints(name)) {
-    if (c < 0x20 || c == 0x7F || c == '.' || c == '!' || c == '`' || c == '[' || c == ']') {
-      invalid("it holds a character names may not hold");
-    }
-  }
   EncodeText(name, f);
   TextKey(name, f);
+}
+
+// The reason ValidateName refuses `name` for, without the name itself, or "" when it takes it.
+std::string NameRefusal(const std::string& name, const Format& f) {
+  if (const std::string why = AccessNameRule(name); !why.empty())
+    return "It isn't a valid name: " + why + ".";
+  try {
+    EncodeText(name, f);
+    TextKey(name, f);
+  } catch (const platform::Error& e) {
+    return e.Description();
+  }
+  return "";
+}
+
+// The page that holds a long value of the catalog column `column` on its own; kUnsupported
+// when the value does not fit on one.
+DataPage LongValuePage(const Format& f, const Bytes& text, const std::string& column) {
+  DataPage dp;
+  dp.header = DataPage::NewHeader(f, kLvalOwner);
+  dp.rows.push_back({0, text});
+  if (dp.FreeSpace(f) < 0) Unsupported("The " + column + " value is too long.");
+  return dp;
 }
 
 Bytes KeyOf(const Bytes& entry) {
@@ -660,11 +685,8 @@ class JetCatalogWriter : public platform::AccessCatalogWriter, private PageAlloc
                            [&](const TableDef::LongValueMaps& m) { return m.column == column; });
     if (lv == cat.tdef.lvMaps.end())
       Unsupported("The catalog has no map for its " + cat.Col(column).name + " column.");
+    DataPage dp = LongValuePage(f, text, cat.Col(column).name);
     std::uint32_t page = Allocate();
-    DataPage dp;
-    dp.header = DataPage::NewHeader(f, kLvalOwner);
-    dp.rows.push_back({0, text});
-    if (dp.FreeSpace(f) < 0) Unsupported("The " + cat.Col(column).name + " value is too long.");
     file_.Write(page, dp.Build(f));
     SetMapBit(file_, f, lv->owned, page, true, this);
     SetMapBit(file_, f, lv->free, page, true, this);
@@ -838,6 +860,54 @@ std::unique_ptr<platform::AccessCatalogWriter> OpenJetCatalogWriterLocked(
 
 bool RecoverInterruptedChange(const std::string& posixPath) {
   return PageFile::RemoveStaleWorkCopy(posixPath);
+}
+
+std::vector<platform::LinkBackRefusal> CheckLinkBack(const std::string& posixPath,
+                                                     const platform::LinkBackPlan& plan) {
+  using Of = platform::LinkBackRefusal::Of;
+  std::vector<platform::LinkBackRefusal> refusals;
+  const auto refuse = [&](Of of, const std::string& reason, const std::string& name) {
+    auto same = std::find_if(refusals.begin(), refusals.end(),
+                             [&](const auto& r) { return r.of == of && r.reason == reason; });
+    if (same == refusals.end()) same = refusals.insert(refusals.end(), {of, reason, {}});
+    if (!name.empty()) same->names.push_back(name);
+  };
+  std::error_code ec;
+  std::string path = std::filesystem::canonical(posixPath, ec).string();
+  if (ec) path = posixPath;
+  if (const std::string note = PageFile::ForeignJournalNote(path); !note.empty())
+    refuse(Of::File, note, "");
+  Format f;
+  try {
+    PageFile file(path, LockMode::kReadOnly);
+    f = ReadCatalog(file).f;
+  } catch (const platform::Error& e) {
+    refuse(Of::File, e.Description(), "");
+    return refusals;
+  }
+  for (const auto& [oldName, newName] : plan.renames)
+    if (const std::string why = NameRefusal(newName, f); !why.empty())
+      refuse(Of::Rename, why, newName);
+  for (const auto& link : plan.links) {
+    std::string why = NameRefusal(link.name, f);
+    if (why.empty()) {
+      try {
+        EncodeText(link.sourceTableName, f);
+      } catch (const platform::Error& e) {
+        why = e.Description();
+      }
+    }
+    if (!why.empty()) refuse(Of::Link, why, link.name);
+  }
+  std::string odbc = plan.connect;
+  if (platform::StartsWithNoCase(odbc, "ODBC;")) odbc = odbc.substr(5);
+  try {
+    const Bytes text = EncodeText(odbc, f);
+    if (text.size() > 64) LongValuePage(f, text, "Connect");
+  } catch (const platform::Error& e) {
+    refuse(Of::Connect, e.Description(), "");
+  }
+  return refusals;
 }
 
 std::string BackupPathOf(const platform::AccessCatalogWriter& writer) {

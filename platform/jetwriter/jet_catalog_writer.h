@@ -69,6 +69,12 @@ std::unique_ptr<platform::AccessCatalogWriter> OpenJetCatalogWriterLocked(
 // that run). The engine calls this on every exclusive open. Returns true when there was one.
 bool RecoverInterruptedChange(const std::string& posixPath);
 
+// What the writer would refuse of a link-back's changes (see platform::AccessCatalogCheck): a
+// journal beside the file, a file it does not change, new names Access or the file's code page
+// and sort order cannot take, a connect string the file cannot store.
+std::vector<platform::LinkBackRefusal> CheckLinkBack(const std::string& posixPath,
+                                                     const platform::LinkBackPlan& plan);
+
 // The path of the backup the writer made (empty before its first change).
 std::string BackupPathOf(const platform::AccessCatalogWriter& writer);
 

@@ -135,7 +135,7 @@ PageFile::PageFile(const std::string& path, LockMode mode, ReplaceMode replace)
   std::error_code ec;
   path_ = std::filesystem::canonical(path, ec).string();
   if (ec) path_ = path;
-  fd_ = open(path_.c_str(), O_RDWR | O_CLOEXEC);
+  fd_ = open(path_.c_str(), (mode == LockMode::kReadOnly ? O_RDONLY : O_RDWR) | O_CLOEXEC);
   if (fd_ < 0) Fail("Cannot open", path_);
   if (mode == LockMode::kExclusive && !LockWhole(fd_)) {
     close(fd_);
@@ -275,6 +275,8 @@ void PageFile::WriteStaged() {
 
 void PageFile::Commit() {
   if (staged_.empty()) return;
+  if (lockMode_ == LockMode::kReadOnly)
+    throw platform::Error(platform::err::kInternal, "'" + path_ + "' was opened for reading only.");
   if (workBroken_) {
     throw platform::Error(platform::err::kPathFileAccess,
                           "An earlier change of '" + path_ +
@@ -335,11 +337,15 @@ std::string PageFile::ForeignJournalNote(const std::string& path) {
   const std::string journal = JournalPath(path);
   struct stat st {};
   if (lstat(journal.c_str(), &st) != 0) return "";
-  return "The file '" + journal +
-         "' lies beside the Access file. This program writes no such journal, so it was left "
-         "alone and the Access file is not changed while it is there. Remove it (after restoring "
-         "the backup '" +
-         path + ".bak' if an older version of this program was stopped while it changed the file).";
+  std::string note = "The file '" + journal +
+                     "' lies beside the Access file. This program writes no such journal, so it "
+                     "was left alone and the Access file is not changed while it is there. Remove "
+                     "it";
+  const std::string backup = path + ".bak";
+  if (lstat(backup.c_str(), &st) == 0)
+    note += " (after restoring the backup '" + backup +
+            "' if an older version of this program was stopped while it changed the file)";
+  return note + ".";
 }
 
 }  // namespace jetwriter

@@ -30,6 +30,7 @@ using Bytes = std::vector<std::uint8_t>;
 enum class LockMode {
   kHeldByCaller,  // the caller already holds the file exclusively; take no lock of our own
   kExclusive,     // take an exclusive lock (F_OFD_SETLK) for as long as the object lives
+  kReadOnly,      // open the file read-only and take no lock: for reading it, never a change
 };
 
 enum class ReplaceMode {
@@ -82,7 +83,8 @@ class PageFile {
   // Removes the work copy a killed run left; only for a caller that holds the file exclusively.
   // Returns true when there was one.
   static bool RemoveStaleWorkCopy(const std::string& path);
-  // The message for a journal beside the file, or "" when there is none.
+  // The message for a journal beside the file, or "" when there is none. It names the backup
+  // "<file>.bak" only when there is one.
   static std::string ForeignJournalNote(const std::string& path);
 
  private:

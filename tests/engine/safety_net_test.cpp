@@ -33,7 +33,7 @@ std::vector<const engine::Finding*> Of(const engine::PreflightResult& result, Fi
 
 engine::PreflightResult Check(const fs::path& file, bool link = false) {
   auto engine = platform::access::CreateEngine({});
-  return engine::RunPreflight(*engine, {platform::paths::ToWindows(file), "", link, "Old_"});
+  return engine::RunPreflight(*engine, {platform::paths::ToWindows(file), "", link, "Old_", ""});
 }
 
 }  // namespace

@@ -202,6 +202,10 @@ class FakeDatabase : public dao::Database {
     return connect_;
   }
   dao::TableDefCollection& TableDefs() override { return defs_; }
+  void PrepareChanges() override {
+    Call(".PrepareChanges()");
+    Check();
+  }
   std::vector<dao::Relation> Relations() override {
     Call(".Relations()");
     Check();

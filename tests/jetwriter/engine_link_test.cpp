@@ -181,3 +181,30 @@ TEST(EngineTransfer, a_target_that_is_the_access_file_itself_fails_at_once) {
   }
   db->Close();
 }
+
+// Preparing the changes opens the writer at once: a journal beside the file is refused before
+// any work, and a file that takes changes is left as it was until a change is made.
+TEST(EngineLinkBack, prepare_changes_refuses_a_journal_at_once_and_writes_nothing) {
+  testing_support::TempDir dir("engine-link");
+  const fs::path mdb = jettest::CopyFixture("testV1997.mdb", dir.path());
+  const std::string before = testing_support::ReadBytes(mdb);
+  const std::string journal = jetwriter::PageFile::JournalPath(mdb.string());
+  testing_support::WriteBytes(journal, "planted");
+  {
+    auto db = OpenExclusive(mdb);
+    std::string description;
+    EXPECT_EQ(testing_support::ErrorNumberOf([&] { db->PrepareChanges(); }, &description),
+              dao::err::kCouldNotLock);
+    EXPECT_NE(description.find("-journal' lies beside the Access file"), std::string::npos);
+    EXPECT_EQ(description.find(".bak"), std::string::npos) << description;
+    db->Close();
+  }
+  fs::remove(journal);
+  {
+    auto db = OpenExclusive(mdb);
+    db->PrepareChanges();
+    db->Close();
+  }
+  EXPECT_EQ(testing_support::ReadBytes(mdb), before);
+  EXPECT_FALSE(fs::exists(mdb.string() + ".bak"));
+}

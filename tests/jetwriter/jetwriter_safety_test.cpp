@@ -160,11 +160,18 @@ TEST(ForeignJournal, is_left_alone_and_the_file_is_not_changed) {
         dao::err::kCouldNotLock);
     EXPECT_NE(description.find(jpath + "' lies beside the Access file"), std::string::npos)
         << description;
+    EXPECT_EQ(description.find(".bak"), std::string::npos) << description;  // there is none
     EXPECT_EQ(testing_support::ReadBytes(mdb), before);
     EXPECT_EQ(testing_support::ReadBytes(jpath), planted);
     EXPECT_FALSE(fs::exists(mdb.string() + ".bak"));
     fs::remove(jpath);
   }
+  // A backup an older run left is named as the one to restore.
+  testing_support::WriteBytes(jetwriter::PageFile::JournalPath(mdb.string()), "x");
+  testing_support::WriteBytes(mdb.string() + ".bak", "older");
+  EXPECT_NE(jetwriter::PageFile::ForeignJournalNote(mdb.string())
+                .find("after restoring the backup '" + mdb.string() + ".bak'"),
+            std::string::npos);
 }
 
 TEST(Backup, is_made_before_the_first_change_and_never_overwritten) {
@@ -302,6 +309,55 @@ TEST(CatalogCheck, finds_an_index_entry_out_of_order) {
   }
   std::vector<std::string> problems = jetwriter::CheckCatalog(mdb.string());
   EXPECT_FALSE(problems.empty());
+}
+
+// The check before a link-back reads the file only and names each reason once, with the names
+// it refuses; a Jet 4 file holds what a Jet 3 file cannot.
+TEST(LinkBackCheck, groups_the_writers_refusals_and_changes_nothing) {
+  using Of = platform::LinkBackRefusal::Of;
+  testing_support::TempDir dir("jetwriter");
+  platform::LinkBackPlan plan;
+  plan.renames = {{"Table1", "Old[Table1"},
+                  {"Table2", "Old[Table2"},
+                  {"Table3", "Old_Table3"},
+                  {"Table4", std::string(65, 'x')}};
+  plan.links = {{"Table1", "Table1"}, {"Bad.Name", "Bad_Name"}};
+  plan.connect = "ODBC;Driver=Norvane;Database=/data/Łódź/x.db";
+  for (const char* fixture : {"testV1997.mdb", "testV2000.mdb"}) {
+    SCOPED_TRACE(fixture);
+    const fs::path mdb = jettest::CopyFixture(fixture, dir.path());
+    const std::string before = testing_support::ReadBytes(mdb);
+    const auto refusals = jetwriter::CheckLinkBack(mdb.string(), plan);
+    ASSERT_GE(refusals.size(), 3u);
+    EXPECT_EQ(refusals[0].of, Of::Rename);
+    EXPECT_EQ(refusals[0].names, (std::vector<std::string>{"Old[Table1", "Old[Table2"}));
+    EXPECT_EQ(refusals[0].reason,
+              "It isn't a valid name: it holds a character names may not hold.");
+    EXPECT_EQ(refusals[1].names, std::vector<std::string>{std::string(65, 'x')});
+    EXPECT_EQ(refusals[2].of, Of::Link);
+    EXPECT_EQ(refusals[2].names, std::vector<std::string>{"Bad.Name"});
+    const bool jet3 = std::string(fixture) == "testV1997.mdb";
+    ASSERT_EQ(refusals.size(), jet3 ? 4u : 3u);
+    if (jet3) {
+      EXPECT_EQ(refusals[3].of, Of::Connect);
+    }
+    EXPECT_EQ(testing_support::ReadBytes(mdb), before);
+    EXPECT_FALSE(fs::exists(mdb.string() + ".bak"));
+    EXPECT_FALSE(fs::exists(jetwriter::PageFile::WorkCopyPath(mdb.string())));
+
+    // A connect string longer than a page, and a journal: the file takes no link at all.
+    platform::LinkBackPlan longer{
+        {}, {}, "ODBC;Driver=Norvane;Database=/" + std::string(5000, 'd')};
+    testing_support::WriteBytes(jetwriter::PageFile::JournalPath(mdb.string()), "planted");
+    const auto refused = jetwriter::CheckLinkBack(mdb.string(), longer);
+    ASSERT_EQ(refused.size(), 2u);
+    EXPECT_EQ(refused[0].of, Of::File);
+    EXPECT_NE(refused[0].reason.find("-journal' lies beside"), std::string::npos);
+    EXPECT_EQ(refused[1].of, Of::Connect);
+    EXPECT_EQ(refused[1].reason, "The Connect value is too long.");
+    fs::remove(mdb);
+    fs::remove(jetwriter::PageFile::JournalPath(mdb.string()));
+  }
 }
 
 }  // namespace

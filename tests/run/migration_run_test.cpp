@@ -391,6 +391,32 @@ TEST_F(Run, an_access_file_in_use_gives_message_1_touches_no_work_file_and_can_b
   EXPECT_EQ(enginesMade, 1);
 }
 
+// A file that takes no change (a journal beside it) ends a link-back run once, before any copy.
+TEST_F(Run, a_file_that_takes_no_link_back_ends_the_run_once_before_anything_is_copied) {
+  file->AddTable("Customers");
+  file->AddTable("Orders");
+  settings.LinkTablesFlag = 1;
+  engine->FailWhen("Access.PrepareChanges", dao::err::kCouldNotLock, "The file 'x-journal' ...");
+
+  EXPECT_EQ(run.lsfinish_migrate(), RunOutcome::AccessOpenFailed);
+
+  EXPECT_EQ(view.messages,
+            (Lines{std::string(engine::kLinkBackRefusedMessage) + "The file 'x-journal' ..."}));
+  EXPECT_EQ(run.Failures().size(), 1u);
+  EXPECT_THAT(engine->Statements(), IsEmpty());
+  EXPECT_THAT(engine->CallsStartingWith("Access.TableDef"), IsEmpty());
+  EXPECT_EQ(file->TableNames(), (Lines{"Customers", "Orders"}));
+  EXPECT_FALSE(WorkExists("reload1.sql"));
+  EXPECT_EQ(engine->OpenObjects(), 0);
+  EXPECT_EQ(chooser.asked, 0);
+
+  // Without the link option nothing is prepared, and the copy goes on.
+  settings.LinkTablesFlag = 0;
+  EXPECT_EQ(run.lsfinish_migrate(), RunOutcome::Finished);
+  EXPECT_EQ(engine->CallsStartingWith("Access.PrepareChanges").size(), 1u);
+  EXPECT_EQ(engine->Statements().size(), 2u);
+}
+
 TEST_F(Run, a_cancelled_data_source_choice_gives_message_2_and_releases_the_access_file) {
   file->AddTable("Customers");
   chooser.answer.reset();

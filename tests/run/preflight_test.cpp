@@ -22,7 +22,7 @@ constexpr const char* kTarget = "Z:\\data\\Sales.db";
 class PreflightTest : public ::testing::Test {
  protected:
   engine::PreflightResult Check(bool link = false) {
-    return engine::RunPreflight(engine, {kFile, kTarget, link, "Old_"});
+    return engine::RunPreflight(engine, {kFile, kTarget, link, "Old_", ""});
   }
   std::vector<const engine::Finding*> Of(const engine::PreflightResult& result, FindingKind kind) {
     std::vector<const engine::Finding*> found;
@@ -108,7 +108,7 @@ TEST_F(PreflightTest, keys_beyond_the_memory_budget_find_the_same_duplicates_and
   children.values.push_back({"3000", "2999", std::nullopt});  // NULL: no orphan
   file.relations = {{"Parents", "Children", {{"ID", "ParentID"}, {"Region", "Region"}}}};
 
-  const auto small = engine::RunPreflight(engine, {kFile, kTarget, false, "Old_"}, 256);
+  const auto small = engine::RunPreflight(engine, {kFile, kTarget, false, "Old_", ""}, 256);
   const auto dups = Of(small, FindingKind::KeyDuplicates);
   ASSERT_EQ(dups.size(), 1u);
   EXPECT_THAT(dups[0]->text, HasSubstr("2 rows repeat a value of the primary key (+ID;+Region)"));
@@ -193,7 +193,7 @@ TEST_F(PreflightTest, a_file_that_cannot_be_opened_is_told_but_left_to_the_run) 
 
   fakes::FakeEngine other;
   other.AddAccessFile(kFile).openElsewhere = true;
-  result = engine::RunPreflight(other, {kFile, kTarget, false, "Old_"});
+  result = engine::RunPreflight(other, {kFile, kTarget, false, "Old_", ""});
   ASSERT_EQ(result.findings.size(), 1u);
   EXPECT_EQ(result.findings[0].kind, FindingKind::CannotOpen);
   EXPECT_EQ(engine::GateOf(result), engine::Gate::Go);

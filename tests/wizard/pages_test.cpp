@@ -15,6 +15,7 @@
 #include <filesystem>
 
 #include "fake_services.h"
+#include "fakes/fake_dao.h"
 #include "platform/run_lock.h"
 #include "support/temp_dir.h"
 #include "wizard/frmSplash.h"
@@ -311,6 +312,41 @@ TEST_F(PagesTest, create_db_is_refused_while_another_run_holds_the_access_file) 
   Click(PageId::Createdb, "Command3");
   EXPECT_EQ(commands.started, std::vector<std::string>{dir.windows() + "migrate.bat"});
   EXPECT_THROW(platform::RunLock((dir.path() / "Sales.db").string()), platform::Error);
+}
+
+// The check runs before "Create DB" too: a finding that stops the run writes nothing.
+TEST(CreateDbPage, a_finding_that_stops_the_run_stops_create_db_before_anything_is_written) {
+  TempDir dir;
+  MigrationSettings settings;
+  settings.AccessDbPath = dir.windows() + "Sales.mdb";
+  settings.WorkFolder = dir.windows();
+  settings.TargetDbFileName = "Sales.db";
+  settings.QueryToolFileName = "ivex.exe";
+  settings.QueryToolPath = "Z:\\opt\\";
+  settings.LinkTablesFlag = 1;
+  settings.TablePrefix = "Old_";
+  auto engine = std::make_shared<fakes::FakeEngine>();
+  auto& link = engine->AddAccessFile(settings.AccessDbPath).AddTable("Customers");
+  link.connect = "ODBC;Driver=Norvane;Database=" + (dir.path() / "Sales.db").string();
+  FakeDialogs dialogs;
+  FakeCommands commands;
+  RecordingEnd end;
+  wizard::PageFlow flow(settings, {dialogs, commands, end,
+                                   [engine] { return std::shared_ptr<dao::Engine>(engine); }});
+  flow.Show(PageId::Createdb);
+  QTest::mouseClick(flow.Page(PageId::Createdb)->findChild<QAbstractButton*>("Command3"),
+                    Qt::LeftButton);
+  ASSERT_EQ(dialogs.messages.size(), 1u);
+  EXPECT_NE(dialogs.messages[0].find("The database cannot be created."), std::string::npos);
+  EXPECT_NE(dialogs.messages[0].find("already migrated and linked"), std::string::npos)
+      << dialogs.messages[0];
+  EXPECT_TRUE(commands.started.empty());
+  EXPECT_FALSE(fs::exists(dir.path() / "migrate.bat"));
+
+  link.connect.clear();  // nothing stops: created
+  QTest::mouseClick(flow.Page(PageId::Createdb)->findChild<QAbstractButton*>("Command3"),
+                    Qt::LeftButton);
+  EXPECT_EQ(commands.started, std::vector<std::string>{dir.windows() + "migrate.bat"});
 }
 
 TEST_F(PagesTest, each_help_button_opens_its_own_keyword_in_the_app_folder) {

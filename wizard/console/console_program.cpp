@@ -71,7 +71,8 @@ int NorvaneMigrate(int argc, char** argv) {
         return platform::access::CreateEngine(
             {.chooser = &chooser,
              .writerFactory = jetwriter::OpenJetCatalogWriterForRun,
-             .recoverInterruptedChange = jetwriter::RecoverInterruptedChange});
+             .recoverInterruptedChange = jetwriter::RecoverInterruptedChange,
+             .catalogCheck = jetwriter::CheckLinkBack});
       },
       DefaultIvex(),
       checker,

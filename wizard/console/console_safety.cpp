@@ -39,8 +39,13 @@ std::optional<int> RunPreflightGate(const ConsoleOptions& options,
                                     JobRecord* record) {
   NoChooser chooser;
   const auto engine = services.makeEngine(chooser);
-  const engine::PreflightResult result =
-      engine::RunPreflight(*engine, engine::PreflightRequestOf(settings));
+  engine::PreflightRequest request = engine::PreflightRequestOf(settings);
+  try {
+    request.targetConnect = "ODBC;" + TargetConnectionOf(options, settings);
+  } catch (const platform::Error&) {
+    // A path that does not resolve: the check names it, and the links are checked without it.
+  }
+  const engine::PreflightResult result = engine::RunPreflight(*engine, request);
   if (record != nullptr) record->checks = result;
   std::ostream& out = services.out;
   if (result.Clean())

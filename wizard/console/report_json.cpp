@@ -93,6 +93,12 @@ const char* KindName(engine::FindingKind kind) {
       return "no-unique-index";
     case engine::FindingKind::RowsUnread:
       return "rows-unread";
+    case engine::FindingKind::UnusablePath:
+      return "unusable-path";
+    case engine::FindingKind::ReadOnly:
+      return "read-only";
+    case engine::FindingKind::LinkBackRefused:
+      return "link-back-refused";
   }
   return "other";
 }
