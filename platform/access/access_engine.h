@@ -28,6 +28,7 @@
 
 #include "platform/access_catalog_writer.h"
 #include "platform/dao/dao.h"
+#include "platform/odbc/odbc.h"
 
 namespace platform::access {
 
@@ -41,6 +42,10 @@ struct EngineOptions {
   // Cleans up what a killed run left beside the file (never the file itself); called on every
   // exclusive open before the file is read. Returns true when there was something.
   bool (*recoverInterruptedChange)(const std::string& posixPath) = nullptr;
+  // The time limits of the target's connections (their statements wait that long at most on a
+  // database another program holds), and how long the open waits for such a database.
+  odbc::Limits targetLimits = {};
+  std::chrono::milliseconds targetOpenLockWait{std::chrono::seconds(5)};
 };
 
 std::shared_ptr<dao::Engine> CreateEngine(const EngineOptions& options);

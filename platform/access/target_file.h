@@ -29,10 +29,6 @@ enum class TargetFileKind {
 // What the file at `posixPath` is; `reason` gets the system's text for kUnreadable.
 TargetFileKind KindOfTargetFile(const std::string& posixPath, std::string* reason = nullptr);
 
-// The process id of another program that holds the SQLite file locked for writing (a pending,
-// reserved or exclusive lock), or 0.
-long WriterHoldingLock(const std::string& posixPath);
-
 // The POSIX path of the database file the ODBC connection string names (Database=, DBF= or its
 // data source's Database setting, POSIX or Windows form), or "" when it names none.
 std::string TargetFilePath(const std::string& connectionString);
