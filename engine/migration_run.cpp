@@ -192,7 +192,8 @@ void MigrationRun::TransferTables() {
                [&] { Need(target, "the target database").TableDefs().Refresh(); });
       CopyTableIndexes(*table, t);
       // A link to a table this run did not fill would show other rows, or none.
-      if (settings_.LinkTablesFlag == 1 && transferred) LinkBackTable(name);
+      if (settings_.LinkTablesFlag == 1 && transferred && ValuesAllowLink(name, t))
+        LinkBackTable(name);
       if (settings_.LinkTablesFlag == 1 && !transferred)
         failures_.push_back({"Linking " + name, 0, "not linked, because its transfer failed"});
     }
@@ -223,6 +224,24 @@ void MigrationRun::CopyTableIndexes(dao::TableDef& table, const std::string& tar
     if (err_.Run(context, [&] { lines = PrimaryKeyLines(index.Fields, targetName); }))
       for (const std::string& line : lines) WriteScriptLine(reload1_, line, context);
   }
+}
+
+bool MigrationRun::ValuesAllowLink(const std::string& name, const std::string& targetName) {
+  if (!valuesCheck_) return true;
+  view_.SetStatusText("Checking the values of " + targetName + " table ...");
+  view_.YieldToEventLoop();
+  std::string differs;
+  if (!err_.Run("Checking the values of " + name,
+                [&] { differs = valuesCheck_(name, targetName); })) {
+    failures_.push_back(
+        {"Linking " + name, 0, "not linked, because its values could not be compared"});
+    return false;
+  }
+  if (differs.empty()) return true;
+  failures_.push_back(
+      {"Linking " + name, 0,
+       "not linked, because its values differ from the Access table's: " + differs});
+  return false;
 }
 
 void MigrationRun::LinkBackTable(const std::string& name) {

@@ -152,6 +152,12 @@ std::optional<engine::RunOutcome> frmfinal::CheckedRun() {
   report_ = {};
   ResultsCheck* check = flow_.resultsCheck();
   if (check != nullptr) console::NoteAccessBeforeRun(check->verifier, settings_, report_);
+  // A table whose values differ after its transfer is not linked.
+  run_.CheckValuesBeforeLinking({});
+  if (check != nullptr && report_.verifyError.empty())
+    run_.CheckValuesBeforeLinking([this, check](const std::string& name, const std::string&) {
+      return check->verifier.CompareValues(settings_, check->targetConnection(), name);
+    });
   engine::LinkBackRecorder undoRecord(settings_);
   properties_.ReadBefore();
   const engine::RunOutcome outcome = run_.lsfinish_migrate();
