@@ -198,7 +198,8 @@ void MigrationRun::TransferTables() {
                [&] { Need(target, "the target database").TableDefs().Refresh(); });
       CopyTableIndexes(*table, t);
       // A link to a table this run did not fill would show other rows, or none.
-      if (settings_.LinkTablesFlag == 1 && transferred) LinkBackTable(name);
+      if (settings_.LinkTablesFlag == 1 && transferred && ValuesAllowLink(name, t))
+        LinkBackTable(name);
       if (settings_.LinkTablesFlag == 1 && !transferred)
         failures_.push_back({"Linking " + name, 0, "not linked, because its transfer failed"});
     }
@@ -239,6 +240,24 @@ dao::BeforeCatalogReplace MigrationRun::GuardedBeforeReplace() {
                             "no table was linked, so the Access file was left as it was");
     if (hook) hook(backup, changed);
   };
+}
+
+bool MigrationRun::ValuesAllowLink(const std::string& name, const std::string& targetName) {
+  if (!valuesCheck_) return true;
+  view_.SetStatusText("Checking the values of " + targetName + " table ...");
+  view_.YieldToEventLoop();
+  std::string differs;
+  if (!err_.Run("Checking the values of " + name,
+                [&] { differs = valuesCheck_(name, targetName); })) {
+    failures_.push_back(
+        {"Linking " + name, 0, "not linked, because its values could not be compared"});
+    return false;
+  }
+  if (differs.empty()) return true;
+  failures_.push_back(
+      {"Linking " + name, 0,
+       "not linked, because its values differ from the Access table's: " + differs});
+  return false;
 }
 
 void MigrationRun::LinkBackTable(const std::string& name) {

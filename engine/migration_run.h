@@ -26,6 +26,11 @@ namespace engine {
 // Makes the engine on first use; the run keeps it for its own lifetime.
 using EngineFactory = std::function<std::shared_ptr<dao::Engine>()>;
 
+// Compares the values of a table the run has just transferred (Access name, target name) with
+// the Access table's: "" when they are equal, else what differs. Throws platform::Error when it
+// cannot compare. Called on the run's thread.
+using ValuesCheck = std::function<std::string(const std::string&, const std::string&)>;
+
 enum class RunOutcome {
   Finished,          // reached its closing phase (failures, if any, are in Failures())
   AccessOpenFailed,  // the Access file could not be opened exclusively, or takes no link-back
@@ -56,6 +61,10 @@ class MigrationRun {
   MigrationRun(const MigrationRun&) = delete;
   MigrationRun& operator=(const MigrationRun&) = delete;
 
+  // With link-back, each transferred table's values are compared before it is linked: a table
+  // whose values differ (or cannot be compared) keeps its name and gets no link.
+  void CheckValuesBeforeLinking(ValuesCheck check) { valuesCheck_ = std::move(check); }
+
   // The whole run, from the opens to the start of reload.bat.
   RunOutcome lsfinish_migrate();
 
@@ -75,6 +84,8 @@ class MigrationRun {
   void TransferTables();
   void CopyTableIndexes(dao::TableDef& table, const std::string& targetName);
   void LinkBackTable(const std::string& name);
+  // Whether the values of a transferred table allow its link (see CheckValuesBeforeLinking).
+  bool ValuesAllowLink(const std::string& name, const std::string& targetName);
   void RunReloadScripts();
   void ReleaseAfterFailedOpen();
 
@@ -88,6 +99,7 @@ class MigrationRun {
   RunView& view_;
   platform::CommandStarter& commands_;
   EngineFactory makeEngine_;
+  ValuesCheck valuesCheck_;
   std::shared_ptr<dao::Engine> engine_;
   dao::BeforeCatalogReplace beforeReplace_;
   dao::BeforeCatalogReplace GuardedBeforeReplace();

@@ -3,6 +3,7 @@
 #include "engine/names.h"
 #include "engine/work_files.h"
 #include "platform/access_expressions.h"
+#include "platform/database_lock.h"
 #include "platform/files.h"
 #include "platform/text.h"
 #include "wizard/settings.h"
@@ -70,7 +71,16 @@ std::optional<int> PropertyStep::Start(const MigrationSettings& settings,
   lines_.clear();
   statements_.clear();
   platform::ResumeNext err(&failures_);
+  // A database another program keeps locked ends the step: every question would wait as long,
+  // and the query tool could not write the file either.
+  bool locked = false;
+  const auto stopLocked = [&](const platform::DatabaseLocked& e) {
+    failures_.push_back({"Checking the properties against the new database", e.Number(),
+                         e.Description() + "; the properties were not carried"});
+    locked = true;
+  };
   for (const Table& table : tables_) {
+    if (locked) break;
     PropertyLines lines{TargetNameOf(table.accessName), {}, {}};
     std::string quotedTable;
     if (!err.Run("Planning the properties of " + table.accessName,
@@ -84,8 +94,12 @@ std::optional<int> PropertyStep::Start(const MigrationSettings& settings,
     const auto whenKept = [&](const std::string& what, const std::string& condition,
                               const std::string& statement) {
       std::string keys;
+      if (locked) return false;
       try {
         keys = rowsBreaking(lines.targetTable, condition);
+      } catch (const platform::DatabaseLocked& e) {
+        stopLocked(e);
+        return false;
       } catch (const platform::Error& e) {
         lines.notCarried.push_back(what + ": the new table could not be checked (" +
                                    e.Description() + ")");
@@ -129,13 +143,15 @@ std::optional<int> PropertyStep::Start(const MigrationSettings& settings,
                    "add check (" + column + " <> '')"))
         nonEmpty.push_back(f.Name);
       if (!f.ValidationRule.empty()) rule("rule of " + f.Name, f.ValidationRule, f.Name, rules);
-      if (kind == ValueKind::kExactNumber) {
+      if (kind == ValueKind::kExactNumber && !locked) {
         try {
           const std::string keys =
               rowsBreaking(lines.targetTable, "typeof(" + column + ") <> 'text'");
           if (!keys.empty())
             lines.notCarried.push_back(f.Name + " as a number in the rows with the keys " + keys +
                                        ": more than 15 digits, kept as exact decimal text");
+        } catch (const platform::DatabaseLocked& e) {
+          stopLocked(e);
         } catch (const platform::Error& e) {
           lines.notCarried.push_back(f.Name + ": its values could not be checked (" +
                                      e.Description() + ")");
@@ -149,7 +165,12 @@ std::optional<int> PropertyStep::Start(const MigrationSettings& settings,
     Listed(lines.carried, "required", required);
     Listed(lines.carried, "no zero-length text", nonEmpty);
     Listed(lines.carried, "validation rules", rules);
-    lines_.push_back(std::move(lines));
+    if (!locked) lines_.push_back(std::move(lines));
+  }
+  if (locked) {
+    lines_.clear();
+    statements_.clear();
+    return std::nullopt;
   }
 
   for (const dao::Relation& relation : relations_) {

@@ -9,7 +9,9 @@
 // Defaults and AutoNumber are carried when the transfer creates the table; they are listed here.
 // Failures: each failing step (reading, asking the database, writing or starting the files) is
 // recorded in Failures() and the step goes on; a property the data breaks is no failure: it is
-// listed as not carried with the keys of up to five of the rows that break it.
+// listed as not carried with the keys of up to five of the rows that break it. A question that
+// throws platform::DatabaseLocked (another program keeps the database locked) ends the step:
+// it is recorded, nothing is written or started.
 #pragma once
 
 #include <functional>

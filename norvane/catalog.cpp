@@ -109,6 +109,7 @@ void CheckIsNorvaneFile(Connection& c, const std::string& shownPath) {
   try {
     id = c.Scalar("PRAGMA application_id");
   } catch (const DbError& e) {
+    if (IsLockedError(e)) throw;  // another program holds it: no verdict on what it is
     throw DbError("Not a Norvane database file: " + shownPath + " (" + e.what() + ")");
   }
   if (id.AsText() != std::to_string(kApplicationId))

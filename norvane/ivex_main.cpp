@@ -17,6 +17,7 @@
 #include "norvane/catalog.h"
 #include "norvane/dialect.h"
 #include "norvane/lexer.h"
+#include "platform/database_lock.h"
 #include "platform/error.h"
 #include "platform/paths.h"
 #include "platform/shell/tool_output.h"
@@ -122,11 +123,14 @@ int main(int argc, char** argv) {
   std::optional<norvane::Connection> connection;
   std::string scriptText;
   bool quiet = false;
+  std::filesystem::path database;
+  // What a failure because another program keeps the database locked says.
+  const auto locked = [&] { return platform::LockedDatabaseText(database, norvane::kBusyTimeout); };
   try {
     const Arguments args = Parse(argc, argv);
     quiet = args.quiet;
     const auto params = ConnectionParameters(args.connection);
-    const std::filesystem::path database = ExistingFile(params.at("dbf"), "Database file");
+    database = ExistingFile(params.at("dbf"), "Database file");
     connection.emplace(database.string(), false);
     norvane::CheckIsNorvaneFile(*connection, params.at("dbf"));
     norvane::CheckLogin(*connection, params.at("uid"), params.at("pwd"));
@@ -136,7 +140,8 @@ int main(int argc, char** argv) {
     if (in.bad()) throw Refusal("cannot read the script file " + args.script);
     connection->Exec("PRAGMA foreign_keys = OFF");
   } catch (const std::exception& e) {
-    std::cerr << ToolErrorLine("ivex", std::string("refused: ") + e.what()) << "\n";
+    const std::string why = norvane::IsLockedError(e) ? locked() : e.what();
+    std::cerr << ToolErrorLine("ivex", "refused: " + why) << "\n";
     return kRefused;
   }
 
@@ -158,7 +163,18 @@ int main(int argc, char** argv) {
   const auto statements = norvane::SplitScript(scriptText);
   std::vector<std::string_view> texts;
   for (const auto& st : statements) texts.push_back(st.text);
-  for (std::size_t k = 0; k < statements.size();) {
+  // A database another program keeps locked ends the script: each statement would wait as long.
+  bool stopped = false;
+  const auto stopLocked = [&](const norvane::ScriptStatement& st, std::size_t next) {
+    report(st, locked());
+    const std::size_t left = statements.size() - next;
+    if (left > 0)
+      std::cerr << ToolErrorLine("ivex", "the script's last " + std::to_string(left) +
+                                             " statements were not executed")
+                << "\n";
+    stopped = true;
+  };
+  for (std::size_t k = 0; k < statements.size() && !stopped;) {
     // Consecutive changes of one table's definition are applied together.
     const std::size_t run = session.AlterRunLength(texts, k);
     if (run > 1) {
@@ -168,6 +184,10 @@ int main(int argc, char** argv) {
         if (!quiet)
           std::cout << platform::shell::OrdinaryOutput("line " + std::to_string(st.line) + ": " +
                                                        st.text + "\n");
+        if (errors[j] && errors[j]->find(sqlite3_errstr(SQLITE_BUSY)) != std::string::npos) {
+          stopLocked(st, k + run);
+          break;
+        }
         if (errors[j]) report(st, *errors[j]);
       }
       k += run;
@@ -182,7 +202,10 @@ int main(int argc, char** argv) {
       showResults();
     } catch (const std::exception& e) {
       showResults();
-      report(st, e.what());
+      if (norvane::IsLockedError(e))
+        stopLocked(st, k);
+      else
+        report(st, e.what());
     }
   }
   try {

@@ -74,6 +74,10 @@ void TimeOfDayFunction(sqlite3_context* context, int, sqlite3_value** argv) {
 
 }  // namespace
 
+bool IsLockedError(const std::exception& e) {
+  return std::string_view(e.what()).find(sqlite3_errstr(SQLITE_BUSY)) != std::string_view::npos;
+}
+
 Connection::Connection(const std::string& posixPath, bool create) {
   const int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0);
   const int rc = sqlite3_open_v2(posixPath.c_str(), &db_, flags, nullptr);
@@ -84,7 +88,7 @@ Connection::Connection(const std::string& posixPath, bool create) {
     throw DbError("cannot open database file " + posixPath + ": " + why);
   }
   sqlite3_extended_result_codes(db_, 1);
-  sqlite3_busy_timeout(db_, 5000);
+  sqlite3_busy_timeout(db_, static_cast<int>(kBusyTimeout.count()));
   sqlite3_create_function(db_, "norvane_time_of_day", 1,
                           SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS, nullptr,
                           &TimeOfDayFunction, nullptr, nullptr);

@@ -6,6 +6,7 @@
 
 #include <sqlite3.h>
 
+#include <chrono>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
@@ -44,6 +45,12 @@ class Value {
   explicit Value(Data d) : data_(std::move(d)) {}
   Data data_;
 };
+
+// How long a statement waits for a database another program holds locked.
+inline constexpr std::chrono::milliseconds kBusyTimeout{5000};
+
+// The failure is SQLite's "database is locked": the busy time limit ran out.
+bool IsLockedError(const std::exception& e);
 
 class Statement;
 

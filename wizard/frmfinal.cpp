@@ -156,6 +156,12 @@ std::optional<engine::RunOutcome> frmfinal::CheckedRun() {
   report_ = {};
   ResultsCheck* check = flow_.resultsCheck();
   if (check != nullptr) console::NoteAccessBeforeRun(check->verifier, settings_, report_);
+  // A table whose values differ after its transfer is not linked.
+  run_.CheckValuesBeforeLinking({});
+  if (check != nullptr && report_.verifyError.empty())
+    run_.CheckValuesBeforeLinking([this, check](const std::string& name, const std::string&) {
+      return check->verifier.CompareValues(settings_, check->targetConnection(), name);
+    });
   undoRecord_.emplace(settings_);
   run_.SetBeforeCatalogReplace(undoRecord_->BeforeReplace());
   properties_.ReadBefore();

@@ -320,7 +320,7 @@ void AccessDatabase::Execute(const std::string& sql) {
     throw Error(dao::err::kUnsupported,
                 "The target database is the Access file '" + path_ + "' itself.");
   auto& target = connections_[connection];
-  if (!target) target = std::make_unique<odbc::Connection>(connection);
+  if (!target) target = std::make_unique<odbc::Connection>(connection, options_.targetLimits);
   if (info.objectType == 1) {
     CopyTable(ReadPath(), jetVersion_, info.name, *target, statement->table, options_.readTimeout);
     return;
@@ -362,8 +362,8 @@ class JetWorkspace : public dao::Workspace {
       // The target must be a Norvane database nobody else is writing: anything else fails here,
       // before a table is copied (SQLite would create, overwrite or wait on it).
       const std::string connection = odbc::ConnectionStringFor(Trim(connect), options_.chooser);
-      CheckTargetFile(connection);
-      db = odbc::OpenOdbcDatabase("ODBC;" + connection, nullptr);
+      CheckTargetFile(connection, options_.targetOpenLockWait);
+      db = odbc::OpenOdbcDatabase("ODBC;" + connection, nullptr, options_.targetLimits);
     } else {
       if (LowerAscii(connect).find("pwd=") != std::string::npos)
         Unsupported("opening a password-protected Access database");

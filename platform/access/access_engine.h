@@ -28,6 +28,7 @@
 
 #include "platform/access_catalog_writer.h"
 #include "platform/dao/dao.h"
+#include "platform/odbc/odbc.h"
 
 namespace platform::access {
 
@@ -45,6 +46,10 @@ struct EngineOptions {
   dao::BeforeCatalogReplace beforeReplace = {};
   // What the writer would refuse of a link-back (Database::LinkBackRefusals); none finds nothing.
   AccessCatalogCheck catalogCheck = nullptr;
+  // The time limits of the target's connections (their statements wait that long at most on a
+  // database another program holds), and how long the open waits for such a database.
+  odbc::Limits targetLimits = {};
+  std::chrono::milliseconds targetOpenLockWait{std::chrono::seconds(5)};
 };
 
 std::shared_ptr<dao::Engine> CreateEngine(const EngineOptions& options);

@@ -12,6 +12,7 @@
 #include "platform/access/linked_targets.h"
 #include "platform/access_format.h"
 #include "platform/dao/dao.h"
+#include "platform/database_lock.h"
 #include "platform/error.h"
 #include "platform/paths.h"
 
@@ -19,9 +20,6 @@ namespace platform::access {
 namespace {
 
 constexpr std::uint32_t kNorvaneApplicationId = 0x4E4F5256;  // "NORV"
-// SQLite's lock bytes: the pending byte, the reserved byte, then the shared range.
-constexpr off_t kSqlitePendingByte = 0x40000000;
-constexpr off_t kSqliteLockBytes = 2 + 510;
 
 bool LooksLikeText(const unsigned char* bytes, std::size_t size) {
   for (std::size_t i = 0; i < size; ++i) {
@@ -99,40 +97,6 @@ TargetFileKind KindOfTargetFile(const std::string& posixPath, std::string* reaso
 
 namespace {
 
-long HolderOf(const std::string& posixPath, short probe) {
-  const int fd = ::open(posixPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return 0;
-  struct flock lock {};
-  lock.l_type = probe;
-  lock.l_whence = SEEK_SET;
-  lock.l_start = kSqlitePendingByte;
-  lock.l_len = kSqliteLockBytes;
-  const bool asked = ::fcntl(fd, F_GETLK, &lock) == 0;
-  ::close(fd);
-  return asked && lock.l_type != F_UNLCK ? static_cast<long>(lock.l_pid) : 0;
-}
-
-}  // namespace
-
-long WriterHoldingLock(const std::string& posixPath) {
-  return HolderOf(posixPath, F_RDLCK);
-}
-
-long ProgramHoldingLock(const std::string& posixPath) {
-  return HolderOf(posixPath, F_WRLCK);
-}
-
-bool LockAgainstEveryProgram(int fd) {
-  struct flock lock {};
-  lock.l_type = F_WRLCK;
-  lock.l_whence = SEEK_SET;
-  lock.l_start = kSqlitePendingByte;
-  lock.l_len = kSqliteLockBytes;
-  return ::fcntl(fd, F_OFD_SETLK, &lock) == 0;
-}
-
-namespace {
-
 std::string PosixFormOf(const std::string& named) {
   return named.size() >= 2 && named[1] == ':' ? paths::ToPosix(named).string() : named;
 }
@@ -154,7 +118,7 @@ void CheckTargetFile(const std::string& connectionString, std::chrono::milliseco
                 "ODBC--connection to '" + named + "' refused: the database file is " +
                     WhatItIs(kind, reason) + ", not a Norvane database.");
   const auto until = std::chrono::steady_clock::now() + lockWait;
-  while (const long pid = WriterHoldingLock(path)) {
+  while (const long pid = platform::WriterHoldingLock(path)) {
     if (std::chrono::steady_clock::now() >= until)
       throw Error(dao::err::kOdbcCallFailed,
                   "ODBC--connection to '" + named + "' refused: another program (process " +

@@ -29,16 +29,6 @@ enum class TargetFileKind {
 // What the file at `posixPath` is; `reason` gets the system's text for kUnreadable.
 TargetFileKind KindOfTargetFile(const std::string& posixPath, std::string* reason = nullptr);
 
-// The process id of another program that holds the SQLite file locked for writing (a pending,
-// reserved or exclusive lock), or 0.
-long WriterHoldingLock(const std::string& posixPath);
-// The process id of another program that holds any lock on the SQLite file (a reader too), or 0.
-long ProgramHoldingLock(const std::string& posixPath);
-// Takes every one of SQLite's locks of the open file `fd` for this process (an open-file lock,
-// released when `fd` is closed), so that no other program reads or writes it meanwhile; false
-// when another program holds one.
-bool LockAgainstEveryProgram(int fd);
-
 // The POSIX path of the database file the ODBC connection string names (Database=, DBF= or its
 // data source's Database setting, POSIX or Windows form), or "" when it names none.
 std::string TargetFilePath(const std::string& connectionString);

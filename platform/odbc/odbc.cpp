@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "platform/dao/dao.h"
+#include "platform/database_lock.h"
 #include "platform/error.h"
 #include "platform/text.h"
 
@@ -31,6 +32,32 @@ void ThrowDiagnostics(SQLSMALLINT handleType, SQLHANDLE handle, const std::strin
 void Check(SQLRETURN rc, SQLSMALLINT handleType, SQLHANDLE handle, const std::string& step) {
   if (!SQL_SUCCEEDED(rc)) ThrowDiagnostics(handleType, handle, step);
 }
+
+namespace {
+
+// The driver's failure, as it is; one because the database stayed locked past the time limit
+// also names the file and its holder, and is remembered (platform/database_lock.h).
+[[noreturn]] void ThrowLockedOr(const Error& e, const std::string& file,
+                                std::chrono::milliseconds limit) {
+  const std::string& text = e.Description();
+  if (text.find("database is locked") == std::string::npos &&
+      text.find("[HYT00]") == std::string::npos)
+    throw e;
+  NoteGaveUpWaiting(file, limit);
+  throw DatabaseLocked(e.Number(), text + ": " + LockedDatabaseText(file, limit) +
+                                       ". Close that program, then run again.");
+}
+
+// Fails at once when this program already waited on the file for its whole time limit and
+// another program still holds it.
+void RefuseWhenGivenUp(const std::string& file) {
+  if (const std::string earlier = GaveUpEarlier(file); !earlier.empty())
+    throw DatabaseLocked(dao::err::kOdbcCallFailed,
+                         "ODBC--call failed: " + earlier +
+                             " earlier in this run. Close that program, then run again.");
+}
+
+}  // namespace
 
 std::vector<std::pair<std::string, std::string>> ParseConnectionString(const std::string& s) {
   std::vector<std::pair<std::string, std::string>> pairs;
@@ -121,11 +148,20 @@ Connection::Connection(const std::string& connectionString, Limits limits)
   std::vector<SQLCHAR> out(4096);
   SQLSMALLINT outLength = 0;
   std::string in = WithBusyLimit(connectionString, limits.statement);
+  // The driver's own statements at connect wait on a held file as well.
+  std::string named;
+  for (const auto& [key, value] : ParseConnectionString(connectionString))
+    if (EqualsNoCase(key, "Database") && value.starts_with('/')) named = value;
+  RefuseWhenGivenUp(named);
   const SQLRETURN rc =
       SQLDriverConnect(dbc_.get(), nullptr, reinterpret_cast<SQLCHAR*>(in.data()),
                        static_cast<SQLSMALLINT>(in.size()), out.data(),
                        static_cast<SQLSMALLINT>(out.size()), &outLength, SQL_DRIVER_NOPROMPT);
-  Check(rc, SQL_HANDLE_DBC, dbc_.get(), "connecting to the data source");
+  try {
+    Check(rc, SQL_HANDLE_DBC, dbc_.get(), "connecting to the data source");
+  } catch (const Error& e) {
+    ThrowLockedOr(e, named, limits.statement);
+  }
   connected_ = true;
   const std::size_t length = std::min<std::size_t>(outLength < 0 ? 0 : outLength, out.size() - 1);
   completed_.assign(reinterpret_cast<const char*>(out.data()), length);
@@ -136,6 +172,8 @@ Connection::Connection(const std::string& connectionString, Limits limits)
       completed_.erase(at + 8, added.size() - 8);
   }
   completed_ = NamingTheSource(completed_, connectionString);
+  for (const auto& [key, value] : ParseConnectionString(completed_))
+    if (EqualsNoCase(key, "Database") && value.starts_with('/')) databaseFile_ = value;
 }
 
 std::string NamingTheSource(const std::string& completed, const std::string& input) {
@@ -238,8 +276,12 @@ void Connection::SetAutoCommit(bool on) {
 }
 
 void Connection::Commit() {
-  Check(SQLEndTran(SQL_HANDLE_DBC, dbc_.get(), SQL_COMMIT), SQL_HANDLE_DBC, dbc_.get(),
-        "committing");
+  try {
+    Check(SQLEndTran(SQL_HANDLE_DBC, dbc_.get(), SQL_COMMIT), SQL_HANDLE_DBC, dbc_.get(),
+          "committing");
+  } catch (const Error& e) {
+    ThrowLockedOr(e, databaseFile_, limits_.statement);
+  }
 }
 
 void Connection::Rollback() {
@@ -248,7 +290,10 @@ void Connection::Rollback() {
 }
 
 Statement::Statement(Connection& connection)
-    : stmt_(SQL_HANDLE_STMT, connection.dbc()), limit_(connection.TimeLimits().statement) {
+    : stmt_(SQL_HANDLE_STMT, connection.dbc()),
+      limit_(connection.TimeLimits().statement),
+      file_(connection.DatabaseFile()) {
+  RefuseWhenGivenUp(file_);
   // Whole seconds, at least one; drivers without query time limits ignore it.
   const auto seconds = std::max<long long>(1, (limit_.count() + 999) / 1000);
   SQLSetStmtAttr(stmt_.get(), SQL_ATTR_QUERY_TIMEOUT,
@@ -260,15 +305,7 @@ void Statement::Check(SQLRETURN rc, const std::string& step) const {
   try {
     ThrowDiagnostics(SQL_HANDLE_STMT, stmt_.get(), step);
   } catch (const Error& e) {
-    const std::string& text = e.Description();
-    if (text.find("database is locked") == std::string::npos &&
-        text.find("[HYT00]") == std::string::npos)
-      throw;
-    const std::string limit = limit_.count() % 1000 == 0
-                                  ? std::to_string(limit_.count() / 1000) + " s"
-                                  : std::to_string(limit_.count()) + " ms";
-    throw Error(e.Number(), text + ". Another program held the database for longer than the " +
-                                "time limit of " + limit + "; close it and run again.");
+    ThrowLockedOr(e, file_, limit_);
   }
 }
 

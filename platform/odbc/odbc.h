@@ -5,7 +5,9 @@
 // Failures: every call that the driver refuses throws platform::Error with number
 // dao::err::kOdbcCallFailed and a description "ODBC--call failed. <step>: [SQLSTATE] message
 // (native N)" holding each diagnostic record the driver left. Calls that wait on a database
-// another program holds are bounded by the connection's time limits (Limits) and then fail so.
+// another program holds are bounded by the connection's time limits (Limits) and then throw
+// platform::DatabaseLocked (same number), naming the file and the holder; once a wait on a file
+// ran out, later statements on it fail at once while it stays held (platform/database_lock.h).
 #pragma once
 
 #include <sql.h>
@@ -81,6 +83,8 @@ class Connection {
 
   const std::string& CompletedString() const { return completed_; }
   const Limits& TimeLimits() const { return limits_; }
+  // The database file the driver reports (its "Database=" when that is a POSIX path), or "".
+  const std::string& DatabaseFile() const { return databaseFile_; }
   SQLHDBC dbc() const { return dbc_.get(); }
 
   void ExecDirect(const std::string& sql);
@@ -99,6 +103,7 @@ class Connection {
   Handle dbc_;
   bool connected_ = false;
   std::string completed_;
+  std::string databaseFile_;
   std::vector<TypeInfo> types_;
 };
 
@@ -115,6 +120,7 @@ class Statement {
  private:
   Handle stmt_;
   std::chrono::milliseconds limit_;
+  std::string file_;
 };
 
 // A name between double quotes, embedded quotes doubled.

@@ -186,8 +186,8 @@ std::string CreateIndexStatement(const std::string& table, const dao::Index& ind
 }
 
 std::shared_ptr<dao::Database> OpenOdbcDatabase(const std::string& connect,
-                                                dao::DataSourceChooser* chooser) {
-  auto connection = std::make_shared<Connection>(ConnectionStringFor(connect, chooser));
+                                                dao::DataSourceChooser* chooser, Limits limits) {
+  auto connection = std::make_shared<Connection>(ConnectionStringFor(connect, chooser), limits);
   return std::make_shared<OdbcDatabase>(std::move(connection));
 }
 

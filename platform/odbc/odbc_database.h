@@ -28,8 +28,10 @@ std::string ConnectionStringFor(const std::string& connect, dao::DataSourceChoos
 // Throws kUnsupported for an empty or malformed field list.
 std::string CreateIndexStatement(const std::string& table, const dao::Index& index);
 
-// Opens the target the connect string names (asking the chooser when it names none).
+// Opens the target the connect string names (asking the chooser when it names none), with the
+// connection's time limits.
 std::shared_ptr<dao::Database> OpenOdbcDatabase(const std::string& connect,
-                                                dao::DataSourceChooser* chooser);
+                                                dao::DataSourceChooser* chooser,
+                                                Limits limits = {});
 
 }  // namespace platform::odbc

@@ -6,6 +6,7 @@
 #include <stdlib.h>
 
 #include "platform/dao/dao.h"
+#include "platform/database_lock.h"
 #include "platform/error.h"
 #include "platform/odbc/odbc.h"
 
@@ -13,7 +14,10 @@ namespace platform::verify {
 
 FileRows::FileRows(const std::string& posixPath, const std::string& table,
                    std::chrono::milliseconds busy)
-    : table_(table) {
+    : table_(table), path_(posixPath), busy_(busy) {
+  if (const std::string earlier = GaveUpEarlier(posixPath); !earlier.empty())
+    throw DatabaseLocked(dao::err::kOdbcCallFailed,
+                         "Reading " + table + ": " + earlier + " earlier in this run.");
   const std::string sql = "SELECT * FROM " + odbc::QuoteIdentifier(table);
   try {
     if (sqlite3_open_v2(posixPath.c_str(), &db_, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX,
@@ -36,6 +40,11 @@ FileRows::~FileRows() {
 
 void FileRows::Fail(const std::string& what) const {
   const std::string message = db_ != nullptr ? sqlite3_errmsg(db_) : "out of memory";
+  if (db_ != nullptr && (sqlite3_errcode(db_) & 0xff) == SQLITE_BUSY) {
+    NoteGaveUpWaiting(path_, busy_);
+    throw DatabaseLocked(dao::err::kOdbcCallFailed, "Reading " + table_ + " (" + what +
+                                                        "): " + LockedDatabaseText(path_, busy_));
+  }
   throw Error(dao::err::kOdbcCallFailed, "Reading " + table_ + " (" + what + "): " + message);
 }
 

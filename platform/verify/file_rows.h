@@ -5,7 +5,9 @@
 // the table's order. Values come as the driver's SQL_C_CHAR, SQL_C_BINARY and SQL_C_DOUBLE
 // conversions give them, without the driver's per-value text round trips and locks.
 // Failures: the constructor and Next throw platform::Error dao::err::kOdbcCallFailed naming the
-// table and SQLite's message (file or table missing, file locked past `busy`, damaged pages).
+// table and SQLite's message (file or table missing, damaged pages); a file another program
+// keeps locked past `busy` throws platform::DatabaseLocked naming it and its holder, at once when
+// an earlier wait on it ran out (platform/database_lock.h).
 #pragma once
 
 #include <chrono>
@@ -38,6 +40,8 @@ class FileRows {
   [[noreturn]] void Fail(const std::string& what) const;
 
   std::string table_;
+  std::string path_;
+  std::chrono::milliseconds busy_;
   sqlite3* db_ = nullptr;
   sqlite3_stmt* statement_ = nullptr;
 };

@@ -12,6 +12,7 @@
 #include "platform/access/catalog.h"
 #include "platform/access/rows.h"
 #include "platform/access/target_file.h"
+#include "platform/database_lock.h"
 #include "platform/error.h"
 #include "platform/odbc/odbc.h"
 #include "platform/text.h"
@@ -248,7 +249,7 @@ RowDigest TargetRowDigest(const std::string& file, const CheckRequest& request,
                           odbc::Connection& db, const std::string& table,
                           const std::vector<TargetColumn>& columns, const std::vector<int>& types) {
   if (!file.empty()) {
-    FileRows rows(file, table, request.timeout);
+    FileRows rows(file, table, request.lockWait);
     return TargetRowDigest(rows, columns, types);
   }
   OdbcRows rows(db, table);
@@ -272,7 +273,8 @@ struct AccessSide {
 
 void MigrationChecker::BeforeRun(const std::string& accessPath, std::chrono::milliseconds timeout) {
   ahead_.reset();
-  const access::Catalog catalog = access::ReadCatalog(accessPath, timeout);
+  before_ = std::make_unique<access::Catalog>(access::ReadCatalog(accessPath, timeout));
+  const access::Catalog& catalog = *before_;
   tables_.clear();
   // System tables stay behind, and so do their relationships.
   auto system = [&](const std::string& name) {
@@ -383,6 +385,8 @@ TableCheck CheckTarget(AccessSide&& side, const std::string& file, const CheckRe
     check.foreignKeysPresent = TargetForeignKeys(db, check.targetName);
     for (const auto& c : columns)
       if (c.time) check.timeColumns.push_back(c.name);
+  } catch (const DatabaseLocked&) {
+    throw;  // the whole check stops: every other table would wait as long
   } catch (const Error& e) {
     if (check.checksumNote.empty()) check.checksumNote = e.Description();
   }
@@ -390,6 +394,29 @@ TableCheck CheckTarget(AccessSide&& side, const std::string& file, const CheckRe
 }
 
 }  // namespace
+
+std::string MigrationChecker::CompareValues(const CheckRequest& request, const std::string& name) {
+  const auto table = std::find_if(tables_.begin(), tables_.end(),
+                                  [&](const TableBefore& t) { return t.name == name; });
+  if (!before_ || table == tables_.end())
+    throw Error(dao::err::kItemNotFound, "the table " + name + " was not noted before the run");
+  CheckRequest asBefore = request;
+  asBefore.linked = false;  // the table under its own name, as before the run
+  AccessSide side = ReadAccessSide(*table, *before_, asBefore);
+  if (!side.read) throw Error(dao::err::kUnrecognizedFormat, side.check.checksumNote);
+  odbc::Connection db(request.targetConnection, {.statement = request.lockWait});
+  const std::string target = side.check.targetName;
+  const std::vector<TargetColumn> columns = TargetColumns(db, target);
+  if (columns.size() != side.types.size())
+    return "the tables have " + std::to_string(side.types.size()) + " and " +
+           std::to_string(columns.size()) + " columns";
+  const RowDigest digest = TargetRowDigest(access::TargetFilePath(request.targetConnection),
+                                           request, db, target, columns, side.types);
+  if (side.digest == digest) return "";
+  return std::to_string(side.digest.RowsMissingFrom(digest)) + " of the " +
+         std::to_string(side.digest.Rows()) + " Access rows have no equal row among the " +
+         std::to_string(digest.Rows()) + " of the new table";
+}
 
 MigrationChecker::MigrationChecker() = default;
 MigrationChecker::~MigrationChecker() = default;
@@ -436,7 +463,7 @@ std::vector<TableCheck> MigrationChecker::Check(const CheckRequest& request) {
     std::exception_ptr failures[2];
     const auto work = [&](std::exception_ptr& failure) {
       try {
-        odbc::Connection db(Streaming(request.targetConnection));
+        odbc::Connection db(Streaming(request.targetConnection), {.statement = request.lockWait});
         for (std::size_t i; (i = next++) < sides.size();)
           group[i] = CheckTarget(std::move(sides[i]), file, request, db);
       } catch (...) {

@@ -10,7 +10,9 @@
 // Both sides are streamed into fixed-size digests: memory does not grow with the rows (the
 // digests of at most 64 tables are held at once).
 // Failures: BeforeRun and Check throw platform::Error when a side cannot be read at all (the
-// Access file, the data source); a table that cannot be read is reported in its TableCheck.
+// Access file, the data source) and platform::DatabaseLocked when another program keeps the new
+// database locked past `lockWait` (the check stops there); a table that cannot be read otherwise
+// is reported in its TableCheck.
 #pragma once
 
 #include <chrono>
@@ -61,7 +63,9 @@ struct CheckRequest {
   bool linked = false;           // the run linked the tables back
   std::string prefix;            // the prefix of the renamed tables
   std::function<std::string(const std::string&)> targetNameOf;
-  std::chrono::milliseconds timeout{60000};
+  std::chrono::milliseconds timeout{60000};  // the Access reader's silence
+  // How long the target's reads wait for a database another program holds locked.
+  std::chrono::milliseconds lockWait{60000};
 };
 
 class MigrationChecker {
@@ -77,6 +81,11 @@ class MigrationChecker {
   void ReadAccessAhead(const CheckRequest& request);
   bool ReadNextAccessSide();
   std::vector<TableCheck> Check(const CheckRequest& request);
+  // Between a table's transfer and its link: "" when the new table `request.targetNameOf(name)`
+  // holds the values the Access table `name` held before the run (as BeforeRun noted the file),
+  // else what differs. Throws platform::Error when the values cannot be compared. It starts a
+  // reader process: call it from the run's thread while no other thread of ours works.
+  std::string CompareValues(const CheckRequest& request, const std::string& name);
 
  private:
   struct ReadAhead;
@@ -96,6 +105,7 @@ class MigrationChecker {
                        std::vector<AccessSide>& sides) const;
 
   std::vector<TableBefore> tables_;
+  std::unique_ptr<access::Catalog> before_;  // the file's catalog as BeforeRun read it
   std::unique_ptr<ReadAhead> ahead_;
 };
 

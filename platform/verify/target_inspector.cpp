@@ -10,6 +10,7 @@
 #include "platform/access/linked_targets.h"
 #include "platform/access/target_file.h"
 #include "platform/dao/dao.h"
+#include "platform/database_lock.h"
 #include "platform/error.h"
 #include "platform/odbc/odbc.h"
 
@@ -96,7 +97,7 @@ bool NorvaneTargetInspector::IsNorvaneDatabase(const std::string& posixPath) {
 }
 
 long NorvaneTargetInspector::ProgramHolding(const std::string& posixPath) {
-  return access::ProgramHoldingLock(posixPath);
+  return platform::ProgramHoldingLock(posixPath);
 }
 
 std::vector<engine::TableState> NorvaneTargetInspector::Tables(const std::string& posixPath) {
@@ -133,11 +134,11 @@ void NorvaneTargetInspector::Remove(const std::string& posixPath) {
   if (fd < 0)
     throw Error(dao::err::kOdbcCallFailed,
                 "Cannot open " + posixPath + ": " + std::strerror(errno));
-  if (!access::LockAgainstEveryProgram(fd)) {
+  if (!platform::LockAgainstEveryProgram(fd)) {
     ::close(fd);
     throw Error(dao::err::kOdbcCallFailed,
                 posixPath + " is in use by another program (process " +
-                    std::to_string(access::ProgramHoldingLock(posixPath)) + ")");
+                    std::to_string(platform::ProgramHoldingLock(posixPath)) + ")");
   }
   // While the locks hold, no program can start to use a journal of the file either.
   for (const char* ending : {"-journal", "-wal", "-shm"}) ::unlink((posixPath + ending).c_str());

@@ -10,10 +10,13 @@
 #include "engine_support.h"
 #include "platform/access/target_file.h"
 #include "platform/dao/dao.h"
+#include "platform/database_lock.h"
 #include "platform/error.h"
 #include "platform/odbc/odbc.h"
 #include "platform/paths.h"
+#include "platform/verify/file_rows.h"
 #include "support/error_number.h"
+#include "support/locking_process.h"
 
 namespace {
 
@@ -21,6 +24,7 @@ using engine_test::CopyFixture;
 using engine_test::NewNorvaneDatabase;
 using engine_test::NorvaneSource;
 using testing_support::ErrorNumberOf;
+using testing_support::LockingProcess;
 using testing_support::TempDir;
 
 void WriteFile(const std::filesystem::path& path, const std::string& bytes) {
@@ -31,46 +35,6 @@ std::string ReadFile(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
-
-// The sqlite3 shell in a process of its own, holding the file in an exclusive transaction until
-// it is destroyed.
-class LockingProcess {
- public:
-  explicit LockingProcess(const std::filesystem::path& db) {
-    int in[2], out[2];
-    if (::pipe(in) != 0 || ::pipe(out) != 0) return;
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      ::dup2(in[0], 0);
-      ::dup2(out[1], 1);
-      ::close(in[1]);
-      ::close(out[0]);
-      ::execlp("sqlite3", "sqlite3", db.c_str(), static_cast<char*>(nullptr));
-      ::_exit(127);
-    }
-    ::close(in[0]);
-    ::close(out[1]);
-    stdin_ = in[1];
-    const std::string script = "BEGIN EXCLUSIVE;\nCREATE TABLE held(x);\n.print held\n";
-    (void)!::write(stdin_, script.data(), script.size());
-    std::string seen;
-    char c = 0;
-    while (seen.find("held") == std::string::npos && ::read(out[0], &c, 1) == 1) seen += c;
-    ::close(out[0]);
-    locked_ = seen.find("held") != std::string::npos;
-  }
-  ~LockingProcess() {
-    if (stdin_ >= 0) ::close(stdin_);  // the shell ends and rolls back
-    if (pid_ > 0) ::waitpid(pid_, nullptr, 0);
-  }
-  bool locked() const { return locked_; }
-  pid_t pid() const { return pid_; }
-
- private:
-  pid_t pid_ = -1;
-  int stdin_ = -1;
-  bool locked_ = false;
-};
 
 struct Target {
   TempDir dir{"target-file"};
@@ -165,7 +129,26 @@ TEST(TargetFile, a_database_another_program_holds_locked_fails_in_bounded_time) 
                           &description),
             dao::err::kOdbcCallFailed);
   EXPECT_NE(description.find("database is locked"), std::string::npos) << description;
-  EXPECT_NE(description.find("time limit of 300 ms"), std::string::npos) << description;
+  const std::string locked = db.string() + " is locked by another program (process " +
+                             std::to_string(holder.pid()) + "); gave up after 300 ms";
+  EXPECT_NE(description.find(locked), std::string::npos) << description;
+  // Once a wait ran out, every later read of the held file fails at once, on any connection,
+  // through the driver or straight from the file, with what the first wait found.
+  try {
+    platform::odbc::Connection another(NorvaneSource(db),
+                                       {.statement = std::chrono::milliseconds(60000)});
+    another.TableNames();
+    ADD_FAILURE() << "a held database was read";
+  } catch (const platform::DatabaseLocked& e) {
+    EXPECT_NE(e.Description().find(locked + " earlier in this run"), std::string::npos)
+        << e.Description();
+  }
+  try {
+    platform::verify::FileRows rows(db.string(), "held", std::chrono::seconds(60));
+    ADD_FAILURE() << "a held database was read";
+  } catch (const platform::DatabaseLocked& e) {
+    EXPECT_NE(e.Description().find(locked), std::string::npos) << e.Description();
+  }
   // A limit the connection string sets itself is kept.
   EXPECT_EQ(platform::odbc::WithBusyLimit("DSN=x;Timeout=5", std::chrono::seconds(60)),
             "DSN=x;Timeout=5");
@@ -179,10 +162,15 @@ TEST(TargetFile, a_database_free_again_opens_after_the_holder_ends) {
   {
     LockingProcess holder(db);
     ASSERT_TRUE(holder.locked());
-    EXPECT_NE(platform::access::WriterHoldingLock(db.string()), 0);
+    EXPECT_NE(platform::WriterHoldingLock(db.string()), 0);
   }
-  EXPECT_EQ(platform::access::WriterHoldingLock(db.string()), 0);
+  EXPECT_EQ(platform::WriterHoldingLock(db.string()), 0);
   EXPECT_NO_THROW(platform::access::CheckTargetFile(NorvaneSource(db)));
+  // A file given up on earlier is read again once nobody holds it.
+  platform::NoteGaveUpWaiting(db.string(), std::chrono::seconds(60));
+  EXPECT_EQ(platform::GaveUpEarlier(db.string()), "");
+  EXPECT_NO_THROW(
+      platform::verify::FileRows(db.string(), "sqlite_master", std::chrono::seconds(1)));
   // The connection's own busy limit stays out of the string links are written with.
   platform::odbc::Connection connection(NorvaneSource(db));
   EXPECT_EQ(connection.CompletedString().find("Timeout=60000"), std::string::npos)

@@ -747,3 +747,42 @@ TEST_F(Run, refuses_to_start_again_while_it_runs) {
 }
 
 }  // namespace
+
+// --- Values compared before linking ------------------------------------------------------------
+
+TEST_F(NorthwindRun, a_table_whose_values_differ_or_cannot_be_compared_is_not_linked) {
+  settings.LinkTablesFlag = 1;
+  Lines compared;
+  run.CheckValuesBeforeLinking([&](const std::string& name, const std::string& target) {
+    compared.push_back(name + " -> " + target);
+    if (name == "Orders") return std::string("1 of the 830 Access rows have no equal row");
+    if (name == "Customers") throw platform::Error(3343, "the table cannot be read");
+    return std::string();
+  });
+
+  EXPECT_EQ(run.lsfinish_migrate(), RunOutcome::Finished);
+
+  // Each transferred table is compared under both its names, before its link.
+  EXPECT_THAT(compared, testing::Contains("Order Details -> Order_Details"));
+  EXPECT_THAT(view.statuses, testing::Contains("Checking the values of Orders table ..."));
+  EXPECT_EQ(Contexts(Reported()),
+            (Lines{"Checking the values of Customers", "Linking Customers", "Linking Orders"}));
+  EXPECT_EQ(Reported()[0].description, "the table cannot be read");
+  EXPECT_EQ(Reported()[1].description, "not linked, because its values could not be compared");
+  EXPECT_EQ(Reported()[2].description,
+            "not linked, because its values differ from the Access table's: 1 of the 830 Access "
+            "rows have no equal row");
+  for (const char* kept : {"Orders", "Customers"}) {
+    ASSERT_TRUE(file->Find(kept)) << kept;
+    EXPECT_EQ(file->Find(kept)->connect, "") << kept;
+    EXPECT_FALSE(file->Find(std::string("Old_") + kept)) << kept;
+  }
+  EXPECT_TRUE(file->Find("Old_Employees"));
+  EXPECT_NE(file->Find("Employees")->connect, "");
+
+  // Without link-back nothing is compared.
+  compared.clear();
+  settings.LinkTablesFlag = 0;
+  run.lsfinish_migrate();
+  EXPECT_TRUE(compared.empty());
+}

@@ -9,6 +9,7 @@
 
 #include "fakes/fake_dao.h"
 #include "fakes/recording_view.h"
+#include "platform/database_lock.h"
 #include "support/temp_dir.h"
 #include "wizard/settings.h"
 
@@ -148,6 +149,45 @@ TEST(PropertyStep, nothing_to_carry_starts_nothing_and_a_start_failure_is_record
   ASSERT_EQ(failing.step.Failures().size(), 1u);
   EXPECT_EQ(failing.step.Failures()[0].context,
             "Starting " + failing.dir.windows() + "properties.bat");
+}
+
+// Starts the step with questions that throw `failure` from the `failAt`-th on.
+std::optional<int> RunFailingAt(StepWorld& w, std::size_t failAt, const platform::Error& failure) {
+  w.step.ReadBefore(w.engine, w.settings);
+  return w.step.Start(
+      w.settings,
+      [&](const std::string& table, const std::string& condition) -> std::string {
+        w.asked.push_back(table + ": " + condition);
+        if (w.asked.size() < failAt) return "";
+        if (const auto* locked = dynamic_cast<const platform::DatabaseLocked*>(&failure))
+          throw *locked;
+        throw failure;
+      },
+      w.commands);
+}
+
+TEST(PropertyStep, a_database_held_by_another_program_ends_the_step_as_a_failure) {
+  // A question that cannot be answered otherwise leaves that property out; the step goes on.
+  StepWorld odd;
+  ASSERT_TRUE(RunFailingAt(odd, 1, platform::Error(3146, "no such column")));
+  EXPECT_TRUE(odd.step.Failures().empty());
+  EXPECT_THAT(
+      odd.Lines("Customers").notCarried,
+      ::testing::Contains("required Name: the new table could not be checked (no such column)"));
+
+  // A held database: one failure, no further question, nothing written or started.
+  StepWorld held;
+  const std::string why =
+      "the database /x/sales.db is locked by another program (process 7); gave up after 60 s";
+  EXPECT_FALSE(RunFailingAt(held, 2, platform::DatabaseLocked(3146, why)));
+  EXPECT_EQ(held.asked.size(), 2u);
+  ASSERT_EQ(held.step.Failures().size(), 1u);
+  EXPECT_EQ(held.step.Failures()[0].context, "Checking the properties against the new database");
+  EXPECT_EQ(held.step.Failures()[0].description, why + "; the properties were not carried");
+  EXPECT_TRUE(held.step.Statements().empty());
+  EXPECT_TRUE(held.step.Lines().empty());
+  EXPECT_TRUE(held.commands.started.empty());
+  EXPECT_FALSE(std::filesystem::exists(held.dir.path() / "properties.sql"));
 }
 
 }  // namespace

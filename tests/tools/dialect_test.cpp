@@ -5,10 +5,12 @@
 #include <sql.h>
 #include <sqlext.h>
 
+#include "support/locking_process.h"
 #include "tool_process.h"
 
 using namespace tools_test;
 using ::testing::HasSubstr;
+using ::testing::Not;
 using testing_support::ReadBytes;
 using testing_support::TempDir;
 
@@ -182,6 +184,40 @@ TEST(Ivex, reports_each_failure_with_its_line_and_goes_on) {
       {"-c", "uid=DBA;pwd=KWZ;dbf=" + db.string(), "-q", "read", (dir.path() / "q.sql").string()});
   EXPECT_EQ(quiet.status, 0);
   EXPECT_EQ(quiet.output, "1\n1\n");
+}
+
+TEST(Ivex, a_database_another_program_holds_ends_the_script_after_the_limit_naming_the_holder) {
+  TempDir dir;
+  const auto db = NewDatabase(dir);
+  const std::string script = "create table a (x);\ncreate table b (x);\ncreate table c (x);";
+  {
+    // Held for writing: nothing is read, and the refusal says why (not "Not a Norvane file").
+    testing_support::LockingProcess holder(db);
+    ASSERT_TRUE(holder.locked());
+    const Outcome o = IvexText(db, script);
+    EXPECT_EQ(o.status, 2) << o.output;
+    EXPECT_THAT(o.output, HasSubstr("ivex: error: refused: the database " + db.string() +
+                                    " is locked by another program (process " +
+                                    std::to_string(holder.pid()) + "); gave up after 5 s"));
+  }
+  {
+    // Readable but held for writing: the first change waits its limit, the rest are not tried.
+    testing_support::LockingProcess holder(db, false);
+    ASSERT_TRUE(holder.locked());
+    const Outcome o = IvexText(db, script);
+    EXPECT_EQ(o.status, 1) << o.output;
+    EXPECT_THAT(o.output, HasSubstr("ivex: error: statement at line 1 (create table a (x)): the "
+                                    "database " +
+                                    db.string() +
+                                    " is locked by another program "
+                                    "(process " +
+                                    std::to_string(holder.pid()) + "); gave up after 5 s"));
+    EXPECT_THAT(o.output,
+                HasSubstr("ivex: error: the script's last 2 statements were not executed"));
+    EXPECT_THAT(o.output, Not(HasSubstr("line 2:")));
+  }
+  EXPECT_EQ(Query(db, "SELECT count(*) FROM sqlite_master WHERE name IN ('a', 'b', 'c', 'held')"),
+            "0");
 }
 
 TEST(Dialect, not_null_is_refused_while_a_null_is_present) {

@@ -17,7 +17,8 @@ platform::verify::CheckRequest AccessMigrationVerifier::Request(
           settings.LinkTablesFlag == 1,
           settings.TablePrefix,
           [](const std::string& name) { return engine::TargetNameOf(name); },
-          timeout_};
+          timeout_,
+          lockWait_};
 }
 
 void AccessMigrationVerifier::ReadAccessAhead(const MigrationSettings& settings,
@@ -30,11 +31,18 @@ std::vector<TableReport> AccessMigrationVerifier::Verify(const MigrationSettings
   return checker_.Check(Request(settings, targetConnection));
 }
 
+std::string AccessMigrationVerifier::CompareValues(const MigrationSettings& settings,
+                                                   const std::string& targetConnection,
+                                                   const std::string& accessName) {
+  return checker_.CompareValues(Request(settings, targetConnection), accessName);
+}
+
 std::string AccessMigrationVerifier::RowsBreaking(const std::string& targetConnection,
                                                   const std::string& table,
                                                   const std::string& condition) {
   if (!target_ || targetConnection != targetConnection_) {
-    target_ = std::make_unique<platform::odbc::Connection>(targetConnection);
+    target_ = std::make_unique<platform::odbc::Connection>(
+        targetConnection, platform::odbc::Limits{.statement = lockWait_});
     targetConnection_ = targetConnection;
   }
   return platform::verify::RowsBreaking(*target_, table, condition);

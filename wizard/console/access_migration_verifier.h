@@ -17,12 +17,17 @@ namespace console {
 
 class AccessMigrationVerifier : public MigrationVerifier {
  public:
+  // `lockWait`: how long a read of the new database waits for another program's lock.
+  explicit AccessMigrationVerifier(std::chrono::milliseconds lockWait = std::chrono::seconds(60))
+      : lockWait_(lockWait) {}
   void BeforeRun(const MigrationSettings& settings) override;
   void ReadAccessAhead(const MigrationSettings& settings,
                        const std::string& targetConnection) override;
   bool ReadNextAccessSide() override { return checker_.ReadNextAccessSide(); }
   std::vector<TableReport> Verify(const MigrationSettings& settings,
                                   const std::string& targetConnection) override;
+  std::string CompareValues(const MigrationSettings& settings, const std::string& targetConnection,
+                            const std::string& accessName) override;
   std::string RowsBreaking(const std::string& targetConnection, const std::string& table,
                            const std::string& condition) override;
 
@@ -34,6 +39,7 @@ class AccessMigrationVerifier : public MigrationVerifier {
   std::unique_ptr<platform::odbc::Connection> target_;  // kept for RowsBreaking
   std::string targetConnection_;
   std::chrono::milliseconds timeout_{60000};
+  std::chrono::milliseconds lockWait_;
 };
 
 }  // namespace console

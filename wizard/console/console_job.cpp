@@ -209,6 +209,11 @@ int RunConsoleJob(const ConsoleOptions& options, MigrationSettings& settings,
   if (const auto engine = services.makeEngine(chooser)) properties.ReadBefore(*engine, settings);
   engine::MigrationRun run(settings, view, services.commands,
                            [&] { return services.makeEngine(chooser); });
+  // A table whose values differ after its transfer is not linked.
+  if (report.verifyError.empty())
+    run.CheckValuesBeforeLinking([&](const std::string& name, const std::string&) {
+      return services.verifier.CompareValues(settings, TargetConnectionOf(options, settings), name);
+    });
   engine::LinkBackRecorder undoRecord(settings, ConnectedDatabaseOf(options, settings, services));
   run.SetBeforeCatalogReplace(undoRecord.BeforeReplace());
   const engine::RunOutcome outcome = run.lsfinish_migrate();

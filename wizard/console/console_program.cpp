@@ -45,7 +45,7 @@ class ToolOutput {
 
 namespace console {
 
-int NorvaneMigrate(int argc, char** argv) {
+int NorvaneMigrate(int argc, char** argv, const LockLimits& limits) {
   console::ConsoleOptions options;
   try {
     options = console::ParseConsoleOptions(std::vector<std::string>(argv + 1, argv + argc));
@@ -61,18 +61,20 @@ int NorvaneMigrate(int argc, char** argv) {
   ToolOutput output;
   platform::shell::PosixCommandStarter commands;
   commands.SetOutputSink([&output](std::string_view chunk) { output.Take(chunk); });
-  console::AccessMigrationVerifier checker;
+  console::AccessMigrationVerifier checker(limits.statement);
   platform::verify::NorvaneTargetInspector inspector;
   console::ConsoleServices services{
       std::cout,
       isatty(STDOUT_FILENO) == 1,
       commands,
-      [](dao::DataSourceChooser& chooser) {
+      [limits](dao::DataSourceChooser& chooser) {
         return platform::access::CreateEngine(
             {.chooser = &chooser,
              .writerFactory = jetwriter::OpenJetCatalogWriterForRun,
              .recoverInterruptedChange = jetwriter::RecoverInterruptedChange,
-             .catalogCheck = jetwriter::CheckLinkBack});
+             .catalogCheck = jetwriter::CheckLinkBack,
+             .targetLimits = {.statement = limits.statement},
+             .targetOpenLockWait = limits.open});
       },
       DefaultIvex(),
       checker,

@@ -37,6 +37,13 @@ class MigrationVerifier {
   // is left). Verify takes what was read.
   virtual void ReadAccessAhead(const MigrationSettings&, const std::string& /*targetConnection*/) {}
   virtual bool ReadNextAccessSide() { return false; }
+  // During the run, before the table `accessName` is linked: "" when the new table holds its
+  // values (engine::ValuesCheck). A verifier that reads no values has nothing to compare.
+  virtual std::string CompareValues(const MigrationSettings&,
+                                    const std::string& /*targetConnection*/,
+                                    const std::string& /*accessName*/) {
+    return "";
+  }
   // `targetConnection` is the ODBC connection string of the new database (without "ODBC;").
   virtual std::vector<TableReport> Verify(const MigrationSettings& settings,
                                           const std::string& targetConnection) = 0;
