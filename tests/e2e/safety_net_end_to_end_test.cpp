@@ -1,13 +1,11 @@
 // norvane-migrate's safety net end to end: the check alone, a second link-back stopped, and
 // --restore after a real link-back.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <filesystem>
 
 #include "../tools/tool_process.h"
+#include "support/locking_process.h"
 #include "support/lost_relationships.h"
 #include "support/temp_dir.h"
 
@@ -113,26 +111,16 @@ TEST_F(SafetyNet, restore_keeps_a_database_changed_since_the_migration_or_held_b
   EXPECT_NE(ReadBytes(access), original);
 
   // Another program holds the database: nothing is removed, not even with consent.
-  const fs::path held = dir.path() / "held";
-  const pid_t holder = fork();
-  ASSERT_GE(holder, 0);
-  if (holder == 0) {
-    const std::string script = "import sqlite3, time\nc = sqlite3.connect('" + db.string() +
-                               "', isolation_level=None)\nc.execute('BEGIN EXCLUSIVE')\nopen('" +
-                               held.string() + "', 'w').close()\ntime.sleep(60)\n";
-    execlp("python3", "python3", "-c", script.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
+  {
+    testing_support::LockingProcess holder(db);
+    ASSERT_TRUE(holder.locked());
+    run = Migrate({"--restore", access.string(), "--discard-changes"});
+    EXPECT_EQ(run.status, 1) << run.output;
+    EXPECT_TRUE(Has(run, "is in use by another program (process " + std::to_string(holder.pid())))
+        << run.output;
+    EXPECT_TRUE(fs::exists(db));
+    EXPECT_NE(ReadBytes(access), original);
   }
-  for (int i = 0; i < 200 && !fs::exists(held); ++i) usleep(50000);
-  ASSERT_TRUE(fs::exists(held));
-  run = Migrate({"--restore", access.string(), "--discard-changes"});
-  kill(holder, SIGKILL);
-  waitpid(holder, nullptr, 0);
-  EXPECT_EQ(run.status, 1) << run.output;
-  EXPECT_TRUE(Has(run, "is in use by another program (process " + std::to_string(holder)))
-      << run.output;
-  EXPECT_TRUE(fs::exists(db));
-  EXPECT_NE(ReadBytes(access), original);
 
   run = Migrate({"--restore", access.string(), "--discard-changes"});
   EXPECT_EQ(run.status, 0) << run.output;
