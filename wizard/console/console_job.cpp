@@ -100,8 +100,6 @@ void CarryProperties(engine::PropertyStep& properties, const MigrationSettings& 
   for (const auto& f : properties.Failures()) report.runFailures.push_back(f);
 }
 
-}  // namespace
-
 // The database file a --dsn or --connect names, POSIX form; "" for the one "Create DB" makes.
 std::string ConnectedDatabaseOf(const ConsoleOptions& options, const MigrationSettings& settings,
                                 const ConsoleServices& services) {
@@ -113,6 +111,8 @@ std::string ConnectedDatabaseOf(const ConsoleOptions& options, const MigrationSe
     return "";
   }
 }
+
+}  // namespace
 
 std::string TargetConnectionOf(const ConsoleOptions& options, const MigrationSettings& settings) {
   if (options.dsn) return "DSN=" + *options.dsn;
