@@ -84,6 +84,8 @@ class MigrationRun {
   void TransferTables();
   void CopyTableIndexes(dao::TableDef& table, const std::string& targetName);
   void LinkBackTable(const std::string& name);
+  // The hook given to the engine: beforeReplace_, refused at the close when nothing was linked.
+  dao::BeforeCatalogReplace GuardedBeforeReplace();
   // Whether the values of a transferred table allow its link (see CheckValuesBeforeLinking).
   bool ValuesAllowLink(const std::string& name, const std::string& targetName);
   void RunReloadScripts();
@@ -102,7 +104,6 @@ class MigrationRun {
   ValuesCheck valuesCheck_;
   std::shared_ptr<dao::Engine> engine_;
   dao::BeforeCatalogReplace beforeReplace_;
-  dao::BeforeCatalogReplace GuardedBeforeReplace();
   int linkedTables_ = 0;  // links this run appended
   bool closingAccess_ = false;
 

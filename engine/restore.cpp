@@ -12,6 +12,7 @@
 
 #include "engine/path_forms.h"
 #include "platform/files.h"
+#include "platform/fnv1a.h"
 #include "platform/paths.h"
 #include "platform/run_lock.h"
 #include "target/create_db.h"
@@ -37,10 +38,6 @@ void Step(int step) {
   if (stepObserver != nullptr) stepObserver(step);
 }
 
-fs::path PosixOf(const std::string& path) {
-  return IsWindowsForm(path) ? platform::paths::ToPosix(path) : fs::absolute(path);
-}
-
 std::string Windows(const fs::path& path) {
   try {
     return platform::paths::ToWindows(path);
@@ -53,18 +50,16 @@ std::string Windows(const fs::path& path) {
 std::optional<std::string> DigestOf(const fs::path& file) {
   std::ifstream in(file, std::ios::binary);
   if (!in) return std::nullopt;
-  std::uint64_t hash = 14695981039346656037ull, size = 0;
+  platform::Fnv1a hash;
+  std::uint64_t size = 0;
   char buffer[65536];
   while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
     const auto n = static_cast<std::size_t>(in.gcount());
-    for (std::size_t i = 0; i < n; ++i) {
-      hash ^= static_cast<unsigned char>(buffer[i]);
-      hash *= 1099511628211ull;
-    }
+    hash.Add(buffer, n);
     size += n;
   }
   if (in.bad()) return std::nullopt;
-  return std::to_string(size) + ":" + std::to_string(hash);
+  return std::to_string(size) + ":" + std::to_string(hash.Value());
 }
 
 // The record's lines: the single keys, and the tables noted at the end of the migration.
@@ -272,7 +267,7 @@ RestoreOutcome RestoreFromBackup(dao::Engine& engine, TargetDatabaseInspector& i
                                  const RestoreRequest& request) {
   fs::path access;
   try {
-    access = PosixOf(request.accessPath);
+    access = fs::absolute(PosixPathOf(request.accessPath));
   } catch (const platform::Error& e) {
     return Refuse(e.Description());
   }

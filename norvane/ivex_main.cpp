@@ -184,7 +184,7 @@ int main(int argc, char** argv) {
         if (!quiet)
           std::cout << platform::shell::OrdinaryOutput("line " + std::to_string(st.line) + ": " +
                                                        st.text + "\n");
-        if (errors[j] && errors[j]->find(sqlite3_errstr(SQLITE_BUSY)) != std::string::npos) {
+        if (errors[j] && norvane::IsLockedError(*errors[j])) {
           stopLocked(st, k + run);
           break;
         }

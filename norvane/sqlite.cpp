@@ -74,8 +74,8 @@ void TimeOfDayFunction(sqlite3_context* context, int, sqlite3_value** argv) {
 
 }  // namespace
 
-bool IsLockedError(const std::exception& e) {
-  return std::string_view(e.what()).find(sqlite3_errstr(SQLITE_BUSY)) != std::string_view::npos;
+bool IsLockedError(std::string_view what) {
+  return what.find(sqlite3_errstr(SQLITE_BUSY)) != std::string_view::npos;
 }
 
 Connection::Connection(const std::string& posixPath, bool create) {

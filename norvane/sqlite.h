@@ -49,8 +49,11 @@ class Value {
 // How long a statement waits for a database another program holds locked.
 inline constexpr std::chrono::milliseconds kBusyTimeout{5000};
 
-// The failure is SQLite's "database is locked": the busy time limit ran out.
-bool IsLockedError(const std::exception& e);
+// The failure (or its text) is SQLite's "database is locked": the busy time limit ran out.
+bool IsLockedError(std::string_view what);
+inline bool IsLockedError(const std::exception& e) {
+  return IsLockedError(std::string_view(e.what()));
+}
 
 class Statement;
 

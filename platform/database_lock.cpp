@@ -17,10 +17,6 @@ constexpr off_t kSqliteLockBytes = 2 + 510;
 std::mutex gaveUpMutex;
 std::map<std::string, std::chrono::milliseconds> gaveUp;  // file -> the wait that ran out
 
-}  // namespace
-
-namespace {
-
 long HolderOf(const std::string& posixPath, short probe) {
   const int fd = ::open(posixPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return 0;

@@ -76,31 +76,6 @@ void ClearAttributes(std::string_view windowsPath) {
   if (::chmod(p.c_str(), plain) != 0) ThrowErrno(errno, windowsPath, "Cannot clear attributes of");
 }
 
-void WriteTextLines(std::string_view windowsPath, const std::vector<std::string>& lines) {
-  const fs::path target = paths::ToPosix(windowsPath);
-  std::string data;
-  for (const auto& line : lines) {
-    data += line;
-    data += "\r\n";
-  }
-  // A hidden temporary file beside the target: ".<name>.XXXXXX".
-  std::string temp = target.parent_path().string();
-  temp += "/.";
-  temp += target.filename().string();
-  temp += ".XXXXXX";
-  Fd fd(::mkstemp(temp.data()));
-  if (fd.get() < 0) ThrowErrno(errno, windowsPath, "Cannot create");
-  try {
-    WriteAll(fd.get(), data);
-    if (::fchmod(fd.get(), 0644) != 0) throw errno;
-    if (::close(fd.release()) != 0) throw errno;
-    if (::rename(temp.c_str(), target.c_str()) != 0) throw errno;
-  } catch (int code) {
-    ::unlink(temp.c_str());
-    ThrowErrno(code, windowsPath, "Cannot write");
-  }
-}
-
 namespace {
 
 // A new file beside `posixPath` that nobody can have planted: ".<name>.XXXXXX", O_EXCL.
@@ -122,25 +97,41 @@ std::string MakeTempBeside(const std::string& posixPath, int& fd) {
               std::string(what) + " " + shownPath + ": " + std::strerror(code));
 }
 
-template <class Fill>
-void ReplaceWith(const std::string& posixPath, const std::string& shownPath, Fill fill) {
+// Fills a new file beside `posixPath` and renames it over the path; `durable` flushes the file
+// first and the folder after. A failure removes the new file and goes to `fail(code, what)`.
+template <class Fill, class Fail>
+void ReplaceWith(const std::string& posixPath, bool durable, Fill fill, Fail fail) {
   int raw = -1;
   const std::string temp = MakeTempBeside(posixPath, raw);
-  if (raw < 0) ThrowCode(errno, shownPath, "Cannot create a new file beside");
+  if (raw < 0) fail(errno, "Cannot create");
   Fd fd(raw);
   try {
     fill(fd.get());
-    if (::fsync(fd.get()) != 0) throw errno;
+    if (durable && ::fsync(fd.get()) != 0) throw errno;
     if (::close(fd.release()) != 0) throw errno;
     if (::rename(temp.c_str(), posixPath.c_str()) != 0) throw errno;
   } catch (int code) {
     ::unlink(temp.c_str());
-    ThrowCode(code, shownPath, "Cannot write");
+    fail(code, "Cannot write");
   }
-  SyncFolderOf(posixPath, shownPath);
 }
 
 }  // namespace
+
+void WriteTextLines(std::string_view windowsPath, const std::vector<std::string>& lines) {
+  std::string data;
+  for (const auto& line : lines) {
+    data += line;
+    data += "\r\n";
+  }
+  ReplaceWith(
+      paths::ToPosix(windowsPath).string(), false,
+      [&](int fd) {
+        WriteAll(fd, data);
+        if (::fchmod(fd, 0644) != 0) throw errno;
+      },
+      [&](int code, const char* what) { ThrowErrno(code, windowsPath, what); });
+}
 
 void SyncFolderOf(const std::string& posixPath, const std::string& shownPath) {
   std::string dir = fs::path(posixPath).parent_path().string();
@@ -152,10 +143,14 @@ void SyncFolderOf(const std::string& posixPath, const std::string& shownPath) {
 
 void ReplaceDurably(const std::string& posixPath, std::string_view data,
                     const std::string& shownPath) {
-  ReplaceWith(posixPath, shownPath, [&](int fd) {
-    if (::fchmod(fd, 0644) != 0) throw errno;
-    WriteAll(fd, data);
-  });
+  ReplaceWith(
+      posixPath, true,
+      [&](int fd) {
+        if (::fchmod(fd, 0644) != 0) throw errno;
+        WriteAll(fd, data);
+      },
+      [&](int code, const char* what) { ThrowCode(code, shownPath, what); });
+  SyncFolderOf(posixPath, shownPath);
 }
 
 void ReplaceDurablyWithCopyOf(const std::string& posixPath, const std::string& fromPosix,
@@ -164,17 +159,21 @@ void ReplaceDurablyWithCopyOf(const std::string& posixPath, const std::string& f
   if (from.get() < 0) ThrowCode(errno, fromPosix, "Cannot read");
   struct stat st {};
   if (::fstat(from.get(), &st) != 0) ThrowCode(errno, fromPosix, "Cannot read");
-  ReplaceWith(posixPath, shownPath, [&](int fd) {
-    if (::fchmod(fd, st.st_mode & 0777) != 0) throw errno;
-    std::string buffer(1 << 16, '\0');
-    for (;;) {
-      const ssize_t n = ::read(from.get(), buffer.data(), buffer.size());
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) throw errno;
-      if (n == 0) break;
-      WriteAll(fd, std::string_view(buffer).substr(0, static_cast<std::size_t>(n)));
-    }
-  });
+  ReplaceWith(
+      posixPath, true,
+      [&](int fd) {
+        if (::fchmod(fd, st.st_mode & 0777) != 0) throw errno;
+        std::string buffer(1 << 16, '\0');
+        for (;;) {
+          const ssize_t n = ::read(from.get(), buffer.data(), buffer.size());
+          if (n < 0 && errno == EINTR) continue;
+          if (n < 0) throw errno;
+          if (n == 0) break;
+          WriteAll(fd, std::string_view(buffer).substr(0, static_cast<std::size_t>(n)));
+        }
+      },
+      [&](int code, const char* what) { ThrowCode(code, shownPath, what); });
+  SyncFolderOf(posixPath, shownPath);
 }
 
 std::string CurrentDirectory() {

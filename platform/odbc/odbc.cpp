@@ -48,6 +48,14 @@ namespace {
                                        ". Close that program, then run again.");
 }
 
+// The database file a connection string names by its POSIX path ("Database=/..."), or "".
+std::string PosixDatabaseOf(const std::string& connectionString) {
+  std::string named;
+  for (const auto& [key, value] : ParseConnectionString(connectionString))
+    if (EqualsNoCase(key, "Database") && value.starts_with('/')) named = value;
+  return named;
+}
+
 // Fails at once when this program already waited on the file for its whole time limit and
 // another program still holds it.
 void RefuseWhenGivenUp(const std::string& file) {
@@ -149,9 +157,7 @@ Connection::Connection(const std::string& connectionString, Limits limits)
   SQLSMALLINT outLength = 0;
   std::string in = WithBusyLimit(connectionString, limits.statement);
   // The driver's own statements at connect wait on a held file as well.
-  std::string named;
-  for (const auto& [key, value] : ParseConnectionString(connectionString))
-    if (EqualsNoCase(key, "Database") && value.starts_with('/')) named = value;
+  const std::string named = PosixDatabaseOf(connectionString);
   RefuseWhenGivenUp(named);
   const SQLRETURN rc =
       SQLDriverConnect(dbc_.get(), nullptr, reinterpret_cast<SQLCHAR*>(in.data()),
@@ -172,8 +178,7 @@ Connection::Connection(const std::string& connectionString, Limits limits)
       completed_.erase(at + 8, added.size() - 8);
   }
   completed_ = NamingTheSource(completed_, connectionString);
-  for (const auto& [key, value] : ParseConnectionString(completed_))
-    if (EqualsNoCase(key, "Database") && value.starts_with('/')) databaseFile_ = value;
+  databaseFile_ = PosixDatabaseOf(completed_);
 }
 
 std::string NamingTheSource(const std::string& completed, const std::string& input) {

@@ -12,6 +12,7 @@
 #include "platform/dao/dao.h"
 #include "platform/database_lock.h"
 #include "platform/error.h"
+#include "platform/fnv1a.h"
 #include "platform/odbc/odbc.h"
 
 namespace platform::verify {
@@ -57,38 +58,23 @@ class ReadOnly {
   sqlite3_stmt* statement_ = nullptr;
 };
 
-// FNV-1a over each value's kind and bytes.
-class Digest {
- public:
-  void Add(const void* data, std::size_t size) {
-    const auto* p = static_cast<const unsigned char*>(data);
-    for (std::size_t i = 0; i < size; ++i) {
-      hash_ ^= p[i];
-      hash_ *= 1099511628211ull;
-    }
+// One value's kind and bytes, into the table's digest.
+void AddValue(Fnv1a& digest, sqlite3_stmt* s, int c) {
+  const auto kind = static_cast<unsigned char>(sqlite3_column_type(s, c));
+  digest.Add(&kind, 1);
+  if (kind == SQLITE_INTEGER) {
+    const sqlite3_int64 v = sqlite3_column_int64(s, c);
+    digest.Add(&v, sizeof v);
+  } else if (kind == SQLITE_FLOAT) {
+    const double v = sqlite3_column_double(s, c);
+    digest.Add(&v, sizeof v);
+  } else if (kind != SQLITE_NULL) {
+    const void* bytes = kind == SQLITE_BLOB ? sqlite3_column_blob(s, c) : sqlite3_column_text(s, c);
+    const int size = sqlite3_column_bytes(s, c);
+    digest.Add(&size, sizeof size);
+    if (size > 0) digest.Add(bytes, static_cast<std::size_t>(size));
   }
-  void AddValue(sqlite3_stmt* s, int c) {
-    const auto kind = static_cast<unsigned char>(sqlite3_column_type(s, c));
-    Add(&kind, 1);
-    if (kind == SQLITE_INTEGER) {
-      const sqlite3_int64 v = sqlite3_column_int64(s, c);
-      Add(&v, sizeof v);
-    } else if (kind == SQLITE_FLOAT) {
-      const double v = sqlite3_column_double(s, c);
-      Add(&v, sizeof v);
-    } else if (kind != SQLITE_NULL) {
-      const void* bytes =
-          kind == SQLITE_BLOB ? sqlite3_column_blob(s, c) : sqlite3_column_text(s, c);
-      const int size = sqlite3_column_bytes(s, c);
-      Add(&size, sizeof size);
-      if (size > 0) Add(bytes, static_cast<std::size_t>(size));
-    }
-  }
-  std::uint64_t Value() const { return hash_; }
-
- private:
-  std::uint64_t hash_ = 14695981039346656037ull;
-};
+}
 
 }  // namespace
 
@@ -111,12 +97,12 @@ std::vector<engine::TableState> NorvaneTargetInspector::Tables(const std::string
   std::vector<engine::TableState> tables;
   for (const std::string& name : names) {
     engine::TableState table{name, 0, 0};
-    Digest digest;
+    Fnv1a digest;
     sqlite3_stmt* s = db.Prepare("SELECT * FROM " + odbc::QuoteIdentifier(name));
     const int columns = sqlite3_column_count(s);
     while (db.Step()) {
       ++table.rows;
-      for (int c = 0; c < columns; ++c) digest.AddValue(s, c);
+      for (int c = 0; c < columns; ++c) AddValue(digest, s, c);
     }
     table.digest = digest.Value();
     tables.push_back(std::move(table));

@@ -106,7 +106,7 @@ std::string ConnectedDatabaseOf(const ConsoleOptions& options, const MigrationSe
   if (!(options.connect || options.dsn) || !services.databaseFileOf) return "";
   const std::string named = services.databaseFileOf(TargetConnectionOf(options, settings));
   try {
-    return engine::IsWindowsForm(named) ? platform::paths::ToPosix(named).string() : named;
+    return engine::PosixPathOf(named).string();
   } catch (const platform::Error&) {
     return "";
   }

@@ -24,10 +24,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-fs::path PosixOf(const std::string& path) {
-  return engine::IsWindowsForm(path) ? platform::paths::ToPosix(path) : fs::path(path);
-}
-
 // The file names of one folder the call writes or keeps, lower-cased, with what each one is.
 struct Guarded {
   fs::path folder;
@@ -102,7 +98,7 @@ bool IsOurReport(std::string_view content) {
 std::string ReportFileRefusal(const std::string& reportPath, const ReportNeighbours& neighbours) {
   fs::path report;
   try {
-    report = fs::absolute(PosixOf(reportPath));
+    report = fs::absolute(engine::PosixPathOf(reportPath));
   } catch (const platform::Error& e) {
     return Refused(reportPath, e.Description());
   }
@@ -115,7 +111,7 @@ std::string ReportFileRefusal(const std::string& reportPath, const ReportNeighbo
   std::vector<Guarded> guarded;
   for (const std::string& access : neighbours.accessFiles) {
     try {
-      const fs::path given = fs::absolute(PosixOf(access));
+      const fs::path given = fs::absolute(engine::PosixPathOf(access));
       guarded.push_back(GuardAccessFile(given));
       // Backups and the undo record go beside the file a link names.
       std::error_code ec;
@@ -149,8 +145,8 @@ std::string ReportFileRefusal(const std::string& reportPath, const ReportNeighbo
   for (const std::string& access : neighbours.accessFiles) {
     struct stat a {};
     try {
-      if (::stat(fs::absolute(PosixOf(access)).c_str(), &a) == 0 && a.st_dev == st.st_dev &&
-          a.st_ino == st.st_ino)
+      if (::stat(fs::absolute(engine::PosixPathOf(access)).c_str(), &a) == 0 &&
+          a.st_dev == st.st_dev && a.st_ino == st.st_ino)
         return Refused(reportPath, "it is the Access database " + access);
     } catch (const platform::Error&) {
     }
@@ -167,7 +163,8 @@ std::string ReportFileRefusal(const std::string& reportPath, const ReportNeighbo
 }
 
 void WriteReportFile(const std::string& reportPath, const std::string& json) {
-  platform::files::ReplaceDurably(fs::absolute(PosixOf(reportPath)).string(), json, reportPath);
+  platform::files::ReplaceDurably(fs::absolute(engine::PosixPathOf(reportPath)).string(), json,
+                                  reportPath);
 }
 
 }  // namespace console
