@@ -1,7 +1,5 @@
 #include "target/create_db.h"
 
-#include "engine/time_fix_procedure.h"
-#include "engine/work_files.h"
 #include "platform/error.h"
 #include "platform/files.h"
 #include "platform/paths.h"
@@ -124,9 +122,9 @@ bool ConfirmLinkedDatabase(const MigrationSettings& s, platform::Dialogs& dialog
 
 }  // namespace
 
-std::optional<int> CreateDb(const MigrationSettings& s, platform::Dialogs& dialogs,
-                            platform::CommandStarter& commands, CreateDbView& view,
-                            const LinkedTablesProbe& linkedTables) {
+std::optional<int> CreateDb(const MigrationSettings& s, const CreateDbFiles& files,
+                            platform::Dialogs& dialogs, platform::CommandStarter& commands,
+                            CreateDbView& view, const LinkedTablesProbe& linkedTables) {
   dialogs.SetBusyPointer(true);
   view.SetStatusText(kCreatingStatus);
   const auto stop = [&](const std::string& what, const platform::Error& e) {
@@ -141,9 +139,9 @@ std::optional<int> CreateDb(const MigrationSettings& s, platform::Dialogs& dialo
     return std::nullopt;
   }
   try {
-    engine::WriteTimeFixProcedure(s);
+    RewriteWorkFile(s.WorkFolder + "sp.sql", files.procedure);
     RewriteWorkFile(s.WorkFolder + "migrate.bat", MigrateBatLines(s));
-    RewriteWorkFile(s.WorkFolder + "reload.bat", engine::ReloadBatLines(s));
+    RewriteWorkFile(s.WorkFolder + "reload.bat", files.reloadBat);
   } catch (const platform::Error& e) {
     return stop("The work files could not be written to " + s.WorkFolder + ".", e);
   }

@@ -60,13 +60,19 @@ class CreateDbView {
 };
 
 // "Create DB": refuses paths that cannot be written into a command file, writes sp.sql,
-// migrate.bat and reload.bat, asks before replacing an existing database file (and asks again,
-// naming the tables, when `linkedTables` says the Access file's links use it), removes it with
-// its side files (-journal, -wal, -shm: also when they are left without a database), and starts
-// migrate.bat. Returns the started task, or nothing when the user answered No or a step failed
-// (the user has been told what failed).
-std::optional<int> CreateDb(const MigrationSettings& settings, platform::Dialogs& dialogs,
-                            platform::CommandStarter& commands, CreateDbView& view,
-                            const LinkedTablesProbe& linkedTables = {});
+// migrate.bat and reload.bat (`files` gives the lines of the first and the last), asks before
+// replacing an existing database file (and asks again, naming the tables, when `linkedTables` says
+// the Access file's links use it), removes it with its side files (-journal, -wal, -shm: also when
+// they are left without a database), and starts migrate.bat. Returns the started task, or nothing
+// when the user answered No or a step failed (the user has been told what failed). The lines of the
+// command files the migration run needs besides migrate.bat.
+struct CreateDbFiles {
+  std::vector<std::string> procedure;  // sp.sql
+  std::vector<std::string> reloadBat;  // reload.bat
+};
+
+std::optional<int> CreateDb(const MigrationSettings& settings, const CreateDbFiles& files,
+                            platform::Dialogs& dialogs, platform::CommandStarter& commands,
+                            CreateDbView& view, const LinkedTablesProbe& linkedTables = {});
 
 }  // namespace target

@@ -1,11 +1,12 @@
 #include "wizard/frmCreatedb.h"
 
-#include "engine/preflight.h"
-
 namespace wizard {
 
 frmCreatedb::frmCreatedb(PageFlow& flow)
-    : WizardPage(flow, PageId::Createdb, "frmCreatedb", "Create a Norvane DataBase") {
+    : WizardPage(flow, PageId::Createdb, "frmCreatedb", "Create a Norvane DataBase"),
+      PagePrompts(creation_, dialogs_),
+      creation_(flow.settings(), flow.FlowServicesOfPages(), flow.runLocks(),
+                engine::WorkFiles::RemovedAtClose) {
   content()->addWidget(NamedLabel("Label1",
                                   "The location of the new Norvane DB file is going to be in the "
                                   "same location as the Access DB."));
@@ -22,29 +23,12 @@ frmCreatedb::frmCreatedb(PageFlow& flow)
   status_ = AddStatusBar();
   Command1(1)->setEnabled(false);
 
-  connect(create, &QPushButton::clicked, this, [this] {
-    // One run at a time per Access file and database, from here to the program's end.
-    if (const std::string refusal = flow_.runLocks().Take(settings_); !refusal.empty()) {
-      dialogs_.Message(refusal);
-      return;
-    }
-    if (StoppedByCheck()) return;
-    target::CreateDb(settings_, dialogs_, flow_, *this, flow_.services().linkedTables);
-  });
+  // The check, then one run at a time per Access file and database (the locks are held to the
+  // program's end), then the work files and migrate.bat.
+  connect(create, &QPushButton::clicked, this,
+          [this] { creation_.RunToEnd(engine::FlowPlan::CreateOnly, *this); });
   connect(Command1(0), &QPushButton::clicked, this, [this] { GoTo(PageId::Ivex); });
   connect(Command1(1), &QPushButton::clicked, this, [this] { GoTo(PageId::Final); });
-}
-
-bool frmCreatedb::StoppedByCheck() {
-  const auto& makeEngine = flow_.services().makeEngine;
-  const auto engine = makeEngine ? makeEngine() : nullptr;
-  if (!engine) return false;
-  const engine::PreflightResult result =
-      engine::RunPreflight(*engine, engine::PreflightRequestOf(settings_));
-  if (engine::GateOf(result) != engine::Gate::Stop) return false;
-  dialogs_.Message("The database cannot be created. The check of " + result.accessPath +
-                   " found:\n" + result.Text());
-  return true;
 }
 
 std::string frmCreatedb::CurrentTarget() const {

@@ -3,12 +3,14 @@
 
 #include <QLineEdit>
 
+#include "engine/migration_flow.h"
 #include "target/create_db.h"
+#include "wizard/safety_prompts.h"
 #include "wizard/wizard_page.h"
 
 namespace wizard {
 
-class frmCreatedb : public WizardPage, private target::CreateDbView {
+class frmCreatedb : public WizardPage, private target::CreateDbView, private PagePrompts {
   Q_OBJECT
  public:
   explicit frmCreatedb(PageFlow& flow);
@@ -17,13 +19,13 @@ class frmCreatedb : public WizardPage, private target::CreateDbView {
   void Refresh() override;
   // The Access file and database file that "Create DB" works on now.
   std::string CurrentTarget() const;
-  // The check before "Create DB": true (and the user told) when a finding stops the run.
-  bool StoppedByCheck();
+  target::CreateDbView* CreateView() override { return this; }
 
   void SetStatusText(const std::string& text) override;
   void EnableNext() override;
   void Repaint() override { repaint(); }
 
+  engine::MigrationFlow creation_;
   QLineEdit* text1_;
   QStatusBar* status_;
   std::string createdFor_;  // CurrentTarget() when "Create DB" last started migrate.bat

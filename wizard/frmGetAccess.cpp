@@ -2,12 +2,14 @@
 
 #include "target/create_db.h"
 #include "wizard/page_rules.h"
-#include "wizard/safety_prompts.h"
 
 namespace wizard {
 
 frmGetAccess::frmGetAccess(PageFlow& flow)
-    : WizardPage(flow, PageId::GetAccess, "frmGetAccess", "Select the MS Access DB to Migrate") {
+    : WizardPage(flow, PageId::GetAccess, "frmGetAccess", "Select the MS Access DB to Migrate"),
+      PagePrompts(check_, dialogs_),
+      check_(flow.settings(), flow.FlowServicesOfPages(), flow.runLocks(),
+             engine::WorkFiles::RemovedAtClose) {
   content()->addWidget(NamedLabel(
       "Label1", "Select the Microsoft Access Database that you would like to Migrate to Norvane."));
   auto* browse = NamedButton("Command2", "Browse ...");
@@ -38,8 +40,7 @@ void frmGetAccess::Browse() {
   }
   text1_->setText(QString::fromStdString(settings_.WorkFolder + lastChoice_.title));
   Command1(1)->setEnabled(true);
-  if (const auto& makeEngine = flow_.services().makeEngine)
-    if (const auto engine = makeEngine()) ShowSourceCheck(*engine, settings_, dialogs_);
+  check_.RunToEnd(engine::FlowPlan::CheckOnly, *this);
   UpdateDefaultButton();
 }
 

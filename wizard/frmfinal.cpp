@@ -1,22 +1,15 @@
 #include "wizard/frmfinal.h"
 
-#include <chrono>
 #include <cmath>
-#include <utility>
 
 #include <QApplication>
 #include <QGridLayout>
 
-#include "engine/restore.h"
-#include "platform/paths.h"
 #include "platform/ui/window_placement.h"
-#include "wizard/console/report_completion.h"
-#include "wizard/safety_prompts.h"
+#include "report/report_completion.h"
 
 namespace wizard {
 namespace {
-
-constexpr std::chrono::milliseconds kReloadWatch{200};
 
 QLineEdit* ReadOnlyBox(const char* name) {
   auto* box = new QLineEdit;
@@ -29,8 +22,10 @@ QLineEdit* ReadOnlyBox(const char* name) {
 
 frmfinal::frmfinal(PageFlow& flow)
     : WizardPage(flow, PageId::Final, "frmfinal", "The final stop in the Migration Process"),
-      run_(flow.settings(), *this, flow, flow.services().makeEngine),
-      properties_(flow) {
+      PagePrompts(migration_, dialogs_),
+      migration_(flow.settings(), flow.FlowServicesOfPages(), flow.runLocks(),
+                 engine::WorkFiles::RemovedAtClose),
+      driver_(migration_, [&flow] { return flow.Ending(); }) {
   auto* boxes = new QGridLayout;
   dbFile_ = ReadOnlyBox("Text1(0)");
   odbcSource_ = ReadOnlyBox("Text1(1)");
@@ -67,7 +62,6 @@ frmfinal::frmfinal(PageFlow& flow)
   connect(Command1(0), &QPushButton::clicked, this, [this] { GoTo(PageId::Createdb); });
   connect(Command1(1), &QPushButton::clicked, this, &frmfinal::Migrate);
   connect(restore_, &QPushButton::clicked, this, &frmfinal::Restore);
-  connect(&reloadWatch_, &QTimer::timeout, this, &frmfinal::WatchReload);
 }
 
 void frmfinal::Refresh() {
@@ -82,107 +76,51 @@ QPushButton* frmfinal::DefaultButton() const {
 void frmfinal::Migrate() {
   // A run yields to the event loop; its page takes no other press until it has ended.
   for (int i = 0; i < 3; ++i) Command1(i)->setEnabled(false);
-  const std::optional<engine::RunOutcome> outcome = CheckedRun();
+  driver_.Start(engine::FlowPlan::MigrateOnly, *this);
   Command1(0)->setEnabled(true);
-  Command1(1)->setEnabled(!reloadTask_);  // no second run while reload.bat works
+  // No second run while reload.bat and the step after it work.
+  Command1(1)->setEnabled(!migration_.Active());
   Command1(2)->setEnabled(finishEnabled_);
   UpdateDefaultButton();
   DefaultButton()->setFocus();  // not the box the focus fell to while the buttons were off
-  // Cancelled at the check, or a failed open that has been told.
-  if (outcome != engine::RunOutcome::Finished) return;
-  if (reloadTask_) {
-    status_->showMessage("Waiting for reload.bat to finish ...");
-    if (ResultsCheck* check = flow_.resultsCheck(); check != nullptr && report_.verifyError.empty())
-      check->verifier.ReadAccessAhead(settings_, check->targetConnection());
-    reloadWatch_.start(kReloadWatch);
-  } else {
-    ShowResults();
+  restore_->setVisible(migration_.CanRestore());
+}
+
+void frmfinal::StepStarted(engine::FlowStep step) {
+  switch (step) {
+    case engine::FlowStep::WaitReload:
+      status_->showMessage("Waiting for reload.bat to finish ...");
+      break;
+    case engine::FlowStep::Properties:
+      status_->showMessage("Carrying rules, required fields and cascades ...");
+      break;
+    case engine::FlowStep::CheckAfter:
+      if (flow_.resultsCheck() != nullptr) {
+        status_->showMessage("Checking the new database ...");
+        dialogs_.SetBusyPointer(true);
+      }
+      break;
+    default:
+      break;
   }
 }
 
-void frmfinal::WatchReload() {
-  if (flow_.Ending()) {
-    reloadWatch_.stop();
-    return;
-  }
-  if (!reloadTask_) return;
-  if (flow_.IsRunning(*reloadTask_)) {
-    // Meanwhile the check reads the Access side, a table at each turn of the event loop.
-    ResultsCheck* check = flow_.resultsCheck();
-    const bool more = check != nullptr && check->verifier.ReadNextAccessSide();
-    reloadWatch_.setInterval(more ? std::chrono::milliseconds(0) : kReloadWatch);
-    return;
-  }
-  reloadWatch_.stop();
-  const int task = *std::exchange(reloadTask_, std::nullopt);
-  const int status = flow_.Wait(task);
-  const ResultsCheck* check = flow_.resultsCheck();
-  console::AddReloadOutcome(
-      status, check != nullptr ? check->toolErrors(task) : std::vector<std::string>(), report_);
-  // Then what the transfer could not carry, and then the results.
-  status_->showMessage("Carrying rules, required fields and cascades ...");
-  properties_.Run(run_.TargetConnect(), [this](std::optional<int> properties, int ended) {
-    properties_.AddTo(report_);
-    if (const ResultsCheck* c = flow_.resultsCheck(); c != nullptr && properties)
-      console::AddBatchOutcome("properties.bat", ended, c->toolErrors(*properties), report_);
-    Command1(1)->setEnabled(true);
-    ShowResults();
-  });
-}
-
-void frmfinal::ShowResults() {
-  if (ResultsCheck* check = flow_.resultsCheck()) {
-    status_->showMessage("Checking the new database ...");
-    dialogs_.SetBusyPointer(true);
-    console::CheckWhatArrived(check->verifier, settings_, check->targetConnection(), report_);
-    dialogs_.SetBusyPointer(false);
-  }
-  if (undoRecord_ && flow_.services().targetInspector != nullptr)
-    undoRecord_->AfterMigration(*flow_.services().targetInspector, report_.runFailures);
-  undoRecord_.reset();
-  status_->showMessage(QString::fromStdString(console::Headline(report_)));
+void frmfinal::ShowReport(const reporting::MigrationReport& report) {
+  dialogs_.SetBusyPointer(false);
+  status_->showMessage(QString::fromStdString(reporting::Headline(report)));
   if (!results_) results_ = std::make_unique<MigrationResultsWindow>(dialogs_);
   results_->move(platform::ui::Beside(frameGeometry(), platform::ui::FrameSizeOf(results_.get()),
                                       platform::ui::AvailableScreenArea(this))
                      .topLeft());
-  results_->ShowReport(report_, settings_.WorkFolder + settings_.TargetDbFileName);
+  results_->ShowReport(report, settings_.WorkFolder + settings_.TargetDbFileName);
 }
 
-std::optional<engine::RunOutcome> frmfinal::CheckedRun() {
-  if (const auto access = flow_.services().makeEngine();
-      access && !ConfirmMigration(*access, {flow_.services().targetInspector, flow_.runLocks()},
-                                  settings_, dialogs_))
-    return std::nullopt;
-  report_ = {};
-  ResultsCheck* check = flow_.resultsCheck();
-  if (check != nullptr) console::NoteAccessBeforeRun(check->verifier, settings_, report_);
-  // A table whose values differ after its transfer is not linked.
-  run_.CheckValuesBeforeLinking({});
-  if (check != nullptr && report_.verifyError.empty())
-    run_.CheckValuesBeforeLinking([this, check](const std::string& name, const std::string&) {
-      return check->verifier.CompareValues(settings_, check->targetConnection(), name);
-    });
-  undoRecord_.emplace(settings_);
-  run_.SetBeforeCatalogReplace(undoRecord_->BeforeReplace());
-  properties_.ReadBefore();
-  const engine::RunOutcome outcome = run_.lsfinish_migrate();
-  report_.runFailures = run_.Failures();
-  undoRecord_->AfterRun(report_.runFailures);
-  reloadTask_ = outcome == engine::RunOutcome::Finished ? run_.ReloadTaskId() : std::nullopt;
-  try {
-    restore_->setVisible(
-        engine::HasLinkBackRecord(platform::paths::ToPosix(settings_.AccessDbPath)));
-  } catch (const platform::Error&) {
-    restore_->setVisible(false);
-  }
-  return outcome;
+void frmfinal::FlowEnded(bool) {
+  Command1(1)->setEnabled(true);
 }
 
 void frmfinal::Restore() {
-  const auto engine = flow_.services().makeEngine();
-  if (engine && OfferRestore(*engine, {flow_.services().targetInspector, flow_.runLocks()},
-                             settings_, dialogs_))
-    restore_->setVisible(false);
+  if (OfferRestore()) restore_->setVisible(false);
 }
 
 void frmfinal::SetStatusText(const std::string& text) {

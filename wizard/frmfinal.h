@@ -4,38 +4,36 @@
 
 #include <QLineEdit>
 #include <QProgressBar>
-#include <QTimer>
 
 #include <memory>
-#include <optional>
 
-#include "engine/migration_run.h"
-#include "engine/restore.h"
+#include "engine/migration_flow.h"
 #include "engine/run_view.h"
-#include "wizard/console/migration_report.h"
+#include "report/migration_report.h"
+#include "wizard/flow_driver.h"
 #include "wizard/migration_results_window.h"
-#include "wizard/property_watch.h"
+#include "wizard/safety_prompts.h"
 #include "wizard/wizard_page.h"
 
 namespace wizard {
 
-class frmfinal : public WizardPage, private engine::RunView {
+class frmfinal : public WizardPage, private engine::RunView, private PagePrompts {
   Q_OBJECT
  public:
   explicit frmfinal(PageFlow& flow);
 
  private:
   void Migrate();
-  // The check before the run, the run and the undo record around it; nullopt when the user
-  // cancelled at the check.
-  std::optional<engine::RunOutcome> CheckedRun();
   void Restore();
-  bool CanClose() const override { return !run_.Running(); }
+  bool CanClose() const override { return !migration_.RunUnderWay(); }
   void Refresh() override;
   QPushButton* DefaultButton() const override;
-  // reload.bat has ended: its errors and the check of what arrived complete the report.
-  void WatchReload();
-  void ShowResults();
+
+  // engine::FlowFrontEnd
+  void StepStarted(engine::FlowStep step) override;
+  void ShowReport(const reporting::MigrationReport& report) override;
+  engine::RunView* RunViewOfFlow() override { return this; }
+  void FlowEnded(bool succeeded) override;
 
   void SetStatusText(const std::string& text) override;
   void SetProgress(float value) override;
@@ -54,12 +52,8 @@ class frmfinal : public WizardPage, private engine::RunView {
   QProgressBar* bar1_;
   QPushButton* restore_;
   bool finishEnabled_ = false;
-  engine::MigrationRun run_;
-  PropertyWatch properties_;
-  console::MigrationReport report_;                     // of the last run
-  std::optional<engine::LinkBackRecorder> undoRecord_;  // of the last run, until its results
-  std::optional<int> reloadTask_;                       // while reload.bat runs
-  QTimer reloadWatch_;
+  engine::MigrationFlow migration_;
+  FlowDriver driver_;
   std::unique_ptr<MigrationResultsWindow> results_;
 };
 

@@ -7,7 +7,7 @@
 #include "platform/error.h"
 #include "platform/files.h"
 #include "platform/ui/window_placement.h"
-#include "wizard/console/report_completion.h"
+#include "report/report_completion.h"
 
 namespace wizard {
 
@@ -44,12 +44,12 @@ MigrationResultsWindow::MigrationResultsWindow(platform::Dialogs& dialogs) : dia
   resize(report_->fontMetrics().horizontalAdvance(QString(108, 'x')), 440);
 }
 
-void MigrationResultsWindow::ShowReport(const console::MigrationReport& report,
+void MigrationResultsWindow::ShowReport(const reporting::MigrationReport& report,
                                         const std::string& databaseFile) {
   databaseFile_ = databaseFile;
-  headline_->setText(QString::fromStdString(console::Headline(report)));
+  headline_->setText(QString::fromStdString(reporting::Headline(report)));
   headline_->setStyleSheet(report.Ok() ? "color: #1a6e1a" : "color: #a01010");
-  QString text = QString::fromStdString(console::ReportText(report)).trimmed();
+  QString text = QString::fromStdString(reporting::ReportText(report)).trimmed();
   if (!databaseFile.empty())
     text = "Database: " + QString::fromStdString(databaseFile) + "\n\n" + text;
   report_->setPlainText(text);

@@ -12,7 +12,7 @@
 #include <string>
 
 #include "platform/ui_services.h"
-#include "wizard/console/migration_report.h"
+#include "report/migration_report.h"
 
 namespace wizard {
 
@@ -22,7 +22,7 @@ class MigrationResultsWindow : public QWidget {
   explicit MigrationResultsWindow(platform::Dialogs& dialogs);
 
   // Shows the report in place of the one before; `databaseFile` names the new database.
-  void ShowReport(const console::MigrationReport& report, const std::string& databaseFile);
+  void ShowReport(const reporting::MigrationReport& report, const std::string& databaseFile);
   // A block of lines under the report, with a title of its own (kept until the next report).
   void AddSection(const QString& title, const QStringList& lines);
   // A button in the row beside "Save as text...", for an action on the finished run.

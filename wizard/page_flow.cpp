@@ -40,6 +40,28 @@ PageFlow::~PageFlow() {
   for (auto& page : pages_) page.reset();
 }
 
+engine::FlowServices PageFlow::FlowServicesOfPages() {
+  // The results check may be given after the pages are made: it is asked for at each use.
+  engine::FlowServices flow{
+      .commands = *this,
+      .runEngine = services_.makeEngine,
+      .accessEngine = services_.makeEngine,
+      .verifier = [this]() -> reporting::MigrationVerifier* {
+        return resultsCheck_ ? &resultsCheck_->verifier : nullptr;
+      },
+      .targetInspector = services_.targetInspector,
+      .rowsBreaking = services_.rowsBreaking,
+      .linkedTables = services_.linkedTables,
+      .toolErrors =
+          [this](int task) {
+            return resultsCheck_ ? resultsCheck_->toolErrors(task) : std::vector<std::string>();
+          },
+      .targetConnection =
+          [this] { return resultsCheck_ ? resultsCheck_->targetConnection() : std::string(); },
+  };
+  return flow;
+}
+
 void PageFlow::Show(PageId id) {
   auto& page = pages_[static_cast<std::size_t>(id)];
   if (!page) {

@@ -11,15 +11,16 @@
 #include <string>
 #include <vector>
 
+#include "engine/migration_flow.h"
 #include "engine/restore.h"
 #include "platform/dao/dao.h"
 #include "platform/error.h"
 #include "platform/program.h"
 #include "platform/shell_start.h"
 #include "platform/ui_services.h"
+#include "report/migration_report.h"
 #include "target/create_db.h"
 #include "target/run_locks.h"
-#include "wizard/console/migration_report.h"
 #include "wizard/settings.h"
 
 namespace wizard {
@@ -45,7 +46,7 @@ struct WizardServices {
 // What the final page needs to check a finished run; without it the results show the run's own
 // failures only.
 struct ResultsCheck {
-  console::MigrationVerifier& verifier;
+  reporting::MigrationVerifier& verifier;
   // The error lines of the Norvane tools that a task's command file printed.
   std::function<std::vector<std::string>(int taskId)> toolErrors;
   // The connection the last run's target was opened with ("DSN=name").
@@ -82,6 +83,9 @@ class PageFlow : public platform::CommandStarter {
   // The locks of the Access file and database that "Create DB" last worked on, held until the
   // program ends.
   target::RunLocks& runLocks() { return runLocks_; }
+  // What a migration flow of the pages works with: the services above, the results check and
+  // the command files started through this flow.
+  engine::FlowServices FlowServicesOfPages();
 
   // Command files are started through the flow, which keeps their tasks for the close step.
   int StartCommandFile(const std::string& windowsPath) override;

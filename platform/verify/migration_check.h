@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "platform/dao/dao.h"
+#include "report/table_check.h"
 
 namespace platform::access {
 struct Catalog;
@@ -31,31 +32,7 @@ namespace platform::verify {
 
 struct AccessSide;
 
-struct TableCheck {
-  std::string accessName;
-  std::string targetName;
-  long long accessRows = -1;  // -1: could not be counted
-  long long targetRows = -1;
-  bool checksumsEqual = false;
-  std::string checksumNote;  // the first difference, or why the values could not be compared
-  int indexesExpected = 0;
-  int indexesCreated = 0;
-  bool primaryKeyExpected = false;
-  bool primaryKeyPresent = false;
-  int foreignKeysExpected = 0;
-  int foreignKeysPresent = 0;
-  std::vector<std::string> timeColumns;  // columns that arrived as time
-  bool linkExpected = false;
-  bool linked = false;  // the Access file holds the prefixed table and the link
-  // The table has no unique index, so neither has its link: Access opens it read-only.
-  bool linkReadOnly = false;
-
-  bool Ok() const {
-    return accessRows >= 0 && accessRows == targetRows && checksumsEqual &&
-           indexesCreated == indexesExpected && primaryKeyPresent == primaryKeyExpected &&
-           foreignKeysPresent == foreignKeysExpected && linked == linkExpected;
-  }
-};
+using TableCheck = reporting::TableCheck;
 
 struct CheckRequest {
   std::string accessPath;        // POSIX path of the Access file

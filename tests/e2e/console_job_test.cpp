@@ -22,12 +22,12 @@ using console::ConsoleOptions;
 
 namespace {
 
-class ScriptedVerifier : public console::MigrationVerifier {
+class ScriptedVerifier : public reporting::MigrationVerifier {
  public:
   void BeforeRun(const MigrationSettings&) override { ++before; }
   int before = 0;
-  std::vector<console::TableReport> Verify(const MigrationSettings& settings,
-                                           const std::string& connection) override {
+  std::vector<reporting::TableReport> Verify(const MigrationSettings& settings,
+                                             const std::string& connection) override {
     seenConnection = connection;
     seenWorkFolder = settings.WorkFolder;
     return tables;
@@ -35,12 +35,12 @@ class ScriptedVerifier : public console::MigrationVerifier {
   std::string RowsBreaking(const std::string&, const std::string&, const std::string&) override {
     return "";
   }
-  std::vector<console::TableReport> tables;
+  std::vector<reporting::TableReport> tables;
   std::string seenConnection, seenWorkFolder;
 };
 
-console::TableReport GoodTable(const std::string& name) {
-  console::TableReport t;
+reporting::TableReport GoodTable(const std::string& name) {
+  reporting::TableReport t;
   t.accessName = t.targetName = name;
   t.accessRows = t.targetRows = 3;
   t.checksumsEqual = true;
@@ -401,7 +401,7 @@ TEST(ReportJson, escapes_text_and_nests_checks_tables_and_failures) {
   job.checks = engine::PreflightResult{};
   job.checks->findings.push_back(
       {engine::FindingKind::OrphanRows, false, "2 rows have no parent", {"555", "556"}});
-  job.report = console::MigrationReport{};
+  job.report = reporting::MigrationReport{};
   job.report->tables.push_back(GoodTable("Customers"));
   job.report->properties.push_back({"Customers", {"defaults (ID)"}, {"rule of X"}});
   job.report->runFailures.push_back({"Transferring Orders", 3146, "ODBC--call failed."});
@@ -428,7 +428,7 @@ TEST(ReportJson, escapes_text_and_nests_checks_tables_and_failures) {
 TEST(ReportFile, knows_a_whole_report_of_its_own_and_nothing_else) {
   console::JobRecord job;
   job.accessFile = "Z:\\data\\Sales.mdb";
-  job.report = console::MigrationReport{};
+  job.report = reporting::MigrationReport{};
   job.report->tables.push_back(GoodTable("Customers"));
   const std::string report = console::ReportJson({job}, 0);
   EXPECT_TRUE(console::IsOurReport(report));

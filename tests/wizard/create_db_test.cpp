@@ -3,6 +3,7 @@
 
 #include <filesystem>
 
+#include "engine/time_fix_procedure.h"
 #include "engine/work_files.h"
 #include "fake_services.h"
 #include "platform/error.h"
@@ -35,7 +36,10 @@ class CreateDbTest : public ::testing::Test {
     s.QueryToolFileName = "ivex.exe";
     s.QueryToolPath = "Z:\\opt\\norvane\\win32\\";
   }
-  std::optional<int> Create() { return target::CreateDb(s, dialogs, commands, view); }
+  std::optional<int> Create() {
+    return target::CreateDb(s, {engine::TimeFixProcedureLines(), engine::ReloadBatLines(s)},
+                            dialogs, commands, view);
+  }
   bool Present(const char* name) const { return fs::exists(dir.path() / name); }
 
   TempDir dir;

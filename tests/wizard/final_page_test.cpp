@@ -40,11 +40,11 @@ class ClosingChooser : public dao::DataSourceChooser {
   std::optional<std::string> answer = std::string("DSN=Sales");
 };
 
-class FakeVerifier : public console::MigrationVerifier {
+class FakeVerifier : public reporting::MigrationVerifier {
  public:
   void BeforeRun(const MigrationSettings&) override { calls.push_back("before"); }
-  std::vector<console::TableReport> Verify(const MigrationSettings&,
-                                           const std::string& connection) override {
+  std::vector<reporting::TableReport> Verify(const MigrationSettings&,
+                                             const std::string& connection) override {
     calls.push_back("verify " + connection);
     return tables;
   }
@@ -52,11 +52,11 @@ class FakeVerifier : public console::MigrationVerifier {
     return {};
   }
   std::vector<std::string> calls;
-  std::vector<console::TableReport> tables;
+  std::vector<reporting::TableReport> tables;
 };
 
-console::TableReport GoodTable(const std::string& name) {
-  console::TableReport t;
+reporting::TableReport GoodTable(const std::string& name) {
+  reporting::TableReport t;
   t.accessName = t.targetName = name;
   t.accessRows = t.targetRows = 5;
   t.checksumsEqual = true;

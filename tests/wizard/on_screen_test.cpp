@@ -13,8 +13,8 @@
 #include "platform/shell/posix_command_starter.h"
 #include "platform/ui/command_windows.h"
 #include "platform/ui/data_source_dialog.h"
+#include "report/migration_report.h"
 #include "support/temp_dir.h"
-#include "wizard/console/migration_report.h"
 #include "wizard/migration_results_window.h"
 #include "wizard/page_flow.h"
 #include "wizard/wizard_page.h"
@@ -94,7 +94,7 @@ TEST(OnScreen, no_window_of_a_whole_walk_leaves_the_screen) {
 
   // The results window beside the final page.
   wizard::MigrationResultsWindow results(dialogs);
-  console::MigrationReport report;
+  reporting::MigrationReport report;
   report.toolErrors.push_back("ivex: error: statement at line 2 (x): " + std::string(200, 'w'));
   results.move(Screen().right() - 100, Screen().top() + 10);
   results.ShowReport(report, settings.WorkFolder + "nwind.db");

@@ -26,8 +26,8 @@ void AccessMigrationVerifier::ReadAccessAhead(const MigrationSettings& settings,
   checker_.ReadAccessAhead(Request(settings, targetConnection));
 }
 
-std::vector<TableReport> AccessMigrationVerifier::Verify(const MigrationSettings& settings,
-                                                         const std::string& targetConnection) {
+std::vector<reporting::TableReport> AccessMigrationVerifier::Verify(
+    const MigrationSettings& settings, const std::string& targetConnection) {
   return checker_.Check(Request(settings, targetConnection));
 }
 

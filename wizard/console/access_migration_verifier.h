@@ -11,11 +11,11 @@
 
 #include "platform/odbc/odbc.h"
 #include "platform/verify/migration_check.h"
-#include "wizard/console/migration_report.h"
+#include "report/migration_report.h"
 
 namespace console {
 
-class AccessMigrationVerifier : public MigrationVerifier {
+class AccessMigrationVerifier : public reporting::MigrationVerifier {
  public:
   // `lockWait`: how long a read of the new database waits for another program's lock.
   explicit AccessMigrationVerifier(std::chrono::milliseconds lockWait = std::chrono::seconds(60))
@@ -24,8 +24,8 @@ class AccessMigrationVerifier : public MigrationVerifier {
   void ReadAccessAhead(const MigrationSettings& settings,
                        const std::string& targetConnection) override;
   bool ReadNextAccessSide() override { return checker_.ReadNextAccessSide(); }
-  std::vector<TableReport> Verify(const MigrationSettings& settings,
-                                  const std::string& targetConnection) override;
+  std::vector<reporting::TableReport> Verify(const MigrationSettings& settings,
+                                             const std::string& targetConnection) override;
   std::string CompareValues(const MigrationSettings& settings, const std::string& targetConnection,
                             const std::string& accessName) override;
   std::string RowsBreaking(const std::string& targetConnection, const std::string& table,

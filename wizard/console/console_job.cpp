@@ -6,18 +6,12 @@
 #include <filesystem>
 #include <optional>
 
-#include "engine/migration_run.h"
+#include "engine/migration_flow.h"
 #include "engine/path_forms.h"
-#include "engine/property_step.h"
-#include "engine/restore.h"
-#include "engine/work_files.h"
-#include "platform/files.h"
 #include "platform/paths.h"
 #include "target/create_db.h"
-#include "target/run_locks.h"
-#include "wizard/console/console_safety.h"
 #include "wizard/console/console_view.h"
-#include "wizard/console/report_completion.h"
+#include "wizard/console/report_json.h"
 #include "wizard/page_rules.h"
 
 namespace console {
@@ -34,18 +28,21 @@ std::string FileTitleOf(const std::string& windowsPath) {
   return slash == std::string::npos ? windowsPath : windowsPath.substr(slash + 1);
 }
 
+// The data source the options name, for the settings as the pages have stored them.
 class FixedChooser : public dao::DataSourceChooser {
  public:
-  explicit FixedChooser(std::string connection) : connection_(std::move(connection)) {}
-  std::optional<std::string> ChooseDataSource() override { return connection_; }
+  explicit FixedChooser(std::function<std::string()> connection)
+      : connection_(std::move(connection)) {}
+  std::optional<std::string> ChooseDataSource() override { return connection_(); }
 
  private:
-  std::string connection_;
+  std::function<std::string()> connection_;
 };
 
-class NoEnd : public platform::ProgramEnd {
+// The check, the dry run and restore open only Access files: no data source is ever chosen.
+class NoChooser : public dao::DataSourceChooser {
  public:
-  void EndProgram() override {}
+  std::optional<std::string> ChooseDataSource() override { return std::nullopt; }
 };
 
 // Why the file `shown` (Windows form `windowsPath`) cannot be used, or "" when it is a file.
@@ -66,50 +63,82 @@ std::string FileProblem(const std::string& what, const std::string& shown,
   return what + " " + shown + " does not exist.";
 }
 
-// What a failed run wrote: the work files, and the database when this run created it.
-void RemoveLeftovers(const MigrationSettings& settings, bool databaseToo, std::ostream& out) {
-  std::vector<std::string> files;
-  for (const char* name : engine::kWorkFileNames) files.push_back(settings.WorkFolder + name);
-  if (databaseToo) {
-    const std::string db = target::TargetDbFilePath(settings);
-    for (const char* ending : {"", "-journal", "-wal", "-shm"}) files.push_back(db + ending);
-    files.push_back(target::TargetLogFilePath(settings));
+// The query-tool page, after the check: true when the choice is stored and every path of the
+// settings can stand in a command file.
+bool QueryToolPage(const std::string& toolPath, MigrationSettings& settings, std::ostream& out) {
+  if (!wizard::StoreQueryToolChoice(toolPath, FileTitleOf(toolPath), settings)) {
+    out << wizard::kInvalidToolMessage << '\n';
+    return false;
   }
-  for (const std::string& file : files) {
-    try {
-      if (platform::files::FileExists(file)) platform::files::DeleteFile(file);
-    } catch (const platform::Error& e) {
-      out << "Deleting " << file << ": " << e.Description() << '\n';
-    }
+  if (const std::string problem = FileProblem("The query tool", toolPath, toolPath);
+      !problem.empty()) {
+    out << problem << '\n';
+    return false;
   }
+  if (const std::string unsafe = target::UnsafeCommandFilePath(settings); !unsafe.empty()) {
+    out << unsafe << '\n';
+    return false;
+  }
+  return true;
 }
 
-// The step after reload.bat: runs properties.bat and waits for it.
-void CarryProperties(engine::PropertyStep& properties, const MigrationSettings& settings,
-                     const std::string& connection, bool keepFiles, ConsoleServices& services,
-                     MigrationReport& report) {
-  const auto rowsBreaking = [&](const std::string& table, const std::string& condition) {
-    return services.verifier.RowsBreaking(connection, table, condition);
-  };
-  if (const auto task = properties.Start(settings, rowsBreaking, services.commands)) {
-    const int status = services.commands.Wait(*task);
-    AddBatchOutcome("properties.bat", status, services.takeToolErrors(), report);
-  }
-  if (!keepFiles) properties.RemoveFiles(settings);
-  report.properties = properties.Lines();
-  for (const auto& f : properties.Failures()) report.runFailures.push_back(f);
-}
+// The flow's front end on the command line: findings, lines and the report are printed, the
+// questions of "Create DB" answered from the options.
+class ConsoleFrontEnd : public engine::FlowFrontEnd {
+ public:
+  ConsoleFrontEnd(const ConsoleOptions& options, ConsoleServices& services, JobRecord* record)
+      : out_(services.out),
+        record_(record),
+        dialogs_(services.out, options.overwrite, options.replaceLinkedDatabase),
+        view_(services.out, services.terminal) {}
 
-// The database file a --dsn or --connect names, POSIX form; "" for the one "Create DB" makes.
-std::string ConnectedDatabaseOf(const ConsoleOptions& options, const MigrationSettings& settings,
-                                const ConsoleServices& services) {
-  if (!(options.connect || options.dsn) || !services.databaseFileOf) return "";
-  const std::string named = services.databaseFileOf(TargetConnectionOf(options, settings));
-  try {
-    return engine::PosixPathOf(named).string();
-  } catch (const platform::Error&) {
-    return "";
+  bool AcceptCheck(const engine::PreflightResult& result, engine::Gate gate,
+                   engine::FlowPlan plan) override {
+    if (record_ != nullptr) record_->checks = result;
+    if (result.Clean())
+      out_ << "Check of " << result.accessPath << ": nothing found.\n";
+    else
+      out_ << "Check of " << result.accessPath << ":\n" << result.Text();
+    if (plan != engine::FlowPlan::CheckOnly && gate == engine::Gate::Stop)
+      out_ << "Nothing was changed.\n";
+    return true;
   }
+  void Tell(const std::string& line) override { out_ << line << '\n'; }
+  // The pages stored after the check; a choice they refuse ends the job with status 2.
+  void AfterCheck(std::function<bool()> pages) { afterCheck_ = std::move(pages); }
+  bool ChoicesComplete() override {
+    badChoice_ = afterCheck_ && !afterCheck_();
+    return !badChoice_;
+  }
+  bool BadChoice() const { return badChoice_; }
+  void ShowReport(const reporting::MigrationReport& report) override {
+    reporting::PrintReport(report, out_);
+    if (record_ != nullptr) record_->report = report;
+  }
+  platform::Dialogs& DialogsOfFlow() override { return dialogs_; }
+  target::CreateDbView* CreateView() override { return &view_; }
+  engine::RunView* RunViewOfFlow() override { return &view_; }
+
+ private:
+  std::ostream& out_;
+  JobRecord* record_;
+  std::function<bool()> afterCheck_;
+  bool badChoice_ = false;
+  ConsoleDialogs dialogs_;
+  ConsoleView view_;
+};
+
+// --restore FILE: the exit status (0 restored, 1 refused).
+int RunRestoreJob(const ConsoleOptions& options, engine::MigrationFlow& flow,
+                  ConsoleFrontEnd& frontEnd, std::ostream& out) {
+  const engine::RestoreOutcome outcome =
+      flow.RestoreFile(frontEnd, *options.restore, options.discardChanges);
+  out << outcome.message << '\n';
+  if (outcome.needsConsent) {
+    for (const std::string& table : outcome.changedTables) out << "  changed: " << table << '\n';
+    out << "Restore with --discard-changes to remove the database all the same.\n";
+  }
+  return outcome.restored ? 0 : 1;
 }
 
 }  // namespace
@@ -123,10 +152,36 @@ std::string TargetConnectionOf(const ConsoleOptions& options, const MigrationSet
 
 int RunConsoleJob(const ConsoleOptions& options, MigrationSettings& settings,
                   ConsoleServices& services, JobRecord* record) {
-  if (options.restore) return RunRestoreJob(options, services);
   std::ostream& out = services.out;
-  ConsoleDialogs dialogs(out, options.overwrite, options.replaceLinkedDatabase);
-  ConsoleView view(out, services.terminal);
+  const std::string chosen =
+      options.connect || options.dsn ? TargetConnectionOf(options, settings) : std::string();
+  const auto connection = [&] { return TargetConnectionOf(options, settings); };
+  NoChooser noChooser;
+  FixedChooser chooser(connection);
+  target::RunLocks runLocks;
+  engine::FlowServices flowServices{
+      .commands = services.commands,
+      .runEngine = [&] { return services.makeEngine(chooser); },
+      .accessEngine = [&] { return services.makeEngine(noChooser); },
+      .verifier = [&services] { return &services.verifier; },
+      .targetInspector = services.targetInspector,
+      .rowsBreaking =
+          [&services](const std::string& connection, const std::string& table,
+                      const std::string& condition) {
+            return services.verifier.RowsBreaking(connection, table, condition);
+          },
+      .linkedTables = services.linkedTables,
+      .toolErrors = [&services](int) { return services.takeToolErrors(); },
+      .targetConnection = connection,
+      .plannedConnection = connection,
+      .chosenConnection = chosen,
+      .databaseFileOf = services.databaseFileOf,
+  };
+  engine::MigrationFlow flow(
+      settings, std::move(flowServices), runLocks,
+      options.keepWorkFiles ? engine::WorkFiles::Kept : engine::WorkFiles::RemovedAtEnd);
+  ConsoleFrontEnd frontEnd(options, services, record);
+  if (options.restore) return RunRestoreJob(options, flow, frontEnd, out);
 
   // Options page.
   const wizard::OptionsState state{options.link, options.prefix == wizard::kDefaultPrefix,
@@ -154,99 +209,14 @@ int RunConsoleJob(const ConsoleOptions& options, MigrationSettings& settings,
     out << wizard::kNoAccessDbMessage << '\n';
     return 2;
   }
-  if (const auto status = RunPreflightGate(options, settings, services, record)) return *status;
 
-  // Query-tool page.
-  if (!wizard::StoreQueryToolChoice(toolPath, FileTitleOf(toolPath), settings)) {
-    out << wizard::kInvalidToolMessage << '\n';
-    return 2;
-  }
-  if (const std::string problem = FileProblem("The query tool", toolPath, toolPath);
-      !problem.empty()) {
-    out << problem << '\n';
-    return 2;
-  }
-  if (const std::string unsafe = target::UnsafeCommandFilePath(settings); !unsafe.empty()) {
-    out << unsafe << '\n';
-    return 2;
-  }
-
-  // One run at a time per Access file and per new database, for the whole run.
-  target::RunLocks runLocks;
-  std::string refusal = runLocks.Take(settings);
-  if (refusal.empty() && (options.connect || options.dsn) && services.databaseFileOf)
-    refusal =
-        runLocks.TakeConnected(services.databaseFileOf(TargetConnectionOf(options, settings)));
-  if (!refusal.empty()) {
-    out << refusal << '\n';
-    return 1;
-  }
-
-  if (options.dryRun) return RunDryRunJob(options, settings, services);
-
-  // "Create DB", then wait for migrate.bat.
-  const std::optional<int> created =
-      target::CreateDb(settings, dialogs, services.commands, view, services.linkedTables);
-  if (!created) {
-    if (!options.keepWorkFiles) RemoveLeftovers(settings, false, out);
-    return 1;
-  }
-  const int createStatus = services.commands.Wait(*created);
-  MigrationReport report;
-  report.toolErrors = services.takeToolErrors();
-  if (createStatus != 0) {
-    out << "migrate.bat failed (exit status " << createStatus
-        << "): the new database was not created.\n";
-    for (const auto& e : report.toolErrors) out << "  " << e << '\n';
-    if (!options.keepWorkFiles) RemoveLeftovers(settings, true, out);
-    return 1;
-  }
-
-  // "Migrate".
-  NoteAccessBeforeRun(services.verifier, settings, report);
-  FixedChooser chooser(TargetConnectionOf(options, settings));
-  engine::PropertyStep properties;
-  if (const auto engine = services.makeEngine(chooser)) properties.ReadBefore(*engine, settings);
-  engine::MigrationRun run(settings, view, services.commands,
-                           [&] { return services.makeEngine(chooser); });
-  // A table whose values differ after its transfer is not linked.
-  if (report.verifyError.empty())
-    run.CheckValuesBeforeLinking([&](const std::string& name, const std::string&) {
-      return services.verifier.CompareValues(settings, TargetConnectionOf(options, settings), name);
-    });
-  engine::LinkBackRecorder undoRecord(settings, ConnectedDatabaseOf(options, settings, services));
-  run.SetBeforeCatalogReplace(undoRecord.BeforeReplace());
-  const engine::RunOutcome outcome = run.lsfinish_migrate();
-  NoEnd noEnd;
-  platform::FailureLog removal;
-  if (outcome != engine::RunOutcome::Finished) {
-    if (!options.keepWorkFiles) RemoveLeftovers(settings, false, out);
-    return 1;
-  }
-  report.runFailures = run.Failures();
-  undoRecord.AfterRun(report.runFailures);
-  if (const auto task = run.ReloadTaskId()) {
-    if (report.verifyError.empty()) {
-      services.verifier.ReadAccessAhead(settings, TargetConnectionOf(options, settings));
-      while (services.commands.IsRunning(*task) && services.verifier.ReadNextAccessSide()) {
-      }
-    }
-    const int status = services.commands.Wait(*task);
-    AddReloadOutcome(status, services.takeToolErrors(), report);
-  }
-  CarryProperties(properties, settings, TargetConnectionOf(options, settings),
-                  options.keepWorkFiles, services, report);
-  CheckWhatArrived(services.verifier, settings, TargetConnectionOf(options, settings), report);
-  if (services.targetInspector != nullptr)
-    undoRecord.AfterMigration(*services.targetInspector, report.runFailures);
-  PrintReport(report, out);
-  KeepReport(report, record);
-
-  if (!options.keepWorkFiles) {
-    engine::RemoveWorkFiles(settings, noEnd, removal);
-    for (const auto& f : removal) out << f.context << ": " << f.description << '\n';
-  }
-  return report.Ok() ? 0 : 1;
+  frontEnd.AfterCheck([&] { return QueryToolPage(toolPath, settings, out); });
+  const engine::FlowPlan plan = options.check    ? engine::FlowPlan::CheckOnly
+                                : options.dryRun ? engine::FlowPlan::DryRun
+                                                 : engine::FlowPlan::CreateAndMigrate;
+  const bool succeeded = flow.RunToEnd(plan, frontEnd);
+  if (frontEnd.BadChoice()) return 2;
+  return succeeded ? 0 : 1;
 }
 
 }  // namespace console

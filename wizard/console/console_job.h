@@ -11,9 +11,9 @@
 #include "engine/restore.h"
 #include "platform/dao/dao.h"
 #include "platform/shell_start.h"
+#include "report/migration_report.h"
 #include "target/create_db.h"
 #include "wizard/console/console_options.h"
-#include "wizard/console/migration_report.h"
 #include "wizard/settings.h"
 
 namespace console {
@@ -27,7 +27,7 @@ struct ConsoleServices {
   // The engine of the run; the target open asks `chooser` for the data source.
   std::function<std::shared_ptr<dao::Engine>(dao::DataSourceChooser& chooser)> makeEngine;
   std::string defaultIvex;  // the query tool the build installs
-  MigrationVerifier& verifier;
+  reporting::MigrationVerifier& verifier;
   // Error lines the command files printed since the last call (ivex's failures).
   std::function<std::vector<std::string>()> takeToolErrors;
   // The Access file's tables linked to a database file (see target::CreateDb).

@@ -112,9 +112,9 @@ void Checks(Json& json, const engine::PreflightResult& checks) {
   json.Close(']');
 }
 
-void Tables(Json& json, const MigrationReport& report) {
+void Tables(Json& json, const reporting::MigrationReport& report) {
   json.Key("tables").Open('[');
-  for (const TableReport& t : report.tables) {
+  for (const reporting::TableReport& t : report.tables) {
     json.Open('{').Key("access").Str(t.accessName).Key("target").Str(t.targetName);
     json.Key("accessRows").Num(t.accessRows).Key("targetRows").Num(t.targetRows);
     json.Key("valuesEqual").Bool(t.checksumsEqual).Key("valuesNote").Str(t.checksumNote);

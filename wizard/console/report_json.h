@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "engine/preflight.h"
-#include "wizard/console/migration_report.h"
+#include "report/migration_report.h"
 
 namespace console {
 
@@ -16,7 +16,7 @@ struct JobRecord {
   std::string accessFile;
   int status = 1;
   std::optional<engine::PreflightResult> checks;
-  std::optional<MigrationReport> report;
+  std::optional<reporting::MigrationReport> report;
 };
 
 // {"report": "norvane-migrate", "files": [{"file", "status", "ok", "checks": [...],

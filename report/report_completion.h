@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "wizard/console/migration_report.h"
+#include "report/migration_report.h"
 
-namespace console {
+namespace reporting {
 
 // Notes the Access file's tables before the run changes them; a file that cannot be read is
 // kept in report.verifyError (the check is then not made).
@@ -33,4 +33,4 @@ std::string Headline(const MigrationReport& report);
 // The report as norvane-migrate prints it.
 std::string ReportText(const MigrationReport& report);
 
-}  // namespace console
+}  // namespace reporting

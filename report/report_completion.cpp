@@ -1,4 +1,4 @@
-#include "wizard/console/report_completion.h"
+#include "report/report_completion.h"
 
 #include <algorithm>
 #include <sstream>
@@ -6,7 +6,7 @@
 #include "platform/access_format.h"
 #include "platform/paths.h"
 
-namespace console {
+namespace reporting {
 
 void NoteAccessBeforeRun(MigrationVerifier& verifier, const MigrationSettings& settings,
                          MigrationReport& report) {
@@ -60,4 +60,4 @@ std::string ReportText(const MigrationReport& report) {
   return out.str();
 }
 
-}  // namespace console
+}  // namespace reporting

@@ -1,4 +1,4 @@
-// The report of a console migration: per table what arrived and whether it checks out.
+// The report of a migration: per table what arrived and whether it checks out.
 #pragma once
 
 #include <ostream>
@@ -7,12 +7,12 @@
 
 #include "engine/property_step.h"
 #include "platform/error.h"
-#include "platform/verify/migration_check.h"
+#include "report/table_check.h"
 #include "wizard/settings.h"
 
-namespace console {
+namespace reporting {
 
-using TableReport = platform::verify::TableCheck;
+using TableReport = TableCheck;
 
 struct MigrationReport {
   std::vector<TableReport> tables;
@@ -55,4 +55,4 @@ class MigrationVerifier {
 
 void PrintReport(const MigrationReport& report, std::ostream& out);
 
-}  // namespace console
+}  // namespace reporting

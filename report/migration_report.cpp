@@ -1,10 +1,10 @@
-#include "wizard/console/migration_report.h"
+#include "report/migration_report.h"
 
 #include <iomanip>
 
 #include "platform/access_format.h"
 
-namespace console {
+namespace reporting {
 
 bool MigrationReport::Ok() const {
   if (!verifyError.empty() || !runFailures.empty() || !toolErrors.empty()) return false;
@@ -89,4 +89,4 @@ void PrintReport(const MigrationReport& report, std::ostream& out) {
       << '\n';
 }
 
-}  // namespace console
+}  // namespace reporting
