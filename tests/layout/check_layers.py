@@ -56,10 +56,13 @@ APART = [
     ("wizard/console", "wizard"),
     ("wizard", "migrate"),
     ("migrate", "wizard"),
+    # Both directions exist today (engine/ includes target/create_db.h, target/ includes three
+    # headers of engine/); this one is checked until one of them goes.
     ("target", "engine"),
 ]
 
-# Known violations, (including file pattern, included header pattern) with fnmatch patterns.
+# Known violations, (including file pattern, included header pattern) with fnmatch patterns ("*"
+# also matches "/").
 # Each entry must still match something; empty the list as the folders move.
 ALLOWED = [
     # The run's settings live in wizard/ and are read by the core.
@@ -108,7 +111,7 @@ def sources(root):
     for top, dirs, files in os.walk(root):
         # Hidden folders and build trees are not ours.
         dirs[:] = sorted(d for d in dirs
-                         if not d.startswith(".") and not d.startswith("build") and
+                         if not d.startswith(".") and not (top == root and d.startswith("build")) and
                          not os.path.exists(os.path.join(top, d, "CMakeCache.txt")))
         for name in sorted(files):
             if name.endswith(SOURCE_SUFFIXES):
