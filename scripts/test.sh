@@ -4,12 +4,13 @@ usage() {
   cat <<'EOF'
 Usage: scripts/test.sh [--quick]
   Installs what is needed, builds with the sanitizers and runs every test.
-  --quick  runs every test but the long ones (ctest label "soak": damaged copies, the kill sweep,
+  --quick  runs every test but the long ones (ctest label "soak": damaged copies, kill sweeps,
            install and package); a few minutes.
 Environment:
   BUILD_DIR               the build tree (default build/asan)
   NORVANE_DAMAGED_COPIES  how many damaged copies the damaged-copies test makes (default 1000)
-  NORVANE_KILL_POINTS     how many write points the kill sweep's sample kills (default 4)
+  NORVANE_KILL_POINTS     how many write points the kill sweep's sample kills (default 4;
+                          the KillSweep test, scripts/kill_sweep.sh --sample)
 Each test carries one of the labels unit, adapter, gui, e2e, soak: `ctest -L unit` and the like.
 EOF
 }
