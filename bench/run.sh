@@ -12,16 +12,13 @@ repo=$(cd "$(dirname "$0")/.." && pwd)
 shared=${SHARED_DIR:-$repo/../shared}
 build=$repo/build/release
 # -O2: GCC 12 at -O3 reports false -Wrestrict warnings on std::string code.
-cmake -S "$repo" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" >/dev/null
-cmake --build "$build" --target norvane_access norvane-migrate ivex vorlin cmdshell -j2 >/dev/null
+cmake -S "$repo" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" \
+  -DNORVANE_BENCH=ON >/dev/null
+cmake --build "$build" --target norvane-migrate ivex vorlin cmdshell bench_transfer bench_flow cut_rows \
+  -j2 >/dev/null
+bench=$build/bench
 work=$(mktemp -d "${TMPDIR:-/tmp}/norvane-bench-XXXXXX")
 trap 'rm -rf "$work"' EXIT
-c++ -std=c++20 -O2 -I"$repo" "$repo/bench/bench_transfer.cpp" \
-  "$build/platform/access/libnorvane_access.a" "$build/platform/odbc/libnorvane_odbc.a" \
-  "$build/platform/libnorvane_platform.a" $(pkg-config --cflags --libs libmdb odbc sqlite3) \
-  -lodbcinst -lpthread -o "$work/bench_transfer"
-c++ -std=c++20 -O2 "$repo/bench/bench_flow.cpp" -o "$work/bench_flow"
-c++ -std=c++20 -O2 "$repo/bench/cut_rows.cpp" -o "$work/cut_rows"
 cp "$repo/tests/data/nwind.mdb" "$work/nwind.mdb"
 load() { cut -d' ' -f1-3 /proc/loadavg; }
 
@@ -49,7 +46,7 @@ report() {  # name file [table]
   local name=$1 file=$2 table=${3:-}
   local p out rows es cs first whole
   p=$(pipeline "$file")
-  out=$("$work/bench_transfer" "$file" "$work" ${table:+"$table"})
+  out=$("$bench/bench_transfer" "$file" "$work" ${table:+"$table"})
   rows=$(awk '/^rows/{print $2}' <<<"$out")
   es=$(awk '/^engine_seconds/{print $2}' <<<"$out")
   cs=$(awk '/^ceiling_seconds/{print $2}' <<<"$out")
@@ -91,8 +88,8 @@ flow() {  # name file: the pipeline and the whole flow on copies of the file, on
   rm -rf "$dir" && mkdir -p "$dir" && cp "$file" "$dir/"
   local copy=$dir/$(basename "$file")
   echo "load before: $(load)"
-  p=$("$work/bench_flow" bash "$work/pipeline.sh" "$copy" "$dir/pipeline.db" 2>&1 >/dev/null)
-  f=$("$work/bench_flow" "$build/bin/norvane-migrate" --access "$copy" 2>&1 >/dev/null)
+  p=$("$bench/bench_flow" bash "$work/pipeline.sh" "$copy" "$dir/pipeline.db" 2>&1 >/dev/null)
+  f=$("$bench/bench_flow" "$build/bin/norvane-migrate" --access "$copy" 2>&1 >/dev/null)
   echo "load after: $(load)"
   local ps fs tr rl
   ps=$(value seconds "$p") fs=$(value seconds "$f") tr=$(phase transfer "$f") rl=$(phase reload "$f")
@@ -116,7 +113,7 @@ xz -dkc "$shared/bench/keyed500k.mdb.xz" >"$work/keyed500k.mdb"
 flow "keyed500k.mdb (1,550,000 rows)" "$work/keyed500k.mdb"
 whole_kb=$flow_peak_kb
 # The same file cut to a tenth of its rows (bench/cut_rows.cpp): memory at 10 % and 100 %.
-"$work/cut_rows" "$work/keyed500k.mdb" "$work/keyed50k.mdb" >/dev/null
+"$bench/cut_rows" "$work/keyed500k.mdb" "$work/keyed50k.mdb" >/dev/null
 rm -f "$work/keyed500k.mdb"
 flow "keyed50k.mdb, keyed500k.mdb cut to a tenth (155,000 rows)" "$work/keyed50k.mdb"
 printf 'peak memory of the flow at 10 %% and 100 %% of the rows: %d and %d MiB\n' \

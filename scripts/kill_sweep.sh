@@ -7,7 +7,8 @@
 #   scripts/kill_sweep.sh [--every K | --sample] [FILE.mdb ...]   (files from tests/data;
 #                                                                  default nwind.mdb edge-jet4.mdb)
 # --every K tries every K-th write point (and always both sides of the final rename); --sample
-# tries the first point, one in the middle and both sides of the rename. BUILD_DIR (default
+# tries NORVANE_KILL_POINTS points (default 4, at least 3): the first, evenly spaced ones and both
+# sides of the rename (4: the first, the middle one and the rename's two). BUILD_DIR (default
 # build/asan) is the build tree; NO_BUILD=1 skips building. Exit status 0 when every point held.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -24,6 +25,11 @@ while [[ $# -gt 0 ]]; do
   esac
 done
 [[ ${#files[@]} -gt 0 ]] || files=(nwind.mdb edge-jet4.mdb)
+# How many points --sample tries.
+sample_points=${NORVANE_KILL_POINTS:-4}
+if [[ ! $sample_points =~ ^[0-9]+$ || $sample_points -lt 3 ]]; then
+  echo "NORVANE_KILL_POINTS must be a number of at least 3, not '$sample_points'" >&2; exit 2
+fi
 
 if [[ ${NO_BUILD:-0} != 1 ]]; then
   cmake --build "$build" --parallel 2 --target norvane-migrate-killed >/dev/null
@@ -64,7 +70,9 @@ for file in "${files[@]}"; do
     echo "$file: the run without a kill did not link the tables"; failures=$((failures + 1)); continue
   fi
   if [[ $sample == 1 ]]; then
-    list="1 $((points / 2)) $((points - 1)) $points"
+    list=$( (echo 1; for ((i = 1; i <= sample_points - 3; i++)); do
+               echo $((i * points / (sample_points - 2))); done
+             echo $((points - 1)); echo "$points") | awk '$1 >= 1' | sort -nu)
   else
     list=$( (seq 1 "$every" "$points"; echo $((points - 1)); echo "$points") | sort -nu)
   fi
