@@ -1,5 +1,5 @@
 // norvane-migrate: the migration wizard's job from the command line.
-#include "wizard/console/console_program.h"
+#include "migrate/console_program.h"
 
 int main(int argc, char** argv) {
   return console::NorvaneMigrate(argc, argv);

@@ -1,4 +1,4 @@
-#include "wizard/console/report_json.h"
+#include "migrate/report_json.h"
 
 #include <cstdio>
 

@@ -1,4 +1,4 @@
-#include "wizard/console/console_view.h"
+#include "migrate/console_view.h"
 
 #include <cmath>
 #include <cstdio>

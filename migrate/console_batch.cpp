@@ -1,12 +1,12 @@
-#include "wizard/console/console_batch.h"
+#include "migrate/console_batch.h"
 
 #include <algorithm>
 #include <filesystem>
 
+#include "migrate/report_file.h"
+#include "migrate/report_json.h"
 #include "platform/error.h"
 #include "platform/text.h"
-#include "wizard/console/report_file.h"
-#include "wizard/console/report_json.h"
 
 namespace console {
 namespace {

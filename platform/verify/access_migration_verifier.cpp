@@ -1,4 +1,4 @@
-#include "wizard/console/access_migration_verifier.h"
+#include "platform/verify/access_migration_verifier.h"
 
 #include "engine/names.h"
 #include "platform/paths.h"

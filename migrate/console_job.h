@@ -9,12 +9,12 @@
 #include <vector>
 
 #include "engine/restore.h"
+#include "migrate/console_options.h"
+#include "options/settings.h"
 #include "platform/dao/dao.h"
 #include "platform/shell_start.h"
 #include "report/migration_report.h"
 #include "target/create_db.h"
-#include "wizard/console/console_options.h"
-#include "wizard/settings.h"
 
 namespace console {
 

@@ -1,4 +1,4 @@
-#include "wizard/console/report_file.h"
+#include "migrate/report_file.h"
 
 #include <sys/stat.h>
 
@@ -10,14 +10,14 @@
 
 #include "engine/path_forms.h"
 #include "engine/work_files.h"
+#include "migrate/report_json.h"
+#include "options/page_rules.h"
+#include "options/settings.h"
 #include "platform/error.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/text.h"
 #include "target/create_db.h"
-#include "wizard/console/report_json.h"
-#include "wizard/page_rules.h"
-#include "wizard/settings.h"
 
 namespace console {
 namespace {

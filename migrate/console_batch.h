@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "wizard/console/console_job.h"
+#include "migrate/console_job.h"
 
 namespace console {
 

@@ -1,4 +1,4 @@
-#include "wizard/console/console_options.h"
+#include "migrate/console_options.h"
 
 namespace console {
 

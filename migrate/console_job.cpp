@@ -1,4 +1,4 @@
-#include "wizard/console/console_job.h"
+#include "migrate/console_job.h"
 
 #include <sys/stat.h>
 
@@ -8,11 +8,11 @@
 
 #include "engine/migration_flow.h"
 #include "engine/path_forms.h"
+#include "migrate/console_view.h"
+#include "migrate/report_json.h"
+#include "options/page_rules.h"
 #include "platform/paths.h"
 #include "target/create_db.h"
-#include "wizard/console/console_view.h"
-#include "wizard/console/report_json.h"
-#include "wizard/page_rules.h"
 
 namespace console {
 namespace {

@@ -1,19 +1,19 @@
-#include "wizard/console/console_program.h"
+#include "migrate/console_program.h"
 
 #include <unistd.h>
 
 #include <filesystem>
 #include <iostream>
 
+#include "migrate/console_batch.h"
 #include "platform/access/access_engine.h"
 #include "platform/access/linked_targets.h"
 #include "platform/jetwriter/jet_catalog_writer.h"
 #include "platform/paths.h"
 #include "platform/shell/posix_command_starter.h"
 #include "platform/shell/tool_output.h"
+#include "platform/verify/access_migration_verifier.h"
 #include "platform/verify/target_inspector.h"
-#include "wizard/console/access_migration_verifier.h"
-#include "wizard/console/console_batch.h"
 
 namespace {
 namespace fs = std::filesystem;
