@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "wizard/settings.h"
+#include "options/settings.h"
 
 namespace wizard {
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-namespace target {
+namespace platform::paths {
 
 // "C:\Program Files\Tools\win32\ivex.exe" gives "C:\Progra~1\Tools\win32\": every folder
 // segment that holds a blank becomes its first six characters and "~N", N its place among the
@@ -14,4 +14,4 @@ namespace target {
 // a path without a backslash gives "".
 std::string ShortPathOf(std::string_view path);
 
-}  // namespace target
+}  // namespace platform::paths

@@ -1,4 +1,4 @@
-#include "target/short_path.h"
+#include "platform/short_path.h"
 
 #include <filesystem>
 
@@ -6,7 +6,7 @@
 #include "platform/paths.h"
 #include "platform/text.h"
 
-namespace target {
+namespace platform::paths {
 namespace {
 
 // The number of the short alias of `segment` inside the folder `folder` (Windows form): its
@@ -44,4 +44,4 @@ std::string ShortPathOf(std::string_view path) {
   return result;
 }
 
-}  // namespace target
+}  // namespace platform::paths

@@ -1,4 +1,4 @@
-#include "wizard/settings.h"
+#include "options/settings.h"
 
 MigrationSettings& ProgramSettings() {
   static MigrationSettings settings;

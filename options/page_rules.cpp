@@ -1,7 +1,7 @@
-#include "wizard/page_rules.h"
+#include "options/page_rules.h"
 
+#include "platform/short_path.h"
 #include "platform/text.h"
-#include "target/short_path.h"
 
 namespace wizard {
 
@@ -40,7 +40,7 @@ bool StoreAccessChoice(const std::string& path, const std::string& title,
   settings.AccessDbPath = path;
   settings.TargetDbFileName = path;
   if (platform::Trim(path).empty()) return false;
-  settings.WorkFolder = target::ShortPathOf(path);
+  settings.WorkFolder = platform::paths::ShortPathOf(path);
   settings.TargetDbFileName = TargetDbFileNameOf(title);
   return true;
 }
@@ -50,7 +50,7 @@ bool StoreQueryToolChoice(const std::string& path, const std::string& title,
   const std::string name = platform::LowerAscii(platform::Trim(title));
   if (name != "ivex.exe" && name != "ivexw.exe") return false;
   settings.QueryToolFileName = platform::Trim(title);
-  settings.QueryToolPath = target::ShortPathOf(path);
+  settings.QueryToolPath = platform::paths::ShortPathOf(path);
   return true;
 }
 
