@@ -9,8 +9,8 @@
 #include <filesystem>
 #include <map>
 
-#include "../tools/tool_process.h"
 #include "support/temp_dir.h"
+#include "support/tool_process.h"
 
 namespace fs = std::filesystem;
 using ::testing::HasSubstr;

@@ -11,8 +11,8 @@
 #include <filesystem>
 #include <functional>
 
-#include "../tools/tool_process.h"
 #include "support/temp_dir.h"
+#include "support/tool_process.h"
 #include "target/create_db.h"
 
 namespace fs = std::filesystem;

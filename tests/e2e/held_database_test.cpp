@@ -10,9 +10,9 @@
 #include <fstream>
 #include <string>
 
-#include "../tools/tool_process.h"
 #include "support/locking_process.h"
 #include "support/temp_dir.h"
+#include "support/tool_process.h"
 
 namespace fs = std::filesystem;
 using testing_support::ReadBytes;

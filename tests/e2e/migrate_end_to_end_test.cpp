@@ -7,7 +7,6 @@
 #include <string>
 #include <utility>
 
-#include "../tools/tool_process.h"
 #include "engine/names.h"
 #include "engine/work_files.h"
 #include "norvane/sqlite.h"
@@ -18,6 +17,7 @@
 #include "platform/paths.h"
 #include "platform/verify/migration_check.h"
 #include "support/temp_dir.h"
+#include "support/tool_process.h"
 
 namespace fs = std::filesystem;
 using testing_support::ReadBytes;

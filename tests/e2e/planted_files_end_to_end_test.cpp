@@ -7,9 +7,9 @@
 #include <filesystem>
 #include <map>
 
-#include "../tools/tool_process.h"
 #include "platform/paths.h"
 #include "support/temp_dir.h"
+#include "support/tool_process.h"
 
 namespace fs = std::filesystem;
 using testing_support::ReadBytes;

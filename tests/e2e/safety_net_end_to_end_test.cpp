@@ -4,10 +4,10 @@
 
 #include <filesystem>
 
-#include "../tools/tool_process.h"
 #include "support/locking_process.h"
 #include "support/lost_relationships.h"
 #include "support/temp_dir.h"
+#include "support/tool_process.h"
 
 namespace fs = std::filesystem;
 using testing_support::ReadBytes;

@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "migrate/console_program.h"
 #include "platform/jetwriter/page_file.h"
-#include "wizard/console/console_program.h"
 
 int main(int argc, char** argv) {
   if (const char* at = std::getenv("NORVANE_KILL_AT"))

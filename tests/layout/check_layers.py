@@ -66,8 +66,8 @@ APART = [
 # Each entry must still match something; empty the list as the folders move.
 ALLOWED = [
     # The run's settings live in wizard/ and are read by the core.
-    ("engine/*", "wizard/settings.h"),
-    ("target/*", "wizard/settings.h"),
+    ("engine/*", "options/settings.h"),
+    ("target/*", "options/settings.h"),
     # Create DB writes the work files and the time-column procedure of engine/.
     ("target/create_db.cpp", "engine/time_fix_procedure.h"),
     ("target/create_db.cpp", "engine/work_files.h"),
@@ -75,12 +75,12 @@ ALLOWED = [
     # The tools print their errors with the shell's output rules.
     ("norvane/*_main.cpp", "platform/shell/tool_output.h"),
     # The wizard shows the console program's report and verifies as it does.
-    ("wizard/*", "wizard/console/migration_report.h"),
-    ("wizard/*", "wizard/console/report_completion.h"),
-    ("wizard/main.cpp", "wizard/console/access_migration_verifier.h"),
+    ("wizard/*", "migrate/migration_report.h"),
+    ("wizard/*", "migrate/report_completion.h"),
+    ("wizard/main.cpp", "platform/verify/access_migration_verifier.h"),
     # The console program reads the wizard's settings and page rules.
-    ("wizard/console/*", "wizard/settings.h"),
-    ("wizard/console/*", "wizard/page_rules.h"),
+    ("wizard/console/*", "options/settings.h"),
+    ("wizard/console/*", "options/page_rules.h"),
 ]
 
 # Folders #include "..." searches after the including file's own folder (the include
@@ -184,7 +184,7 @@ def self_test():
          ["layer 1 (engine) includes layer 4 (wizard)"]),
         ({"norvane/a.cpp": '#include "platform/shell/b.h"', "platform/shell/b.h": ""}, [],
          ["norvane may include only"]),
-        ({"wizard/a.cpp": '#include "wizard/console/b.h"', "wizard/console/b.h": ""}, [],
+        ({"wizard/a.cpp": '#include "migrate/b.h"', "migrate/b.h": ""}, [],
          ["wizard must not include wizard/console"]),
         ({"engine/a.cpp": '#include "tests/support/b.h"', "tests/support/b.h": ""}, [],
          ["includes layer 9"]),

@@ -11,8 +11,8 @@
 #include <QStatusBar>
 #include <QTest>
 
-#include "fake_services.h"
 #include "fakes/fake_dao.h"
+#include "fakes/fake_services.h"
 #include "support/temp_dir.h"
 #include "wizard/migration_results_window.h"
 #include "wizard/page_flow.h"

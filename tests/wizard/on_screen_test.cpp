@@ -9,7 +9,7 @@
 #include <QTest>
 #include <QTimer>
 
-#include "fake_services.h"
+#include "fakes/fake_services.h"
 #include "platform/shell/posix_command_starter.h"
 #include "platform/ui/command_windows.h"
 #include "platform/ui/data_source_dialog.h"

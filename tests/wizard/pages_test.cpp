@@ -14,8 +14,8 @@
 
 #include <filesystem>
 
-#include "fake_services.h"
 #include "fakes/fake_dao.h"
+#include "fakes/fake_services.h"
 #include "platform/run_lock.h"
 #include "support/temp_dir.h"
 #include "wizard/frmSplash.h"

@@ -9,7 +9,7 @@
 
 #include <filesystem>
 
-#include "fake_services.h"
+#include "fakes/fake_services.h"
 #include "platform/access/access_engine.h"
 #include "platform/jetwriter/jet_catalog_writer.h"
 #include "platform/shell/posix_command_starter.h"

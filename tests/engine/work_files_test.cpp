@@ -5,11 +5,11 @@
 
 #include "engine/time_fix_procedure.h"
 #include "engine/work_files.h"
+#include "options/settings.h"
 #include "platform/error.h"
 #include "platform/files.h"
 #include "support/error_number.h"
 #include "support/temp_dir.h"
-#include "wizard/settings.h"
 
 namespace fs = std::filesystem;
 using testing_support::ReadBytes;

@@ -6,9 +6,9 @@
 #include "platform/error.h"
 #include "platform/files.h"
 #include "platform/paths.h"
+#include "platform/short_path.h"
 #include "support/error_number.h"
 #include "support/temp_dir.h"
-#include "target/short_path.h"
 
 namespace fs = std::filesystem;
 using platform::paths::ToPosix;
@@ -46,12 +46,13 @@ TEST_F(PathsOnDisk, file_names_match_without_regard_to_letter_case) {
 
 TEST_F(PathsOnDisk, short_folder_form_resolves_to_the_long_folders) {
   const std::string tool = root.windows() + "Program Files\\Tools\\win32\\ivex.exe";
-  const std::string shortFolder = target::ShortPathOf(tool);
+  const std::string shortFolder = platform::paths::ShortPathOf(tool);
   EXPECT_NE(shortFolder.find("Progra~1"), std::string::npos);
   EXPECT_EQ(ToPosix(shortFolder + "ivex.exe"),
             root.path() / "Program Files" / "Tools" / "win32" / "ivex.exe");
-  EXPECT_EQ(ToPosix(target::ShortPathOf(root.windows() + "Access Data\\x.mdb") + "reload.sql"),
-            root.path() / "Access Data" / "reload.sql");
+  EXPECT_EQ(
+      ToPosix(platform::paths::ShortPathOf(root.windows() + "Access Data\\x.mdb") + "reload.sql"),
+      root.path() / "Access Data" / "reload.sql");
 }
 
 TEST_F(PathsOnDisk, a_new_file_in_an_existing_folder_keeps_its_given_name) {
@@ -67,14 +68,14 @@ TEST_F(PathsOnDisk, siblings_sharing_six_characters_get_numbered_aliases_both_wa
   const std::string in2024 = root.windows() + "Sales Data 2024\\a.mdb";
   const std::string inX = root.windows() + "Sales DataX\\a.mdb";
   // Order: by name with letters lower-cased: "sales data 2023", "sales data 2024", "sales datax".
-  EXPECT_EQ(target::ShortPathOf(in2023), root.windows() + "sales ~1\\");
-  EXPECT_EQ(target::ShortPathOf(in2024), root.windows() + "Sales ~2\\");
-  EXPECT_EQ(target::ShortPathOf(inX), root.windows() + "Sales ~3\\");
+  EXPECT_EQ(platform::paths::ShortPathOf(in2023), root.windows() + "sales ~1\\");
+  EXPECT_EQ(platform::paths::ShortPathOf(in2024), root.windows() + "Sales ~2\\");
+  EXPECT_EQ(platform::paths::ShortPathOf(inX), root.windows() + "Sales ~3\\");
   for (const std::string& file : {in2023, in2024, inX})
-    EXPECT_EQ(ToPosix(target::ShortPathOf(file) + "a.mdb"), ToPosix(file)) << file;
+    EXPECT_EQ(ToPosix(platform::paths::ShortPathOf(file) + "a.mdb"), ToPosix(file)) << file;
   EXPECT_EQ(ErrorNumberOf(root.windows() + "Sales ~4\\x"), platform::err::kPathNotFound);
   // "Access Data" of the fixture shares no prefix with them and stays ~1.
-  EXPECT_EQ(target::ShortPathOf(root.windows() + "Access Data\\x.mdb"),
+  EXPECT_EQ(platform::paths::ShortPathOf(root.windows() + "Access Data\\x.mdb"),
             root.windows() + "Access~1\\");
 }
 

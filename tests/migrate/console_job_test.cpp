@@ -4,17 +4,17 @@
 #include <filesystem>
 #include <sstream>
 
-#include "../wizard/fake_services.h"
 #include "engine/table_progress.h"
 #include "engine/work_files.h"
 #include "fakes/fake_dao.h"
+#include "fakes/fake_services.h"
 #include "fakes/recording_view.h"
+#include "migrate/console_job.h"
+#include "migrate/console_view.h"
+#include "migrate/report_file.h"
+#include "migrate/report_json.h"
 #include "platform/run_lock.h"
 #include "support/temp_dir.h"
-#include "wizard/console/console_job.h"
-#include "wizard/console/console_view.h"
-#include "wizard/console/report_file.h"
-#include "wizard/console/report_json.h"
 
 namespace fs = std::filesystem;
 using namespace testing_support;

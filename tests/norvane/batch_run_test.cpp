@@ -7,14 +7,14 @@
 #include "engine/script_lines.h"
 #include "engine/time_fix_procedure.h"
 #include "engine/work_files.h"
+#include "options/settings.h"
 #include "platform/error.h"
 #include "platform/files.h"
 #include "platform/shell/posix_command_starter.h"
 #include "platform/shell/tool_output.h"
+#include "platform/short_path.h"
+#include "support/tool_process.h"
 #include "target/create_db.h"
-#include "target/short_path.h"
-#include "tool_process.h"
-#include "wizard/settings.h"
 
 using namespace tools_test;
 using ::testing::HasSubstr;
@@ -40,9 +40,10 @@ struct Installation {
     for (const char* tool : {"vorlin.exe", "vorlinw.exe", "ivex.exe", "ivexw.exe"})
       fs::copy_file(kToolsDir / tool, tools / tool);
     settings.AccessDbPath = platform::paths::ToWindows(work / "Sales.mdb");
-    settings.WorkFolder = target::ShortPathOf(settings.AccessDbPath);
+    settings.WorkFolder = platform::paths::ShortPathOf(settings.AccessDbPath);
     settings.TargetDbFileName = "Sales.db";
-    settings.QueryToolPath = target::ShortPathOf(platform::paths::ToWindows(tools / "ivex.exe"));
+    settings.QueryToolPath =
+        platform::paths::ShortPathOf(platform::paths::ToWindows(tools / "ivex.exe"));
     settings.QueryToolFileName = toolName;
   }
 

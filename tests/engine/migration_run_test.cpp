@@ -7,8 +7,8 @@
 
 #include "fakes/fake_dao.h"
 #include "fakes/recording_view.h"
+#include "options/settings.h"
 #include "support/temp_dir.h"
-#include "wizard/settings.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 
 #include "engine/time_fix_procedure.h"
-#include "tool_process.h"
-#include "wizard/settings.h"
+#include "options/settings.h"
+#include "support/tool_process.h"
 
 using namespace tools_test;
 using ::testing::HasSubstr;

@@ -9,9 +9,9 @@
 
 #include "fakes/fake_dao.h"
 #include "fakes/recording_view.h"
+#include "options/settings.h"
 #include "platform/database_lock.h"
 #include "support/temp_dir.h"
-#include "wizard/settings.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <sstream>
 
 #include "norvane/table_edit.h"
-#include "tool_process.h"
+#include "support/tool_process.h"
 
 using namespace tools_test;
 using ::testing::HasSubstr;

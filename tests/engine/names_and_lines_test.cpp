@@ -4,15 +4,15 @@
 #include "engine/names.h"
 #include "engine/script_lines.h"
 #include "engine/work_files.h"
+#include "options/settings.h"
 #include "platform/error.h"
+#include "platform/short_path.h"
 #include "target/create_db.h"
-#include "target/short_path.h"
-#include "wizard/settings.h"
 
 using engine::ForeignKeyLine;
 using engine::PrimaryKeyLines;
 using engine::TargetNameOf;
-using target::ShortPathOf;
+using platform::paths::ShortPathOf;
 using Lines = std::vector<std::string>;
 
 TEST(TargetNameOf, keeps_names_without_blanks_and_trims_them) {

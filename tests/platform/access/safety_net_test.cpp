@@ -9,8 +9,8 @@
 #include "engine/preflight.h"
 #include "engine/restore.h"
 #include "engine_support.h"
+#include "options/settings.h"
 #include "platform/paths.h"
-#include "wizard/settings.h"
 
 #include <optional>
 

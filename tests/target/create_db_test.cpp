@@ -5,13 +5,13 @@
 
 #include "engine/time_fix_procedure.h"
 #include "engine/work_files.h"
-#include "fake_services.h"
+#include "fakes/fake_services.h"
+#include "options/settings.h"
 #include "platform/error.h"
 #include "platform/run_lock.h"
 #include "support/temp_dir.h"
 #include "target/create_db.h"
 #include "target/run_locks.h"
-#include "wizard/settings.h"
 
 namespace fs = std::filesystem;
 using namespace testing_support;

@@ -1,7 +1,7 @@
 // What the pages' choices write into the settings, without widgets.
 #include <gtest/gtest.h>
 
-#include "wizard/page_rules.h"
+#include "options/page_rules.h"
 
 using namespace wizard;
 

@@ -6,7 +6,7 @@
 #include <sqlext.h>
 
 #include "support/locking_process.h"
-#include "tool_process.h"
+#include "support/tool_process.h"
 
 using namespace tools_test;
 using ::testing::HasSubstr;
