@@ -6,10 +6,10 @@
 #include "engine/script_lines.h"
 #include "engine/time_fix_procedure.h"
 #include "engine/work_files.h"
+#include "options/settings.h"
 #include "platform/files.h"
 #include "platform/text.h"
 #include "target/create_db.h"
-#include "wizard/settings.h"
 
 namespace engine {
 namespace {

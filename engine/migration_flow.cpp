@@ -6,11 +6,11 @@
 #include "engine/path_forms.h"
 #include "engine/time_fix_procedure.h"
 #include "engine/work_files.h"
+#include "options/settings.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/text.h"
 #include "report/report_completion.h"
-#include "wizard/settings.h"
 
 namespace engine {
 

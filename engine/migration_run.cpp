@@ -7,8 +7,8 @@
 #include "engine/names.h"
 #include "engine/script_lines.h"
 #include "engine/table_progress.h"
+#include "options/settings.h"
 #include "platform/text.h"
-#include "wizard/settings.h"
 
 namespace engine {
 namespace {

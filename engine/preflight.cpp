@@ -11,13 +11,13 @@
 #include "engine/names.h"
 #include "engine/path_forms.h"
 #include "engine/restore.h"
+#include "options/settings.h"
 #include "platform/error.h"
 #include "platform/key_sort.h"
 #include "platform/paths.h"
 #include "platform/text.h"
 #include "platform/write_access.h"
 #include "target/create_db.h"
-#include "wizard/settings.h"
 
 namespace engine {
 namespace {

@@ -2,11 +2,11 @@
 
 #include "engine/names.h"
 #include "engine/work_files.h"
+#include "options/settings.h"
 #include "platform/access_expressions.h"
 #include "platform/database_lock.h"
 #include "platform/files.h"
 #include "platform/text.h"
-#include "wizard/settings.h"
 
 namespace engine {
 namespace {

@@ -11,12 +11,12 @@
 #include <system_error>
 
 #include "engine/path_forms.h"
+#include "options/settings.h"
 #include "platform/files.h"
 #include "platform/fnv1a.h"
 #include "platform/paths.h"
 #include "platform/run_lock.h"
 #include "target/create_db.h"
-#include "wizard/settings.h"
 
 namespace engine {
 

@@ -1,7 +1,7 @@
 #include "engine/time_fix_procedure.h"
 
+#include "options/settings.h"
 #include "platform/files.h"
-#include "wizard/settings.h"
 
 namespace engine {
 

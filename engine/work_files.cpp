@@ -1,7 +1,7 @@
 #include "engine/work_files.h"
 
+#include "options/settings.h"
 #include "platform/files.h"
-#include "wizard/settings.h"
 
 namespace engine {
 

@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "engine/property_step.h"
+#include "options/settings.h"
 #include "platform/error.h"
 #include "report/table_check.h"
-#include "wizard/settings.h"
 
 namespace reporting {
 

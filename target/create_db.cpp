@@ -1,10 +1,10 @@
 #include "target/create_db.h"
 
+#include "options/settings.h"
 #include "platform/error.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/text.h"
-#include "wizard/settings.h"
 
 namespace target {
 

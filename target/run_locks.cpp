@@ -3,10 +3,10 @@
 #include <filesystem>
 
 #include "engine/path_forms.h"
+#include "options/settings.h"
 #include "platform/error.h"
 #include "platform/paths.h"
 #include "target/create_db.h"
-#include "wizard/settings.h"
 
 namespace target {
 

@@ -1,7 +1,7 @@
 #include "wizard/frmGetAccess.h"
 
+#include "options/page_rules.h"
 #include "target/create_db.h"
-#include "wizard/page_rules.h"
 
 namespace wizard {
 

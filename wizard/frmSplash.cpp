@@ -5,8 +5,8 @@
 #include <QPainter>
 #include <QVBoxLayout>
 
+#include "options/page_rules.h"
 #include "platform/files.h"
-#include "wizard/page_rules.h"
 
 namespace wizard {
 namespace {

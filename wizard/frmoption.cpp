@@ -2,7 +2,7 @@
 
 #include <QHBoxLayout>
 
-#include "wizard/page_rules.h"
+#include "options/page_rules.h"
 
 namespace wizard {
 

@@ -3,6 +3,7 @@
 
 #include <filesystem>
 
+#include "options/page_rules.h"
 #include "platform/access/access_engine.h"
 #include "platform/access/linked_targets.h"
 #include "platform/jetwriter/jet_catalog_writer.h"
@@ -10,11 +11,10 @@
 #include "platform/ui/command_windows.h"
 #include "platform/ui/data_source_dialog.h"
 #include "platform/ui/qt_dialogs.h"
+#include "platform/verify/access_migration_verifier.h"
 #include "platform/verify/target_inspector.h"
 #include "target/create_db.h"
-#include "wizard/console/access_migration_verifier.h"
 #include "wizard/frmSplash.h"
-#include "wizard/page_rules.h"
 
 namespace {
 

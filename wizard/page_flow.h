@@ -13,6 +13,7 @@
 
 #include "engine/migration_flow.h"
 #include "engine/restore.h"
+#include "options/settings.h"
 #include "platform/dao/dao.h"
 #include "platform/error.h"
 #include "platform/program.h"
@@ -21,7 +22,6 @@
 #include "report/migration_report.h"
 #include "target/create_db.h"
 #include "target/run_locks.h"
-#include "wizard/settings.h"
 
 namespace wizard {
 

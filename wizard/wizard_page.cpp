@@ -7,7 +7,7 @@
 #include <QLinearGradient>
 #include <QPainter>
 
-#include "wizard/page_rules.h"
+#include "options/page_rules.h"
 
 namespace wizard {
 namespace {
