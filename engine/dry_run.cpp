@@ -77,7 +77,7 @@ class Planner {
                     [&] { table = db.TableDefs().Item(position); }))
         continue;
       const std::string name = table->Name();
-      if (name.compare(0, 4, "MSys") == 0) continue;
+      if (dao::IsSystemTable(*table)) continue;
       const std::string t = TargetNameOf(name);
       plan_.lines.push_back("table " + name + " -> " + t);
       plan_.lines.push_back("  select * into [" + connect_ + "].[" + t + "] from [" + name + "]");

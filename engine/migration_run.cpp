@@ -183,7 +183,7 @@ void MigrationRun::TransferTables() {
       table = access->TableDefs().Item(position);
       name = Need(table, "the table definition").Name();
     });
-    if (read && !IsSystemTable(*table) && i_ <= n_) {
+    if (read && !dao::IsSystemTable(*table) && i_ <= n_) {
       const std::string t = TargetNameOf(name);
       view_.SetStatusText("Transferring " + t + " table ...");
       view_.YieldToEventLoop();

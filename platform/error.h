@@ -23,7 +23,8 @@ inline constexpr int kPathFileAccess = 75;
 inline constexpr int kPathNotFound = 76;
 inline constexpr int kNoSuchDrive = 68;
 inline constexpr int kBadFileName = 52;
-inline constexpr int kAmbiguousName = 3265;
+// No such item in a collection; also a name that several entries match, none exactly.
+inline constexpr int kItemNotFound = 3265;
 }  // namespace err
 
 class Error : public std::runtime_error {

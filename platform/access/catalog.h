@@ -63,7 +63,7 @@ struct BackEnd {
 struct TableInfo {
   std::uint32_t id = 0;  // MSysObjects id: stable across renames
   std::string name;
-  int objectType = 1;           // 1 local table, 4 ODBC link, 6 Access link
+  dao::ObjectType objectType = dao::ObjectType::kTable;
   std::uint32_t flags = 0;      // MSysObjects.Flags; dao::kSystemObject marks a system object
   bool system = false;          // flags has a dao::kSystemObject bit
   std::string connect;          // links only; an Access link's is ";DATABASE=<path>"

@@ -1,4 +1,5 @@
 #include "platform/verify/rows_breaking.h"
+#include "platform/quoting.h"
 
 namespace platform::verify {
 
@@ -16,12 +17,12 @@ std::string RowsBreaking(odbc::Connection& db, const std::string& table,
       if (rc == SQL_NO_DATA) break;
       st.Check(rc, "Reading the primary key of " + table);
       std::string column;
-      if (st.GetText(4, column)) key += (key.empty() ? "" : ", ") + odbc::QuoteIdentifier(column);
+      if (st.GetText(4, column)) key += (key.empty() ? "" : ", ") + platform::QuoteName(column);
     }
   }
   if (key.empty()) key = "rowid";
   odbc::Statement st(db);
-  std::string sql = "SELECT " + key + " FROM " + odbc::QuoteIdentifier(table) + " WHERE NOT (" +
+  std::string sql = "SELECT " + key + " FROM " + platform::QuoteName(table) + " WHERE NOT (" +
                     condition + ") LIMIT 5";
   st.Check(SQLExecDirect(st.get(), reinterpret_cast<SQLCHAR*>(sql.data()), SQL_NTS),
            "Checking " + table + " for " + condition);
