@@ -67,7 +67,7 @@ void PropertyStep::ReadBefore(dao::Engine& engine, const MigrationSettings& sett
 }
 
 std::optional<int> PropertyStep::Start(const MigrationSettings& settings,
-                                       const RowsBreaking& rowsBreaking,
+                                       const KeysOfRowsBreaking& rowsBreaking,
                                        platform::CommandStarter& commands) {
   lines_.clear();
   statements_.clear();

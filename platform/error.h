@@ -15,6 +15,7 @@ namespace platform {
 
 // Error numbers, kept compatible with the ones users of the old engine know.
 namespace err {
+inline constexpr int kOverflow = 6;  // a count too large for the variable that keeps it
 inline constexpr int kInternal = 51;
 inline constexpr int kFileNotFound = 53;
 inline constexpr int kFileAlreadyOpen = 55;

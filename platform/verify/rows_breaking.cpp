@@ -3,8 +3,8 @@
 
 namespace platform::verify {
 
-std::string RowsBreaking(odbc::Connection& db, const std::string& table,
-                         const std::string& condition) {
+std::string KeysOfRowsBreaking(odbc::Connection& db, const std::string& table,
+                               const std::string& condition) {
   std::string key;
   {
     odbc::Statement st(db);
