@@ -439,7 +439,6 @@ Catalog ReadOwnCatalog(const std::string& posixPath, std::chrono::milliseconds t
     table.name = in.String();
     table.objectType = static_cast<dao::ObjectType>(in.U32());
     table.flags = in.U32();
-    table.system = (table.flags & dao::kSystemObject) != 0;
     table.connect = in.String();
     // An ODBC link stores its connect string without the "ODBC;" the engine reports it with.
     if (table.objectType == dao::ObjectType::kOdbcLink && !table.connect.empty() &&
