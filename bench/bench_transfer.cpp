@@ -19,6 +19,7 @@
 #include "platform/access/rows.h"
 #include "platform/error.h"
 #include "platform/odbc/odbc.h"
+#include "platform/quoting.h"
 
 namespace {
 
@@ -97,7 +98,7 @@ double Ceiling(const std::string& mdb, const std::string& table, const std::stri
   const auto& columns = stream.Columns();
   platform::odbc::Connection target("Driver=Norvane;Database=" + db.string());
   target.ExecDirect(createSql);
-  std::string insert = "INSERT INTO " + platform::odbc::QuoteIdentifier(table) + " VALUES (";
+  std::string insert = "INSERT INTO " + platform::QuoteName(table) + " VALUES (";
   for (std::size_t i = 0; i < columns.size(); ++i) insert += i ? ",?" : "?";
   insert += ")";
   const auto start = Clock::now();
@@ -177,8 +178,8 @@ int main(int argc, char** argv) {
     std::vector<std::string> tables(argv + 3, argv + argc);
     if (tables.empty())
       for (int i = 0; i < access->TableDefs().Count(); ++i) {
-        const std::string name = access->TableDefs().Item(i)->Name();
-        if (name.rfind("MSys", 0) != 0) tables.push_back(name);
+        const auto table = access->TableDefs().Item(i);
+        if (!dao::IsSystemTable(*table)) tables.push_back(table->Name());
       }
     MemoryWatch watch;
     const auto start = Clock::now();

@@ -22,21 +22,22 @@ void Rewrite(const std::string& path, const std::vector<std::string>& lines) {
 class Planner {
  public:
   Planner(const MigrationSettings& settings, const std::string& connect)
-      : s_(settings), connect_(connect) {}
+      : settings_(settings), connect_(connect) {}
 
   DryRunPlan Run(dao::Engine& engine) {
-    const std::string folder = s_.WorkFolder;
-    err_.Run("Writing " + folder + "sp.sql", [&] { WriteTimeFixProcedure(s_); });
+    const std::string folder = settings_.WorkFolder;
+    err_.Run("Writing " + folder + "sp.sql", [&] { WriteTimeFixProcedure(settings_); });
     err_.Run("Writing " + folder + "migrate.bat",
-             [&] { Rewrite(folder + "migrate.bat", target::MigrateBatLines(s_)); });
+             [&] { Rewrite(folder + "migrate.bat", target::MigrateBatLines(settings_)); });
     err_.Run("Writing " + folder + "reload.bat",
-             [&] { Rewrite(folder + "reload.bat", ReloadBatLines(s_)); });
+             [&] { Rewrite(folder + "reload.bat", ReloadBatLines(settings_)); });
 
     std::shared_ptr<dao::Workspace> workspace;
     std::shared_ptr<dao::Database> db;
-    const bool opened = err_.Run("Opening " + s_.AccessDbPath + " to read it", [&] {
+    const bool opened = err_.Run("Opening " + settings_.AccessDbPath + " to read it", [&] {
       workspace = engine.CreateWorkspace("", "admin", "", dao::WorkspaceType::Jet);
-      db = workspace->OpenDatabase(s_.AccessDbPath, {.exclusive = false, .readOnly = true}, "");
+      db = workspace->OpenDatabase(settings_.AccessDbPath, {.exclusive = false, .readOnly = true},
+                                   "");
     });
     if (opened) {
       Relations(*db);
@@ -77,7 +78,7 @@ class Planner {
                     [&] { table = db.TableDefs().Item(position); }))
         continue;
       const std::string name = table->Name();
-      if (name.compare(0, 4, "MSys") == 0) continue;
+      if (dao::IsSystemTable(*table)) continue;
       const std::string t = TargetNameOf(name);
       plan_.lines.push_back("table " + name + " -> " + t);
       plan_.lines.push_back("  select * into [" + connect_ + "].[" + t + "] from [" + name + "]");
@@ -94,13 +95,13 @@ class Planner {
           for (const std::string& line : PrimaryKeyLines(index.Fields, t)) reload1_.push_back(line);
         });
       }
-      if (s_.LinkTablesFlag == 1)
-        plan_.lines.push_back("  rename " + name + " to " + s_.TablePrefix + name + ", link " +
-                              platform::Trim(name) + " to " + t);
+      if (settings_.LinkTablesFlag == 1)
+        plan_.lines.push_back("  rename " + name + " to " + settings_.TablePrefix + name +
+                              ", link " + platform::Trim(name) + " to " + t);
     }
   }
 
-  const MigrationSettings& s_;
+  const MigrationSettings& settings_;
   std::string connect_;
   DryRunPlan plan_;
   platform::ResumeNext err_{&plan_.failures};

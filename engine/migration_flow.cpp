@@ -3,7 +3,6 @@
 #include <utility>
 
 #include "engine/dry_run.h"
-#include "engine/path_forms.h"
 #include "engine/time_fix_procedure.h"
 #include "engine/work_files.h"
 #include "options/settings.h"
@@ -243,8 +242,7 @@ std::string MigrationFlow::ConnectionAfterRun() const {
   if (services_.targetConnection)
     if (std::string connection = services_.targetConnection(); !connection.empty())
       return connection;
-  const std::string& connect = run_.TargetConnect();
-  return platform::StartsWithNoCase(connect, "ODBC;") ? connect.substr(5) : connect;
+  return platform::WithoutOdbcPrefix(run_.TargetConnect());
 }
 
 reporting::MigrationVerifier* MigrationFlow::Verifier() const {
@@ -262,7 +260,7 @@ FlowNext MigrationFlow::Check() {
   PreflightRequest request = PreflightRequestOf(settings_);
   try {
     if (const std::string planned = PlannedTarget(); !planned.empty())
-      request.targetConnect = "ODBC;" + planned;
+      request.targetConnect = std::string(platform::kOdbcPrefix) + planned;
   } catch (const platform::Error&) {
     // A path that does not resolve: the check names it, and the links are checked without it.
   }
@@ -292,7 +290,8 @@ FlowNext MigrationFlow::TakeLocks() {
 
 FlowNext MigrationFlow::DryRun() {
   const auto engine = services_.accessEngine();
-  const DryRunPlan plan = engine::DryRun(*engine, settings_, "ODBC;" + PlannedTarget());
+  const DryRunPlan plan =
+      engine::DryRun(*engine, settings_, std::string(platform::kOdbcPrefix) + PlannedTarget());
   frontEnd_->Tell("Dry run: the work files are in " + settings_.WorkFolder +
                   "; nothing else was changed.");
   for (const std::string& line : plan.lines) frontEnd_->Tell(line);
@@ -341,7 +340,7 @@ FlowNext MigrationFlow::Run() {
   std::string chosenDatabase;
   try {
     if (const std::string named = ChosenDatabase(); !named.empty())
-      chosenDatabase = PosixPathOf(named).string();
+      chosenDatabase = platform::paths::PosixPathOf(named).string();
   } catch (const platform::Error&) {
   }
   undoRecord_.emplace(settings_, chosenDatabase);

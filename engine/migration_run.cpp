@@ -13,8 +13,6 @@
 namespace engine {
 namespace {
 
-constexpr int kOverflow = 6;
-
 // The object behind a pointer that an earlier, skipped step should have set.
 template <class T>
 T& Need(const std::shared_ptr<T>& object, const char* what) {
@@ -26,8 +24,9 @@ T& Need(const std::shared_ptr<T>& object, const char* what) {
 
 std::int16_t TableCount(int count) {
   if (count < 0 || count > std::numeric_limits<std::int16_t>::max())
-    throw platform::Error(kOverflow, "Overflow: the Access file reports " + std::to_string(count) +
-                                         " table definitions");
+    throw platform::Error(
+        platform::err::kOverflow,
+        "Overflow: the Access file reports " + std::to_string(count) + " table definitions");
   return static_cast<std::int16_t>(count);
 }
 
@@ -53,7 +52,7 @@ RunOutcome MigrationRun::Run() {
   err_.Clear();
   targetConnect_.clear();
   reloadTask_.reset();
-  n_ = 0;
+  tableCount_ = 0;
   linkedTables_ = 0;
   // Each run makes its own engine objects; those of an earlier run were closed at its end.
   s.TargetDb.reset();
@@ -126,9 +125,10 @@ RunOutcome MigrationRun::Run() {
   view_.ShowTargetConnect(targetConnect_);
 
   // Preparing the scripts.
-  err_.Run("Counting the tables of the Access file",
-           [&] { n_ = TableCount(Need(s.AccessDb, "the Access database").TableDefs().Count()); });
-  i_ = 1;
+  err_.Run("Counting the tables of the Access file", [&] {
+    tableCount_ = TableCount(Need(s.AccessDb, "the Access database").TableDefs().Count());
+  });
+  walkPosition_ = 1;
   const std::string reload1 = s.WorkFolder + "reload1.sql";
   const std::string reload2 = s.WorkFolder + "reload2.sql";
   err_.Run("Opening " + reload1, [&] { reload1_.Open(reload1); });
@@ -169,7 +169,8 @@ void MigrationRun::TransferTables() {
   const std::shared_ptr<dao::Database> access = settings_.AccessDb;
   const std::shared_ptr<dao::Database> target = settings_.TargetDb;
   // By position, the count read anew each time: entries appended during the walk come last and
-  // are visited (the bar advances for them) but never transferred, as i has passed n by then.
+  // are visited (the bar advances for them) but never transferred, as walkPosition_ has passed
+  // tableCount_ by then.
   for (int position = 0;; ++position) {
     int count = 0;
     if (!err_.Run("Counting the tables of the Access file",
@@ -183,11 +184,11 @@ void MigrationRun::TransferTables() {
       table = access->TableDefs().Item(position);
       name = Need(table, "the table definition").Name();
     });
-    if (read && !IsSystemTable(*table) && i_ <= n_) {
+    if (read && !dao::IsSystemTable(*table) && walkPosition_ <= tableCount_) {
       const std::string t = TargetNameOf(name);
       view_.SetStatusText("Transferring " + t + " table ...");
       view_.YieldToEventLoop();
-      TableProgress rows(view_, t, WalkValue(i_ - 1), WalkValue(i_));
+      TableProgress rows(view_, t, BarValueAfter(walkPosition_ - 1), BarValueAfter(walkPosition_));
       const platform::RowProgressScope listening(rows);
       const bool transferred = err_.Run("Transferring " + name, [&] {
         access->Execute("select * into [" + targetConnect_ + "].[" + t + "] from [" + name + "]");
@@ -203,8 +204,8 @@ void MigrationRun::TransferTables() {
       if (settings_.LinkTablesFlag == 1 && !transferred)
         failures_.push_back({"Linking " + name, 0, "not linked, because its transfer failed"});
     }
-    const int k = i_;
-    ++i_;
+    const int k = walkPosition_;
+    ++walkPosition_;
     WalkProgress(k);
   }
 }
@@ -326,13 +327,13 @@ void MigrationRun::ReleaseAfterFailedOpen() {
   s.JetWorkspace.reset();
 }
 
-float MigrationRun::WalkValue(int k) const {
-  return static_cast<float>(k) / static_cast<float>(n_) * 100.0f / 2.0f + 30.0f;
+float MigrationRun::BarValueAfter(int k) const {
+  return static_cast<float>(k) / static_cast<float>(tableCount_) * 100.0f / 2.0f + 30.0f;
 }
 
 void MigrationRun::WalkProgress(int k) {
-  if (n_ <= 0) return;
-  const float value = WalkValue(k);
+  if (tableCount_ <= 0) return;
+  const float value = BarValueAfter(k);
   // The bar takes nothing above 100 and keeps its previous value.
   if (value <= 100.0f) view_.SetProgress(value);
 }

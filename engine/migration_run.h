@@ -92,8 +92,8 @@ class MigrationRun {
   void ReleaseAfterFailedOpen();
 
   void WalkProgress(int k);
-  // The bar's value once k of the n tables are walked.
-  float WalkValue(int k) const;
+  // The bar's value once k of the tableCount_ tables are walked.
+  float BarValueAfter(int k) const;
   void WriteScriptLine(platform::files::LineFileWriter& file, const std::string& line,
                        const std::string& context);
 
@@ -111,8 +111,8 @@ class MigrationRun {
   platform::FailureLog failures_;
   platform::ResumeNext err_{&failures_};
   std::string targetConnect_;
-  std::int16_t n_ = 0;
-  int i_ = 1;
+  std::int16_t tableCount_ = 0;  // table definitions when the walk began
+  int walkPosition_ = 1;         // of the walk's next table, from 1
   platform::files::LineFileWriter reload1_;
   platform::files::LineFileWriter reload2_;
   std::optional<int> reloadTask_;

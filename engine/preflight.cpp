@@ -9,12 +9,12 @@
 #include <string_view>
 
 #include "engine/names.h"
-#include "engine/path_forms.h"
 #include "engine/restore.h"
 #include "options/settings.h"
 #include "platform/error.h"
 #include "platform/key_sort.h"
 #include "platform/paths.h"
+#include "platform/quoting.h"
 #include "platform/text.h"
 #include "platform/write_access.h"
 #include "target/create_db.h"
@@ -23,25 +23,6 @@ namespace engine {
 namespace {
 
 using Row = std::vector<std::optional<std::string>>;
-
-// The POSIX form of a path; for one that does not resolve on disk (yet), the form drive Z:
-// maps to, or nothing for another drive.
-std::string PosixFormOf(const std::string& path) {
-  if (!IsWindowsForm(path)) return path;
-  try {
-    return platform::paths::ToPosix(path).string();
-  } catch (const platform::Error&) {
-    if (!platform::StartsWithNoCase(path, "Z:")) return {};
-    std::string posix = path.substr(2);
-    for (char& c : posix)
-      if (c == '\\') c = '/';
-    return posix;
-  }
-}
-
-bool IsOdbcLink(const std::string& connect) {
-  return platform::StartsWithNoCase(connect, "ODBC;");
-}
 
 // What the walk needs of one table.
 struct TableFacts {
@@ -141,7 +122,7 @@ class Preflight {
       : engine_(engine), request_(request), keyMemory_(keyMemory) {}
 
   PreflightResult Run() {
-    result_.accessPath = WindowsFormOf(request_.accessPath);
+    result_.accessPath = platform::paths::WindowsFormOf(request_.accessPath);
     CheckPaths();
     std::shared_ptr<dao::Workspace> workspace;
     std::shared_ptr<dao::Database> db;
@@ -180,20 +161,20 @@ class Preflight {
     if (!request_.targetPath.empty())
       if (std::string why = target::UnsafeDatabasePathMessage(request_.targetPath); !why.empty())
         Add(FindingKind::UnusablePath, true, why);
-    const std::string file = PosixFormOf(request_.accessPath);
+    const std::string file = platform::paths::PosixFormOrMapped(request_.accessPath);
     if (file.empty()) return;
     if (std::string why = platform::WriteRefusal(file); !why.empty())
       Add(FindingKind::ReadOnly, true,
           result_.accessPath + " cannot be written (" + why +
               "): the run holds it open for writing. Make the file writable first.");
     std::vector<std::string> folders{std::filesystem::path(file).parent_path().string()};
-    const std::string target = PosixFormOf(request_.targetPath);
+    const std::string target = platform::paths::PosixFormOrMapped(request_.targetPath);
     if (!target.empty() && std::filesystem::path(target).parent_path() != folders[0])
       folders.push_back(std::filesystem::path(target).parent_path().string());
     for (const std::string& folder : folders)
       if (std::string why = platform::WriteRefusal(folder.empty() ? "." : folder); !why.empty())
         Add(FindingKind::ReadOnly, true,
-            "The folder " + WindowsFormOf(folder) + " cannot be written (" + why +
+            "The folder " + platform::paths::WindowsFormOf(folder) + " cannot be written (" + why +
                 "): the run makes its work files, locks" +
                 (request_.link ? ", the backup of the Access file" : "") +
                 " and the new database there.");
@@ -208,7 +189,8 @@ class Preflight {
     }
     plan.connect = request_.targetConnect;
     if (plan.connect.empty() && !request_.targetPath.empty())
-      plan.connect = "ODBC;Driver=Norvane;Database=" + PosixFormOf(request_.targetPath);
+      plan.connect =
+          "ODBC;Driver=Norvane;Database=" + platform::paths::PosixFormOrMapped(request_.targetPath);
     std::vector<platform::LinkBackRefusal> refusals;
     try {
       refusals = db.LinkBackRefusals(plan);
@@ -228,7 +210,7 @@ class Preflight {
       else if (refusal.of == Of::Link)
         text = count + " tables cannot be linked under their own names: " + refusal.reason;
       else
-        text = "No table can be linked to " + WindowsFormOf(request_.targetPath) +
+        text = "No table can be linked to " + platform::paths::WindowsFormOf(request_.targetPath) +
                ": the Access file cannot hold its connect string: " + refusal.reason +
                " Move the files to a folder whose path the Access file can hold.";
       if (refusal.names.size() > kListedKeys) refusal.names.resize(kListedKeys);
@@ -257,8 +239,9 @@ class Preflight {
       const std::shared_ptr<dao::TableDef> def = defs.Item(position);
       TableFacts facts{def->Name(), def->Connect(), {}, {}};
       all_.push_back(facts.name);
-      if (facts.name.compare(0, 4, "MSys") == 0) continue;
-      if (IsOdbcLink(facts.connect)) {
+      if (dao::IsSystemTable(*def)) continue;
+      result_.tables.push_back(facts.name);
+      if (platform::IsOdbcConnect(facts.connect)) {
         links_.push_back(facts);
         continue;
       }
@@ -282,7 +265,7 @@ class Preflight {
   }
 
   void CheckEarlierRun() {
-    const std::string target = PosixFormOf(request_.targetPath);
+    const std::string target = platform::paths::PosixFormOrMapped(request_.targetPath);
     const std::string needle = platform::LowerAscii("Database=" + target);
     std::vector<std::string> intoTarget, renamed;
     for (const TableFacts& link : links_) {
@@ -292,12 +275,13 @@ class Preflight {
       for (const std::string& name : all_)
         if (platform::EqualsNoCase(name, request_.prefix + link.name)) renamed.push_back(name);
     }
-    const bool recorded = HasLiveLinkBackRecord(PosixFormOf(request_.accessPath));
+    const bool recorded =
+        HasLiveLinkBackRecord(platform::paths::PosixFormOrMapped(request_.accessPath));
     if (intoTarget.empty() && renamed.empty() && !recorded) return;
     std::string text = result_.accessPath + " was already migrated and linked by an earlier run";
     if (!intoTarget.empty())
       text += ": " + std::to_string(intoTarget.size()) + " of its tables are links into " +
-              WindowsFormOf(request_.targetPath);
+              platform::paths::WindowsFormOf(request_.targetPath);
     if (!renamed.empty())
       text += std::string(intoTarget.empty() ? ": " : ", and ") + std::to_string(renamed.size()) +
               " tables carry the prefix \"" + request_.prefix + "\"";
@@ -366,7 +350,7 @@ class Preflight {
 
   static bool Quotable(const std::string& name) {
     try {
-      QuoteName(name);
+      platform::QuoteName(name, platform::QuotedIn::kScriptLine);
       return true;
     } catch (const platform::Error&) {
       return false;

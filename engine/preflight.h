@@ -64,6 +64,7 @@ struct PreflightRequest {
 struct PreflightResult {
   std::string accessPath;  // Windows form
   std::vector<Finding> findings;
+  std::vector<std::string> tables;  // the tables the run would transfer, in the file's order
 
   bool Stops() const;
   bool Clean() const { return findings.empty(); }

@@ -6,6 +6,7 @@
 #include "platform/access_expressions.h"
 #include "platform/database_lock.h"
 #include "platform/files.h"
+#include "platform/quoting.h"
 #include "platform/text.h"
 
 namespace engine {
@@ -55,7 +56,7 @@ void PropertyStep::ReadBefore(dao::Engine& engine, const MigrationSettings& sett
       const auto table = defs.Item(i);
       const std::string name = table->Name();
       // System tables and ODBC links are not migrated.
-      if (IsSystemTable(*table) || platform::StartsWithNoCase(table->Connect(), "ODBC;")) continue;
+      if (dao::IsSystemTable(*table) || platform::IsOdbcConnect(table->Connect())) continue;
       tables_.push_back({name, table->Fields(), table->ValidationRule()});
     }
     for (const dao::Relation& relation : db->Relations())
@@ -66,7 +67,7 @@ void PropertyStep::ReadBefore(dao::Engine& engine, const MigrationSettings& sett
 }
 
 std::optional<int> PropertyStep::Start(const MigrationSettings& settings,
-                                       const RowsBreaking& rowsBreaking,
+                                       const KeysOfRowsBreaking& rowsBreaking,
                                        platform::CommandStarter& commands) {
   lines_.clear();
   statements_.clear();
@@ -83,8 +84,9 @@ std::optional<int> PropertyStep::Start(const MigrationSettings& settings,
     if (locked) break;
     PropertyLines lines{TargetNameOf(table.accessName), {}, {}};
     std::string quotedTable;
-    if (!err.Run("Planning the properties of " + table.accessName,
-                 [&] { quotedTable = QuoteName(lines.targetTable); }))
+    if (!err.Run("Planning the properties of " + table.accessName, [&] {
+          quotedTable = platform::QuoteName(lines.targetTable, platform::QuotedIn::kScriptLine);
+        }))
       continue;
     std::vector<platform::access_sql::ColumnKind> kinds;
     for (const dao::Field& f : table.fields)
@@ -125,7 +127,7 @@ std::optional<int> PropertyStep::Start(const MigrationSettings& settings,
     std::vector<std::string> defaults, autoNumbers, required, nonEmpty, rules;
     for (const dao::Field& f : table.fields) {
       const ValueKind kind = platform::access_sql::KindOfAccessType(f.Type);
-      const std::string column = platform::access_sql::QuoteName(f.Name);
+      const std::string column = platform::QuoteName(f.Name);
       if (f.AutoIncrement) autoNumbers.push_back(f.Name);
       if (!f.DefaultValue.empty() && !f.AutoIncrement) {
         const auto value = platform::access_sql::DefaultExpression(f.DefaultValue, kind);
@@ -181,13 +183,15 @@ std::optional<int> PropertyStep::Start(const MigrationSettings& settings,
     err.Run("Planning the cascades of " + relation.ForeignTable + " to " + relation.Table, [&] {
       std::vector<std::string> from, to;
       for (const auto& field : relation.Fields) {
-        from.push_back(QuoteName(field.ForeignName));
-        to.push_back(QuoteName(field.Name));
+        from.push_back(platform::QuoteName(field.ForeignName, platform::QuotedIn::kScriptLine));
+        to.push_back(platform::QuoteName(field.Name, platform::QuotedIn::kScriptLine));
       }
       const std::string child = TargetNameOf(relation.ForeignTable);
       const std::string parent = TargetNameOf(relation.Table);
-      statements_.push_back("alter table " + QuoteName(child) + " modify foreign key (" +
-                            Join(from, ",") + ") references " + QuoteName(parent) + " (" +
+      statements_.push_back("alter table " +
+                            platform::QuoteName(child, platform::QuotedIn::kScriptLine) +
+                            " modify foreign key (" + Join(from, ",") + ") references " +
+                            platform::QuoteName(parent, platform::QuotedIn::kScriptLine) + " (" +
                             Join(to, ",") + ")" + actions + ";");
       for (auto& lines : lines_)
         if (lines.targetTable == child)

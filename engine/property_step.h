@@ -36,7 +36,8 @@ struct PropertyLines {
 
 // Keys of up to five rows of a target table for which an SQL condition does not hold, as
 // "(k1), (k2)"; empty when every row keeps it. Throws platform::Error when it cannot ask.
-using RowsBreaking = std::function<std::string(const std::string& table, const std::string& sql)>;
+using KeysOfRowsBreaking =
+    std::function<std::string(const std::string& table, const std::string& sql)>;
 
 class PropertyStep {
  public:
@@ -45,7 +46,8 @@ class PropertyStep {
   // Plans against the new database, writes properties.sql and properties.bat into the work
   // folder and starts the batch; its task id, or nothing when there is nothing to run (or it
   // could not be started: see Failures()).
-  std::optional<int> Start(const MigrationSettings& settings, const RowsBreaking& rowsBreaking,
+  std::optional<int> Start(const MigrationSettings& settings,
+                           const KeysOfRowsBreaking& rowsBreaking,
                            platform::CommandStarter& commands);
   // Deletes the two files once the batch has ended.
   void RemoveFiles(const MigrationSettings& settings);

@@ -10,7 +10,6 @@
 #include <sstream>
 #include <system_error>
 
-#include "engine/path_forms.h"
 #include "options/settings.h"
 #include "platform/files.h"
 #include "platform/fnv1a.h"
@@ -267,7 +266,7 @@ RestoreOutcome RestoreFromBackup(dao::Engine& engine, TargetDatabaseInspector& i
                                  const RestoreRequest& request) {
   fs::path access;
   try {
-    access = fs::absolute(PosixPathOf(request.accessPath));
+    access = fs::absolute(platform::paths::PosixPathOf(request.accessPath));
   } catch (const platform::Error& e) {
     return Refuse(e.Description());
   }

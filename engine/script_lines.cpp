@@ -1,6 +1,7 @@
 #include "engine/script_lines.h"
 
 #include "engine/names.h"
+#include "platform/quoting.h"
 #include "platform/text.h"
 
 namespace engine {
@@ -33,9 +34,10 @@ std::vector<std::string> KeyFieldNames(std::string_view fieldList) {
 }  // namespace
 
 std::vector<std::string> PrimaryKeyLines(std::string_view fieldList, std::string_view targetTable) {
-  const std::string table = QuoteName(targetTable);
+  const std::string table = platform::QuoteName(targetTable, platform::QuotedIn::kScriptLine);
   std::vector<std::string> quoted;
-  for (const auto& name : KeyFieldNames(fieldList)) quoted.push_back(QuoteName(name));
+  for (const auto& name : KeyFieldNames(fieldList))
+    quoted.push_back(platform::QuoteName(name, platform::QuotedIn::kScriptLine));
 
   std::vector<std::string> lines;
   for (const auto& q : quoted)
@@ -51,11 +53,13 @@ std::string ForeignKeyLine(const dao::Relation& relation) {
                                                         relation.Table + " has no fields");
   std::vector<std::string> foreign, primary;
   for (const auto& pair : relation.Fields) {
-    foreign.push_back(QuoteName(pair.ForeignName));
-    primary.push_back(QuoteName(pair.Name));
+    foreign.push_back(platform::QuoteName(pair.ForeignName, platform::QuotedIn::kScriptLine));
+    primary.push_back(platform::QuoteName(pair.Name, platform::QuotedIn::kScriptLine));
   }
-  return "alter table " + QuoteName(TargetNameOf(relation.ForeignTable)) + " add foreign key (" +
-         Join(foreign, ",") + ") references " + QuoteName(TargetNameOf(relation.Table)) + " (" +
+  return "alter table " +
+         platform::QuoteName(TargetNameOf(relation.ForeignTable), platform::QuotedIn::kScriptLine) +
+         " add foreign key (" + Join(foreign, ",") + ") references " +
+         platform::QuoteName(TargetNameOf(relation.Table), platform::QuotedIn::kScriptLine) + " (" +
          Join(primary, ",") + ");";
 }
 

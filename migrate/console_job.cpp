@@ -7,7 +7,6 @@
 #include <optional>
 
 #include "engine/migration_flow.h"
-#include "engine/path_forms.h"
 #include "migrate/console_view.h"
 #include "migrate/report_json.h"
 #include "options/page_rules.h"
@@ -18,10 +17,6 @@ namespace console {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string WindowsFormOf(const std::string& path) {
-  return engine::IsWindowsForm(path) ? path : platform::paths::ToWindows(fs::absolute(path));
-}
 
 std::string FileTitleOf(const std::string& windowsPath) {
   const auto slash = windowsPath.find_last_of("\\/");
@@ -145,7 +140,7 @@ int RunRestoreJob(const ConsoleOptions& options, engine::MigrationFlow& flow,
 
 std::string TargetConnectionOf(const ConsoleOptions& options, const MigrationSettings& settings) {
   if (options.dsn) return "DSN=" + *options.dsn;
-  if (options.connect) return options.connect->substr(5);
+  if (options.connect) return platform::WithoutOdbcPrefix(*options.connect);
   return "Driver=Norvane;Database=" +
          platform::paths::ToPosix(target::TargetDbFilePath(settings)).string();
 }
@@ -168,7 +163,7 @@ int RunConsoleJob(const ConsoleOptions& options, MigrationSettings& settings,
       .rowsBreaking =
           [&services](const std::string& connection, const std::string& table,
                       const std::string& condition) {
-            return services.verifier.RowsBreaking(connection, table, condition);
+            return services.verifier.KeysOfRowsBreaking(connection, table, condition);
           },
       .linkedTables = services.linkedTables,
       .toolErrors = [&services](int) { return services.takeToolErrors(); },
@@ -194,8 +189,9 @@ int RunConsoleJob(const ConsoleOptions& options, MigrationSettings& settings,
   // Source database page.
   std::string accessPath, toolPath;
   try {
-    accessPath = WindowsFormOf(options.access);
-    toolPath = WindowsFormOf(options.ivex.empty() ? services.defaultIvex : options.ivex);
+    accessPath = platform::paths::WindowsFormOf(options.access);
+    toolPath =
+        platform::paths::WindowsFormOf(options.ivex.empty() ? services.defaultIvex : options.ivex);
   } catch (const platform::Error& e) {
     out << e.Description() << '\n';
     return 2;

@@ -102,7 +102,7 @@ void ConsoleView::SetOdbcSourceText(const std::string& text) {
 }
 
 void ConsoleView::ShowTargetConnect(const std::string& connect) {
-  SetOdbcSourceText(platform::StartsWithNoCase(connect, "ODBC;") ? connect.substr(5) : connect);
+  SetOdbcSourceText(platform::WithoutOdbcPrefix(connect));
 }
 
 void ConsoleView::ShowMessage(const std::string& text) {

@@ -8,7 +8,6 @@
 #include <fstream>
 #include <iterator>
 
-#include "engine/path_forms.h"
 #include "engine/work_files.h"
 #include "migrate/report_json.h"
 #include "options/page_rules.h"
@@ -98,7 +97,7 @@ bool IsOurReport(std::string_view content) {
 std::string ReportFileRefusal(const std::string& reportPath, const ReportNeighbours& neighbours) {
   fs::path report;
   try {
-    report = fs::absolute(engine::PosixPathOf(reportPath));
+    report = fs::absolute(platform::paths::PosixPathOf(reportPath));
   } catch (const platform::Error& e) {
     return Refused(reportPath, e.Description());
   }
@@ -111,7 +110,7 @@ std::string ReportFileRefusal(const std::string& reportPath, const ReportNeighbo
   std::vector<Guarded> guarded;
   for (const std::string& access : neighbours.accessFiles) {
     try {
-      const fs::path given = fs::absolute(engine::PosixPathOf(access));
+      const fs::path given = fs::absolute(platform::paths::PosixPathOf(access));
       guarded.push_back(GuardAccessFile(given));
       // Backups and the undo record go beside the file a link names.
       std::error_code ec;
@@ -145,7 +144,7 @@ std::string ReportFileRefusal(const std::string& reportPath, const ReportNeighbo
   for (const std::string& access : neighbours.accessFiles) {
     struct stat a {};
     try {
-      if (::stat(fs::absolute(engine::PosixPathOf(access)).c_str(), &a) == 0 &&
+      if (::stat(fs::absolute(platform::paths::PosixPathOf(access)).c_str(), &a) == 0 &&
           a.st_dev == st.st_dev && a.st_ino == st.st_ino)
         return Refused(reportPath, "it is the Access database " + access);
     } catch (const platform::Error&) {
@@ -163,8 +162,8 @@ std::string ReportFileRefusal(const std::string& reportPath, const ReportNeighbo
 }
 
 void WriteReportFile(const std::string& reportPath, const std::string& json) {
-  platform::files::ReplaceDurably(fs::absolute(engine::PosixPathOf(reportPath)).string(), json,
-                                  reportPath);
+  platform::files::ReplaceDurably(fs::absolute(platform::paths::PosixPathOf(reportPath)).string(),
+                                  json, reportPath);
 }
 
 }  // namespace console

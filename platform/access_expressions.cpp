@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <optional>
 
+#include "platform/quoting.h"
 #include "platform/text.h"
 
 namespace platform::access_sql {
@@ -220,7 +221,7 @@ class RuleWriter {
   Operand ColumnOperand(const std::string& name) {
     for (const ColumnKind& c : columns_) {
       if (!EqualsNoCase(c.name, name)) continue;
-      const std::string quoted = QuoteName(c.name);
+      const std::string quoted = platform::QuoteName(c.name);
       switch (c.kind) {
         case ValueKind::kText:
           return {quoted + " COLLATE NOCASE", c.kind, true};
@@ -402,12 +403,6 @@ ValueKind KindOfAccessType(int accessType) {
     default:
       return ValueKind::kOther;
   }
-}
-
-std::string QuoteName(std::string_view name) {
-  std::string out = "\"";
-  for (char c : name) out += c == '"' ? "\"\"" : std::string(1, c);
-  return out + "\"";
 }
 
 Translation DefaultExpression(std::string_view accessDefault, ValueKind kind) {

@@ -49,7 +49,4 @@ Translation DefaultExpression(std::string_view accessDefault, ValueKind kind);
 Translation CheckExpression(std::string_view rule, const std::string& column,
                             const std::vector<ColumnKind>& columns);
 
-// A name as SQL writes it: between double quotes, an embedded one doubled.
-std::string QuoteName(std::string_view name);
-
 }  // namespace platform::access_sql

@@ -15,6 +15,7 @@ namespace platform {
 
 // Error numbers, kept compatible with the ones users of the old engine know.
 namespace err {
+inline constexpr int kOverflow = 6;  // a count too large for the variable that keeps it
 inline constexpr int kInternal = 51;
 inline constexpr int kFileNotFound = 53;
 inline constexpr int kFileAlreadyOpen = 55;
@@ -23,7 +24,8 @@ inline constexpr int kPathFileAccess = 75;
 inline constexpr int kPathNotFound = 76;
 inline constexpr int kNoSuchDrive = 68;
 inline constexpr int kBadFileName = 52;
-inline constexpr int kAmbiguousName = 3265;
+// No such item in a collection; also a name that several entries match, none exactly.
+inline constexpr int kItemNotFound = 3265;
 }  // namespace err
 
 class Error : public std::runtime_error {

@@ -55,7 +55,7 @@ std::optional<Alias> AliasOf(const std::string& segment) {
 }
 
 [[noreturn]] void Ambiguous(std::string_view whole, const std::string& segment) {
-  throw Error(err::kAmbiguousName,
+  throw Error(err::kItemNotFound,
               "Ambiguous short name '" + segment + "' in path: " + std::string(whole));
 }
 
@@ -152,6 +152,31 @@ std::string UnsafeInCommandFile(std::string_view windowsPath) {
       return std::string("the character ") + static_cast<char>(c);
   }
   return "";
+}
+
+bool IsWindowsForm(std::string_view path) {
+  return (path.size() >= 2 && path[1] == ':') || path.find('\\') != std::string_view::npos;
+}
+
+std::string WindowsFormOf(const std::string& path) {
+  return path.empty() || IsWindowsForm(path) ? path : ToWindows(path);
+}
+
+fs::path PosixPathOf(const std::string& path) {
+  return IsWindowsForm(path) ? ToPosix(path) : fs::path(path);
+}
+
+std::string PosixFormOrMapped(const std::string& path) {
+  if (!IsWindowsForm(path)) return path;
+  try {
+    return ToPosix(path).string();
+  } catch (const Error&) {
+    if (!StartsWithNoCase(path, "Z:")) return {};
+    std::string posix = path.substr(2);
+    for (char& c : posix)
+      if (c == '\\') c = '/';
+    return posix;
+  }
 }
 
 }  // namespace platform::paths

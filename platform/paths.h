@@ -7,7 +7,7 @@
 // blank and whose first six characters are XXXXXX (letter case ignored), in the order of
 // ShortAliasSiblings. The last segment may name a file that does not exist yet.
 // Failures: throws platform::Error: kNoSuchDrive for any other drive or a network path,
-// kPathNotFound for a missing folder, kAmbiguousName when several entries differ only in
+// kPathNotFound for a missing folder, kItemNotFound when several entries differ only in
 // letter case from one segment.
 // Command files: UnsafeInCommandFile says why a path cannot be written into one.
 #pragma once
@@ -36,5 +36,16 @@ std::string ToWindows(const std::filesystem::path& posixPath);
 // allow in names (< > | ? *, ':' other than after the drive letter), or one the command shell
 // acts on outside quotes (% ^ &).
 std::string UnsafeInCommandFile(std::string_view windowsPath);
+
+// Which form a path a user gave is in: Windows form ("Z:\data\x.mdb", "data\x.mdb") or POSIX.
+bool IsWindowsForm(std::string_view path);
+// The Windows form the pages show; a relative POSIX path is made absolute first, "" stays "".
+std::string WindowsFormOf(const std::string& path);
+// The POSIX form of a path in either form; throws platform::Error for a Windows-form path that
+// does not resolve.
+std::filesystem::path PosixPathOf(const std::string& path);
+// The same, for a path that may not exist yet: one that does not resolve gets the form drive Z:
+// maps to, or "" on another drive.
+std::string PosixFormOrMapped(const std::string& path);
 
 }  // namespace platform::paths

@@ -94,6 +94,14 @@ bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
   return s.size() >= prefix.size() && EqualsNoCase(s.substr(0, prefix.size()), prefix);
 }
 
+bool IsOdbcConnect(std::string_view connect) {
+  return StartsWithNoCase(connect, kOdbcPrefix);
+}
+
+std::string WithoutOdbcPrefix(std::string_view connect) {
+  return std::string(IsOdbcConnect(connect) ? connect.substr(kOdbcPrefix.size()) : connect);
+}
+
 void AppendUtf8(std::string& out, char32_t c) {
   if (c < 0x80) {
     out += static_cast<char>(c);

@@ -15,6 +15,12 @@ std::string LowerAscii(std::string_view s);
 bool EqualsNoCase(std::string_view a, std::string_view b);
 bool StartsWithNoCase(std::string_view s, std::string_view prefix);
 
+// The head of a connect string that names an ODBC data source, letter case ignored.
+inline constexpr std::string_view kOdbcPrefix = "ODBC;";
+bool IsOdbcConnect(std::string_view connect);
+// The connect string without its "ODBC;" head; unchanged when it has none.
+std::string WithoutOdbcPrefix(std::string_view connect);
+
 // Appends code point c as UTF-8.
 void AppendUtf8(std::string& out, char32_t c);
 

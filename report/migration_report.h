@@ -48,9 +48,10 @@ class MigrationVerifier {
   virtual std::vector<TableReport> Verify(const MigrationSettings& settings,
                                           const std::string& targetConnection) = 0;
   // Keys of up to five rows of a table of the new database for which an SQL condition does not
-  // hold (engine::RowsBreaking).
-  virtual std::string RowsBreaking(const std::string& targetConnection, const std::string& table,
-                                   const std::string& condition) = 0;
+  // hold (engine::KeysOfRowsBreaking).
+  virtual std::string KeysOfRowsBreaking(const std::string& targetConnection,
+                                         const std::string& table,
+                                         const std::string& condition) = 0;
 };
 
 void PrintReport(const MigrationReport& report, std::ostream& out);

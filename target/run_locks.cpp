@@ -2,7 +2,6 @@
 
 #include <filesystem>
 
-#include "engine/path_forms.h"
 #include "options/settings.h"
 #include "platform/error.h"
 #include "platform/paths.h"
@@ -35,9 +34,9 @@ std::string RunLocks::Take(const MigrationSettings& settings) {
 std::string RunLocks::TakeConnected(const std::string& named) {
   connected_.reset();
   if (named.empty()) return "";
-  std::string posixPath = named;
+  std::string posixPath;
   try {
-    if (engine::IsWindowsForm(named)) posixPath = platform::paths::ToPosix(named).string();
+    posixPath = platform::paths::PosixPathOf(named).string();
   } catch (const platform::Error&) {
     return "";  // no such place: the connect refuses it with its reason
   }

@@ -66,7 +66,7 @@ int main(int argc, char** argv) {
                          },
                          [&verifier](const std::string& connection, const std::string& table,
                                      const std::string& condition) {
-                           return verifier.RowsBreaking(connection, table, condition);
+                           return verifier.KeysOfRowsBreaking(connection, table, condition);
                          },
                          &inspector});
   pages = &flow;

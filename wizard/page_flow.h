@@ -36,7 +36,7 @@ struct WizardServices {
   // The Access file's tables linked to a database file, asked before "Create DB" replaces it.
   target::LinkedTablesProbe linkedTables = {};
   // Keys of rows of the new database (connection, table) that break an SQL condition
-  // (engine::RowsBreaking); without it the step after reload.bat does not run.
+  // (engine::KeysOfRowsBreaking); without it the step after reload.bat does not run.
   std::function<std::string(const std::string&, const std::string&, const std::string&)>
       rowsBreaking = {};
   // The new database as restore and the undo record see it; without it nothing is restored.

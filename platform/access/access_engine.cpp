@@ -277,7 +277,7 @@ void AccessTableDefs::Append(const std::shared_ptr<dao::TableDef>& table) {
     // As Jet does, a link to another Access file is appended only when its table is there.
     TableInfo link;
     link.name = def->Name();
-    link.objectType = 6;
+    link.objectType = dao::ObjectType::kAccessLink;
     link.connect = def->Connect();
     link.sourceTableName = def->SourceTableName();
     link.database = def->Connect().substr(std::string_view(";DATABASE=").size());
@@ -305,15 +305,16 @@ void AccessDatabase::Execute(const std::string& sql) {
     throw Error(dao::err::kItemNotFound,
                 "The Access table '" + statement->source + "' does not exist.");
   const TableInfo& info = source->info();
-  if (info.objectType == 4)
+  if (info.objectType == dao::ObjectType::kOdbcLink)
     throw Error(dao::err::kUnsupported,
                 "The table '" + statement->source +
                     "' is linked through ODBC; its rows are in another database and only Access "
                     "tables can be copied.");
-  if (info.objectType == 6 && info.backEnd.errorNumber != 0)
+  if (info.objectType == dao::ObjectType::kAccessLink && info.backEnd.errorNumber != 0)
     throw Error(info.backEnd.errorNumber, info.backEnd.error);
-  if (info.objectType != 1 && info.objectType != 6)
-    Unsupported("copying a table of object type " + std::to_string(info.objectType));
+  if (info.objectType != dao::ObjectType::kTable && info.objectType != dao::ObjectType::kAccessLink)
+    Unsupported("copying a table of object type " +
+                std::to_string(static_cast<int>(info.objectType)));
   const std::string connection = odbc::ConnectionStringFor(statement->connect, options_.chooser);
   // SQLite would wait on this file's lock for ever; it is no Norvane database anyway.
   if (SameFile(DatabaseFileOf(connection), path_))
@@ -321,7 +322,7 @@ void AccessDatabase::Execute(const std::string& sql) {
                 "The target database is the Access file '" + path_ + "' itself.");
   auto& target = connections_[connection];
   if (!target) target = std::make_unique<odbc::Connection>(connection, options_.targetLimits);
-  if (info.objectType == 1) {
+  if (info.objectType == dao::ObjectType::kTable) {
     CopyTable(ReadPath(), jetVersion_, info.name, *target, statement->table, options_.readTimeout);
     return;
   }
@@ -342,12 +343,14 @@ std::unique_ptr<dao::Recordset> AccessDatabase::OpenRecordset(
   if (!source)
     throw Error(dao::err::kItemNotFound, "The Access table '" + table + "' does not exist.");
   const TableInfo& info = source->info();
-  if (info.objectType == 1) return OpenTableRows(path_, info.name, fields, options_.readTimeout);
-  if (info.objectType == 6 && info.backEnd.errorNumber != 0)
+  if (info.objectType == dao::ObjectType::kTable)
+    return OpenTableRows(path_, info.name, fields, options_.readTimeout);
+  if (info.objectType == dao::ObjectType::kAccessLink && info.backEnd.errorNumber != 0)
     throw Error(info.backEnd.errorNumber, info.backEnd.error);
-  if (info.objectType == 6)
+  if (info.objectType == dao::ObjectType::kAccessLink)
     return OpenTableRows(info.backEnd.path, info.backEnd.table, fields, options_.readTimeout);
-  Unsupported("reading the rows of a table of object type " + std::to_string(info.objectType));
+  Unsupported("reading the rows of a table of object type " +
+              std::to_string(static_cast<int>(info.objectType)));
 }
 
 class JetWorkspace : public dao::Workspace {
@@ -358,12 +361,13 @@ class JetWorkspace : public dao::Workspace {
                                               const std::string& connect) override {
     if (closed_) Closed();
     std::shared_ptr<dao::Database> db;
-    if (StartsWithNoCase(Trim(connect), "ODBC;")) {
+    if (IsOdbcConnect(Trim(connect))) {
       // The target must be a Norvane database nobody else is writing: anything else fails here,
       // before a table is copied (SQLite would create, overwrite or wait on it).
       const std::string connection = odbc::ConnectionStringFor(Trim(connect), options_.chooser);
       CheckTargetFile(connection, options_.targetOpenLockWait);
-      db = odbc::OpenOdbcDatabase("ODBC;" + connection, nullptr, options_.targetLimits);
+      db = odbc::OpenOdbcDatabase(std::string(kOdbcPrefix) + connection, nullptr,
+                                  options_.targetLimits);
     } else {
       if (LowerAscii(connect).find("pwd=") != std::string::npos)
         Unsupported("opening a password-protected Access database");

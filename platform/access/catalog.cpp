@@ -253,7 +253,10 @@ void WriteCatalog(const std::string& path, WireWriter& out) {
     const ObjectRow* row =
         i < objects.size() && objects[i].name == entry->object_name ? &objects[i] : nullptr;
     const long type = row != nullptr ? row->type : entry->object_type;
-    if (type == 1 || type == 4 || type == 6) entries.push_back({entry, type, row});
+    if (dao::IsObjectType(type, dao::ObjectType::kTable) ||
+        dao::IsObjectType(type, dao::ObjectType::kOdbcLink) ||
+        dao::IsObjectType(type, dao::ObjectType::kAccessLink))
+      entries.push_back({entry, type, row});
   }
   out.U32(static_cast<std::uint32_t>(entries.size()));
   for (const Entry& e : entries) {
@@ -268,7 +271,7 @@ void WriteCatalog(const std::string& path, WireWriter& out) {
     out.String(e.row != nullptr ? e.row->connect : "");
     out.String(e.row != nullptr ? e.row->foreignName : "");
     out.String(e.row != nullptr ? e.row->database : "");
-    if (e.type != 1) {
+    if (!dao::IsObjectType(e.type, dao::ObjectType::kTable)) {
       out.String("");  // no rule, no columns, no indexes (see WriteColumns)
       out.U32(0);
       out.U32(0);
@@ -434,18 +437,17 @@ Catalog ReadOwnCatalog(const std::string& posixPath, std::chrono::milliseconds t
     TableInfo table;
     table.id = in.U32();
     table.name = in.String();
-    table.objectType = static_cast<int>(in.U32());
+    table.objectType = static_cast<dao::ObjectType>(in.U32());
     table.flags = in.U32();
-    table.system = (table.flags & dao::kSystemObject) != 0;
     table.connect = in.String();
     // An ODBC link stores its connect string without the "ODBC;" the engine reports it with.
-    if (table.objectType == 4 && !table.connect.empty() &&
-        !StartsWithNoCase(table.connect, "ODBC;"))
-      table.connect = "ODBC;" + table.connect;
+    if (table.objectType == dao::ObjectType::kOdbcLink && !table.connect.empty() &&
+        !IsOdbcConnect(table.connect))
+      table.connect = std::string(kOdbcPrefix) + table.connect;
     table.sourceTableName = in.String();
     table.database = in.String();
     // DAO's form: the stored options (none for an Access file), then the file.
-    if (table.objectType == 6)
+    if (table.objectType == dao::ObjectType::kAccessLink)
       table.connect += (table.connect.ends_with(';') ? "" : ";") + ("DATABASE=" + table.database);
     table.columns = ReadColumns(in, posixPath, &table.validationRule);
     const std::uint32_t indexes = Bounded(in, kMaxColumns, posixPath);
@@ -548,7 +550,7 @@ void ResolveAccessLink(TableInfo& table, BackEnds& backEnds, std::chrono::millis
     throw Error(dao::err::kItemNotFound, link + "table '" + table.sourceTableName +
                                              "' of the Access file '" + file +
                                              "', which has no such table.");
-  if (found->objectType != 1)
+  if (found->objectType != dao::ObjectType::kTable)
     throw Error(dao::err::kUnsupported, link + "table '" + table.sourceTableName +
                                             "' of the Access file '" + file +
                                             "', which is itself a linked table there; only "
@@ -572,7 +574,7 @@ Catalog ReadCatalog(const std::string& posixPath, std::chrono::milliseconds time
   Catalog catalog = ReadOwnCatalog(posixPath, timeout);
   BackEnds backEnds;
   for (TableInfo& table : catalog.tables) {
-    if (table.objectType != 6) continue;
+    if (table.objectType != dao::ObjectType::kAccessLink) continue;
     try {
       ResolveAccessLink(table, backEnds, timeout);
     } catch (const Error& e) {

@@ -63,9 +63,8 @@ struct BackEnd {
 struct TableInfo {
   std::uint32_t id = 0;  // MSysObjects id: stable across renames
   std::string name;
-  int objectType = 1;           // 1 local table, 4 ODBC link, 6 Access link
-  std::uint32_t flags = 0;      // MSysObjects.Flags; dao::kSystemObject marks a system object
-  bool system = false;          // flags has a dao::kSystemObject bit
+  dao::ObjectType objectType = dao::ObjectType::kTable;
+  std::uint32_t flags = 0;      // MSysObjects.Flags; see dao::IsSystemTable
   std::string connect;          // links only; an Access link's is ";DATABASE=<path>"
   std::string sourceTableName;  // links only
   std::string database;         // Access links: the back-end's path as stored (Windows form)

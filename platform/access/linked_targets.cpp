@@ -53,7 +53,8 @@ std::vector<std::string> TablesLinkedTo(const std::string& accessPosixPath,
                                         std::chrono::milliseconds timeout) {
   std::vector<std::string> names;
   for (const TableInfo& table : ReadCatalog(accessPosixPath, timeout).tables)
-    if (table.objectType == 4 && SameFile(DatabaseFileOf(table.connect), databasePosixPath))
+    if (table.objectType == dao::ObjectType::kOdbcLink &&
+        SameFile(DatabaseFileOf(table.connect), databasePosixPath))
       names.push_back(table.name);
   return names;
 }

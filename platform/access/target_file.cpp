@@ -95,22 +95,14 @@ TargetFileKind KindOfTargetFile(const std::string& posixPath, std::string* reaso
   return TargetFileKind::kOther;
 }
 
-namespace {
-
-std::string PosixFormOf(const std::string& named) {
-  return named.size() >= 2 && named[1] == ':' ? paths::ToPosix(named).string() : named;
-}
-
-}  // namespace
-
 std::string TargetFilePath(const std::string& connectionString) {
-  return PosixFormOf(DatabaseFileOf(connectionString));
+  return paths::PosixPathOf(DatabaseFileOf(connectionString)).string();
 }
 
 void CheckTargetFile(const std::string& connectionString, std::chrono::milliseconds lockWait) {
   const std::string named = DatabaseFileOf(connectionString);
   if (named.empty()) return;
-  const std::string path = PosixFormOf(named);
+  const std::string path = paths::PosixPathOf(named).string();
   std::string reason;
   const TargetFileKind kind = KindOfTargetFile(path, &reason);
   if (kind != TargetFileKind::kNorvane)

@@ -9,6 +9,7 @@
 #include "platform/access_expressions.h"
 #include "platform/dao/dao.h"
 #include "platform/error.h"
+#include "platform/quoting.h"
 #include "platform/row_progress.h"
 #include "platform/text.h"
 
@@ -101,8 +102,8 @@ std::string DefaultClause(const ColumnInfo& column) {
 // A trigger that gives a row inserted without a value for an AutoNumber column the next number
 // after the highest one in the table.
 std::string AutoNumberTrigger(const std::string& table, const std::string& column) {
-  const std::string t = odbc::QuoteIdentifier(table), c = odbc::QuoteIdentifier(column);
-  return "CREATE TRIGGER " + odbc::QuoteIdentifier(table + "_autonumber_" + column) +
+  const std::string t = platform::QuoteName(table), c = platform::QuoteName(column);
+  return "CREATE TRIGGER " + platform::QuoteName(table + "_autonumber_" + column) +
          " AFTER INSERT ON " + t + " FOR EACH ROW WHEN NEW." + c + " IS NULL BEGIN UPDATE " + t +
          " SET " + c + " = (SELECT coalesce(max(" + c + "), 0) + 1 FROM " + t +
          ") WHERE rowid = NEW.rowid; END";
@@ -228,12 +229,12 @@ std::size_t CopyTable(const std::string& mdbPath, int jetVersion, const std::str
   const bool throughDouble = EqualsNoCase(target.DbmsName(), "SQLite");
   const auto& types = target.TypeInfos();
 
-  std::string create = "CREATE TABLE " + odbc::QuoteIdentifier(targetName) + " (";
+  std::string create = "CREATE TABLE " + platform::QuoteName(targetName) + " (";
   std::vector<std::string> triggers;
   std::vector<Param> params(columns.size());
   for (std::size_t i = 0; i < columns.size(); ++i) {
     const TargetType type = ChooseTargetType(columns[i], jetVersion, types, throughDouble);
-    create += (i ? ", " : "") + odbc::QuoteIdentifier(columns[i].name) + " " + type.ddl;
+    create += (i ? ", " : "") + platform::QuoteName(columns[i].name) + " " + type.ddl;
     Param& p = params[i];
     p.sqlType = type.sqlType;
     if (throughDouble) {
@@ -275,7 +276,7 @@ std::size_t CopyTable(const std::string& mdbPath, int jetVersion, const std::str
     std::string row = "(";
     for (std::size_t i = 0; i < width; ++i) row += i ? ", ?" : "?";
     row += ")";
-    std::string sql = "INSERT INTO " + odbc::QuoteIdentifier(targetName) + " VALUES ";
+    std::string sql = "INSERT INTO " + platform::QuoteName(targetName) + " VALUES ";
     for (std::size_t r = 0; r < rowCount; ++r) sql += (r ? ", " : "") + row;
     return sql;
   };
@@ -419,7 +420,7 @@ std::size_t CopyTable(const std::string& mdbPath, int jetVersion, const std::str
       target.Rollback();
       target.SetAutoCommit(true);
       if (created && target.HasTable(targetName))
-        target.ExecDirect("DROP TABLE " + odbc::QuoteIdentifier(targetName));
+        target.ExecDirect("DROP TABLE " + platform::QuoteName(targetName));
     } catch (const Error&) {
       // The first failure is the one to report.
     }

@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/access_catalog_writer.h"
@@ -20,7 +21,7 @@ namespace dao {
 
 // Error numbers of the engine.
 namespace err {
-inline constexpr int kItemNotFound = 3265;        // no such item in the collection
+using platform::err::kItemNotFound;               // no such item in the collection
 inline constexpr int kCouldNotLock = 3045;        // file already in use (exclusive open)
 inline constexpr int kFileNotFound = 3024;        // the database file does not exist
 inline constexpr int kUnrecognizedFormat = 3343;  // not an Access database, or damaged
@@ -71,8 +72,21 @@ struct Field {
   std::string ValidationRule;
 };
 
+// The types of the table objects of an Access file (MSysObjects.Type).
+enum class ObjectType : int { kTable = 1, kOdbcLink = 4, kAccessLink = 6 };
+// Whether the stored type number `type` is the object type `objectType`.
+inline constexpr bool IsObjectType(long type, ObjectType objectType) {
+  return type == static_cast<long>(objectType);
+}
+
 // Attributes bit of objects the file marks as its own (hidden system tables).
 inline constexpr std::uint32_t kSystemObject = 0x80000002;
+
+// Tables a migration leaves out: those named "MSys..." and those the file marks as system
+// objects (the f_..._Data table an .accdb keeps for attachments), which Access alone may change.
+inline bool IsSystemTable(std::string_view name, std::uint32_t attributes) {
+  return name.starts_with("MSys") || (attributes & kSystemObject) != 0;
+}
 
 // Rows of a table read forward. Values are text: integers and Yes/No as digits, floating-point
 // values with 17 significant digits, everything else in the engine's exact text form; NULL as
@@ -112,6 +126,10 @@ class TableDef {
     throw platform::Error(err::kUnsupported, "This engine does not list a table's fields.");
   }
 };
+
+inline bool IsSystemTable(const TableDef& table) {
+  return IsSystemTable(table.Name(), table.Attributes());
+}
 
 // A database's table definitions. Positions run from 0 to Count() - 1 in the engine's order;
 // entries appended are enumerated after those that were there, and a renamed entry keeps its

@@ -4,6 +4,7 @@
 #include <map>
 #include <set>
 
+#include "platform/dao/dao.h"
 #include "platform/error.h"
 
 namespace jetwriter {
@@ -202,8 +203,9 @@ std::vector<std::string> CheckCatalog(const std::string& path) {
     }
   }
   // The permissions table's index on ObjectId.
-  auto aces = std::find_if(c.rows.begin(), c.rows.end(),
-                           [](const CatalogRow& r) { return r.name == "MSysACEs" && r.type == 1; });
+  auto aces = std::find_if(c.rows.begin(), c.rows.end(), [](const CatalogRow& r) {
+    return r.name == "MSysACEs" && dao::IsObjectType(r.type, dao::ObjectType::kTable);
+  });
   if (aces != c.rows.end()) {
     try {
       TableDef t = ReadTableDef(file, f, static_cast<std::uint32_t>(aces->objectId));

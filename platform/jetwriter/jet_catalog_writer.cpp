@@ -20,7 +20,6 @@ constexpr int kInvalidName = 3125;  // "'x' isn't a valid name."
 constexpr std::uint32_t kLinkFlags = 0x20100000;
 constexpr std::uint32_t kLvalOwner =
     'L' | ('V' << 8) | ('A' << 16) | (static_cast<std::uint32_t>('L') << 24);
-constexpr int kTypeTable = 1, kTypeOdbcLink = 4, kTypeAccessLink = 6;
 // The DAO connect string of a link to a table of another Access file.
 constexpr std::string_view kAccessConnect = ";DATABASE=";
 
@@ -277,7 +276,10 @@ class JetCatalogWriter : public platform::AccessCatalogWriter, private PageAlloc
     const CatalogRow* match = nullptr;
     for (const CatalogRow& r : cat.rows) {
       if (r.parentId != cat.tablesId) continue;
-      if (r.type != kTypeTable && r.type != kTypeOdbcLink && r.type != kTypeAccessLink) continue;
+      if (!dao::IsObjectType(r.type, dao::ObjectType::kTable) &&
+          !dao::IsObjectType(r.type, dao::ObjectType::kOdbcLink) &&
+          !dao::IsObjectType(r.type, dao::ObjectType::kAccessLink))
+        continue;
       if (r.name == name) return r;
       if (match == nullptr && platform::EqualsNoCase(r.name, name)) match = &r;
     }
@@ -392,7 +394,7 @@ class JetCatalogWriter : public platform::AccessCatalogWriter, private PageAlloc
   void AddAccessControlEntries(const Catalog& cat, std::int32_t objectId) {
     const Format& f = cat.f;
     auto aces = std::find_if(cat.rows.begin(), cat.rows.end(), [&](const CatalogRow& r) {
-      return r.name == "MSysACEs" && r.type == kTypeTable;
+      return r.name == "MSysACEs" && dao::IsObjectType(r.type, dao::ObjectType::kTable);
     });
     if (aces == cat.rows.end()) return;  // a file without permissions table
     TableDef t = ReadTableDef(file_, f, static_cast<std::uint32_t>(aces->objectId));
@@ -704,8 +706,8 @@ class JetCatalogWriter : public platform::AccessCatalogWriter, private PageAlloc
   }
 
   // A catalog row for a new table entry with object id `id`; the caller fills in the rest.
-  RowValues NewEntry(const Catalog& cat, const std::string& name, std::int32_t id, int type,
-                     std::uint32_t flags) {
+  RowValues NewEntry(const Catalog& cat, const std::string& name, std::int32_t id,
+                     dao::ObjectType type, std::uint32_t flags) {
     const Format& f = cat.f;
     RowValues v;
     v.columnCount = static_cast<int>(Le16(cat.tdef.bytes, f.tdefMaxCols));
@@ -713,7 +715,7 @@ class JetCatalogWriter : public platform::AccessCatalogWriter, private PageAlloc
     v.values[col::kId] = Le32Bytes(static_cast<std::uint32_t>(id));
     v.values[col::kParentId] = Le32Bytes(static_cast<std::uint32_t>(cat.tablesId));
     v.values[col::kName] = EncodeText(name, f);
-    v.values[col::kType] = Bytes{static_cast<std::uint8_t>(type), 0};
+    v.values[col::kType] = Bytes{static_cast<std::uint8_t>(static_cast<int>(type)), 0};
     v.values[col::kDateCreate] = OleDateNow();
     v.values[col::kDateUpdate] = OleDateNow();
     v.values[col::kOwner] = OwnerForNewObject(cat);
@@ -762,8 +764,7 @@ class JetCatalogWriter : public platform::AccessCatalogWriter, private PageAlloc
     CheckNewName(cat, name);
     if (source.empty()) Unsupported("The linked table has no source table name.");
     EncodeText(source, f);
-    std::string odbc = connect;
-    if (platform::StartsWithNoCase(odbc, "ODBC;")) odbc = odbc.substr(5);
+    const std::string odbc = platform::WithoutOdbcPrefix(connect);
     if (odbc.empty()) Unsupported("The linked table has no ODBC connect string.");
 
     const RemoteTable remote = ReadRemoteTable(odbc, source);
@@ -779,8 +780,8 @@ class JetCatalogWriter : public platform::AccessCatalogWriter, private PageAlloc
 
     std::uint32_t tdefPage = Allocate();
     WriteTableDef(f, tdefPage, LinkTableDef(f, tdefPage, cols, LinkIndexes(remote)));
-    RowValues v =
-        NewEntry(cat, name, static_cast<std::int32_t>(tdefPage), kTypeOdbcLink, kLinkFlags);
+    RowValues v = NewEntry(cat, name, static_cast<std::int32_t>(tdefPage),
+                           dao::ObjectType::kOdbcLink, kLinkFlags);
     // Stored without its "ODBC;" prefix, as Access stores it; the type (4) says it is ODBC.
     v.values[col::kConnect] = MemoValue(cat, col::kConnect, odbc);
     v.values[col::kForeignName] = EncodeText(source, f);
@@ -808,7 +809,7 @@ class JetCatalogWriter : public platform::AccessCatalogWriter, private PageAlloc
       if (r.objectId < 0) id = std::max(id, r.objectId);
     if (id == -1) Unsupported("The catalog has no free id for a linked table.");
     ++id;
-    RowValues v = NewEntry(cat, name, id, kTypeAccessLink, 0);
+    RowValues v = NewEntry(cat, name, id, dao::ObjectType::kAccessLink, 0);
     v.values[col::kDatabase] = MemoValue(cat, col::kDatabase, database);
     v.values[col::kForeignName] = EncodeText(source, f);
     AddEntry(cat, name, v);
@@ -820,7 +821,8 @@ class JetCatalogWriter : public platform::AccessCatalogWriter, private PageAlloc
       if (r.name == "MSysDb" && r.values.values[col::kOwner]) return *r.values.values[col::kOwner];
     }
     for (const CatalogRow& r : cat.rows) {
-      if (r.type == kTypeTable && r.parentId == cat.tablesId && r.values.values[col::kOwner]) {
+      if (dao::IsObjectType(r.type, dao::ObjectType::kTable) && r.parentId == cat.tablesId &&
+          r.values.values[col::kOwner]) {
         return *r.values.values[col::kOwner];
       }
     }
@@ -899,8 +901,7 @@ std::vector<platform::LinkBackRefusal> CheckLinkBack(const std::string& posixPat
     }
     if (!why.empty()) refuse(Of::Link, why, link.name);
   }
-  std::string odbc = plan.connect;
-  if (platform::StartsWithNoCase(odbc, "ODBC;")) odbc = odbc.substr(5);
+  const std::string odbc = platform::WithoutOdbcPrefix(plan.connect);
   try {
     const Bytes text = EncodeText(odbc, f);
     if (text.size() > 64) LongValuePage(f, text, "Connect");

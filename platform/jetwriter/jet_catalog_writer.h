@@ -26,6 +26,7 @@
 
 #include "platform/access_catalog_writer.h"
 #include "platform/jetwriter/page_file.h"
+#include "platform/odbc/odbc.h"
 
 namespace jetwriter {
 
@@ -49,8 +50,10 @@ struct RemoteTable {
 };
 
 // Reads the columns and unique indexes of `table` from the ODBC source `connect` (without
-// "ODBC;"), as Access asks for them when it links a table.
-RemoteTable ReadRemoteTable(const std::string& connect, const std::string& table);
+// "ODBC;"), as Access asks for them when it links a table. The connection has the time limits
+// of platform/odbc: a source another program holds locked fails once they run out.
+RemoteTable ReadRemoteTable(const std::string& connect, const std::string& table,
+                            platform::odbc::Limits limits = {});
 
 // The caller holds the file itself: no lock is taken. Each change replaces the file at once.
 std::unique_ptr<platform::AccessCatalogWriter> OpenJetCatalogWriter(const std::string& posixPath);

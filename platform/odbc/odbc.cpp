@@ -333,13 +333,4 @@ bool Statement::GetText(SQLUSMALLINT col, std::string& out) {
   }
 }
 
-std::string QuoteIdentifier(const std::string& name) {
-  std::string quoted = "\"";
-  for (char c : name) {
-    if (c == '"') quoted += '"';
-    quoted += c;
-  }
-  return quoted + "\"";
-}
-
 }  // namespace platform::odbc

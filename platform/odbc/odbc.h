@@ -123,7 +123,4 @@ class Statement {
   std::string file_;
 };
 
-// A name between double quotes, embedded quotes doubled.
-std::string QuoteIdentifier(const std::string& name);
-
 }  // namespace platform::odbc

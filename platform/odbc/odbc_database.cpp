@@ -4,12 +4,11 @@
 #include <vector>
 
 #include "platform/error.h"
+#include "platform/quoting.h"
 #include "platform/text.h"
 
 namespace platform::odbc {
 namespace {
-
-constexpr const char* kOdbcPrefix = "ODBC;";
 
 [[noreturn]] void Unsupported(const std::string& what) {
   throw Error(dao::err::kUnsupported,
@@ -104,7 +103,7 @@ class OdbcDatabase : public dao::Database {
 
   std::string Connect() const override {
     Open();
-    return kOdbcPrefix + connection_->CompletedString();
+    return std::string(kOdbcPrefix) + connection_->CompletedString();
   }
   dao::TableDefCollection& TableDefs() override {
     Open();
@@ -138,10 +137,10 @@ class OdbcDatabase : public dao::Database {
 }  // namespace
 
 std::string ConnectionStringFor(const std::string& connect, dao::DataSourceChooser* chooser) {
-  if (!StartsWithNoCase(connect, kOdbcPrefix))
+  if (!IsOdbcConnect(connect))
     throw Error(dao::err::kUnsupported,
                 "The connect string '" + connect + "' does not name an ODBC data source.");
-  const std::string rest = connect.substr(5);
+  const std::string rest = WithoutOdbcPrefix(connect);
   bool namesSource = false;
   std::string others;
   for (const auto& [key, value] : ParseConnectionString(rest)) {
@@ -177,12 +176,12 @@ std::string CreateIndexStatement(const std::string& table, const dao::Index& ind
       throw Error(
           dao::err::kUnsupported,
           "The index '" + index.Name + "' has an invalid field list '" + index.Fields + "'.");
-    columns += (columns.empty() ? "" : ", ") + QuoteIdentifier(part) + order;
+    columns += (columns.empty() ? "" : ", ") + platform::QuoteName(part) + order;
     start = end + 1;
   }
   return std::string("CREATE ") + (index.Unique || index.Primary ? "UNIQUE " : "") + "INDEX " +
-         QuoteIdentifier(table + "_" + index.Name) + " ON " + QuoteIdentifier(table) + " (" +
-         columns + ")";
+         platform::QuoteName(table + "_" + index.Name) + " ON " + platform::QuoteName(table) +
+         " (" + columns + ")";
 }
 
 std::shared_ptr<dao::Database> OpenOdbcDatabase(const std::string& connect,

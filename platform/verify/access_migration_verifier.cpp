@@ -37,15 +37,15 @@ std::string AccessMigrationVerifier::CompareValues(const MigrationSettings& sett
   return checker_.CompareValues(Request(settings, targetConnection), accessName);
 }
 
-std::string AccessMigrationVerifier::RowsBreaking(const std::string& targetConnection,
-                                                  const std::string& table,
-                                                  const std::string& condition) {
+std::string AccessMigrationVerifier::KeysOfRowsBreaking(const std::string& targetConnection,
+                                                        const std::string& table,
+                                                        const std::string& condition) {
   if (!target_ || targetConnection != targetConnection_) {
     target_ = std::make_unique<platform::odbc::Connection>(
         targetConnection, platform::odbc::Limits{.statement = lockWait_});
     targetConnection_ = targetConnection;
   }
-  return platform::verify::RowsBreaking(*target_, table, condition);
+  return platform::verify::KeysOfRowsBreaking(*target_, table, condition);
 }
 
 }  // namespace console

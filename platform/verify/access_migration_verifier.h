@@ -28,15 +28,15 @@ class AccessMigrationVerifier : public reporting::MigrationVerifier {
                                              const std::string& targetConnection) override;
   std::string CompareValues(const MigrationSettings& settings, const std::string& targetConnection,
                             const std::string& accessName) override;
-  std::string RowsBreaking(const std::string& targetConnection, const std::string& table,
-                           const std::string& condition) override;
+  std::string KeysOfRowsBreaking(const std::string& targetConnection, const std::string& table,
+                                 const std::string& condition) override;
 
  private:
   platform::verify::CheckRequest Request(const MigrationSettings& settings,
                                          const std::string& targetConnection) const;
 
   platform::verify::MigrationChecker checker_;
-  std::unique_ptr<platform::odbc::Connection> target_;  // kept for RowsBreaking
+  std::unique_ptr<platform::odbc::Connection> target_;  // kept for KeysOfRowsBreaking
   std::string targetConnection_;
   std::chrono::milliseconds timeout_{60000};
   std::chrono::milliseconds lockWait_;

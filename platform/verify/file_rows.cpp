@@ -9,6 +9,7 @@
 #include "platform/database_lock.h"
 #include "platform/error.h"
 #include "platform/odbc/odbc.h"
+#include "platform/quoting.h"
 
 namespace platform::verify {
 
@@ -18,7 +19,7 @@ FileRows::FileRows(const std::string& posixPath, const std::string& table,
   if (const std::string earlier = GaveUpEarlier(posixPath); !earlier.empty())
     throw DatabaseLocked(dao::err::kOdbcCallFailed,
                          "Reading " + table + ": " + earlier + " earlier in this run.");
-  const std::string sql = "SELECT * FROM " + odbc::QuoteIdentifier(table);
+  const std::string sql = "SELECT * FROM " + platform::QuoteName(table);
   try {
     if (sqlite3_open_v2(posixPath.c_str(), &db_, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX,
                         nullptr) != SQLITE_OK)

@@ -15,6 +15,7 @@
 #include "platform/database_lock.h"
 #include "platform/error.h"
 #include "platform/odbc/odbc.h"
+#include "platform/quoting.h"
 #include "platform/text.h"
 #include "platform/verify/file_rows.h"
 #include "platform/verify/row_digest.h"
@@ -192,7 +193,7 @@ RowDigest AccessRowDigest(access::RowStream& rows, const std::vector<int>& types
 class OdbcRows {
  public:
   OdbcRows(odbc::Connection& db, const std::string& table) : st_(db) {
-    std::string sql = "SELECT * FROM " + odbc::QuoteIdentifier(table);
+    std::string sql = "SELECT * FROM " + platform::QuoteName(table);
     st_.Check(SQLExecDirect(st_.get(), Name(sql), SQL_NTS), "Reading " + table);
   }
   bool Next() {
@@ -278,19 +279,27 @@ void MigrationChecker::BeforeRun(const std::string& accessPath, std::chrono::mil
   tables_.clear();
   // System tables stay behind, and so do their relationships.
   auto system = [&](const std::string& name) {
-    if (name.starts_with("MSys")) return true;
+    std::uint32_t flags = 0;
     for (const auto& t : catalog.tables)
-      if (t.system && EqualsNoCase(t.name, name)) return true;
-    return false;
+      if (EqualsNoCase(t.name, name)) flags |= t.flags;
+    return dao::IsSystemTable(name, flags);
   };
   for (const auto& t : catalog.tables) {
     // Local tables, and tables linked to other Access files (read from their back-end).
-    if ((t.objectType != 1 && t.objectType != 6) || system(t.name)) continue;
+    if ((t.objectType != dao::ObjectType::kTable && t.objectType != dao::ObjectType::kAccessLink) ||
+        system(t.name))
+      continue;
     TableBefore before{t.name, t.objectType, t.indexes, 0, t.unreadRelationships};
     for (const auto& r : catalog.relations)
       if (EqualsNoCase(r.ForeignTable, t.name) && !system(r.Table)) ++before.foreignKeys;
     tables_.push_back(std::move(before));
   }
+}
+
+std::vector<std::string> MigrationChecker::TableNames() const {
+  std::vector<std::string> names;
+  for (const TableBefore& table : tables_) names.push_back(table.name);
+  return names;
 }
 
 // The Access side of a table, as the run has left the file `after` describes.
@@ -317,7 +326,7 @@ AccessSide MigrationChecker::ReadAccessSide(const TableBefore& table, const acce
     const access::TableInfo* renamed = find(request.prefix + table.name);
     const access::TableInfo* link = find(Trim(table.name));
     check.linked = renamed != nullptr && renamed->objectType == table.objectType &&
-                   link != nullptr && link->objectType == 4 &&
+                   link != nullptr && link->objectType == dao::ObjectType::kOdbcLink &&
                    link->sourceTableName == check.targetName && !link->connect.empty();
     if (renamed != nullptr) local = renamed->name;
     check.linkReadOnly = check.linked && std::none_of(table.indexes.begin(), table.indexes.end(),
@@ -326,9 +335,9 @@ AccessSide MigrationChecker::ReadAccessSide(const TableBefore& table, const acce
   try {
     // A link's rows are those of its back-end table, read as the transfer reads them.
     std::string file = request.accessPath;
-    if (table.objectType == 6) {
+    if (table.objectType == dao::ObjectType::kAccessLink) {
       const access::TableInfo* entry = find(local);
-      if (entry == nullptr || entry->objectType != 6)
+      if (entry == nullptr || entry->objectType != dao::ObjectType::kAccessLink)
         throw Error(dao::err::kItemNotFound, "the link " + local + " is gone");
       if (entry->backEnd.errorNumber != 0)
         throw Error(entry->backEnd.errorNumber, entry->backEnd.error);

@@ -51,6 +51,8 @@ class MigrationChecker {
   ~MigrationChecker();
   // Notes the user tables, their indexes and relationships before the run changes anything.
   void BeforeRun(const std::string& accessPath, std::chrono::milliseconds timeout);
+  // The tables BeforeRun noted, in the file's order: those the check compares.
+  std::vector<std::string> TableNames() const;
   // Reading the Access side ahead, once the run has left the Access file as it stays (while
   // reload.bat finishes the new database): ReadAccessAhead reads the file's catalog, each
   // ReadNextAccessSide one more of the first 64 tables (false when none is left). The next Check
@@ -70,7 +72,7 @@ class MigrationChecker {
   static constexpr std::size_t kTablesAtOnce = 64;
   struct TableBefore {
     std::string name;
-    int objectType = 1;  // 1 local, 6 linked to another Access file
+    dao::ObjectType objectType = dao::ObjectType::kTable;  // a local table or an Access link
     std::vector<dao::Index> indexes;
     int foreignKeys = 0;
     int unreadRelationships = 0;  // declared by the table's definition, not readable

@@ -1,9 +1,10 @@
 #include "platform/verify/rows_breaking.h"
+#include "platform/quoting.h"
 
 namespace platform::verify {
 
-std::string RowsBreaking(odbc::Connection& db, const std::string& table,
-                         const std::string& condition) {
+std::string KeysOfRowsBreaking(odbc::Connection& db, const std::string& table,
+                               const std::string& condition) {
   std::string key;
   {
     odbc::Statement st(db);
@@ -16,12 +17,12 @@ std::string RowsBreaking(odbc::Connection& db, const std::string& table,
       if (rc == SQL_NO_DATA) break;
       st.Check(rc, "Reading the primary key of " + table);
       std::string column;
-      if (st.GetText(4, column)) key += (key.empty() ? "" : ", ") + odbc::QuoteIdentifier(column);
+      if (st.GetText(4, column)) key += (key.empty() ? "" : ", ") + platform::QuoteName(column);
     }
   }
   if (key.empty()) key = "rowid";
   odbc::Statement st(db);
-  std::string sql = "SELECT " + key + " FROM " + odbc::QuoteIdentifier(table) + " WHERE NOT (" +
+  std::string sql = "SELECT " + key + " FROM " + platform::QuoteName(table) + " WHERE NOT (" +
                     condition + ") LIMIT 5";
   st.Check(SQLExecDirect(st.get(), reinterpret_cast<SQLCHAR*>(sql.data()), SQL_NTS),
            "Checking " + table + " for " + condition);

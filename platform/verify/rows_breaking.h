@@ -14,7 +14,7 @@
 namespace platform::verify {
 
 // "(k1), (k2)" with a key's columns separated by ", "; empty when no row breaks `condition`.
-std::string RowsBreaking(odbc::Connection& db, const std::string& table,
-                         const std::string& condition);
+std::string KeysOfRowsBreaking(odbc::Connection& db, const std::string& table,
+                               const std::string& condition);
 
 }  // namespace platform::verify

@@ -14,6 +14,7 @@
 #include "platform/error.h"
 #include "platform/fnv1a.h"
 #include "platform/odbc/odbc.h"
+#include "platform/quoting.h"
 
 namespace platform::verify {
 namespace {
@@ -98,7 +99,7 @@ std::vector<engine::TableState> NorvaneTargetInspector::Tables(const std::string
   for (const std::string& name : names) {
     engine::TableState table{name, 0, 0};
     Fnv1a digest;
-    sqlite3_stmt* s = db.Prepare("SELECT * FROM " + odbc::QuoteIdentifier(name));
+    sqlite3_stmt* s = db.Prepare("SELECT * FROM " + platform::QuoteName(name));
     const int columns = sqlite3_column_count(s);
     while (db.Step()) {
       ++table.rows;

@@ -56,7 +56,8 @@ class EndToEnd : public ::testing::Test {
     db = dir.path() / "My Data" / "Sales.db";
     if (links.empty()) {
       for (const auto& t : platform::access::ReadCatalog(backEnd, std::chrono::seconds(60)).tables)
-        if (t.objectType == 1 && !t.name.starts_with("MSys")) links.push_back({t.name, t.name});
+        if (t.objectType == dao::ObjectType::kTable && !t.name.starts_with("MSys"))
+          links.push_back({t.name, t.name});
     }
     auto writer = jetwriter::OpenJetCatalogWriterLocked((dir.path() / "My Data" / "Sales.mdb"));
     for (const auto& [name, table] : links)
@@ -108,8 +109,8 @@ TEST_F(EndToEnd, nwind_with_link_migrates_every_table_key_and_link_and_cleans_up
   const auto* link = Find(catalog, "Order Details");
   ASSERT_NE(local, nullptr);
   ASSERT_NE(link, nullptr);
-  EXPECT_EQ(local->objectType, 1);
-  EXPECT_EQ(link->objectType, 4);
+  EXPECT_EQ(local->objectType, dao::ObjectType::kTable);
+  EXPECT_EQ(link->objectType, dao::ObjectType::kOdbcLink);
   EXPECT_EQ(link->sourceTableName, "Order_Details");
   EXPECT_NE(link->connect.find(db.string()), std::string::npos) << link->connect;
   EXPECT_TRUE(fs::exists(access.string() + ".bak"));
@@ -144,9 +145,9 @@ TEST_F(EndToEnd, a_front_end_migrates_its_back_end_tables_through_the_links_and_
   const auto* link = Find(catalog, "Orders");
   ASSERT_NE(renamed, nullptr);
   ASSERT_NE(link, nullptr);
-  EXPECT_EQ(renamed->objectType, 6);
+  EXPECT_EQ(renamed->objectType, dao::ObjectType::kAccessLink);
   EXPECT_EQ(renamed->backEnd.table, "Orders");
-  EXPECT_EQ(link->objectType, 4);
+  EXPECT_EQ(link->objectType, dao::ObjectType::kOdbcLink);
   EXPECT_EQ(link->sourceTableName, "Orders");
   // The back-end is only read.
   EXPECT_EQ(ReadBytes(backEnd), ReadBytes(fs::path(NORVANE_TEST_DATA) / "nwind.mdb"));
@@ -298,13 +299,13 @@ TEST_F(EndToEnd, files_of_today_link_back_every_table_and_name_the_links_access_
          {"Kunden", "Aufträge", "Auftragspositionen", "Messwerte", "Protokoll"}) {
       const auto* link = Find(catalog, name);
       ASSERT_NE(link, nullptr) << file << " " << name;
-      EXPECT_EQ(link->objectType, 4) << file << " " << name;
+      EXPECT_EQ(link->objectType, dao::ObjectType::kOdbcLink) << file << " " << name;
       EXPECT_NE(Find(catalog, std::string("Old_") + name), nullptr) << file << " " << name;
     }
     // Access's own tables stay as they were.
     for (const auto& t : catalog.tables) {
-      if (t.system) {
-        EXPECT_EQ(t.objectType, 1) << file << " " << t.name;
+      if (dao::IsSystemTable(t.name, t.flags)) {
+        EXPECT_EQ(t.objectType, dao::ObjectType::kTable) << file << " " << t.name;
       }
     }
     EXPECT_EQ(jetwriter::CheckCatalog(access.string()), std::vector<std::string>{}) << file;

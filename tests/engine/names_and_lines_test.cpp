@@ -6,12 +6,14 @@
 #include "engine/work_files.h"
 #include "options/settings.h"
 #include "platform/error.h"
+#include "platform/quoting.h"
 #include "platform/short_path.h"
 #include "target/create_db.h"
 
 using engine::ForeignKeyLine;
 using engine::PrimaryKeyLines;
 using engine::TargetNameOf;
+using platform::QuoteName;
 using platform::paths::ShortPathOf;
 using Lines = std::vector<std::string>;
 
@@ -29,10 +31,45 @@ TEST(TargetNameOf, replaces_only_the_first_blank_and_does_not_trim) {
   EXPECT_EQ(TargetNameOf("Umsätze 2024"), "Umsätze_2024");
 }
 
-TEST(QuoteName, doubles_embedded_quotes_and_refuses_control_characters) {
-  EXPECT_EQ(engine::QuoteName("Order_Details"), "\"Order_Details\"");
-  EXPECT_EQ(engine::QuoteName("a\"b"), "\"a\"\"b\"");
-  EXPECT_THROW(engine::QuoteName("a\r\nb"), platform::Error);
+TEST(QuoteName, quotes_blanks_brackets_quotes_and_non_ascii_names_as_they_are) {
+  using platform::QuotedIn;
+  for (QuotedIn in : {QuotedIn::kStatement, QuotedIn::kScriptLine}) {
+    EXPECT_EQ(QuoteName("Order_Details", in), "\"Order_Details\"");
+    EXPECT_EQ(QuoteName("Order Details Extended", in), "\"Order Details Extended\"");
+    EXPECT_EQ(QuoteName("a\"b", in), "\"a\"\"b\"");
+    EXPECT_EQ(QuoteName("\"", in), "\"\"\"\"");
+    EXPECT_EQ(QuoteName("[Menge] ('x')", in), "\"[Menge] ('x')\"");
+    EXPECT_EQ(QuoteName("Aufträge ÄÖÜ €", in), "\"Aufträge ÄÖÜ €\"");
+    EXPECT_EQ(QuoteName("", in), "\"\"");
+  }
+}
+
+TEST(QuoteName, refuses_a_nul_anywhere_and_control_characters_in_a_script_line) {
+  using platform::QuotedIn;
+  // A statement may hold a line break or a tab inside a quoted name; a script line may not.
+  EXPECT_EQ(QuoteName("a\r\nb"), "\"a\r\nb\"");
+  EXPECT_EQ(QuoteName("a\tb"), "\"a\tb\"");
+  for (const char* name : {"a\r\nb", "a\tb", "del\x7f"}) {
+    try {
+      QuoteName(name, QuotedIn::kScriptLine);
+      ADD_FAILURE() << name;
+    } catch (const platform::Error& e) {
+      EXPECT_EQ(e.Number(), platform::err::kBadFileName);
+      EXPECT_EQ(e.Description(),
+                "The name \"" + std::string(name) +
+                    "\" holds a control character and cannot be written to a script");
+    }
+  }
+  const std::string withNul("Or\0ders", 7);
+  try {
+    QuoteName(withNul);
+    ADD_FAILURE() << "a NUL was quoted";
+  } catch (const platform::Error& e) {
+    EXPECT_EQ(e.Number(), platform::err::kBadFileName);
+    EXPECT_EQ(e.Description(),
+              "The name \"Or...\" holds a NUL character and cannot be quoted in a statement");
+  }
+  EXPECT_THROW(QuoteName(withNul, QuotedIn::kScriptLine), platform::Error);
 }
 
 TEST(PrimaryKeyLines, two_fields_lower_cased_with_trailing_blank_on_the_key_line) {

@@ -32,7 +32,8 @@ class ScriptedVerifier : public reporting::MigrationVerifier {
     seenWorkFolder = settings.WorkFolder;
     return tables;
   }
-  std::string RowsBreaking(const std::string&, const std::string&, const std::string&) override {
+  std::string KeysOfRowsBreaking(const std::string&, const std::string&,
+                                 const std::string&) override {
     return "";
   }
   std::vector<reporting::TableReport> tables;

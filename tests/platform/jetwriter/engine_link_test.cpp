@@ -1,6 +1,7 @@
 // The engine with the catalog writer: renames and linked tables seen through the table
 // collection at once, other readers seeing them only when the database is closed, and what a
-// killed run leaves removed before the file is read.
+// killed run leaves removed before the file is read; the columns of an ODBC source as a link
+// reads them.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -8,11 +9,13 @@
 
 #include "jet_test_support.h"
 #include "platform/access/access_engine.h"
+#include "platform/database_lock.h"
 #include "platform/jetwriter/catalog.h"
 #include "platform/jetwriter/jet_catalog_writer.h"
 #include "platform/jetwriter/page_file.h"
 #include "platform/paths.h"
 #include "support/error_number.h"
+#include "support/locking_process.h"
 #include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
@@ -207,4 +210,34 @@ TEST(EngineLinkBack, prepare_changes_refuses_a_journal_at_once_and_writes_nothin
   }
   EXPECT_EQ(testing_support::ReadBytes(mdb), before);
   EXPECT_FALSE(fs::exists(mdb.string() + ".bak"));
+}
+
+TEST(RemoteColumns, are_read_with_the_unique_indexes_and_a_held_source_ends_at_its_limit) {
+  testing_support::TempDir dir("remote-columns");
+  const fs::path remote = dir.path() / "remote.db";
+  jettest::MakeRemote(remote, {{"Kunden", "KundenNr integer primary key, Name_1 text"},
+                               {"KundenXName", "x integer"}});
+  const std::string connect = "Driver=Norvane;Database=" + remote.string();
+
+  const jetwriter::RemoteTable table = jetwriter::ReadRemoteTable(connect, "Kunden");
+  ASSERT_EQ(table.columns.size(), 2u);  // not those of "KundenXName" ("_" matches any character)
+  EXPECT_EQ(table.columns[0].name, "KundenNr");
+  EXPECT_EQ(table.columns[1].name, "Name_1");
+  ASSERT_EQ(table.uniqueIndexes.size(), 1u);
+  EXPECT_EQ(table.uniqueIndexes[0].columns, std::vector<std::string>{"KundenNr"});
+  EXPECT_NE(testing_support::ErrorNumberOf([&] { jetwriter::ReadRemoteTable(connect, "Gone"); }),
+            0);
+
+  // Another program holds the source: the read gives up once the statement limit runs out.
+  testing_support::LockingProcess holder(remote);
+  ASSERT_TRUE(holder.locked());
+  platform::odbc::Limits limits;
+  limits.statement = std::chrono::milliseconds(300);
+  try {
+    jetwriter::ReadRemoteTable(connect, "Kunden", limits);
+    ADD_FAILURE() << "a held source was read";
+  } catch (const platform::DatabaseLocked& e) {
+    EXPECT_NE(e.Description().find(remote.string()), std::string::npos) << e.Description();
+    EXPECT_NE(e.Description().find("300 ms"), std::string::npos) << e.Description();
+  }
 }
