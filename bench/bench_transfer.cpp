@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "norvane/catalog.h"
 #include "platform/access/access_engine.h"
 #include "platform/access/rows.h"
 #include "platform/error.h"
@@ -169,6 +170,9 @@ int main(int argc, char** argv) {
   std::filesystem::remove(engineDb);
   std::filesystem::remove(ceilingDb);
   try {
+    // The driver opens only Norvane files that exist, as vorlin makes them.
+    norvane::CreateDatabase(engineDb);
+    norvane::CreateDatabase(ceilingDb);
     Chooser chooser("Driver=Norvane;Database=" + engineDb.string());
     auto engine = platform::access::CreateEngine({&chooser, nullptr, std::chrono::seconds(600)});
     auto access = engine->CreateWorkspace("", "admin", "", dao::WorkspaceType::Jet)
@@ -201,6 +205,9 @@ int main(int argc, char** argv) {
                 watch.PeakUntil(1.0));
   } catch (const platform::Error& e) {
     std::cerr << "error " << e.Number() << ": " << e.Description() << "\n";
+    return 1;
+  } catch (const std::exception& e) {
+    std::cerr << "error: " << e.what() << "\n";
     return 1;
   }
   return 0;

@@ -55,10 +55,10 @@ RunOutcome MigrationRun::Run() {
   tableCount_ = 0;
   linkedTables_ = 0;
   // Each run makes its own engine objects; those of an earlier run were closed at its end.
-  s.TargetDb.reset();
-  s.AccessDb.reset();
-  s.OdbcWorkspace.reset();
-  s.JetWorkspace.reset();
+  connections_.TargetDb.reset();
+  connections_.AccessDb.reset();
+  connections_.OdbcWorkspace.reset();
+  connections_.JetWorkspace.reset();
 
   // Connecting to Access.
   view_.SetStatusText("Connecting to Access Database ...");
@@ -70,13 +70,14 @@ RunOutcome MigrationRun::Run() {
   }
   err_.Run("Creating the Jet workspace", [&] {
     Need(engine_, "the database engine").SetBeforeCatalogReplace(GuardedBeforeReplace());
-    s.JetWorkspace = engine_->CreateWorkspace("", "admin", "", dao::WorkspaceType::Jet);
+    connections_.JetWorkspace = engine_->CreateWorkspace("", "admin", "", dao::WorkspaceType::Jet);
   });
   err_.Clear();
   err_.Run("Opening " + s.AccessDbPath, [&] {
-    s.AccessDb = Need(s.JetWorkspace, "the Jet workspace")
-                     .OpenDatabase(s.AccessDbPath, {.exclusive = true, .readOnly = false}, "");
-    Need(s.AccessDb, "the Access database");
+    connections_.AccessDb =
+        Need(connections_.JetWorkspace, "the Jet workspace")
+            .OpenDatabase(s.AccessDbPath, {.exclusive = true, .readOnly = false}, "");
+    Need(connections_.AccessDb, "the Access database");
   });
   if (err_.Number() != 0) {
     const std::string message = kAccessOpenMessage + err_.Description();
@@ -86,7 +87,8 @@ RunOutcome MigrationRun::Run() {
   }
   // A file that takes no change is refused here, once, before anything is copied.
   if (s.LinkTablesFlag == 1) {
-    err_.Run("Preparing the links of " + s.AccessDbPath, [&] { s.AccessDb->PrepareChanges(); });
+    err_.Run("Preparing the links of " + s.AccessDbPath,
+             [&] { connections_.AccessDb->PrepareChanges(); });
     if (err_.Number() != 0) {
       const std::string message = kLinkBackRefusedMessage + err_.Description();
       ReleaseAfterFailedOpen();
@@ -99,7 +101,7 @@ RunOutcome MigrationRun::Run() {
   view_.SetStatusText(
       "Connecting to Norvane DB ... Create a Norvane DataSource if one does not exist.");
   err_.Run("Creating the ODBC workspace", [&] {
-    s.OdbcWorkspace =
+    connections_.OdbcWorkspace =
         Need(engine_, "the database engine")
             .CreateWorkspace("NewODBCWorkspace", "admin", "", dao::WorkspaceType::Jet);
   });
@@ -107,9 +109,10 @@ RunOutcome MigrationRun::Run() {
   view_.SetProgressVisible(true);
   err_.Clear();
   err_.Run("Opening the target data source", [&] {
-    s.TargetDb = Need(s.OdbcWorkspace, "the ODBC workspace")
-                     .OpenDatabase("", {.exclusive = false, .readOnly = false}, kTargetOpenConnect);
-    Need(s.TargetDb, "the target database");
+    connections_.TargetDb =
+        Need(connections_.OdbcWorkspace, "the ODBC workspace")
+            .OpenDatabase("", {.exclusive = false, .readOnly = false}, kTargetOpenConnect);
+    Need(connections_.TargetDb, "the target database");
   });
   if (err_.Number() != 0) {
     const std::string message = kTargetOpenMessage + err_.Description();
@@ -121,12 +124,14 @@ RunOutcome MigrationRun::Run() {
   view_.Repaint();
   view_.YieldToEventLoop();
 
-  err_.Run("Reading the target's connect string", [&] { targetConnect_ = s.TargetDb->Connect(); });
+  err_.Run("Reading the target's connect string",
+           [&] { targetConnect_ = connections_.TargetDb->Connect(); });
   view_.ShowTargetConnect(targetConnect_);
 
   // Preparing the scripts.
   err_.Run("Counting the tables of the Access file", [&] {
-    tableCount_ = TableCount(Need(s.AccessDb, "the Access database").TableDefs().Count());
+    tableCount_ =
+        TableCount(Need(connections_.AccessDb, "the Access database").TableDefs().Count());
   });
   walkPosition_ = 1;
   const std::string reload1 = s.WorkFolder + "reload1.sql";
@@ -152,13 +157,13 @@ RunOutcome MigrationRun::Run() {
 void MigrationRun::WriteForeignKeys() {
   std::vector<dao::Relation> relations;
   err_.Run("Reading the relationships of the Access file",
-           [&] { relations = Need(settings_.AccessDb, "the Access database").Relations(); });
+           [&] { relations = Need(connections_.AccessDb, "the Access database").Relations(); });
   for (const dao::Relation& relation : relations) {
     const std::string context =
         "Writing the foreign key of " + relation.ForeignTable + " to " + relation.Table;
     std::string line;
     bool system = false;
-    if (err_.Run(context, [&] { system = RelatesSystemTable(*settings_.AccessDb, relation); }) &&
+    if (err_.Run(context, [&] { system = RelatesSystemTable(*connections_.AccessDb, relation); }) &&
         !system && err_.Run(context, [&] { line = ForeignKeyLine(relation); }))
       WriteScriptLine(reload2_, line, context);
     view_.SetProgress(20);
@@ -166,8 +171,8 @@ void MigrationRun::WriteForeignKeys() {
 }
 
 void MigrationRun::TransferTables() {
-  const std::shared_ptr<dao::Database> access = settings_.AccessDb;
-  const std::shared_ptr<dao::Database> target = settings_.TargetDb;
+  const std::shared_ptr<dao::Database> access = connections_.AccessDb;
+  const std::shared_ptr<dao::Database> target = connections_.TargetDb;
   // By position, the count read anew each time: entries appended during the walk come last and
   // are visited (the bar advances for them) but never transferred, as walkPosition_ has passed
   // tableCount_ by then.
@@ -211,7 +216,7 @@ void MigrationRun::TransferTables() {
 }
 
 void MigrationRun::CopyTableIndexes(dao::TableDef& table, const std::string& targetName) {
-  const std::shared_ptr<dao::Database> target = settings_.TargetDb;
+  const std::shared_ptr<dao::Database> target = connections_.TargetDb;
   std::vector<dao::Index> indexes;
   if (!err_.Run("Reading the indexes of " + targetName, [&] { indexes = table.Indexes(); })) return;
   for (const dao::Index& index : indexes) {
@@ -262,7 +267,7 @@ bool MigrationRun::ValuesAllowLink(const std::string& name, const std::string& t
 }
 
 void MigrationRun::LinkBackTable(const std::string& name) {
-  const std::shared_ptr<dao::Database> access = settings_.AccessDb;
+  const std::shared_ptr<dao::Database> access = connections_.AccessDb;
   const std::string t = TargetNameOf(name);
   const std::string renamed = settings_.TablePrefix + name;
   view_.SetStatusText("Linking " + t + " table to Access ...");
@@ -299,13 +304,16 @@ void MigrationRun::RunReloadScripts() {
   view_.SetStatusText("");
   view_.Repaint();
   view_.SetProgress(90);
-  err_.Run("Closing the target database", [&] { Need(s.TargetDb, "the target database").Close(); });
+  err_.Run("Closing the target database",
+           [&] { Need(connections_.TargetDb, "the target database").Close(); });
   closingAccess_ = true;
-  err_.Run("Closing the Access database", [&] { Need(s.AccessDb, "the Access database").Close(); });
+  err_.Run("Closing the Access database",
+           [&] { Need(connections_.AccessDb, "the Access database").Close(); });
   closingAccess_ = false;
   err_.Run("Closing the ODBC workspace",
-           [&] { Need(s.OdbcWorkspace, "the ODBC workspace").Close(); });
-  err_.Run("Closing the Jet workspace", [&] { Need(s.JetWorkspace, "the Jet workspace").Close(); });
+           [&] { Need(connections_.OdbcWorkspace, "the ODBC workspace").Close(); });
+  err_.Run("Closing the Jet workspace",
+           [&] { Need(connections_.JetWorkspace, "the Jet workspace").Close(); });
   view_.SetProgress(100);
   view_.SetProgressVisible(false);
   const std::string batch = s.WorkFolder + "reload.bat";
@@ -316,15 +324,18 @@ void MigrationRun::RunReloadScripts() {
 }
 
 void MigrationRun::ReleaseAfterFailedOpen() {
-  MigrationSettings& s = settings_;
-  if (s.TargetDb) err_.Run("Closing the target database", [&] { s.TargetDb->Close(); });
-  if (s.AccessDb) err_.Run("Closing the Access database", [&] { s.AccessDb->Close(); });
-  if (s.OdbcWorkspace) err_.Run("Closing the ODBC workspace", [&] { s.OdbcWorkspace->Close(); });
-  if (s.JetWorkspace) err_.Run("Closing the Jet workspace", [&] { s.JetWorkspace->Close(); });
-  s.TargetDb.reset();
-  s.AccessDb.reset();
-  s.OdbcWorkspace.reset();
-  s.JetWorkspace.reset();
+  if (connections_.TargetDb)
+    err_.Run("Closing the target database", [&] { connections_.TargetDb->Close(); });
+  if (connections_.AccessDb)
+    err_.Run("Closing the Access database", [&] { connections_.AccessDb->Close(); });
+  if (connections_.OdbcWorkspace)
+    err_.Run("Closing the ODBC workspace", [&] { connections_.OdbcWorkspace->Close(); });
+  if (connections_.JetWorkspace)
+    err_.Run("Closing the Jet workspace", [&] { connections_.JetWorkspace->Close(); });
+  connections_.TargetDb.reset();
+  connections_.AccessDb.reset();
+  connections_.OdbcWorkspace.reset();
+  connections_.JetWorkspace.reset();
 }
 
 float MigrationRun::BarValueAfter(int k) const {

@@ -53,9 +53,18 @@ inline constexpr const char* kLinkBackRefusedMessage =
 // The connect string of the target open: no data source, so the engine lets the user choose.
 inline constexpr const char* kTargetOpenConnect = "ODBC;dsn=";
 
+// The engine objects of a run: each run makes them anew (replacing those of an earlier run) and
+// closes them only at its normal end.
+struct RunConnections {
+  std::shared_ptr<dao::Workspace> JetWorkspace;   // opens the Access file
+  std::shared_ptr<dao::Database> AccessDb;        // AccessDbPath, exclusive, read-write
+  std::shared_ptr<dao::Workspace> OdbcWorkspace;  // "NewODBCWorkspace": opens the target only
+  std::shared_ptr<dao::Database> TargetDb;        // the target, through ODBC
+};
+
 class MigrationRun {
  public:
-  // The four engine objects are kept in `settings`; every reference must outlive the run object.
+  // Every reference must outlive the run object.
   MigrationRun(MigrationSettings& settings, RunView& view, platform::CommandStarter& commands,
                EngineFactory makeEngine);
   MigrationRun(const MigrationRun&) = delete;
@@ -77,6 +86,8 @@ class MigrationRun {
   void SetBeforeCatalogReplace(dao::BeforeCatalogReplace hook) { beforeReplace_ = std::move(hook); }
   // The target's completed connect string ("ODBC;..."), once the run has opened it.
   const std::string& TargetConnect() const { return targetConnect_; }
+  // The engine objects of the last run (empty once it has closed them).
+  const RunConnections& Connections() const { return connections_; }
 
  private:
   RunOutcome Run();
@@ -103,6 +114,7 @@ class MigrationRun {
   EngineFactory makeEngine_;
   ValuesCheck valuesCheck_;
   std::shared_ptr<dao::Engine> engine_;
+  RunConnections connections_;
   dao::BeforeCatalogReplace beforeReplace_;
   int linkedTables_ = 0;  // links this run appended
   bool closingAccess_ = false;

@@ -22,17 +22,13 @@
 #include "platform/dao/dao.h"
 #include "platform/error.h"
 #include "platform/shell_start.h"
+#include "report/property_lines.h"
 
 struct MigrationSettings;
 
 namespace engine {
 
-// What was carried to one target table and what was not.
-struct PropertyLines {
-  std::string targetTable;
-  std::vector<std::string> carried;
-  std::vector<std::string> notCarried;
-};
+using reporting::PropertyLines;
 
 // Keys of up to five rows of a target table for which an SQL condition does not hold, as
 // "(k1), (k2)"; empty when every row keeps it. Throws platform::Error when it cannot ask.

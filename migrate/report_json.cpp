@@ -130,7 +130,7 @@ void Tables(Json& json, const reporting::MigrationReport& report) {
   }
   json.Close(']');
   json.Key("properties").Open('[');
-  for (const engine::PropertyLines& p : report.properties) {
+  for (const reporting::PropertyLines& p : report.properties) {
     json.Open('{').Key("table").Str(p.targetTable).Strings("carried", p.carried);
     json.Strings("notCarried", p.notCarried).Close('}');
   }

@@ -1,17 +1,10 @@
-// The wizard's settings record: what the pages choose and the engine objects of a run.
+// The options of one migration: what the wizard's pages and norvane-migrate's command line choose.
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <string>
 
-#include "platform/dao/dao.h"
-
 struct MigrationSettings {
-  std::shared_ptr<dao::Workspace> JetWorkspace;
-  std::shared_ptr<dao::Database> AccessDb;
-  std::shared_ptr<dao::Workspace> OdbcWorkspace;
-  std::shared_ptr<dao::Database> TargetDb;
   std::string TablePrefix;
   std::int16_t LinkTablesFlag = 0;
   std::string AccessDbPath;

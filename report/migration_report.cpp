@@ -29,8 +29,8 @@ std::string Joined(const std::vector<std::string>& items) {
   return out;
 }
 
-void PrintPropertyLines(const std::vector<engine::PropertyLines>& properties,
-                        const std::string& table, std::ostream& out) {
+void PrintPropertyLines(const std::vector<PropertyLines>& properties, const std::string& table,
+                        std::ostream& out) {
   for (const auto& p : properties) {
     if (p.targetTable != table) continue;
     if (!p.carried.empty()) out << "    carried: " << Joined(p.carried) << '\n';

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "engine/property_step.h"
 #include "options/settings.h"
 #include "platform/error.h"
+#include "report/property_lines.h"
 #include "report/table_check.h"
 
 namespace reporting {
@@ -17,9 +17,9 @@ using TableReport = TableCheck;
 struct MigrationReport {
   std::vector<TableReport> tables;
   platform::FailureLog runFailures;
-  std::vector<std::string> toolErrors;  // what ivex and the command files printed as errors
-  std::string verifyError;              // the check itself could not be made
-  std::vector<engine::PropertyLines> properties;  // per table: carried and not carried
+  std::vector<std::string> toolErrors;    // what ivex and the command files printed as errors
+  std::string verifyError;                // the check itself could not be made
+  std::vector<PropertyLines> properties;  // per table: carried and not carried
   std::string accessFormat;  // the Access file's format and what this program does with it
 
   bool Ok() const;

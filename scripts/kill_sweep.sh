@@ -36,7 +36,7 @@ if [[ ${NO_BUILD:-0} != 1 ]]; then
 fi
 migrate=$build/tests/killsweep/norvane-migrate-killed
 ivex=$build/win32/ivex.exe
-node_dir=$build/tests/jetwriter/mdb-reader
+node_dir=$build/tests/platform/jetwriter/mdb-reader
 if [[ ! -f $node_dir/node_modules/mdb-reader/package.json ]]; then
   mkdir -p "$node_dir"
   npm install --prefix "$node_dir" --no-audit --no-fund --loglevel=error mdb-reader@3.2.0 >/dev/null

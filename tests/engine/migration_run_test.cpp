@@ -382,7 +382,7 @@ TEST_F(Run, an_access_file_in_use_gives_message_1_touches_no_work_file_and_can_b
   EXPECT_EQ(Work("reload1.sql"), "from before");
   EXPECT_FALSE(WorkExists("reload2.sql"));
   EXPECT_EQ(engine->OpenObjects(), 0);
-  EXPECT_FALSE(settings.JetWorkspace);
+  EXPECT_FALSE(run.Connections().JetWorkspace);
   EXPECT_EQ(chooser.asked, 0);
 
   file->openElsewhere = false;
@@ -438,7 +438,7 @@ TEST_F(Run, a_cancelled_data_source_choice_gives_message_2_and_releases_the_acce
   EXPECT_EQ(file->exclusiveOpens, 0);
   EXPECT_EQ(engine->OpenObjects(), 0);
   EXPECT_EQ(engine->CallsStartingWith("Access.Close"), Lines{"Access.Close()"});
-  EXPECT_FALSE(settings.AccessDb);
+  EXPECT_FALSE(run.Connections().AccessDb);
 
   chooser.answer = "DSN=Northwind";
   EXPECT_EQ(run.lsfinish_migrate(), RunOutcome::Finished);

@@ -58,10 +58,10 @@ struct StepWorld {
         },
         commands);
   }
-  const engine::PropertyLines& Lines(const std::string& table) {
+  const reporting::PropertyLines& Lines(const std::string& table) {
     for (const auto& l : step.Lines())
       if (l.targetTable == table) return l;
-    static const engine::PropertyLines none;
+    static const reporting::PropertyLines none;
     return none;
   }
 

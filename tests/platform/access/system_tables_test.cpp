@@ -13,11 +13,11 @@
 #include "engine/preflight.h"
 #include "engine_support.h"
 #include "fakes/recording_view.h"
+#include "options/settings.h"
 #include "platform/paths.h"
 #include "platform/quoting.h"
 #include "platform/verify/migration_check.h"
 #include "support/temp_dir.h"
-#include "options/settings.h"
 
 namespace fs = std::filesystem;
 using testing_support::ReadBytes;
