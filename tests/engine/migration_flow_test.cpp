@@ -9,8 +9,7 @@
 #include <map>
 
 #include "fakes/fake_dao.h"
-#include "fakes/fake_services.h"
-#include "fakes/recording_view.h"
+#include "fakes/flow_fakes.h"
 #include "options/settings.h"
 #include "support/temp_dir.h"
 
@@ -24,95 +23,6 @@ using testing::HasSubstr;
 using Steps = std::vector<std::string>;
 
 constexpr const char* kCompleted = "DSN=Northwind;UID=dba;PWD=KWZ;DBF=Z:\\data\\Sales.db";
-
-// Command files that run for a few polls and end with the status set for their name.
-class ScriptedCommands : public platform::CommandStarter {
- public:
-  int StartCommandFile(const std::string& path) override {
-    const std::string name = path.substr(path.find_last_of('\\') + 1);
-    started.push_back(name);
-    tasks[++last] = {name, polls};
-    return last;
-  }
-  bool IsRunning(int task) override {
-    ++isRunningCalls;
-    return tasks[task].pollsLeft-- > 0;
-  }
-  int Wait(int task) override {
-    ++waits;
-    tasks[task].pollsLeft = 0;
-    return exitStatus[tasks[task].name];
-  }
-
-  struct Task {
-    std::string name;
-    int pollsLeft = 0;
-  };
-  std::map<int, Task> tasks;
-  std::map<std::string, int> exitStatus;
-  std::vector<std::string> started;
-  int polls = 3;
-  int last = 0;
-  int isRunningCalls = 0;
-  int waits = 0;
-};
-
-// Notes what the flow asks of the check after the run.
-class NotingVerifier : public reporting::MigrationVerifier {
- public:
-  void BeforeRun(const MigrationSettings&) override { calls.push_back("before"); }
-  void ReadAccessAhead(const MigrationSettings&, const std::string& connection) override {
-    calls.push_back("ahead " + connection);
-    tablesAhead = 2;
-  }
-  bool ReadNextAccessSide() override {
-    if (tablesAhead == 0) return false;
-    calls.push_back("read");
-    return --tablesAhead > 0;
-  }
-  std::vector<reporting::TableReport> Verify(const MigrationSettings&,
-                                             const std::string& connection) override {
-    calls.push_back("verify " + connection);
-    return {};
-  }
-  std::string KeysOfRowsBreaking(const std::string&, const std::string&,
-                                 const std::string&) override {
-    return "";
-  }
-
-  std::vector<std::string> calls;
-  int tablesAhead = 0;
-};
-
-class RecordingFrontEnd : public engine::FlowFrontEnd, public target::CreateDbView {
- public:
-  void StepStarted(FlowStep step) override { steps.push_back(engine::FlowStepName(step)); }
-  bool AcceptCheck(const engine::PreflightResult& result, engine::Gate gate, FlowPlan) override {
-    gates.push_back(gate);
-    found = result.Text();
-    return accept;
-  }
-  void Tell(const std::string& line) override { told.push_back(line); }
-  void ShowReport(const reporting::MigrationReport& report) override { reports.push_back(report); }
-  platform::Dialogs& DialogsOfFlow() override { return dialogs; }
-  target::CreateDbView* CreateView() override { return this; }
-  engine::RunView* RunViewOfFlow() override { return &view; }
-  void FlowEnded(bool succeeded) override { ended.push_back(succeeded); }
-  // target::CreateDbView
-  void SetStatusText(const std::string&) override {}
-  void EnableNext() override {}
-  void Repaint() override {}
-
-  bool accept = true;
-  Steps steps;
-  std::vector<engine::Gate> gates;
-  std::string found;
-  std::vector<std::string> told;
-  std::vector<reporting::MigrationReport> reports;
-  std::vector<bool> ended;
-  testing_support::FakeDialogs dialogs;
-  fakes::RecordingView view;
-};
 
 class Flow : public testing::Test {
  protected:
@@ -169,10 +79,10 @@ class Flow : public testing::Test {
   std::shared_ptr<fakes::FakeEngine> engine;
   fakes::AccessFile* file = nullptr;
   MigrationSettings settings;
-  ScriptedCommands commands;
-  NotingVerifier verifier;
+  fakes::ScriptedCommands commands;
+  fakes::NotingVerifier verifier;
   target::RunLocks locks;
-  RecordingFrontEnd frontEnd;
+  fakes::RecordingFrontEnd frontEnd;
   Steps waits;
 };
 
@@ -275,7 +185,7 @@ TEST_F(Flow, the_check_alone_and_the_dry_run_stop_where_their_plans_end) {
 TEST_F(Flow, a_plan_under_way_refuses_a_second_start) {
   engine::MigrationFlow flow(settings, Services(), locks, engine::WorkFiles::Kept);
   ASSERT_TRUE(flow.Start(FlowPlan::MigrateOnly, frontEnd));
-  RecordingFrontEnd other;
+  fakes::RecordingFrontEnd other;
   EXPECT_FALSE(flow.Start(FlowPlan::CheckOnly, other));
   while (flow.Advance() != FlowNext::Done) {
   }
