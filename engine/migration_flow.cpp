@@ -91,7 +91,6 @@ bool MigrationFlow::Start(FlowPlan plan, FlowFrontEnd& frontEnd) {
   frontEnd_ = &frontEnd;
   view_->Use(frontEnd.RunViewOfFlow());
   succeeded_ = false;
-  checks_.reset();
   report_ = {};
   undoRecord_.reset();
   createTask_.reset();
@@ -146,8 +145,7 @@ FlowNext MigrationFlow::Step(FlowStep step) {
       properties_ = {};
       propertiesActive_ = static_cast<bool>(services_.rowsBreaking);
       if (propertiesActive_)
-        if (const auto engine = services_.accessEngine())
-          properties_.ReadBefore(*engine, settings_);
+        if (const auto engine = AccessEngine()) properties_.ReadBefore(*engine, settings_);
       return GoTo(NextAfter(step));
     case FlowStep::Run:
       return Run();
@@ -204,7 +202,7 @@ FlowStep MigrationFlow::NextAfter(FlowStep step) const {
     case FlowStep::Report:
       return FlowStep::RemoveWorkFiles;
     default:
-      return FlowStep::Restore;  // no step follows
+      return FlowStep::Restore;  // not asked: the plan ends with the step before
   }
 }
 
@@ -253,8 +251,20 @@ std::vector<std::string> MigrationFlow::ToolErrorsOf(int task) const {
   return services_.toolErrors ? services_.toolErrors(task) : std::vector<std::string>();
 }
 
+std::shared_ptr<dao::Engine> MigrationFlow::AccessEngine() const {
+  return services_.accessEngine ? services_.accessEngine() : nullptr;
+}
+
+bool MigrationFlow::StillRunning(int task) {
+  waitTask_ = task;
+  if (endedStatus_) return false;
+  if (services_.commands.IsRunning(task)) return true;
+  endedStatus_ = services_.commands.Wait(task);
+  return false;
+}
+
 FlowNext MigrationFlow::Check() {
-  const auto engine = services_.accessEngine ? services_.accessEngine() : nullptr;
+  const auto engine = AccessEngine();
   if (!engine)
     return plan_ == FlowPlan::CheckOnly ? Finish(true) : GoTo(NextAfter(FlowStep::Check));
   PreflightRequest request = PreflightRequestOf(settings_);
@@ -264,10 +274,10 @@ FlowNext MigrationFlow::Check() {
   } catch (const platform::Error&) {
     // A path that does not resolve: the check names it, and the links are checked without it.
   }
-  checks_ = RunPreflight(*engine, request);
-  const Gate gate = GateOf(*checks_);
-  const bool accepted = frontEnd_->AcceptCheck(*checks_, gate, plan_);
-  if (plan_ == FlowPlan::CheckOnly) return Finish(checks_->Clean());
+  const PreflightResult checks = RunPreflight(*engine, request);
+  const Gate gate = GateOf(checks);
+  const bool accepted = frontEnd_->AcceptCheck(checks, gate, plan_);
+  if (plan_ == FlowPlan::CheckOnly) return Finish(checks.Clean());
   if (gate == Gate::Stop || !accepted) return Stop();
   return ChoicesThenNext();
 }
@@ -289,7 +299,8 @@ FlowNext MigrationFlow::TakeLocks() {
 }
 
 FlowNext MigrationFlow::DryRun() {
-  const auto engine = services_.accessEngine();
+  const auto engine = AccessEngine();
+  if (!engine) return Stop();
   const DryRunPlan plan =
       engine::DryRun(*engine, settings_, std::string(platform::kOdbcPrefix) + PlannedTarget());
   frontEnd_->Tell("Dry run: the work files are in " + settings_.WorkFolder +
@@ -313,11 +324,7 @@ FlowNext MigrationFlow::CreateDb() {
 }
 
 FlowNext MigrationFlow::WaitCreate() {
-  waitTask_ = createTask_;
-  if (!endedStatus_) {
-    if (services_.commands.IsRunning(*createTask_)) return FlowNext::Later;
-    endedStatus_ = services_.commands.Wait(*createTask_);
-  }
+  if (StillRunning(*createTask_)) return FlowNext::Later;
   const int status = *endedStatus_;
   report_.toolErrors = ToolErrorsOf(*createTask_);
   if (status != 0) {
@@ -361,16 +368,14 @@ FlowNext MigrationFlow::Run() {
 
 FlowNext MigrationFlow::WaitReload() {
   if (!waitTask_) {
-    waitTask_ = reloadTask_;
     readingAhead_ = Verifier() != nullptr && report_.verifyError.empty();
     if (readingAhead_) Verifier()->ReadAccessAhead(settings_, ConnectionAfterRun());
   }
-  if (!endedStatus_ && services_.commands.IsRunning(*reloadTask_)) {
+  if (StillRunning(*reloadTask_)) {
     // Meanwhile the check reads the Access side, a table at each call.
     if (readingAhead_) readingAhead_ = Verifier()->ReadNextAccessSide();
     return readingAhead_ ? FlowNext::Soon : FlowNext::Later;
   }
-  if (!endedStatus_) endedStatus_ = services_.commands.Wait(*reloadTask_);
   reporting::AddReloadOutcome(*endedStatus_, ToolErrorsOf(*reloadTask_), report_);
   return GoTo(NextAfter(FlowStep::WaitReload));
 }
@@ -389,11 +394,7 @@ FlowNext MigrationFlow::StartProperties() {
 
 FlowNext MigrationFlow::WaitProperties() {
   if (propertiesTask_) {
-    waitTask_ = propertiesTask_;
-    if (!endedStatus_) {
-      if (services_.commands.IsRunning(*propertiesTask_)) return FlowNext::Later;
-      endedStatus_ = services_.commands.Wait(*propertiesTask_);
-    }
+    if (StillRunning(*propertiesTask_)) return FlowNext::Later;
     reporting::AddBatchOutcome("properties.bat", *endedStatus_, ToolErrorsOf(*propertiesTask_),
                                report_);
   }
@@ -455,23 +456,24 @@ bool MigrationFlow::CanRestore() const {
 }
 
 RestoreOutcome MigrationFlow::Restore(FlowFrontEnd& frontEnd, bool discardChanges) {
-  frontEnd.StepStarted(FlowStep::Restore);
-  if (services_.targetInspector == nullptr)
-    return NothingRestored("the new database cannot be checked.");
-  if (const std::string refusal = locks_.Take(settings_); !refusal.empty())
-    return NothingRestored(refusal);
-  const auto engine = services_.accessEngine();
-  return RestoreFromBackup(*engine, *services_.targetInspector,
-                           {settings_.AccessDbPath, discardChanges, true});
+  return RestoreAs(frontEnd, {settings_.AccessDbPath, discardChanges, true});
 }
 
 RestoreOutcome MigrationFlow::RestoreFile(FlowFrontEnd& frontEnd, const std::string& accessPath,
                                           bool discardChanges) {
+  return RestoreAs(frontEnd, {accessPath, discardChanges});
+}
+
+RestoreOutcome MigrationFlow::RestoreAs(FlowFrontEnd& frontEnd, const RestoreRequest& request) {
   frontEnd.StepStarted(FlowStep::Restore);
   if (services_.targetInspector == nullptr)
     return NothingRestored("the new database cannot be checked.");
-  const auto engine = services_.accessEngine();
-  return RestoreFromBackup(*engine, *services_.targetInspector, {accessPath, discardChanges});
+  const auto engine = AccessEngine();
+  if (!engine) return NothingRestored("the Access file cannot be opened here.");
+  if (request.runLocksHeld)
+    if (const std::string refusal = locks_.Take(settings_); !refusal.empty())
+      return NothingRestored(refusal);
+  return RestoreFromBackup(*engine, *services_.targetInspector, request);
 }
 
 }  // namespace engine

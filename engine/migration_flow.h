@@ -147,13 +147,9 @@ class MigrationFlow {
   bool Active() const { return step_.has_value(); }
   // The migration run is under way (the window must not close).
   bool RunUnderWay() const { return run_.Running(); }
-  // A command file of the flow runs and the flow waits for it.
-  bool WaitingForCommandFile() const { return waitTask_.has_value(); }
   // Whether the last plan succeeded: the check clean (CheckOnly), the dry run without failures,
   // "Create DB" started, the report without problems.
   bool Succeeded() const { return succeeded_; }
-  const std::optional<PreflightResult>& Checks() const { return checks_; }
-  const reporting::MigrationReport& Report() const { return report_; }
   // Whether a link-back of the settings' Access file can be undone.
   bool CanRestore() const;
 
@@ -183,10 +179,16 @@ class MigrationFlow {
   FlowNext CheckAfter();
   FlowNext ShowReport();
   void RemoveLeftovers(bool databaseToo);
+  // With `request.runLocksHeld`, this flow's run locks are taken for the restore.
+  RestoreOutcome RestoreAs(FlowFrontEnd& frontEnd, const RestoreRequest& request);
   std::string PlannedTarget() const;
   std::string ChosenDatabase() const;
   std::string ConnectionAfterRun() const;
   std::vector<std::string> ToolErrorsOf(int task) const;
+  // Null when the front end gave no engine for the Access file.
+  std::shared_ptr<dao::Engine> AccessEngine() const;
+  // Whether `task` still runs; once it has ended, its exit status is in endedStatus_.
+  bool StillRunning(int task);
   reporting::MigrationVerifier* Verifier() const;
   // The step after `step` in the plan under way.
   FlowStep NextAfter(FlowStep step) const;
@@ -203,7 +205,6 @@ class MigrationFlow {
   std::optional<FlowStep> step_;  // the step to do next; none when no plan is under way
   bool stepStarted_ = false;      // StepStarted told for step_
   bool succeeded_ = false;
-  std::optional<PreflightResult> checks_;
   reporting::MigrationReport report_;
   PropertyStep properties_;
   bool propertiesActive_ = false;
