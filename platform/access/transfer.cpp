@@ -1,7 +1,6 @@
 #include "platform/access/transfer.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cstring>
 #include <utility>
 
@@ -50,46 +49,6 @@ std::string WithParams(const odbc::TypeInfo& type, const Candidate& c) {
   return type.name;
 }
 
-// How a column's values are bound.
-struct Param {
-  SQLSMALLINT cType = SQL_C_CHAR;
-  SQLSMALLINT sqlType = SQL_VARCHAR;
-  SQLULEN numberSize = 0;    // column size of a number parameter
-  bool exactNumber = false;  // exact decimal text, bound as a double where one holds it exactly
-};
-
-// The value of one column of one row of a batch, at a fixed address while it is bound.
-struct Slot {
-  std::int64_t integer = 0;
-  float single = 0;
-  double real = 0;
-  std::vector<char> buffer;  // text and bytes, with room for a terminator
-  SQLLEN indicator = 0;
-  bool asDouble = false;  // an exact number bound as `real`
-};
-
-// The SQLite side of an exact number: a double where the value has at most 15 significant
-// digits (a double keeps those, and the driver reads them back as the same digits), else the
-// decimal text itself, which a column of the blob affinity keeps as it is.
-bool HeldByDouble(std::string_view decimal, double& value) {
-  std::size_t digits = 0, first = std::string_view::npos, last = 0;
-  for (std::size_t i = 0; i < decimal.size(); ++i) {
-    if (decimal[i] < '0' || decimal[i] > '9') continue;
-    ++digits;
-    if (decimal[i] != '0') {
-      if (first == std::string_view::npos) first = digits;
-      last = digits;
-    }
-  }
-  if (first == std::string_view::npos) {
-    value = 0;
-    return true;
-  }
-  if (last - first + 1 > 15) return false;
-  const auto [end, ec] = std::from_chars(decimal.data(), decimal.data() + decimal.size(), value);
-  return ec == std::errc() && end == decimal.data() + decimal.size();
-}
-
 // The target's SQL for an Access default, or nothing when it does not translate (the report
 // names those).
 std::string DefaultClause(const ColumnInfo& column) {
@@ -109,23 +68,198 @@ std::string AutoNumberTrigger(const std::string& table, const std::string& colum
          ") WHERE rowid = NEW.rowid; END";
 }
 
-// Rows per insert statement: the SQLite driver compiles its statement again on every execute,
-// so several rows share one statement there ("VALUES (...), (...)"); 999 parameters at most,
-// the smallest limit SQLite has had. Other drivers keep one row per statement.
-std::size_t RowsPerStatement(bool sqlite, std::size_t columns) {
-  if (!sqlite) return 1;
-  return std::clamp<std::size_t>(999 / columns, 1, 64);
-}
-
-// A batch is sent early once its values hold this many bytes, and a buffer that grew beyond
-// kKeptBufferBytes is given back after its batch: memory stays flat with long values.
+// Rows per parameter array, and the bytes its value buffers may take: a wide or long row gets
+// fewer rows. An array is sent early once its values hold kBatchBytes, and a column whose
+// values grew beyond kKeptBufferBytes gives its buffer back after its array: memory stays flat
+// with long values.
+constexpr std::size_t kArrayRows = 1024;
+constexpr std::size_t kArrayBytes = 4 << 20;
 constexpr std::size_t kBatchBytes = 1 << 20;
 constexpr std::size_t kKeptBufferBytes = 16 << 10;
 constexpr std::size_t kInitialBufferBytes = 256;
 
-}  // namespace
+// How one column's values are bound, and its values of every row of the array (bound by
+// column: one buffer per column, `stride` bytes per value of a text or bytes column).
+struct ParamColumn {
+  SQLSMALLINT cType = SQL_C_CHAR;
+  SQLSMALLINT sqlType = SQL_VARCHAR;
+  SQLULEN size = 0;  // column size of a number or decimal parameter
+  SQLSMALLINT digits = 0;
+  std::size_t initialStride = kInitialBufferBytes;
+  std::size_t stride = 0;  // 0 for a number
+  std::vector<std::int64_t> integers;
+  std::vector<float> singles;
+  std::vector<double> reals;
+  std::vector<char> bytes;
+  std::vector<SQLLEN> indicators;
+};
 
-const char* const kExactNumericType = "numeric_blob";
+// A prepared single-row insert executed with parameter arrays.
+class InsertArray {
+ public:
+  InsertArray(odbc::Statement& statement, std::vector<ParamColumn> columns, std::uint32_t expected)
+      : st_(statement), columns_(std::move(columns)), status_(kArrayRows), expected_(expected) {
+    Attr(SQL_ATTR_PARAM_BIND_TYPE, SQL_PARAM_BIND_BY_COLUMN);
+    st_.Check(SQLSetStmtAttr(st_.get(), SQL_ATTR_PARAM_STATUS_PTR, status_.data(), 0),
+              "setting the parameter status array");
+    st_.Check(SQLSetStmtAttr(st_.get(), SQL_ATTR_PARAMS_PROCESSED_PTR, &processed_, 0),
+              "setting the parameter count");
+    std::vector<std::size_t> strides;
+    for (const ParamColumn& c : columns_) {
+      const bool number = c.cType != SQL_C_CHAR && c.cType != SQL_C_BINARY;
+      strides.push_back(number ? 0 : c.initialStride);
+    }
+    Layout(strides);
+  }
+
+  std::size_t Written() const { return written_; }
+
+  // Adds a row; the array is executed first when it is full or the row's long values need
+  // more room than it has left.
+  void Add(const std::vector<Cell>& cells) {
+    std::vector<std::size_t> strides;
+    bool grow = false;
+    for (std::size_t c = 0; c < columns_.size(); ++c) {
+      std::size_t stride = columns_[c].stride;
+      const std::size_t need = cells[c].bytes.size() + 1;
+      if (stride != 0 && !cells[c].null && need > stride) {
+        while (stride < need) stride *= 2;
+        grow = true;
+      }
+      strides.push_back(stride);
+    }
+    if (grow) {
+      if (filled_ + 1 > CapacityFor(strides)) Execute();
+      Layout(strides);
+    }
+    for (std::size_t c = 0; c < columns_.size(); ++c) {
+      ParamColumn& p = columns_[c];
+      const Cell& cell = cells[c];
+      if (cell.null) {
+        p.indicators[filled_] = SQL_NULL_DATA;
+        continue;
+      }
+      p.indicators[filled_] = 0;
+      switch (p.cType) {
+        case SQL_C_SBIGINT:
+          p.integers[filled_] = cell.integer;
+          break;
+        case SQL_C_FLOAT:
+          p.singles[filled_] = static_cast<float>(cell.real);
+          break;
+        case SQL_C_DOUBLE:
+          p.reals[filled_] = cell.real;
+          break;
+        default: {
+          const std::size_t size = cell.bytes.size();
+          char* at = p.bytes.data() + filled_ * p.stride;
+          if (size > 0) std::memcpy(at, cell.bytes.data(), size);
+          at[size] = '\0';
+          p.indicators[filled_] = static_cast<SQLLEN>(size);
+          filledBytes_ += size;
+          break;
+        }
+      }
+    }
+    if (++filled_ == capacity_ || filledBytes_ >= kBatchBytes) Execute();
+  }
+
+  // Inserts the rows filled so far, as many as the array holds.
+  void Execute() {
+    if (filled_ == 0) return;
+    if (filled_ != paramsetSize_) {
+      Attr(SQL_ATTR_PARAMSET_SIZE, filled_);
+      paramsetSize_ = filled_;
+    }
+    std::fill(status_.begin(), status_.begin() + static_cast<std::ptrdiff_t>(filled_),
+              SQLUSMALLINT{SQL_PARAM_UNUSED});
+    processed_ = 0;
+    const SQLRETURN rc = SQLExecute(st_.get());
+    const auto failed = std::find_if(status_.begin(), status_.begin() + filled_,
+                                     [](SQLUSMALLINT s) { return s == SQL_PARAM_ERROR; });
+    if (!SQL_SUCCEEDED(rc) || failed != status_.begin() + filled_) {
+      const std::size_t first = written_ + 1;
+      std::string step;
+      if (failed != status_.begin() + filled_)
+        step = "inserting row " + std::to_string(first + (failed - status_.begin()));
+      else if (filled_ == 1)
+        step = "inserting row " + std::to_string(first);
+      else
+        step =
+            "inserting rows " + std::to_string(first) + " to " + std::to_string(written_ + filled_);
+      st_.Check(SQL_ERROR, step);
+    }
+    written_ += filled_;
+    filled_ = 0;
+    filledBytes_ = 0;
+    ReportRows(written_, expected_);
+    // Long values leave their large buffers behind.
+    std::vector<std::size_t> strides;
+    bool shrink = false;
+    for (const ParamColumn& c : columns_) {
+      shrink = shrink || c.stride > kKeptBufferBytes;
+      strides.push_back(c.stride > kKeptBufferBytes ? c.initialStride : c.stride);
+    }
+    if (shrink) Layout(strides);
+  }
+
+ private:
+  void Attr(SQLINTEGER attribute, SQLULEN value) {
+    st_.Check(SQLSetStmtAttr(st_.get(), attribute, reinterpret_cast<SQLPOINTER>(value), 0),
+              "setting the parameter array");
+  }
+
+  // Rows of an array whose text and bytes values take `strides`.
+  std::size_t CapacityFor(const std::vector<std::size_t>& strides) const {
+    std::size_t row = 0;
+    for (std::size_t i = 0; i < strides.size(); ++i)
+      row += sizeof(SQLLEN) + (strides[i] != 0 ? strides[i] : sizeof(double));
+    return std::clamp<std::size_t>(kArrayBytes / row, 1, kArrayRows);
+  }
+
+  // Gives the columns buffers for `strides`, keeping the rows filled so far, and binds them.
+  void Layout(const std::vector<std::size_t>& strides) {
+    capacity_ = std::max(CapacityFor(strides), filled_);
+    for (std::size_t c = 0; c < columns_.size(); ++c) {
+      ParamColumn& p = columns_[c];
+      p.indicators.resize(capacity_);
+      if (p.cType == SQL_C_SBIGINT) p.integers.resize(capacity_);
+      if (p.cType == SQL_C_FLOAT) p.singles.resize(capacity_);
+      if (p.cType == SQL_C_DOUBLE) p.reals.resize(capacity_);
+      if (strides[c] != 0) {
+        std::vector<char> bytes(capacity_ * strides[c]);
+        for (std::size_t r = 0; r < filled_; ++r)
+          if (p.indicators[r] != SQL_NULL_DATA)
+            std::memcpy(bytes.data() + r * strides[c], p.bytes.data() + r * p.stride,
+                        static_cast<std::size_t>(p.indicators[r]) + 1);
+        p.bytes.swap(bytes);
+        p.stride = strides[c];
+      }
+      SQLPOINTER value = p.bytes.data();
+      if (p.cType == SQL_C_SBIGINT) value = p.integers.data();
+      if (p.cType == SQL_C_FLOAT) value = p.singles.data();
+      if (p.cType == SQL_C_DOUBLE) value = p.reals.data();
+      const SQLULEN size = p.stride != 0 && p.size == 0 ? p.stride : p.size;
+      const SQLRETURN rc = SQLBindParameter(
+          st_.get(), static_cast<SQLUSMALLINT>(c + 1), SQL_PARAM_INPUT, p.cType, p.sqlType, size,
+          p.digits, value, static_cast<SQLLEN>(p.stride), p.indicators.data());
+      if (!SQL_SUCCEEDED(rc)) st_.Check(rc, "binding a parameter");
+    }
+  }
+
+  odbc::Statement& st_;
+  std::vector<ParamColumn> columns_;
+  std::vector<SQLUSMALLINT> status_;
+  SQLULEN processed_ = 0;
+  std::uint32_t expected_;
+  std::size_t capacity_ = 0;
+  std::size_t filled_ = 0;
+  std::size_t filledBytes_ = 0;
+  std::size_t written_ = 0;
+  SQLULEN paramsetSize_ = 1;
+};
+
+}  // namespace
 
 std::optional<TransferStatement> ParseTransferStatement(std::string_view sql) {
   while (!sql.empty() && (sql.front() == ' ' || sql.front() == '\t')) sql.remove_prefix(1);
@@ -147,7 +281,7 @@ std::optional<TransferStatement> ParseTransferStatement(std::string_view sql) {
 }
 
 TargetType ChooseTargetType(const ColumnInfo& column, int jetVersion,
-                            const std::vector<odbc::TypeInfo>& types, bool decimalsThroughDouble) {
+                            const std::vector<odbc::TypeInfo>& types) {
   const int textLength =
       jetVersion == 0 ? column.size : std::max(1, column.size / 2);  // Jet 4 counts bytes
   std::vector<Candidate> candidates;
@@ -198,10 +332,6 @@ TargetType ChooseTargetType(const ColumnInfo& column, int jetVersion,
       const bool currency = static_cast<ColumnType>(column.type) == ColumnType::kCurrency;
       const int precision = currency ? 19 : std::clamp(column.precision, 1, 38);
       const int scale = currency ? 4 : std::clamp(column.scale, 0, precision);
-      if (decimalsThroughDouble)
-        return TargetType{kExactNumericType + std::string("(") + std::to_string(precision) + "," +
-                              std::to_string(scale) + ")",
-                          SQL_DOUBLE};
       candidates = {{SQL_DECIMAL, -1, precision, scale}, {SQL_NUMERIC, -1, precision, scale}};
       break;
     }
@@ -210,7 +340,7 @@ TargetType ChooseTargetType(const ColumnInfo& column, int jetVersion,
     for (const odbc::TypeInfo& type : types) {
       if (type.sqlType != c.sqlType) continue;
       if (c.length > 0 && type.columnSize > 0 && c.length > type.columnSize) continue;
-      return TargetType{WithParams(type, c), c.sqlType};
+      return TargetType{WithParams(type, c), c.sqlType, c.precision, c.scale};
     }
   }
   throw Error(dao::err::kUnsupported, "The target has no data type for column '" + column.name +
@@ -226,60 +356,63 @@ std::size_t CopyTable(const std::string& mdbPath, int jetVersion, const std::str
   const std::vector<ColumnInfo>& columns = rows.Columns();
   if (columns.empty())
     throw Error(dao::err::kUnsupported, "The table '" + source + "' has no columns.");
-  const bool throughDouble = EqualsNoCase(target.DbmsName(), "SQLite");
+  const bool norvane = EqualsNoCase(target.DbmsName(), "Norvane");
   const auto& types = target.TypeInfos();
 
   std::string create = "CREATE TABLE " + platform::QuoteName(targetName) + " (";
   std::vector<std::string> triggers;
-  std::vector<Param> params(columns.size());
+  std::vector<ParamColumn> params(columns.size());
   for (std::size_t i = 0; i < columns.size(); ++i) {
-    const TargetType type = ChooseTargetType(columns[i], jetVersion, types, throughDouble);
+    const TargetType type = ChooseTargetType(columns[i], jetVersion, types);
     create += (i ? ", " : "") + platform::QuoteName(columns[i].name) + " " + type.ddl;
-    Param& p = params[i];
-    p.sqlType = type.sqlType;
-    if (throughDouble) {
+    if (norvane) {
       create += DefaultClause(columns[i]);
       if (columns[i].autoNumber) triggers.push_back(AutoNumberTrigger(targetName, columns[i].name));
-      p.exactNumber = type.ddl.starts_with(kExactNumericType);
-      if (p.exactNumber) p.sqlType = SQL_VARCHAR;
     }
+    ParamColumn& p = params[i];
+    p.sqlType = type.sqlType;
     switch (static_cast<ColumnType>(columns[i].type)) {
       case ColumnType::kBoolean:
       case ColumnType::kByte:
       case ColumnType::kInteger:
       case ColumnType::kLong:
         p.cType = SQL_C_SBIGINT;
-        p.numberSize = 19;
+        p.size = 19;
         break;
       case ColumnType::kSingle:
         p.cType = SQL_C_FLOAT;
-        p.numberSize = 7;
+        p.size = 7;
         break;
       case ColumnType::kDouble:
         p.cType = SQL_C_DOUBLE;
-        p.numberSize = 15;
+        p.size = 15;
         break;
       case ColumnType::kBinary:
       case ColumnType::kOle:
         p.cType = SQL_C_BINARY;
         break;
+      case ColumnType::kCurrency:
+      case ColumnType::kDecimal:
+        // Exact decimal text; the driver decides how the target stores it.
+        p.size = static_cast<SQLULEN>(type.precision);
+        p.digits = static_cast<SQLSMALLINT>(type.scale);
+        p.initialStride = static_cast<std::size_t>(type.precision) + 3;  // sign, point, end
+        break;
+      case ColumnType::kDateTime:
+        p.initialStride = 32;
+        break;
+      case ColumnType::kGuid:
+        p.initialStride = 39;
+        break;
       default:
-        p.cType = SQL_C_CHAR;
         break;
     }
   }
   create += ")";
-  const std::size_t width = columns.size();
-  const std::size_t batchRows = RowsPerStatement(throughDouble, width);
   // The table was just created with these columns in this order, so no column list.
-  auto insertFor = [&](std::size_t rowCount) {
-    std::string row = "(";
-    for (std::size_t i = 0; i < width; ++i) row += i ? ", ?" : "?";
-    row += ")";
-    std::string sql = "INSERT INTO " + platform::QuoteName(targetName) + " VALUES ";
-    for (std::size_t r = 0; r < rowCount; ++r) sql += (r ? ", " : "") + row;
-    return sql;
-  };
+  std::string insert = "INSERT INTO " + platform::QuoteName(targetName) + " VALUES (";
+  for (std::size_t i = 0; i < columns.size(); ++i) insert += i ? ", ?" : "?";
+  insert += ")";
 
   bool created = false;
   std::size_t count = 0;
@@ -288,131 +421,15 @@ std::size_t CopyTable(const std::string& mdbPath, int jetVersion, const std::str
     target.ExecDirect(create);
     created = true;
     for (const std::string& trigger : triggers) target.ExecDirect(trigger);
-    std::vector<Slot> slots(batchRows * width);
-    for (std::size_t i = 0; i < slots.size(); ++i)
-      if (params[i % width].numberSize == 0) slots[i].buffer.resize(kInitialBufferBytes);
-    auto prepare = [&](odbc::Statement& statement, std::size_t rowCount) {
-      std::string sql = insertFor(rowCount);
-      statement.Check(SQLPrepare(statement.get(), reinterpret_cast<SQLCHAR*>(sql.data()),
-                                 static_cast<SQLINTEGER>(sql.size())),
-                      "preparing the insert");
-    };
-    // Binds slot `index` as parameter `index + 1`.
-    auto bind = [&](odbc::Statement& statement, std::size_t index) {
-      const Param& p = params[index % width];
-      Slot& slot = slots[index];
-      SQLPOINTER value = slot.buffer.data();
-      SQLULEN size = slot.buffer.size();
-      SQLLEN capacity = static_cast<SQLLEN>(slot.buffer.size());
-      SQLSMALLINT cType = p.cType, sqlType = p.sqlType;
-      SQLULEN numberSize = p.numberSize;
-      if (slot.asDouble) {
-        cType = SQL_C_DOUBLE;
-        sqlType = SQL_DOUBLE;
-        numberSize = 15;
-      }
-      if (cType == SQL_C_SBIGINT) value = &slot.integer;
-      if (cType == SQL_C_FLOAT) value = &slot.single;
-      if (cType == SQL_C_DOUBLE) value = &slot.real;
-      if (value != slot.buffer.data()) {
-        size = numberSize;
-        capacity = 0;
-      }
-      const SQLRETURN rc =
-          SQLBindParameter(statement.get(), static_cast<SQLUSMALLINT>(index + 1), SQL_PARAM_INPUT,
-                           cType, sqlType, size, 0, value, capacity, &slot.indicator);
-      if (!SQL_SUCCEEDED(rc)) statement.Check(rc, "binding a parameter");
-    };
-    odbc::Statement batch(target);
-    prepare(batch, batchRows);
-    for (std::size_t i = 0; i < slots.size(); ++i) bind(batch, i);
-
-    auto execute = [&](odbc::Statement& statement, std::size_t rowCount) {
-      const SQLRETURN rc = SQLExecute(statement.get());
-      if (!SQL_SUCCEEDED(rc))
-        statement.Check(rc, rowCount == 1 ? "inserting row " + std::to_string(count + 1)
-                                          : "inserting rows " + std::to_string(count + 1) + " to " +
-                                                std::to_string(count + rowCount));
-      count += rowCount;
-      ReportRows(count, rows.ExpectedRows());
-      // Long values leave their large buffers behind.
-      for (std::size_t i = 0; i < rowCount * width; ++i) {
-        Slot& slot = slots[i];
-        if (slot.buffer.size() <= kKeptBufferBytes) continue;
-        std::vector<char>(kInitialBufferBytes).swap(slot.buffer);
-        bind(batch, i);
-      }
-    };
-    // Rows that do not fill a batch go through a statement made for their number.
-    auto executePartial = [&](std::size_t rowCount) {
-      odbc::Statement statement(target);
-      prepare(statement, rowCount);
-      for (std::size_t i = 0; i < rowCount * width; ++i) bind(statement, i);
-      execute(statement, rowCount);
-    };
-
+    odbc::Statement statement(target);
+    statement.Check(SQLPrepare(statement.get(), reinterpret_cast<SQLCHAR*>(insert.data()),
+                               static_cast<SQLINTEGER>(insert.size())),
+                    "preparing the insert");
+    InsertArray array(statement, std::move(params), rows.ExpectedRows());
     std::vector<Cell> cells;
-    std::size_t filled = 0;
-    std::size_t filledBytes = 0;
-    while (rows.Next(cells)) {
-      for (std::size_t c = 0; c < width; ++c) {
-        const std::size_t index = filled * width + c;
-        Slot& slot = slots[index];
-        const Param& p = params[c];
-        Cell& cell = cells[c];
-        if (cell.null) {
-          slot.indicator = SQL_NULL_DATA;
-          continue;
-        }
-        slot.indicator = 0;
-        switch (p.cType) {
-          case SQL_C_SBIGINT:
-            slot.integer = cell.integer;
-            break;
-          case SQL_C_FLOAT:
-            slot.single = static_cast<float>(cell.real);
-            break;
-          case SQL_C_DOUBLE:
-            slot.real = cell.real;
-            break;
-          default: {
-            if (p.exactNumber) {
-              const bool asDouble = HeldByDouble({cell.bytes.data(), cell.bytes.size()}, slot.real);
-              if (asDouble != slot.asDouble) {
-                slot.asDouble = asDouble;
-                bind(batch, index);
-              }
-              if (asDouble) break;
-            }
-            const std::size_t size = cell.bytes.size();
-            const bool grow = size + 1 > slot.buffer.size();
-            if (grow) {
-              std::size_t capacity = slot.buffer.size();
-              while (capacity < size + 1) capacity *= 2;
-              slot.buffer.resize(capacity);
-            }
-            if (size > 0) std::memcpy(slot.buffer.data(), cell.bytes.data(), size);
-            slot.buffer[size] = '\0';
-            slot.indicator = static_cast<SQLLEN>(size);
-            filledBytes += size;
-            // The SQLite driver takes the length of a binary parameter from its binding, so
-            // binary values are bound again for every row; text is read up to its indicator.
-            if (grow || p.cType == SQL_C_BINARY) bind(batch, index);
-            break;
-          }
-        }
-      }
-      if (++filled == batchRows) {
-        execute(batch, batchRows);
-        filled = 0;
-        filledBytes = 0;
-      } else if (filledBytes >= kBatchBytes) {
-        executePartial(filled);
-        filled = 0;
-        filledBytes = 0;
-      }
-    }
-    if (filled > 0) executePartial(filled);
+    while (rows.Next(cells)) array.Add(cells);
+    array.Execute();
+    count = array.Written();
     target.Commit();
     target.SetAutoCommit(true);
   } catch (const Error& e) {

@@ -16,19 +16,17 @@
 //   Memo           LONGVARCHAR, WLONGVARCHAR, VARCHAR       OLE Object LONGVARBINARY, VARBINARY
 //   Replication ID GUID, CHAR(38), VARCHAR(38)
 //   Currency       DECIMAL(19,4), NUMERIC(19,4)    Decimal(p,s) DECIMAL(p,s), NUMERIC(p,s)
-// SQLite (whose numeric affinity keeps only 15 digits, and whose ODBC driver knows no DECIMAL
-// type: a declared type beginning with "numeric" is a DOUBLE to it, any other unknown one text)
-// gets Currency as numeric_blob(19,4) and Decimal(p,s) as numeric_blob(p,s): a number to a
-// linked table, and of the blob affinity, which stores a value as it is given. A value of at
-// most 15 significant digits goes in as a double (read back as the same digits), a longer one
-// as its exact decimal text.
-// Values: NULL stays NULL; Currency and Decimal as exact decimal text (above); Date/Time as
-// "YYYY-MM-DD HH:MM:SS" (a time of day keeps the date 1899-12-30); text as UTF-8.
-// On SQLite the table also gets the columns' default values that translate
-// (platform/access_expressions.h) and, for each AutoNumber column, a trigger that numbers a row
-// inserted without a value after the highest number in the table.
-// Rows go in through one prepared insert; on SQLite, whose ODBC driver compiles the statement
-// again on every execute, one statement carries up to 64 rows ("VALUES (...), (...)").
+// On Norvane, whose driver lists numeric_blob(p,s) as its DECIMAL, the table also gets the
+// columns' default values that translate (platform/access_expressions.h) and, for each
+// AutoNumber column, a trigger that numbers a row inserted without a value after the highest
+// number in the table.
+// Values: NULL stays NULL; Currency and Decimal as exact decimal text, bound as DECIMAL(p,s)
+// (the driver decides how it stores them); Date/Time as "YYYY-MM-DD HH:MM:SS" (a time of day
+// keeps the date 1899-12-30); text as UTF-8.
+// Rows go in through one prepared single-row insert executed with parameter arrays (bound by
+// column, up to 1024 rows, fewer for wide or long rows; an array is sent early once its values
+// hold 1 MiB, and long values' buffers are given back after their array). A row the driver
+// refuses is named by its number in the table.
 // The table is created and filled in one transaction; a failure rolls it back and drops a
 // table that remains, so no partial table is left.
 // Failures: platform::Error. kUnsupported for any other statement ("unsupported statement")
@@ -57,17 +55,16 @@ struct TransferStatement {
 // The parts of a transfer statement; nothing when `sql` is any other text.
 std::optional<TransferStatement> ParseTransferStatement(std::string_view sql);
 
-// The declared type name of exact numbers on SQLite (see above).
-extern const char* const kExactNumericType;
-
 struct TargetType {
   std::string ddl;          // "varchar(40)"
   SQLSMALLINT sqlType = 0;  // the driver's SQL type
+  int precision = 0;        // of a DECIMAL or NUMERIC
+  int scale = 0;
 };
 
 // Throws kUnsupported when the driver offers none of the candidates.
 TargetType ChooseTargetType(const ColumnInfo& column, int jetVersion,
-                            const std::vector<odbc::TypeInfo>& types, bool decimalsThroughDouble);
+                            const std::vector<odbc::TypeInfo>& types);
 
 // Copies table `source` of the Access file into a new table `targetName` of `target`.
 // Returns the number of rows copied.

@@ -133,13 +133,14 @@ void Handle::Reset() {
   handle_ = SQL_NULL_HANDLE;
 }
 
-std::string WithBusyLimit(const std::string& connectionString, std::chrono::milliseconds limit) {
-  for (const auto& [key, value] : ParseConnectionString(connectionString))
-    if (EqualsNoCase(key, "Timeout") && !Trim(value).empty()) return connectionString;
-  const bool needsSeparator = !connectionString.empty() && connectionString.back() != ';';
-  return connectionString + (needsSeparator ? ";" : "") +
-         "Timeout=" + std::to_string(std::max<long long>(1, limit.count()));
+namespace {
+
+// A time limit in the whole seconds ODBC counts, at least one.
+SQLULEN Seconds(std::chrono::milliseconds limit) {
+  return static_cast<SQLULEN>(std::max<long long>(1, (limit.count() + 999) / 1000));
 }
+
+}  // namespace
 
 Connection::Connection(const std::string& connectionString, Limits limits)
     : limits_(limits), env_(SQL_HANDLE_ENV, SQL_NULL_HANDLE) {
@@ -151,11 +152,10 @@ Connection::Connection(const std::string& connectionString, Limits limits)
   SQLSetConnectAttr(dbc_.get(), SQL_ATTR_LOGIN_TIMEOUT,
                     reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(limits.login.count())), 0);
   SQLSetConnectAttr(dbc_.get(), SQL_ATTR_CONNECTION_TIMEOUT,
-                    reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(limits.connection.count())),
-                    0);
+                    reinterpret_cast<SQLPOINTER>(Seconds(limits.statement)), 0);
   std::vector<SQLCHAR> out(4096);
   SQLSMALLINT outLength = 0;
-  std::string in = WithBusyLimit(connectionString, limits.statement);
+  std::string in = connectionString;
   // The driver's own statements at connect wait on a held file as well.
   const std::string named = PosixDatabaseOf(connectionString);
   RefuseWhenGivenUp(named);
@@ -171,12 +171,6 @@ Connection::Connection(const std::string& connectionString, Limits limits)
   connected_ = true;
   const std::size_t length = std::min<std::size_t>(outLength < 0 ? 0 : outLength, out.size() - 1);
   completed_.assign(reinterpret_cast<const char*>(out.data()), length);
-  // The busy limit is this connection's own: links and the caller see the string they gave.
-  if (in != connectionString) {
-    const std::string added = in.substr(in.rfind("Timeout="));
-    if (const auto at = completed_.find(added); at != std::string::npos)
-      completed_.erase(at + 8, added.size() - 8);
-  }
   completed_ = NamingTheSource(completed_, connectionString);
   databaseFile_ = PosixDatabaseOf(completed_);
 }
@@ -299,10 +293,9 @@ Statement::Statement(Connection& connection)
       limit_(connection.TimeLimits().statement),
       file_(connection.DatabaseFile()) {
   RefuseWhenGivenUp(file_);
-  // Whole seconds, at least one; drivers without query time limits ignore it.
-  const auto seconds = std::max<long long>(1, (limit_.count() + 999) / 1000);
-  SQLSetStmtAttr(stmt_.get(), SQL_ATTR_QUERY_TIMEOUT,
-                 reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(seconds)), 0);
+  // Drivers without query time limits ignore it.
+  SQLSetStmtAttr(stmt_.get(), SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(Seconds(limit_)),
+                 0);
 }
 
 void Statement::Check(SQLRETURN rc, const std::string& step) const {

@@ -60,17 +60,13 @@ class Handle {
 };
 
 // Time limits of a connection. `statement` bounds how long one call waits for a database that
-// another program holds locked: as the query time limit of every statement, and for the SQLite
-// driver, which ignores that, as its busy time limit ("Timeout=" in milliseconds, added to the
-// connection string unless the string sets one).
+// another program holds locked: as the query time limit of every statement and as the
+// connection's time limit for the requests outside a statement (commit, rollback), in whole
+// seconds, at least one.
 struct Limits {
   std::chrono::seconds login{60};
-  std::chrono::seconds connection{300};
   std::chrono::milliseconds statement{std::chrono::seconds(60)};
 };
-
-// The connection string with the driver's busy time limit added (see Limits).
-std::string WithBusyLimit(const std::string& connectionString, std::chrono::milliseconds limit);
 
 class Connection {
  public:

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstdio>
+#include <charconv>
 #include <cstring>
 #include <iterator>
 #include <map>
@@ -11,13 +11,11 @@
 
 #include "platform/access/catalog.h"
 #include "platform/access/rows.h"
-#include "platform/access/target_file.h"
 #include "platform/database_lock.h"
 #include "platform/error.h"
 #include "platform/odbc/odbc.h"
 #include "platform/quoting.h"
 #include "platform/text.h"
-#include "platform/verify/file_rows.h"
 #include "platform/verify/row_digest.h"
 
 namespace platform::verify {
@@ -82,7 +80,7 @@ std::vector<TargetColumn> TargetColumns(odbc::Connection& db, std::string table)
     const int type = std::atoi(StringColumn(st, 5).c_str());
     const std::string typeName = LowerAscii(StringColumn(st, 6));
     c.binary = type == SQL_BINARY || type == SQL_VARBINARY || type == SQL_LONGVARBINARY;
-    c.time = typeName == "time";
+    c.time = type == SQL_TYPE_TIME || typeName == "time";
     columns.push_back(c);
   });
   return columns;
@@ -148,15 +146,12 @@ bool IsInteger(int type) {
   return false;
 }
 
-// Floating-point values compare at the precision the ODBC driver reads them back with: the
-// SQLite driver hands doubles out through text of 15 significant digits.
-std::string RealText(double value, bool single) {
+// Floating-point values compare bit for bit: the shortest text that reads back as the same
+// double (a Single as the double it widens to, as it is bound and stored).
+std::string RealText(double value) {
   char text[40];
-  if (single)
-    std::snprintf(text, sizeof text, "%.9g", static_cast<double>(static_cast<float>(value)));
-  else
-    std::snprintf(text, sizeof text, "%.15g", value);
-  return text;
+  const auto end = std::to_chars(text, text + sizeof text, value).ptr;
+  return std::string(text, end);
 }
 
 constexpr char kNull[] = "\x01NULL";
@@ -174,8 +169,10 @@ RowDigest AccessRowDigest(access::RowStream& rows, const std::vector<int>& types
       const Cell& cell = cells[c];
       if (cell.null)
         row += kNull;
+      else if (types[c] == static_cast<int>(access::ColumnType::kSingle))
+        row += RealText(static_cast<float>(cell.real));
       else if (IsReal(types[c]))
-        row += RealText(cell.real, types[c] == static_cast<int>(access::ColumnType::kSingle));
+        row += RealText(cell.real);
       else if (IsInteger(types[c]))
         row += std::to_string(cell.integer);
       else if (IsExact(types[c]))
@@ -189,7 +186,9 @@ RowDigest AccessRowDigest(access::RowStream& rows, const std::vector<int>& types
   return digest;
 }
 
-// The target's rows through ODBC, for a connection that names no file.
+// The target's rows through ODBC, as an application reads them: exact numbers and texts as
+// SQL_C_CHAR (a decimal as its exact text at the column's scale), floating-point values as
+// SQL_C_DOUBLE, bytes as SQL_C_BINARY.
 class OdbcRows {
  public:
   OdbcRows(odbc::Connection& db, const std::string& table) : st_(db) {
@@ -215,9 +214,9 @@ class OdbcRows {
   Statement st_;
 };
 
-template <class Rows>
-RowDigest TargetRowDigest(Rows& rows, const std::vector<TargetColumn>& columns,
-                          const std::vector<int>& types) {
+RowDigest TargetRowDigest(odbc::Connection& db, const std::string& table,
+                          const std::vector<TargetColumn>& columns, const std::vector<int>& types) {
+  OdbcRows rows(db, table);
   RowDigest digest;
   std::string row, value;
   while (rows.Next()) {
@@ -228,13 +227,12 @@ RowDigest TargetRowDigest(Rows& rows, const std::vector<TargetColumn>& columns,
       if (IsReal(types[c])) {
         double real = 0;
         present = rows.Real(col, real);
-        if (present)
-          value = RealText(real, types[c] == static_cast<int>(access::ColumnType::kSingle));
+        if (present) value = RealText(real);
       } else {
         present = columns[c].binary ? rows.Bytes(col, value) : rows.Text(col, value);
         // A time-only column arrives as a time: its value is the Access value without the day.
         if (present && columns[c].time) value = "1899-12-30 " + value;
-        // Exact numbers: every digit, whether stored as a double or as decimal text.
+        // Exact numbers: every digit, whatever scale the text is written at.
         if (present && IsExact(types[c])) value = access::CanonicalDecimal(value);
       }
       row += present ? value : std::string(kNull);
@@ -243,23 +241,6 @@ RowDigest TargetRowDigest(Rows& rows, const std::vector<TargetColumn>& columns,
     digest.Add(row);
   }
   return digest;
-}
-
-// The target table's digest, read from its database file `file` when the connection names one.
-RowDigest TargetRowDigest(const std::string& file, const CheckRequest& request,
-                          odbc::Connection& db, const std::string& table,
-                          const std::vector<TargetColumn>& columns, const std::vector<int>& types) {
-  if (!file.empty()) {
-    FileRows rows(file, table, request.lockWait);
-    return TargetRowDigest(rows, columns, types);
-  }
-  OdbcRows rows(db, table);
-  return TargetRowDigest(rows, columns, types);
-}
-
-// The driver's step-by-step mode: rows are fetched as they are read, never held all at once.
-std::string Streaming(const std::string& connection) {
-  return connection + (connection.empty() || connection.back() == ';' ? "" : ";") + "StepAPI=1";
 }
 
 }  // namespace
@@ -371,8 +352,7 @@ struct MigrationChecker::ReadAhead {
 namespace {
 
 // The target side of one table, against its Access side.
-TableCheck CheckTarget(AccessSide&& side, const std::string& file, const CheckRequest& request,
-                       odbc::Connection& db) {
+TableCheck CheckTarget(AccessSide&& side, odbc::Connection& db) {
   TableCheck check = std::move(side.check);
   if (!side.read) return check;
   try {
@@ -381,8 +361,7 @@ TableCheck CheckTarget(AccessSide&& side, const std::string& file, const CheckRe
       check.checksumNote = "the tables have " + std::to_string(side.types.size()) + " and " +
                            std::to_string(columns.size()) + " columns";
     } else {
-      const RowDigest target =
-          TargetRowDigest(file, request, db, check.targetName, columns, side.types);
+      const RowDigest target = TargetRowDigest(db, check.targetName, columns, side.types);
       check.targetRows = static_cast<long long>(target.Rows());
       check.checksumsEqual = side.digest == target;
       if (!check.checksumsEqual)
@@ -419,8 +398,7 @@ std::string MigrationChecker::CompareValues(const CheckRequest& request, const s
   if (columns.size() != side.types.size())
     return "the tables have " + std::to_string(side.types.size()) + " and " +
            std::to_string(columns.size()) + " columns";
-  const RowDigest digest = TargetRowDigest(access::TargetFilePath(request.targetConnection),
-                                           request, db, target, columns, side.types);
+  const RowDigest digest = TargetRowDigest(db, target, columns, side.types);
   if (side.digest == digest) return "";
   return std::to_string(side.digest.RowsMissingFrom(digest)) + " of the " +
          std::to_string(side.digest.Rows()) + " Access rows have no equal row among the " +
@@ -461,7 +439,6 @@ std::vector<TableCheck> MigrationChecker::Check(const CheckRequest& request) {
   } else {
     after = access::ReadCatalog(request.accessPath, request.timeout);
   }
-  const std::string file = access::TargetFilePath(request.targetConnection);
   std::vector<TableCheck> checks;
   for (std::size_t begin = 0; begin < tables_.size(); begin += kTablesAtOnce) {
     if (begin > 0) sides.clear();
@@ -472,9 +449,9 @@ std::vector<TableCheck> MigrationChecker::Check(const CheckRequest& request) {
     std::exception_ptr failures[2];
     const auto work = [&](std::exception_ptr& failure) {
       try {
-        odbc::Connection db(Streaming(request.targetConnection), {.statement = request.lockWait});
+        odbc::Connection db(request.targetConnection, {.statement = request.lockWait});
         for (std::size_t i; (i = next++) < sides.size();)
-          group[i] = CheckTarget(std::move(sides[i]), file, request, db);
+          group[i] = CheckTarget(std::move(sides[i]), db);
       } catch (...) {
         failure = std::current_exception();
         next = sides.size();

@@ -3,16 +3,16 @@
 //
 // Owns: reading both sides, value by value: the Access rows through the engine's reader (the
 // same decoding the transfer uses; a table linked to another Access file is read from its
-// back-end, as the transfer reads it), then the target's rows read back from its database file in
-// the forms the ODBC driver gives (file_rows.h; through ODBC when the connection names no file),
-// two tables at a time; the target's indexes, keys and column types through the ODBC catalog
-// functions. The Access side of the first 64 tables can be read ahead, while reload.bat runs.
-// Both sides are streamed into fixed-size digests: memory does not grow with the rows (the
-// digests of at most 64 tables are held at once).
-// Failures: BeforeRun and Check throw platform::Error when a side cannot be read at all (the
-// Access file, the data source) and platform::DatabaseLocked when another program keeps the new
-// database locked past `lockWait` (the check stops there); a table that cannot be read otherwise
-// is reported in its TableCheck.
+// back-end, as the transfer reads it), then the target's rows read back through ODBC as an
+// application reads them (decimals as their exact text, floating-point values as doubles, bit
+// for bit; dates, times, GUIDs, texts and bytes as the driver gives them), two tables at a time;
+// the target's indexes, keys and column types through the ODBC catalog functions. The Access side
+// of the first 64 tables can be read ahead, while reload.bat runs. Both sides are streamed into
+// fixed-size digests: memory does not grow with the rows (the digests of at most 64 tables are held
+// at once). Failures: BeforeRun and Check throw platform::Error when a side cannot be read at all
+// (the Access file, the data source) and platform::DatabaseLocked when another program keeps the
+// new database locked past `lockWait` (the check stops there); a table that cannot be read
+// otherwise is reported in its TableCheck.
 #pragma once
 
 #include <chrono>
