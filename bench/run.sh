@@ -7,6 +7,10 @@
 # peak memory of every process, and the flow again on a tenth of keyed500k.mdb's rows for the
 # peak memory at 10 % and 100 %. ONLY_FLOW=1 skips the transfer part. Every figure comes with the
 # machine's load average: the goals are for a quiet machine.
+# First, on keyed500k.mdb and big1m.mdb: the Norvane driver with parameter arrays against SQLite's
+# C API (a statement prepared once, 1 and 64 rows per statement) on the same rows, with the ratio
+# driver / C API (goal: at least 80 %), and the engine's whole transfer of each file.
+# ONLY_DRIVER=1 stops after that part.
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 shared=${SHARED_DIR:-$repo/../shared}
@@ -14,7 +18,7 @@ build=$repo/build/release
 # -O2: GCC 12 at -O3 reports false -Wrestrict warnings on std::string code.
 cmake -S "$repo" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" \
   -DNORVANE_BENCH=ON >/dev/null
-cmake --build "$build" --target norvane-migrate ivex vorlin cmdshell bench_transfer bench_flow cut_rows \
+cmake --build "$build" --target norvane-migrate ivex vorlin cmdshell bench_transfer bench_driver bench_flow cut_rows \
   -j2 >/dev/null
 bench=$build/bench
 work=$(mktemp -d "${TMPDIR:-/tmp}/norvane-bench-XXXXXX")
@@ -62,6 +66,38 @@ report() {  # name file [table]
     "$((first / 1024))" "$((whole / 1024))"
 }
 
+driver() {  # name file: the driver against the C API on the file's rows, and the whole transfer
+  local name=$1 file=$2 out rows ts ds c1 c64
+  echo "load before: $(load)"
+  out=$("$bench/bench_driver" "$file" "$work")
+  rows=$(value rows "$out") ts=$(value transfer_seconds "$out") ds=$(value driver_seconds "$out")
+  c1=$(value capi1_seconds "$out") c64=$(value capi64_seconds "$out")
+  printf '%s: %s rows\n' "$name" "$rows"
+  printf '  whole transfer (engine, reader and driver)          %6.2f s %10.0f rows/s\n' "$ts" \
+    "$(echo "$rows / $ts" | bc -l)"
+  printf '  Norvane driver, parameter arrays of 1024 rows        %6.2f s %10.0f rows/s\n' "$ds" \
+    "$(echo "$rows / $ds" | bc -l)"
+  printf '  SQLite C API, prepared once, 1 row per statement     %6.2f s %10.0f rows/s\n' "$c1" \
+    "$(echo "$rows / $c1" | bc -l)"
+  printf '  SQLite C API, prepared once, 64 rows per statement   %6.2f s %10.0f rows/s\n' "$c64" \
+    "$(echo "$rows / $c64" | bc -l)"
+  printf '  driver / C API: %.0f %% of 1 row per statement, %.0f %% of 64 rows per statement (goal 80 %%)\n' \
+    "$(echo "100 * $c1 / $ds" | bc -l)" "$(echo "100 * $c64 / $ds" | bc -l)"
+  echo "load after: $(load)"
+}
+
+value() { awk -v k="$1" '$1 == k {print $2}' <<<"$2"; }
+
+if [[ -z ${ONLY_FLOW:-} ]]; then
+  xz -dkc "$shared/bench/keyed500k.mdb.xz" >"$work/keyed500k.mdb"
+  driver "keyed500k.mdb" "$work/keyed500k.mdb"
+  rm -f "$work/keyed500k.mdb"
+  xz -dkc "$shared/bench/big1m.mdb.xz" >"$work/big1m.mdb"
+  driver "big1m.mdb" "$work/big1m.mdb"
+  rm -f "$work/big1m.mdb"
+  [[ -z ${ONLY_DRIVER:-} ]] || exit 0
+fi
+
 if [[ -z ${ONLY_FLOW:-} ]]; then
   xz -dkc "$shared/bench/big1m.mdb.xz" >"$work/big1m.mdb"
   echo "load before: $(load)"
@@ -79,7 +115,6 @@ mdb-tables -1 "$file" | while IFS= read -r table; do
 done
 EOF
 
-value() { awk -v k="$1" '$1 == k {print $2}' <<<"$2"; }
 phase() { awk -v k="$1" '$1 == "phase" && $2 == k {print $3}' <<<"$2"; }
 mib() { echo $(($(value "$1" "$2") / 1024)); }
 
