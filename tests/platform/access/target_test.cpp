@@ -179,6 +179,47 @@ TEST(AccessExecute, exact_values_arrive_unchanged) {
   EXPECT_EQ(typeOf["Rate"], "numeric_blob(18,6)");
 }
 
+// Column `col` of the current row of `st` as SQL_C_CHAR text; "NULL" for NULL.
+std::string CharValue(platform::odbc::Statement& st, SQLUSMALLINT col) {
+  std::string value;
+  return st.GetText(col, value) ? value : "NULL";
+}
+
+TEST(AccessExecute, decimals_read_back_through_odbc_exactly_at_their_scale) {
+  World s;
+  auto access = s.Access("edge-jet4.mdb");
+  auto target = s.Open("ODBC;dsn=");
+  access->Execute("select * into [" + target->Connect() + "].[Orders] from [Orders]");
+  platform::odbc::Connection db(NorvaneSource(s.target));
+  platform::odbc::Statement st(db);
+  std::string sql = "SELECT Rate, Freight FROM Orders ORDER BY OrderID";
+  st.Check(SQLExecDirect(st.get(), reinterpret_cast<SQLCHAR*>(sql.data()), SQL_NTS), "select");
+  // Decimal(18,6) with 18 significant digits: kept as its text, given back as it was.
+  ASSERT_EQ(SQLFetch(st.get()), SQL_SUCCESS);
+  EXPECT_EQ(CharValue(st, 1), "123456789012.123456");
+  ASSERT_EQ(SQLFetch(st.get()), SQL_SUCCESS);
+  // Currency at its scale of 4, also where a double holds it.
+  EXPECT_EQ(CharValue(st, 2), "1.2501");
+  st.Check(SQLCloseCursor(st.get()), "close");
+  // As SQL_C_NUMERIC: precision, scale and the scaled value, least significant byte first.
+  sql = "SELECT Rate FROM Orders ORDER BY OrderID";
+  st.Check(SQLExecDirect(st.get(), reinterpret_cast<SQLCHAR*>(sql.data()), SQL_NTS), "select");
+  ASSERT_EQ(SQLFetch(st.get()), SQL_SUCCESS);
+  SQLHDESC ard = nullptr;
+  st.Check(SQLGetStmtAttr(st.get(), SQL_ATTR_APP_ROW_DESC, &ard, 0, nullptr), "ard");
+  SQLSetDescField(ard, 1, SQL_DESC_TYPE, reinterpret_cast<SQLPOINTER>(SQL_C_NUMERIC), 0);
+  SQLSetDescField(ard, 1, SQL_DESC_PRECISION, reinterpret_cast<SQLPOINTER>(18), 0);
+  SQLSetDescField(ard, 1, SQL_DESC_SCALE, reinterpret_cast<SQLPOINTER>(6), 0);
+  SQL_NUMERIC_STRUCT number{};
+  SQLLEN indicator = 0;
+  st.Check(SQLGetData(st.get(), 1, SQL_ARD_TYPE, &number, sizeof number, &indicator), "numeric");
+  EXPECT_EQ(number.sign, 1);
+  EXPECT_EQ(number.scale, 6);
+  unsigned __int128 value = 0;
+  for (int i = 15; i >= 0; --i) value = value * 256 + number.val[i];
+  EXPECT_TRUE(value == static_cast<unsigned __int128>(123456789012123456ULL));
+}
+
 // Runs one statement on the target file; SQLite's message, or "" when it succeeded.
 std::string ExecOnTarget(const std::filesystem::path& db, const std::string& sql) {
   sqlite3* handle = nullptr;

@@ -51,4 +51,44 @@ TEST(ValuesBeforeLink, a_transferred_table_compares_equal_and_a_changed_value_is
   EXPECT_NE(testing_support::ErrorNumberOf([&] { checker.CompareValues(request, "Nowhere"); }), 0);
 }
 
+// The check reads the new table through the driver as an application does: a difference in the
+// last digit of a decimal held as text, or of a Single held as a double, is one.
+TEST(ValuesBeforeLink, the_last_digit_of_a_decimal_and_the_last_bit_of_a_real_count) {
+  TempDir dir{"values"};
+  const std::string access = engine_test::CopyFixture("edge-jet4.mdb", dir);
+  const std::string nwind = engine_test::CopyFixture("nwind.mdb", dir);
+  const auto db = engine_test::NewNorvaneDatabase(dir.path() / "out.db");
+  platform::verify::MigrationChecker edge, northwind;
+  edge.BeforeRun(access, std::chrono::seconds(30));
+  northwind.BeforeRun(nwind, std::chrono::seconds(30));
+  {
+    engine_test::ScriptedChooser chooser(NorvaneSource(db));
+    auto engine = platform::access::CreateEngine({&chooser, nullptr, std::chrono::seconds(30)});
+    for (const auto& [file, table] :
+         {std::pair{access, "Orders"}, std::pair{nwind, "Order Details"}}) {
+      auto mdb = engine->CreateWorkspace("", "admin", "", dao::WorkspaceType::Jet)
+                     ->OpenDatabase(file, {true, false}, "");
+      mdb->Execute("select * into [ODBC;" + NorvaneSource(db) + "].[" +
+                   engine::TargetNameOf(table) + "] from [" + table + "]");
+      mdb->Close();
+    }
+  }
+  const auto request = [&](const std::string& file) {
+    return platform::verify::CheckRequest{
+        file, NorvaneSource(db), false, "",
+        [](const std::string& n) { return engine::TargetNameOf(n); }};
+  };
+  EXPECT_EQ(edge.CompareValues(request(access), "Orders"), "");
+  EXPECT_EQ(northwind.CompareValues(request(nwind), "Order Details"), "");
+
+  norvane::Connection(db.string(), false)
+      .Exec(
+          "UPDATE Orders SET Rate = '123456789012.123457' WHERE Rate = '123456789012.123456';"
+          "UPDATE Order_Details SET Discount = Discount * (1 + 1e-15) WHERE rowid = "
+          "(SELECT min(rowid) FROM Order_Details WHERE Discount > 0)");
+  EXPECT_EQ(edge.CompareValues(request(access), "Orders").rfind("1 of the ", 0), 0u);
+  EXPECT_EQ(northwind.CompareValues(request(nwind), "Order Details"),
+            "1 of the 2155 Access rows have no equal row among the 2155 of the new table");
+}
+
 }  // namespace
