@@ -10,6 +10,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "norvane/catalog.h"
+
 namespace jettest {
 namespace {
 
@@ -49,6 +51,8 @@ std::filesystem::path CopyFixture(const std::string& name, const std::filesystem
 
 void MakeRemote(const std::filesystem::path& path,
                 const std::vector<std::pair<std::string, std::string>>& tables) {
+  // The driver opens only Norvane files.
+  if (!std::filesystem::exists(path)) norvane::CreateDatabase(path);
   sqlite3* db = nullptr;
   if (sqlite3_open(path.c_str(), &db) != SQLITE_OK) {
     sqlite3_close(db);

@@ -1,4 +1,4 @@
-// Helpers of the catalog writer's tests: fixture copies, the remote SQLite file, and the two
+// Helpers of the catalog writer's tests: fixture copies, the remote Norvane file, and the two
 // independent readers (mdbtools' command-line tools on libmdb, and the npm package mdb-reader).
 #pragma once
 
@@ -12,7 +12,7 @@ namespace jettest {
 // Copies tests/data/<name> into `dir` and returns the copy's path.
 std::filesystem::path CopyFixture(const std::string& name, const std::filesystem::path& dir);
 
-// Creates `tables` (name -> column definitions) in the SQLite file at `path`.
+// Creates `tables` (name -> column definitions) in the Norvane file at `path` (made when missing).
 void MakeRemote(const std::filesystem::path& path,
                 const std::vector<std::pair<std::string, std::string>>& tables);
 
