@@ -65,3 +65,9 @@ void BindIn(sqlite3_stmt* prepared, int index, SQLSMALLINT cType, SQLSMALLINT sq
             SQLSMALLINT scale, const void* data, SQLLEN length);
 
 }  // namespace norvane::odbc
+
+namespace norvane::odbc {
+// UTF-8 <-> UTF-16 (SQLWCHAR is two bytes); an invalid sequence becomes U+FFFD.
+std::u16string Utf16Of(std::string_view utf8);
+std::string Utf8Of(const char16_t* units, std::size_t count);
+}  // namespace norvane::odbc
