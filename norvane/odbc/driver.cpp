@@ -161,6 +161,8 @@ void Stmt::Unprepare() {
   columns.clear();
   later.clear();
   nextLater = 0;
+  sql.clear();
+  parameterTypes.clear();
   executed = false;
   needDataParam = 0;
   putData.clear();

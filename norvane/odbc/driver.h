@@ -182,6 +182,8 @@ struct Stmt : Handle {
   // The prepared statement (the first of a batch), the batch's later statements, and the
   // statement whose rows are being read (`prepared` or one of the later ones).
   sqlite3_stmt* prepared = nullptr;
+  std::string sql;                          // the text of `prepared`
+  std::vector<std::string> parameterTypes;  // declared type of each '?', "" unknown
   std::vector<std::string> later;
   std::size_t nextLater = 0;  // the next of `later` to run
   sqlite3_stmt* current = nullptr;

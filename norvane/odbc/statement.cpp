@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <limits>
 
@@ -366,20 +367,28 @@ SQLRETURN ExecutePrepared(Stmt& stmt) {
   }
   if (stmt.ipd.rowsProcessedPtr) *stmt.ipd.rowsProcessedPtr = processed;
   if (wrap) {
-    const int rc = sqlite3_exec(dbc.db, "COMMIT", nullptr, nullptr, nullptr);
-    if (rc != SQLITE_OK) {
+    // In autocommit mode an array is all or nothing.
+    const int rc =
+        sqlite3_exec(dbc.db, failed > 0 ? "ROLLBACK" : "COMMIT", nullptr, nullptr, nullptr);
+    if (failed > 0) {
+      for (SQLULEN row = 0; status && row < sets; ++row)
+        if (status[row] == SQL_PARAM_SUCCESS) status[row] = SQL_PARAM_UNUSED;
+      stmt.diag.push_back({"HY000", 0,
+                           MessageText("No parameter set was applied: " + std::to_string(failed) +
+                                       " of " + std::to_string(sets) + " failed")});
+    } else if (rc != SQLITE_OK) {
       sqlite3_exec(dbc.db, "ROLLBACK", nullptr, nullptr, nullptr);
       throw limit.ErrorOf(rc);
     }
   }
   stmt.executed = true;
   if (!columns) {
-    stmt.rowCount = changes;
+    stmt.rowCount = wrap && failed > 0 ? 0 : changes;
     stmt.result = Stmt::Result::None;
     if (RunLater(stmt, limit)) return SQL_SUCCESS;
   }
-  if (failed > 0 && failed == processed) return SQL_ERROR;
-  return SQL_SUCCESS;
+  // A failed set fails the call: the status array says which sets failed.
+  return failed > 0 ? SQL_ERROR : SQL_SUCCESS;
 }
 
 }  // namespace
@@ -392,6 +401,7 @@ void Prepare(Stmt& stmt, const std::string& sql) {
   stmt.prepared = PrepareOne(*stmt.dbc, pieces.front(), true);
   if (stmt.prepared == nullptr) throw DriverError{"42000", "The statement is empty"};
   stmt.later.assign(pieces.begin() + 1, pieces.end());
+  stmt.sql = pieces.front();
   stmt.columns =
       ColumnsOf(stmt.prepared, stmt.dbc->env ? stmt.dbc->env->odbcVersion : SQL_OV_ODBC3);
   stmt.rowCount = -1;
@@ -407,7 +417,8 @@ SQLRETURN Execute(Stmt& stmt) {
   const int count = sqlite3_bind_parameter_count(stmt.prepared);
   for (int i = 1; i <= count; ++i) {
     if (static_cast<std::size_t>(i) >= stmt.apd->records.size()) break;
-    if (IsDataAtExec(stmt.apd->records[static_cast<std::size_t>(i)].indicatorPtr)) {
+    if (IsDataAtExec(At(stmt.apd->records[static_cast<std::size_t>(i)].indicatorPtr, *stmt.apd, 0,
+                        sizeof(SQLLEN)))) {
       if (stmt.apd->arraySize > 1)
         throw DriverError{"HYC00", "Data at execution is not supported with parameter arrays"};
       stmt.putData.assign(static_cast<std::size_t>(count) + 1, std::nullopt);
@@ -428,10 +439,10 @@ SQLRETURN ParamData(Stmt& stmt, SQLPOINTER* token) {
   const int count = sqlite3_bind_parameter_count(stmt.prepared);
   for (int i = stmt.needDataParam + 1; i <= count; ++i) {
     const DescRecord& a = stmt.apd->records[static_cast<std::size_t>(i)];
-    if (!IsDataAtExec(a.indicatorPtr)) continue;
+    if (!IsDataAtExec(At(a.indicatorPtr, *stmt.apd, 0, sizeof(SQLLEN)))) continue;
     stmt.needDataParam = static_cast<SQLUSMALLINT>(i);
     stmt.putData[static_cast<std::size_t>(i)] = std::string();
-    if (token) *token = a.data;
+    if (token) *token = At(static_cast<char*>(a.data), *stmt.apd, 0, 0);
     return SQL_NEED_DATA;
   }
   stmt.needDataParam = 0;
@@ -468,14 +479,170 @@ SQLSMALLINT NumParams(Stmt& stmt) {
   return static_cast<SQLSMALLINT>(sqlite3_bind_parameter_count(stmt.prepared));
 }
 
+namespace {
+
+struct Token {
+  std::string text;
+  bool name = false;  // an identifier (quoted or not)
+};
+
+// The statement's tokens, roughly: identifiers (unquoted), punctuation, '?' markers.
+std::vector<Token> Tokens(std::string_view sql) {
+  std::vector<Token> out;
+  for (std::size_t i = 0; i < sql.size();) {
+    const char c = sql[i];
+    if (c == ' ' || c == '\t' || c == '\r' || c == '\n') {
+      ++i;
+    } else if (c == '"' || c == '[' || c == '`') {
+      const char close = c == '[' ? ']' : c;
+      std::string name;
+      for (++i; i < sql.size(); ++i) {
+        if (sql[i] == close) {
+          if (close != ']' && i + 1 < sql.size() && sql[i + 1] == close) {
+            name += close;
+            ++i;
+            continue;
+          }
+          ++i;
+          break;
+        }
+        name += sql[i];
+      }
+      out.push_back({name, true});
+    } else if (c == '\'') {
+      for (++i; i < sql.size(); ++i)
+        if (sql[i] == '\'' && !(i + 1 < sql.size() && sql[i + 1] == '\'' && ++i)) break;
+      ++i;
+      out.push_back({"'", false});
+    } else if (std::isalnum(static_cast<unsigned char>(c)) || c == '_' ||
+               static_cast<unsigned char>(c) >= 0x80) {
+      std::size_t j = i;
+      while (j < sql.size() && (std::isalnum(static_cast<unsigned char>(sql[j])) || sql[j] == '_' ||
+                                static_cast<unsigned char>(sql[j]) >= 0x80))
+        ++j;
+      out.push_back({std::string(sql.substr(i, j - i)), true});
+      i = j;
+    } else if ((c == '<' || c == '>' || c == '!') && i + 1 < sql.size() &&
+               (sql[i + 1] == '=' || sql[i + 1] == '>')) {
+      out.push_back({std::string(sql.substr(i, 2)), false});
+      i += 2;
+    } else {
+      out.push_back({std::string(1, c), false});
+      ++i;
+    }
+  }
+  return out;
+}
+
+bool Is(const Token& t, const char* word) {
+  if (!t.name || t.text.size() != std::strlen(word)) return false;
+  for (std::size_t i = 0; i < t.text.size(); ++i)
+    if (std::toupper(static_cast<unsigned char>(t.text[i])) != word[i]) return false;
+  return true;
+}
+
+// Declared types of `table`'s columns by name, in order.
+std::vector<std::pair<std::string, std::string>> TableColumns(sqlite3* db,
+                                                              const std::string& table) {
+  std::vector<std::pair<std::string, std::string>> out;
+  sqlite3_stmt* s = nullptr;
+  if (sqlite3_prepare_v2(db, "SELECT name, type FROM pragma_table_info(?)", -1, &s, nullptr) !=
+      SQLITE_OK)
+    return out;
+  sqlite3_bind_text(s, 1, table.c_str(), -1, SQLITE_TRANSIENT);
+  while (sqlite3_step(s) == SQLITE_ROW)
+    out.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(s, 0)),
+                     reinterpret_cast<const char*>(sqlite3_column_text(s, 1)));
+  sqlite3_finalize(s);
+  return out;
+}
+
+// The declared type of each '?' of an INSERT (by the column list) or of "column <op> ?"
+// elsewhere; "" where the statement does not tell.
+std::vector<std::string> ParameterTypes(sqlite3* db, const std::string& sql, int count) {
+  std::vector<std::string> types(static_cast<std::size_t>(count));
+  const std::vector<Token> t = Tokens(sql);
+  std::string table;
+  for (std::size_t i = 0; i + 1 < t.size() && table.empty(); ++i)
+    if ((Is(t[i], "INTO") || Is(t[i], "UPDATE") || Is(t[i], "FROM")) && t[i + 1].name)
+      table = t[i + 1].text;
+  if (table.empty()) return types;
+  const auto columns = TableColumns(db, table);
+  auto typeOf = [&](const std::string& name) -> std::string {
+    for (const auto& [n, type] : columns)
+      if (sqlite3_stricmp(n.c_str(), name.c_str()) == 0) return type;
+    return "";
+  };
+  // INSERT INTO t [(a, b)] VALUES (?, ?)
+  std::vector<std::string> insertColumns;
+  std::size_t values = 0;
+  for (std::size_t i = 0; i < t.size(); ++i) {
+    if (Is(t[i], "VALUES")) {
+      values = i + 1;
+      break;
+    }
+  }
+  if (values > 0) {
+    bool inList = false;
+    for (std::size_t i = 0; i < values; ++i) {
+      if (t[i].text == "(" && !t[i].name)
+        inList = true;
+      else if (t[i].text == ")" && !t[i].name)
+        inList = false;
+      else if (inList && t[i].name)
+        insertColumns.push_back(t[i].text);
+    }
+    if (insertColumns.empty())
+      for (const auto& c : columns) insertColumns.push_back(c.first);
+  }
+  int marker = 0;
+  std::size_t position = 0;  // of the current item in VALUES (...)
+  int depth = 0;
+  for (std::size_t i = 0; i < t.size() && marker < count; ++i) {
+    if (values > 0 && i >= values) {
+      if (t[i].text == "(" && !t[i].name) {
+        if (++depth == 1) position = 0;
+        continue;
+      }
+      if (t[i].text == ")" && !t[i].name) {
+        --depth;
+        continue;
+      }
+      if (t[i].text == "," && !t[i].name && depth == 1) {
+        ++position;
+        continue;
+      }
+    }
+    if (t[i].text != "?" || t[i].name) continue;
+    std::string type;
+    const bool alone = i > 0 && i + 1 < t.size() &&
+                       (t[i - 1].text == "(" || t[i - 1].text == ",") &&
+                       (t[i + 1].text == ")" || t[i + 1].text == ",");
+    if (values > 0 && i >= values && depth == 1 && alone && position < insertColumns.size())
+      type = typeOf(insertColumns[position]);
+    else if (i >= 2 && !t[i - 1].name && t[i - 2].name &&
+             (t[i - 1].text == "=" || t[i - 1].text == "<" || t[i - 1].text == ">" ||
+              t[i - 1].text == "<=" || t[i - 1].text == ">=" || t[i - 1].text == "<>" ||
+              t[i - 1].text == "!="))
+      type = typeOf(t[i - 2].text);
+    types[static_cast<std::size_t>(marker++)] = type;
+  }
+  return types;
+}
+
+}  // namespace
+
 void DescribeParam(Stmt& stmt, SQLUSMALLINT param, SQLSMALLINT* type, SQLULEN* size,
                    SQLSMALLINT* digits, SQLSMALLINT* nullable) {
-  if (param < 1 || param > NumParams(stmt)) throw DriverError{"07009", "Invalid descriptor index"};
-  const DescRecord* p = param < stmt.ipd.records.size() ? &stmt.ipd.records[param] : nullptr;
-  const bool known = p && p->type != SQL_C_DEFAULT;
-  if (type) *type = known ? p->type : SQL_WVARCHAR;
-  if (size) *size = known ? p->length : 255;
-  if (digits) *digits = known ? p->scale : 0;
+  const int count = NumParams(stmt);
+  if (param < 1 || param > count) throw DriverError{"07009", "Invalid descriptor index"};
+  if (stmt.parameterTypes.empty())
+    stmt.parameterTypes = ParameterTypes(stmt.dbc->db, stmt.sql, count);
+  const std::string& declared = stmt.parameterTypes[param - 1u];
+  const ColumnInfo c = ColumnOfDeclared(declared.empty() ? "varchar(255)" : declared);
+  if (type) *type = c.sqlType;
+  if (size) *size = c.size;
+  if (digits) *digits = c.digits;
   if (nullable) *nullable = SQL_NULLABLE_UNKNOWN;
 }
 
