@@ -255,7 +255,7 @@ void BindRow(Stmt& stmt, sqlite3_stmt* s, int count, SQLULEN row) {
       length = LengthOf(a.type, data, octets ? *octets : SQL_NTS);
     if (length < 0) throw DriverError{"HY090", "Invalid string or buffer length"};
     BindIn(s, i, a.type, p.type, a.type == SQL_C_NUMERIC && a.precision > 0 ? a.scale : -1, data,
-           length);
+           length, true);
   }
 }
 
@@ -366,6 +366,8 @@ SQLRETURN ExecutePrepared(Stmt& stmt) {
     }
   }
   if (stmt.ipd.rowsProcessedPtr) *stmt.ipd.rowsProcessedPtr = processed;
+  // The application's buffers were bound in place: nothing may point at them after the call.
+  if (!columns) sqlite3_clear_bindings(s);
   if (wrap) {
     // In autocommit mode an array is all or nothing.
     const int rc =

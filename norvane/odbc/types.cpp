@@ -841,12 +841,14 @@ void Check(sqlite3_stmt* prepared, int rc) {
   if (rc != SQLITE_OK) throw SqliteError(sqlite3_db_handle(prepared), rc);
 }
 
-void BindText(sqlite3_stmt* p, int index, std::string_view text) {
-  Check(p, sqlite3_bind_text64(p, index, text.data(), text.size(), SQLITE_TRANSIENT, SQLITE_UTF8));
+// `stable`: the text stays where it is until the statement has run (the application's buffer).
+void BindText(sqlite3_stmt* p, int index, std::string_view text, bool stable = false) {
+  Check(p, sqlite3_bind_text64(p, index, text.data(), text.size(),
+                               stable ? SQLITE_STATIC : SQLITE_TRANSIENT, SQLITE_UTF8));
 }
 
 // A decimal (text) stored by the rule of numeric_blob columns.
-void BindDecimal(sqlite3_stmt* p, int index, std::string_view text) {
+void BindDecimal(sqlite3_stmt* p, int index, std::string_view text, bool stable = false) {
   double d = 0;
   if (HeldByDouble(text, d)) {
     Check(p, sqlite3_bind_double(p, index, d));
@@ -856,12 +858,13 @@ void BindDecimal(sqlite3_stmt* p, int index, std::string_view text) {
   if (!ParseDecimal(text, parsed))
     throw Error("22018",
                 "Invalid character value for cast specification: '" + std::string(text) + "'");
-  BindText(p, index, TrimView(text));
+  BindText(p, index, TrimView(text), stable);
 }
 
 // Text bound for a parameter of SQL type `sqlType`.
-void BindTextAs(sqlite3_stmt* p, int index, SQLSMALLINT sqlType, std::string_view text) {
-  if (IsDecimal(sqlType)) return BindDecimal(p, index, text);
+void BindTextAs(sqlite3_stmt* p, int index, SQLSMALLINT sqlType, std::string_view text,
+                bool stable = false) {
+  if (IsDecimal(sqlType)) return BindDecimal(p, index, text, stable);
   if (IsApproximate(sqlType)) {
     std::string_view s = TrimView(text);
     if (!s.empty() && s.front() == '+') s.remove_prefix(1);
@@ -883,8 +886,9 @@ void BindTextAs(sqlite3_stmt* p, int index, SQLSMALLINT sqlType, std::string_vie
     if (ParseGuid(text, g)) return BindText(p, index, GuidText(g));
   }
   if (IsBinary(sqlType))
-    return Check(p, sqlite3_bind_blob64(p, index, text.data(), text.size(), SQLITE_TRANSIENT));
-  BindText(p, index, text);
+    return Check(p, sqlite3_bind_blob64(p, index, text.data(), text.size(),
+                                        stable ? SQLITE_STATIC : SQLITE_TRANSIENT));
+  BindText(p, index, text, stable);
 }
 
 std::string Two(int n) {
@@ -938,7 +942,7 @@ std::string NumericText(const SQL_NUMERIC_STRUCT& n, int scale) {
 }  // namespace
 
 void BindIn(sqlite3_stmt* p, int index, SQLSMALLINT cType, SQLSMALLINT sqlType, SQLSMALLINT scale,
-            const void* data, SQLLEN length) {
+            const void* data, SQLLEN length, bool stable) {
   if (cType == SQL_C_DEFAULT) cType = DefaultCType(sqlType);
   auto integer = [&](std::int64_t i) {
     Check(p, sqlite3_bind_int64(p, index, sqlType == SQL_BIT ? i != 0 : i));
@@ -946,7 +950,7 @@ void BindIn(sqlite3_stmt* p, int index, SQLSMALLINT cType, SQLSMALLINT sqlType, 
   switch (cType) {
     case SQL_C_CHAR:
       return BindTextAs(p, index, sqlType,
-                        {static_cast<const char*>(data), static_cast<std::size_t>(length)});
+                        {static_cast<const char*>(data), static_cast<std::size_t>(length)}, stable);
     case SQL_C_WCHAR:
       return BindTextAs(
           p, index, sqlType,
@@ -956,10 +960,10 @@ void BindIn(sqlite3_stmt* p, int index, SQLSMALLINT cType, SQLSMALLINT sqlType, 
         if (sqlType == SQL_GUID && length == 16)
           return BindText(p, index, GuidText(static_cast<const unsigned char*>(data)));
         return Check(p, sqlite3_bind_blob64(p, index, data, static_cast<sqlite3_uint64>(length),
-                                            SQLITE_TRANSIENT));
+                                            stable ? SQLITE_STATIC : SQLITE_TRANSIENT));
       }
       return BindTextAs(p, index, sqlType,
-                        {static_cast<const char*>(data), static_cast<std::size_t>(length)});
+                        {static_cast<const char*>(data), static_cast<std::size_t>(length)}, stable);
     case SQL_C_BIT:
       return integer(*static_cast<const unsigned char*>(data) != 0);
     case SQL_C_STINYINT:

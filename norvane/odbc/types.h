@@ -60,9 +60,10 @@ SQLRETURN ConvertOut(Handle& handle, const Value& v, const ColumnInfo& column, S
 
 // Binds the application's value at `data` (C type `cType`, length `length` from its
 // indicator or octet length) to parameter `index` of `prepared`, stored as the parameter's
-// SQL type `sqlType` asks (see Storage above).
+// SQL type `sqlType` asks (see Storage above). `stable`: `data` stays where it is until the
+// statement has run, so text and bytes are not copied.
 void BindIn(sqlite3_stmt* prepared, int index, SQLSMALLINT cType, SQLSMALLINT sqlType,
-            SQLSMALLINT scale, const void* data, SQLLEN length);
+            SQLSMALLINT scale, const void* data, SQLLEN length, bool stable = false);
 
 }  // namespace norvane::odbc
 
