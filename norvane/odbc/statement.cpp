@@ -223,8 +223,10 @@ SQLLEN LengthOf(SQLSMALLINT cType, const void* data, SQLLEN indicator) {
   return indicator;
 }
 
-// Binds parameter set `row` of the application's buffers to `s`.
+// Binds parameter set `row` of the application's buffers to `s`. A query reads its parameters
+// while it is fetched, after the call: it gets copies.
 void BindRow(Stmt& stmt, sqlite3_stmt* s, int count, SQLULEN row) {
+  const bool inPlace = sqlite3_column_count(s) == 0;
   const Desc& apd = *stmt.apd;
   for (int i = 1; i <= count; ++i) {
     const DescRecord& a = apd.records[static_cast<std::size_t>(i)];
@@ -255,7 +257,7 @@ void BindRow(Stmt& stmt, sqlite3_stmt* s, int count, SQLULEN row) {
       length = LengthOf(a.type, data, octets ? *octets : SQL_NTS);
     if (length < 0) throw DriverError{"HY090", "Invalid string or buffer length"};
     BindIn(s, i, a.type, p.type, a.type == SQL_C_NUMERIC && a.precision > 0 ? a.scale : -1, data,
-           length, true);
+           length, inPlace);
   }
 }
 
