@@ -4,10 +4,9 @@
 // table from an edited definition (new table, rows copied, old dropped, new renamed, indexes and
 // triggers recreated), and the triggers that enforce the declared foreign keys.
 // The keys are declared in the table definition (so SQLForeignKeys and SQLite's own checks see
-// them) and enforced by triggers named "sys_fk_*". The SQLite ODBC driver behind the data sources
-// turns SQLite's foreign_keys pragma on only with the connection option FKSupport=1 (default off;
-// read from the connect string or the DSN, not from the driver's odbcinst entry); the triggers make
-// the keys hold on every connection without it.
+// them) and enforced by triggers named "sys_fk_*". SQLite's foreign_keys pragma is a setting of
+// each connection (off by default; the Norvane driver leaves it so, ivex turns it off); the
+// triggers make the keys and their cascades hold for every program that opens the file.
 // Failures: DbError. The caller runs each change inside a Savepoint, so a failed rebuild leaves the
 // table as it was.
 #pragma once

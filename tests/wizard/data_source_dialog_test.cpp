@@ -10,6 +10,8 @@
 
 #include <cstdlib>
 
+#include "norvane/catalog.h"
+#include "platform/odbc/odbc.h"
 #include "platform/paths.h"
 #include "platform/ui/data_source_dialog.h"
 #include "platform/ui/norvane_data_sources.h"
@@ -80,6 +82,20 @@ class DataSourceDialogTest : public ::testing::Test {
 };
 
 }  // namespace
+
+// What the dialog registers is a data source of the Norvane driver: the run connects through it
+// to the file it names.
+TEST_F(DataSourceDialogTest, a_registered_source_connects_through_the_norvane_driver) {
+  const fs::path db = dir.path() / "Stock.db";
+  norvane::CreateDatabase(db);
+  const std::string name = platform::ui::RegisterUserDataSource(db.string());
+  EXPECT_EQ(name, "Stock");
+  platform::odbc::Connection connection("DSN=" + name);
+  EXPECT_EQ(connection.DbmsName(), "Norvane");
+  EXPECT_EQ(connection.DatabaseFile(), db.string()) << connection.CompletedString();
+  connection.ExecDirect("CREATE TABLE t (x integer)");
+  EXPECT_EQ(connection.TableNames(), std::vector<std::string>{"t"});
+}
 
 TEST_F(DataSourceDialogTest, new_database_registers_a_user_source_that_the_next_run_finds) {
   const std::string file = dir.windows() + "Sales.db";
