@@ -109,14 +109,14 @@ std::u16string Utf16Of(std::string_view utf8) {
   return out;
 }
 
-std::string Utf8Of(std::u16string_view utf16) {
+std::string Utf8Of(const char16_t* units, std::size_t count) {
   std::string out;
-  out.reserve(utf16.size());
-  for (std::size_t i = 0; i < utf16.size(); ++i) {
-    char32_t cp = utf16[i];
-    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < utf16.size() && utf16[i + 1] >= 0xDC00 &&
-        utf16[i + 1] <= 0xDFFF) {
-      cp = 0x10000 + ((cp - 0xD800) << 10) + (utf16[i + 1] - 0xDC00);
+  out.reserve(count);
+  for (std::size_t i = 0; i < count; ++i) {
+    char32_t cp = units[i];
+    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < count && units[i + 1] >= 0xDC00 &&
+        units[i + 1] <= 0xDFFF) {
+      cp = 0x10000 + ((cp - 0xD800) << 10) + (units[i + 1] - 0xDC00);
       ++i;
     } else if (cp >= 0xD800 && cp <= 0xDFFF) {
       cp = kReplacement;
@@ -153,7 +153,7 @@ std::optional<std::string> WideArg(const SQLWCHAR* text, SQLINTEGER chars) {
   static_assert(sizeof(SQLWCHAR) == sizeof(char16_t));
   std::u16string wide(n, u'\0');
   std::memcpy(wide.data(), text, n * sizeof(SQLWCHAR));
-  return Utf8Of(wide);
+  return Utf8Of(wide.data(), wide.size());
 }
 
 bool CopyWide(const std::u16string& value, SQLWCHAR* buffer, SQLLEN capacityChars) {
@@ -508,6 +508,39 @@ SQLRETURN SQL_API SQLSetDescFieldW(SQLHDESC h, SQLSMALLINT record, SQLSMALLINT f
     if (!IsTextDescField(field)) return SetDescField(*d, record, field, value, length);
     std::string text = WideValue(value, length);
     return SetDescField(*d, record, field, text.data(), static_cast<SQLINTEGER>(text.size()));
+  });
+}
+
+}  // extern "C"
+
+extern "C" {
+
+SQLRETURN SQL_API SQLNativeSqlW(SQLHDBC h, SQLWCHAR* in, SQLINTEGER inLength, SQLWCHAR* out,
+                                SQLINTEGER capacity, SQLINTEGER* outLength) {
+  Dbc* dbc = DbcOf(h);
+  return Guard(dbc, [&]() -> SQLRETURN {
+    SQLSMALLINT chars = 0;
+    const SQLRETURN rc = WideOutChars(*dbc, OrEmpty(WideArg(in, inLength)), out, capacity, &chars);
+    SetIf(outLength, static_cast<SQLINTEGER>(chars));
+    return rc;
+  });
+}
+
+SQLRETURN SQL_API SQLGetCursorNameW(SQLHSTMT h, SQLWCHAR* name, SQLSMALLINT capacity,
+                                    SQLSMALLINT* length) {
+  Stmt* s = StmtOf(h);
+  if (s == nullptr) return SQL_INVALID_HANDLE;
+  // The ANSI call gives an unnamed statement its name.
+  SQLGetCursorName(h, nullptr, 0, nullptr);
+  return Guard(
+      s, [&]() -> SQLRETURN { return WideOutChars(*s, s->cursorName, name, capacity, length); });
+}
+
+SQLRETURN SQL_API SQLSetCursorNameW(SQLHSTMT h, SQLWCHAR* name, SQLSMALLINT length) {
+  Stmt* s = StmtOf(h);
+  return Guard(s, [&]() -> SQLRETURN {
+    s->cursorName = OrEmpty(WideArg(name, length));
+    return SQL_SUCCESS;
   });
 }
 

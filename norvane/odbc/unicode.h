@@ -8,11 +8,9 @@
 #include <string_view>
 
 #include "norvane/odbc/driver.h"
+#include "norvane/odbc/types.h"  // Utf16Of, Utf8Of (defined in unicode.cpp)
 
 namespace norvane::odbc {
-
-std::u16string Utf16Of(std::string_view utf8);
-std::string Utf8Of(std::u16string_view utf16);
 
 // A wide string argument: null pointer, SQL_NTS or a length in characters.
 std::optional<std::string> WideArg(const SQLWCHAR* text, SQLINTEGER chars);

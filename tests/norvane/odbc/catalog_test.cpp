@@ -66,7 +66,8 @@ TEST_F(Catalog, statistics_list_the_key_first_and_once_then_unique_then_the_rest
       "CREATE TABLE Protokoll (Zeile text NOT NULL, Wert text);"
       "CREATE INDEX Protokoll_wert ON Protokoll (Wert);"
       "CREATE UNIQUE INDEX Protokoll_zeile ON Protokoll (Zeile);");
-  const RowSet all = Run([](Stmt& s) { Statistics(s, {}, {}, "kunden", SQL_INDEX_ALL, SQL_QUICK); });
+  const RowSet all =
+      Run([](Stmt& s) { Statistics(s, {}, {}, "kunden", SQL_INDEX_ALL, SQL_QUICK); });
   ASSERT_EQ(all.columns.size(), 13u);
   EXPECT_EQ(all.columns[kAscDesc].name, "ASC_OR_DESC");
   ASSERT_FALSE(all.rows.empty());
@@ -75,21 +76,20 @@ TEST_F(Catalog, statistics_list_the_key_first_and_once_then_unique_then_the_rest
   RowSet indexes = all;
   indexes.rows.erase(indexes.rows.begin());
   EXPECT_EQ(Rows(indexes, {kNonUnique, kIndexName, kColumn, kAscDesc}),
-            (Lines{"0 Kunden_primarykey KundenNr A", "0 Kunden_firma Firma A",
-                   "1 Kunden_ort Ort D", "1 Kunden_ort Firma A"}));
+            (Lines{"0 Kunden_primarykey KundenNr A", "0 Kunden_firma Firma A", "1 Kunden_ort Ort D",
+                   "1 Kunden_ort Firma A"}));
 
   const RowSet unique =
       Run([](Stmt& s) { Statistics(s, {}, {}, "Kunden", SQL_INDEX_UNIQUE, SQL_ENSURE); });
-  EXPECT_EQ(unique.rows.size(), 3u);  // the statistics row and two unique indexes
+  EXPECT_EQ(unique.rows.size(), 3u);         // the statistics row and two unique indexes
   EXPECT_EQ(unique.rows[0][10].integer, 0);  // CARDINALITY of an empty table, counted
 
   EXPECT_EQ(Rows(Run([](Stmt& s) { Statistics(s, {}, {}, "Orte", SQL_INDEX_ALL, SQL_QUICK); }),
                  {kIndexName, kColumn}),
             (Lines{"<null> <null>", "PRIMARY Nr", "sqlite_autoindex_Orte_1 Name"}));
-  EXPECT_EQ(
-      Rows(Run([](Stmt& s) { Statistics(s, {}, {}, "Protokoll", SQL_INDEX_ALL, SQL_QUICK); }),
-           {kIndexName, kColumn}),
-      (Lines{"<null> <null>", "Protokoll_zeile Zeile", "Protokoll_wert Wert"}));
+  EXPECT_EQ(Rows(Run([](Stmt& s) { Statistics(s, {}, {}, "Protokoll", SQL_INDEX_ALL, SQL_QUICK); }),
+                 {kIndexName, kColumn}),
+            (Lines{"<null> <null>", "Protokoll_zeile Zeile", "Protokoll_wert Wert"}));
 
   // The key by SQLPrimaryKeys and SQLSpecialColumns under the same rules.
   EXPECT_EQ(Rows(Run([](Stmt& s) { PrimaryKeys(s, {}, {}, "Kunden"); }), {2, 3, 4, 5}),
@@ -117,8 +117,8 @@ TEST_F(Catalog, foreign_keys_by_parent_by_child_and_by_both) {
       " Gruppe text, Nr int,"
       " FOREIGN KEY (Gruppe, Nr) REFERENCES Artikel (Gruppe, Nr) ON DELETE SET DEFAULT);"
       "CREATE TABLE Mahnung (Kunde int REFERENCES Kunden (KundenNr) ON DELETE RESTRICT);");
-  constexpr int kPkTable = 2, kPkColumn = 3, kFkTable = 6, kFkColumn = 7, kSeq = 8,
-                kUpdate = 9, kDelete = 10, kPkName = 12, kDeferrable = 13;
+  constexpr int kPkTable = 2, kPkColumn = 3, kFkTable = 6, kFkColumn = 7, kSeq = 8, kUpdate = 9,
+                kDelete = 10, kPkName = 12, kDeferrable = 13;
   const RowSet byParent = Run([](Stmt& s) { ForeignKeys(s, {}, {}, "Kunden", {}, {}, {}); });
   // The child's reference without columns names the parent's key; the parent as spelled.
   EXPECT_EQ(Rows(byParent, {kFkTable, kFkColumn, kPkTable, kPkColumn, kUpdate, kDelete, kPkName}),
@@ -132,12 +132,14 @@ TEST_F(Catalog, foreign_keys_by_parent_by_child_and_by_both) {
 
   const RowSet pair = Run([](Stmt& s) { ForeignKeys(s, {}, {}, "Artikel", {}, {}, "posten"); });
   EXPECT_EQ(Rows(pair, {kFkTable, kSeq}), (Lines{"Posten 1", "Posten 2"}));
-  EXPECT_TRUE(Run([](Stmt& s) { ForeignKeys(s, {}, {}, "Artikel", {}, {}, "Mahnung"); }).rows.empty());
+  EXPECT_TRUE(
+      Run([](Stmt& s) { ForeignKeys(s, {}, {}, "Artikel", {}, {}, "Mahnung"); }).rows.empty());
 
   // ODBC 2 has no SQL_NO_ACTION.
   env.odbcVersion = SQL_OV_ODBC2;
-  EXPECT_EQ(Run([](Stmt& s) { ForeignKeys(s, {}, {}, {}, {}, {}, "Mahnung"); }).rows[0][kUpdate].integer,
-            SQL_RESTRICT);
+  EXPECT_EQ(
+      Run([](Stmt& s) { ForeignKeys(s, {}, {}, {}, {}, {}, "Mahnung"); }).rows[0][kUpdate].integer,
+      SQL_RESTRICT);
 }
 
 TEST_F(Catalog, tables_enumerations_types_and_patterns) {
@@ -196,7 +198,7 @@ TEST(SearchPattern, wildcards_escapes_characters_and_case) {
   EXPECT_TRUE(MatchesPattern("%den%", "Kunden"));
   EXPECT_FALSE(MatchesPattern("K%x", "Kunden"));
   EXPECT_TRUE(MatchesPattern("a%b%c", "aXbYbZc"));  // backtracks past the first b
-  EXPECT_TRUE(MatchesPattern("Gr_ße", "Größe"));      // _ is one character of two bytes
+  EXPECT_TRUE(MatchesPattern("Gr_ße", "Größe"));    // _ is one character of two bytes
   EXPECT_FALSE(MatchesPattern("Gr___e", "Größe"));
   EXPECT_TRUE(MatchesPattern("Order_Details", "OrderXDetails"));
   EXPECT_FALSE(MatchesPattern("Order\\_Details", "OrderXDetails"));

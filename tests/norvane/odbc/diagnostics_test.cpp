@@ -11,7 +11,9 @@ using namespace norvane::odbc;
 
 namespace {
 
-std::u16string FromBuffer(const SQLWCHAR* b) { return reinterpret_cast<const char16_t*>(b); }
+std::u16string FromBuffer(const SQLWCHAR* b) {
+  return reinterpret_cast<const char16_t*>(b);
+}
 
 struct TwoRecords : ::testing::Test {
   void SetUp() override {
@@ -27,9 +29,9 @@ TEST_F(TwoRecords, records_by_number_with_truncation_that_adds_no_record) {
   SQLINTEGER native = -1;
   SQLCHAR message[256] = {};
   SQLSMALLINT length = 0;
-  ASSERT_EQ(SQLGetDiagRec(SQL_HANDLE_ENV, &env, 1, state, &native, message, sizeof message,
-                          &length),
-            SQL_SUCCESS);
+  ASSERT_EQ(
+      SQLGetDiagRec(SQL_HANDLE_ENV, &env, 1, state, &native, message, sizeof message, &length),
+      SQL_SUCCESS);
   EXPECT_STREQ(reinterpret_cast<char*>(state), "42S02");
   EXPECT_EQ(native, 1);
   EXPECT_STREQ(reinterpret_cast<char*>(message), "[Norvane][ODBC] no such table: Größe");
@@ -42,8 +44,7 @@ TEST_F(TwoRecords, records_by_number_with_truncation_that_adds_no_record) {
 
   EXPECT_EQ(SQLGetDiagRec(SQL_HANDLE_ENV, &env, 3, state, &native, message, 8, &length),
             SQL_NO_DATA);
-  EXPECT_EQ(SQLGetDiagRec(SQL_HANDLE_ENV, &env, 0, state, &native, message, 8, &length),
-            SQL_ERROR);
+  EXPECT_EQ(SQLGetDiagRec(SQL_HANDLE_ENV, &env, 0, state, &native, message, 8, &length), SQL_ERROR);
   // The handle is not a connection.
   EXPECT_EQ(SQLGetDiagRec(SQL_HANDLE_DBC, &env, 1, state, &native, message, 8, &length),
             SQL_INVALID_HANDLE);

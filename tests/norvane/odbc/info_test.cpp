@@ -42,14 +42,19 @@ TEST(Functions, every_answer_matches_the_library_exports) {
     const bool there = exported.count(f.name) != 0;
     EXPECT_EQ(f.exported, there) << f.name;
     EXPECT_EQ(SQL_FUNC_EXISTS(bitmap, f.id) == SQL_TRUE, there) << f.name << " in the bitmap";
-    if (f.id < 100) EXPECT_EQ(list[f.id] == SQL_TRUE, there) << f.name << " in the list";
+    if (f.id < 100) {
+      EXPECT_EQ(list[f.id] == SQL_TRUE, there) << f.name << " in the list";
+    }
     SQLUSMALLINT one = 99;
     GetFunctions(f.id, &one);
     EXPECT_EQ(one == SQL_TRUE, there) << f.name << " alone";
   }
   // Every ANSI entry point the library exports is one SQLGetFunctions knows.
-  for (const std::string& name : exported)
-    if (name.back() != 'W') EXPECT_TRUE(known.count(name)) << name << " is exported but unknown";
+  for (const std::string& name : exported) {
+    if (name.back() != 'W') {
+      EXPECT_TRUE(known.count(name)) << name << " is exported but unknown";
+    }
+  }
 }
 
 struct Info : ::testing::Test {
@@ -110,7 +115,8 @@ TEST_F(Info, numbers_have_the_width_odbc_gives_them) {
                            SQLSMALLINT{4}));
   EXPECT_EQ(Number(SQL_TXN_ISOLATION_OPTION),
             std::make_pair(SQLUINTEGER{SQL_TXN_SERIALIZABLE}, SQLSMALLINT{4}));
-  EXPECT_EQ(Number(SQL_SCROLL_OPTIONS), std::make_pair(SQLUINTEGER{SQL_SO_FORWARD_ONLY}, SQLSMALLINT{4}));
+  EXPECT_EQ(Number(SQL_SCROLL_OPTIONS),
+            std::make_pair(SQLUINTEGER{SQL_SO_FORWARD_ONLY}, SQLSMALLINT{4}));
   EXPECT_EQ(Number(SQL_PARAM_ARRAY_ROW_COUNTS),
             std::make_pair(SQLUINTEGER{SQL_PARC_BATCH}, SQLSMALLINT{4}));
   EXPECT_EQ(Number(SQL_CONVERT_VARCHAR), std::make_pair(SQLUINTEGER{0}, SQLSMALLINT{4}));
