@@ -65,7 +65,11 @@ TEST_F(Catalog, statistics_list_the_key_first_and_once_then_unique_then_the_rest
       // No key at all.
       "CREATE TABLE Protokoll (Zeile text NOT NULL, Wert text);"
       "CREATE INDEX Protokoll_wert ON Protokoll (Wert);"
-      "CREATE UNIQUE INDEX Protokoll_zeile ON Protokoll (Zeile);");
+      "CREATE UNIQUE INDEX Protokoll_zeile ON Protokoll (Zeile);"
+      // The key still only as its index (before the primary key is declared).
+      "CREATE TABLE Lager (Nr int NOT NULL, Artikel text NOT NULL);"
+      "CREATE UNIQUE INDEX Lager_artikel ON Lager (Artikel);"
+      "CREATE UNIQUE INDEX Lager_primarykey ON Lager (Nr);");
   const RowSet all =
       Run([](Stmt& s) { Statistics(s, {}, {}, "kunden", SQL_INDEX_ALL, SQL_QUICK); });
   ASSERT_EQ(all.columns.size(), 13u);
@@ -90,6 +94,16 @@ TEST_F(Catalog, statistics_list_the_key_first_and_once_then_unique_then_the_rest
   EXPECT_EQ(Rows(Run([](Stmt& s) { Statistics(s, {}, {}, "Protokoll", SQL_INDEX_ALL, SQL_QUICK); }),
                  {kIndexName, kColumn}),
             (Lines{"<null> <null>", "Protokoll_zeile Zeile", "Protokoll_wert Wert"}));
+
+  EXPECT_EQ(Rows(Run([](Stmt& s) { Statistics(s, {}, {}, "Lager", SQL_INDEX_ALL, SQL_QUICK); }),
+                 {kIndexName, kColumn}),
+            (Lines{"<null> <null>", "Lager_primarykey Nr", "Lager_artikel Artikel"}));
+  EXPECT_EQ(Rows(Run([](Stmt& s) {
+                   SpecialColumns(s, SQL_BEST_ROWID, {}, {}, "Lager", SQL_SCOPE_SESSION,
+                                  SQL_NO_NULLS);
+                 }),
+                 {1}),
+            (Lines{"Nr"}));
 
   // The key by SQLPrimaryKeys and SQLSpecialColumns under the same rules.
   EXPECT_EQ(Rows(Run([](Stmt& s) { PrimaryKeys(s, {}, {}, "Kunden"); }), {2, 3, 4, 5}),
