@@ -98,9 +98,10 @@ std::vector<SchemaTable> SchemaTables(sqlite3* db) {
 
 // The table or view called `name` as the file spells it.
 std::optional<SchemaTable> FindTable(sqlite3* db, const std::string& name) {
-  for (auto& t : SchemaTables(db))
+  const std::vector<SchemaTable> tables = SchemaTables(db);
+  for (auto& t : tables)
     if (t.name == name) return t;
-  for (auto& t : SchemaTables(db))
+  for (auto& t : tables)
     if (SameName(t.name, name)) return t;
   return std::nullopt;
 }

@@ -62,6 +62,7 @@ TEST_F(Catalog, statistics_list_the_key_first_and_once_then_unique_then_the_rest
       "CREATE UNIQUE INDEX Kunden_primarykey ON Kunden (KundenNr);"
       // A rowid key without an index of SQLite's own, without an explicit index either.
       "CREATE TABLE Orte (Nr integer PRIMARY KEY, Name text UNIQUE);"
+      "CREATE UNIQUE INDEX Orte_amt ON Orte (Name, Nr);"
       // No key at all.
       "CREATE TABLE Protokoll (Zeile text NOT NULL, Wert text);"
       "CREATE INDEX Protokoll_wert ON Protokoll (Wert);"
@@ -90,7 +91,8 @@ TEST_F(Catalog, statistics_list_the_key_first_and_once_then_unique_then_the_rest
 
   EXPECT_EQ(Rows(Run([](Stmt& s) { Statistics(s, {}, {}, "Orte", SQL_INDEX_ALL, SQL_QUICK); }),
                  {kIndexName, kColumn}),
-            (Lines{"<null> <null>", "PRIMARY Nr", "sqlite_autoindex_Orte_1 Name"}));
+            (Lines{"<null> <null>", "PRIMARY Nr", "Orte_amt Name", "Orte_amt Nr",
+                   "sqlite_autoindex_Orte_1 Name"}));
   EXPECT_EQ(Rows(Run([](Stmt& s) { Statistics(s, {}, {}, "Protokoll", SQL_INDEX_ALL, SQL_QUICK); }),
                  {kIndexName, kColumn}),
             (Lines{"<null> <null>", "Protokoll_zeile Zeile", "Protokoll_wert Wert"}));
@@ -174,6 +176,14 @@ TEST_F(Catalog, tables_enumerations_types_and_patterns) {
             (Lines{"Order_Details", "OrderXDetails", "Umsatz"}));
   EXPECT_EQ(Rows(Run([](Stmt& s) { Tables(s, {}, {}, "order\\_%", {}); }), {kName}),
             (Lines{"Order_Details"}));
+
+  // A view whose table is gone: SQLColumns still lists the rest and says which it skipped.
+  Exec("DROP TABLE OrderXDetails; CREATE VIEW Kaputt AS SELECT a FROM OrderXDetails;");
+  Stmt stmt(&dbc);
+  Columns(stmt, {}, {}, {}, {});
+  EXPECT_EQ(Rows(stmt.memory, {2, 3}), (Lines{"Order_Details a", "SYS.SYSUSER u", "Umsatz a"}));
+  ASSERT_EQ(stmt.diag.size(), 1u);
+  EXPECT_NE(stmt.diag[0].message.find("Kaputt"), std::string::npos) << stmt.diag[0].message;
 }
 
 TEST_F(Catalog, date_and_time_codes_follow_the_applications_odbc_version) {
