@@ -102,6 +102,9 @@ TEST_F(Info, texts_from_the_driver_and_from_the_connection) {
   EXPECT_EQ(Text(SQL_IDENTIFIER_QUOTE_CHAR), "\"");
   EXPECT_EQ(Text(SQL_SEARCH_PATTERN_ESCAPE), "\\");
   EXPECT_EQ(Text(SQL_DATA_SOURCE_READ_ONLY), "N");
+  // A file opened read-only says so.
+  ASSERT_EQ(sqlite3_open_v2(":memory:", &dbc.db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+  EXPECT_EQ(Text(SQL_DATA_SOURCE_READ_ONLY), "Y");
 }
 
 TEST_F(Info, numbers_have_the_width_odbc_gives_them) {
