@@ -149,8 +149,10 @@ Connection::Connection(const std::string& connectionString, Limits limits)
         SQL_HANDLE_ENV, env_.get(), "setting the ODBC version");
   dbc_ = Handle(SQL_HANDLE_DBC, env_.get());
   // Time limits for the drivers that honour them: no open waits for ever.
-  SQLSetConnectAttr(dbc_.get(), SQL_ATTR_LOGIN_TIMEOUT,
-                    reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(limits.login.count())), 0);
+  // Opening a database another program holds waits as long as a statement would.
+  const SQLULEN login =
+      std::min<SQLULEN>(static_cast<SQLULEN>(limits.login.count()), Seconds(limits.statement));
+  SQLSetConnectAttr(dbc_.get(), SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(login), 0);
   SQLSetConnectAttr(dbc_.get(), SQL_ATTR_CONNECTION_TIMEOUT,
                     reinterpret_cast<SQLPOINTER>(Seconds(limits.statement)), 0);
   std::vector<SQLCHAR> out(4096);

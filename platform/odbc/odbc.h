@@ -60,9 +60,9 @@ class Handle {
 };
 
 // Time limits of a connection. `statement` bounds how long one call waits for a database that
-// another program holds locked: as the query time limit of every statement and as the
-// connection's time limit for the requests outside a statement (commit, rollback), in whole
-// seconds, at least one.
+// another program holds locked: as the query time limit of every statement, as the connection's
+// time limit for the requests outside a statement (commit, rollback) and as the login limit when
+// it is shorter, in whole seconds, at least one.
 struct Limits {
   std::chrono::seconds login{60};
   std::chrono::milliseconds statement{std::chrono::seconds(60)};

@@ -133,6 +133,17 @@ bool IsReal(int type) {
          type == static_cast<int>(access::ColumnType::kDouble);
 }
 
+bool IsGuid(int type) {
+  return type == static_cast<int>(access::ColumnType::kGuid);
+}
+
+// A GUID in one form: without braces (the driver gives none), in lower case.
+std::string GuidForm(std::string_view guid) {
+  if (guid.size() >= 2 && guid.front() == '{' && guid.back() == '}')
+    guid = guid.substr(1, guid.size() - 2);
+  return LowerAscii(guid);
+}
+
 bool IsExact(int type) {
   return type == static_cast<int>(access::ColumnType::kCurrency) ||
          type == static_cast<int>(access::ColumnType::kDecimal);
@@ -177,6 +188,8 @@ RowDigest AccessRowDigest(access::RowStream& rows, const std::vector<int>& types
         row += std::to_string(cell.integer);
       else if (IsExact(types[c]))
         row += access::CanonicalDecimal({cell.bytes.data(), cell.bytes.size()});
+      else if (IsGuid(types[c]))
+        row += GuidForm({cell.bytes.data(), cell.bytes.size()});
       else
         row.append(cell.bytes.begin(), cell.bytes.end());
       row += kSeparator;
@@ -234,6 +247,7 @@ RowDigest TargetRowDigest(odbc::Connection& db, const std::string& table,
         if (present && columns[c].time) value = "1899-12-30 " + value;
         // Exact numbers: every digit, whatever scale the text is written at.
         if (present && IsExact(types[c])) value = access::CanonicalDecimal(value);
+        if (present && IsGuid(types[c])) value = GuidForm(value);
       }
       row += present ? value : std::string(kNull);
       row += kSeparator;
