@@ -7,6 +7,7 @@
 #include <chrono>
 
 #include "jet_test_support.h"
+#include "norvane/catalog.h"
 #include "platform/access/access_engine.h"
 #include "platform/access/catalog.h"
 #include "platform/jetwriter/catalog.h"
@@ -184,6 +185,7 @@ TEST(AccessLinkEngine, transfer_copies_the_back_end_rows_and_an_unreachable_back
           {"Damaged", {AccessConnect(broken), "Customers"}}});
   auto db = s.Open();  // broken links do not keep the front-end from opening
   const fs::path target = s.dir.path() / "target.db";
+  norvane::CreateDatabase(target);  // the driver opens only Norvane files
   const auto copy = [&](const std::string& source, std::string* description = nullptr) {
     return ErrorNumberOf(
         [&] {
@@ -208,9 +210,11 @@ TEST(AccessLinkEngine, transfer_copies_the_back_end_rows_and_an_unreachable_back
   EXPECT_NE(why.find("broken.mdb', which cannot be read"), std::string::npos) << why;
   EXPECT_TRUE(db->TableDefs().Item("Moved")->Indexes().empty());
   // Nothing of the failed copies is left in the target.
-  EXPECT_EQ(jettest::Run("sqlite3 " + jettest::Quote(target.string()) +
-                         " 'select group_concat(name) from sqlite_schema where type = \"table\"'"),
-            "Kunden\n");
+  EXPECT_EQ(
+      jettest::Run("sqlite3 " + jettest::Quote(target.string()) +
+                   " 'select group_concat(name) from sqlite_schema where type = \"table\" and "
+                   "name not like \"SYS.%\"'"),
+      "Kunden\n");
   db->Close();
 }
 
@@ -244,6 +248,7 @@ TEST(AccessLinkEngine, append_checks_the_back_end_table_and_rename_keeps_the_lin
   EXPECT_EQ(defs.Item("Old_Lieferanten")->SourceTableName(), "Suppliers");
   EXPECT_FALSE(defs.Item("Old_Lieferanten")->Indexes().empty());
   const fs::path target = s.dir.path() / "target.db";
+  norvane::CreateDatabase(target);  // the driver opens only Norvane files
   EXPECT_EQ(ErrorNumberOf([&] {
               db->Execute("select * into [ODBC;Driver=Norvane;Database=" + target.string() +
                           "].[Suppliers] from [Old_Lieferanten]");

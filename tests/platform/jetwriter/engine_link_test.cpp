@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "jet_test_support.h"
+#include "norvane/catalog.h"
 #include "platform/access/access_engine.h"
 #include "platform/database_lock.h"
 #include "platform/jetwriter/catalog.h"
@@ -84,6 +85,7 @@ TEST(EngineLinkBack, a_linked_table_is_refused_as_transfer_source_with_its_own_m
   auto db = OpenExclusive(mdb);
   ASSERT_EQ(db->TableDefs().Item("Shippers")->Connect(), connect);
   const fs::path target = dir.path() / "target.db";
+  norvane::CreateDatabase(target);  // the driver opens only Norvane files
   const auto copy = [&](const std::string& source) {
     std::string description;
     const int number = testing_support::ErrorNumberOf(

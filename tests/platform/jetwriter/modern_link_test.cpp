@@ -87,7 +87,7 @@ TEST_P(WideLink, a_link_to_a_table_of_255_columns_spans_several_definition_pages
   const std::string info = RemoteInfoAsLibmdbReadsIt(mdb, "Breite Tabelle");
   ASSERT_EQ(info.size(), 255u * 6 * 2) << info;
   EXPECT_EQ(info.substr(0, 4), "0400");   // id: SQL_INTEGER
-  EXPECT_EQ(info.substr(12, 4), "0C00");  // Wert_001: SQL_VARCHAR
+  EXPECT_EQ(info.substr(12, 4), "F7FF");  // Wert_001: SQL_WVARCHAR
   EXPECT_EQ(info.substr(16, 4), "2800");  // of 40 characters
   EXPECT_EQ(info.substr(24, 4), "0800");  // Wert_002: SQL_DOUBLE
   jettest::NodeView view = jettest::ReadWithMdbReader(mdb);
