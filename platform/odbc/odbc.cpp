@@ -173,38 +173,7 @@ Connection::Connection(const std::string& connectionString, Limits limits)
   connected_ = true;
   const std::size_t length = std::min<std::size_t>(outLength < 0 ? 0 : outLength, out.size() - 1);
   completed_.assign(reinterpret_cast<const char*>(out.data()), length);
-  completed_ = NamingTheSource(completed_, connectionString);
   databaseFile_ = PosixDatabaseOf(completed_);
-}
-
-std::string NamingTheSource(const std::string& completed, const std::string& input) {
-  auto names = [](const std::vector<std::pair<std::string, std::string>>& pairs) {
-    for (const auto& [key, value] : pairs)
-      if ((EqualsNoCase(key, "DSN") || EqualsNoCase(key, "DRIVER") ||
-           EqualsNoCase(key, "FILEDSN")) &&
-          !Trim(value).empty())
-        return true;
-    return false;
-  };
-  const auto out = ParseConnectionString(completed);
-  if (names(out)) return completed;
-  std::string source;
-  for (const auto& [key, value] : ParseConnectionString(input))
-    if ((EqualsNoCase(key, "DRIVER") || EqualsNoCase(key, "DSN") || EqualsNoCase(key, "FILEDSN")) &&
-        !Trim(value).empty() && source.empty())
-      source = key + "=" + value;
-  if (source.empty()) return completed;
-  std::string result;
-  bool placed = false;
-  for (const auto& [key, value] : out) {
-    std::string part = key + "=" + value;
-    if (!placed && EqualsNoCase(key, "DSN")) {
-      part = source;
-      placed = true;
-    }
-    result += (result.empty() ? "" : ";") + part;
-  }
-  return placed ? result : source + (result.empty() ? "" : ";" + result);
 }
 
 Connection::~Connection() {

@@ -36,11 +36,6 @@ struct TypeInfo {
 // Splits "A=1;B={x;y};C=" into key/value pairs; keys keep their spelling.
 std::vector<std::pair<std::string, std::string>> ParseConnectionString(const std::string& s);
 
-// The driver manager's completed string, made to name its source: some drivers (SQLite)
-// complete "DRIVER=x;Database=y" to "DSN=;Database=y;...", which names nothing; then the DSN
-// part is replaced by the DRIVER (or DSN) part of the string that was connected with.
-std::string NamingTheSource(const std::string& completed, const std::string& input);
-
 class Handle {
  public:
   Handle() = default;
@@ -71,7 +66,7 @@ struct Limits {
 class Connection {
  public:
   // Connects with SQLDriverConnect, without prompting; the driver manager's completed
-  // connection string is kept (see NamingTheSource).
+  // connection string is kept.
   explicit Connection(const std::string& connectionString, Limits limits = {});
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;
