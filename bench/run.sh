@@ -15,7 +15,9 @@ build=$repo/build/release
 cmake -S "$repo" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" \
   -DNORVANE_BENCH=ON >/dev/null
 cmake --build "$build" --target norvane-migrate ivex vorlin cmdshell bench_transfer bench_flow cut_rows \
-  -j2 >/dev/null
+  norvane_odbc -j2 >/dev/null
+# This build's ODBC driver, never one the machine registered.
+export ODBCSYSINI=$build/odbc
 bench=$build/bench
 work=$(mktemp -d "${TMPDIR:-/tmp}/norvane-bench-XXXXXX")
 trap 'rm -rf "$work"' EXIT
