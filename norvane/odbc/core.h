@@ -86,9 +86,8 @@ void Statistics(Stmt& stmt, const Arg& catalog, const Arg& schema, const Arg& ta
 void PrimaryKeys(Stmt& stmt, const Arg& catalog, const Arg& schema, const Arg& table);
 void ForeignKeys(Stmt& stmt, const Arg& pkCatalog, const Arg& pkSchema, const Arg& pkTable,
                  const Arg& fkCatalog, const Arg& fkSchema, const Arg& fkTable);
-void SpecialColumns(Stmt& stmt, SQLUSMALLINT identifierType, const Arg& catalog,
-                    const Arg& schema, const Arg& table, SQLUSMALLINT scope,
-                    SQLUSMALLINT nullable);
+void SpecialColumns(Stmt& stmt, SQLUSMALLINT identifierType, const Arg& catalog, const Arg& schema,
+                    const Arg& table, SQLUSMALLINT scope, SQLUSMALLINT nullable);
 void GetTypeInfo(Stmt& stmt, SQLSMALLINT dataType);
 // SQLGetInfo: a string answer in `text` (returns true), else the number written to `value`.
 bool GetInfo(Dbc& dbc, SQLUSMALLINT infoType, SQLPOINTER value, SQLSMALLINT capacity,

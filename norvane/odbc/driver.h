@@ -68,20 +68,20 @@ struct Env : Handle {
 // One record of a descriptor (the fields SQLBindParameter, SQLBindCol and Sql[GS]etDescField
 // read and write). Record 0 is unused; records count from 1.
 struct DescRecord {
-  SQLSMALLINT type = SQL_C_DEFAULT;         // SQL_DESC_CONCISE_TYPE
+  SQLSMALLINT type = SQL_C_DEFAULT;             // SQL_DESC_CONCISE_TYPE
   SQLSMALLINT parameterType = SQL_PARAM_INPUT;  // IPD only
-  SQLULEN length = 0;                       // SQL_DESC_LENGTH / column size of a parameter
+  SQLULEN length = 0;                           // SQL_DESC_LENGTH / column size of a parameter
   SQLSMALLINT precision = 0;
   SQLSMALLINT scale = 0;
-  SQLPOINTER data = nullptr;                // SQL_DESC_DATA_PTR
-  SQLLEN octetLength = 0;                   // SQL_DESC_OCTET_LENGTH (buffer length)
-  SQLLEN* octetLengthPtr = nullptr;         // SQL_DESC_OCTET_LENGTH_PTR
-  SQLLEN* indicatorPtr = nullptr;           // SQL_DESC_INDICATOR_PTR
+  SQLPOINTER data = nullptr;         // SQL_DESC_DATA_PTR
+  SQLLEN octetLength = 0;            // SQL_DESC_OCTET_LENGTH (buffer length)
+  SQLLEN* octetLengthPtr = nullptr;  // SQL_DESC_OCTET_LENGTH_PTR
+  SQLLEN* indicatorPtr = nullptr;    // SQL_DESC_INDICATOR_PTR
 };
 
 struct Desc : Handle {
   explicit Desc(Stmt* owner = nullptr) : Handle(Kind::Desc), owner(owner) {}
-  Stmt* owner;  // null for one the application allocated
+  Stmt* owner;                         // null for one the application allocated
   std::vector<DescRecord> records{1};  // [0] unused
   SQLULEN arraySize = 1;
   SQLUSMALLINT* arrayStatusPtr = nullptr;
@@ -103,10 +103,14 @@ struct Dbc : Handle {
   std::string file;       // the POSIX path of the open Norvane file
   std::string completed;  // the completed connection string
   bool autocommit = true;
-  SQLUINTEGER loginTimeout = 0;       // seconds, 0: none
-  SQLUINTEGER connectionTimeout = 0;  // seconds, 0: none
+  SQLUINTEGER loginTimeout = 0;                        // seconds, 0: none
+  SQLUINTEGER connectionTimeout = 0;                   // seconds, 0: none
   std::optional<std::chrono::milliseconds> busyLimit;  // "Timeout=" of the connection string
   std::set<Stmt*> statements;
+  // The statement time limit of the call under way (a progress handler ends it with HYT00).
+  std::chrono::steady_clock::time_point deadline{};
+  bool hasDeadline = false;
+  bool deadlinePassed = false;
   // How long a call waits on a database that another program holds: `querySeconds` when the
   // statement sets one, else "Timeout=", else the connection time limit, else 60 s.
   std::chrono::milliseconds WaitLimit(SQLULEN querySeconds) const;
@@ -121,11 +125,11 @@ struct ColumnInfo {
   std::string table;     // base table, "" for an expression
   std::string typeName;  // TYPE_NAME: the declared type's name, lower case
   SQLSMALLINT sqlType = SQL_WVARCHAR;
-  SQLULEN size = 0;           // COLUMN_SIZE
-  SQLSMALLINT digits = 0;     // DECIMAL_DIGITS (scale, fraction digits)
-  SQLLEN octetLength = 0;     // BUFFER_LENGTH / SQL_DESC_OCTET_LENGTH
+  SQLULEN size = 0;        // COLUMN_SIZE
+  SQLSMALLINT digits = 0;  // DECIMAL_DIGITS (scale, fraction digits)
+  SQLLEN octetLength = 0;  // BUFFER_LENGTH / SQL_DESC_OCTET_LENGTH
   SQLSMALLINT nullable = SQL_NULLABLE_UNKNOWN;
-  SQLSMALLINT radix = 0;      // NUM_PREC_RADIX: 10 exact, 2 approximate, 0 else
+  SQLSMALLINT radix = 0;  // NUM_PREC_RADIX: 10 exact, 2 approximate, 0 else
   bool autoIncrement = false;
 };
 
@@ -175,10 +179,14 @@ struct Stmt : Handle {
   SQLULEN noscan = SQL_NOSCAN_OFF;
   std::string cursorName;
 
-  // The prepared statement (or the first of a batch) and the text after it.
+  // The prepared statement (the first of a batch), the batch's later statements, and the
+  // statement whose rows are being read (`prepared` or one of the later ones).
   sqlite3_stmt* prepared = nullptr;
-  std::string sql;
-  std::string tail;
+  std::string sql;                          // the text of `prepared`
+  std::vector<std::string> parameterTypes;  // declared type of each '?', "" unknown
+  std::vector<std::string> later;
+  std::size_t nextLater = 0;  // the next of `later` to run
+  sqlite3_stmt* current = nullptr;
   bool executed = false;
   // The current result: a live query (prepared, stepped), an in-memory one, or none.
   enum class Result { None, Live, Memory } result = Result::None;
@@ -188,7 +196,8 @@ struct Stmt : Handle {
   bool haveRow = false;       // a row is current (SQLGetData may read it)
   bool pendingRow = false;    // a live query stepped to a row not yet fetched
   bool atEnd = false;
-  SQLLEN rowCount = -1;       // SQLRowCount
+  SQLLEN rowCount = -1;  // SQLRowCount
+  SQLULEN rowsRead = 0;  // rows fetched from the current result
   // SQLGetData in pieces: the column read last and how far.
   SQLUSMALLINT getDataColumn = 0;
   std::size_t getDataOffset = 0;
@@ -203,6 +212,8 @@ struct Stmt : Handle {
   void CloseCursor();
   // Drops the prepared statement too.
   void Unprepare();
+  // Reads the rest of a live result into memory (it outlives a rollback then).
+  void Materialize();
   // Serves `rows` as the statement's result (catalog functions).
   void SetResult(RowSet rows);
 };

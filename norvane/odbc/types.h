@@ -60,8 +60,15 @@ SQLRETURN ConvertOut(Handle& handle, const Value& v, const ColumnInfo& column, S
 
 // Binds the application's value at `data` (C type `cType`, length `length` from its
 // indicator or octet length) to parameter `index` of `prepared`, stored as the parameter's
-// SQL type `sqlType` asks (see Storage above).
+// SQL type `sqlType` asks (see Storage above). `stable`: `data` stays where it is until the
+// statement has run, so text and bytes are not copied.
 void BindIn(sqlite3_stmt* prepared, int index, SQLSMALLINT cType, SQLSMALLINT sqlType,
-            SQLSMALLINT scale, const void* data, SQLLEN length);
+            SQLSMALLINT scale, const void* data, SQLLEN length, bool stable = false);
 
+}  // namespace norvane::odbc
+
+namespace norvane::odbc {
+// UTF-8 <-> UTF-16 (SQLWCHAR is two bytes); an invalid sequence becomes U+FFFD.
+std::u16string Utf16Of(std::string_view utf8);
+std::string Utf8Of(const char16_t* units, std::size_t count);
 }  // namespace norvane::odbc

@@ -38,6 +38,7 @@ FOLDERS = {
     "platform/verify": 5,
     # 6: the stand-in product
     "norvane": 6,
+    "norvane/odbc": 6,  # its ODBC driver, a library of its own
     # 7: the two programs
     "wizard": 7,
     "migrate": 7,
@@ -49,6 +50,7 @@ FOLDERS = {
 # Folders that may include only their own files and the layers listed.
 ONLY = {
     "norvane": [0],
+    "norvane/odbc": [6],
 }
 
 # (including folder, included folder): forbidden although the layers would allow it.
