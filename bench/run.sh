@@ -15,7 +15,7 @@ build=$repo/build/release
 cmake -S "$repo" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" \
   -DNORVANE_BENCH=ON >/dev/null
 cmake --build "$build" --target norvane-migrate ivex vorlin cmdshell bench_transfer bench_flow cut_rows \
-  norvane_odbc -j2 >/dev/null
+  norvane_odbc_driver -j2 >/dev/null
 # This build's ODBC driver, never one the machine registered.
 export ODBCSYSINI=$build/odbc
 bench=$build/bench

@@ -26,34 +26,37 @@ exports() {
 }
 
 connect() {
-  local sysini=$1 vorlin=$2 work
+  local sysini=$1 vorlin=$2
   work=$(mktemp -d)
   trap 'rm -rf "$work"' EXIT
   export ODBCSYSINI=$sysini
   odbcinst -q -d -n Norvane >/dev/null || fail "$sysini/odbcinst.ini registers no Norvane"
   "$vorlin" "$work/Sales.db" >/dev/null || fail "vorlin.exe made no database"
   local string="Driver=Norvane;Database=$work/Sales.db" out
-  for tool in isql iusql; do
-    out=$(echo "select 40 + 2" | "$tool" -b -d, -k "$string") || fail "$tool cannot open a Norvane file: $out"
-    grep -qx "42" <<<"$out" || fail "$tool: select 40 + 2 gave $out"
-  done
+  out=$(echo "select 40 + 2" | isql -b -d, -k "$string") || fail "isql cannot open a Norvane file"
+  grep -qx "42" <<<"$out" || fail "isql: select 40 + 2 gave $out"
   out=$(echo "select 1" | isql -b -d, -k "$string;Timeout=500;UID=dba;PWD=KWZ") ||
     fail "Timeout, UID and PWD refused: $out"
 
-  # By data source, in a folder of its own beside the build's driver list.
+  # By data source, in a folder of its own beside the build's driver list: isql through the
+  # ANSI functions, iusql (which takes only a data source) through the wide ones.
   mkdir "$work/sysini"
   cp "$sysini/odbcinst.ini" "$work/sysini/"
   printf '[Sales]\nDriver=Norvane\nDatabase=%s\n' "$work/Sales.db" >"$work/sysini/odbc.ini"
-  out=$(echo "select 7" | ODBCSYSINI=$work/sysini isql -b -d, Sales) || fail "DSN=Sales: $out"
-  grep -qx "7" <<<"$out" || fail "DSN=Sales: select 7 gave $out"
+  for tool in isql iusql; do
+    out=$(echo "select 7" | ODBCSYSINI=$work/sysini "$tool" -b -d, Sales) || fail "$tool Sales failed"
+    grep -qx "7" <<<"$out" || fail "$tool Sales: select 7 gave $out"
+  done
 
   # Anything but an existing Norvane file is refused, and a missing one is not made.
   sqlite3 "$work/plain.db" "create table t (a integer); insert into t values (1);"
   printf 'not a database\n' >"$work/text.db"
   for file in "$work/plain.db" "$work/text.db" "$work/missing.db"; do
-    if out=$(echo "select 1" | isql -b -d, -k "Driver=Norvane;Database=$file" 2>&1); then
+    if out=$(echo "select 1" | isql -v -b -d, -k "Driver=Norvane;Database=$file" 2>&1); then
       fail "the driver opened $(basename "$file"): $out"
     fi
+    grep -q "\[08001\]\[Norvane\]\[ODBC\].*$file" <<<"$out" ||
+      fail "refusing $(basename "$file"), the driver did not say why and of which file: $out"
   done
   [ ! -e "$work/missing.db" ] || fail "connecting made the missing file"
   echo "isql and iusql open a Norvane file and refuse others"
