@@ -582,67 +582,6 @@ SQLSMALLINT DefaultCType(SQLSMALLINT sqlType) {
 
 }  // namespace
 
-std::u16string Utf16Of(std::string_view utf8) {
-  std::u16string out;
-  out.reserve(utf8.size());
-  for (std::size_t i = 0; i < utf8.size();) {
-    const auto c = static_cast<unsigned char>(utf8[i]);
-    char32_t cp = 0xFFFD;
-    std::size_t n = 1;
-    if (c < 0x80) {
-      cp = c;
-    } else if ((c >> 5) == 6 && i + 1 < utf8.size()) {
-      cp = ((c & 0x1Fu) << 6) | (utf8[i + 1] & 0x3Fu);
-      n = 2;
-    } else if ((c >> 4) == 14 && i + 2 < utf8.size()) {
-      cp = ((c & 0x0Fu) << 12) | ((utf8[i + 1] & 0x3Fu) << 6) | (utf8[i + 2] & 0x3Fu);
-      n = 3;
-    } else if ((c >> 3) == 30 && i + 3 < utf8.size()) {
-      cp = ((c & 0x07u) << 18) | ((utf8[i + 1] & 0x3Fu) << 12) | ((utf8[i + 2] & 0x3Fu) << 6) |
-           (utf8[i + 3] & 0x3Fu);
-      n = 4;
-    }
-    i += n;
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      out += static_cast<char16_t>(0xD800 + (cp >> 10));
-      out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
-    } else {
-      out += static_cast<char16_t>(cp);
-    }
-  }
-  return out;
-}
-
-std::string Utf8Of(const char16_t* units, std::size_t count) {
-  std::string out;
-  out.reserve(count);
-  for (std::size_t i = 0; i < count; ++i) {
-    char32_t cp = units[i];
-    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < count && units[i + 1] >= 0xDC00 &&
-        units[i + 1] <= 0xDFFF) {
-      cp = 0x10000 + ((cp - 0xD800) << 10) + (units[i + 1] - 0xDC00);
-      ++i;
-    }
-    if (cp < 0x80) {
-      out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-      out += static_cast<char>(0xC0 | (cp >> 6));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-      out += static_cast<char>(0xE0 | (cp >> 12));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (cp >> 18));
-      out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-  }
-  return out;
-}
-
 SQLRETURN ConvertOut(Handle& handle, const Value& v, const ColumnInfo& column, SQLSMALLINT cType,
                      SQLPOINTER target, SQLLEN capacity, SQLLEN* indicator, std::size_t& offset,
                      std::string& scratch, const DescRecord* numeric) {
