@@ -18,11 +18,11 @@ build=$repo/build/release
 # -O2: GCC 12 at -O3 reports false -Wrestrict warnings on std::string code.
 cmake -S "$repo" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" \
   -DNORVANE_BENCH=ON >/dev/null
-cmake --build "$build" --target norvane-migrate ivex vorlin cmdshell norvane_odbc_driver bench_transfer bench_driver bench_flow cut_rows \
-  -j2 >/dev/null
-bench=$build/bench
-# The build's own Norvane driver, as the tests load it.
+cmake --build "$build" --target norvane-migrate ivex vorlin cmdshell bench_transfer bench_driver \
+  bench_flow cut_rows norvane_odbc_driver -j2 >/dev/null
+# This build's ODBC driver, never one the machine registered.
 export ODBCSYSINI=$build/odbc
+bench=$build/bench
 work=$(mktemp -d "${TMPDIR:-/tmp}/norvane-bench-XXXXXX")
 trap 'rm -rf "$work"' EXIT
 cp "$repo/tests/data/nwind.mdb" "$work/nwind.mdb"

@@ -33,6 +33,11 @@ for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
 export DISPLAY=":$(cat "$work/display")"
 export HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" ODBCINI="$work/home/.odbc.ini"
 export ASAN_OPTIONS=detect_leaks=0
+# The installed driver, registered in a driver list of the run's own.
+export ODBCSYSINI="$work/sysini"
+mkdir -p "$ODBCSYSINI"
+: >"$ODBCSYSINI/odbc.ini"
+"$work/prefix/lib/norvane/register-odbc-driver" "$(ls "$work"/prefix/lib/*/odbc/libnorvaneodbc.so)" >/dev/null
 openbox >/dev/null 2>&1 &
 wm=$!
 for _ in $(seq 100); do

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the project needs and registers the ODBC driver "Norvane".
-# Idempotent: when everything is present it only checks and returns.
+# Installs the Debian packages the project needs. Idempotent: when everything is present it only
+# checks and returns. The ODBC driver "Norvane" is built here: scripts/register_driver.sh
+# registers a built one (scripts/demo.sh does), the tests use the build's own registration.
 set -euo pipefail
 
 packages=(
@@ -8,7 +9,7 @@ packages=(
   libgtest-dev libgmock-dev
   qt6-base-dev
   mdbtools mdbtools-dev
-  unixodbc unixodbc-dev odbcinst libsqliteodbc
+  unixodbc unixodbc-dev odbcinst python3-pyodbc
   libsqlite3-dev sqlite3
   man-db
   xvfb openbox x11-utils xdotool imagemagick
@@ -27,13 +28,3 @@ if [ "${#missing[@]}" -gt 0 ]; then
   as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi
 
-# The Norvane ODBC driver is the SQLite 3 ODBC driver under the product's name.
-if ! odbcinst -q -d -n Norvane >/dev/null 2>&1; then
-  driver=$(find /usr/lib -name 'libsqlite3odbc.so' -print -quit)
-  tmp=$(mktemp)
-  printf '[Norvane]\nDescription=Norvane database file (SQLite 3)\nDriver=%s\nSetup=%s\n' \
-    "$driver" "$driver" >"$tmp"
-  as_root odbcinst -i -d -f "$tmp" >/dev/null
-  rm -f "$tmp"
-  echo "setup: registered ODBC driver Norvane -> $driver"
-fi

@@ -122,9 +122,13 @@ sqlite3* OpenNorvane(const std::string& path, std::chrono::milliseconds limit) {
   return db;
 }
 
+// A lock wait while connecting: the connection's busy limit ("Timeout="), within the login
+// time limit.
 std::chrono::milliseconds LoginLimit(const Dbc& dbc) {
-  if (dbc.loginTimeout > 0) return std::chrono::seconds(dbc.loginTimeout);
-  return dbc.busyLimit.value_or(std::chrono::seconds(60));
+  std::chrono::milliseconds limit = dbc.busyLimit.value_or(std::chrono::seconds(60));
+  if (dbc.loginTimeout > 0)
+    limit = std::min<std::chrono::milliseconds>(limit, std::chrono::seconds(dbc.loginTimeout));
+  return limit;
 }
 
 }  // namespace

@@ -15,13 +15,15 @@ for f in bin/norvane-migrate bin/norvane-wizard bin/cmdshell lib/norvane/norvane
          share/applications/norvane-wizard.desktop \
          share/icons/hicolor/scalable/apps/norvane-wizard.svg \
          share/man/man1/norvane-migrate.1 share/man/man1/cmdshell.1 share/man/man1/vorlin.1 \
-         share/man/man1/ivex.1; do
+         share/man/man1/ivex.1 share/man/man7/norvane-odbc.7 lib/norvane/register-odbc-driver; do
   [ -e "$prefix/$f" ] || fail "$f is not installed"
 done
+driver=$(ls "$prefix"/lib/*/odbc/libnorvaneodbc.so 2>/dev/null | head -n 1)
+[ -n "$driver" ] || fail "the ODBC driver is not installed in lib/<triplet>/odbc"
 [ -x "$prefix/lib/norvane/cmdshell" ] || fail "cmdshell is not reachable beside the wizard"
 grep -q '^Exec=norvane-wizard$' "$prefix/share/applications/norvane-wizard.desktop" \
   || fail "the desktop entry does not start norvane-wizard"
-for page in "$prefix"/share/man/man1/*.1; do
+for page in "$prefix"/share/man/man1/*.1 "$prefix"/share/man/man7/*.7; do
   out=$(man -l "$page" 2>&1 >/dev/null) && [ -z "$out" ] || fail "manual page $page: $out"
 done
 for tool in bin/norvane-migrate bin/cmdshell lib/norvane/win32/ivex.exe lib/norvane/win32/vorlin.exe; do
@@ -29,7 +31,12 @@ for tool in bin/norvane-migrate bin/cmdshell lib/norvane/win32/ivex.exe lib/norv
 done
 
 # The installed console program on the sample, from a folder outside the prefix, with the
-# tools it finds beside itself.
+# tools it finds beside itself and the installed driver, registered by the installed script in
+# a driver list of its own.
+export ODBCSYSINI="$root/sysini"
+mkdir "$ODBCSYSINI"
+: >"$ODBCSYSINI/odbc.ini"
+"$prefix/lib/norvane/register-odbc-driver" "$driver" >/dev/null || fail "the driver was not registered"
 mkdir -p "$root/work/Sample Data" "$root/elsewhere"
 cp "$data/nwind.mdb" "$root/work/Sample Data/"
 cd "$root/elsewhere"

@@ -14,8 +14,9 @@
 
 int main(int argc, char** argv) {
   if (qgetenv("QT_QPA_PLATFORM").isEmpty()) qputenv("QT_QPA_PLATFORM", "offscreen");
-  // The Norvane driver as the machine registers it (asked of odbcinst: the driver manager keeps
-  // the first system folder it saw for the life of the process).
+  // The Norvane driver as the inherited ODBCSYSINI registers it (under ctest the build's own
+  // odbcinst.ini), asked of odbcinst: the driver manager keeps the first system folder it saw
+  // for the life of the process.
   std::string driver;
   if (FILE* query = popen("odbcinst -q -d -n Norvane 2>/dev/null", "r")) {
     char line[1024];
@@ -23,6 +24,9 @@ int main(int argc, char** argv) {
       if (std::string(line).rfind("Driver=", 0) == 0) driver = std::string(line).substr(7);
     pclose(query);
   }
+  if (driver.empty())
+    std::fprintf(stderr, "no ODBC driver Norvane is registered (ODBCSYSINI=%s)\n",
+                 std::getenv("ODBCSYSINI") ? std::getenv("ODBCSYSINI") : "");
   testing_support::TempDir home("wizard-tests-home");
   testing_support::WriteBytes(home.path() / "odbcinst.ini", "[Norvane]\nDriver=" + driver);
   testing_support::WriteBytes(home.path() / "odbc.ini", "");

@@ -147,8 +147,11 @@ class MigratedFiles(unittest.TestCase):
                 for table in tables:
                     columns = list(cursor.columns(table=table))
                     names = [col.column_name for col in columns]
-                    source = next((cols for cols in access.values()
-                                   if [n for n, _ in cols] == names), None)
+                    # The Access table of the same name (the migration may have put "_" for
+                    # blanks), with the same columns.
+                    source = next((cols for t, cols in access.items()
+                                   if table in (t, t.replace(" ", "_"))
+                                   and [n for n, _ in cols] == names), None)
                     if source is None:
                         continue
                     for col, (_, access_type) in zip(columns, source):
@@ -284,8 +287,8 @@ class Connections(unittest.TestCase):
         holder.execute("INSERT INTO t VALUES (1)")
         try:
             with connect(path, autocommit=True) as c:
+                c.timeout = 1  # the query time limit of the cursors it makes
                 cursor = c.cursor()
-                cursor.timeout = 1
                 started = time.monotonic()
                 with self.assertRaises(pyodbc.Error) as caught:
                     cursor.execute("INSERT INTO t VALUES (2)")
@@ -328,12 +331,18 @@ class Writing(unittest.TestCase):
             self.assertEqual(-row[1].as_tuple().exponent, 4)
             self.assertEqual(row[2], wide)
             self.assertEqual(repr(row[3]), repr(doubles[i % len(doubles)]))
-        # Amounts that a double holds are numbers to SQL: sums and comparisons work.
+        # Amounts of up to 15 significant digits are numbers to SQL: sums and comparisons
+        # work on them; longer ones are kept as their exact text.
         direct = sqlite3.connect(self.path)
+        kinds = dict(direct.execute('SELECT "Nr", typeof("Betrag") FROM "Beträge"'))
+        self.assertEqual(kinds, {0: "text", 1: "text", 2: "real", 3: "real", 4: "real",
+                                 5: "text", 6: "real"})
         self.assertEqual(direct.execute(
-            'SELECT count(*) FROM "Beträge" WHERE "Betrag" > 0.00005').fetchone()[0], 3)
+            'SELECT count(*) FROM "Beträge" WHERE typeof("Betrag") = \'real\' '
+            'AND "Betrag" > 0.00005').fetchone()[0], 2)
         self.assertEqual(direct.execute(
-            'SELECT typeof("Betrag") FROM "Beträge" WHERE "Nr" = 2').fetchone()[0], "real")
+            'SELECT sum("Betrag") FROM "Beträge" WHERE "Nr" IN (2, 3, 6)').fetchone()[0],
+            100000000000000.0)
 
     def test_executemany_with_a_failing_row_writes_nothing(self):
         with connect(self.path) as c:
@@ -370,7 +379,8 @@ class Isql(unittest.TestCase):
         first = done.stdout.split()[0]
         direct = sqlite3.connect(path).execute(
             'SELECT "Rate" FROM "Orders" ORDER BY rowid').fetchone()[0]
-        self.assertEqual(decimal.Decimal(first), decimal.Decimal(repr(direct)))
+        stored = repr(direct) if isinstance(direct, float) else str(direct)
+        self.assertEqual(decimal.Decimal(first), decimal.Decimal(stored))
         self.assertEqual(len(first.split(".")[1]), 6)
 
 
@@ -384,7 +394,8 @@ def main():
     WORK = tempfile.mkdtemp(prefix="norvane-odbc-clients-")
     try:
         for name in sorted(os.listdir(ARGS.data)):
-            if name.endswith((".mdb", ".accdb")):
+            # preflight-dev.mdb is made to be stopped by the check before the run.
+            if name.endswith((".mdb", ".accdb")) and name != "preflight-dev.mdb":
                 MIGRATED[name] = migrate(name, link=name.startswith("modern-dev"))
         program = unittest.main(argv=[sys.argv[0]] + rest, exit=False, verbosity=2)
         return 0 if program.result.wasSuccessful() else 1

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 namespace norvane::odbc {
 namespace {
 
@@ -66,8 +68,8 @@ TEST(Decimals, AtTheColumnsScale) {
 
 TEST(Decimals, ADoubleHoldsThoseWithFifteenDigits) {
   double d = 0;
-  EXPECT_TRUE(HeldByDouble("922337203685.4775", d));
-  EXPECT_EQ(d, 922337203685.4775);
+  EXPECT_TRUE(HeldByDouble("92233720368.4775", d));
+  EXPECT_EQ(d, 92233720368.4775);
   EXPECT_TRUE(HeldByDouble("100000000000000000000.0000", d));  // one significant digit
   EXPECT_FALSE(HeldByDouble("12345678901234.1001", d));
   EXPECT_FALSE(HeldByDouble("922337203685477.5807", d));
@@ -77,7 +79,7 @@ TEST(Decimals, ADoubleHoldsThoseWithFifteenDigits) {
 TEST(Doubles, TextBringsTheSameDoubleBack) {
   for (double v : {0.05000000074505806, 0.1 + 0.2, 1e300, -2.2250738585072014e-308, 5e-324}) {
     const std::string text = DoubleText(v);
-    EXPECT_EQ(std::stod(text), v) << text;
+    EXPECT_EQ(std::strtod(text.c_str(), nullptr), v) << text;
   }
   EXPECT_EQ(DoubleText(0.05000000074505806), "0.05000000074505806");
 }
