@@ -5,33 +5,37 @@
 #include <filesystem>
 
 #include "platform/access/catalog.h"
+#include "platform/odbc/odbc.h"
 #include "platform/paths.h"
 #include "platform/text.h"
 
 namespace platform::access {
 
 std::string DatabaseFileOf(const std::string& connect) {
-  std::string file, dsn;
-  std::size_t at = 0;
-  while (at <= connect.size()) {
-    std::size_t end = connect.find(';', at);
-    if (end == std::string::npos) end = connect.size();
-    const std::string part = connect.substr(at, end - at);
-    const std::size_t eq = part.find('=');
-    if (eq != std::string::npos) {
-      const std::string key = LowerAscii(Trim(part.substr(0, eq)));
-      const std::string value = Trim(part.substr(eq + 1));
-      if (key == "database" || key == "dbf") file = value;
-      if (key == "dsn") dsn = value;
+  // As the Norvane driver reads it: Database, else DBQ, else DBF, else the data source's
+  // setting; a value in braces without them ("}}" is one "}").
+  std::string named[3], dsn;
+  for (const auto& [key, raw] : odbc::ParseConnectionString(connect)) {
+    std::string value = Trim(raw);
+    if (value.size() >= 2 && value.front() == '{' && value.back() == '}') {
+      std::string inner;
+      for (std::size_t i = 1; i + 1 < value.size(); ++i) {
+        inner += value[i];
+        if (value[i] == '}' && value[i + 1] == '}') ++i;
+      }
+      value = inner;
     }
-    at = end + 1;
+    const std::string k = LowerAscii(key);
+    const int slot = k == "database" ? 0 : k == "dbq" ? 1 : k == "dbf" ? 2 : -1;
+    if (slot >= 0 && named[slot].empty()) named[slot] = value;
+    if (k == "dsn" && dsn.empty()) dsn = value;
   }
-  if (file.empty() && !dsn.empty()) {
-    char buffer[4096] = {};
-    SQLGetPrivateProfileString(dsn.c_str(), "Database", "", buffer, sizeof buffer, "odbc.ini");
-    file = buffer;
-  }
-  return file;
+  for (const std::string& file : named)
+    if (!file.empty()) return file;
+  if (dsn.empty()) return "";
+  char buffer[4096] = {};
+  SQLGetPrivateProfileString(dsn.c_str(), "Database", "", buffer, sizeof buffer, "odbc.ini");
+  return buffer;
 }
 
 bool SameFile(const std::string& named, const std::string& posixPath) {

@@ -84,7 +84,10 @@ std::vector<std::pair<std::string, std::string>> ParseConnectionString(const std
     std::string value;
     std::size_t j = eq + 1;
     if (j < s.size() && s[j] == '{') {
-      const std::size_t close = s.find('}', j);
+      // The closing brace; "}}" inside is one "}".
+      std::size_t close = s.find('}', j);
+      while (close != std::string::npos && close + 1 < s.size() && s[close + 1] == '}')
+        close = s.find('}', close + 2);
       const std::size_t end = close == std::string::npos ? s.size() : close + 1;
       value = s.substr(j, end - j);
       j = end;

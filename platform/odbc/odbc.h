@@ -33,7 +33,8 @@ struct TypeInfo {
   std::string createParams;   // CREATE_PARAMS ("length", "precision,scale", ...)
 };
 
-// Splits "A=1;B={x;y};C=" into key/value pairs; keys keep their spelling.
+// Splits "A=1;B={x;y};C=" into key/value pairs; keys keep their spelling, a value in braces
+// keeps them (and a "}}" inside).
 std::vector<std::pair<std::string, std::string>> ParseConnectionString(const std::string& s);
 
 class Handle {

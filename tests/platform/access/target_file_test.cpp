@@ -8,6 +8,7 @@
 #include <fstream>
 
 #include "engine_support.h"
+#include "platform/access/linked_targets.h"
 #include "platform/access/target_file.h"
 #include "platform/dao/dao.h"
 #include "platform/database_lock.h"
@@ -171,6 +172,23 @@ TEST(TargetFile, a_database_free_again_opens_after_the_holder_ends) {
       << connection.CompletedString();
   platform::odbc::Connection withTimeout(NorvaneSource(db) + ";Timeout=2000");
   EXPECT_NO_THROW(withTimeout.TableNames());
+}
+
+// The file a connect string names is read as the driver reads it, also from the string the
+// driver completes, where a path with a ";" is in braces.
+TEST(TargetFile, the_file_a_connect_string_names_is_the_one_the_driver_opens) {
+  using platform::access::DatabaseFileOf;
+  EXPECT_EQ(DatabaseFileOf("ODBC;DRIVER=Norvane;DBF=/c.db;DBQ=/b.db"), "/b.db");
+  EXPECT_EQ(DatabaseFileOf("Driver=Norvane;DBQ=/b.db;Database=/a.db"), "/a.db");
+  EXPECT_EQ(DatabaseFileOf("Driver=Norvane"), "");
+  TempDir dir("target-file");
+  std::filesystem::create_directory(dir.path() / "a;b");
+  const auto db = NewNorvaneDatabase(dir.path() / "a;b" / "x}.db");
+  platform::odbc::Connection connection("Driver=Norvane;Database={" + dir.path().string() +
+                                        "/a;b/x}}.db}");
+  EXPECT_EQ(DatabaseFileOf(connection.CompletedString()), db.string())
+      << connection.CompletedString();
+  EXPECT_EQ(platform::access::TargetFilePath(connection.CompletedString()), db.string());
 }
 
 }  // namespace
