@@ -9,6 +9,7 @@
 #include "platform/odbc/odbc_database.h"
 #include "platform/text.h"
 #include "support/error_number.h"
+#include "support/locking_process.h"
 
 namespace {
 
@@ -177,6 +178,37 @@ TEST(AccessExecute, exact_values_arrive_unchanged) {
   EXPECT_EQ(typeOf["OrderDate"], "timestamp");
   EXPECT_EQ(typeOf["Freight"], "numeric_blob(19,4)");
   EXPECT_EQ(typeOf["Rate"], "numeric_blob(18,6)");
+}
+
+// A transfer that cannot finish leaves no table behind: here its commit waits for a program
+// reading the database past the time limit, after the rows of two arrays went in.
+TEST(AccessExecute, a_transfer_that_fails_leaves_no_part_of_its_table) {
+  TempDir dir{"engine"};
+  const auto db = engine_test::NewNorvaneDatabase(dir.path() / "out.db");
+  ScriptedChooser chooser{NorvaneSource(db)};
+  auto engine = platform::access::CreateEngine(
+      {.chooser = &chooser, .targetLimits = {.statement = std::chrono::seconds(1)}});
+  auto access = engine->CreateWorkspace("", "admin", "", dao::WorkspaceType::Jet)
+                    ->OpenDatabase(CopyFixture("nwind.mdb", dir), {true, false}, "");
+  const std::string connect = "ODBC;" + NorvaneSource(db);
+  std::string description;
+  {
+    auto reader = testing_support::LockingProcess::Reading(db);
+    ASSERT_TRUE(reader.locked());
+    EXPECT_EQ(ErrorNumberOf(
+                  [&] {
+                    access->Execute("select * into [" + connect +
+                                    "].[Order_Details] from [Order Details]");
+                  },
+                  &description),
+              dao::err::kOdbcCallFailed);
+  }
+  EXPECT_NE(description.find("Table 'Order Details' was not transferred"), std::string::npos)
+      << description;
+  EXPECT_NE(description.find("committing: [HYT00]"), std::string::npos) << description;
+  EXPECT_NE(description.find("database is locked"), std::string::npos) << description;
+  EXPECT_EQ(SqliteRows(db, "SELECT count(*) FROM sqlite_master WHERE name = 'Order_Details'")[0][0],
+            "0");
 }
 
 // Column `col` of the current row of `st` as SQL_C_CHAR text; "NULL" for NULL.
