@@ -158,6 +158,11 @@ void Stmt::Unprepare() {
   CloseCursor();
   if (prepared != nullptr) sqlite3_finalize(prepared);
   prepared = nullptr;
+  if (multi != nullptr) sqlite3_finalize(multi);
+  multi = nullptr;
+  multiRows = 0;
+  insertHead.clear();
+  insertRow.clear();
   columns.clear();
   later.clear();
   nextLater = 0;

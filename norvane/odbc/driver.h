@@ -185,6 +185,11 @@ struct Stmt : Handle {
   std::string sql;                          // the text of `prepared`
   std::vector<std::string> parameterTypes;  // declared type of each '?', "" unknown
   std::vector<std::string> later;
+  // An INSERT of one VALUES row takes several sets of an array per step: the text before the
+  // row, the row, and the statement with the row repeated `multiRows` times.
+  std::string insertHead, insertRow;
+  sqlite3_stmt* multi = nullptr;
+  SQLULEN multiRows = 0;
   std::size_t nextLater = 0;  // the next of `later` to run
   sqlite3_stmt* current = nullptr;
   bool executed = false;

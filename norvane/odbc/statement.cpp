@@ -58,6 +58,72 @@ void RequireConnection(Stmt& stmt) {
   if (stmt.dbc->db == nullptr) throw DriverError{"08003", "Connection not open"};
 }
 
+struct Token {
+  std::string text;
+  bool name = false;               // an identifier (quoted or not)
+  std::size_t begin = 0, end = 0;  // where it stands in the text
+};
+
+// The statement's tokens, roughly: identifiers (unquoted), punctuation, '?' markers.
+std::vector<Token> Tokens(std::string_view sql) {
+  std::vector<Token> out;
+  for (std::size_t i = 0; i < sql.size();) {
+    const char c = sql[i];
+    const std::size_t before = out.size(), at = i;
+    if (c == ' ' || c == '\t' || c == '\r' || c == '\n') {
+      ++i;
+    } else if (c == '"' || c == '[' || c == '`') {
+      const char close = c == '[' ? ']' : c;
+      std::string name;
+      for (++i; i < sql.size(); ++i) {
+        if (sql[i] == close) {
+          if (close != ']' && i + 1 < sql.size() && sql[i + 1] == close) {
+            name += close;
+            ++i;
+            continue;
+          }
+          ++i;
+          break;
+        }
+        name += sql[i];
+      }
+      out.push_back({name, true});
+    } else if (c == '\'') {
+      for (++i; i < sql.size(); ++i)
+        if (sql[i] == '\'' && !(i + 1 < sql.size() && sql[i + 1] == '\'' && ++i)) break;
+      ++i;
+      out.push_back({"'", false});
+    } else if (std::isalnum(static_cast<unsigned char>(c)) || c == '_' ||
+               static_cast<unsigned char>(c) >= 0x80) {
+      std::size_t j = i;
+      while (j < sql.size() && (std::isalnum(static_cast<unsigned char>(sql[j])) || sql[j] == '_' ||
+                                static_cast<unsigned char>(sql[j]) >= 0x80))
+        ++j;
+      out.push_back({std::string(sql.substr(i, j - i)), true});
+      i = j;
+    } else if ((c == '<' || c == '>' || c == '!') && i + 1 < sql.size() &&
+               (sql[i + 1] == '=' || sql[i + 1] == '>')) {
+      out.push_back({std::string(sql.substr(i, 2)), false});
+      i += 2;
+    } else {
+      out.push_back({std::string(1, c), false});
+      ++i;
+    }
+    if (out.size() > before) {
+      out.back().begin = at;
+      out.back().end = i;
+    }
+  }
+  return out;
+}
+
+bool Is(const Token& t, const char* word) {
+  if (!t.name || t.text.size() != std::strlen(word)) return false;
+  for (std::size_t i = 0; i < t.text.size(); ++i)
+    if (std::toupper(static_cast<unsigned char>(t.text[i])) != word[i]) return false;
+  return true;
+}
+
 // Splits a text into its statements (SQLite's own idea of where one ends).
 std::vector<std::string> SplitStatements(const std::string& sql) {
   std::vector<std::string> out;
@@ -225,7 +291,7 @@ SQLLEN LengthOf(SQLSMALLINT cType, const void* data, SQLLEN indicator) {
 
 // Binds parameter set `row` of the application's buffers to `s`. A query reads its parameters
 // while it is fetched, after the call: it gets copies.
-void BindRow(Stmt& stmt, sqlite3_stmt* s, int count, SQLULEN row) {
+void BindRow(Stmt& stmt, sqlite3_stmt* s, int count, SQLULEN row, int first) {
   const bool inPlace = sqlite3_column_count(s) == 0;
   const Desc& apd = *stmt.apd;
   for (int i = 1; i <= count; ++i) {
@@ -236,7 +302,7 @@ void BindRow(Stmt& stmt, sqlite3_stmt* s, int count, SQLULEN row) {
     const SQLLEN* octets = At(a.octetLengthPtr, apd, row, sizeof(SQLLEN));
     const void* data = At(static_cast<const char*>(a.data), apd, row, element);
     if (indicator && *indicator == SQL_NULL_DATA) {
-      sqlite3_bind_null(s, i);
+      sqlite3_bind_null(s, first + i);
       continue;
     }
     if (!stmt.putData.empty() && stmt.putData[static_cast<std::size_t>(i)]) {
@@ -244,11 +310,11 @@ void BindRow(Stmt& stmt, sqlite3_stmt* s, int count, SQLULEN row) {
       SQLSMALLINT cType = a.type == SQL_C_WCHAR    ? SQL_C_WCHAR
                           : a.type == SQL_C_BINARY ? SQL_C_BINARY
                                                    : SQL_C_CHAR;
-      BindIn(s, i, cType, p.type, -1, piece.data(), static_cast<SQLLEN>(piece.size()));
+      BindIn(s, first + i, cType, p.type, -1, piece.data(), static_cast<SQLLEN>(piece.size()));
       continue;
     }
     if (data == nullptr) {
-      sqlite3_bind_null(s, i);
+      sqlite3_bind_null(s, first + i);
       continue;
     }
     SQLLEN length = octets ? *octets : a.octetLength;
@@ -256,8 +322,8 @@ void BindRow(Stmt& stmt, sqlite3_stmt* s, int count, SQLULEN row) {
         a.type == SQL_C_DEFAULT)
       length = LengthOf(a.type, data, octets ? *octets : SQL_NTS);
     if (length < 0) throw DriverError{"HY090", "Invalid string or buffer length"};
-    BindIn(s, i, a.type, p.type, a.type == SQL_C_NUMERIC && a.precision > 0 ? a.scale : -1, data,
-           length, inPlace);
+    BindIn(s, first + i, a.type, p.type, a.type == SQL_C_NUMERIC && a.precision > 0 ? a.scale : -1,
+           data, length, inPlace);
   }
 }
 
@@ -304,6 +370,56 @@ bool RunLater(Stmt& stmt, const CallLimit& limit) {
   return false;
 }
 
+// "INSERT ... VALUES (?, ..., ?)" with nothing after its one row: the text before the row and
+// the row; false for any other statement.
+bool SingleRowInsert(const std::string& sql, int count, std::string& head, std::string& row) {
+  const std::vector<Token> t = Tokens(sql);
+  if (count == 0 || t.empty() || !Is(t[0], "INSERT")) return false;
+  auto punct = [&](std::size_t i, const char* p) { return !t[i].name && t[i].text == p; };
+  std::size_t v = 0;
+  while (v < t.size() && !Is(t[v], "VALUES")) ++v;
+  if (v + 1 >= t.size() || !punct(v + 1, "(")) return false;
+  int depth = 0, markers = 0;
+  std::size_t close = 0;
+  for (std::size_t i = v + 1; i < t.size() && close == 0; ++i) {
+    if (punct(i, "(")) {
+      ++depth;
+    } else if (punct(i, ")")) {
+      if (--depth == 0) close = i;
+    } else if (punct(i, "?")) {
+      if (i + 1 >= t.size() || !(punct(i + 1, ",") || punct(i + 1, ")"))) return false;
+      ++markers;
+    } else if (punct(i, ":") || punct(i, "@") || punct(i, "$")) {
+      return false;
+    }
+  }
+  if (close == 0 || markers != count) return false;
+  for (std::size_t i = close + 1; i < t.size(); ++i)
+    if (!punct(i, ";")) return false;
+  head = sql.substr(0, t[v + 1].begin);
+  row = sql.substr(t[v + 1].begin, t[close].end - t[v + 1].begin);
+  return true;
+}
+
+// How many sets of an array of `sets` one step takes (1: one at a time); prepares the
+// statement with the row repeated when first needed.
+SQLULEN MultiRowsFor(Stmt& stmt, int count, SQLULEN sets) {
+  constexpr SQLULEN kRows = 64;
+  if (sets < 2 || stmt.insertRow.empty()) return 1;
+  const int limit = sqlite3_limit(stmt.dbc->db, SQLITE_LIMIT_VARIABLE_NUMBER, -1);
+  const SQLULEN rows = std::min<SQLULEN>({kRows, sets, static_cast<SQLULEN>(limit / count)});
+  if (rows < 2) return 1;
+  if (stmt.multi == nullptr || stmt.multiRows != rows) {
+    if (stmt.multi) sqlite3_finalize(stmt.multi);
+    stmt.multi = nullptr;
+    std::string sql = stmt.insertHead;
+    for (SQLULEN r = 0; r < rows; ++r) sql += (r ? ", " : "") + stmt.insertRow;
+    stmt.multi = PrepareOne(*stmt.dbc, sql, true);
+    stmt.multiRows = rows;
+  }
+  return rows;
+}
+
 SQLRETURN ExecutePrepared(Stmt& stmt) {
   Dbc& dbc = *stmt.dbc;
   sqlite3_stmt* s = stmt.prepared;
@@ -332,14 +448,15 @@ SQLRETURN ExecutePrepared(Stmt& stmt) {
   SQLUSMALLINT* status = stmt.ipd.arrayStatusPtr;
   SQLULEN processed = 0, failed = 0;
   SQLLEN changes = 0;
-  for (SQLULEN row = 0; row < sets; ++row) {
+  // One set through the statement as prepared; false when the rest must not run.
+  auto runOne = [&](SQLULEN row) {
     if (stmt.paramOperationPtr && stmt.paramOperationPtr[row] == SQL_PARAM_IGNORE) {
       if (status) status[row] = SQL_PARAM_UNUSED;
-      continue;
+      return true;
     }
     ++processed;
     try {
-      BindRow(stmt, s, count, row);
+      BindRow(stmt, s, count, row, 0);
       const bool hasRow = StepFirst(stmt, s, limit);
       if (columns) {
         StartResult(stmt, s, hasRow);
@@ -363,10 +480,44 @@ SQLRETURN ExecutePrepared(Stmt& stmt) {
       if (e.state == "HYT00" || e.state == "HY008") {
         for (SQLULEN rest = row + 1; rest < sets; ++rest)
           if (status) status[rest] = SQL_PARAM_UNUSED;
-        break;
+        return false;
       }
     }
+    return true;
+  };
+  // Several sets in one step of the INSERT with its row repeated; a step that fails runs its
+  // sets again one by one, which finds the failing ones.
+  const SQLULEN chunk = columns ? 1 : MultiRowsFor(stmt, count, sets);
+  auto runChunk = [&](SQLULEN row) {
+    for (SQLULEN j = 0; j < chunk; ++j)
+      if (stmt.paramOperationPtr && stmt.paramOperationPtr[row + j] == SQL_PARAM_IGNORE)
+        return false;
+    sqlite3_stmt* m = stmt.multi;
+    try {
+      for (SQLULEN j = 0; j < chunk; ++j)
+        BindRow(stmt, m, count, row + j, static_cast<int>(j) * count);
+      StepFirst(stmt, m, limit);
+    } catch (const DriverError&) {
+      sqlite3_reset(m);
+      return false;
+    }
+    changes += sqlite3_changes(dbc.db);
+    sqlite3_reset(m);
+    processed += chunk;
+    for (SQLULEN j = 0; status && j < chunk; ++j) status[row + j] = SQL_PARAM_SUCCESS;
+    return true;
+  };
+  for (SQLULEN row = 0; row < sets;) {
+    if (chunk > 1 && row + chunk <= sets && runChunk(row)) {
+      row += chunk;
+      continue;
+    }
+    const SQLULEN end = chunk > 1 && row + chunk <= sets ? row + chunk : row + 1;
+    bool go = true;
+    for (; row < end && go; ++row) go = runOne(row);
+    if (!go) break;
   }
+  if (stmt.multi) sqlite3_clear_bindings(stmt.multi);
   if (stmt.ipd.rowsProcessedPtr) *stmt.ipd.rowsProcessedPtr = processed;
   // The application's buffers were bound in place: nothing may point at them after the call.
   if (!columns) sqlite3_clear_bindings(s);
@@ -406,6 +557,9 @@ void Prepare(Stmt& stmt, const std::string& sql) {
   if (stmt.prepared == nullptr) throw DriverError{"42000", "The statement is empty"};
   stmt.later.assign(pieces.begin() + 1, pieces.end());
   stmt.sql = pieces.front();
+  if (stmt.later.empty())
+    SingleRowInsert(stmt.sql, sqlite3_bind_parameter_count(stmt.prepared), stmt.insertHead,
+                    stmt.insertRow);
   stmt.columns =
       ColumnsOf(stmt.prepared, stmt.dbc->env ? stmt.dbc->env->odbcVersion : SQL_OV_ODBC3);
   stmt.rowCount = -1;
@@ -484,66 +638,6 @@ SQLSMALLINT NumParams(Stmt& stmt) {
 }
 
 namespace {
-
-struct Token {
-  std::string text;
-  bool name = false;  // an identifier (quoted or not)
-};
-
-// The statement's tokens, roughly: identifiers (unquoted), punctuation, '?' markers.
-std::vector<Token> Tokens(std::string_view sql) {
-  std::vector<Token> out;
-  for (std::size_t i = 0; i < sql.size();) {
-    const char c = sql[i];
-    if (c == ' ' || c == '\t' || c == '\r' || c == '\n') {
-      ++i;
-    } else if (c == '"' || c == '[' || c == '`') {
-      const char close = c == '[' ? ']' : c;
-      std::string name;
-      for (++i; i < sql.size(); ++i) {
-        if (sql[i] == close) {
-          if (close != ']' && i + 1 < sql.size() && sql[i + 1] == close) {
-            name += close;
-            ++i;
-            continue;
-          }
-          ++i;
-          break;
-        }
-        name += sql[i];
-      }
-      out.push_back({name, true});
-    } else if (c == '\'') {
-      for (++i; i < sql.size(); ++i)
-        if (sql[i] == '\'' && !(i + 1 < sql.size() && sql[i + 1] == '\'' && ++i)) break;
-      ++i;
-      out.push_back({"'", false});
-    } else if (std::isalnum(static_cast<unsigned char>(c)) || c == '_' ||
-               static_cast<unsigned char>(c) >= 0x80) {
-      std::size_t j = i;
-      while (j < sql.size() && (std::isalnum(static_cast<unsigned char>(sql[j])) || sql[j] == '_' ||
-                                static_cast<unsigned char>(sql[j]) >= 0x80))
-        ++j;
-      out.push_back({std::string(sql.substr(i, j - i)), true});
-      i = j;
-    } else if ((c == '<' || c == '>' || c == '!') && i + 1 < sql.size() &&
-               (sql[i + 1] == '=' || sql[i + 1] == '>')) {
-      out.push_back({std::string(sql.substr(i, 2)), false});
-      i += 2;
-    } else {
-      out.push_back({std::string(1, c), false});
-      ++i;
-    }
-  }
-  return out;
-}
-
-bool Is(const Token& t, const char* word) {
-  if (!t.name || t.text.size() != std::strlen(word)) return false;
-  for (std::size_t i = 0; i < t.text.size(); ++i)
-    if (std::toupper(static_cast<unsigned char>(t.text[i])) != word[i]) return false;
-  return true;
-}
 
 // Declared types of `table`'s columns by name, in order.
 std::vector<std::pair<std::string, std::string>> TableColumns(sqlite3* db,

@@ -134,6 +134,27 @@ TEST_F(Driver, ParameterArrayWithAFailingSetLeavesTheTransactionToTheApplication
   EXPECT_EQ(Scalar("SELECT v FROM k WHERE id = 5"), "-0.0001");
 }
 
+TEST_F(Driver, LongArraysRunManySetsPerStepAndStillFindTheFailingSet) {
+  Manual();
+  constexpr int kSets = 200;  // three steps of 64 sets, then 8 one by one
+  std::vector<SQLINTEGER> ids(kSets);
+  std::vector<SQLLEN> idInd(kSets, 0);
+  std::vector<SQLUSMALLINT> status(kSets);
+  for (int i = 0; i < kSets; ++i) ids[i] = i + 1;
+  ids[129] = 1;  // the key of the first set again
+  ids[197] = 2;  // and one among the last sets
+  ASSERT_EQ(Prepare("INSERT INTO k (id) VALUES (?)"), SQL_SUCCESS);
+  SQLSetStmtAttr(stmt_, SQL_ATTR_PARAMSET_SIZE, reinterpret_cast<SQLPOINTER>(kSets), 0);
+  SQLSetStmtAttr(stmt_, SQL_ATTR_PARAM_STATUS_PTR, status.data(), 0);
+  SQLBindParameter(stmt_, 1, SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0, ids.data(), 0,
+                   idInd.data());
+  EXPECT_EQ(SQLExecute(stmt_), SQL_ERROR);
+  for (int i = 0; i < kSets; ++i)
+    EXPECT_EQ(status[i], i == 129 || i == 197 ? SQL_PARAM_ERROR : SQL_PARAM_SUCCESS) << i;
+  EXPECT_EQ(Scalar("SELECT count(*) FROM k"), std::to_string(kSets - 2));
+  EXPECT_EQ(Scalar("SELECT count(*) FROM k WHERE id IN (130, 198)"), "0");
+}
+
 TEST_F(Driver, ParameterArrayInAutocommitIsAllOrNothing) {
   Rows r;
   ASSERT_EQ(Prepare("INSERT INTO k VALUES (?, ?)"), SQL_SUCCESS);
