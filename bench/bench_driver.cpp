@@ -1,9 +1,9 @@
 // Times the Norvane ODBC driver against SQLite's C API on the same rows, and the engine's whole
 // transfer of a file.
 // Usage: bench_driver <file.mdb> <work folder> [table ...]   (no tables: every user table)
-// Prints "transfer_seconds", "rows", then per path the seconds of writing every table's rows
-// (already in memory, read with the engine's row reader) into a table made like the engine's,
-// in one transaction per table:
+// Prints "transfer_seconds", "transfer_rows" (what the transfer stored), "rows", then per path the
+// seconds of writing every table's rows (already in memory, read with the engine's row reader) into
+// a table made like the engine's, in one transaction per table:
 //   driver_seconds    the Norvane driver, one prepared single-row insert, parameter arrays of
 //                     1024 rows bound by column
 //   capi1_seconds     SQLite's C API, one statement prepared once, 1 row per statement
@@ -236,6 +236,21 @@ double ThroughCApi(const std::filesystem::path& path, const std::string& table,
   return seconds;
 }
 
+// Rows of `table` in the file at `db`.
+std::size_t CountRows(const std::filesystem::path& db, const std::string& table) {
+  sqlite3* h = nullptr;
+  sqlite3_open_v2(db.c_str(), &h, SQLITE_OPEN_READONLY, nullptr);
+  sqlite3_stmt* st = nullptr;
+  const std::string sql = "SELECT count(*) FROM " + platform::QuoteName(table);
+  std::size_t rows = 0;
+  if (sqlite3_prepare_v2(h, sql.c_str(), -1, &st, nullptr) == SQLITE_OK &&
+      sqlite3_step(st) == SQLITE_ROW)
+    rows = static_cast<std::size_t>(sqlite3_column_int64(st, 0));
+  sqlite3_finalize(st);
+  sqlite3_close(h);
+  return rows;
+}
+
 std::string CreateSqlOf(const std::filesystem::path& db, const std::string& table) {
   sqlite3* h = nullptr;
   sqlite3_open(db.c_str(), &h);
@@ -289,6 +304,9 @@ int main(int argc, char** argv) {
     access->Close();
     target->Close();
 
+    std::size_t transferred = 0;
+    for (const std::string& t : tables) transferred += CountRows(engineDb, t);
+    std::printf("transfer_rows %zu\n", transferred);
     std::size_t total = 0;
     double driver = 0, capi1 = 0, capi64 = 0;
     for (const std::string& t : tables) {
@@ -300,6 +318,8 @@ int main(int argc, char** argv) {
       total += rows.size();
       const std::string create = CreateSqlOf(engineDb, t);
       driver += ThroughDriver(Fresh(work / "driver.db"), t, create, columns, rows);
+      if (CountRows(work / "driver.db", t) != rows.size())
+        throw platform::Error(1, "the driver's table " + t + " lacks rows");
       capi1 += ThroughCApi(Fresh(work / "capi.db"), t, create, columns, rows, 1);
       capi64 += ThroughCApi(Fresh(work / "capi.db"), t, create, columns, rows, 64);
     }

@@ -74,7 +74,7 @@ driver() {  # name file: the driver against the C API on the file's rows, and th
   out=$("$bench/bench_driver" "$file" "$work")
   rows=$(value rows "$out") ts=$(value transfer_seconds "$out") ds=$(value driver_seconds "$out")
   c1=$(value capi1_seconds "$out") c64=$(value capi64_seconds "$out")
-  printf '%s: %s rows\n' "$name" "$rows"
+  printf '%s: %s rows (the transfer stored %s)\n' "$name" "$rows" "$(value transfer_rows "$out")"
   printf '  whole transfer (engine, reader and driver)          %6.2f s %10.0f rows/s\n' "$ts" \
     "$(echo "$rows / $ts" | bc -l)"
   printf '  Norvane driver, parameter arrays of 1024 rows        %6.2f s %10.0f rows/s\n' "$ds" \
