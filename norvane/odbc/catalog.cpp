@@ -899,14 +899,6 @@ void GetTypeInfo(Stmt& stmt, SQLSMALLINT dataType) {
 
 using namespace norvane::odbc;
 
-namespace {
-
-Stmt* StmtOf(SQLHSTMT h) {
-  return static_cast<Stmt*>(HandleOf(SQL_HANDLE_STMT, h));
-}
-
-}  // namespace
-
 extern "C" {
 
 SQLRETURN SQL_API SQLTables(SQLHSTMT h, SQLCHAR* catalog, SQLSMALLINT catalogLength,

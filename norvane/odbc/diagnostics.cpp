@@ -40,33 +40,6 @@ void SetIf(T* target, T value) {
 
 }  // namespace
 
-Handle* HandleOf(SQLSMALLINT type, SQLHANDLE handle) {
-  if (handle == nullptr) return nullptr;
-  Handle* h = nullptr;
-  Kind want = Kind::Env;
-  switch (type) {
-    case SQL_HANDLE_ENV:
-      h = static_cast<Env*>(handle);
-      want = Kind::Env;
-      break;
-    case SQL_HANDLE_DBC:
-      h = static_cast<Dbc*>(handle);
-      want = Kind::Dbc;
-      break;
-    case SQL_HANDLE_STMT:
-      h = static_cast<Stmt*>(handle);
-      want = Kind::Stmt;
-      break;
-    case SQL_HANDLE_DESC:
-      h = static_cast<Desc*>(handle);
-      want = Kind::Desc;
-      break;
-    default:
-      return nullptr;
-  }
-  return h->kind == want ? h : nullptr;
-}
-
 const char* ClassOrigin(const std::string& state) {
   return state.rfind("IM", 0) == 0 ? "ODBC 3.0" : "ISO 9075";
 }

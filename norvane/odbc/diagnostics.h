@@ -8,9 +8,6 @@
 
 namespace norvane::odbc {
 
-// The driver's handle behind `handle` when it is one of `type`, else null.
-Handle* HandleOf(SQLSMALLINT type, SQLHANDLE handle);
-
 // One field of SQLGetDiagField: text, or a number of `size` bytes (2, 4 or 8).
 struct DiagValue {
   bool isText = false;

@@ -223,6 +223,22 @@ struct Stmt : Handle {
   void SetResult(RowSet rows);
 };
 
+// The driver's handle behind `handle` when it is one of `type` (SQL_HANDLE_ENV, ...), else null;
+// and the same for each kind.
+Handle* HandleOf(SQLSMALLINT type, SQLHANDLE handle);
+inline Env* EnvOf(SQLHANDLE h) {
+  return static_cast<Env*>(HandleOf(SQL_HANDLE_ENV, h));
+}
+inline Dbc* DbcOf(SQLHANDLE h) {
+  return static_cast<Dbc*>(HandleOf(SQL_HANDLE_DBC, h));
+}
+inline Stmt* StmtOf(SQLHANDLE h) {
+  return static_cast<Stmt*>(HandleOf(SQL_HANDLE_STMT, h));
+}
+inline Desc* DescOf(SQLHANDLE h) {
+  return static_cast<Desc*>(HandleOf(SQL_HANDLE_DESC, h));
+}
+
 // Runs `body` for an entry point on `handle`: clears its diagnostics, turns a DriverError into
 // a record and SQL_ERROR, and an unexpected exception into HY000 or HY001.
 template <typename Body>

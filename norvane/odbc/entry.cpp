@@ -7,23 +7,6 @@ using namespace norvane::odbc;
 
 namespace {
 
-Env* AsEnv(SQLHANDLE h) {
-  auto* p = static_cast<Handle*>(static_cast<Env*>(h));
-  return p && p->kind == Kind::Env ? static_cast<Env*>(h) : nullptr;
-}
-Dbc* AsDbc(SQLHANDLE h) {
-  auto* p = static_cast<Handle*>(static_cast<Dbc*>(h));
-  return p && p->kind == Kind::Dbc ? static_cast<Dbc*>(h) : nullptr;
-}
-Stmt* AsStmt(SQLHANDLE h) {
-  auto* p = static_cast<Handle*>(static_cast<Stmt*>(h));
-  return p && p->kind == Kind::Stmt ? static_cast<Stmt*>(h) : nullptr;
-}
-Desc* AsDesc(SQLHANDLE h) {
-  auto* p = static_cast<Handle*>(static_cast<Desc*>(h));
-  return p && p->kind == Kind::Desc ? static_cast<Desc*>(h) : nullptr;
-}
-
 std::string Text(const SQLCHAR* text, SQLINTEGER length) {
   return ArgText(text, length).value_or("");
 }
@@ -41,7 +24,7 @@ SQLRETURN SQL_API SQLAllocHandle(SQLSMALLINT type, SQLHANDLE input, SQLHANDLE* o
         *output = new Env;
         return SQL_SUCCESS;
       case SQL_HANDLE_DBC: {
-        Env* env = AsEnv(input);
+        Env* env = EnvOf(input);
         if (!env) return SQL_INVALID_HANDLE;
         auto* dbc = new Dbc;
         dbc->env = env;
@@ -49,7 +32,7 @@ SQLRETURN SQL_API SQLAllocHandle(SQLSMALLINT type, SQLHANDLE input, SQLHANDLE* o
         return SQL_SUCCESS;
       }
       case SQL_HANDLE_STMT: {
-        Dbc* dbc = AsDbc(input);
+        Dbc* dbc = DbcOf(input);
         if (!dbc) return SQL_INVALID_HANDLE;
         return Guard(dbc, [&]() -> SQLRETURN {
           if (dbc->db == nullptr) throw DriverError{"08003", "Connection not open"};
@@ -58,7 +41,7 @@ SQLRETURN SQL_API SQLAllocHandle(SQLSMALLINT type, SQLHANDLE input, SQLHANDLE* o
         });
       }
       case SQL_HANDLE_DESC: {
-        Dbc* dbc = AsDbc(input);
+        Dbc* dbc = DbcOf(input);
         if (!dbc) return SQL_INVALID_HANDLE;
         return Guard(dbc, [&]() -> SQLRETURN {
           throw DriverError{"HYC00", "Descriptors the application allocates are not supported"};
@@ -85,11 +68,11 @@ SQLRETURN SQL_API SQLAllocStmt(SQLHDBC dbc, SQLHSTMT* stmt) {
 SQLRETURN SQL_API SQLFreeHandle(SQLSMALLINT type, SQLHANDLE handle) {
   switch (type) {
     case SQL_HANDLE_ENV:
-      if (!AsEnv(handle)) return SQL_INVALID_HANDLE;
-      delete AsEnv(handle);
+      if (!EnvOf(handle)) return SQL_INVALID_HANDLE;
+      delete EnvOf(handle);
       return SQL_SUCCESS;
     case SQL_HANDLE_DBC: {
-      Dbc* dbc = AsDbc(handle);
+      Dbc* dbc = DbcOf(handle);
       if (!dbc) return SQL_INVALID_HANDLE;
       if (dbc->db != nullptr) {
         dbc->diag = {{"HY010", 0, MessageText("Function sequence error: still connected")}};
@@ -99,8 +82,8 @@ SQLRETURN SQL_API SQLFreeHandle(SQLSMALLINT type, SQLHANDLE handle) {
       return SQL_SUCCESS;
     }
     case SQL_HANDLE_STMT:
-      if (!AsStmt(handle)) return SQL_INVALID_HANDLE;
-      delete AsStmt(handle);
+      if (!StmtOf(handle)) return SQL_INVALID_HANDLE;
+      delete StmtOf(handle);
       return SQL_SUCCESS;
     default:
       return SQL_ERROR;
@@ -116,7 +99,7 @@ SQLRETURN SQL_API SQLFreeConnect(SQLHDBC dbc) {
 
 SQLRETURN SQL_API SQLFreeStmt(SQLHSTMT handle, SQLUSMALLINT option) {
   if (option == SQL_DROP) return SQLFreeHandle(SQL_HANDLE_STMT, handle);
-  Stmt* stmt = AsStmt(handle);
+  Stmt* stmt = StmtOf(handle);
   return Guard(stmt, [&]() -> SQLRETURN {
     FreeStmt(*stmt, option);
     return SQL_SUCCESS;
@@ -125,7 +108,7 @@ SQLRETURN SQL_API SQLFreeStmt(SQLHSTMT handle, SQLUSMALLINT option) {
 
 SQLRETURN SQL_API SQLSetEnvAttr(SQLHENV handle, SQLINTEGER attribute, SQLPOINTER value,
                                 SQLINTEGER) {
-  Env* env = AsEnv(handle);
+  Env* env = EnvOf(handle);
   return Guard(env, [&]() -> SQLRETURN {
     const auto number = static_cast<SQLINTEGER>(reinterpret_cast<SQLLEN>(value));
     switch (attribute) {
@@ -145,7 +128,7 @@ SQLRETURN SQL_API SQLSetEnvAttr(SQLHENV handle, SQLINTEGER attribute, SQLPOINTER
 
 SQLRETURN SQL_API SQLGetEnvAttr(SQLHENV handle, SQLINTEGER attribute, SQLPOINTER value, SQLINTEGER,
                                 SQLINTEGER* length) {
-  Env* env = AsEnv(handle);
+  Env* env = EnvOf(handle);
   return Guard(env, [&]() -> SQLRETURN {
     SQLINTEGER number = 0;
     switch (attribute) {
@@ -173,7 +156,7 @@ SQLRETURN SQL_API SQLGetEnvAttr(SQLHENV handle, SQLINTEGER attribute, SQLPOINTER
 SQLRETURN SQL_API SQLConnect(SQLHDBC handle, SQLCHAR* dsn, SQLSMALLINT dsnLength, SQLCHAR* user,
                              SQLSMALLINT userLength, SQLCHAR* password,
                              SQLSMALLINT passwordLength) {
-  Dbc* dbc = AsDbc(handle);
+  Dbc* dbc = DbcOf(handle);
   return Guard(dbc, [&]() -> SQLRETURN {
     Connect(*dbc, Text(dsn, dsnLength), Text(user, userLength), Text(password, passwordLength));
     return SQL_SUCCESS;
@@ -183,7 +166,7 @@ SQLRETURN SQL_API SQLConnect(SQLHDBC handle, SQLCHAR* dsn, SQLSMALLINT dsnLength
 SQLRETURN SQL_API SQLDriverConnect(SQLHDBC handle, SQLHWND, SQLCHAR* in, SQLSMALLINT inLength,
                                    SQLCHAR* out, SQLSMALLINT outCapacity, SQLSMALLINT* outLength,
                                    SQLUSMALLINT) {
-  Dbc* dbc = AsDbc(handle);
+  Dbc* dbc = DbcOf(handle);
   return Guard(dbc, [&]() -> SQLRETURN {
     const std::string completed = DriverConnect(*dbc, Text(in, inLength));
     return CopyOut(*dbc, completed, out, outCapacity, outLength);
@@ -191,7 +174,7 @@ SQLRETURN SQL_API SQLDriverConnect(SQLHDBC handle, SQLHWND, SQLCHAR* in, SQLSMAL
 }
 
 SQLRETURN SQL_API SQLDisconnect(SQLHDBC handle) {
-  Dbc* dbc = AsDbc(handle);
+  Dbc* dbc = DbcOf(handle);
   return Guard(dbc, [&]() -> SQLRETURN {
     Disconnect(*dbc);
     return SQL_SUCCESS;
@@ -200,13 +183,13 @@ SQLRETURN SQL_API SQLDisconnect(SQLHDBC handle) {
 
 SQLRETURN SQL_API SQLSetConnectAttr(SQLHDBC handle, SQLINTEGER attribute, SQLPOINTER value,
                                     SQLINTEGER length) {
-  Dbc* dbc = AsDbc(handle);
+  Dbc* dbc = DbcOf(handle);
   return Guard(dbc, [&]() -> SQLRETURN { return SetConnectAttr(*dbc, attribute, value, length); });
 }
 
 SQLRETURN SQL_API SQLGetConnectAttr(SQLHDBC handle, SQLINTEGER attribute, SQLPOINTER value,
                                     SQLINTEGER capacity, SQLINTEGER* length) {
-  Dbc* dbc = AsDbc(handle);
+  Dbc* dbc = DbcOf(handle);
   return Guard(dbc, [&]() -> SQLRETURN {
     std::string text;
     bool isText = attribute == SQL_ATTR_CURRENT_CATALOG;
@@ -218,7 +201,7 @@ SQLRETURN SQL_API SQLGetConnectAttr(SQLHDBC handle, SQLINTEGER attribute, SQLPOI
 
 SQLRETURN SQL_API SQLEndTran(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT completion) {
   if (type == SQL_HANDLE_DBC) {
-    Dbc* dbc = AsDbc(handle);
+    Dbc* dbc = DbcOf(handle);
     return Guard(dbc, [&]() -> SQLRETURN {
       EndTransaction(*dbc, completion);
       return SQL_SUCCESS;
@@ -233,7 +216,7 @@ SQLRETURN SQL_API SQLTransact(SQLHENV, SQLHDBC dbc, SQLUSMALLINT completion) {
 }
 
 SQLRETURN SQL_API SQLPrepare(SQLHSTMT handle, SQLCHAR* sql, SQLINTEGER length) {
-  Stmt* stmt = AsStmt(handle);
+  Stmt* stmt = StmtOf(handle);
   return Guard(stmt, [&]() -> SQLRETURN {
     Prepare(*stmt, Text(sql, length));
     return SQL_SUCCESS;
@@ -241,27 +224,27 @@ SQLRETURN SQL_API SQLPrepare(SQLHSTMT handle, SQLCHAR* sql, SQLINTEGER length) {
 }
 
 SQLRETURN SQL_API SQLExecute(SQLHSTMT handle) {
-  Stmt* stmt = AsStmt(handle);
+  Stmt* stmt = StmtOf(handle);
   return Guard(stmt, [&]() -> SQLRETURN { return Execute(*stmt); });
 }
 
 SQLRETURN SQL_API SQLExecDirect(SQLHSTMT handle, SQLCHAR* sql, SQLINTEGER length) {
-  Stmt* stmt = AsStmt(handle);
+  Stmt* stmt = StmtOf(handle);
   return Guard(stmt, [&]() -> SQLRETURN { return ExecDirect(*stmt, Text(sql, length)); });
 }
 
 SQLRETURN SQL_API SQLParamData(SQLHSTMT handle, SQLPOINTER* token) {
-  Stmt* stmt = AsStmt(handle);
+  Stmt* stmt = StmtOf(handle);
   return Guard(stmt, [&]() -> SQLRETURN { return ParamData(*stmt, token); });
 }
 
 SQLRETURN SQL_API SQLPutData(SQLHSTMT handle, SQLPOINTER data, SQLLEN length) {
-  Stmt* stmt = AsStmt(handle);
+  Stmt* stmt = StmtOf(handle);
   return Guard(stmt, [&]() -> SQLRETURN { return PutData(*stmt, data, length); });
 }
 
 SQLRETURN SQL_API SQLNumParams(SQLHSTMT handle, SQLSMALLINT* count) {
-  Stmt* stmt = AsStmt(handle);
+  Stmt* stmt = StmtOf(handle);
   return Guard(stmt, [&]() -> SQLRETURN {
     const SQLSMALLINT n = NumParams(*stmt);
     if (count) *count = n;
@@ -271,7 +254,7 @@ SQLRETURN SQL_API SQLNumParams(SQLHSTMT handle, SQLSMALLINT* count) {
 
 SQLRETURN SQL_API SQLDescribeParam(SQLHSTMT handle, SQLUSMALLINT param, SQLSMALLINT* type,
                                    SQLULEN* size, SQLSMALLINT* digits, SQLSMALLINT* nullable) {
-  Stmt* stmt = AsStmt(handle);
+  Stmt* stmt = StmtOf(handle);
   return Guard(stmt, [&]() -> SQLRETURN {
     DescribeParam(*stmt, param, type, size, digits, nullable);
     return SQL_SUCCESS;
@@ -282,7 +265,7 @@ SQLRETURN SQL_API SQLBindParameter(SQLHSTMT handle, SQLUSMALLINT param, SQLSMALL
                                    SQLSMALLINT cType, SQLSMALLINT sqlType, SQLULEN size,
                                    SQLSMALLINT digits, SQLPOINTER value, SQLLEN capacity,
                                    SQLLEN* indicator) {
-  Stmt* stmt = AsStmt(handle);
+  Stmt* stmt = StmtOf(handle);
   return Guard(stmt, [&]() -> SQLRETURN {
     BindParameter(*stmt, param, ioType, cType, sqlType, size, digits, value, capacity, indicator);
     return SQL_SUCCESS;
@@ -290,7 +273,7 @@ SQLRETURN SQL_API SQLBindParameter(SQLHSTMT handle, SQLUSMALLINT param, SQLSMALL
 }
 
 SQLRETURN SQL_API SQLNumResultCols(SQLHSTMT handle, SQLSMALLINT* count) {
-  Stmt* stmt = AsStmt(handle);
+  Stmt* stmt = StmtOf(handle);
   return Guard(stmt, [&]() -> SQLRETURN {
     if (count) *count = NumResultCols(*stmt);
     return SQL_SUCCESS;
@@ -300,7 +283,7 @@ SQLRETURN SQL_API SQLNumResultCols(SQLHSTMT handle, SQLSMALLINT* count) {
 SQLRETURN SQL_API SQLDescribeCol(SQLHSTMT handle, SQLUSMALLINT col, SQLCHAR* name,
                                  SQLSMALLINT capacity, SQLSMALLINT* nameLength, SQLSMALLINT* type,
                                  SQLULEN* size, SQLSMALLINT* digits, SQLSMALLINT* nullable) {
-  Stmt* stmt = AsStmt(handle);
+  Stmt* stmt = StmtOf(handle);
   return Guard(stmt, [&]() -> SQLRETURN {
     const ColumnInfo& c = Column(*stmt, col);
     if (type) *type = c.sqlType;
@@ -314,7 +297,7 @@ SQLRETURN SQL_API SQLDescribeCol(SQLHSTMT handle, SQLUSMALLINT col, SQLCHAR* nam
 SQLRETURN SQL_API SQLColAttribute(SQLHSTMT handle, SQLUSMALLINT col, SQLUSMALLINT field,
                                   SQLPOINTER text, SQLSMALLINT capacity, SQLSMALLINT* length,
                                   SQLLEN* number) {
-  Stmt* stmt = AsStmt(handle);
+  Stmt* stmt = StmtOf(handle);
   return Guard(stmt, [&]() -> SQLRETURN {
     std::string value;
     if (ColAttribute(*stmt, col, field, number, &value)) return SQL_SUCCESS;
@@ -324,7 +307,7 @@ SQLRETURN SQL_API SQLColAttribute(SQLHSTMT handle, SQLUSMALLINT col, SQLUSMALLIN
 
 SQLRETURN SQL_API SQLBindCol(SQLHSTMT handle, SQLUSMALLINT col, SQLSMALLINT cType, SQLPOINTER value,
                              SQLLEN capacity, SQLLEN* indicator) {
-  Stmt* stmt = AsStmt(handle);
+  Stmt* stmt = StmtOf(handle);
   return Guard(stmt, [&]() -> SQLRETURN {
     BindCol(*stmt, col, cType, value, capacity, indicator);
     return SQL_SUCCESS;
@@ -332,24 +315,24 @@ SQLRETURN SQL_API SQLBindCol(SQLHSTMT handle, SQLUSMALLINT col, SQLSMALLINT cTyp
 }
 
 SQLRETURN SQL_API SQLFetch(SQLHSTMT handle) {
-  Stmt* stmt = AsStmt(handle);
+  Stmt* stmt = StmtOf(handle);
   return Guard(stmt, [&]() -> SQLRETURN { return Fetch(*stmt); });
 }
 
 SQLRETURN SQL_API SQLFetchScroll(SQLHSTMT handle, SQLSMALLINT orientation, SQLLEN offset) {
-  Stmt* stmt = AsStmt(handle);
+  Stmt* stmt = StmtOf(handle);
   return Guard(stmt, [&]() -> SQLRETURN { return FetchScroll(*stmt, orientation, offset); });
 }
 
 SQLRETURN SQL_API SQLGetData(SQLHSTMT handle, SQLUSMALLINT col, SQLSMALLINT cType, SQLPOINTER value,
                              SQLLEN capacity, SQLLEN* indicator) {
-  Stmt* stmt = AsStmt(handle);
+  Stmt* stmt = StmtOf(handle);
   return Guard(
       stmt, [&]() -> SQLRETURN { return GetData(*stmt, col, cType, value, capacity, indicator); });
 }
 
 SQLRETURN SQL_API SQLRowCount(SQLHSTMT handle, SQLLEN* count) {
-  Stmt* stmt = AsStmt(handle);
+  Stmt* stmt = StmtOf(handle);
   return Guard(stmt, [&]() -> SQLRETURN {
     if (count) *count = RowCount(*stmt);
     return SQL_SUCCESS;
@@ -357,12 +340,12 @@ SQLRETURN SQL_API SQLRowCount(SQLHSTMT handle, SQLLEN* count) {
 }
 
 SQLRETURN SQL_API SQLMoreResults(SQLHSTMT handle) {
-  Stmt* stmt = AsStmt(handle);
+  Stmt* stmt = StmtOf(handle);
   return Guard(stmt, [&]() -> SQLRETURN { return MoreResults(*stmt); });
 }
 
 SQLRETURN SQL_API SQLCloseCursor(SQLHSTMT handle) {
-  Stmt* stmt = AsStmt(handle);
+  Stmt* stmt = StmtOf(handle);
   return Guard(stmt, [&]() -> SQLRETURN {
     if (stmt->result == Stmt::Result::None) throw DriverError{"24000", "Invalid cursor state"};
     stmt->CloseCursor();
@@ -371,7 +354,7 @@ SQLRETURN SQL_API SQLCloseCursor(SQLHSTMT handle) {
 }
 
 SQLRETURN SQL_API SQLCancel(SQLHSTMT handle) {
-  Stmt* stmt = AsStmt(handle);
+  Stmt* stmt = StmtOf(handle);
   if (stmt == nullptr) return SQL_INVALID_HANDLE;
   // Called from another thread while a statement runs: only the interrupt, no diagnostics.
   Cancel(*stmt);
@@ -380,27 +363,27 @@ SQLRETURN SQL_API SQLCancel(SQLHSTMT handle) {
 
 SQLRETURN SQL_API SQLSetStmtAttr(SQLHSTMT handle, SQLINTEGER attribute, SQLPOINTER value,
                                  SQLINTEGER length) {
-  Stmt* stmt = AsStmt(handle);
+  Stmt* stmt = StmtOf(handle);
   return Guard(stmt, [&]() -> SQLRETURN { return SetStmtAttr(*stmt, attribute, value, length); });
 }
 
 SQLRETURN SQL_API SQLGetStmtAttr(SQLHSTMT handle, SQLINTEGER attribute, SQLPOINTER value,
                                  SQLINTEGER capacity, SQLINTEGER* length) {
-  Stmt* stmt = AsStmt(handle);
+  Stmt* stmt = StmtOf(handle);
   return Guard(
       stmt, [&]() -> SQLRETURN { return GetStmtAttr(*stmt, attribute, value, capacity, length); });
 }
 
 SQLRETURN SQL_API SQLSetDescField(SQLHDESC handle, SQLSMALLINT record, SQLSMALLINT field,
                                   SQLPOINTER value, SQLINTEGER length) {
-  Desc* desc = AsDesc(handle);
+  Desc* desc = DescOf(handle);
   return Guard(desc,
                [&]() -> SQLRETURN { return SetDescField(*desc, record, field, value, length); });
 }
 
 SQLRETURN SQL_API SQLGetDescField(SQLHDESC handle, SQLSMALLINT record, SQLSMALLINT field,
                                   SQLPOINTER value, SQLINTEGER capacity, SQLINTEGER* length) {
-  Desc* desc = AsDesc(handle);
+  Desc* desc = DescOf(handle);
   return Guard(desc, [&]() -> SQLRETURN {
     std::string text;
     const SQLRETURN rc = GetDescField(*desc, record, field, value, capacity, length, &text);
@@ -411,7 +394,7 @@ SQLRETURN SQL_API SQLGetDescField(SQLHDESC handle, SQLSMALLINT record, SQLSMALLI
 
 SQLRETURN SQL_API SQLNativeSql(SQLHDBC handle, SQLCHAR* in, SQLINTEGER inLength, SQLCHAR* out,
                                SQLINTEGER capacity, SQLINTEGER* outLength) {
-  Dbc* dbc = AsDbc(handle);
+  Dbc* dbc = DbcOf(handle);
   return Guard(dbc, [&]() -> SQLRETURN {
     return CopyOut(*dbc, Text(in, inLength), out, capacity, outLength);
   });
@@ -419,7 +402,7 @@ SQLRETURN SQL_API SQLNativeSql(SQLHDBC handle, SQLCHAR* in, SQLINTEGER inLength,
 
 SQLRETURN SQL_API SQLGetCursorName(SQLHSTMT handle, SQLCHAR* name, SQLSMALLINT capacity,
                                    SQLSMALLINT* length) {
-  Stmt* stmt = AsStmt(handle);
+  Stmt* stmt = StmtOf(handle);
   return Guard(stmt, [&]() -> SQLRETURN {
     if (stmt->cursorName.empty())
       stmt->cursorName = "SQL_CUR" + std::to_string(reinterpret_cast<std::uintptr_t>(stmt));
@@ -428,7 +411,7 @@ SQLRETURN SQL_API SQLGetCursorName(SQLHSTMT handle, SQLCHAR* name, SQLSMALLINT c
 }
 
 SQLRETURN SQL_API SQLSetCursorName(SQLHSTMT handle, SQLCHAR* name, SQLSMALLINT length) {
-  Stmt* stmt = AsStmt(handle);
+  Stmt* stmt = StmtOf(handle);
   return Guard(stmt, [&]() -> SQLRETURN {
     stmt->cursorName = Text(name, length);
     return SQL_SUCCESS;

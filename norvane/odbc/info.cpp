@@ -532,7 +532,7 @@ extern "C" {
 
 SQLRETURN SQL_API SQLGetInfo(SQLHDBC h, SQLUSMALLINT type, SQLPOINTER value, SQLSMALLINT capacity,
                              SQLSMALLINT* length) {
-  auto* dbc = static_cast<Dbc*>(HandleOf(SQL_HANDLE_DBC, h));
+  Dbc* dbc = DbcOf(h);
   return Guard(dbc, [&]() -> SQLRETURN {
     std::string text;
     if (!GetInfo(*dbc, type, value, capacity, length, &text)) return SQL_SUCCESS;
@@ -541,7 +541,7 @@ SQLRETURN SQL_API SQLGetInfo(SQLHDBC h, SQLUSMALLINT type, SQLPOINTER value, SQL
 }
 
 SQLRETURN SQL_API SQLGetFunctions(SQLHDBC h, SQLUSMALLINT function, SQLUSMALLINT* supported) {
-  auto* dbc = static_cast<Dbc*>(HandleOf(SQL_HANDLE_DBC, h));
+  Dbc* dbc = DbcOf(h);
   return Guard(dbc, [&]() -> SQLRETURN {
     GetFunctions(function, supported);
     return SQL_SUCCESS;

@@ -198,16 +198,6 @@ using namespace norvane::odbc;
 
 namespace {
 
-Stmt* StmtOf(SQLHSTMT h) {
-  return static_cast<Stmt*>(HandleOf(SQL_HANDLE_STMT, h));
-}
-Dbc* DbcOf(SQLHDBC h) {
-  return static_cast<Dbc*>(HandleOf(SQL_HANDLE_DBC, h));
-}
-Desc* DescOf(SQLHDESC h) {
-  return static_cast<Desc*>(HandleOf(SQL_HANDLE_DESC, h));
-}
-
 std::string OrEmpty(std::optional<std::string> s) {
   return s ? std::move(*s) : std::string();
 }
