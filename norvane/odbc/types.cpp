@@ -239,13 +239,16 @@ DriverError Error(const char* state, std::string message) {
   return {state, std::move(message)};
 }
 
+// 22018: a value that should have been a number (or a GUID) is not one.
+DriverError NotA(const char* what, std::string_view text) {
+  return Error("22018", "Invalid character value: '" + std::string(text) + "' is not " + what);
+}
+
 }  // namespace
 
 std::string DecimalAtScale(std::string_view text, int scale) {
   Decimal d;
-  if (!ParseDecimal(text, d))
-    throw Error("22018",
-                "Invalid character value for cast specification: '" + std::string(text) + "'");
+  if (!ParseDecimal(text, d)) throw NotA("a number", text);
   std::string digits = ScaledDigits(d, scale);
   if (digits.size() <= static_cast<std::size_t>(scale))
     digits.insert(0, static_cast<std::size_t>(scale) + 1 - digits.size(), '0');
@@ -376,9 +379,7 @@ Number NumberOf(const Value& v) {
     }
   }
   const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), n.real);
-  if (ec != std::errc() || end != s.data() + s.size() || s.empty())
-    throw Error("22018",
-                "Invalid character value for cast specification: '" + std::string(s) + "'");
+  if (ec != std::errc() || end != s.data() + s.size() || s.empty()) throw NotA("a number", s);
   return n;
 }
 
@@ -685,8 +686,7 @@ SQLRETURN ConvertOut(Handle& handle, const Value& v, const ColumnInfo& column, S
       }
       const std::string text = TextOf(v, column);
       Decimal d;
-      if (!ParseDecimal(text, d))
-        throw Error("22018", "Invalid character value for cast specification: '" + text + "'");
+      if (!ParseDecimal(text, d)) throw NotA("a number", text);
       const std::string digits = ScaledDigits(d, scale);
       if (digits.size() > 38) throw Error("22003", "Numeric value out of range");
       unsigned __int128 magnitude = 0;
@@ -744,7 +744,7 @@ SQLRETURN ConvertOut(Handle& handle, const Value& v, const ColumnInfo& column, S
       if (v.type == SQLITE_BLOB && v.size == 16)
         std::memcpy(b, v.bytes, 16);
       else if (v.type != SQLITE_TEXT || !ParseGuid(TextView(v), b))
-        throw Error("22018", "Invalid character value for cast specification");
+        throw NotA("a GUID", TextView(v));
       SQLGUID g{};
       g.Data1 = (std::uint32_t{b[0]} << 24) | (std::uint32_t{b[1]} << 16) |
                 (std::uint32_t{b[2]} << 8) | b[3];
@@ -794,9 +794,7 @@ void BindDecimal(sqlite3_stmt* p, int index, std::string_view text, bool stable 
     return;
   }
   Decimal parsed;
-  if (!ParseDecimal(text, parsed))
-    throw Error("22018",
-                "Invalid character value for cast specification: '" + std::string(text) + "'");
+  if (!ParseDecimal(text, parsed)) throw NotA("a number", text);
   BindText(p, index, TrimView(text), stable);
 }
 
