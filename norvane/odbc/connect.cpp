@@ -151,7 +151,9 @@ std::string DriverConnect(Dbc& dbc, const std::string& connectionString) {
     }
   }
   dbc.db = OpenNorvane(database, LoginLimit(dbc));
-  sqlite3_busy_timeout(dbc.db, static_cast<int>(dbc.WaitLimit(0).count()));
+  dbc.busyMs = -1;
+  dbc.WaitAtMost(dbc.WaitLimit(0));
+  sqlite3_progress_handler(dbc.db, 1000, Dbc::PastDeadline, &dbc);
   dbc.file = database;
   // The completed string: what was given, with the database the data source named.
   std::string completed;
@@ -210,7 +212,7 @@ SQLRETURN SetConnectAttr(Dbc& dbc, SQLINTEGER attribute, SQLPOINTER value, SQLIN
       return SQL_SUCCESS;
     case SQL_ATTR_CONNECTION_TIMEOUT:
       dbc.connectionTimeout = number;
-      if (dbc.db) sqlite3_busy_timeout(dbc.db, static_cast<int>(dbc.WaitLimit(0).count()));
+      dbc.WaitAtMost(dbc.WaitLimit(0));
       return SQL_SUCCESS;
     case SQL_ATTR_ACCESS_MODE:
     case SQL_ATTR_TXN_ISOLATION:

@@ -111,6 +111,20 @@ std::chrono::milliseconds Dbc::WaitLimit(SQLULEN querySeconds) const {
   return seconds(60);
 }
 
+int Dbc::PastDeadline(void* context) {
+  auto* dbc = static_cast<Dbc*>(context);
+  if (!dbc->hasDeadline || std::chrono::steady_clock::now() < dbc->deadline) return 0;
+  dbc->deadlinePassed = true;
+  return 1;
+}
+
+void Dbc::WaitAtMost(std::chrono::milliseconds limit) {
+  const int ms = static_cast<int>(std::min<long long>(limit.count(), 1 << 30));
+  if (db == nullptr || ms == busyMs) return;
+  sqlite3_busy_timeout(db, ms);
+  busyMs = ms;
+}
+
 void Dbc::BeginIfManual() {
   if (autocommit || db == nullptr || !sqlite3_get_autocommit(db)) return;
   char* error = nullptr;
@@ -125,6 +139,7 @@ void Dbc::Close() {
     if (!sqlite3_get_autocommit(db)) sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
     sqlite3_close_v2(db);
     db = nullptr;
+    busyMs = -1;
   }
   file.clear();
 }
@@ -191,6 +206,7 @@ void Stmt::Unprepare() {
   insertHead.clear();
   insertRow.clear();
   columns.clear();
+  preparedColumns.clear();
   later.clear();
   nextLater = 0;
   sql.clear();

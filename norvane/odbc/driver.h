@@ -107,10 +107,15 @@ struct Dbc : Handle {
   SQLUINTEGER connectionTimeout = 0;                   // seconds, 0: none
   std::optional<std::chrono::milliseconds> busyLimit;  // "Timeout=" of the connection string
   std::set<Stmt*> statements;
-  // The statement time limit of the call under way (a progress handler ends it with HYT00).
+  // The statement time limit of the call under way: the progress handler, set when the file is
+  // opened, ends a call past it (HYT00).
   std::chrono::steady_clock::time_point deadline{};
   bool hasDeadline = false;
   bool deadlinePassed = false;
+  static int PastDeadline(void* dbc);
+  // Sets SQLite's busy time limit, when it changes.
+  void WaitAtMost(std::chrono::milliseconds limit);
+  int busyMs = -1;
   // How long a call waits on a database that another program holds: `querySeconds` when the
   // statement sets one, else "Timeout=", else the connection time limit, else 60 s.
   std::chrono::milliseconds WaitLimit(SQLULEN querySeconds) const;
@@ -195,7 +200,8 @@ struct Stmt : Handle {
   bool executed = false;
   // The current result: a live query (prepared, stepped), an in-memory one, or none.
   enum class Result { None, Live, Memory } result = Result::None;
-  std::vector<ColumnInfo> columns;  // of the current result (the IRD)
+  std::vector<ColumnInfo> columns;          // of the current result (the IRD)
+  std::vector<ColumnInfo> preparedColumns;  // of `prepared`, as its declared types give them
   RowSet memory;
   std::size_t memoryRow = 0;  // next row of `memory`
   bool haveRow = false;       // a row is current (SQLGetData may read it)

@@ -11,33 +11,18 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Ends a statement that ran past its time limit.
-int PastDeadline(void* context) {
-  auto* dbc = static_cast<Dbc*>(context);
-  if (!dbc->hasDeadline || Clock::now() < dbc->deadline) return 0;
-  dbc->deadlinePassed = true;
-  return 1;
-}
-
 // The time limit of one call on `stmt`: lock waits and, with a query time limit, the work.
 class CallLimit {
  public:
   explicit CallLimit(Stmt& stmt) : dbc_(*stmt.dbc) {
-    sqlite3_busy_timeout(dbc_.db, static_cast<int>(std::min<long long>(
-                                      dbc_.WaitLimit(stmt.queryTimeout).count(), 1 << 30)));
+    dbc_.WaitAtMost(dbc_.WaitLimit(stmt.queryTimeout));
     dbc_.deadlinePassed = false;
     dbc_.hasDeadline = stmt.queryTimeout > 0;
-    if (dbc_.hasDeadline) {
-      dbc_.deadline = Clock::now() + std::chrono::seconds(stmt.queryTimeout);
-      sqlite3_progress_handler(dbc_.db, 1000, PastDeadline, &dbc_);
-    }
+    if (dbc_.hasDeadline) dbc_.deadline = Clock::now() + std::chrono::seconds(stmt.queryTimeout);
   }
   CallLimit(const CallLimit&) = delete;
   CallLimit& operator=(const CallLimit&) = delete;
-  ~CallLimit() {
-    if (dbc_.hasDeadline) sqlite3_progress_handler(dbc_.db, 0, nullptr, nullptr);
-    dbc_.hasDeadline = false;
-  }
+  ~CallLimit() { dbc_.hasDeadline = false; }
   DriverError ErrorOf(int rc) const {
     DriverError e = SqliteError(dbc_.db, rc);
     if ((rc & 0xff) == SQLITE_INTERRUPT && dbc_.deadlinePassed) {
@@ -342,7 +327,9 @@ bool StepFirst(Stmt& stmt, sqlite3_stmt* s, const CallLimit& limit) {
 void StartResult(Stmt& stmt, sqlite3_stmt* s, bool hasRow) {
   stmt.current = s;
   stmt.result = Stmt::Result::Live;
-  stmt.columns = ColumnsOf(s, stmt.dbc->env ? stmt.dbc->env->odbcVersion : SQL_OV_ODBC3);
+  stmt.columns = s == stmt.prepared
+                     ? stmt.preparedColumns
+                     : ColumnsOf(s, stmt.dbc->env ? stmt.dbc->env->odbcVersion : SQL_OV_ODBC3);
   if (hasRow) RefineUntyped(stmt.columns, s);
   stmt.pendingRow = hasRow;
   stmt.atEnd = !hasRow;
@@ -560,8 +547,9 @@ void Prepare(Stmt& stmt, const std::string& sql) {
   if (stmt.later.empty())
     SingleRowInsert(stmt.sql, sqlite3_bind_parameter_count(stmt.prepared), stmt.insertHead,
                     stmt.insertRow);
-  stmt.columns =
+  stmt.preparedColumns =
       ColumnsOf(stmt.prepared, stmt.dbc->env ? stmt.dbc->env->odbcVersion : SQL_OV_ODBC3);
+  stmt.columns = stmt.preparedColumns;
   stmt.rowCount = -1;
 }
 
