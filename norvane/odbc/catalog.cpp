@@ -57,16 +57,9 @@ class Query {
   sqlite3_stmt* st_ = nullptr;
 };
 
-bool SameChars(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) ==
-                  std::tolower(static_cast<unsigned char>(y));
-         });
-}
-
 // SQLite's names are case-insensitive in ASCII: "kunden" is the table "Kunden".
 bool SameName(std::string_view a, std::string_view b) {
-  return SameChars(a, b);
+  return EqualsNoCase(a, b);
 }
 
 bool LessName(const std::string& a, const std::string& b) {
@@ -78,7 +71,7 @@ bool LessName(const std::string& a, const std::string& b) {
 
 // The catalog's own objects ("SYS.*") and SQLite's ("sqlite_*").
 bool IsSystemName(std::string_view name) {
-  return SameChars(name.substr(0, 4), "SYS.") || SameChars(name.substr(0, 7), "sqlite_");
+  return EqualsNoCase(name.substr(0, 4), "SYS.") || EqualsNoCase(name.substr(0, 7), "sqlite_");
 }
 
 struct SchemaTable {
@@ -379,7 +372,7 @@ bool MatchesPattern(std::string_view pattern, std::string_view name) {
       std::size_t lit = p;
       if (pattern[p] == '\\' && p + 1 < pattern.size()) lit = p + 1;
       const std::size_t litLen = CharLength(pattern, lit);
-      if (SameChars(pattern.substr(lit, litLen), name.substr(s, here))) {
+      if (EqualsNoCase(pattern.substr(lit, litLen), name.substr(s, here))) {
         p = lit + litLen;
         s += here;
         continue;
@@ -653,10 +646,10 @@ std::vector<ForeignKey> ForeignKeysOf(sqlite3* db, const std::string& table) {
 }
 
 SQLSMALLINT Rule(const Stmt& stmt, const std::string& action) {
-  if (SameChars(action, "CASCADE")) return SQL_CASCADE;
-  if (SameChars(action, "SET NULL")) return SQL_SET_NULL;
-  if (SameChars(action, "SET DEFAULT")) return SQL_SET_DEFAULT;
-  if (SameChars(action, "RESTRICT")) return SQL_RESTRICT;
+  if (EqualsNoCase(action, "CASCADE")) return SQL_CASCADE;
+  if (EqualsNoCase(action, "SET NULL")) return SQL_SET_NULL;
+  if (EqualsNoCase(action, "SET DEFAULT")) return SQL_SET_DEFAULT;
+  if (EqualsNoCase(action, "RESTRICT")) return SQL_RESTRICT;
   return Odbc2(stmt) ? SQL_RESTRICT : SQL_NO_ACTION;  // ODBC 2 has no SQL_NO_ACTION
 }
 

@@ -5,22 +5,10 @@
 
 #include "norvane/catalog.h"
 #include "norvane/odbc/core.h"
+#include "norvane/odbc/types.h"
 
 namespace norvane::odbc {
 namespace {
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) ==
-                  std::tolower(static_cast<unsigned char>(y));
-         });
-}
-
-std::string Trim(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-  return std::string(s);
-}
 
 using Pairs = std::vector<std::pair<std::string, std::string>>;
 
@@ -30,7 +18,7 @@ Pairs ParsePairs(std::string_view s) {
   while (!s.empty()) {
     const std::size_t eq = s.find('=');
     if (eq == std::string_view::npos) break;
-    std::string key = Trim(s.substr(0, eq));
+    std::string key = std::string(TrimBlanks(s.substr(0, eq)));
     s.remove_prefix(eq + 1);
     std::string value;
     std::string_view rest = s;
@@ -54,7 +42,7 @@ Pairs ParsePairs(std::string_view s) {
       s = semi == std::string_view::npos ? std::string_view{} : rest.substr(semi + 1);
     } else {
       const std::size_t semi = s.find(';');
-      value = Trim(s.substr(0, semi));
+      value = std::string(TrimBlanks(s.substr(0, semi)));
       s = semi == std::string_view::npos ? std::string_view{} : s.substr(semi + 1);
     }
     while (!s.empty() && (s.front() == ';' || s.front() == ' ')) s.remove_prefix(1);
@@ -143,9 +131,10 @@ std::string DriverConnect(Dbc& dbc, const std::string& connectionString) {
   if (database.empty() && !dsn.empty()) database = FromDsn(dsn, "Database");
   if (const std::string* v = Find(pairs, "Timeout")) timeout = *v;
   if (timeout.empty() && !dsn.empty()) timeout = FromDsn(dsn, "Timeout");
-  if (!Trim(timeout).empty()) {
+  if (!TrimBlanks(timeout).empty()) {
     try {
-      dbc.busyLimit = std::chrono::milliseconds(std::max(0LL, std::stoll(Trim(timeout))));
+      dbc.busyLimit =
+          std::chrono::milliseconds(std::max(0LL, std::stoll(std::string(TrimBlanks(timeout)))));
     } catch (const std::exception&) {
       throw DriverError{"HY024", "Invalid Timeout value '" + timeout + "' (milliseconds)"};
     }

@@ -103,10 +103,7 @@ std::vector<Token> Tokens(std::string_view sql) {
 }
 
 bool Is(const Token& t, const char* word) {
-  if (!t.name || t.text.size() != std::strlen(word)) return false;
-  for (std::size_t i = 0; i < t.text.size(); ++i)
-    if (std::toupper(static_cast<unsigned char>(t.text[i])) != word[i]) return false;
-  return true;
+  return t.name && EqualsNoCase(t.text, word);
 }
 
 // Splits a text into its statements (SQLite's own idea of where one ends).
@@ -656,7 +653,7 @@ std::vector<std::string> ParameterTypes(sqlite3* db, const std::string& sql, int
   const auto columns = TableColumns(db, table);
   auto typeOf = [&](const std::string& name) -> std::string {
     for (const auto& [n, type] : columns)
-      if (sqlite3_stricmp(n.c_str(), name.c_str()) == 0) return type;
+      if (EqualsNoCase(n, name)) return type;
     return "";
   };
   // INSERT INTO t [(a, b)] VALUES (?, ?)

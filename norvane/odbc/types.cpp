@@ -1,6 +1,7 @@
 #include "norvane/odbc/types.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -8,6 +9,20 @@
 #include <limits>
 
 namespace norvane::odbc {
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) ==
+                  std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
+std::string_view TrimBlanks(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+  return s;
+}
+
 namespace {
 
 std::string Lower(std::string_view s) {
@@ -17,30 +32,24 @@ std::string Lower(std::string_view s) {
   return out;
 }
 
-std::string_view TrimView(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-  return s;
-}
-
 // "name(a,b)" -> name, {a, b}.
 std::string_view SplitDeclared(std::string_view declared, std::vector<int>& params) {
-  declared = TrimView(declared);
+  declared = TrimBlanks(declared);
   const std::size_t open = declared.find('(');
   if (open == std::string_view::npos) return declared;
   std::string_view rest = declared.substr(open + 1);
   while (!rest.empty()) {
-    rest = TrimView(rest);
+    rest = TrimBlanks(rest);
     int n = 0;
     const auto [end, ec] = std::from_chars(rest.data(), rest.data() + rest.size(), n);
     if (ec != std::errc()) break;
     params.push_back(n);
     rest.remove_prefix(static_cast<std::size_t>(end - rest.data()));
-    rest = TrimView(rest);
+    rest = TrimBlanks(rest);
     if (rest.empty() || rest.front() != ',') break;
     rest.remove_prefix(1);
   }
-  return TrimView(declared.substr(0, open));
+  return TrimBlanks(declared.substr(0, open));
 }
 
 ColumnInfo Info(std::string name, SQLSMALLINT type, SQLULEN size, SQLSMALLINT digits, SQLLEN octets,
@@ -172,7 +181,7 @@ struct Decimal {
 };
 
 bool ParseDecimal(std::string_view s, Decimal& d) {
-  s = TrimView(s);
+  s = TrimBlanks(s);
   if (s.empty()) return false;
   if (s.front() == '+' || s.front() == '-') {
     d.negative = s.front() == '-';
@@ -285,7 +294,7 @@ bool HeldByDouble(std::string_view decimal, double& value) {
   }
   const std::size_t last = d.digits.find_last_not_of('0');
   if (last + 1 > 15) return false;
-  decimal = TrimView(decimal);
+  decimal = TrimBlanks(decimal);
   if (!decimal.empty() && decimal.front() == '+') decimal.remove_prefix(1);
   const auto [end, ec] = std::from_chars(decimal.data(), decimal.data() + decimal.size(), value);
   return ec == std::errc() && end == decimal.data() + decimal.size();
@@ -366,7 +375,7 @@ Number NumberOf(const Value& v) {
     n.real = v.real;
     return n;
   }
-  std::string_view s = TrimView(TextView(v));
+  std::string_view s = TrimBlanks(TextView(v));
   if (!s.empty() && s.front() == '+') s.remove_prefix(1);
   {
     std::int64_t i = 0;
@@ -448,7 +457,7 @@ bool ParseTime(std::string_view& s, DateTime& t) {
 }
 
 DateTime ParseDateTime(std::string_view s) {
-  s = TrimView(s);
+  s = TrimBlanks(s);
   DateTime t;
   std::string_view rest = s;
   bool ok = false;
@@ -484,7 +493,7 @@ int HexDigit(char c) {
 // "XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX", with or without braces, into its 16 bytes in text
 // order.
 bool ParseGuid(std::string_view s, unsigned char out[16]) {
-  s = TrimView(s);
+  s = TrimBlanks(s);
   if (s.size() == 38 && s.front() == '{' && s.back() == '}') s = s.substr(1, 36);
   if (s.size() != 36) return false;
   int n = 0;
@@ -795,7 +804,7 @@ void BindDecimal(sqlite3_stmt* p, int index, std::string_view text, bool stable 
   }
   Decimal parsed;
   if (!ParseDecimal(text, parsed)) throw NotA("a number", text);
-  BindText(p, index, TrimView(text), stable);
+  BindText(p, index, TrimBlanks(text), stable);
 }
 
 // Text bound for a parameter of SQL type `sqlType`.
@@ -803,7 +812,7 @@ void BindTextAs(sqlite3_stmt* p, int index, SQLSMALLINT sqlType, std::string_vie
                 bool stable = false) {
   if (IsDecimal(sqlType)) return BindDecimal(p, index, text, stable);
   if (IsApproximate(sqlType)) {
-    std::string_view s = TrimView(text);
+    std::string_view s = TrimBlanks(text);
     if (!s.empty() && s.front() == '+') s.remove_prefix(1);
     double d = 0;
     const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), d);
@@ -812,7 +821,7 @@ void BindTextAs(sqlite3_stmt* p, int index, SQLSMALLINT sqlType, std::string_vie
   }
   if (sqlType == SQL_BIT || sqlType == SQL_TINYINT || sqlType == SQL_SMALLINT ||
       sqlType == SQL_INTEGER || sqlType == SQL_BIGINT) {
-    std::string_view s = TrimView(text);
+    std::string_view s = TrimBlanks(text);
     std::int64_t i = 0;
     const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), i);
     if (ec == std::errc() && end == s.data() + s.size() && !s.empty())

@@ -68,6 +68,10 @@ void BindIn(sqlite3_stmt* prepared, int index, SQLSMALLINT cType, SQLSMALLINT sq
 }  // namespace norvane::odbc
 
 namespace norvane::odbc {
+// ASCII letters without regard to case, as SQLite compares names and ODBC compares keys.
+bool EqualsNoCase(std::string_view a, std::string_view b);
+// Without the blanks and tabs at either end.
+std::string_view TrimBlanks(std::string_view s);
 // UTF-8 <-> UTF-16 (SQLWCHAR is two bytes); an invalid sequence becomes U+FFFD.
 std::u16string Utf16Of(std::string_view utf8);
 std::string Utf8Of(const char16_t* units, std::size_t count);
