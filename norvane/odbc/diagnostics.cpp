@@ -8,6 +8,19 @@
 
 namespace norvane::odbc {
 
+// One field of SQLGetDiagField: text, or a number of `size` bytes (2, 4 or 8).
+struct DiagValue {
+  bool isText = false;
+  std::string text;
+  SQLLEN number = 0;
+  int size = 0;
+};
+// SQL_SUCCESS with `out` filled, SQL_NO_DATA past the last record, SQL_ERROR for a field that
+// does not exist or does not belong to this kind of handle.
+SQLRETURN DiagField(Handle& handle, SQLSMALLINT record, SQLSMALLINT field, DiagValue& out);
+// Writes a number of `value.size` bytes to `target`.
+void StoreNumber(const DiagValue& value, SQLPOINTER target);
+
 namespace {
 
 // The ODBC file the handle's connection has open ("" when none).
@@ -149,6 +162,23 @@ void StoreNumber(const DiagValue& value, SQLPOINTER target) {
   }
 }
 
+SQLRETURN ReadDiagField(SQLSMALLINT handleType, SQLHANDLE handle, SQLSMALLINT record,
+                        SQLSMALLINT field, SQLPOINTER value, SQLSMALLINT capacity,
+                        std::string& text) {
+  Handle* h = HandleOf(handleType, handle);
+  if (h == nullptr) return SQL_INVALID_HANDLE;
+  DiagValue v;
+  const SQLRETURN rc = DiagField(*h, record, field, v);
+  if (rc != SQL_SUCCESS) return rc;
+  if (!v.isText) {
+    StoreNumber(v, value);
+    return SQL_SUCCESS;
+  }
+  if (capacity < 0) return SQL_ERROR;
+  text = std::move(v.text);
+  return SQL_NEED_DATA;
+}
+
 SQLRETURN TakeFirstRecord(SQLHENV env, SQLHDBC dbc, SQLHSTMT stmt, DiagRecord& out) {
   Handle* h = stmt != nullptr  ? HandleOf(SQL_HANDLE_STMT, stmt)
               : dbc != nullptr ? HandleOf(SQL_HANDLE_DBC, dbc)
@@ -183,19 +213,12 @@ SQLRETURN SQL_API SQLGetDiagRec(SQLSMALLINT handleType, SQLHANDLE handle, SQLSMA
 SQLRETURN SQL_API SQLGetDiagField(SQLSMALLINT handleType, SQLHANDLE handle, SQLSMALLINT record,
                                   SQLSMALLINT field, SQLPOINTER value, SQLSMALLINT capacity,
                                   SQLSMALLINT* length) {
-  Handle* h = HandleOf(handleType, handle);
-  if (h == nullptr) return SQL_INVALID_HANDLE;
-  DiagValue v;
-  const SQLRETURN rc = DiagField(*h, record, field, v);
-  if (rc != SQL_SUCCESS) return rc;
-  if (!v.isText) {
-    StoreNumber(v, value);
-    return SQL_SUCCESS;
-  }
-  if (capacity < 0) return SQL_ERROR;
-  SetIf(length, static_cast<SQLSMALLINT>(v.text.size()));
-  return CopyBytes(v.text, static_cast<SQLCHAR*>(value), capacity) ? SQL_SUCCESS_WITH_INFO
-                                                                   : SQL_SUCCESS;
+  std::string text;
+  const SQLRETURN rc = ReadDiagField(handleType, handle, record, field, value, capacity, text);
+  if (rc != SQL_NEED_DATA) return rc;
+  SetIf(length, static_cast<SQLSMALLINT>(text.size()));
+  return CopyBytes(text, static_cast<SQLCHAR*>(value), capacity) ? SQL_SUCCESS_WITH_INFO
+                                                                 : SQL_SUCCESS;
 }
 
 SQLRETURN SQL_API SQLError(SQLHENV env, SQLHDBC dbc, SQLHSTMT stmt, SQLCHAR* state,

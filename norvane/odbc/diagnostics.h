@@ -8,18 +8,12 @@
 
 namespace norvane::odbc {
 
-// One field of SQLGetDiagField: text, or a number of `size` bytes (2, 4 or 8).
-struct DiagValue {
-  bool isText = false;
-  std::string text;
-  SQLLEN number = 0;
-  int size = 0;
-};
-// SQL_SUCCESS with `out` filled, SQL_NO_DATA past the last record, SQL_ERROR for a field that
-// does not exist or does not belong to this kind of handle.
-SQLRETURN DiagField(Handle& handle, SQLSMALLINT record, SQLSMALLINT field, DiagValue& out);
-// Writes a number of `value.size` bytes to `target`.
-void StoreNumber(const DiagValue& value, SQLPOINTER target);
+// SQLGetDiagField(W) up to the text: a number field is stored at `value` (SQL_SUCCESS); a text
+// field is put in `text` for the caller to copy out in its form (SQL_NEED_DATA); otherwise the
+// call's return (SQL_NO_DATA, SQL_ERROR, SQL_INVALID_HANDLE).
+SQLRETURN ReadDiagField(SQLSMALLINT handleType, SQLHANDLE handle, SQLSMALLINT record,
+                        SQLSMALLINT field, SQLPOINTER value, SQLSMALLINT capacity,
+                        std::string& text);
 
 // SQLError: the first record of the most specific handle given, removed from it.
 // SQL_NO_DATA when it has none, SQL_INVALID_HANDLE when no handle is given.

@@ -340,17 +340,10 @@ SQLRETURN SQL_API SQLGetDiagRecW(SQLSMALLINT handleType, SQLHANDLE handle, SQLSM
 SQLRETURN SQL_API SQLGetDiagFieldW(SQLSMALLINT handleType, SQLHANDLE handle, SQLSMALLINT record,
                                    SQLSMALLINT field, SQLPOINTER value, SQLSMALLINT capacity,
                                    SQLSMALLINT* length) {
-  Handle* h = HandleOf(handleType, handle);
-  if (h == nullptr) return SQL_INVALID_HANDLE;
-  DiagValue v;
-  const SQLRETURN rc = DiagField(*h, record, field, v);
-  if (rc != SQL_SUCCESS) return rc;
-  if (!v.isText) {
-    StoreNumber(v, value);
-    return SQL_SUCCESS;
-  }
-  if (capacity < 0) return SQL_ERROR;
-  return DiagTextOut(v.text, static_cast<SQLWCHAR*>(value),
+  std::string text;
+  const SQLRETURN rc = ReadDiagField(handleType, handle, record, field, value, capacity, text);
+  if (rc != SQL_NEED_DATA) return rc;
+  return DiagTextOut(text, static_cast<SQLWCHAR*>(value),
                      capacity / static_cast<SQLSMALLINT>(sizeof(SQLWCHAR)), length, true);
 }
 
