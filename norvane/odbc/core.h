@@ -15,6 +15,9 @@ namespace norvane::odbc {
 // A string argument as the application passed it: null pointer, SQL_NTS or a length.
 std::optional<std::string> ArgText(const SQLCHAR* text, SQLINTEGER length);
 
+// Copies `value` (UTF-8) into `buffer` of `capacity` bytes with its terminator, never cutting a
+// character in two; true when it did not fit.
+bool CopyCut(const std::string& value, SQLCHAR* buffer, SQLLEN capacity);
 // Copies `value` (UTF-8) out to an ANSI buffer of `capacity` bytes with its terminator;
 // `length` gets the full length. Truncation adds 01004 to `handle` and returns
 // SQL_SUCCESS_WITH_INFO.

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "norvane/odbc/core.h"
+
 namespace norvane::odbc {
 
 // One field of SQLGetDiagField: text, or a number of `size` bytes (2, 4 or 8).
@@ -35,15 +37,8 @@ std::string ServerOf(Handle& handle) {
 
 // Copies `value` into an ANSI buffer of `capacity` bytes with its terminator; true when cut.
 bool CopyBytes(const std::string& value, SQLCHAR* buffer, SQLLEN capacity) {
-  if (buffer == nullptr || capacity <= 0) return !value.empty();
-  const std::size_t room = static_cast<std::size_t>(capacity) - 1;
-  std::size_t n = std::min(value.size(), room);
-  // Never end inside a UTF-8 sequence.
-  if (n < value.size())
-    while (n > 0 && (static_cast<unsigned char>(value[n]) & 0xC0) == 0x80) --n;
-  std::memcpy(buffer, value.data(), n);
-  buffer[n] = 0;
-  return n < value.size();
+  if (buffer == nullptr) return !value.empty();
+  return CopyCut(value, buffer, capacity);
 }
 
 template <typename T>

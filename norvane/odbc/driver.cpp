@@ -234,29 +234,26 @@ std::optional<std::string> ArgText(const SQLCHAR* text, SQLINTEGER length) {
   return std::string(s, static_cast<std::size_t>(length));
 }
 
-namespace {
-
-template <typename Length>
-SQLRETURN CopyOutImpl(Handle& handle, const std::string& value, SQLCHAR* buffer, SQLLEN capacity,
-                      Length* length) {
-  if (length != nullptr) *length = static_cast<Length>(value.size());
-  if (buffer == nullptr) return SQL_SUCCESS;
-  if (capacity <= 0) {
-    if (value.empty()) return SQL_SUCCESS;
-    handle.Warn("01004", "String data, right truncated");
-    return SQL_SUCCESS_WITH_INFO;
-  }
+bool CopyCut(const std::string& value, SQLCHAR* buffer, SQLLEN capacity) {
+  if (capacity <= 0) return !value.empty();
   std::size_t n = std::min(value.size(), static_cast<std::size_t>(capacity - 1));
   // Never cut a UTF-8 sequence in two.
   if (n < value.size())
     while (n > 0 && (static_cast<unsigned char>(value[n]) & 0xC0) == 0x80) --n;
   std::memcpy(buffer, value.data(), n);
   buffer[n] = '\0';
-  if (n < value.size()) {
-    handle.Warn("01004", "String data, right truncated");
-    return SQL_SUCCESS_WITH_INFO;
-  }
-  return SQL_SUCCESS;
+  return n < value.size();
+}
+
+namespace {
+
+template <typename Length>
+SQLRETURN CopyOutImpl(Handle& handle, const std::string& value, SQLCHAR* buffer, SQLLEN capacity,
+                      Length* length) {
+  if (length != nullptr) *length = static_cast<Length>(value.size());
+  if (buffer == nullptr || !CopyCut(value, buffer, capacity)) return SQL_SUCCESS;
+  handle.Warn("01004", "String data, right truncated");
+  return SQL_SUCCESS_WITH_INFO;
 }
 
 }  // namespace
