@@ -287,7 +287,7 @@ void CopyWriter::Binary(const access::Cell& cell, std::size_t column) {
       return;
     }
     case PgKind::kText:
-      if (std::memchr(cell.bytes.data(), 0, cell.bytes.size()))
+      if (!cell.bytes.empty() && std::memchr(cell.bytes.data(), 0, cell.bytes.size()))
         Refuse(column, "the text holds a NUL character, which PostgreSQL cannot store");
       [[fallthrough]];
     case PgKind::kBytea:
@@ -337,7 +337,7 @@ void CopyWriter::Text(const access::Cell& cell, std::size_t column) {
       return;
     }
     case PgKind::kText:
-      if (std::memchr(cell.bytes.data(), 0, cell.bytes.size()))
+      if (!cell.bytes.empty() && std::memchr(cell.bytes.data(), 0, cell.bytes.size()))
         Refuse(column, "the text holds a NUL character, which PostgreSQL cannot store");
       for (char c : cell.bytes) {
         switch (c) {
