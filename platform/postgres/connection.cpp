@@ -2,6 +2,7 @@
 
 #include "platform/dao/dao.h"
 #include "platform/error.h"
+#include "platform/quoting.h"
 #include "platform/text.h"
 
 namespace platform::postgres {
@@ -205,6 +206,17 @@ TextRows Connection::Query(const std::string& sql) {
                                   PQgetvalue(result.r, r, c),
                                   static_cast<std::size_t>(PQgetlength(result.r, r, c)))));
   return rows;
+}
+
+bool Connection::HasTable(const std::string& name) {
+  const std::string quoted = QuoteName(name);
+  const char* values[] = {quoted.c_str()};
+  Result result{PQexecParams(conn_, "SELECT to_regclass($1) IS NOT NULL", 1, nullptr, values,
+                             nullptr, nullptr, 0)};
+  if (!result.r || PQresultStatus(result.r) != PGRES_TUPLES_OK)
+    throw Error(dao::err::kOdbcCallFailed,
+                "Looking for table '" + name + "': " + ResultMessage(result.r, conn_));
+  return PQgetvalue(result.r, 0, 0)[0] == 't';
 }
 
 }  // namespace platform::postgres

@@ -52,6 +52,8 @@ class Connection {
   // Runs `sql` (one or more statements without results).
   void Execute(const std::string& sql);
   TextRows Query(const std::string& sql);
+  // Whether a table (or view) of that exact name is on the search path.
+  bool HasTable(const std::string& name);
   // e.g. 150018 for 15.18.
   int ServerVersion() const { return PQserverVersion(conn_); }
 

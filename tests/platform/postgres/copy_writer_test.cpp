@@ -20,6 +20,7 @@
 #include "platform/postgres/column_types.h"
 #include "platform/postgres/connection.h"
 #include "platform/postgres/copy_writer.h"
+#include "platform/postgres/table_copy.h"
 #include "platform/quoting.h"
 #include "platform/text.h"
 #include "support/private_postgres.h"
@@ -77,11 +78,7 @@ Cell Bytes(const std::string& v) {
 
 void CreateTable(Connection& c, const std::string& table, const std::vector<ColumnInfo>& columns,
                  int jetVersion) {
-  std::string sql = "CREATE TABLE " + platform::QuoteName(table) + " (";
-  for (std::size_t i = 0; i < columns.size(); ++i)
-    sql += (i ? ", " : "") + platform::QuoteName(columns[i].name) + " " +
-           PostgresType(columns[i], jetVersion).ddl;
-  c.Execute(sql + ")");
+  c.Execute(platform::postgres::CreateTableSql(table, columns, jetVersion));
 }
 
 // A value read through psqlODBC in the C type of its kind: integers and booleans as numbers,
@@ -383,6 +380,45 @@ TEST_P(CopyFormats, real_access_files_arrive_value_for_value) {
     }
   }
   EXPECT_GE(tables, 20u);
+}
+
+TEST(PostgresTableCopy, makes_and_fills_a_table_in_one_transaction_or_leaves_none) {
+  Connection c(Server().Address());
+  const std::string nwind = std::string(NORVANE_TEST_DATA) + "/nwind.mdb";
+  const std::string name = "Order \"Details\" copy";  // quotes in the name
+  EXPECT_FALSE(c.HasTable(name));
+  EXPECT_EQ(platform::postgres::CopyAccessTable(nwind, 0, "Order Details", c, name,
+                                                std::chrono::seconds(60)),
+            2155u);
+  EXPECT_TRUE(c.HasTable(name));
+  EXPECT_FALSE(c.HasTable("order \"details\" copy"));  // names keep their letter case
+  EXPECT_EQ(c.Query("SELECT count(*), sum(\"Quantity\") FROM \"Order \"\"Details\"\" copy\"")[0],
+            (std::vector<std::optional<std::string>>{"2155", "51317"}));
+
+  // An existing table is refused and kept as it is.
+  try {
+    platform::postgres::CopyAccessTable(nwind, 0, "Customers", c, name, std::chrono::seconds(60));
+    ADD_FAILURE() << "copied over an existing table";
+  } catch (const platform::Error& e) {
+    EXPECT_EQ(e.Number(), dao::err::kObjectExists);
+    EXPECT_NE(e.Description().find("Table 'Customers' was not transferred"), std::string::npos)
+        << e.Description();
+  }
+  EXPECT_EQ(c.Query("SELECT count(*) FROM \"Order \"\"Details\"\" copy\"")[0][0], "2155");
+
+  // A failure inside the transaction rolls it back: here the server refuses the table itself.
+  c.Execute("SET default_transaction_read_only = on");
+  std::string message;
+  try {
+    platform::postgres::CopyAccessTable(nwind, 0, "Customers", c, "nothing_left",
+                                        std::chrono::seconds(60));
+  } catch (const platform::Error& e) {
+    message = e.Description();
+  }
+  c.Execute("SET default_transaction_read_only = off");
+  EXPECT_NE(message.find("read-only transaction"), std::string::npos) << message;
+  EXPECT_EQ(c.Query("SELECT 1")[0][0], "1");  // the connection is usable, outside a transaction
+  EXPECT_FALSE(c.HasTable("nothing_left"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Copy, CopyFormats,
