@@ -160,6 +160,9 @@ Connection::Connection(const ServerAddress& address) {
     throw Error(dao::err::kOdbcCallFailed,
                 "Cannot connect to the PostgreSQL " + Describe(address) + ": " + message);
   }
+  // The server's notices ("table does not exist, skipping") are no failures, and no output of ours.
+  PQsetNoticeProcessor(
+      conn_, [](void*, const char*) {}, nullptr);
   // Text, numbers and dates as the transfer writes them, whatever the server's defaults are.
   Execute(
       "SET datestyle TO ISO, YMD; SET extra_float_digits TO 3; SET standard_conforming_strings TO "

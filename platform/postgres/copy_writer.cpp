@@ -1,5 +1,6 @@
 #include "platform/postgres/copy_writer.h"
 
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -14,6 +15,8 @@ namespace platform::postgres {
 namespace {
 
 constexpr std::size_t kSendAt = 256 * 1024;
+// More digits than any Access number has; numeric itself holds up to 1000 after the point.
+constexpr std::size_t kMaxNumericDigits = 400;
 // Days from 1970-01-01 to 2000-01-01, where PostgreSQL's timestamps count from.
 constexpr std::int64_t kPgEpochDays = 10957;
 
@@ -66,22 +69,30 @@ bool ParseDecimal(std::string_view s, Decimal& d) {
   const std::size_t point = s.find('.');
   d.whole = s.substr(0, point);
   d.fraction = point == std::string_view::npos ? std::string_view() : s.substr(point + 1);
-  return (!d.whole.empty() || !d.fraction.empty()) && AllDigits(d.whole) && AllDigits(d.fraction);
+  return (!d.whole.empty() || !d.fraction.empty()) &&
+         d.whole.size() + d.fraction.size() <= kMaxNumericDigits && AllDigits(d.whole) &&
+         AllDigits(d.fraction);
 }
 
-// numeric's binary form: ndigits, weight, sign, dscale, then base-10000 digits.
+// numeric's binary form: ndigits, weight, sign, dscale, then base-10000 digits, taken from
+// the text's digits padded to whole groups of four on each side of the point.
 void PutNumeric(std::string& out, const Decimal& d) {
-  std::string whole(d.whole), fraction(d.fraction);
-  whole.insert(0, (4 - whole.size() % 4) % 4, '0');
-  fraction.append((4 - fraction.size() % 4) % 4, '0');
-  const std::string digits = whole + fraction;
-  std::vector<std::int16_t> groups;
-  for (std::size_t i = 0; i < digits.size(); i += 4)
-    groups.push_back(static_cast<std::int16_t>((digits[i] - '0') * 1000 +
-                                               (digits[i + 1] - '0') * 100 +
-                                               (digits[i + 2] - '0') * 10 + (digits[i + 3] - '0')));
-  int weight = static_cast<int>(whole.size() / 4) - 1;
-  std::size_t first = 0, last = groups.size();
+  const std::size_t lead = (4 - d.whole.size() % 4) % 4;
+  const std::size_t wholeGroups = (lead + d.whole.size()) / 4;
+  const std::size_t count = wholeGroups + (d.fraction.size() + 3) / 4;
+  auto digit = [&](std::size_t i) {
+    if (i < lead) return 0;
+    i -= lead;
+    if (i < d.whole.size()) return d.whole[i] - '0';
+    i -= d.whole.size();
+    return i < d.fraction.size() ? d.fraction[i] - '0' : 0;
+  };
+  std::array<std::int16_t, kMaxNumericDigits / 4 + 2> groups{};
+  for (std::size_t g = 0; g < count; ++g)
+    groups[g] = static_cast<std::int16_t>(digit(4 * g) * 1000 + digit(4 * g + 1) * 100 +
+                                          digit(4 * g + 2) * 10 + digit(4 * g + 3));
+  int weight = static_cast<int>(wholeGroups) - 1;
+  std::size_t first = 0, last = count;
   while (first < last && groups[first] == 0) {
     ++first;
     --weight;
@@ -93,7 +104,7 @@ void PutNumeric(std::string& out, const Decimal& d) {
   PutBig<std::int16_t>(out, static_cast<std::int16_t>(zero ? 0 : weight));
   PutBig<std::uint16_t>(out, zero || !d.negative ? 0x0000 : 0x4000);
   PutBig<std::int16_t>(out, static_cast<std::int16_t>(d.fraction.size()));
-  for (std::size_t i = first; i < last; ++i) PutBig<std::int16_t>(out, groups[i]);
+  for (std::size_t g = first; g < last; ++g) PutBig<std::int16_t>(out, groups[g]);
 }
 
 // Days since 1970-01-01 of a civil date.

@@ -295,6 +295,7 @@ TEST_P(CopyFormats, a_value_postgresql_cannot_hold_is_refused_by_row_and_column_
         {{Int(2), Bytes(std::string("a\0b", 3)), Null(), Null(), Null()}, "Note", "NUL character"},
         {{Int(2), Null(), Bytes("1e5"), Null(), Null()}, "Amount", "'1e5' is no decimal number"},
         {{Int(2), Null(), Bytes("1.2.3"), Null(), Null()}, "Amount", "no decimal number"},
+        {{Int(2), Null(), Bytes(std::string(401, '9')), Null(), Null()}, "Amount", "no decimal"},
         {{Int(2), Null(), Null(), Bytes("2001-02-30 00:00:00"), Null()}, "At", "no date and time"},
         {{Int(2), Null(), Null(), Bytes("2001-02-03\t04:05:06"), Null()}, "At", "no date and time"},
         {{Int(2), Null(), Null(), Null(), Bytes("{6F9619FF-8B86-D011-B42D}")}, "Key", "no GUID"},
