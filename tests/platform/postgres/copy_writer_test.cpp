@@ -23,6 +23,7 @@
 #include "platform/postgres/table_copy.h"
 #include "platform/quoting.h"
 #include "platform/text.h"
+#include "support/cells.h"
 #include "support/private_postgres.h"
 
 namespace {
@@ -57,24 +58,9 @@ ColumnInfo Column(const std::string& name, ColumnType type, int size = 0, int pr
 Cell Null() {
   return Cell{};
 }
-Cell Int(std::int64_t v) {
-  Cell c;
-  c.null = false;
-  c.integer = v;
-  return c;
-}
-Cell Real(double v) {
-  Cell c;
-  c.null = false;
-  c.real = v;
-  return c;
-}
-Cell Bytes(const std::string& v) {
-  Cell c;
-  c.null = false;
-  c.bytes.assign(v.begin(), v.end());
-  return c;
-}
+constexpr auto Int = testing_support::IntegerCell;
+constexpr auto Real = testing_support::RealCell;
+constexpr auto Bytes = testing_support::BytesCell;
 
 void CreateTable(Connection& c, const std::string& table, const std::vector<ColumnInfo>& columns,
                  int jetVersion) {
