@@ -11,6 +11,7 @@ packages=(
   mdbtools mdbtools-dev
   unixodbc unixodbc-dev odbcinst python3-pyodbc
   libsqlite3-dev sqlite3
+  postgresql postgresql-client odbc-postgresql libpq-dev
   man-db
   xvfb openbox x11-utils xdotool imagemagick
 )

@@ -357,6 +357,10 @@ std::vector<ColumnInfo> ReadColumns(IsolatedReader& in, const std::string& what,
   return columns;
 }
 
+int TextLength(const ColumnInfo& column, int jetVersion) {
+  return jetVersion == 0 ? column.size : std::max(1, column.size / 2);
+}
+
 const char* ColumnTypeName(int type) {
   switch (static_cast<ColumnType>(type)) {
     case ColumnType::kBoolean:

@@ -49,6 +49,9 @@ struct ColumnInfo {
   std::string validationRule;
 };
 
+// The characters a Text column holds: its size, which Jet 4 and later count in bytes of UTF-16.
+int TextLength(const ColumnInfo& column, int jetVersion);
+
 // Where the rows of a link to another Access file (type 6) are.
 struct BackEnd {
   std::string path;   // the file's POSIX path

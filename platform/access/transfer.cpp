@@ -90,8 +90,7 @@ std::optional<TransferStatement> ParseTransferStatement(std::string_view sql) {
 
 TargetType ChooseTargetType(const ColumnInfo& column, int jetVersion,
                             const std::vector<odbc::TypeInfo>& types) {
-  const int textLength =
-      jetVersion == 0 ? column.size : std::max(1, column.size / 2);  // Jet 4 counts bytes
+  const int textLength = TextLength(column, jetVersion);
   std::vector<Candidate> candidates;
   switch (static_cast<ColumnType>(column.type)) {
     case ColumnType::kBoolean:

@@ -32,6 +32,7 @@ FOLDERS = {
     # 5: adapters (they may include the core, whose interfaces they implement)
     "platform/access": 5,
     "platform/odbc": 5,
+    "platform/postgres": 5,
     "platform/jetwriter": 5,
     "platform/shell": 5,
     "platform/ui": 5,

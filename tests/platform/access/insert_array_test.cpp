@@ -9,6 +9,7 @@
 
 #include "engine_support.h"
 #include "platform/error.h"
+#include "support/cells.h"
 
 namespace {
 
@@ -19,19 +20,8 @@ using platform::access::InsertArray;
 using platform::access::ParamBinding;
 using testing_support::TempDir;
 
-Cell Integer(std::int64_t v) {
-  Cell c;
-  c.null = false;
-  c.integer = v;
-  return c;
-}
-
-Cell Bytes(const std::string& v) {
-  Cell c;
-  c.null = false;
-  c.bytes.assign(v.begin(), v.end());
-  return c;
-}
+constexpr auto Integer = testing_support::IntegerCell;
+constexpr auto Bytes = testing_support::BytesCell;
 
 struct Target {
   TempDir dir{"insert-array"};
