@@ -17,6 +17,7 @@
 #include "platform/access/mdb_handles.h"
 #include "platform/access/page_bounds.h"
 #include "platform/error.h"
+#include "platform/linked_types.h"
 #include "platform/paths.h"
 #include "platform/text.h"
 
@@ -312,9 +313,32 @@ std::uint32_t Bounded(IsolatedReader& in, std::uint32_t limit, const std::string
 
 }  // namespace
 
+// Access's AutoNumber counter of `table`, the last number it gave: the 4 bytes after the row
+// count in the first page of the definition (offset 16 in Jet 3, 20 in Jet 4 and ACE). libmdb
+// keeps the page it reads the definition through in pg_buf; it is put back as it was.
+std::uint32_t AutoNumberCounter(MdbTableDef* table) {
+  MdbHandle* mdb = table->entry->mdb;
+  const auto pageSize = static_cast<std::size_t>(mdb->fmt->pg_size);
+  const std::vector<unsigned char> page(mdb->pg_buf, mdb->pg_buf + pageSize);
+  const guint32 current = mdb->cur_pg;
+  const auto position = mdb->cur_pos;
+  std::uint32_t counter = 0;
+  const std::size_t at = mdb->fmt->tab_num_rows_offset + 4u;
+  if (mdb_read_pg(mdb, table->entry->table_pg) == static_cast<ssize_t>(pageSize) &&
+      mdb->pg_buf[0] == 0x02 && at + 4 <= pageSize)
+    counter = static_cast<std::uint32_t>(mdb->pg_buf[at] | mdb->pg_buf[at + 1] << 8 |
+                                         mdb->pg_buf[at + 2] << 16) |
+              static_cast<std::uint32_t>(mdb->pg_buf[at + 3]) << 24;
+  std::copy(page.begin(), page.end(), mdb->pg_buf);
+  mdb->cur_pg = current;
+  mdb->cur_pos = position;
+  return counter;
+}
+
 void WriteColumns(MdbTableDef* table, WireWriter& out, const std::vector<unsigned>* only) {
   const auto prop = [](const char* value) { return std::string(value != nullptr ? value : ""); };
   out.String(prop(mdb_table_get_prop(table, "ValidationRule")));
+  out.U32(AutoNumberCounter(table));
   out.U32(only ? static_cast<std::uint32_t>(only->size()) : table->num_cols);
   for (unsigned i = 0; i < (only ? only->size() : table->num_cols); ++i) {
     const unsigned c = only ? (*only)[i] : i;
@@ -339,6 +363,7 @@ std::vector<ColumnInfo> ReadColumns(IsolatedReader& in, const std::string& what,
                                     std::string* tableRule) {
   std::string rule = in.String();
   if (tableRule != nullptr) *tableRule = std::move(rule);
+  const std::uint32_t counter = in.U32();
   const std::uint32_t count = Bounded(in, kMaxColumns, what);
   std::vector<ColumnInfo> columns(count);
   for (ColumnInfo& column : columns) {
@@ -349,6 +374,7 @@ std::vector<ColumnInfo> ReadColumns(IsolatedReader& in, const std::string& what,
     column.scale = static_cast<int>(in.U32());
     const std::uint8_t flags = in.U8();
     column.autoNumber = (flags & 1) != 0;
+    if (column.autoNumber) column.autoNumberCounter = counter;
     column.required = (flags & 2) != 0;
     column.allowZeroLength = (flags & 4) == 0;
     column.defaultValue = in.String();
@@ -358,37 +384,7 @@ std::vector<ColumnInfo> ReadColumns(IsolatedReader& in, const std::string& what,
 }
 
 const char* ColumnTypeName(int type) {
-  switch (static_cast<ColumnType>(type)) {
-    case ColumnType::kBoolean:
-      return "Yes/No";
-    case ColumnType::kByte:
-      return "Byte";
-    case ColumnType::kInteger:
-      return "Integer";
-    case ColumnType::kLong:
-      return "Long Integer";
-    case ColumnType::kCurrency:
-      return "Currency";
-    case ColumnType::kSingle:
-      return "Single";
-    case ColumnType::kDouble:
-      return "Double";
-    case ColumnType::kDateTime:
-      return "Date/Time";
-    case ColumnType::kBinary:
-      return "Binary";
-    case ColumnType::kText:
-      return "Text";
-    case ColumnType::kOle:
-      return "OLE Object";
-    case ColumnType::kMemo:
-      return "Memo";
-    case ColumnType::kGuid:
-      return "Replication ID";
-    case ColumnType::kDecimal:
-      return "Decimal";
-  }
-  return "unknown type";
+  return platform::AccessTypeName(type);
 }
 
 void CheckHeader(const std::string& posixPath) {

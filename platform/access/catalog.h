@@ -43,6 +43,8 @@ struct ColumnInfo {
   int scale = 0;      // Decimal only
   // The column's properties as Access stores them (expressions in Access's own syntax).
   bool autoNumber = false;
+  // An AutoNumber column's table counter: the last number Access gave (next: counter + 1).
+  std::uint32_t autoNumberCounter = 0;
   bool required = false;
   bool allowZeroLength = true;
   std::string defaultValue;
