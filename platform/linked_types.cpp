@@ -154,6 +154,21 @@ LinkForecast ForecastLink(const std::vector<LinkedColumn>& columns,
         "#Deleted rows: the link's key holds floating-point or nullable "
         "columns, which Access cannot find rows again by (" +
         Listed(deleted) + ")");
+  // Each property with the columns that have it, in the order first seen.
+  std::vector<std::pair<std::string, std::vector<std::string>>> properties;
+  for (const LinkedColumn& c : columns)
+    for (const std::string& p : c.displayProperties) {
+      auto it = std::find_if(properties.begin(), properties.end(),
+                             [&](const auto& e) { return e.first == p; });
+      if (it == properties.end()) it = properties.insert(properties.end(), {p, {}});
+      it->second.push_back(c.name);
+    }
+  if (!properties.empty()) {
+    std::string listed;
+    for (const auto& [p, names] : properties)
+      listed += (listed.empty() ? "" : "; ") + p + " (" + Listed(names) + ")";
+    out.warnings.push_back("not carried onto the link, kept on the renamed table: " + listed);
+  }
   return out;
 }
 

@@ -48,17 +48,20 @@ struct LinkedColumn {
   std::string typeName;  // the target's own name of the type (TYPE_NAME)
   bool nullable = true;
   int accessType = 0;  // the type of the Access column it replaces; 0 when not known
+  // The display and lookup properties the Access column has (Caption, RowSource, ...).
+  std::vector<std::string> displayProperties;
 };
 
 // What Access will show through a link to a table of these columns on `product` whose key (the
 // link's unique index) is `key`: each column with the type Access shows ("OrderID Long
 // Integer"), the columns where that is not the original's type ("ShipTime: Date/Time in Access,
-// time on Norvane, the link shows Text"), and the warnings of the link. A table without a key
-// gets no warning here: the link opens read-only, which the report says on its own.
+// time on Norvane, the link shows Text"), and the warnings of the link, among them the display
+// and lookup properties of the original columns, which the link does not carry. A table
+// without a key gets no warning here: the link opens read-only, which the report says itself.
 struct LinkForecast {
   std::vector<std::string> columns;   // every column, in order
   std::vector<std::string> differ;    // the columns whose type through the link differs
-  std::vector<std::string> warnings;  // read-only, write conflicts, #Deleted rows
+  std::vector<std::string> warnings;  // write conflicts, #Deleted rows, properties left behind
 };
 LinkForecast ForecastLink(const std::vector<LinkedColumn>& columns,
                           const std::vector<std::string>& key, const std::string& product);

@@ -273,7 +273,8 @@ void WriteCatalog(const std::string& path, WireWriter& out) {
     out.String(e.row != nullptr ? e.row->foreignName : "");
     out.String(e.row != nullptr ? e.row->database : "");
     if (!dao::IsObjectType(e.type, dao::ObjectType::kTable)) {
-      out.String("");  // no rule, no columns, no indexes (see WriteColumns)
+      out.String("");  // no rule, no counter, no columns, no indexes (see WriteColumns)
+      out.U32(0);
       out.U32(0);
       out.U32(0);
       out.U32(0);
@@ -313,6 +314,14 @@ std::uint32_t Bounded(IsolatedReader& in, std::uint32_t limit, const std::string
 
 }  // namespace
 
+namespace {
+
+// The properties of a column that only the front end uses: how it is shown, and its lookup.
+constexpr const char* kDisplayProperties[] = {
+    "Caption",       "Description", "Format",      "DecimalPlaces", "InputMask",   "DisplayControl",
+    "RowSourceType", "RowSource",   "BoundColumn", "ColumnCount",   "ColumnHeads", "ColumnWidths",
+    "ListRows",      "ListWidth",   "LimitToList", "ColumnWidth",   "ColumnOrder", "ColumnHidden"};
+
 // Access's AutoNumber counter of `table`, the last number it gave: the 4 bytes after the row
 // count in the first page of the definition (offset 16 in Jet 3, 20 in Jet 4 and ACE). libmdb
 // keeps the page it reads the definition through in pg_buf; it is put back as it was.
@@ -335,6 +344,8 @@ std::uint32_t AutoNumberCounter(MdbTableDef* table) {
   return counter;
 }
 
+}  // namespace
+
 void WriteColumns(MdbTableDef* table, WireWriter& out, const std::vector<unsigned>* only) {
   const auto prop = [](const char* value) { return std::string(value != nullptr ? value : ""); };
   out.String(prop(mdb_table_get_prop(table, "ValidationRule")));
@@ -356,6 +367,11 @@ void WriteColumns(MdbTableDef* table, WireWriter& out, const std::vector<unsigne
     out.U8(flags);
     out.String(prop(mdb_col_get_prop(col, "DefaultValue")));
     out.String(prop(mdb_col_get_prop(col, "ValidationRule")));
+    std::vector<const char*> shown;
+    for (const char* name : kDisplayProperties)
+      if (mdb_col_get_prop(col, name) != nullptr) shown.push_back(name);
+    out.U32(static_cast<std::uint32_t>(shown.size()));
+    for (const char* name : shown) out.String(name);
   }
 }
 
@@ -379,6 +395,9 @@ std::vector<ColumnInfo> ReadColumns(IsolatedReader& in, const std::string& what,
     column.allowZeroLength = (flags & 4) == 0;
     column.defaultValue = in.String();
     column.validationRule = in.String();
+    const std::uint32_t shown =
+        Bounded(in, static_cast<std::uint32_t>(std::size(kDisplayProperties)), what);
+    for (std::uint32_t i = 0; i < shown; ++i) column.displayProperties.push_back(in.String());
   }
   return columns;
 }

@@ -49,6 +49,8 @@ struct ColumnInfo {
   bool allowZeroLength = true;
   std::string defaultValue;
   std::string validationRule;
+  // The display and lookup properties the column has (Caption, Format, RowSource, ...), by name.
+  std::vector<std::string> displayProperties;
 };
 
 // Where the rows of a link to another Access file (type 6) are.

@@ -80,12 +80,12 @@ std::vector<TargetColumn> TargetColumns(odbc::Connection& db, std::string table)
     TargetColumn c;
     c.name = StringColumn(st, 4);
     const int type = std::atoi(StringColumn(st, 5).c_str());
-    const std::string typeName = LowerAscii(StringColumn(st, 6));
+    c.linked.typeName = StringColumn(st, 6);
+    const std::string typeName = LowerAscii(c.linked.typeName);
     c.binary = type == SQL_BINARY || type == SQL_VARBINARY || type == SQL_LONGVARBINARY;
     c.time = type == SQL_TYPE_TIME || typeName == "time";
     c.linked.name = c.name;
     c.linked.sqlType = type;
-    c.linked.typeName = StringColumn(st, 6);
     c.linked.size = std::atol(StringColumn(st, 7).c_str());
     c.linked.digits = std::atoi(StringColumn(st, 9).c_str());
     c.linked.nullable = StringColumn(st, 11) != "0";
@@ -259,6 +259,7 @@ RowDigest TargetRowDigest(odbc::Connection& db, const std::string& table,
 struct AccessSide {
   TableCheck check;
   std::vector<int> types;
+  std::vector<std::vector<std::string>> displayProperties;  // per column
   RowDigest digest;
   bool read = false;  // the rows were read; otherwise check.checksumNote says why not
 };
@@ -336,7 +337,10 @@ AccessSide MigrationChecker::ReadAccessSide(const TableBefore& table, const acce
       local = entry->backEnd.table;
     }
     access::RowStream rows(file, local, request.timeout);
-    for (const auto& c : rows.Columns()) side.types.push_back(c.type);
+    for (const auto& c : rows.Columns()) {
+      side.types.push_back(c.type);
+      side.displayProperties.push_back(c.displayProperties);
+    }
     side.digest = AccessRowDigest(rows, side.types);
     check.accessRows = static_cast<long long>(side.digest.Rows());
     side.read = true;
@@ -387,7 +391,10 @@ TableCheck CheckTarget(AccessSide&& side, odbc::Connection& db) {
       std::vector<LinkedColumn> linked;
       for (std::size_t i = 0; i < columns.size(); ++i) {
         linked.push_back(columns[i].linked);
-        if (i < side.types.size()) linked.back().accessType = side.types[i];
+        if (i < side.types.size()) {
+          linked.back().accessType = side.types[i];
+          linked.back().displayProperties = side.displayProperties[i];
+        }
       }
       LinkForecast forecast =
           ForecastLink(linked, db.PrimaryKeyOf(check.targetName).columns, db.DbmsName());

@@ -39,7 +39,7 @@ TEST(LinkedTypes, follow_access_rules_by_type_size_and_scale) {
 
 platform::LinkedColumn Column(const std::string& name, int sqlType, const std::string& typeName,
                               long size, int digits, bool nullable, int accessType) {
-  return {name, sqlType, size, digits, typeName, nullable, accessType};
+  return {name, sqlType, size, digits, typeName, nullable, accessType, {}};
 }
 
 TEST(LinkForecast, marks_the_columns_access_shows_otherwise_and_warns_of_the_traps) {
@@ -71,6 +71,16 @@ TEST(LinkForecast, marks_the_columns_access_shows_otherwise_and_warns_of_the_tra
   ASSERT_EQ(g.warnings.size(), 1u);
   EXPECT_THAT(g.warnings[0], HasSubstr("#Deleted"));
   EXPECT_THAT(g.warnings[0], HasSubstr("(ShipTime, Weight)"));
+
+  // The front end's properties stay behind on the renamed table, and the report says which.
+  std::vector<platform::LinkedColumn> shown = {columns[0], columns[1]};
+  shown[0].displayProperties = {"Caption", "Format"};
+  shown[1].displayProperties = {"Caption", "RowSource", "DisplayControl"};
+  const platform::LinkForecast h = platform::ForecastLink(shown, {"ID"}, "Norvane");
+  ASSERT_EQ(h.warnings.size(), 1u);
+  EXPECT_EQ(h.warnings[0],
+            "not carried onto the link, kept on the renamed table: Caption (ID, ShipTime); "
+            "Format (ID); RowSource (ShipTime); DisplayControl (ShipTime)");
 
   // A keyless table: no warning of its own (the report says it opens read-only).
   const platform::LinkForecast keyless = platform::ForecastLink({columns[0]}, {}, "Norvane");
