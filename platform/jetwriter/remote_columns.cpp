@@ -42,12 +42,15 @@ std::vector<RemoteIndex> ReadIndexes(platform::odbc::Connection& db, const std::
     SQLRETURN rc = SQLFetch(st.get());
     if (rc == SQL_NO_DATA) break;
     st.Check(rc, "reading the indexes of '" + table + "'");
-    if (Text(st, 3) != table || Number(st.get(), 7) == SQL_TABLE_STAT) continue;
+    // The columns in ascending order, as drivers without SQL_GD_ANY_ORDER need them.
+    if (Text(st, 3) != table) continue;
+    const bool unique = Number(st.get(), 4) == 0;
     const std::string index = Text(st, 6);
+    if (Number(st.get(), 7) == SQL_TABLE_STAT) continue;
     auto it = std::find_if(indexes.begin(), indexes.end(),
                            [&](const RemoteIndex& i) { return i.name == index; });
     if (it == indexes.end()) {
-      indexes.push_back({index, {}, Number(st.get(), 4) == 0});
+      indexes.push_back({index, {}, unique});
       keys.emplace_back();
       it = indexes.end() - 1;
     }

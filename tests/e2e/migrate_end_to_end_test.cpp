@@ -144,6 +144,13 @@ TEST_F(EndToEnd, nwind_with_link_migrates_every_table_key_and_link_and_cleans_up
   EXPECT_NE(run.output.find("OrderID continues at 11160 after Access's counter 11159"),
             std::string::npos)
       << run.output;
+  // What Access will show through the links, and the lookups the links leave behind.
+  EXPECT_NE(run.output.find("    UnitPrice: Currency in Access, numeric_blob on Norvane, the link "
+                            "shows Text\n"),
+            std::string::npos);
+  EXPECT_NE(run.output.find("RowSourceType (ProductID); RowSource (ProductID); BoundColumn "
+                            "(ProductID)"),
+            std::string::npos);
 
   for (const char* name : engine::kWorkFileNames)
     EXPECT_FALSE(fs::exists(dir.path() / "My Data" / name)) << name;
@@ -354,6 +361,10 @@ TEST_F(EndToEnd, files_of_today_link_back_every_table_and_name_the_links_access_
       }
     }
     EXPECT_EQ(jetwriter::CheckCatalog(access.string()), std::vector<std::string>{}) << file;
+    EXPECT_NE(run.output.find("    Preis: Decimal in Access, numeric_blob on Norvane, the link "
+                              "shows Text\n"),
+              std::string::npos)
+        << file;
     // The key is KundenNr, though the unique index on Firma sorts before the key's index.
     const auto kunden = LinkIndexes(access, "Kunden");
     ASSERT_FALSE(kunden.empty()) << file;
