@@ -45,6 +45,13 @@ std::vector<std::string> Lines(const std::string& s) {
 
 }  // namespace
 
+std::string FormatNameOf(const std::string& file) {
+  return file == "nwind.mdb"                      ? "Jet3"
+         : file == "testV2000.mdb"                ? "Jet4"
+         : file.find("2007") != std::string::npos ? "Ace2007"
+                                                  : "Ace2010";
+}
+
 std::filesystem::path CopyFixture(const std::string& name, const std::filesystem::path& dir) {
   std::filesystem::path to = dir / name;
   std::filesystem::copy_file(std::filesystem::path(NORVANE_TEST_DATA) / name, to,

@@ -11,6 +11,12 @@
 
 namespace jettest {
 
+// A file of each format links are tested on: Jet 3, Jet 4, ACE 2007, ACE 2010.
+inline constexpr const char* kLinkFormats[] = {"nwind.mdb", "testV2000.mdb",
+                                               "modern-dev-V2007.accdb", "modern-dev-V2010.accdb"};
+// The test name of one of them: "Jet3", "Jet4", "Ace2007", "Ace2010".
+std::string FormatNameOf(const std::string& file);
+
 // Copies tests/data/<name> into `dir` and returns the copy's path.
 std::filesystem::path CopyFixture(const std::string& name, const std::filesystem::path& dir);
 

@@ -88,15 +88,9 @@ TEST_P(LinkKey, a_declared_composite_key_is_the_key_and_a_table_without_one_has_
   EXPECT_EQ(keyless.indexes[0].flags, 0x80);
 }
 
-INSTANTIATE_TEST_SUITE_P(AllFormats, LinkKey,
-                         testing::Values("nwind.mdb", "testV2000.mdb", "modern-dev-V2007.accdb",
-                                         "modern-dev-V2010.accdb"),
+INSTANTIATE_TEST_SUITE_P(AllFormats, LinkKey, testing::ValuesIn(jettest::kLinkFormats),
                          [](const testing::TestParamInfo<const char*>& i) {
-                           const std::string f = i.param;
-                           return f == "nwind.mdb"                      ? std::string("Jet3")
-                                  : f == "testV2000.mdb"                ? std::string("Jet4")
-                                  : f.find("2007") != std::string::npos ? std::string("Ace2007")
-                                                                        : std::string("Ace2010");
+                           return jettest::FormatNameOf(i.param);
                          });
 
 }  // namespace

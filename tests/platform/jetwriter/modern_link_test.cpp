@@ -80,15 +80,9 @@ TEST_P(WideLink, a_link_to_a_table_of_255_columns_spans_several_definition_pages
   EXPECT_EQ(view.links.count("Breite Tabelle"), 1u);
 }
 
-INSTANTIATE_TEST_SUITE_P(AllFormats, WideLink,
-                         testing::Values("nwind.mdb", "testV2000.mdb", "modern-dev-V2007.accdb",
-                                         "modern-dev-V2010.accdb"),
+INSTANTIATE_TEST_SUITE_P(AllFormats, WideLink, testing::ValuesIn(jettest::kLinkFormats),
                          [](const testing::TestParamInfo<const char*>& i) {
-                           const std::string f = i.param;
-                           return f == "nwind.mdb"                      ? std::string("Jet3")
-                                  : f == "testV2000.mdb"                ? std::string("Jet4")
-                                  : f.find("2007") != std::string::npos ? std::string("Ace2007")
-                                                                        : std::string("Ace2010");
+                           return jettest::FormatNameOf(i.param);
                          });
 
 }  // namespace
