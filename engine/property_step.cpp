@@ -124,11 +124,27 @@ std::optional<int> PropertyStep::Start(const MigrationSettings& settings,
         carried.push_back(column.empty() ? "table" : column);
     };
 
-    std::vector<std::string> defaults, autoNumbers, required, nonEmpty, rules;
+    std::vector<std::string> defaults, autoNumbers, counters, required, nonEmpty, rules;
     for (const dao::Field& f : table.fields) {
       const ValueKind kind = platform::access_sql::KindOfAccessType(f.Type);
       const std::string column = platform::QuoteName(f.Name);
       if (f.AutoIncrement) autoNumbers.push_back(f.Name);
+      if (f.AutoIncrement && f.AutoNumberCounter > 0 && !locked) {
+        // The target numbers after the larger of the two; say so when it is Access's counter.
+        const std::string counter = std::to_string(f.AutoNumberCounter);
+        try {
+          if (rowsBreaking(lines.targetTable, column + " < " + counter).empty())
+            counters.push_back(
+                f.Name + " continues at " + std::to_string(std::uint64_t{f.AutoNumberCounter} + 1) +
+                " after Access's counter " + counter + ", above the highest number in the table");
+        } catch (const platform::DatabaseLocked& e) {
+          stopLocked(e);
+        } catch (const platform::Error& e) {
+          lines.notCarried.push_back("Access's AutoNumber counter of " + f.Name +
+                                     ": the new table could not be checked (" + e.Description() +
+                                     ")");
+        }
+      }
       if (!f.DefaultValue.empty() && !f.AutoIncrement) {
         const auto value = platform::access_sql::DefaultExpression(f.DefaultValue, kind);
         if (!value.ok())
@@ -164,6 +180,7 @@ std::optional<int> PropertyStep::Start(const MigrationSettings& settings,
 
     Listed(lines.carried, "defaults", defaults);
     Listed(lines.carried, "AutoNumber", autoNumbers);
+    lines.carried.insert(lines.carried.end(), counters.begin(), counters.end());
     Listed(lines.carried, "required", required);
     Listed(lines.carried, "no zero-length text", nonEmpty);
     Listed(lines.carried, "validation rules", rules);

@@ -126,6 +126,8 @@ void Tables(Json& json, const reporting::MigrationReport& report) {
     json.Strings("timeColumns", t.timeColumns);
     json.Key("linkExpected").Bool(t.linkExpected).Key("linked").Bool(t.linked);
     json.Key("linkReadOnly").Bool(t.linkReadOnly);
+    json.Strings("linkColumns", t.linkColumns).Strings("linkTypesDiffer", t.linkTypesDiffer);
+    json.Strings("linkWarnings", t.linkWarnings);
     json.Key("ok").Bool(t.Ok()).Close('}');
   }
   json.Close(']');

@@ -63,6 +63,9 @@ void PrintReport(const MigrationReport& report, std::ostream& out) {
     for (const auto& column : t.timeColumns) out << "    " << column << " arrived as time\n";
     if (t.linkReadOnly)
       out << "    the link opens read-only in Access: the table has no unique index\n";
+    if (!t.linkColumns.empty()) out << "    through the link: " << Joined(t.linkColumns) << '\n';
+    for (const auto& column : t.linkTypesDiffer) out << "    " << column << '\n';
+    for (const auto& warning : t.linkWarnings) out << "    the link: " << warning << '\n';
   }
   // Tables the check has no line for keep their property lines.
   for (const auto& p : report.properties) {

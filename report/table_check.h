@@ -24,6 +24,12 @@ struct TableCheck {
   bool linked = false;  // the Access file holds the prefixed table and the link
   // The table has no unique index, so neither has its link: Access opens it read-only.
   bool linkReadOnly = false;
+  // What Access will show through the link (by Access's ODBC type rules, platform/linked_types.h):
+  // each column with its type, the columns whose type differs from the original's, and the
+  // link's warnings (write conflicts, #Deleted rows).
+  std::vector<std::string> linkColumns;
+  std::vector<std::string> linkTypesDiffer;
+  std::vector<std::string> linkWarnings;
 
   // Every row and value arrived, with its indexes, keys and link as expected.
   bool Ok() const {

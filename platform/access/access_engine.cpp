@@ -67,7 +67,7 @@ class AccessTableDef : public dao::TableDef {
     std::vector<dao::Field> fields;
     for (const ColumnInfo& c : info_.columns)
       fields.push_back({c.name, c.type, c.size, c.autoNumber, c.required, c.allowZeroLength,
-                        c.defaultValue, c.validationRule});
+                        c.defaultValue, c.validationRule, c.autoNumberCounter});
     return fields;
   }
   std::string ValidationRule() override { return info_.validationRule; }

@@ -17,6 +17,7 @@
 #include "platform/access/mdb_handles.h"
 #include "platform/access/page_bounds.h"
 #include "platform/error.h"
+#include "platform/linked_types.h"
 #include "platform/paths.h"
 #include "platform/text.h"
 
@@ -272,7 +273,8 @@ void WriteCatalog(const std::string& path, WireWriter& out) {
     out.String(e.row != nullptr ? e.row->foreignName : "");
     out.String(e.row != nullptr ? e.row->database : "");
     if (!dao::IsObjectType(e.type, dao::ObjectType::kTable)) {
-      out.String("");  // no rule, no columns, no indexes (see WriteColumns)
+      out.String("");  // no rule, no counter, no columns, no indexes (see WriteColumns)
+      out.U32(0);
       out.U32(0);
       out.U32(0);
       out.U32(0);
@@ -312,9 +314,42 @@ std::uint32_t Bounded(IsolatedReader& in, std::uint32_t limit, const std::string
 
 }  // namespace
 
+namespace {
+
+// The properties of a column that only the front end uses: how it is shown, and its lookup.
+constexpr const char* kDisplayProperties[] = {
+    "Caption",       "Description", "Format",      "DecimalPlaces", "InputMask",   "DisplayControl",
+    "RowSourceType", "RowSource",   "BoundColumn", "ColumnCount",   "ColumnHeads", "ColumnWidths",
+    "ListRows",      "ListWidth",   "LimitToList", "ColumnWidth",   "ColumnOrder", "ColumnHidden"};
+
+// Access's AutoNumber counter of `table`, the last number it gave: the 4 bytes after the row
+// count in the first page of the definition (offset 16 in Jet 3, 20 in Jet 4 and ACE). libmdb
+// keeps the page it reads the definition through in pg_buf; it is put back as it was.
+std::uint32_t AutoNumberCounter(MdbTableDef* table) {
+  MdbHandle* mdb = table->entry->mdb;
+  const auto pageSize = static_cast<std::size_t>(mdb->fmt->pg_size);
+  const std::vector<unsigned char> page(mdb->pg_buf, mdb->pg_buf + pageSize);
+  const guint32 current = mdb->cur_pg;
+  const auto position = mdb->cur_pos;
+  std::uint32_t counter = 0;
+  const std::size_t at = mdb->fmt->tab_num_rows_offset + 4u;
+  if (mdb_read_pg(mdb, table->entry->table_pg) == static_cast<ssize_t>(pageSize) &&
+      mdb->pg_buf[0] == 0x02 && at + 4 <= pageSize)
+    counter = static_cast<std::uint32_t>(mdb->pg_buf[at] | mdb->pg_buf[at + 1] << 8 |
+                                         mdb->pg_buf[at + 2] << 16) |
+              static_cast<std::uint32_t>(mdb->pg_buf[at + 3]) << 24;
+  std::copy(page.begin(), page.end(), mdb->pg_buf);
+  mdb->cur_pg = current;
+  mdb->cur_pos = position;
+  return counter;
+}
+
+}  // namespace
+
 void WriteColumns(MdbTableDef* table, WireWriter& out, const std::vector<unsigned>* only) {
   const auto prop = [](const char* value) { return std::string(value != nullptr ? value : ""); };
   out.String(prop(mdb_table_get_prop(table, "ValidationRule")));
+  out.U32(AutoNumberCounter(table));
   out.U32(only ? static_cast<std::uint32_t>(only->size()) : table->num_cols);
   for (unsigned i = 0; i < (only ? only->size() : table->num_cols); ++i) {
     const unsigned c = only ? (*only)[i] : i;
@@ -332,6 +367,11 @@ void WriteColumns(MdbTableDef* table, WireWriter& out, const std::vector<unsigne
     out.U8(flags);
     out.String(prop(mdb_col_get_prop(col, "DefaultValue")));
     out.String(prop(mdb_col_get_prop(col, "ValidationRule")));
+    std::vector<const char*> shown;
+    for (const char* name : kDisplayProperties)
+      if (mdb_col_get_prop(col, name) != nullptr) shown.push_back(name);
+    out.U32(static_cast<std::uint32_t>(shown.size()));
+    for (const char* name : shown) out.String(name);
   }
 }
 
@@ -339,6 +379,7 @@ std::vector<ColumnInfo> ReadColumns(IsolatedReader& in, const std::string& what,
                                     std::string* tableRule) {
   std::string rule = in.String();
   if (tableRule != nullptr) *tableRule = std::move(rule);
+  const std::uint32_t counter = in.U32();
   const std::uint32_t count = Bounded(in, kMaxColumns, what);
   std::vector<ColumnInfo> columns(count);
   for (ColumnInfo& column : columns) {
@@ -349,10 +390,14 @@ std::vector<ColumnInfo> ReadColumns(IsolatedReader& in, const std::string& what,
     column.scale = static_cast<int>(in.U32());
     const std::uint8_t flags = in.U8();
     column.autoNumber = (flags & 1) != 0;
+    if (column.autoNumber) column.autoNumberCounter = counter;
     column.required = (flags & 2) != 0;
     column.allowZeroLength = (flags & 4) == 0;
     column.defaultValue = in.String();
     column.validationRule = in.String();
+    const std::uint32_t shown =
+        Bounded(in, static_cast<std::uint32_t>(std::size(kDisplayProperties)), what);
+    for (std::uint32_t i = 0; i < shown; ++i) column.displayProperties.push_back(in.String());
   }
   return columns;
 }
@@ -362,37 +407,7 @@ int TextLength(const ColumnInfo& column, int jetVersion) {
 }
 
 const char* ColumnTypeName(int type) {
-  switch (static_cast<ColumnType>(type)) {
-    case ColumnType::kBoolean:
-      return "Yes/No";
-    case ColumnType::kByte:
-      return "Byte";
-    case ColumnType::kInteger:
-      return "Integer";
-    case ColumnType::kLong:
-      return "Long Integer";
-    case ColumnType::kCurrency:
-      return "Currency";
-    case ColumnType::kSingle:
-      return "Single";
-    case ColumnType::kDouble:
-      return "Double";
-    case ColumnType::kDateTime:
-      return "Date/Time";
-    case ColumnType::kBinary:
-      return "Binary";
-    case ColumnType::kText:
-      return "Text";
-    case ColumnType::kOle:
-      return "OLE Object";
-    case ColumnType::kMemo:
-      return "Memo";
-    case ColumnType::kGuid:
-      return "Replication ID";
-    case ColumnType::kDecimal:
-      return "Decimal";
-  }
-  return "unknown type";
+  return platform::AccessTypeName(type);
 }
 
 void CheckHeader(const std::string& posixPath) {

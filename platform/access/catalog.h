@@ -43,10 +43,14 @@ struct ColumnInfo {
   int scale = 0;      // Decimal only
   // The column's properties as Access stores them (expressions in Access's own syntax).
   bool autoNumber = false;
+  // An AutoNumber column's table counter: the last number Access gave (next: counter + 1).
+  std::uint32_t autoNumberCounter = 0;
   bool required = false;
   bool allowZeroLength = true;
   std::string defaultValue;
   std::string validationRule;
+  // The display and lookup properties the column has (Caption, Format, RowSource, ...), by name.
+  std::vector<std::string> displayProperties;
 };
 
 // The characters a Text column holds: its size, which Jet 4 and later count in bytes of UTF-16.

@@ -58,12 +58,16 @@ std::string DefaultClause(const ColumnInfo& column) {
 }
 
 // A trigger that gives a row inserted without a value for an AutoNumber column the next number
-// after the highest one in the table.
-std::string AutoNumberTrigger(const std::string& table, const std::string& column) {
-  const std::string t = platform::QuoteName(table), c = platform::QuoteName(column);
-  return "CREATE TRIGGER " + platform::QuoteName(table + "_autonumber_" + column) +
+// after the highest one in the table and after Access's counter (the last number it gave, which
+// rows deleted since may have left above the highest).
+std::string AutoNumberTrigger(const std::string& table, const ColumnInfo& column) {
+  const std::string t = platform::QuoteName(table), c = platform::QuoteName(column.name);
+  std::string highest = "coalesce(max(" + c + "), 0)";
+  if (column.autoNumberCounter > 0)
+    highest = "max(" + highest + ", " + std::to_string(column.autoNumberCounter) + ")";
+  return "CREATE TRIGGER " + platform::QuoteName(table + "_autonumber_" + column.name) +
          " AFTER INSERT ON " + t + " FOR EACH ROW WHEN NEW." + c + " IS NULL BEGIN UPDATE " + t +
-         " SET " + c + " = (SELECT coalesce(max(" + c + "), 0) + 1 FROM " + t +
+         " SET " + c + " = (SELECT " + highest + " + 1 FROM " + t +
          ") WHERE rowid = NEW.rowid; END";
 }
 
@@ -174,7 +178,7 @@ std::size_t CopyTable(const std::string& mdbPath, int jetVersion, const std::str
     create += (i ? ", " : "") + platform::QuoteName(columns[i].name) + " " + type.ddl;
     if (norvane) {
       create += DefaultClause(columns[i]);
-      if (columns[i].autoNumber) triggers.push_back(AutoNumberTrigger(targetName, columns[i].name));
+      if (columns[i].autoNumber) triggers.push_back(AutoNumberTrigger(targetName, columns[i]));
     }
     ParamBinding& p = params[i];
     p.sqlType = type.sqlType;

@@ -19,7 +19,7 @@
 // On Norvane, whose driver lists numeric_blob(p,s) as its DECIMAL, the table also gets the
 // columns' default values that translate (platform/access_expressions.h) and, for each
 // AutoNumber column, a trigger that numbers a row inserted without a value after the highest
-// number in the table.
+// number in the table and after the last number Access gave (its counter).
 // Values: NULL stays NULL; Currency and Decimal as exact decimal text, bound as DECIMAL(p,s)
 // (the driver decides how it stores them); Date/Time as "YYYY-MM-DD HH:MM:SS" (a time of day
 // keeps the date 1899-12-30); text as UTF-8.

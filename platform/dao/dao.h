@@ -70,6 +70,9 @@ struct Field {
   bool AllowZeroLength = true;
   std::string DefaultValue;
   std::string ValidationRule;
+  // AutoNumber only: the last number Access gave (rows deleted since may have held it); 0 when
+  // the file does not say.
+  std::uint32_t AutoNumberCounter = 0;
 };
 
 // The types of the table objects of an Access file (MSysObjects.Type).

@@ -11,6 +11,7 @@
 #include "platform/dao/dao.h"
 #include "platform/error.h"
 #include "platform/jetwriter/catalog.h"
+#include "platform/linked_types.h"
 #include "platform/text.h"
 
 namespace jetwriter {
@@ -79,27 +80,32 @@ struct LinkColumn {
   std::string name;
   int type = 0;
   int length = 0;
-  int precision = 0, scale = 0;
 };
 
-// A unique index of the remote table as the link keeps it: its columns by number.
+// An index of the remote table as the link keeps it: its columns by number.
 struct LinkIndex {
   std::string name;
   std::vector<int> columns;
+  bool unique = true;
 };
 
-// The remote unique indexes the link can hold (at most ten columns, all of them linked).
+// The remote indexes the link can hold, in the remote table's order (at most ten columns, all
+// of them linked; an index on the same columns as one before it is kept once; at most 32, as
+// Access allows on a table).
 std::vector<LinkIndex> LinkIndexes(const RemoteTable& remote) {
   std::vector<LinkIndex> out;
-  for (const RemoteIndex& ri : remote.uniqueIndexes) {
-    LinkIndex li{ri.name, {}};
+  for (const RemoteIndex& ri : remote.indexes) {
+    LinkIndex li{ri.name, {}, ri.unique};
     for (const std::string& column : ri.columns) {
       auto it = std::find_if(remote.columns.begin(), remote.columns.end(),
                              [&](const RemoteColumn& c) { return c.name == column; });
       if (it == remote.columns.end()) break;
       li.columns.push_back(static_cast<int>(it - remote.columns.begin()));
     }
-    if (!li.columns.empty() && li.columns.size() == ri.columns.size() && li.columns.size() <= 10)
+    const bool twice = std::any_of(out.begin(), out.end(),
+                                   [&](const LinkIndex& o) { return o.columns == li.columns; });
+    if (!li.columns.empty() && li.columns.size() == ri.columns.size() && li.columns.size() <= 10 &&
+        !twice && out.size() < 32)
       out.push_back(std::move(li));
   }
   return out;
@@ -122,93 +128,37 @@ Bytes RemoteInfo(const std::vector<RemoteColumn>& columns) {
   return out;
 }
 
+// The link's column for a remote column, of the type Access gives it (platform/linked_types.h).
 LinkColumn MapColumn(const RemoteColumn& rc, const Format& f) {
-  LinkColumn c{rc.name, 0, 0, 0, 0};
-  auto text = [&](long chars) {
-    c.type = kTypeText;
-    c.length = static_cast<int>(chars) * (f.jet4 ? 2 : 1);
-  };
-  switch (rc.sqlType) {
-    case -7 /* SQL_BIT */:
-      c.type = kTypeBool;
+  const platform::LinkedType t = platform::LinkedTypeOf(rc.sqlType, rc.size, rc.digits);
+  LinkColumn c{rc.name, t.type, 0};
+  switch (t.type) {
+    case kTypeBool:
+    case kTypeByte:
       c.length = 1;
       break;
-    case -6 /* SQL_TINYINT */:
-      c.type = kTypeByte;
-      c.length = 1;
-      break;
-    case SQL_SMALLINT:
-      c.type = kTypeInt;
+    case kTypeInt:
       c.length = 2;
       break;
-    case SQL_INTEGER:
-      c.type = kTypeLong;
+    case kTypeLong:
+    case kTypeFloat:
       c.length = 4;
       break;
-    case -5 /* SQL_BIGINT */:
-      text(20);
-      break;  // Jet has no 64-bit integer
-    case SQL_REAL:
-      c.type = kTypeFloat;
-      c.length = 4;
-      break;
-    case SQL_FLOAT:
-    case SQL_DOUBLE:
-      c.type = kTypeDouble;
+    case kTypeDouble:
+    case kTypeDateTime:
       c.length = 8;
       break;
-    case SQL_NUMERIC:
-    case SQL_DECIMAL:
-      if (f.jet4 && rc.size >= 1 && rc.size <= 28) {
-        c.type = kTypeNumeric;
-        c.length = 17;
-        c.precision = static_cast<int>(rc.size);
-        c.scale = rc.digits;
-      } else if (!f.jet4 && rc.size >= 1 && rc.size <= 15) {
-        c.type = kTypeDouble;
-        c.length = 8;
-      } else {
-        text(std::clamp<long>(rc.size + 2, 1, 255));
-      }
-      break;
-    case SQL_CHAR:
-    case SQL_VARCHAR:
-    case -8 /* SQL_WCHAR */:
-    case -9 /* SQL_WVARCHAR */:
-      if (rc.size >= 1 && rc.size <= 255) {
-        text(rc.size);
-      } else {
-        c.type = kTypeMemo;
-      }
-      break;
-    case -1 /* SQL_LONGVARCHAR */:
-    case -10 /* SQL_WLONGVARCHAR */:
-      c.type = kTypeMemo;
-      break;
-    case -2 /* SQL_BINARY */:
-    case -3 /* SQL_VARBINARY */:
-      if (rc.size >= 1 && rc.size <= 255) {
-        c.type = kTypeBinary;
-        c.length = static_cast<int>(rc.size);
-      } else {
-        c.type = kTypeOle;
-      }
-      break;
-    case -4 /* SQL_LONGVARBINARY */:
-      c.type = kTypeOle;
-      break;
-    case 9:
-    case 10:
-    case 11:
-    case 91:
-    case 92:
-    case 93:
-      c.type = kTypeDateTime;
-      c.length = 8;
-      break;
-    case -11 /* SQL_GUID */:
-      c.type = kTypeGuid;
+    case kTypeGuid:
       c.length = 16;
+      break;
+    case kTypeText:
+      c.length = t.chars * (f.jet4 ? 2 : 1);
+      break;
+    case kTypeBinary:
+      c.length = t.chars;
+      break;
+    case kTypeMemo:
+    case kTypeOle:
       break;
     default:
       Unsupported("The remote column '" + rc.name + "' has the ODBC type " +
@@ -519,8 +469,11 @@ class JetCatalogWriter : public platform::AccessCatalogWriter, private PageAlloc
       }
       PutRef(r, at, indexMaps[i]);
       SetLe32(r, at + 4, roots[i]);
-      // Unique, and required as well for the primary key.
-      r[at + 8 + (f.jet4 ? 4 : 0)] = static_cast<std::uint8_t>(i == 0 ? 0x89 : 0x81);
+      // Unique, and required as well for the key; 0x80 on every index, as in the Access-made link.
+      const bool key = i == 0 && indexes[i].unique;
+      r[at + 8 + (f.jet4 ? 4 : 0)] = static_cast<std::uint8_t>(key                 ? 0x89
+                                                               : indexes[i].unique ? 0x81
+                                                                                   : 0x80);
       t.insert(t.end(), r.begin(), r.end());
     }
     for (std::size_t i = 0; i < indexes.size(); ++i) {
@@ -535,7 +488,7 @@ class JetCatalogWriter : public platform::AccessCatalogWriter, private PageAlloc
       SetLe32(l, at + 9, 0xFFFFFFFF);                     // no related index
       l[at + 17] = 0x04;                                  // as Access writes them in a link
       l[at + 18] = 0x04;
-      l[at + 19] = i == 0 ? 0x01 : 0x00;  // the primary key
+      l[at + 19] = i == 0 && indexes[i].unique ? 0x01 : 0x00;  // the key
       t.insert(t.end(), l.begin(), l.end());
     }
     for (const LinkIndex& index : indexes) {
@@ -546,9 +499,9 @@ class JetCatalogWriter : public platform::AccessCatalogWriter, private PageAlloc
     }
   }
 
-  // The definition of a link at page `tdefPage`: the remote columns, and the remote unique
-  // indexes each with an empty root page and its usage map, the first one as primary key (as
-  // Access keeps them, so that the link can be changed).
+  // The definition of a link at page `tdefPage`: the remote columns, and the remote indexes
+  // each with an empty root page and its usage map, the first one as the key when it is unique
+  // (as Access keeps them, so that the link can be changed).
   Bytes LinkTableDef(const Format& f, std::uint32_t tdefPage, const std::vector<LinkColumn>& cols,
                      const std::vector<LinkIndex>& indexes) {
     int numLv = 0, numVar = 0;
@@ -595,10 +548,7 @@ class JetCatalogWriter : public platform::AccessCatalogWriter, private PageAlloc
       SetLe16(d, f.colNumber + 4, static_cast<std::uint32_t>(i));  // column index
       if (f.jet4) {
         SetLe32(d, 1, 1625);
-        if (c.type == kTypeNumeric) {
-          d[11] = static_cast<std::uint8_t>(c.precision);
-          d[12] = static_cast<std::uint8_t>(c.scale);
-        } else if (c.type == kTypeText || c.type == kTypeMemo) {
+        if (c.type == kTypeText || c.type == kTypeMemo) {
           SetLe16(d, f.colSort, 0x409);
           d[14] = static_cast<std::uint8_t>(f.textSortVersion);
         }

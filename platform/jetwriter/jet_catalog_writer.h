@@ -38,20 +38,25 @@ struct RemoteColumn {
   int digits = 0;
 };
 
-// A unique index of the remote table, as SQLStatistics reports it.
+// An index of the remote table, as SQLStatistics reports it.
 struct RemoteIndex {
   std::string name;
   std::vector<std::string> columns;  // in key order
+  bool unique = true;
 };
 
 struct RemoteTable {
   std::vector<RemoteColumn> columns;
-  std::vector<RemoteIndex> uniqueIndexes;
+  // The primary key first (SQLPrimaryKeys; the index of the same columns, or one named after the
+  // key when SQLStatistics lists none), the other unique indexes next, then the non-unique ones,
+  // each group in the driver's order. Access keeps them on the link in this order.
+  std::vector<RemoteIndex> indexes;
+  bool hasPrimaryKey = false;  // indexes[0] is the primary key
 };
 
-// Reads the columns and unique indexes of `table` from the ODBC source `connect` (without
-// "ODBC;"), as Access asks for them when it links a table. The connection has the time limits
-// of platform/odbc: a source another program holds locked fails once they run out.
+// Reads the columns, the primary key and the indexes of `table` from the ODBC source `connect`
+// (without "ODBC;"), as Access asks for them when it links a table. The connection has the time
+// limits of platform/odbc: a source another program holds locked fails once they run out.
 RemoteTable ReadRemoteTable(const std::string& connect, const std::string& table,
                             platform::odbc::Limits limits = {});
 

@@ -1,4 +1,5 @@
-// Reading a remote table's columns and unique indexes through ODBC (SQLColumns, SQLStatistics).
+// Reading a remote table's columns, primary key and indexes through ODBC (SQLColumns,
+// SQLPrimaryKeys, SQLStatistics).
 #include <sql.h>
 #include <sqlext.h>
 
@@ -28,13 +29,12 @@ long Number(SQLHSTMT st, SQLUSMALLINT column) {
   return v;
 }
 
-// The unique indexes of `table`, their columns in key order.
-std::vector<RemoteIndex> ReadUniqueIndexes(platform::odbc::Connection& db,
-                                           const std::string& table) {
+// The indexes of `table` in the driver's order, their columns in key order.
+std::vector<RemoteIndex> ReadIndexes(platform::odbc::Connection& db, const std::string& table) {
   platform::odbc::Statement st(db);
   std::string name = table;
   st.Check(SQLStatistics(st.get(), nullptr, 0, nullptr, 0, reinterpret_cast<SQLCHAR*>(name.data()),
-                         static_cast<SQLSMALLINT>(name.size()), SQL_INDEX_UNIQUE, SQL_QUICK),
+                         static_cast<SQLSMALLINT>(name.size()), SQL_INDEX_ALL, SQL_QUICK),
            "reading the indexes of '" + table + "'");
   std::vector<RemoteIndex> indexes;
   std::vector<std::vector<std::pair<long, std::string>>> keys;
@@ -42,13 +42,15 @@ std::vector<RemoteIndex> ReadUniqueIndexes(platform::odbc::Connection& db,
     SQLRETURN rc = SQLFetch(st.get());
     if (rc == SQL_NO_DATA) break;
     st.Check(rc, "reading the indexes of '" + table + "'");
-    if (Text(st, 3) != table || Number(st.get(), 7) == SQL_TABLE_STAT || Number(st.get(), 4) != 0)
-      continue;
+    // The columns in ascending order, as drivers without SQL_GD_ANY_ORDER need them.
+    if (Text(st, 3) != table) continue;
+    const bool unique = Number(st.get(), 4) == 0;
     const std::string index = Text(st, 6);
+    if (Number(st.get(), 7) == SQL_TABLE_STAT) continue;
     auto it = std::find_if(indexes.begin(), indexes.end(),
                            [&](const RemoteIndex& i) { return i.name == index; });
     if (it == indexes.end()) {
-      indexes.push_back({index, {}});
+      indexes.push_back({index, {}, unique});
       keys.emplace_back();
       it = indexes.end() - 1;
     }
@@ -60,6 +62,27 @@ std::vector<RemoteIndex> ReadUniqueIndexes(platform::odbc::Connection& db,
     for (auto& [position, column] : keys[i]) indexes[i].columns.push_back(column);
   }
   return indexes;
+}
+
+// `indexes` in the order the link keeps them, the primary key `key` first.
+std::vector<RemoteIndex> KeyFirst(std::vector<RemoteIndex> indexes,
+                                  const platform::odbc::Connection::PrimaryKey& key) {
+  std::vector<RemoteIndex> out;
+  if (!key.columns.empty()) {
+    auto it = std::find_if(indexes.begin(), indexes.end(), [&](const RemoteIndex& i) {
+      return i.unique && i.columns == key.columns;
+    });
+    if (it != indexes.end()) {
+      out.push_back(std::move(*it));
+      indexes.erase(it);
+    } else {
+      out.push_back({key.name.empty() ? "PrimaryKey" : key.name, key.columns, true});
+    }
+  }
+  std::stable_partition(indexes.begin(), indexes.end(),
+                        [](const RemoteIndex& i) { return i.unique; });
+  for (RemoteIndex& index : indexes) out.push_back(std::move(index));
+  return out;
 }
 
 }  // namespace
@@ -92,7 +115,9 @@ RemoteTable ReadRemoteTable(const std::string& connect, const std::string& table
     throw platform::Error(dao::err::kOdbcCallFailed,
                           "ODBC--call failed: the linked source has no table '" + table + "'.");
   }
-  return RemoteTable{std::move(columns), ReadUniqueIndexes(db, table)};
+  const platform::odbc::Connection::PrimaryKey key = db.PrimaryKeyOf(table);
+  return RemoteTable{std::move(columns), KeyFirst(ReadIndexes(db, table), key),
+                     !key.columns.empty()};
 }
 
 }  // namespace jetwriter

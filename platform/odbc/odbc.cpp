@@ -213,6 +213,31 @@ bool Connection::HasTable(const std::string& name) {
   return false;
 }
 
+Connection::PrimaryKey Connection::PrimaryKeyOf(const std::string& table) {
+  Statement statement(*this);
+  std::string name = table;
+  const std::string step = "Reading the primary key of " + table;
+  statement.Check(SQLPrimaryKeys(statement.get(), nullptr, 0, nullptr, 0,
+                                 reinterpret_cast<SQLCHAR*>(name.data()), SQL_NTS),
+                  step);
+  PrimaryKey key;
+  std::vector<std::pair<int, std::string>> columns;  // KEY_SEQ, column
+  while (true) {
+    const SQLRETURN rc = SQLFetch(statement.get());
+    if (rc == SQL_NO_DATA) break;
+    statement.Check(rc, step);
+    std::string column, seq;
+    if (!statement.GetText(4, column)) continue;
+    statement.GetText(5, seq);
+    columns.emplace_back(seq.empty() ? 0 : std::stoi(seq), std::move(column));
+    if (key.name.empty()) statement.GetText(6, key.name);
+  }
+  std::stable_sort(columns.begin(), columns.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  for (auto& [seq, column] : columns) key.columns.push_back(std::move(column));
+  return key;
+}
+
 const std::vector<TypeInfo>& Connection::TypeInfos() {
   if (!types_.empty()) return types_;
   Statement statement(*this);

@@ -83,6 +83,13 @@ class Connection {
   // Names of the user tables (SQLTables, type TABLE), in the driver's order.
   std::vector<std::string> TableNames();
   bool HasTable(const std::string& name);
+  // The columns of `table`'s primary key in key order (SQLPrimaryKeys), with the key's name
+  // when the driver gives one; no columns when the table has no primary key.
+  struct PrimaryKey {
+    std::string name;
+    std::vector<std::string> columns;
+  };
+  PrimaryKey PrimaryKeyOf(const std::string& table);
   const std::vector<TypeInfo>& TypeInfos();
   std::string DbmsName();
   void SetAutoCommit(bool on);

@@ -13,6 +13,7 @@
 #include "platform/access/rows.h"
 #include "platform/database_lock.h"
 #include "platform/error.h"
+#include "platform/linked_types.h"
 #include "platform/odbc/odbc.h"
 #include "platform/quoting.h"
 #include "platform/text.h"
@@ -28,6 +29,7 @@ struct TargetColumn {
   std::string name;
   bool binary = false;  // read back as bytes, not as text
   bool time = false;
+  platform::LinkedColumn linked;  // as SQLColumns describes it, for the link's forecast
 };
 
 // Column `col` of the current row as bytes; false when NULL.
@@ -78,21 +80,18 @@ std::vector<TargetColumn> TargetColumns(odbc::Connection& db, std::string table)
     TargetColumn c;
     c.name = StringColumn(st, 4);
     const int type = std::atoi(StringColumn(st, 5).c_str());
-    const std::string typeName = LowerAscii(StringColumn(st, 6));
+    c.linked.typeName = StringColumn(st, 6);
+    const std::string typeName = LowerAscii(c.linked.typeName);
     c.binary = type == SQL_BINARY || type == SQL_VARBINARY || type == SQL_LONGVARBINARY;
     c.time = type == SQL_TYPE_TIME || typeName == "time";
+    c.linked.name = c.name;
+    c.linked.sqlType = type;
+    c.linked.size = std::atol(StringColumn(st, 7).c_str());
+    c.linked.digits = std::atoi(StringColumn(st, 9).c_str());
+    c.linked.nullable = StringColumn(st, 11) != "0";
     columns.push_back(c);
   });
   return columns;
-}
-
-int CountDistinct(Statement& st, SQLUSMALLINT col) {
-  std::set<std::string> names;
-  ForEachRow(st, [&] {
-    std::string value;
-    if (st.GetText(col, value)) names.insert(value);
-  });
-  return static_cast<int>(names.size());
 }
 
 int TargetIndexes(odbc::Connection& db, std::string table) {
@@ -109,11 +108,8 @@ int TargetIndexes(odbc::Connection& db, std::string table) {
   return static_cast<int>(names.size());
 }
 
-bool TargetPrimaryKey(odbc::Connection& db, std::string table) {
-  Statement st(db);
-  st.Check(SQLPrimaryKeys(st.get(), nullptr, 0, nullptr, 0, Name(table), SQL_NTS),
-           "Reading the primary key of " + table);
-  return CountDistinct(st, 4) > 0;
+bool TargetPrimaryKey(odbc::Connection& db, const std::string& table) {
+  return !db.PrimaryKeyOf(table).columns.empty();
 }
 
 int TargetForeignKeys(odbc::Connection& db, std::string table) {
@@ -263,6 +259,7 @@ RowDigest TargetRowDigest(odbc::Connection& db, const std::string& table,
 struct AccessSide {
   TableCheck check;
   std::vector<int> types;
+  std::vector<std::vector<std::string>> displayProperties;  // per column
   RowDigest digest;
   bool read = false;  // the rows were read; otherwise check.checksumNote says why not
 };
@@ -340,7 +337,10 @@ AccessSide MigrationChecker::ReadAccessSide(const TableBefore& table, const acce
       local = entry->backEnd.table;
     }
     access::RowStream rows(file, local, request.timeout);
-    for (const auto& c : rows.Columns()) side.types.push_back(c.type);
+    for (const auto& c : rows.Columns()) {
+      side.types.push_back(c.type);
+      side.displayProperties.push_back(c.displayProperties);
+    }
     side.digest = AccessRowDigest(rows, side.types);
     check.accessRows = static_cast<long long>(side.digest.Rows());
     side.read = true;
@@ -387,6 +387,21 @@ TableCheck CheckTarget(AccessSide&& side, odbc::Connection& db) {
     check.foreignKeysPresent = TargetForeignKeys(db, check.targetName);
     for (const auto& c : columns)
       if (c.time) check.timeColumns.push_back(c.name);
+    if (check.linked) {
+      std::vector<LinkedColumn> linked;
+      for (std::size_t i = 0; i < columns.size(); ++i) {
+        linked.push_back(columns[i].linked);
+        if (i < side.types.size()) {
+          linked.back().accessType = side.types[i];
+          linked.back().displayProperties = side.displayProperties[i];
+        }
+      }
+      LinkForecast forecast =
+          ForecastLink(linked, db.PrimaryKeyOf(check.targetName).columns, db.DbmsName());
+      check.linkColumns = std::move(forecast.columns);
+      check.linkTypesDiffer = std::move(forecast.differ);
+      check.linkWarnings = std::move(forecast.warnings);
+    }
   } catch (const DatabaseLocked&) {
     throw;  // the whole check stops: every other table would wait as long
   } catch (const Error& e) {

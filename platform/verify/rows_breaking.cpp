@@ -6,20 +6,8 @@ namespace platform::verify {
 std::string KeysOfRowsBreaking(odbc::Connection& db, const std::string& table,
                                const std::string& condition) {
   std::string key;
-  {
-    odbc::Statement st(db);
-    std::string name = table;
-    st.Check(SQLPrimaryKeys(st.get(), nullptr, 0, nullptr, 0,
-                            reinterpret_cast<SQLCHAR*>(name.data()), SQL_NTS),
-             "Reading the primary key of " + table);
-    while (true) {
-      const SQLRETURN rc = SQLFetch(st.get());
-      if (rc == SQL_NO_DATA) break;
-      st.Check(rc, "Reading the primary key of " + table);
-      std::string column;
-      if (st.GetText(4, column)) key += (key.empty() ? "" : ", ") + platform::QuoteName(column);
-    }
-  }
+  for (const std::string& column : db.PrimaryKeyOf(table).columns)
+    key += (key.empty() ? "" : ", ") + platform::QuoteName(column);
   if (key.empty()) key = "rowid";
   odbc::Statement st(db);
   std::string sql = "SELECT " + key + " FROM " + platform::QuoteName(table) + " WHERE NOT (" +

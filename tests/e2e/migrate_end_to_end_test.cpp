@@ -71,6 +71,25 @@ class EndToEnd : public ::testing::Test {
       if (t.name == name) return &t;
     return nullptr;
   }
+  // The indexes of link `name` as its definition holds them: the columns of each, and whether
+  // it is unique; the key first.
+  std::vector<std::pair<std::vector<std::string>, bool>> LinkIndexes(const fs::path& mdb,
+                                                                     const std::string& name) {
+    jetwriter::PageFile file(mdb.string(), jetwriter::LockMode::kHeldByCaller);
+    const jetwriter::Catalog cat = jetwriter::ReadCatalog(file);
+    std::vector<std::pair<std::vector<std::string>, bool>> out;
+    for (const auto& r : cat.rows) {
+      if (r.name != name || !dao::IsObjectType(r.type, dao::ObjectType::kOdbcLink)) continue;
+      const jetwriter::TableDef def =
+          jetwriter::ReadTableDef(file, cat.f, static_cast<std::uint32_t>(r.objectId) & 0xFFFFFF);
+      for (const auto& index : def.indexes) {
+        std::vector<std::string> columns;
+        for (int c : index.columns) columns.push_back(def.columns.at(c).name);
+        out.push_back({columns, (index.flags & 0x01) != 0});
+      }
+    }
+    return out;
+  }
 
   TempDir dir{"norvane-e2e"};  // the blank is in "My Data": sibling runs share /tmp
   fs::path db;
@@ -114,6 +133,24 @@ TEST_F(EndToEnd, nwind_with_link_migrates_every_table_key_and_link_and_cleans_up
   EXPECT_EQ(link->sourceTableName, "Order_Details");
   EXPECT_NE(link->connect.find(db.string()), std::string::npos) << link->connect;
   EXPECT_TRUE(fs::exists(access.string() + ".bak"));
+  // Each link's key is its table's primary key; the non-unique indexes follow it.
+  const auto customers = LinkIndexes(access, "Customers");
+  ASSERT_GE(customers.size(), 2u);
+  EXPECT_EQ(customers[0], std::make_pair(std::vector<std::string>{"CustomerID"}, true));
+  EXPECT_FALSE(customers.back().second);
+  EXPECT_EQ(LinkIndexes(access, "Order Details")[0],
+            std::make_pair(std::vector<std::string>{"OrderID", "ProductID"}, true));
+  // Access's counter of "Umsätze" is above its highest number.
+  EXPECT_NE(run.output.find("OrderID continues at 11160 after Access's counter 11159"),
+            std::string::npos)
+      << run.output;
+  // What Access will show through the links, and the lookups the links leave behind.
+  EXPECT_NE(run.output.find("    UnitPrice: Currency in Access, numeric_blob on Norvane, the link "
+                            "shows Text\n"),
+            std::string::npos);
+  EXPECT_NE(run.output.find("RowSourceType (ProductID); RowSource (ProductID); BoundColumn "
+                            "(ProductID)"),
+            std::string::npos);
 
   for (const char* name : engine::kWorkFileNames)
     EXPECT_FALSE(fs::exists(dir.path() / "My Data" / name)) << name;
@@ -230,6 +267,21 @@ TEST_F(EndToEnd, edge_cases_time_columns_and_exact_values) {
   EXPECT_EQ(Q("SELECT count(*) FROM pragma_foreign_key_list('Order_Details Shipments')"), "2");
 }
 
+TEST_F(EndToEnd, edge_links_keep_the_primary_key_and_the_report_forecasts_the_link_types) {
+  const fs::path access = Copy("edge-jet4.mdb");
+  const auto run = Migrate({"--access", access.string(), "--link"});
+  ASSERT_EQ(run.status, 0) << run.output;
+  const auto customers = LinkIndexes(access, "Customers");
+  ASSERT_FALSE(customers.empty());
+  EXPECT_EQ(customers[0], std::make_pair(std::vector<std::string>{"CustomerID"}, true));
+  EXPECT_NE(run.output.find("    ShipTime: Date/Time in Access, time on Norvane, the link shows "
+                            "Text\n"),
+            std::string::npos)
+      << run.output;
+  EXPECT_NE(run.output.find("    through the link: OrderID Long Integer; "), std::string::npos)
+      << run.output;
+}
+
 TEST_F(EndToEnd, bad_input_ends_with_a_message_and_leaves_the_access_file_alone) {
   const fs::path access = Copy("nwind.mdb");
   const std::string before = ReadBytes(access);
@@ -309,6 +361,14 @@ TEST_F(EndToEnd, files_of_today_link_back_every_table_and_name_the_links_access_
       }
     }
     EXPECT_EQ(jetwriter::CheckCatalog(access.string()), std::vector<std::string>{}) << file;
+    EXPECT_NE(run.output.find("    Preis: Decimal in Access, numeric_blob on Norvane, the link "
+                              "shows Text\n"),
+              std::string::npos)
+        << file;
+    // The key is KundenNr, though the unique index on Firma sorts before the key's index.
+    const auto kunden = LinkIndexes(access, "Kunden");
+    ASSERT_FALSE(kunden.empty()) << file;
+    EXPECT_EQ(kunden[0], std::make_pair(std::vector<std::string>{"KundenNr"}, true)) << file;
   }
 }
 

@@ -117,6 +117,25 @@ TEST(PropertyStep, writes_what_the_rows_keep_and_starts_its_command_file) {
   EXPECT_TRUE(w.step.Failures().empty());
 }
 
+TEST(PropertyStep, says_when_the_autonumber_goes_on_after_access_counter_above_the_highest) {
+  StepWorld w;
+  w.file->Find("Customers")->fields[0].AutoNumberCounter = 11159;
+  // No row holds 11159 or more: the highest number is below the counter.
+  w.Run();
+  EXPECT_THAT(w.asked, ::testing::Contains("Customers: \"ID\" < 11159"));
+  EXPECT_THAT(w.Lines("Customers").carried,
+              ::testing::Contains("ID continues at 11160 after Access's counter 11159, above the "
+                                  "highest number in the table"));
+  // A row holds the counter's number: counter and highest agree, nothing more is said.
+  StepWorld same;
+  same.file->Find("Customers")->fields[0].AutoNumberCounter = 11159;
+  same.breaking["\"ID\" < 11159"] = "(11159)";
+  same.Run();
+  EXPECT_THAT(same.Lines("Customers").carried,
+              ::testing::Not(::testing::Contains(HasSubstr("continues at"))));
+  EXPECT_THAT(same.Lines("Customers").carried, ::testing::Contains("AutoNumber (ID)"));
+}
+
 TEST(PropertyStep, a_property_the_rows_break_is_left_out_with_their_keys) {
   StepWorld w;
   w.breaking["\"Name\" IS NOT NULL"] = "(3), (9)";

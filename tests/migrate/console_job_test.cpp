@@ -404,6 +404,8 @@ TEST(ReportJson, escapes_text_and_nests_checks_tables_and_failures) {
       {engine::FindingKind::OrphanRows, false, "2 rows have no parent", {"555", "556"}});
   job.report = reporting::MigrationReport{};
   job.report->tables.push_back(GoodTable("Customers"));
+  job.report->tables.back().linkColumns = {"ID Long Integer", "At Text"};
+  job.report->tables.back().linkTypesDiffer = {"At: Date/Time in Access, time on Norvane, ..."};
   job.report->properties.push_back({"Customers", {"defaults (ID)"}, {"rule of X"}});
   job.report->runFailures.push_back({"Transferring Orders", 3146, "ODBC--call failed."});
   job.report->accessFormat = "Access file format: Jet 3 (Access 97): read; link-back supported";
@@ -417,7 +419,10 @@ TEST(ReportJson, escapes_text_and_nests_checks_tables_and_failures) {
       "\"targetRows\":3,\"valuesEqual\":true,\"valuesNote\":\"\",\"indexesExpected\":0,"
       "\"indexesCreated\":0,\"primaryKeyExpected\":false,\"primaryKeyPresent\":false,"
       "\"foreignKeysExpected\":0,\"foreignKeysPresent\":0,\"timeColumns\":[],"
-      "\"linkExpected\":false,\"linked\":false,\"linkReadOnly\":false,\"ok\":true}],"
+      "\"linkExpected\":false,\"linked\":false,\"linkReadOnly\":false,"
+      "\"linkColumns\":[\"ID Long Integer\",\"At Text\"],"
+      "\"linkTypesDiffer\":[\"At: Date/Time in Access, time on Norvane, ...\"],"
+      "\"linkWarnings\":[],\"ok\":true}],"
       "\"properties\":[{\"table\":\"Customers\",\"carried\":[\"defaults (ID)\"],"
       "\"notCarried\":[\"rule of X\"]}],"
       "\"runFailures\":[{\"step\":\"Transferring Orders\",\"number\":3146,"

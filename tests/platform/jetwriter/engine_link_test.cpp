@@ -214,7 +214,7 @@ TEST(EngineLinkBack, prepare_changes_refuses_a_journal_at_once_and_writes_nothin
   EXPECT_FALSE(fs::exists(mdb.string() + ".bak"));
 }
 
-TEST(RemoteColumns, are_read_with_the_unique_indexes_and_a_held_source_ends_at_its_limit) {
+TEST(RemoteColumns, are_read_with_the_key_and_a_held_source_ends_at_its_limit) {
   testing_support::TempDir dir("remote-columns");
   const fs::path remote = dir.path() / "remote.db";
   jettest::MakeRemote(remote, {{"Kunden", "KundenNr integer primary key, Name_1 text"},
@@ -225,8 +225,9 @@ TEST(RemoteColumns, are_read_with_the_unique_indexes_and_a_held_source_ends_at_i
   ASSERT_EQ(table.columns.size(), 2u);  // not those of "KundenXName" ("_" matches any character)
   EXPECT_EQ(table.columns[0].name, "KundenNr");
   EXPECT_EQ(table.columns[1].name, "Name_1");
-  ASSERT_EQ(table.uniqueIndexes.size(), 1u);
-  EXPECT_EQ(table.uniqueIndexes[0].columns, std::vector<std::string>{"KundenNr"});
+  ASSERT_EQ(table.indexes.size(), 1u);
+  EXPECT_TRUE(table.hasPrimaryKey);
+  EXPECT_EQ(table.indexes[0].columns, std::vector<std::string>{"KundenNr"});
   EXPECT_NE(testing_support::ErrorNumberOf([&] { jetwriter::ReadRemoteTable(connect, "Gone"); }),
             0);
 

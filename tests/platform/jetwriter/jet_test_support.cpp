@@ -5,12 +5,15 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
 
 #include "norvane/catalog.h"
+#include "platform/jetwriter/catalog.h"
+#include "platform/jetwriter/page_file.h"
 
 namespace jettest {
 namespace {
@@ -42,6 +45,13 @@ std::vector<std::string> Lines(const std::string& s) {
 
 }  // namespace
 
+std::string FormatNameOf(const std::string& file) {
+  return file == "nwind.mdb"                      ? "Jet3"
+         : file == "testV2000.mdb"                ? "Jet4"
+         : file.find("2007") != std::string::npos ? "Ace2007"
+                                                  : "Ace2010";
+}
+
 std::filesystem::path CopyFixture(const std::string& name, const std::filesystem::path& dir) {
   std::filesystem::path to = dir / name;
   std::filesystem::copy_file(std::filesystem::path(NORVANE_TEST_DATA) / name, to,
@@ -50,7 +60,8 @@ std::filesystem::path CopyFixture(const std::string& name, const std::filesystem
 }
 
 void MakeRemote(const std::filesystem::path& path,
-                const std::vector<std::pair<std::string, std::string>>& tables) {
+                const std::vector<std::pair<std::string, std::string>>& tables,
+                const std::vector<std::string>& statements) {
   // The driver opens only Norvane files.
   if (!std::filesystem::exists(path)) norvane::CreateDatabase(path);
   sqlite3* db = nullptr;
@@ -58,8 +69,11 @@ void MakeRemote(const std::filesystem::path& path,
     sqlite3_close(db);
     throw std::runtime_error("cannot create " + path.string());
   }
-  for (const auto& [name, columns] : tables) {
-    std::string sql = "create table \"" + name + "\" (" + columns + ")";
+  std::vector<std::string> sqls;
+  for (const auto& [name, columns] : tables)
+    sqls.push_back("create table \"" + name + "\" (" + columns + ")");
+  sqls.insert(sqls.end(), statements.begin(), statements.end());
+  for (const std::string& sql : sqls) {
     char* err = nullptr;
     if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &err) != SQLITE_OK) {
       std::string msg = err != nullptr ? err : "?";
@@ -195,6 +209,19 @@ for (const o of r.getTable("MSysObjects").getData()) {
     if (f.size() == 6 && f[0] == "A") view.accessLinks[f[1]] = {std::stol(f[2]), f[3], f[4], f[5]};
   }
   return view;
+}
+
+jetwriter::TableDef DefinitionOf(const std::filesystem::path& mdb, const std::string& name,
+                                 int* definitionPages) {
+  jetwriter::PageFile file(mdb.string(), jetwriter::LockMode::kHeldByCaller);
+  jetwriter::Catalog cat = jetwriter::ReadCatalog(file);
+  auto row = std::find_if(cat.rows.begin(), cat.rows.end(),
+                          [&](const jetwriter::CatalogRow& r) { return r.name == name; });
+  if (row == cat.rows.end()) throw std::runtime_error("no catalog entry " + name);
+  const std::uint32_t page = static_cast<std::uint32_t>(row->objectId) & 0xFFFFFF;
+  *definitionPages = 0;
+  for (std::uint32_t p = page; p != 0; p = jetwriter::Le32(file.Read(p), 4)) ++*definitionPages;
+  return jetwriter::ReadTableDef(file, cat.f, page);
 }
 
 }  // namespace jettest

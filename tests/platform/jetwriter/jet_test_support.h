@@ -7,14 +7,24 @@
 #include <string>
 #include <vector>
 
+#include "platform/jetwriter/table_def.h"
+
 namespace jettest {
+
+// A file of each format links are tested on: Jet 3, Jet 4, ACE 2007, ACE 2010.
+inline constexpr const char* kLinkFormats[] = {"nwind.mdb", "testV2000.mdb",
+                                               "modern-dev-V2007.accdb", "modern-dev-V2010.accdb"};
+// The test name of one of them: "Jet3", "Jet4", "Ace2007", "Ace2010".
+std::string FormatNameOf(const std::string& file);
 
 // Copies tests/data/<name> into `dir` and returns the copy's path.
 std::filesystem::path CopyFixture(const std::string& name, const std::filesystem::path& dir);
 
-// Creates `tables` (name -> column definitions) in the Norvane file at `path` (made when missing).
+// Creates `tables` (name -> column definitions) in the Norvane file at `path` (made when missing),
+// then runs `statements` (such as "create index ...") on it.
 void MakeRemote(const std::filesystem::path& path,
-                const std::vector<std::pair<std::string, std::string>>& tables);
+                const std::vector<std::pair<std::string, std::string>>& tables,
+                const std::vector<std::string>& statements = {});
 
 // Output of a command (run through /bin/sh); `ok` false when it exits non-zero.
 std::string Run(const std::string& command, bool* ok = nullptr);
@@ -55,5 +65,10 @@ std::vector<std::map<std::string, std::string>> LibmdbObjects(const std::filesys
 
 // ODBC links as libmdb reads them from MSysObjects.
 std::map<std::string, Link> LibmdbLinks(const std::filesystem::path& mdb);
+
+// The table definition of catalog entry `name` read back with our own reader, and the number of
+// pages it spans.
+jetwriter::TableDef DefinitionOf(const std::filesystem::path& mdb, const std::string& name,
+                                 int* definitionPages);
 
 }  // namespace jettest

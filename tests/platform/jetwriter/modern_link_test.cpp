@@ -6,7 +6,6 @@
 #include "jet_test_support.h"
 #include "platform/jetwriter/catalog.h"
 #include "platform/jetwriter/jet_catalog_writer.h"
-#include "platform/jetwriter/page_file.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -38,20 +37,6 @@ std::string RemoteInfoAsLibmdbReadsIt(const fs::path& mdb, const std::string& na
   return {};
 }
 
-// The table definition of catalog entry `name`, read back with our own reader.
-jetwriter::TableDef DefinitionOf(const fs::path& mdb, const std::string& name,
-                                 int* definitionPages) {
-  jetwriter::PageFile file(mdb.string(), jetwriter::LockMode::kHeldByCaller);
-  jetwriter::Catalog cat = jetwriter::ReadCatalog(file);
-  auto row = std::find_if(cat.rows.begin(), cat.rows.end(),
-                          [&](const jetwriter::CatalogRow& r) { return r.name == name; });
-  if (row == cat.rows.end()) throw std::runtime_error("no catalog entry " + name);
-  const std::uint32_t page = static_cast<std::uint32_t>(row->objectId) & 0xFFFFFF;
-  *definitionPages = 0;
-  for (std::uint32_t p = page; p != 0; p = jetwriter::Le32(file.Read(p), 4)) ++*definitionPages;
-  return jetwriter::ReadTableDef(file, cat.f, page);
-}
-
 TEST_P(WideLink, a_link_to_a_table_of_255_columns_spans_several_definition_pages) {
   testing_support::TempDir dir("jetwriter");
   const fs::path mdb = jettest::CopyFixture(GetParam(), dir.path());
@@ -73,7 +58,7 @@ TEST_P(WideLink, a_link_to_a_table_of_255_columns_spans_several_definition_pages
   }
   EXPECT_EQ(jetwriter::CheckCatalog(mdb.string()), std::vector<std::string>{});
   int pages = 0;
-  const jetwriter::TableDef def = DefinitionOf(mdb, "Breite Tabelle", &pages);
+  const jetwriter::TableDef def = jettest::DefinitionOf(mdb, "Breite Tabelle", &pages);
   EXPECT_GT(pages, 1);
   ASSERT_EQ(def.columns.size(), 255u);
   EXPECT_EQ(def.columns.front().name, "id");
@@ -95,15 +80,9 @@ TEST_P(WideLink, a_link_to_a_table_of_255_columns_spans_several_definition_pages
   EXPECT_EQ(view.links.count("Breite Tabelle"), 1u);
 }
 
-INSTANTIATE_TEST_SUITE_P(AllFormats, WideLink,
-                         testing::Values("nwind.mdb", "testV2000.mdb", "modern-dev-V2007.accdb",
-                                         "modern-dev-V2010.accdb"),
+INSTANTIATE_TEST_SUITE_P(AllFormats, WideLink, testing::ValuesIn(jettest::kLinkFormats),
                          [](const testing::TestParamInfo<const char*>& i) {
-                           const std::string f = i.param;
-                           return f == "nwind.mdb"                      ? std::string("Jet3")
-                                  : f == "testV2000.mdb"                ? std::string("Jet4")
-                                  : f.find("2007") != std::string::npos ? std::string("Ace2007")
-                                                                        : std::string("Ace2010");
+                           return jettest::FormatNameOf(i.param);
                          });
 
 }  // namespace
