@@ -148,8 +148,10 @@ bool frmfinal::CanClose() {
 void frmfinal::Migrate() {
   // A run yields to the event loop; its page takes no other press until it has ended.
   for (int i = 0; i < 3; ++i) Command1(i)->setEnabled(false);
+  // An earlier run of this file that ended still lets the wizard finish (a run the check
+  // refuses changes nothing).
+  if (!ShowsCurrentRun()) finishEnabled_ = false;
   runFor_ = CurrentTarget();
-  finishEnabled_ = false;
   showResults_->setVisible(false);
   flow_.NoteWorkFolder();
   driver_.Start(engine::FlowPlan::MigrateOnly, *this);
