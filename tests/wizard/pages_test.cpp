@@ -42,6 +42,14 @@ class PagesTest : public ::testing::Test {
   void Click(PageId page, const char* name) {
     QTest::mouseClick(Find<QAbstractButton>(page, name), Qt::LeftButton);
   }
+  // Sales.mdb in `dir` chosen, and the query tool.
+  void ChooseSalesIn(const TempDir& dir) {
+    settings.AccessDbPath = dir.windows() + "Sales.mdb";
+    settings.WorkFolder = dir.windows();
+    settings.TargetDbFileName = "Sales.db";
+    settings.QueryToolFileName = "ivex.exe";
+    settings.QueryToolPath = "Z:\\opt\\";
+  }
   bool Visible(PageId page) { return flow.Page(page) != nullptr && flow.Page(page)->isVisible(); }
 
   MigrationSettings settings;
@@ -290,11 +298,7 @@ TEST_F(PagesTest, create_db_enables_next_and_keeps_its_status_text) {
 
 TEST_F(PagesTest, create_db_is_refused_while_another_run_holds_the_access_file) {
   TempDir dir;
-  settings.AccessDbPath = dir.windows() + "Sales.mdb";
-  settings.WorkFolder = dir.windows();
-  settings.TargetDbFileName = "Sales.db";
-  settings.QueryToolFileName = "ivex.exe";
-  settings.QueryToolPath = "Z:\\opt\\";
+  ChooseSalesIn(dir);
   flow.Show(PageId::Createdb);
   {
     platform::RunLock otherRun((dir.path() / "Sales.mdb").string());
@@ -582,11 +586,7 @@ TEST_F(PagesTest, the_work_files_of_every_folder_written_are_removed_at_the_end)
 
 TEST_F(PagesTest, create_db_says_when_migrate_bat_ended_and_next_needs_the_database) {
   TempDir dir;
-  settings.AccessDbPath = dir.windows() + "Sales.mdb";
-  settings.WorkFolder = dir.windows();
-  settings.TargetDbFileName = "Sales.db";
-  settings.QueryToolFileName = "ivex.exe";
-  settings.QueryToolPath = "Z:\\opt\\";
+  ChooseSalesIn(dir);
   commands.pollsUntilDone = 3;
   commands.onStart = [&](const std::string&) { WriteBytes(dir.path() / "Sales.db", "db"); };
   flow.Show(PageId::Createdb);
