@@ -65,7 +65,7 @@ frmfinal::frmfinal(PageFlow& flow)
   restore_ = NamedButton("Restore", "Restore");
   restore_->setToolTip("Put the Access file back as it was and remove the new database");
   restore_->setVisible(false);
-  showResults_ = NamedButton("ShowResults", "Results");
+  showResults_ = NamedButton("ShowResults", "&Results");
   showResults_->setToolTip("Show the results of the migration again");
   showResults_->setVisible(false);
   after->addWidget(restore_);
