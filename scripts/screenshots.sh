@@ -87,7 +87,9 @@ key Return                       # "Browse ..."
 shot source-open-dialog 1.5
 xdotool type --delay 15 "Shop Data/modern-dev-V2010.accdb"  # the dialog opens in Documents
 key Return
-shot source-chosen
+shot source-chosen               # the check's findings about the file
+key Return                       # OK
+shot source-checked 0.5
 key Return                       # ">>"
 focus 'IVEX selection'
 key Return                       # "Browse ...": opens in the installed tool folder
@@ -111,6 +113,8 @@ key Return                       # ">>"
 focus 'The final stop'
 shot final
 key Return                       # "Migrate"
+shot migrate-anyway 1.0          # the check's findings again: migrate anyway?
+key Return                       # Yes
 window '^Select Data Source' >/dev/null
 shot data-source-dialog 1.0
 key Return                       # "New Norvane database..."
