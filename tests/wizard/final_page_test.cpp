@@ -395,3 +395,25 @@ TEST_F(FinalPageTest, the_results_window_aligns_non_ascii_names_and_opens_again)
   QTest::mouseClick(Find<QAbstractButton>("ShowResults"), Qt::LeftButton);
   EXPECT_TRUE(results->isVisible());
 }
+
+TEST(ResultsWindow, the_findings_line_keeps_failures_apart_from_findings_about_the_data) {
+  FakeDialogs dialogs;
+  wizard::MigrationResultsWindow window(dialogs);
+  reporting::MigrationReport report;
+  report.tables = {GoodTable("Orders")};
+  report.properties = {{"Orders", {"defaults (Qty)"}, {"rule of Qty", "rule of Price", "Due"}}};
+  window.ShowReport(report, "/data/Shop.db");
+  const auto findings = [&] { return window.findChild<QLabel*>("Findings")->text().toStdString(); };
+  EXPECT_EQ(window.findChild<QLabel*>("Headline")->text(), "Migration complete");
+  EXPECT_EQ(findings(),
+            "Everything arrived and checked out; 3 properties were not carried: see the report "
+            "below.");
+  report.toolErrors = {"ivex: error: statement at line 2 (x): no such table"};
+  window.ShowReport(report, "/data/Shop.db");
+  EXPECT_EQ(window.findChild<QLabel*>("Headline")->text(), "Finished with 1 problem");
+  EXPECT_EQ(findings(),
+            "1 failure in the run or the check: marked in the report below; besides, 3 "
+            "properties were not carried (findings about the data).");
+  EXPECT_TRUE(window.Text().startsWith("Finished with 1 problem\n1 failure"));
+  window.hide();
+}
