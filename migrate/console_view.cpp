@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "platform/row_progress.h"
 #include "platform/text.h"
 
 namespace console {
@@ -21,15 +22,6 @@ std::string Short(double n) {
     std::snprintf(text, sizeof text, "%.0fk", n / 1e3);
   else
     std::snprintf(text, sizeof text, "%.0f", n);
-  return text;
-}
-
-// "120000 of 500000 rows, 310000 rows/s, 2 s left"
-std::string RowsText(std::uint64_t done, std::uint64_t total, double rate) {
-  std::string text = Whole(done) + (total > 0 ? " of " + Whole(total) : "") + " rows";
-  if (rate <= 0) return text;
-  text += ", " + Whole(rate) + " rows/s";
-  if (total > done) text += ", " + Whole((total - done) / rate) + " s left";
   return text;
 }
 
@@ -91,7 +83,7 @@ void ConsoleView::SetRowProgress(const std::string& what, std::uint64_t done, st
     rows_ = what.substr(0, 12) + " " + ShortRowsText(done, total, rate);
     DrawBar();
   } else {
-    out_ << "  " << what << ": " << RowsText(done, total, rate) << '\n' << std::flush;
+    out_ << "  " << what << ": " << platform::RowsText(done, total, rate) << '\n' << std::flush;
   }
 }
 

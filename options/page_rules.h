@@ -29,7 +29,7 @@ OptionsState OptionsStateAtLoad(const MigrationSettings& settings);
 bool StoreOptions(const OptionsState& state, MigrationSettings& settings);
 
 // ----- Source database page -----
-inline constexpr const char* kAccessFilter = "Access Database (*.mdb) | *.mdb";
+inline constexpr const char* kAccessFilter = "Access Database (*.mdb *.accdb) | *.mdb *.accdb";
 inline constexpr const char* kNoAccessDbMessage =
     "You must choose an Access DB before you will be allowed to proceed further.";
 
@@ -50,6 +50,14 @@ inline constexpr const char* kInvalidToolMessage =
 // ivexw.exe (in any letter case); otherwise false and nothing written.
 bool StoreQueryToolChoice(const std::string& path, const std::string& title,
                           MigrationSettings& settings);
+
+// ----- Paths the pages show -----
+// A path as the user's system writes it (POSIX, long folder names); the Windows short form
+// stays inside the command files. A path that maps to no POSIX one is shown as given.
+std::string ShownPath(const std::string& windowsPath);
+// A message with every Windows-form path in it shown so: the settings' own paths (whose long
+// forms may hold blanks), then any other drive path up to a blank, a quote or the line's end.
+std::string ShownText(const std::string& text, const MigrationSettings& settings);
 
 // ----- Help -----
 std::string HelpFilePath(const MigrationSettings& settings);

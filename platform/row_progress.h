@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace platform {
 
@@ -30,5 +31,9 @@ class RowProgressScope {
 
 // Tells this thread's listener, if there is one.
 void ReportRows(std::uint64_t done, std::uint64_t total);
+
+// "120000 of 500000 rows, 310000 rows/s, 2 s left": `rate` in rows a second, 0 while not known;
+// total 0 when not known.
+std::string RowsText(std::uint64_t done, std::uint64_t total, double rate);
 
 }  // namespace platform

@@ -44,7 +44,44 @@ bool NextCodePoint(std::string_view s, std::size_t& i, char32_t& cp) {
   return true;
 }
 
+bool IsCombining(char32_t c) {
+  return (c >= 0x0300 && c <= 0x036F) || (c >= 0x1AB0 && c <= 0x1AFF) ||
+         (c >= 0x1DC0 && c <= 0x1DFF) || (c >= 0x20D0 && c <= 0x20FF) ||
+         (c >= 0xFE20 && c <= 0xFE2F) || c == 0x200B;
+}
+
+bool IsWide(char32_t c) {
+  return (c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0x303E) ||
+         (c >= 0x3041 && c <= 0x33FF) || (c >= 0x3400 && c <= 0x4DBF) ||
+         (c >= 0x4E00 && c <= 0x9FFF) || (c >= 0xA000 && c <= 0xA4CF) ||
+         (c >= 0xAC00 && c <= 0xD7A3) || (c >= 0xF900 && c <= 0xFAFF) ||
+         (c >= 0xFE30 && c <= 0xFE4F) || (c >= 0xFF00 && c <= 0xFF60) ||
+         (c >= 0xFFE0 && c <= 0xFFE6) || (c >= 0x1F300 && c <= 0x1F64F) ||
+         (c >= 0x20000 && c <= 0x3FFFD);
+}
+
 }  // namespace
+
+std::size_t DisplayWidth(std::string_view s) {
+  std::size_t width = 0;
+  for (std::size_t i = 0; i < s.size();) {
+    char32_t cp = 0;
+    if (!NextCodePoint(s, i, cp)) {
+      ++i;
+      ++width;
+      continue;
+    }
+    width += IsCombining(cp) ? 0 : IsWide(cp) ? 2 : 1;
+  }
+  return width;
+}
+
+std::string PadToWidth(std::string_view s, std::size_t width) {
+  std::string out(s);
+  const std::size_t has = DisplayWidth(s);
+  if (has < width) out.append(width - has, ' ');
+  return out;
+}
 
 std::string Cp1252ToUtf8(std::string_view bytes) {
   std::string out;

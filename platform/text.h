@@ -37,5 +37,10 @@ std::size_t CharCount(std::string_view s);
 std::string LeftChars(std::string_view s, std::size_t n);
 // s without its last n characters (empty when it has n or fewer).
 std::string DropLastChars(std::string_view s, std::size_t n);
+// The columns s takes in a fixed-width font: a combining mark none, a wide (East Asian)
+// character two, any other character (a malformed byte too) one.
+std::size_t DisplayWidth(std::string_view s);
+// s followed by blanks up to `width` columns (s itself when it is as wide or wider).
+std::string PadToWidth(std::string_view s, std::size_t width);
 
 }  // namespace platform

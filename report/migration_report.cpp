@@ -3,6 +3,7 @@
 #include <iomanip>
 
 #include "platform/access_format.h"
+#include "platform/text.h"
 
 namespace reporting {
 
@@ -50,7 +51,8 @@ void PrintReport(const MigrationReport& report, std::ostream& out) {
   for (const auto& t : report.tables) {
     std::string name =
         t.accessName == t.targetName ? t.accessName : t.accessName + " -> " + t.targetName;
-    out << std::left << std::setw(28) << name << std::right << std::setw(9) << Count(t.accessRows)
+    // Padded by the columns the name takes, not its bytes ("Aufträge" is nine bytes).
+    out << platform::PadToWidth(name, 28) << std::right << std::setw(9) << Count(t.accessRows)
         << std::setw(9) << Count(t.targetRows) << "  " << std::left << std::setw(8)
         << (t.checksumsEqual ? "equal" : "DIFFER") << " " << std::setw(8)
         << OfExpected(t.indexesCreated, t.indexesExpected) << " " << std::setw(4)

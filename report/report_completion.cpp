@@ -54,6 +54,24 @@ std::string Headline(const MigrationReport& report) {
   return "Finished with " + std::to_string(n) + (n == 1 ? " problem" : " problems");
 }
 
+std::string FindingsLine(const MigrationReport& report) {
+  std::size_t notCarried = 0;
+  for (const auto& p : report.properties) notCarried += p.notCarried.size();
+  const std::string findings = notCarried == 0
+                                   ? std::string()
+                                   : std::to_string(notCarried) +
+                                         (notCarried == 1 ? " property was" : " properties were") +
+                                         " not carried";
+  if (report.Ok())
+    return "Everything arrived and checked out" +
+           (findings.empty() ? "." : "; " + findings + ": see the report below.");
+  const int n = std::max(ProblemCount(report), 1);
+  std::string line = std::to_string(n) + (n == 1 ? " failure" : " failures") +
+                     " in the run or the check: marked in the report below";
+  if (!findings.empty()) line += "; besides, " + findings + " (findings about the data)";
+  return line + ".";
+}
+
 std::string ReportText(const MigrationReport& report) {
   std::ostringstream out;
   PrintReport(report, out);

@@ -30,6 +30,9 @@ void CheckWhatArrived(MigrationVerifier& verifier, const MigrationSettings& sett
 int ProblemCount(const MigrationReport& report);
 // "Migration complete" or "Finished with N problems".
 std::string Headline(const MigrationReport& report);
+// Under the headline: failures apart from findings about the data ("Everything arrived and
+// checked out; 3 properties were not carried: see the report below.").
+std::string FindingsLine(const MigrationReport& report);
 // The report as norvane-migrate prints it.
 std::string ReportText(const MigrationReport& report);
 

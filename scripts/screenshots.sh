@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the wizard into a temporary prefix, runs it on a private X server (Xvfb, 1024x768)
-# with a window manager (openbox), walks through a whole migration of the bundled sample with
-# the keyboard (xdotool), and writes a picture of the screen at every page, dialog and result
+# with a window manager (openbox), walks through a whole migration of the bundled sample
+# modern-dev-V2010.accdb, copied into "~/Documents/Shop Data", with the keyboard (xdotool), and
+# writes a picture of the screen at every page, dialog and result
 # into docs/screenshots/.
 #   BUILD_DIR=build/release scripts/screenshots.sh     (default: build/release, built if missing)
 # The wizard runs with a private home: its settings and the data source it registers stay in a
@@ -23,8 +24,10 @@ cleanup() {
 }
 trap cleanup EXIT
 cmake --install "$build" --prefix "$work/prefix" >/dev/null
-mkdir -p "$work/home" "$work/Sample Data" "$out"
-cp tests/data/nwind.mdb "$work/Sample Data/"
+# An .accdb in a folder with a blank in its name, in the user's documents folder.
+data="$work/home/Documents/Shop Data"
+mkdir -p "$data" "$out"
+cp tests/data/modern-dev-V2010.accdb "$data/"
 rm -f "$out"/*.png
 
 Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
@@ -82,9 +85,11 @@ focus 'Select the MS Access DB'
 shot source
 key Return                       # "Browse ..."
 shot source-open-dialog 1.5
-xdotool type --delay 15 "$work/Sample Data/nwind.mdb"
+xdotool type --delay 15 "Shop Data/modern-dev-V2010.accdb"  # the dialog opens in Documents
 key Return
-shot source-chosen
+shot source-chosen               # the check's findings about the file
+key Return                       # OK
+shot source-checked 0.5
 key Return                       # ">>"
 focus 'IVEX selection'
 key Return                       # "Browse ...": opens in the installed tool folder
@@ -108,13 +113,21 @@ key Return                       # ">>"
 focus 'The final stop'
 shot final
 key Return                       # "Migrate"
+shot migrate-anyway 1.0          # the check's findings again: migrate anyway?
+key Return                       # Yes
 window '^Select Data Source' >/dev/null
 shot data-source-dialog 1.0
 key Return                       # "New Norvane database..."
 window '^Migration results' >/dev/null
 shot results 1.5
+key Escape                       # closes the results window
 focus 'The final stop'
 shot final-finished 0.5
+key alt+r                        # "Results" opens the results window again
+window '^Migration results' >/dev/null
+shot results-again 1.0
+key Escape
+focus 'The final stop'
 key Return                       # "Finish"
 for _ in $(seq 100); do kill -0 "$wizard" 2>/dev/null || break; sleep 0.1; done
 if kill -0 "$wizard" 2>/dev/null; then
@@ -122,5 +135,5 @@ if kill -0 "$wizard" 2>/dev/null; then
   exit 1
 fi
 wizard=
-left=$(ls "$work/Sample Data")
+left=$(ls "$data")
 echo "screenshots: left in the sample folder: $(echo $left)"

@@ -1,7 +1,8 @@
-// The wait at close for command files that still run: a small window says which file it waits
-// for and has a "Stop waiting" button.
+// The waits a close makes for work still under way: a small window says what it waits for and
+// has a "Stop waiting" button.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -9,6 +10,9 @@
 #include "platform/shell_start.h"
 
 namespace wizard {
+
+// Shows `text` until `ended` is true (asked often) or the user stops waiting; false then.
+bool WaitVisibly(const std::string& text, const std::function<bool()>& ended);
 
 // Waits until every task has ended. False when the user stopped waiting (some still run).
 bool WaitForCommandFiles(platform::CommandStarter& commands,

@@ -1,6 +1,14 @@
 #include "wizard/frmCreatedb.h"
 
+#include "options/page_rules.h"
+
 namespace wizard {
+namespace {
+
+// How often the page looks whether migrate.bat has ended.
+constexpr std::chrono::milliseconds kWatch{200};
+
+}  // namespace
 
 frmCreatedb::frmCreatedb(PageFlow& flow)
     : WizardPage(flow, PageId::Createdb, "frmCreatedb", "Create a Norvane DataBase"),
@@ -15,9 +23,9 @@ frmCreatedb::frmCreatedb(PageFlow& flow)
   text1_->setReadOnly(true);
   content()->addWidget(text1_);
   content()->addWidget(NamedLabel("Label2", "Click on 'Create DB' to proceed:"));
-  auto* create = NamedButton("Command3", "Create DB");
-  content()->addWidget(create, 0, Qt::AlignLeft);
-  SetActionButton(create);
+  create_ = NamedButton("Command3", "Create DB");
+  content()->addWidget(create_, 0, Qt::AlignLeft);
+  SetActionButton(create_);
   content()->addStretch(1);
   AddButtonRow("Command5", "create norvane db", {"<<", ">>", "Cancel"});
   status_ = AddStatusBar();
@@ -25,10 +33,14 @@ frmCreatedb::frmCreatedb(PageFlow& flow)
 
   // The check, then one run at a time per Access file and database (the locks are held to the
   // program's end), then the work files and migrate.bat.
-  connect(create, &QPushButton::clicked, this,
-          [this] { creation_.RunToEnd(engine::FlowPlan::CreateOnly, *this); });
+  connect(create_, &QPushButton::clicked, this, [this] {
+    flow_.NoteWorkFolder();
+    creation_.RunToEnd(engine::FlowPlan::CreateOnly, *this);
+  });
   connect(Command1(0), &QPushButton::clicked, this, [this] { GoTo(PageId::Ivex); });
   connect(Command1(1), &QPushButton::clicked, this, [this] { GoTo(PageId::Final); });
+  watch_.setInterval(kWatch);
+  connect(&watch_, &QTimer::timeout, this, &frmCreatedb::WatchCreation);
 }
 
 std::string frmCreatedb::CurrentTarget() const {
@@ -36,18 +48,43 @@ std::string frmCreatedb::CurrentTarget() const {
 }
 
 void frmCreatedb::Refresh() {
-  text1_->setText(QString::fromStdString(settings_.WorkFolder + settings_.TargetDbFileName));
+  text1_->setText(
+      QString::fromStdString(ShownPath(settings_.WorkFolder + settings_.TargetDbFileName)));
   text1_->setCursorPosition(0);
-  // ">>" only once the database of the Access file now chosen has been created.
-  const bool created = !createdFor_.empty() && createdFor_ == CurrentTarget();
+  // "Create DB" not for a file the source page's check stops.
+  const bool stops = flow_.CheckStops(settings_.AccessDbPath);
+  create_->setEnabled(!stops);
+  // ">>" only once the database of the Access file now chosen has been created, and while it is
+  // there (restore removes it).
+  const bool current = !createdFor_.empty() && createdFor_ == CurrentTarget();
+  const bool created = current && (watch_.isActive() || TargetDbExists());
   Command1(1)->setEnabled(created);
-  if (!created) status_->clearMessage();
+  if (stops)
+    status_->showMessage("The check of this Access file stops its migration: choose another.");
+  else if (!created)
+    status_->clearMessage();
+  if (!current) watch_.stop();
 }
 
 void frmCreatedb::EnableNext() {
   createdFor_ = CurrentTarget();
   Command1(1)->setEnabled(true);
   UpdateDefaultButton();
+  watch_.start();
+}
+
+void frmCreatedb::WatchCreation() {
+  if (flow_.LastCommandFileRunning()) return;
+  watch_.stop();
+  // migrate.bat has ended: the status says what it left.
+  if (TargetDbExists()) {
+    status_->showMessage(QString::fromStdString(
+        "Database created: " + ShownPath(settings_.WorkFolder + settings_.TargetDbFileName)));
+  } else {
+    status_->showMessage("migrate.bat ended without the database: see its window.");
+    Command1(1)->setEnabled(false);
+    UpdateDefaultButton();
+  }
 }
 
 void frmCreatedb::SetStatusText(const std::string& text) {

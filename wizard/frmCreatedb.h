@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QLineEdit>
+#include <QTimer>
 
 #include "engine/migration_flow.h"
 #include "target/create_db.h"
@@ -19,6 +20,8 @@ class frmCreatedb : public WizardPage, private target::CreateDbView, private Pag
   void Refresh() override;
   // The Access file and database file that "Create DB" works on now.
   std::string CurrentTarget() const;
+  // While migrate.bat runs: once it has ended, the status says what it left.
+  void WatchCreation();
   target::CreateDbView* CreateView() override { return this; }
 
   void SetStatusText(const std::string& text) override;
@@ -27,6 +30,8 @@ class frmCreatedb : public WizardPage, private target::CreateDbView, private Pag
 
   engine::MigrationFlow creation_;
   QLineEdit* text1_;
+  QPushButton* create_;
+  QTimer watch_;
   QStatusBar* status_;
   std::string createdFor_;  // CurrentTarget() when "Create DB" last started migrate.bat
 };

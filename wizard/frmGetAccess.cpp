@@ -28,20 +28,40 @@ frmGetAccess::frmGetAccess(PageFlow& flow)
   connect(Command1(1), &QPushButton::clicked, this, [this] { GoTo(PageId::Ivex); });
 }
 
+void frmGetAccess::Refresh() {
+  // A file given on the command line is chosen on the first arrival, as if browsed to.
+  if (auto given = flow_.TakeStartFile()) Choose(*given);
+}
+
 void frmGetAccess::Browse() {
   if (auto choice = dialogs_.OpenFile(kAccessFilter)) lastChoice_ = std::move(*choice);
-  if (const std::string unsafe = target::UnsafePathMessage(lastChoice_.path); !unsafe.empty()) {
+  Choose(lastChoice_);
+}
+
+void frmGetAccess::Choose(const platform::FileChoice& choice) {
+  lastChoice_ = choice;
+  if (const std::string unsafe = target::UnsafePathMessage(choice.path); !unsafe.empty()) {
     dialogs_.Message(unsafe);  // nothing is stored: the page keeps its earlier choice
     return;
   }
-  if (!StoreAccessChoice(lastChoice_.path, lastChoice_.title, settings_)) {
+  if (!StoreAccessChoice(choice.path, choice.title, settings_)) {
     dialogs_.Message(kNoAccessDbMessage);
     return;
   }
-  text1_->setText(QString::fromStdString(settings_.WorkFolder + lastChoice_.title));
-  Command1(1)->setEnabled(true);
+  text1_->setText(QString::fromStdString(ShownPath(settings_.AccessDbPath)));
+  text1_->setCursorPosition(0);
+  gate_ = engine::Gate::Go;
   check_.RunToEnd(engine::FlowPlan::CheckOnly, *this);
+  const bool stops = gate_ == engine::Gate::Stop;
+  flow_.NoteCheckStops(settings_.AccessDbPath, stops);
+  Command1(1)->setEnabled(!stops);
   UpdateDefaultButton();
+}
+
+bool frmGetAccess::AcceptCheck(const engine::PreflightResult& result, engine::Gate gate,
+                               engine::FlowPlan plan) {
+  gate_ = gate;
+  return PagePrompts::AcceptCheck(result, gate, plan);
 }
 
 }  // namespace wizard

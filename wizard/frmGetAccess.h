@@ -16,10 +16,16 @@ class frmGetAccess : public WizardPage, private PagePrompts {
 
  private:
   void Browse();
+  // Stores a chosen file and checks it: ">>" only for a file the check does not stop.
+  void Choose(const platform::FileChoice& choice);
+  void Refresh() override;
+  bool AcceptCheck(const engine::PreflightResult& result, engine::Gate gate,
+                   engine::FlowPlan plan) override;
 
   engine::MigrationFlow check_;  // the check at once after a choice
   QLineEdit* text1_;
-  platform::FileChoice lastChoice_;  // what the dialog reports again when it is cancelled
+  platform::FileChoice lastChoice_;       // what the dialog reports again when it is cancelled
+  engine::Gate gate_ = engine::Gate::Go;  // of the last check
 };
 
 }  // namespace wizard

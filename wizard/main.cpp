@@ -1,15 +1,20 @@
 // norvane-wizard: the migration wizard.
 #include <QApplication>
+#include <QFileInfo>
 
 #include <filesystem>
+#include <iostream>
+#include <optional>
 
 #include "options/page_rules.h"
 #include "platform/access/access_engine.h"
 #include "platform/access/linked_targets.h"
 #include "platform/jetwriter/jet_catalog_writer.h"
+#include "platform/paths.h"
 #include "platform/shell/posix_command_starter.h"
 #include "platform/ui/command_windows.h"
 #include "platform/ui/data_source_dialog.h"
+#include "platform/ui/norvane_data_sources.h"
 #include "platform/ui/qt_dialogs.h"
 #include "platform/verify/access_migration_verifier.h"
 #include "platform/verify/target_inspector.h"
@@ -34,6 +39,23 @@ std::string InstalledToolFolder() {
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationDisplayName(wizard::kAppTitle);
+  // norvane-wizard [ACCESS-FILE]: a file given (by a file manager) is chosen on the source page.
+  std::optional<platform::FileChoice> startFile;
+  const QStringList arguments = QApplication::arguments();
+  if (arguments.size() > 2 || (arguments.size() == 2 && arguments[1].startsWith('-'))) {
+    std::cerr << "Usage: norvane-wizard [ACCESS-FILE]\n";
+    return 2;
+  }
+  if (arguments.size() == 2) {
+    const QFileInfo file(arguments[1]);
+    if (!file.isFile()) {
+      std::cerr << "norvane-wizard: " << arguments[1].toStdString() << ": no such file\n";
+      return 1;
+    }
+    startFile =
+        platform::FileChoice{platform::paths::ToWindows(file.absoluteFilePath().toStdString()),
+                             file.fileName().toStdString()};
+  }
   QApplication::setQuitOnLastWindowClosed(false);
 
   MigrationSettings& settings = ProgramSettings();
@@ -51,25 +73,27 @@ int main(int argc, char** argv) {
 
   console::AccessMigrationVerifier verifier;
   platform::verify::NorvaneTargetInspector inspector;
-  wizard::PageFlow flow(settings,
-                        {dialogs, commands, programEnd,
-                         [&chooser] {
-                           return platform::access::CreateEngine(
-                               {.chooser = &chooser,
-                                .writerFactory = jetwriter::OpenJetCatalogWriterForRun,
-                                .recoverInterruptedChange = jetwriter::RecoverInterruptedChange,
-                                .catalogCheck = jetwriter::CheckLinkBack});
-                         },
-                         [](const std::string& access, const std::string& database) {
-                           return platform::access::TablesLinkedTo(access, database,
-                                                                   std::chrono::seconds(60));
-                         },
-                         [&verifier](const std::string& connection, const std::string& table,
-                                     const std::string& condition) {
-                           return verifier.KeysOfRowsBreaking(connection, table, condition);
-                         },
-                         &inspector});
+  wizard::PageFlow flow(
+      settings,
+      {dialogs, commands, programEnd,
+       [&chooser] {
+         return platform::access::CreateEngine(
+             {.chooser = &chooser,
+              .writerFactory = jetwriter::OpenJetCatalogWriterForRun,
+              .recoverInterruptedChange = jetwriter::RecoverInterruptedChange,
+              .catalogCheck = jetwriter::CheckLinkBack});
+       },
+       [](const std::string& access, const std::string& database) {
+         return platform::access::TablesLinkedTo(access, database, std::chrono::seconds(60));
+       },
+       [&verifier](const std::string& connection, const std::string& table,
+                   const std::string& condition) {
+         return verifier.KeysOfRowsBreaking(connection, table, condition);
+       },
+       &inspector,
+       [](const std::string& database) { (void)platform::ui::RemoveUserDataSourcesOf(database); }});
   pages = &flow;
+  if (startFile) flow.SetStartFile(*startFile);
   flow.SetResultsCheck(std::make_unique<wizard::ResultsCheck>(wizard::ResultsCheck{
       verifier, [&commands](int task) { return commands.TakeToolErrors(task); },
       [&chooser] { return chooser.LastChoice(); }}));

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QFontDatabase>
+#include <QKeyEvent>
 #include <QVBoxLayout>
 
 #include "platform/error.h"
@@ -22,10 +23,15 @@ MigrationResultsWindow::MigrationResultsWindow(platform::Dialogs& dialogs) : dia
   big.setBold(true);
   headline_->setFont(big);
   column->addWidget(headline_);
+  findings_ = new QLabel;
+  findings_->setObjectName("Findings");
+  findings_->setWordWrap(true);
+  column->addWidget(findings_);
   report_ = new QPlainTextEdit;
   report_->setObjectName("Report");
   report_->setReadOnly(true);
-  report_->setLineWrapMode(QPlainTextEdit::NoWrap);
+  report_->setLineWrapMode(QPlainTextEdit::NoWrap);  // the columns stay; long lines scroll
+  report_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   report_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
   column->addWidget(report_, 1);
   actions_ = new QHBoxLayout;
@@ -45,19 +51,37 @@ MigrationResultsWindow::MigrationResultsWindow(platform::Dialogs& dialogs) : dia
 }
 
 void MigrationResultsWindow::ShowReport(const reporting::MigrationReport& report,
-                                        const std::string& databaseFile) {
+                                        const std::string& databaseFile, QWidget* page) {
   databaseFile_ = databaseFile;
   headline_->setText(QString::fromStdString(reporting::Headline(report)));
   headline_->setStyleSheet(report.Ok() ? "color: #1a6e1a" : "color: #a01010");
+  findings_->setText(QString::fromStdString(reporting::FindingsLine(report)));
   QString text = QString::fromStdString(reporting::ReportText(report)).trimmed();
   if (!databaseFile.empty())
     text = "Database: " + QString::fromStdString(databaseFile) + "\n\n" + text;
   report_->setPlainText(text);
+  if (!placed_ && page != nullptr) {
+    platform::ui::PlaceBeside(*this, *page);
+    placed_ = true;
+  }
+  ShowAgain();
+}
+
+void MigrationResultsWindow::ShowAgain() {
   const QRect screen = platform::ui::AvailableScreenArea(this);
   move(platform::ui::KeepOnScreen(QRect(pos(), platform::ui::FrameSizeOf(this)), screen).topLeft());
   show();
   raise();
   activateWindow();
+}
+
+void MigrationResultsWindow::keyPressEvent(QKeyEvent* event) {
+  // Escape closes the window, wherever in it the focus is (the report leaves the key alone).
+  if (event->key() == Qt::Key_Escape) {
+    close();
+    return;
+  }
+  QWidget::keyPressEvent(event);
 }
 
 void MigrationResultsWindow::AddSection(const QString& title, const QStringList& lines) {
@@ -70,18 +94,18 @@ void MigrationResultsWindow::AddAction(QPushButton* button) {
 }
 
 QString MigrationResultsWindow::Text() const {
-  return headline_->text() + "\n\n" + report_->toPlainText() + "\n";
+  return headline_->text() + "\n" + findings_->text() + "\n\n" + report_->toPlainText() + "\n";
 }
 
-bool MigrationResultsWindow::SaveTo(const QString& path) const {
+std::string MigrationResultsWindow::SaveTo(const QString& path) const {
   // Whole or not at all, and a link standing under the name is replaced, not followed.
   const QByteArray bytes = Text().toUtf8();
   try {
     platform::files::ReplaceDurably(
         path.toStdString(), std::string_view(bytes.constData(), bytes.size()), path.toStdString());
-    return true;
-  } catch (const platform::Error&) {
-    return false;
+    return {};
+  } catch (const platform::Error& e) {
+    return e.Description().empty() ? std::string("it cannot be written") : e.Description();
   }
 }
 
@@ -93,8 +117,9 @@ void MigrationResultsWindow::Save() {
   if (const auto dot = file.rfind('.'); dot != std::string::npos && dot > 0)
     name = file.substr(0, dot) + " migration report.txt";
   const auto path = dialogs_.SaveFile("Text file (*.txt) | *.txt", name);
-  if (path && !SaveTo(QString::fromStdString(*path)))
-    dialogs_.Message("The report could not be saved to " + *path + ".");
+  if (!path) return;
+  if (const std::string why = SaveTo(QString::fromStdString(*path)); !why.empty())
+    dialogs_.Message("The report could not be saved: " + why);
 }
 
 }  // namespace wizard

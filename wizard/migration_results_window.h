@@ -21,22 +21,31 @@ class MigrationResultsWindow : public QWidget {
  public:
   explicit MigrationResultsWindow(platform::Dialogs& dialogs);
 
-  // Shows the report in place of the one before; `databaseFile` names the new database.
-  void ShowReport(const reporting::MigrationReport& report, const std::string& databaseFile);
+  // Shows the report in place of the one before, beside `page` (never over it) the first time;
+  // `databaseFile` names the new database.
+  void ShowReport(const reporting::MigrationReport& report, const std::string& databaseFile,
+                  QWidget* page = nullptr);
+  // Shows the last report again where it was.
+  void ShowAgain();
   // A block of lines under the report, with a title of its own (kept until the next report).
   void AddSection(const QString& title, const QStringList& lines);
   // A button in the row beside "Save as text...", for an action on the finished run.
   void AddAction(QPushButton* button);
 
   QString Text() const;
-  // Writes the headline and the report; false when the file cannot be written.
-  bool SaveTo(const QString& path) const;
+  // Writes the headline and the report; why it could not be written, or "" when it was.
+  std::string SaveTo(const QString& path) const;
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   void Save();
 
   platform::Dialogs& dialogs_;
   QLabel* headline_;
+  QLabel* findings_;
+  bool placed_ = false;
   QPlainTextEdit* report_;
   QHBoxLayout* actions_;
   std::string databaseFile_;

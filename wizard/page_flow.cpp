@@ -5,6 +5,7 @@
 #include <iostream>
 
 #include "engine/work_files.h"
+#include "options/page_rules.h"
 #include "platform/ui/window_placement.h"
 #include "wizard/command_file_wait.h"
 #include "wizard/frmCreatedb.h"
@@ -30,10 +31,47 @@ class EndOnce : public platform::ProgramEnd {
   bool ended_ = false;
 };
 
+// For the folders before the last: their removal does not end the program.
+class NoEnd : public platform::ProgramEnd {
+ public:
+  void EndProgram() override {}
+};
+
+// The messages and questions of the pages, their paths in POSIX form.
+class ShownDialogs : public platform::Dialogs {
+ public:
+  ShownDialogs(platform::Dialogs& inner, const MigrationSettings& settings)
+      : inner_(inner), settings_(settings) {}
+  void Message(const std::string& text) override { inner_.Message(ShownText(text, settings_)); }
+  bool Question(const std::string& text) override {
+    return inner_.Question(ShownText(text, settings_));
+  }
+  std::optional<platform::FileChoice> OpenFile(const std::string& filter) override {
+    return inner_.OpenFile(filter);
+  }
+  std::optional<std::string> SaveFile(const std::string& filter,
+                                      const std::string& suggestedName) override {
+    return inner_.SaveFile(filter, suggestedName);
+  }
+  void ShowHelp(const std::string& helpFile, const std::string& keyword) override {
+    inner_.ShowHelp(helpFile, keyword);
+  }
+  void RegisterProgramHelp(const std::string& helpFile) override {
+    inner_.RegisterProgramHelp(helpFile);
+  }
+  void SetBusyPointer(bool busy) override { inner_.SetBusyPointer(busy); }
+
+ private:
+  platform::Dialogs& inner_;
+  const MigrationSettings& settings_;
+};
+
 }  // namespace
 
 PageFlow::PageFlow(MigrationSettings& settings, WizardServices services)
-    : settings_(settings), services_(std::move(services)) {}
+    : settings_(settings),
+      services_(std::move(services)),
+      shownDialogs_(std::make_unique<ShownDialogs>(services_.dialogs, settings_)) {}
 
 PageFlow::~PageFlow() {
   ending_ = true;  // destroying the pages is not a close by the user
@@ -124,23 +162,58 @@ QWidget* PageFlow::VisiblePage() const {
 }
 
 int PageFlow::StartCommandFile(const std::string& windowsPath) {
+  NoteWorkFolder();
   const int task = services_.commands.StartCommandFile(windowsPath);
   tasks_.emplace_back(task, windowsPath);
   return task;
+}
+
+bool PageFlow::LastCommandFileRunning() {
+  return !tasks_.empty() && services_.commands.IsRunning(tasks_.back().first);
+}
+
+void PageFlow::NoteWorkFolder() {
+  if (settings_.WorkFolder.empty()) return;
+  for (auto& known : workFolders_) {
+    if (known.WorkFolder == settings_.WorkFolder) {
+      known = settings_;
+      return;
+    }
+  }
+  workFolders_.push_back(settings_);
+}
+
+void PageFlow::NoteCheckStops(const std::string& accessPath, bool stops) {
+  checkStops_[accessPath] = stops;
+}
+
+bool PageFlow::CheckStops(const std::string& accessPath) const {
+  const auto it = checkStops_.find(accessPath);
+  return it != checkStops_.end() && it->second;
 }
 
 void PageFlow::CloseStep() {
   if (ending_) return;
   ending_ = true;
   EndOnce end(services_.programEnd);
+  NoteWorkFolder();  // the folder chosen last, also when nothing was written there yet
   if (!WaitForCommandFiles(*this, tasks_)) {
-    services_.dialogs.Message("The work files were left in " + settings_.WorkFolder +
-                              ": a command file was still running.");
+    std::string folders;
+    for (const auto& written : workFolders_)
+      folders += (folders.empty() ? "" : ", ") + ShownPath(written.WorkFolder);
+    dialogs().Message("The work files were left in " + folders +
+                      ": a command file was still running.");
     end.EndProgram();
     return;
   }
   platform::FailureLog failures;
-  engine::RemoveWorkFiles(settings_, end, failures);
+  NoEnd notYet;
+  for (const auto& written : workFolders_) {
+    platform::ProgramEnd& after =
+        &written == &workFolders_.back() ? static_cast<platform::ProgramEnd&>(end) : notYet;
+    engine::RemoveWorkFiles(written, after, failures);
+  }
+  if (workFolders_.empty()) engine::RemoveWorkFiles(settings_, end, failures);
   for (const auto& f : failures)
     std::cerr << "norvane-wizard: " << f.context << ": " << f.description << '\n';
   end.EndProgram();

@@ -7,7 +7,9 @@
 
 #include <array>
 #include <functional>
+#include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -41,6 +43,9 @@ struct WizardServices {
       rowsBreaking = {};
   // The new database as restore and the undo record see it; without it nothing is restored.
   engine::TargetDatabaseInspector* targetInspector = nullptr;
+  // Removes the user data sources registered for a database file (POSIX path) that restore
+  // removed; without it they stay.
+  std::function<void(const std::string&)> forgetDataSources = {};
 };
 
 // What the final page needs to check a finished run; without it the results show the run's own
@@ -71,13 +76,16 @@ class PageFlow : public platform::CommandStarter {
   QWidget* VisiblePage() const;
 
   // The close step of every page: waits for command files still running (they need the work
-  // files), removes the work files and ends the program. Runs once. When the user stops the
-  // wait, the work files stay and the user is told where.
+  // files), removes the work files of every folder the pages wrote them in and ends the program.
+  // Runs once. When the user stops the wait, the work files stay and the user is told where.
   void CloseStep();
   bool Ending() const { return ending_; }
 
   MigrationSettings& settings() { return settings_; }
   WizardServices& services() { return services_; }
+  // The dialogs of the pages: the services' dialogs with every path in a message shown as the
+  // user's system writes it (ShownText).
+  platform::Dialogs& dialogs() { return *shownDialogs_; }
   void SetResultsCheck(std::unique_ptr<ResultsCheck> check) { resultsCheck_ = std::move(check); }
   ResultsCheck* resultsCheck() const { return resultsCheck_.get(); }
   // The locks of the Access file and database that "Create DB" last worked on, held until the
@@ -86,6 +94,17 @@ class PageFlow : public platform::CommandStarter {
   // What a migration flow of the pages works with: the services above, the results check and
   // the command files started through this flow.
   engine::FlowServices FlowServicesOfPages();
+
+  // The work files of the settings' folder are written now: the close step removes them too.
+  void NoteWorkFolder();
+  // The source page's check of an Access file (Windows path): whether a finding stops its run.
+  void NoteCheckStops(const std::string& accessPath, bool stops);
+  bool CheckStops(const std::string& accessPath) const;
+  // The file the program was started with, chosen once on the source page's first arrival.
+  void SetStartFile(platform::FileChoice file) { startFile_ = std::move(file); }
+  std::optional<platform::FileChoice> TakeStartFile() { return std::exchange(startFile_, {}); }
+  // Whether the command file started last still runs.
+  bool LastCommandFileRunning();
 
   // Command files are started through the flow, which keeps their tasks for the close step.
   int StartCommandFile(const std::string& windowsPath) override;
@@ -100,7 +119,11 @@ class PageFlow : public platform::CommandStarter {
   WizardServices services_;
   std::array<std::unique_ptr<WizardPage>, 5> pages_;
   std::vector<std::pair<int, std::string>> tasks_;
+  std::vector<MigrationSettings> workFolders_;  // one per folder, as last written
+  std::map<std::string, bool> checkStops_;      // by Access file
+  std::optional<platform::FileChoice> startFile_;
   std::unique_ptr<ResultsCheck> resultsCheck_;
+  std::unique_ptr<platform::Dialogs> shownDialogs_;
   target::RunLocks runLocks_;
   QRect lastFrame_;  // of the page shown last
   QSize lastSize_;

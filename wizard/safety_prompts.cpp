@@ -1,5 +1,7 @@
 #include "wizard/safety_prompts.h"
 
+#include "options/page_rules.h"
+
 namespace wizard {
 
 bool PagePrompts::RestoreAsked() {
@@ -15,14 +17,19 @@ bool PagePrompts::RestoreAsked() {
     outcome = promptFlow_.Restore(*this, true);
   }
   promptDialogs_.Message(outcome.message);
+  if (outcome.restored) Restored();
   return outcome.restored;
 }
 
 bool PagePrompts::AcceptCheck(const engine::PreflightResult& result, engine::Gate gate,
                               engine::FlowPlan plan) {
-  const std::string found = "The check of " + result.accessPath + " found:\n" + result.Text();
+  const std::string found =
+      "The check of " + ShownPath(result.accessPath) + " found:\n" + result.Text();
   if (plan == engine::FlowPlan::CheckOnly) {
-    if (!result.Clean()) promptDialogs_.Message(found);
+    if (gate == engine::Gate::Stop)
+      promptDialogs_.Message("This file cannot be migrated. " + found);
+    else if (!result.Clean())
+      promptDialogs_.Message(found);
     return true;
   }
   if (plan != engine::FlowPlan::MigrateOnly) {

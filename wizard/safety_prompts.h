@@ -29,6 +29,10 @@ class PagePrompts : public engine::FlowFrontEnd {
   // removed only after a second question naming the changed tables. True when restored.
   bool OfferRestore();
 
+ protected:
+  // After a restore that put the Access file back and removed the database.
+  virtual void Restored() {}
+
  private:
   bool RestoreAsked();
 

@@ -7,7 +7,10 @@
 #include <QLinearGradient>
 #include <QPainter>
 
+#include <filesystem>
+
 #include "options/page_rules.h"
+#include "platform/paths.h"
 
 namespace wizard {
 namespace {
@@ -49,7 +52,7 @@ QPushButton* NamedButton(const char* name, const QString& text) {
 }
 
 WizardPage::WizardPage(PageFlow& flow, PageId id, const char* objectName, const char* title)
-    : flow_(flow), settings_(flow.settings()), dialogs_(flow.services().dialogs), id_(id) {
+    : flow_(flow), settings_(flow.settings()), dialogs_(flow.dialogs()), id_(id) {
   setObjectName(objectName);
   setWindowTitle(title);
   auto* outer = new QHBoxLayout;
@@ -114,6 +117,14 @@ void WizardPage::UpdateDefaultButton() {
   }
   // Once the page's action has done its work, the focus moves on with it to ">>".
   if (action_ != nullptr && chosen != action_ && focusWidget() == action_) chosen->setFocus();
+}
+
+bool WizardPage::TargetDbExists() const {
+  std::error_code ec;
+  const std::string database =
+      platform::paths::PosixFormOrMapped(settings_.WorkFolder + settings_.TargetDbFileName);
+  return !settings_.TargetDbFileName.empty() && !database.empty() &&
+         std::filesystem::exists(database, ec);
 }
 
 void WizardPage::keyPressEvent(QKeyEvent* event) {

@@ -34,13 +34,15 @@ class WizardPage : public QWidget {
   // "<<" and ">>": hide this page, show the other.
   void GoTo(PageId next);
   // Whether the page may close now; a page busy with work refuses.
-  virtual bool CanClose() const { return true; }
+  virtual bool CanClose() { return true; }
   // Shows the current settings in the page's boxes and buttons.
   virtual void Refresh() {}
   // The control that takes the focus on arrival.
   virtual QWidget* FirstControl() const { return DefaultButton(); }
   // The button that does the page's work before ">>" is possible ("Browse ...", "Create DB").
   void SetActionButton(QPushButton* button) { action_ = button; }
+  // Whether the database file of the settings is on the disk.
+  bool TargetDbExists() const;
   // Marks DefaultButton() as the default; call after a button's enabled state changed.
   void UpdateDefaultButton();
 

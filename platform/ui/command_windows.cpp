@@ -62,8 +62,8 @@ int CommandWindows::StartCommandFile(const std::string& windowsPath) {
   }
   pendingErrors_[task] = errors;
   if (!known && wizard != nullptr && wizard != window) {
-    const QRect screen = AvailableScreenArea(wizard);
-    window->move(Beside(wizard->frameGeometry(), FrameSizeOf(window), screen).topLeft());
+    // Each new window a little lower than the one before, so that none hides another.
+    PlaceBeside(*window, *wizard, static_cast<int>(windows_.size()) - 1);
   }
   window->show();
   window->raise();

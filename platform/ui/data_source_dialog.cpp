@@ -34,8 +34,7 @@ std::vector<Entry> Entries(const std::string& newFileWindows, int* preselect) {
   if (!newFileWindows.empty()) {
     try {
       newFile = paths::ToPosix(newFileWindows).string();
-      entries.push_back(
-          {QString(kNewDatabaseEntry) + "  (" + Q(newFileWindows) + ")", {}, newFile});
+      entries.push_back({QString(kNewDatabaseEntry) + "  (" + Q(newFile) + ")", {}, newFile});
     } catch (const Error&) {
       // A file on no mapped drive cannot be offered; the named data sources still can.
     }

@@ -4,9 +4,9 @@
 // after the database (or finds the one an earlier run registered) and connects through it.
 //
 // Owns: nothing beyond the dialog's life; the registered data source stays in the user's
-// odbc.ini. Failures: a driver manager that cannot be asked lists no data sources; a data source
-// that cannot be registered is told in a message box and the file is connected to directly;
-// cancelling returns nothing.
+// odbc.ini (the wizard removes it when restore removes its database). Failures: a driver manager
+// that cannot be asked lists no data sources; a data source that cannot be registered is told in a
+// message box and the file is connected to directly; cancelling returns nothing.
 #pragma once
 
 #include <functional>

@@ -87,4 +87,20 @@ std::string RegisterUserDataSource(const std::string& databasePath) {
   return name;
 }
 
+std::vector<std::string> RemoveUserDataSourcesOf(const std::string& databasePath) {
+  std::vector<std::string> removed;
+  for (const auto& s : NorvaneDataSources()) {
+    if (!s.user || s.database != databasePath) continue;
+    SQLSetConfigMode(ODBC_USER_DSN);
+    const bool done = SQLRemoveDSNFromIni(s.name.c_str());
+    const std::string why = done ? std::string() : InstallerError();
+    SQLSetConfigMode(ODBC_BOTH_DSN);
+    if (!done)
+      throw Error(err::kPathFileAccess,
+                  "The data source " + s.name + " could not be removed: " + why);
+    removed.push_back(s.name);
+  }
+  return removed;
+}
+
 }  // namespace platform::ui

@@ -7,6 +7,7 @@
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QSettings>
+#include <QStandardPaths>
 
 #include <fstream>
 #include <iterator>
@@ -101,7 +102,10 @@ QString QtDialogs::StartFolder(const std::string& filter) const {
   if (!remembered.isEmpty() && QFileInfo(remembered).isDir()) return remembered;
   const auto given = startFolders_.find(filter);
   if (given != startFolders_.end() && QFileInfo(given->second).isDir()) return given->second;
-  return QDir::currentPath();
+  // The user's documents folder (XDG_DOCUMENTS_DIR), else the home folder.
+  const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+  if (!documents.isEmpty() && QFileInfo(documents).isDir()) return documents;
+  return QDir::homePath();
 }
 
 void QtDialogs::RememberFolder(const std::string& filter, const QString& chosenFile) {
@@ -158,10 +162,10 @@ void QtDialogs::ShowHelp(const std::string& helpFile, const std::string& keyword
     help_->resize(560, 480);
     // Beside the window that asked, never past the screen's edge.
     QWidget* asking = QApplication::activeWindow();
-    const QRect screen = AvailableScreenArea(asking);
-    help_->move(asking != nullptr
-                    ? Beside(asking->frameGeometry(), FrameSizeOf(help_), screen).topLeft()
-                    : CentredOn(FrameSizeOf(help_), screen).topLeft());
+    if (asking != nullptr)
+      PlaceBeside(*help_, *asking);
+    else
+      help_->move(CentredOn(FrameSizeOf(help_), AvailableScreenArea(nullptr)).topLeft());
   }
   // The window system adds the application's name after the title.
   help_->setWindowTitle(keyword.empty() ? QString("Help") : "Help - " + Q(keyword));

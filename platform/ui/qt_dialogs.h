@@ -4,7 +4,7 @@
 // Owns: the help window (one for the program) and the F1 key's filter on the application. The
 // dialogs are modal to the window they belong to only, so the help window stays usable. Each
 // file dialog starts in the folder last used with its filter (kept in QSettings across runs),
-// else in the folder given by SetStartFolder, else in the current folder.
+// else in the folder given by SetStartFolder, else in the user's documents folder (else home).
 // Failures: a missing help file or topic is told to the user in a message box; a folder that
 // cannot be remembered (settings not writable) is not remembered.
 #pragma once

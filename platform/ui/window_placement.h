@@ -20,6 +20,18 @@ QRect CentredOn(const QSize& size, const QRect& screen);
 // where neither fits, on the side with more room at the top of the screen.
 QRect Beside(const QRect& anchor, const QSize& size, const QRect& screen);
 
+// A frame beside `anchor` that never covers it: of `size` to the right, else to the left; else
+// on the side with more room, narrowed to that room (not below `minimum`); else below or above,
+// shortened to the room there. `drop` moves it down from the anchor's top (later windows of a
+// kind, so that they do not lie on each other). An empty rectangle when nothing fits.
+QRect BesideUncovered(const QRect& anchor, QSize size, const QRect& screen, QSize minimum,
+                      int drop = 0);
+
+// Puts the top-level `window` beside the top-level `page` so that it never covers it (see
+// BesideUncovered), narrowing it where needed; where the screen has no room beside the page,
+// the page moves to the screen's edge first. The `slot`-th window of a kind drops a little.
+void PlaceBeside(QWidget& window, QWidget& page, int slot = 0);
+
 // The available area of the screen `window` is on (or of the primary screen).
 QRect AvailableScreenArea(const QWidget* window);
 

@@ -21,8 +21,11 @@ done
 driver=$(ls "$prefix"/lib/*/odbc/libnorvaneodbc.so 2>/dev/null | head -n 1)
 [ -n "$driver" ] || fail "the ODBC driver is not installed in lib/<triplet>/odbc"
 [ -x "$prefix/lib/norvane/cmdshell" ] || fail "cmdshell is not reachable beside the wizard"
-grep -q '^Exec=norvane-wizard$' "$prefix/share/applications/norvane-wizard.desktop" \
-  || fail "the desktop entry does not start norvane-wizard"
+grep -q '^Exec=norvane-wizard %f$' "$prefix/share/applications/norvane-wizard.desktop" \
+  || fail "the desktop entry does not start norvane-wizard with the file"
+grep -q '^MimeType=application/x-msaccess;application/vnd.ms-access;$' \
+  "$prefix/share/applications/norvane-wizard.desktop" \
+  || fail "the desktop entry does not declare the Access file types"
 for page in "$prefix"/share/man/man1/*.1 "$prefix"/share/man/man7/*.7; do
   out=$(man -l "$page" 2>&1 >/dev/null) && [ -z "$out" ] || fail "manual page $page: $out"
 done

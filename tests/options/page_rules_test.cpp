@@ -3,6 +3,10 @@
 
 #include "options/page_rules.h"
 
+#include <filesystem>
+
+#include "support/temp_dir.h"
+
 using namespace wizard;
 
 TEST(StoreOptions, check_box_off_clears_the_flag_and_keeps_the_prefix) {
@@ -85,4 +89,29 @@ TEST(StoreQueryToolChoice, accepts_only_the_two_tools_in_any_case) {
     EXPECT_FALSE(StoreQueryToolChoice(std::string("E:\\") + rejected, rejected, s)) << rejected;
   EXPECT_EQ(s.QueryToolFileName, "IVEXW.EXE");
   EXPECT_EQ(s.QueryToolPath, "D:\\T\\");
+}
+
+// The pages show paths as the user's system writes them; the short form stays in command files.
+TEST(ShownPath, gives_the_posix_long_form_of_short_and_long_windows_paths) {
+  testing_support::TempDir dir;
+  std::filesystem::create_directory(dir.path() / "Shop Data");
+  testing_support::WriteBytes(dir.path() / "Shop Data" / "Shop.accdb", "x");
+  MigrationSettings s;
+  ASSERT_TRUE(StoreAccessChoice(dir.windows() + "Shop Data\\Shop.accdb", "Shop.accdb", s));
+  const std::string folder = (dir.path() / "Shop Data").string();
+  ASSERT_NE(s.WorkFolder.find("Shop D~1"), std::string::npos) << s.WorkFolder;
+  EXPECT_EQ(ShownPath(s.AccessDbPath), folder + "/Shop.accdb");
+  EXPECT_EQ(ShownPath(s.WorkFolder), folder + "/");                   // a folder keeps its slash
+  EXPECT_EQ(ShownPath(s.WorkFolder + "new.db"), folder + "/new.db");  // not there yet
+  EXPECT_EQ(ShownPath("/already/posix"), "/already/posix");
+  EXPECT_EQ(ShownPath("D:\\elsewhere\\x.mdb"), "D:\\elsewhere\\x.mdb");  // no POSIX form
+
+  // In a message: the settings' long paths with their blanks, other paths up to a blank, and
+  // the punctuation after a path stays outside it.
+  const std::string text =
+      ShownText("Restored " + s.AccessDbPath + " from " + s.WorkFolder + "Shop.bak; removed " +
+                    s.WorkFolder + "Shop.db.\n" + "Not Z: or C:x or D:\\elsewhere\\y.",
+                s);
+  EXPECT_EQ(text, "Restored " + folder + "/Shop.accdb from " + folder + "/Shop.bak; removed " +
+                      folder + "/Shop.db.\nNot Z: or C:x or D:\\elsewhere\\y.");
 }

@@ -107,8 +107,9 @@ TEST_F(DataSourceDialogTest, new_database_registers_a_user_source_that_the_next_
   EXPECT_EQ(chooser.LastChoice(), "DSN=Sales");
   ASSERT_EQ(first.entries.size(), 1);
   EXPECT_TRUE(first.entries.front().startsWith("New Norvane database..."));
-  EXPECT_TRUE(first.entries.front().contains(QString::fromStdString(file)));
-  EXPECT_GE(first.dialogWidth, first.widestEntry);  // nothing cut off
+  EXPECT_TRUE(
+      first.entries.front().contains(QString::fromStdString(posix)));  // as the system writes it
+  EXPECT_GE(first.dialogWidth, first.widestEntry);                     // nothing cut off
   EXPECT_NE(ReadBytes(UserIni()).find("Database=" + posix), std::string::npos);
 
   // The next run lists it, chooses it by default, and registers nothing twice.
@@ -150,4 +151,22 @@ TEST_F(DataSourceDialogTest, cancel_chooses_nothing_and_registers_nothing) {
   AnswerDialog(false);
   EXPECT_FALSE(chooser.ChooseDataSource().has_value());
   EXPECT_TRUE(platform::ui::NorvaneDataSources().empty());
+}
+
+// Restore removed the database: the wizard removes the user data sources of that file only.
+TEST_F(DataSourceDialogTest, removing_a_files_sources_leaves_the_others_and_system_ones) {
+  WriteIni(SystemIni(), "[Shared]\nDriver=Norvane\nDatabase=/srv/Sales.db\n");
+  const std::string sales = (dir.path() / "Sales.db").string();
+  const std::string stock = (dir.path() / "Stock.db").string();
+  ASSERT_EQ(platform::ui::RegisterUserDataSource(sales), "Sales");
+  ASSERT_EQ(platform::ui::RegisterUserDataSource(stock), "Stock");
+  EXPECT_EQ(platform::ui::RemoveUserDataSourcesOf(sales), std::vector<std::string>{"Sales"});
+  const auto left = platform::ui::NorvaneDataSources();
+  ASSERT_EQ(left.size(), 2u);
+  EXPECT_EQ(left[0].name, "Stock");
+  EXPECT_EQ(left[1].name, "Shared");
+  EXPECT_EQ(ReadBytes(UserIni()).find("Sales"), std::string::npos) << ReadBytes(UserIni());
+  EXPECT_TRUE(platform::ui::RemoveUserDataSourcesOf(sales).empty());  // once only
+  // The next registration for the file takes its name again.
+  EXPECT_EQ(platform::ui::RegisterUserDataSource(sales), "Sales");
 }

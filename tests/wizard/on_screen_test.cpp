@@ -5,14 +5,19 @@
 #include <QApplication>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPlainTextEdit>
 #include <QScreen>
+#include <QScrollBar>
 #include <QTest>
 #include <QTimer>
 
 #include "fakes/fake_services.h"
+#include "platform/paths.h"
 #include "platform/shell/posix_command_starter.h"
 #include "platform/ui/command_windows.h"
 #include "platform/ui/data_source_dialog.h"
+#include "platform/ui/qt_dialogs.h"
+#include "platform/ui/window_placement.h"
 #include "report/migration_report.h"
 #include "support/temp_dir.h"
 #include "wizard/migration_results_window.h"
@@ -32,6 +37,12 @@ QRect Screen() {
 void Settle(QWidget* window) {
   ASSERT_TRUE(QTest::qWaitForWindowExposed(window, 5000)) << window->objectName().toStdString();
   QTest::qWait(150);
+}
+
+std::string Frame(const QWidget* window) {
+  const QRect r = window->frameGeometry();
+  return "(" + std::to_string(r.x()) + "," + std::to_string(r.y()) + ") " +
+         std::to_string(r.width()) + "x" + std::to_string(r.height());
 }
 
 #define EXPECT_ON_SCREEN(window)                                                                 \
@@ -80,26 +91,73 @@ TEST(OnScreen, no_window_of_a_whole_walk_leaves_the_screen) {
   Settle(flow.Page(PageId::Createdb));
   EXPECT_ON_SCREEN(flow.Page(PageId::Createdb));
 
-  // A command window beside the page.
-  WriteBytes(dir.path() / "migrate.bat", "echo created\r\n");
+  // The three command windows beside the page, none over it, none on another.
   platform::shell::PosixCommandStarter starter;
-  platform::ui::CommandWindows windows(starter, [&] { return settings.WorkFolder + "nwind.db"; });
-  flow.Page(PageId::Createdb)->activateWindow();
-  QTest::qWait(100);
-  const int task = windows.StartCommandFile(dir.windows() + "migrate.bat");
-  QWidget* commandWindow = windows.WindowOf(dir.windows() + "migrate.bat");
-  Settle(commandWindow);
-  EXPECT_ON_SCREEN(commandWindow);
-  EXPECT_TRUE(QTest::qWaitFor([&] { return !windows.IsRunning(task); }, 20000));
+  platform::ui::CommandWindows windows(
+      starter, [&] { return settings.WorkFolder + "nwind.db"; },
+      [&] { return flow.VisiblePage(); });
+  std::vector<QWidget*> commandWindows;
+  for (const char* name : {"migrate.bat", "reload.bat", "properties.bat"}) {
+    WriteBytes(dir.path() / name, std::string("echo ") + name + "\r\n");
+    const int task = windows.StartCommandFile(dir.windows() + name);
+    QWidget* window = windows.WindowOf(dir.windows() + name);
+    Settle(window);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !windows.IsRunning(task); }, 20000));
+    commandWindows.push_back(window);
+  }
+  page = flow.Page(PageId::Createdb);
+  QTest::qWait(150);
+  EXPECT_ON_SCREEN(page);
+  for (QWidget* window : commandWindows) {
+    EXPECT_ON_SCREEN(window);
+    EXPECT_FALSE(window->frameGeometry().intersects(page->frameGeometry()))
+        << window->windowTitle().toStdString() << " " << Frame(window) << " over the page "
+        << Frame(page);
+  }
+  EXPECT_NE(commandWindows[0]->frameGeometry().topLeft(),
+            commandWindows[1]->frameGeometry().topLeft());
+  EXPECT_NE(commandWindows[1]->frameGeometry().topLeft(),
+            commandWindows[2]->frameGeometry().topLeft());
 
-  // The results window beside the final page.
+  // The results window beside the final page, the long line in reach.
+  flow.Show(PageId::Final);
+  page->hide();
+  page = flow.Page(PageId::Final);
+  Settle(page);
   wizard::MigrationResultsWindow results(dialogs);
   reporting::MigrationReport report;
   report.toolErrors.push_back("ivex: error: statement at line 2 (x): " + std::string(200, 'w'));
-  results.move(Screen().right() - 100, Screen().top() + 10);
-  results.ShowReport(report, settings.WorkFolder + "nwind.db");
+  results.ShowReport(report, settings.WorkFolder + "nwind.db", page);
   Settle(&results);
   EXPECT_ON_SCREEN(&results);
+  EXPECT_ON_SCREEN(page);
+  EXPECT_FALSE(results.frameGeometry().intersects(page->frameGeometry()));
+  auto* text = results.findChild<QPlainTextEdit*>("Report");
+  EXPECT_TRUE(text->horizontalScrollBar()->maximum() > 0);  // the long line scrolls, not cut
+
+  // A centred page leaves no room beside it on this screen: it steps aside to the edge.
+  page->move(platform::ui::CentredOn(page->frameGeometry().size(), Screen()).topLeft());
+  QTest::qWait(150);
+  wizard::MigrationResultsWindow second(dialogs);
+  second.ShowReport(report, settings.WorkFolder + "nwind.db", page);
+  Settle(&second);
+  QTest::qWait(150);
+  EXPECT_ON_SCREEN(&second);
+  EXPECT_ON_SCREEN(page);
+  EXPECT_FALSE(second.frameGeometry().intersects(page->frameGeometry()))
+      << Frame(&second) << " over the page " << Frame(page);
+  EXPECT_GE(second.frameGeometry().width(), 360);
+  second.close();
+
+  // The help window beside the page.
+  platform::ui::QtDialogs help;
+  page->activateWindow();
+  QTest::qWait(150);
+  help.ShowHelp(platform::paths::ToWindows(NORVANE_HELP_FILE), "create ODBC data source");
+  Settle(help.helpWindow());
+  EXPECT_ON_SCREEN(help.helpWindow());
+  EXPECT_FALSE(help.helpWindow()->frameGeometry().intersects(page->frameGeometry()));
+  help.helpWindow()->close();
 
   // The data-source dialog with a long database path: wide enough, on the screen.
   platform::ui::DataSourceDialog chooser(
@@ -120,5 +178,5 @@ TEST(OnScreen, no_window_of_a_whole_walk_leaves_the_screen) {
   });
   (void)chooser.ChooseDataSource();
   EXPECT_TRUE(checked);
-  commandWindow->close();
+  for (QWidget* window : commandWindows) window->close();
 }

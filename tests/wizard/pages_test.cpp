@@ -42,6 +42,14 @@ class PagesTest : public ::testing::Test {
   void Click(PageId page, const char* name) {
     QTest::mouseClick(Find<QAbstractButton>(page, name), Qt::LeftButton);
   }
+  // Sales.mdb in `dir` chosen, and the query tool.
+  void ChooseSalesIn(const TempDir& dir) {
+    settings.AccessDbPath = dir.windows() + "Sales.mdb";
+    settings.WorkFolder = dir.windows();
+    settings.TargetDbFileName = "Sales.db";
+    settings.QueryToolFileName = "ivex.exe";
+    settings.QueryToolPath = "Z:\\opt\\";
+  }
   bool Visible(PageId page) { return flow.Page(page) != nullptr && flow.Page(page)->isVisible(); }
 
   MigrationSettings settings;
@@ -195,15 +203,14 @@ TEST_F(PagesTest, source_page_first_cancel_then_choice_then_cancel_again) {
   EXPECT_FALSE(Find(PageId::GetAccess, "Command1(1)")->isEnabled());
   dialogs.Choose(std::nullopt);
   Click(PageId::GetAccess, "Command2");
-  EXPECT_EQ(dialogs.filters.back(), "Access Database (*.mdb) | *.mdb");
+  EXPECT_EQ(dialogs.filters.back(), "Access Database (*.mdb *.accdb) | *.mdb *.accdb");
   EXPECT_EQ(dialogs.messages.back(),
             "You must choose an Access DB before you will be allowed to proceed further.");
   EXPECT_FALSE(Find(PageId::GetAccess, "Command1(1)")->isEnabled());
 
   dialogs.Choose(platform::FileChoice{"Z:\\home\\My Data\\Sales.mdb", "Sales.mdb"});
   Click(PageId::GetAccess, "Command2");
-  EXPECT_EQ(Find<QLineEdit>(PageId::GetAccess, "Text1(0)")->text(),
-            "Z:\\home\\My Dat~1\\Sales.mdb");
+  EXPECT_EQ(Find<QLineEdit>(PageId::GetAccess, "Text1(0)")->text(), "/home/My Data/Sales.mdb");
   EXPECT_TRUE(Find(PageId::GetAccess, "Command1(1)")->isEnabled());
 
   dialogs.Choose(std::nullopt);  // a later cancel applies the previous choice again
@@ -246,7 +253,7 @@ TEST_F(PagesTest, pages_show_the_current_file_after_going_back_and_choosing_anot
   ASSERT_TRUE(Find(PageId::Createdb, "Command1(1)")->isEnabled());
   Click(PageId::Createdb, "Command1(1)");
   EXPECT_EQ(Find<QLineEdit>(PageId::Final, "Text1(0)")->text().toStdString(),
-            dir.windows() + "notes.db");
+            (dir.path() / "notes.db").string());
 
   // "<<" back to the source page, another file, forward again.
   flow.Hide(PageId::Final);
@@ -256,14 +263,14 @@ TEST_F(PagesTest, pages_show_the_current_file_after_going_back_and_choosing_anot
   flow.Hide(PageId::GetAccess);
   flow.Show(PageId::Createdb);
   EXPECT_EQ(Find<QLineEdit>(PageId::Createdb, "Text1(0)")->text().toStdString(),
-            dir.windows() + "sales.db");
+            (dir.path() / "sales.db").string());
   EXPECT_FALSE(Find(PageId::Createdb, "Command1(1)")->isEnabled());  // not created for sales.mdb
   EXPECT_TRUE(Find<QStatusBar>(PageId::Createdb, "StatusBar1")->currentMessage().isEmpty());
   Click(PageId::Createdb, "Command3");
   EXPECT_TRUE(Find(PageId::Createdb, "Command1(1)")->isEnabled());
   Click(PageId::Createdb, "Command1(1)");
   EXPECT_EQ(Find<QLineEdit>(PageId::Final, "Text1(0)")->text().toStdString(),
-            dir.windows() + "sales.db");
+            (dir.path() / "sales.db").string());
 
   // Back to the first file, whose database was created: ">>" is enabled again.
   flow.Hide(PageId::Final);
@@ -291,11 +298,7 @@ TEST_F(PagesTest, create_db_enables_next_and_keeps_its_status_text) {
 
 TEST_F(PagesTest, create_db_is_refused_while_another_run_holds_the_access_file) {
   TempDir dir;
-  settings.AccessDbPath = dir.windows() + "Sales.mdb";
-  settings.WorkFolder = dir.windows();
-  settings.TargetDbFileName = "Sales.db";
-  settings.QueryToolFileName = "ivex.exe";
-  settings.QueryToolPath = "Z:\\opt\\";
+  ChooseSalesIn(dir);
   flow.Show(PageId::Createdb);
   {
     platform::RunLock otherRun((dir.path() / "Sales.mdb").string());
@@ -445,12 +448,13 @@ TEST_F(PagesTest, stopping_the_close_time_wait_leaves_the_work_files_and_says_so
   });
   flow.Show(PageId::Option);
   flow.Page(PageId::Option)->close();
-  EXPECT_TRUE(waitText.contains(QString::fromStdString(dir.windows() + "reload.bat")))
+  EXPECT_TRUE(waitText.contains(QString::fromStdString((dir.path() / "reload.bat").string())))
       << waitText.toStdString();
   EXPECT_TRUE(fs::exists(dir.path() / "reload1.sql"));
   EXPECT_TRUE(fs::exists(dir.path() / "migrate.bat"));
   ASSERT_EQ(dialogs.messages.size(), 1u);
-  EXPECT_NE(dialogs.messages[0].find("left in " + dir.windows()), std::string::npos);
+  EXPECT_NE(dialogs.messages[0].find("left in " + dir.path().string() + "/:"), std::string::npos)
+      << dialogs.messages[0];
   EXPECT_EQ(end.calls, 1);
 }
 
@@ -513,4 +517,116 @@ TEST_F(PagesTest, a_click_on_the_splash_picture_does_nothing) {
   EXPECT_EQ(end.calls, 0);
   EXPECT_TRUE(splash.isVisible());
   EXPECT_TRUE(splash.findChild<QTimer*>("Timer1")->isActive());
+}
+
+TEST(SourcePage, a_file_the_check_stops_gets_neither_next_nor_create_db) {
+  TempDir dir;
+  MigrationSettings settings;
+  settings.QueryToolFileName = "ivex.exe";
+  settings.QueryToolPath = "Z:\\opt\\";
+  settings.LinkTablesFlag = 1;
+  settings.TablePrefix = "Old_";
+  auto engine = std::make_shared<fakes::FakeEngine>();
+  // Sales.mdb was migrated and linked already: its check stops a second run.
+  auto& link = engine->AddAccessFile(dir.windows() + "Sales.mdb").AddTable("Customers");
+  link.connect = "ODBC;Driver=Norvane;Database=" + (dir.path() / "Sales.db").string();
+  engine->AddAccessFile(dir.windows() + "Notes.mdb").AddTable("Notes", {"ID"}, {});
+  FakeDialogs dialogs;
+  FakeCommands commands;
+  RecordingEnd end;
+  wizard::PageFlow flow(settings, {dialogs, commands, end,
+                                   [engine] { return std::shared_ptr<dao::Engine>(engine); }});
+  const auto choose = [&](const char* title) {
+    dialogs.Choose(platform::FileChoice{dir.windows() + title, title});
+    QTest::mouseClick(flow.Page(PageId::GetAccess)->findChild<QAbstractButton*>("Command2"),
+                      Qt::LeftButton);
+  };
+  const auto next = [&] {
+    return flow.Page(PageId::GetAccess)->findChild<QPushButton*>("Command1(1)");
+  };
+  flow.Show(PageId::GetAccess);
+  choose("Sales.mdb");
+  ASSERT_EQ(dialogs.messages.size(), 1u);
+  EXPECT_EQ(dialogs.messages[0].rfind("This file cannot be migrated. The check of " +
+                                          (dir.path() / "Sales.mdb").string() + " found:",
+                                      0),
+            0u)
+      << dialogs.messages[0];
+  EXPECT_FALSE(next()->isEnabled());
+  EXPECT_TRUE(flow.Page(PageId::GetAccess)->findChild<QPushButton*>("Command2")->isDefault());
+  // Should the page that creates be reached all the same, it refuses too.
+  flow.Show(PageId::Createdb);
+  EXPECT_FALSE(flow.Page(PageId::Createdb)->findChild<QPushButton*>("Command3")->isEnabled());
+  flow.Hide(PageId::Createdb);
+
+  choose("Notes.mdb");  // a findings-only file: ">>" and "Create DB" again
+  EXPECT_TRUE(next()->isEnabled());
+  flow.Show(PageId::Createdb);
+  EXPECT_TRUE(flow.Page(PageId::Createdb)->findChild<QPushButton*>("Command3")->isEnabled());
+  EXPECT_TRUE(commands.started.empty());
+}
+
+TEST_F(PagesTest, the_work_files_of_every_folder_written_are_removed_at_the_end) {
+  TempDir first, second;
+  for (const TempDir* dir : {&first, &second}) {
+    settings.WorkFolder = dir->windows();
+    for (const char* name : {"reload1.sql", "reload.bat", "migrate.bat"})
+      WriteBytes(dir->path() / name, "x");
+    flow.StartCommandFile(dir->windows() + "reload.bat");
+  }
+  WriteBytes(first.path() / "Sales.mdb", "kept");  // not a work file
+  flow.Show(PageId::Option);
+  Click(PageId::Option, "Command1(2)");  // Cancel
+  for (const TempDir* dir : {&first, &second})
+    for (const char* name : {"reload1.sql", "reload.bat", "migrate.bat"})
+      EXPECT_FALSE(fs::exists(dir->path() / name)) << dir->path() << " " << name;
+  EXPECT_TRUE(fs::exists(first.path() / "Sales.mdb"));
+  EXPECT_EQ(end.calls, 1);
+}
+
+TEST_F(PagesTest, create_db_says_when_migrate_bat_ended_and_next_needs_the_database) {
+  TempDir dir;
+  ChooseSalesIn(dir);
+  commands.pollsUntilDone = 3;
+  commands.onStart = [&](const std::string&) { WriteBytes(dir.path() / "Sales.db", "db"); };
+  flow.Show(PageId::Createdb);
+  Click(PageId::Createdb, "Command3");
+  auto* status = Find<QStatusBar>(PageId::Createdb, "StatusBar1");
+  EXPECT_EQ(status->currentMessage(), "Creating database ...");
+  EXPECT_TRUE(
+      QTest::qWaitFor([&] { return status->currentMessage() != "Creating database ..."; }, 5000));
+  EXPECT_EQ(status->currentMessage().toStdString(),
+            "Database created: " + (dir.path() / "Sales.db").string());
+  EXPECT_TRUE(Find(PageId::Createdb, "Command1(1)")->isEnabled());
+
+  // The database removed (as restore does): ">>" is off when the page is shown again.
+  fs::remove(dir.path() / "Sales.db");
+  flow.Hide(PageId::Createdb);
+  flow.Show(PageId::Createdb);
+  EXPECT_FALSE(Find(PageId::Createdb, "Command1(1)")->isEnabled());
+  EXPECT_TRUE(status->currentMessage().isEmpty());
+
+  // migrate.bat that makes no database says so.
+  commands.onStart = nullptr;
+  Click(PageId::Createdb, "Command3");
+  EXPECT_TRUE(
+      QTest::qWaitFor([&] { return status->currentMessage() != "Creating database ..."; }, 5000));
+  EXPECT_EQ(status->currentMessage(), "migrate.bat ended without the database: see its window.");
+  EXPECT_FALSE(Find(PageId::Createdb, "Command1(1)")->isEnabled());
+}
+
+TEST_F(PagesTest, a_file_given_at_the_start_is_chosen_on_the_first_arrival) {
+  TempDir dir;
+  flow.SetStartFile(platform::FileChoice{dir.windows() + "Shop.accdb", "Shop.accdb"});
+  flow.Show(PageId::GetAccess);
+  EXPECT_EQ(settings.AccessDbPath, dir.windows() + "Shop.accdb");
+  EXPECT_EQ(Find<QLineEdit>(PageId::GetAccess, "Text1(0)")->text().toStdString(),
+            (dir.path() / "Shop.accdb").string());
+  EXPECT_TRUE(Find(PageId::GetAccess, "Command1(1)")->isEnabled());
+  EXPECT_TRUE(dialogs.filters.empty());  // no dialog was needed
+  // Later arrivals keep what the user chose since.
+  settings.AccessDbPath = dir.windows() + "Other.mdb";
+  flow.Hide(PageId::GetAccess);
+  flow.Show(PageId::GetAccess);
+  EXPECT_EQ(settings.AccessDbPath, dir.windows() + "Other.mdb");
 }

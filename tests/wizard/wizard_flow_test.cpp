@@ -46,6 +46,7 @@ TEST(WizardFlow, from_the_options_to_finish_with_link_back_on_nwind) {
   platform::shell::PosixCommandStarter commands;
   NewDatabaseChooser chooser;
   platform::verify::NorvaneTargetInspector inspector;
+  std::vector<std::string> forgotten;  // the databases whose data sources were removed
   chooser.connection = "Driver=Norvane;Database=" + (dir.path() / "My Data" / "nwind.db").string();
   wizard::PageFlow flow(
       settings,
@@ -61,7 +62,8 @@ TEST(WizardFlow, from_the_options_to_finish_with_link_back_on_nwind) {
          platform::odbc::Connection db(connection);
          return platform::verify::KeysOfRowsBreaking(db, table, condition);
        },
-       &inspector});
+       &inspector,
+       [&](const std::string& database) { forgotten.push_back(database); }});
   const auto click = [&](PageId page, const char* name) {
     auto* button = flow.Page(page)->findChild<QAbstractButton*>(name);
     ASSERT_NE(button, nullptr) << name;
@@ -148,6 +150,15 @@ TEST(WizardFlow, from_the_options_to_finish_with_link_back_on_nwind) {
   EXPECT_FALSE(restore->isVisible());
   EXPECT_NE(dialogs.messages.back().find("Restored "), std::string::npos)
       << dialogs.messages.back();
+  // Nothing of the run stays on the page: no results, no "Migrate" for the removed database,
+  // and the data sources of the database are removed.
+  EXPECT_EQ(forgotten, std::vector<std::string>{(dir.path() / "My Data" / "nwind.db").string()});
+  EXPECT_FALSE(flow.Page(PageId::Final)->findChild<QWidget*>("ShowResults")->isVisible());
+  EXPECT_FALSE(flow.Page(PageId::Final)->findChild<QWidget*>("Command1(1)")->isEnabled());
+  EXPECT_TRUE(flow.Page(PageId::Final)->findChild<QLineEdit*>("Text1(1)")->text().isEmpty());
+  // No message holds the Windows form of a path.
+  for (const std::string& message : dialogs.messages)
+    EXPECT_EQ(message.find("Z:\\"), std::string::npos) << message;
 
   click(PageId::Final, "Command1(2)");  // Finish
   EXPECT_GE(end.calls, 1);
