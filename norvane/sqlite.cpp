@@ -1,6 +1,11 @@
 #include "norvane/sqlite.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstring>
+#include <filesystem>
 
 namespace norvane {
 
@@ -105,6 +110,32 @@ void Connection::Exec(const std::string& sql) {
     sqlite3_free(msg);
     throw DbError(why);
   }
+}
+
+void Connection::CommitWithoutSync() {
+  Exec("PRAGMA synchronous = OFF");
+}
+
+namespace {
+
+void SyncPath(const std::string& path, int flags) {
+  const int fd = open(path.c_str(), flags | O_CLOEXEC);
+  if (fd < 0 || fsync(fd) != 0) {
+    const std::string why = std::strerror(errno);
+    if (fd >= 0) close(fd);
+    throw DbError("cannot write " + path + " to the disk: " + why);
+  }
+  close(fd);
+}
+
+}  // namespace
+
+void Connection::Flush() {
+  const char* name = sqlite3_db_filename(db_, "main");
+  if (name == nullptr || *name == '\0') return;  // a database in memory
+  const std::filesystem::path file(name);
+  SyncPath(file.string(), O_RDONLY);
+  SyncPath(file.has_parent_path() ? file.parent_path().string() : ".", O_RDONLY | O_DIRECTORY);
 }
 
 Value Connection::Scalar(const std::string& sql, const std::vector<Value>& params) {
