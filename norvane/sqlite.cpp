@@ -1,11 +1,9 @@
 #include "norvane/sqlite.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstring>
-#include <filesystem>
+
+#include "platform/error.h"
+#include "platform/files.h"
 
 namespace norvane {
 
@@ -116,26 +114,14 @@ void Connection::CommitWithoutSync() {
   Exec("PRAGMA synchronous = OFF");
 }
 
-namespace {
-
-void SyncPath(const std::string& path, int flags) {
-  const int fd = open(path.c_str(), flags | O_CLOEXEC);
-  if (fd < 0 || fsync(fd) != 0) {
-    const std::string why = std::strerror(errno);
-    if (fd >= 0) close(fd);
-    throw DbError("cannot write " + path + " to the disk: " + why);
-  }
-  close(fd);
-}
-
-}  // namespace
-
 void Connection::Flush() {
   const char* name = sqlite3_db_filename(db_, "main");
   if (name == nullptr || *name == '\0') return;  // a database in memory
-  const std::filesystem::path file(name);
-  SyncPath(file.string(), O_RDONLY);
-  SyncPath(file.has_parent_path() ? file.parent_path().string() : ".", O_RDONLY | O_DIRECTORY);
+  try {
+    platform::files::SyncFileAndFolder(name, name);
+  } catch (const platform::Error& e) {
+    throw DbError(e.Description());
+  }
 }
 
 Value Connection::Scalar(const std::string& sql, const std::vector<Value>& params) {
