@@ -38,6 +38,18 @@ std::string Text(norvane::Connection& c, const std::string& sql) {
   return c.Scalar(sql).AsText();
 }
 
+// The definition of table `table` holds `part`.
+bool Defined(norvane::Connection& c, const std::string& table, const std::string& part) {
+  return Text(c, "SELECT sql FROM sqlite_schema WHERE name = '" + table + "'").find(part) !=
+         std::string::npos;
+}
+
+// A trigger whose text is like `pattern` exists.
+bool Trigger(norvane::Connection& c, const std::string& pattern) {
+  return Text(c, "SELECT count(*) FROM sqlite_schema WHERE type = 'trigger' AND sql LIKE " +
+                     norvane::QuoteText(pattern)) != "0";
+}
+
 std::vector<Step> Script() {
   std::vector<Step> steps;
   for (int i = 1; i <= kTables; ++i) {
@@ -56,16 +68,22 @@ std::vector<Step> Script() {
                        return Text(c, "SELECT count(*) FROM marks WHERE k = " +
                                           std::to_string(i)) == "1";
                      }});
+    if (i > 1)  // reload2.sql's form, on a key that exists by now
+      steps.push_back(
+          {"alter table \"" + p + "\" add foreign key (\"x\") references \"p1\" (\"id\")",
+           [p](auto& c) { return Defined(c, p, "REFERENCES \"p1\""); }});
     steps.push_back({"commit", {}});
   }
   // The properties step's forms.
   for (int i = 1; i <= kTables; ++i) {
     const std::string p = "p" + std::to_string(i);
-    steps.push_back(
-        {"alter table \"" + p + "\" add check (\"x\" >= 0)", [p](auto& c) {
-           return Text(c, "SELECT sql FROM sqlite_schema WHERE name = '" + p + "'").find("CHECK") !=
-                  std::string::npos;
-         }});
+    steps.push_back({"alter table \"" + p + "\" add check (\"x\" >= 0)",
+                     [p](auto& c) { return Defined(c, p, "CHECK"); }});
+    if (i > 1)
+      steps.push_back(
+          {"alter table \"" + p +
+               "\" modify foreign key (\"x\") references \"p1\" (\"id\") on delete cascade",
+           [p](auto& c) { return Trigger(c, "%DELETE FROM \"" + p + "\"%"); }});
   }
   steps.push_back({"commit", {}});
   return steps;
@@ -90,7 +108,7 @@ void Fill(const fs::path& db) {
            " (id INTEGER, x INTEGER, y VARCHAR(40));"
            "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 20000) "
            "INSERT INTO p" +
-           std::to_string(i) + " SELECT i, i % 97, printf('value %d', i) FROM n;");
+           std::to_string(i) + " SELECT i, i % 97 + 1, printf('value %d', i) FROM n;");
   c.Exec("COMMIT");
 }
 
