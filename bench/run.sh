@@ -5,7 +5,8 @@
 # Then the whole migration (norvane-migrate: create, transfer, keys, time columns, foreign keys,
 # check) against the pipeline on keyed500k.mdb and nwind.mdb, side by side, with the ratios and the
 # peak memory of every process, and the flow again on a tenth of keyed500k.mdb's rows for the
-# peak memory at 10 % and 100 %. ONLY_FLOW=1 skips the transfer part. Every figure comes with the
+# peak memory at 10 % and 100 %, and the check after alone on what each run made (tables read
+# whole against long tables in shared row-id ranges). ONLY_FLOW=1 skips the transfer part. Every figure comes with the
 # machine's load average: the goals are for a quiet machine.
 # First, on keyed500k.mdb and big1m.mdb: the Norvane driver with parameter arrays against SQLite's
 # C API (a statement prepared once, 1 and 64 rows per statement) on the same rows, with the ratio
@@ -21,7 +22,7 @@ build=$repo/build/release
 cmake -S "$repo" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" \
   -DNORVANE_BENCH=ON >/dev/null
 cmake --build "$build" --target norvane-migrate ivex vorlin cmdshell bench_transfer bench_driver \
-  bench_flow cut_rows norvane_odbc_driver -j2 >/dev/null
+  bench_check bench_flow cut_rows norvane_odbc_driver -j2 >/dev/null
 # This build's ODBC driver, never one the machine registered.
 export ODBCSYSINI=$build/odbc
 bench=$build/bench
@@ -153,6 +154,13 @@ flow() {  # name file: the pipeline and the whole flow on copies of the file, on
     "$flow_peaks" "$(mib peak_kb_first_tenth "$p")" "$(mib peak_kb_whole "$p")"
   flow_peak_kb=$(value peak_kb_whole "$f")
   flow_ratio=$(echo "$ps / $fs" | bc -l)
+  # The check after alone on what the run made: each table on one connection, or long tables in
+  # row-id ranges that the two connections share.
+  local c
+  c=$("$bench/bench_check" "$copy" "${copy%.*}.db" 2 || true)
+  printf '  check after alone (target sides): tables whole %.2f s (processor %.2f), in shared ranges %.2f s (processor %.2f)%s\n' \
+    "$(value whole_seconds "$c")" "$(value whole_cpu "$c")" "$(value ranges_seconds "$c")" \
+    "$(value ranges_cpu "$c")" "$([[ $(value equal "$c") == 1 ]] || echo ', NOT the same checks')"
   rm -rf "$dir"
 }
 
