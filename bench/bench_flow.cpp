@@ -1,15 +1,20 @@
-// Runs a command (the whole migration flow) and reports its wall time, the times of its phases
-// found by the lines it prints, and the peak resident memory of every process it starts,
-// sampled every 5 ms: over the first tenth of the run and over all of it.
+// Runs a command (the whole migration flow) and reports its wall time and CPU time (user +
+// system, of every process it started and waited for), the times of its phases found by the
+// lines it prints (a phase that comes back, as a table's transfer and its indexes do, is summed),
+// and the peak resident memory of every process it starts, sampled every 5 ms: over the first
+// tenth of the run and over all of it.
 //   bench_flow <command> [arguments...]
-// Prints "seconds", "phase <name> <seconds>", "peak_kb_first_tenth", "peak_kb_whole" and
-// "peak_kb <process> <kb>" lines on standard error; the command's output is dropped.
+// Prints "seconds", "cpu_seconds", "phase <name> <seconds>", "peak_kb_first_tenth",
+// "peak_kb_whole" and "peak_kb <process> <kb>" lines on standard error; the command's output is
+// dropped.
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -54,10 +59,13 @@ struct Marker {
   const char* text;  // a line holding this starts the phase
   const char* phase;
 };
-// The flow's phases, in order, by the lines norvane-migrate and cmdshell print.
+// The flow's phases by the lines norvane-migrate and cmdshell print; what comes before the first
+// is the check before the run ("before").
 const Marker kMarkers[] = {
     {"Creating database", "create"},
-    {"Connecting to Access Database", "transfer"},
+    {"Connecting to Access Database", "connect"},
+    {"Transferring ", "transfer"},
+    {"Creating Index on table", "index"},
     {"reload1.sql + ", "reload"},
     {"finished reload.bat", "check"},
     {"\nReport", "end"},  // the report's heading, a line of its own
@@ -88,7 +96,7 @@ int main(int argc, char** argv) {
   std::set<pid_t> known = {child};
   std::map<std::string, long> peakByName;
   long peakFirstTenth = 0, peakWhole = 0;
-  std::vector<std::pair<std::string, double>> phases;
+  std::vector<std::pair<std::string, double>> phases = {{"before", 0.0}};
   std::string pending;
   int status = 0;
   bool done = false;
@@ -138,9 +146,20 @@ int main(int argc, char** argv) {
   }
   std::fprintf(stderr, "status %d\nseconds %.3f\n", WIFEXITED(status) ? WEXITSTATUS(status) : -1,
                seconds);
-  for (std::size_t i = 0; i + 1 < phases.size(); ++i)
-    std::fprintf(stderr, "phase %s %.3f\n", phases[i].first.c_str(),
-                 phases[i + 1].second - phases[i].second);
+  rusage children{};
+  getrusage(RUSAGE_CHILDREN, &children);
+  const auto secondsOf = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
+  std::fprintf(stderr, "cpu_seconds %.3f\n",
+               secondsOf(children.ru_utime) + secondsOf(children.ru_stime));
+  std::vector<std::pair<std::string, double>> sums;  // in the order they first came
+  for (std::size_t i = 0; i + 1 < phases.size(); ++i) {
+    auto at = std::find_if(sums.begin(), sums.end(),
+                           [&](const auto& s) { return s.first == phases[i].first; });
+    if (at == sums.end()) at = sums.insert(sums.end(), {phases[i].first, 0.0});
+    at->second += phases[i + 1].second - phases[i].second;
+  }
+  for (const auto& [name, seconds] : sums)
+    std::fprintf(stderr, "phase %s %.3f\n", name.c_str(), seconds);
   std::fprintf(stderr, "peak_kb_first_tenth %ld\npeak_kb_whole %ld\n", peakFirstTenth, peakWhole);
   for (const auto& [name, kb] : peakByName)
     std::fprintf(stderr, "peak_kb %s %ld\n", name.c_str(), kb);

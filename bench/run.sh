@@ -5,12 +5,15 @@
 # Then the whole migration (norvane-migrate: create, transfer, keys, time columns, foreign keys,
 # check) against the pipeline on keyed500k.mdb and nwind.mdb, side by side, with the ratios and the
 # peak memory of every process, and the flow again on a tenth of keyed500k.mdb's rows for the
-# peak memory at 10 % and 100 %. ONLY_FLOW=1 skips the transfer part. Every figure comes with the
+# peak memory at 10 % and 100 %, and the check after alone on what each run made (tables read
+# whole against long tables in shared row-id ranges). ONLY_FLOW=1 skips the transfer part. Every figure comes with the
 # machine's load average: the goals are for a quiet machine.
 # First, on keyed500k.mdb and big1m.mdb: the Norvane driver with parameter arrays against SQLite's
 # C API (a statement prepared once, 1 and 64 rows per statement) on the same rows, with the ratio
 # driver / C API (goal: at least 80 %), and the engine's whole transfer of each file.
 # ONLY_DRIVER=1 stops after that part.
+# At the end, the goals: pipeline / norvane-migrate on keyed500k.mdb (at least 1.5), big1m.mdb's
+# transfer / the pipeline's copy (at least 4), every process under 64 MiB.
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 shared=${SHARED_DIR:-$repo/../shared}
@@ -19,7 +22,7 @@ build=$repo/build/release
 cmake -S "$repo" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" \
   -DNORVANE_BENCH=ON >/dev/null
 cmake --build "$build" --target norvane-migrate ivex vorlin cmdshell bench_transfer bench_driver \
-  bench_flow cut_rows norvane_odbc_driver -j2 >/dev/null
+  bench_check bench_flow cut_rows norvane_odbc_driver -j2 >/dev/null
 # This build's ODBC driver, never one the machine registered.
 export ODBCSYSINI=$build/odbc
 bench=$build/bench
@@ -62,7 +65,8 @@ report() {  # name file [table]
   printf '  pipeline (mdb-schema + mdb-export | sqlite3) %10.0f rows/s\n' "$(echo "$rows / $p" | bc -l)"
   printf '  engine transfer                              %10.0f rows/s\n' "$(echo "$rows / $es" | bc -l)"
   printf '  ODBC ceiling (bare prepared insert)          %10.0f rows/s\n' "$(echo "$rows / $cs" | bc -l)"
-  printf '  engine / pipeline %.2f   engine / ceiling %.0f %%\n' "$(echo "$p / $es" | bc -l)" \
+  report_ratio=$(echo "$p / $es" | bc -l)
+  printf '  engine / pipeline %.2f   engine / ceiling %.0f %%\n' "$report_ratio" \
     "$(echo "100 * $cs / $es" | bc -l)"
   printf '  peak memory (engine + reader): first tenth of the rows %s MiB, all rows %s MiB\n' \
     "$((first / 1024))" "$((whole / 1024))"
@@ -104,6 +108,7 @@ if [[ -z ${ONLY_FLOW:-} ]]; then
   xz -dkc "$shared/bench/big1m.mdb.xz" >"$work/big1m.mdb"
   echo "load before: $(load)"
   report "big1m.mdb BigTable" "$work/big1m.mdb" BigTable
+  big_ratio=$report_ratio
   report "nwind.mdb (all user tables)" "$work/nwind.mdb"
   rm -f "$work/big1m.mdb"
 fi
@@ -132,28 +137,56 @@ flow() {  # name file: the pipeline and the whole flow on copies of the file, on
   ps=$(value seconds "$p") fs=$(value seconds "$f") tr=$(phase transfer "$f") rl=$(phase reload "$f")
   printf '%s, the whole flow\n' "$name"
   [[ $(value status "$f") == 0 ]] || printf '  norvane-migrate did NOT check out (exit status %s)\n' "$(value status "$f")"
-  printf '  pipeline (mdb-schema | sqlite3, mdb-export per table)  %6.2f s\n' "$ps"
-  printf '  norvane-migrate                                        %6.2f s: create %.2f, transfer %.2f, keys + time columns + foreign keys %.2f, check %.2f\n' \
-    "$fs" "$(phase create "$f")" "$tr" "$rl" "$(phase check "$f")"
+  printf '  pipeline (mdb-schema | sqlite3, mdb-export per table)  %6.2f s (processor %.2f s)\n' \
+    "$ps" "$(value cpu_seconds "$p")"
+  printf '  norvane-migrate                                        %6.2f s (processor %.2f s)\n' \
+    "$fs" "$(value cpu_seconds "$f")"
+  printf '    check before %.2f, create %.2f, connect %.2f, transfer %.2f, indexes %.2f,\n' \
+    "$(phase before "$f")" "$(phase create "$f")" "$(phase connect "$f")" "$tr" "$(phase index "$f")"
+  printf '    reload.bat (keys, time columns, foreign keys) %.2f, properties and check after %.2f\n' \
+    "$rl" "$(phase check "$f")"
   printf '  pipeline / norvane-migrate %.2f   reload / transfer %.2f\n' \
     "$(echo "$ps / $fs" | bc -l)" "$(echo "$rl / $tr" | bc -l)"
   printf '  peak memory, largest process of the flow: first tenth of the run %d MiB, whole run %d MiB; per process:' \
     "$(mib peak_kb_first_tenth "$f")" "$(mib peak_kb_whole "$f")"
-  awk '$1 == "peak_kb" && $2 != "bench_flow" {printf " %s %d", $2, $3 / 1024}' <<<"$f"
-  printf ' MiB\n  peak memory, largest process of the pipeline: first tenth %d MiB, whole run %d MiB\n' \
-    "$(mib peak_kb_first_tenth "$p")" "$(mib peak_kb_whole "$p")"
+  flow_peaks=$(awk '$1 == "peak_kb" && $2 != "bench_flow" {printf " %s %d", $2, $3 / 1024}' <<<"$f")
+  printf '%s MiB\n  peak memory, largest process of the pipeline: first tenth %d MiB, whole run %d MiB\n' \
+    "$flow_peaks" "$(mib peak_kb_first_tenth "$p")" "$(mib peak_kb_whole "$p")"
   flow_peak_kb=$(value peak_kb_whole "$f")
+  flow_ratio=$(echo "$ps / $fs" | bc -l)
+  # The check after alone on what the run made: each table on one connection, or long tables in
+  # row-id ranges that the two connections share.
+  local c
+  c=$("$bench/bench_check" "$copy" "${copy%.*}.db" 2 || true)
+  printf '  check after alone (target sides): tables whole %.2f s (processor %.2f), in shared ranges %.2f s (processor %.2f)%s\n' \
+    "$(value whole_seconds "$c")" "$(value whole_cpu "$c")" "$(value ranges_seconds "$c")" \
+    "$(value ranges_cpu "$c")" "$([[ $(value equal "$c") == 1 ]] || echo ', NOT the same checks')"
   rm -rf "$dir"
+}
+
+goal() {  # value goal: "met" when value >= goal
+  if (($(echo "$1 >= $2" | bc -l))); then echo met; else echo "NOT met"; fi
 }
 
 xz -dkc "$shared/bench/keyed500k.mdb.xz" >"$work/keyed500k.mdb"
 flow "keyed500k.mdb (1,550,000 rows)" "$work/keyed500k.mdb"
-whole_kb=$flow_peak_kb
+whole_kb=$flow_peak_kb whole_peaks=$flow_peaks keyed_ratio=$flow_ratio
 # The same file cut to a tenth of its rows (bench/cut_rows.cpp): memory at 10 % and 100 %.
 "$bench/cut_rows" "$work/keyed500k.mdb" "$work/keyed50k.mdb" >/dev/null
 rm -f "$work/keyed500k.mdb"
 flow "keyed50k.mdb, keyed500k.mdb cut to a tenth (155,000 rows)" "$work/keyed50k.mdb"
 printf 'peak memory of the flow at 10 %% and 100 %% of the rows: %d and %d MiB\n' \
   "$((flow_peak_kb / 1024))" "$((whole_kb / 1024))"
+printf '  per process, at 10 %%:%s MiB\n  per process, at 100 %%:%s MiB\n' "$flow_peaks" "$whole_peaks"
 rm -f "$work/keyed50k.mdb"
 flow "nwind.mdb (4,032 rows)" "$work/nwind.mdb"
+
+echo "Goals (load now: $(load)):"
+printf '  pipeline / norvane-migrate on keyed500k.mdb %.2f (goal at least 1.5): %s\n' \
+  "$keyed_ratio" "$(goal "$keyed_ratio" 1.5)"
+if [[ -n ${big_ratio:-} ]]; then
+  printf '  big1m.mdb: transfer / the pipeline'"'"'s copy %.2f (goal at least 4): %s\n' \
+    "$big_ratio" "$(goal "$big_ratio" 4)"
+fi
+over=$(awk '{for (i = 3; i <= NF; i += 2) if ($i >= 64) print $(i - 1)}' <<<"x$whole_peaks")
+printf '  every process under 64 MiB: %s\n' "$([[ -z $over ]] && echo met || echo "NOT met ($over)")"

@@ -139,6 +139,8 @@ int main(int argc, char** argv) {
     scriptText.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     if (in.bad()) throw Refusal("cannot read the script file " + args.script);
     connection->Exec("PRAGMA foreign_keys = OFF");
+    // Every statement stays one unit a kill cannot split; the disk is written once, at the end.
+    connection->CommitWithoutSync();
   } catch (const std::exception& e) {
     const std::string why = norvane::IsLockedError(e) ? locked() : e.what();
     std::cerr << ToolErrorLine("ivex", "refused: " + why) << "\n";
@@ -217,6 +219,13 @@ int main(int argc, char** argv) {
                      "ivex",
                      std::string("the open transaction could not be committed: ") + e.what())
               << "\n";
+  }
+  try {
+    connection->Flush();
+  } catch (const std::exception& e) {
+    ++failures;
+    std::cout.flush();
+    std::cerr << ToolErrorLine("ivex", std::string("the changes may be lost: ") + e.what()) << "\n";
   }
   if (!quiet) std::cout << "ivex: " << failures << " of the script's statements failed\n";
   return failures == 0 ? 0 : 1;

@@ -2,6 +2,9 @@
 
 #include <cstring>
 
+#include "platform/error.h"
+#include "platform/files.h"
+
 namespace norvane {
 
 Value Value::From(sqlite3_value* v) {
@@ -104,6 +107,20 @@ void Connection::Exec(const std::string& sql) {
     std::string why = msg ? msg : sqlite3_errmsg(db_);
     sqlite3_free(msg);
     throw DbError(why);
+  }
+}
+
+void Connection::CommitWithoutSync() {
+  Exec("PRAGMA synchronous = OFF");
+}
+
+void Connection::Flush() {
+  const char* name = sqlite3_db_filename(db_, "main");
+  if (name == nullptr || *name == '\0') return;  // a database in memory
+  try {
+    platform::files::SyncFileAndFolder(name, name);
+  } catch (const platform::Error& e) {
+    throw DbError(e.Description());
   }
 }
 

@@ -74,6 +74,13 @@ class Connection {
   std::vector<std::vector<Value>> Rows(const std::string& sql,
                                        const std::vector<Value>& params = {});
   bool InTransaction() const { return sqlite3_get_autocommit(db_) == 0; }
+  // Commits without waiting for the disk (PRAGMA synchronous = OFF): a killed process still
+  // leaves each transaction whole or absent (the journal rolls back on the next open), only a
+  // machine that stops loses them. Flush() makes what was committed durable.
+  void CommitWithoutSync();
+  // Writes the committed changes to the disk: the database file and its folder (where the
+  // journal of the last transaction was removed). DbError when the system refuses.
+  void Flush();
 
  private:
   sqlite3* db_ = nullptr;

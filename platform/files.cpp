@@ -141,6 +141,12 @@ void SyncFolderOf(const std::string& posixPath, const std::string& shownPath) {
     ThrowCode(errno, shownPath, "Cannot flush the folder of");
 }
 
+void SyncFileAndFolder(const std::string& posixPath, const std::string& shownPath) {
+  Fd f(::open(posixPath.c_str(), O_RDONLY | O_CLOEXEC));
+  if (f.get() < 0 || ::fsync(f.get()) != 0) ThrowCode(errno, shownPath, "Cannot flush");
+  SyncFolderOf(posixPath, shownPath);
+}
+
 void ReplaceDurably(const std::string& posixPath, std::string_view data,
                     const std::string& shownPath) {
   ReplaceWith(

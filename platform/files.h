@@ -39,6 +39,8 @@ void ReplaceDurablyWithCopyOf(const std::string& posixPath, const std::string& f
                               const std::string& shownPath);
 // Flushes the folder of `posixPath` to disk (after a rename or an unlink in it).
 void SyncFolderOf(const std::string& posixPath, const std::string& shownPath);
+// Flushes the file `posixPath` (whatever any process wrote to it) and its folder to disk.
+void SyncFileAndFolder(const std::string& posixPath, const std::string& shownPath);
 
 // The current directory in Windows form.
 std::string CurrentDirectory();

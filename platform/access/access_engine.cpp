@@ -142,8 +142,15 @@ class AccessDatabase : public dao::Database, public std::enable_shared_from_this
   }
   // The catalog changes of the run reach the file here, in one step, while the lock still holds.
   void Close() override {
-    connections_.clear();
     std::exception_ptr failed;
+    for (auto& [name, connection] : connections_) {
+      try {
+        connection->Flush();
+      } catch (...) {
+        if (!failed) failed = std::current_exception();
+      }
+    }
+    connections_.clear();
     if (writer_) {
       try {
         writer_->Finish();
@@ -321,7 +328,10 @@ void AccessDatabase::Execute(const std::string& sql) {
     throw Error(dao::err::kUnsupported,
                 "The target database is the Access file '" + path_ + "' itself.");
   auto& target = connections_[connection];
-  if (!target) target = std::make_unique<odbc::Connection>(connection, options_.targetLimits);
+  if (!target) {
+    target = std::make_unique<odbc::Connection>(connection, options_.targetLimits);
+    target->DeferDiskWrites();  // written to the disk at Close()
+  }
   if (info.objectType == dao::ObjectType::kTable) {
     CopyTable(ReadPath(), jetVersion_, info.name, *target, statement->table, options_.readTimeout);
     return;

@@ -6,6 +6,7 @@
 #include "platform/dao/dao.h"
 #include "platform/database_lock.h"
 #include "platform/error.h"
+#include "platform/files.h"
 #include "platform/text.h"
 
 namespace platform::odbc {
@@ -181,6 +182,22 @@ Connection::Connection(const std::string& connectionString, Limits limits)
 
 Connection::~Connection() {
   if (connected_) SQLDisconnect(dbc_.get());
+  try {
+    Flush();  // Close() of the owner reports a failure; here nobody is left to tell
+  } catch (const Error&) {
+  }
+}
+
+void Connection::DeferDiskWrites() {
+  if (databaseFile_.empty() || !EqualsNoCase(DbmsName(), "Norvane")) return;
+  ExecDirect("PRAGMA synchronous = OFF");
+  deferred_ = true;
+}
+
+void Connection::Flush() {
+  if (!deferred_) return;
+  deferred_ = false;
+  files::SyncFileAndFolder(databaseFile_, databaseFile_);
 }
 
 void Connection::ExecDirect(const std::string& sql) {

@@ -92,6 +92,13 @@ class Connection {
   PrimaryKey PrimaryKeyOf(const std::string& table);
   const std::vector<TypeInfo>& TypeInfos();
   std::string DbmsName();
+  // On a Norvane file, commits stop waiting for the disk (SQLite's synchronous = OFF: a killed
+  // process still leaves each transaction whole or absent, only a machine that stops can lose
+  // them) until Flush(), which writes them to it; the destructor flushes what Flush() did not.
+  // Nothing changes on another DBMS.
+  void DeferDiskWrites();
+  // platform::Error when the system refuses to write the file or its folder.
+  void Flush();
   void SetAutoCommit(bool on);
   void Commit();
   void Rollback();
@@ -101,6 +108,7 @@ class Connection {
   Handle env_;
   Handle dbc_;
   bool connected_ = false;
+  bool deferred_ = false;  // commits written since DeferDiskWrites() not yet flushed
   std::string completed_;
   std::string databaseFile_;
   std::vector<TypeInfo> types_;

@@ -121,9 +121,10 @@ class OdbcDatabase : public dao::Database {
     Open();
     Unsupported("creating a table definition on an ODBC target");
   }
+  // The commits made through it reach the disk here (the connection defers them).
   void Close() override {
     tables_.reset();
-    connection_.reset();
+    if (auto connection = std::move(connection_)) connection->Flush();
   }
 
  private:
@@ -187,6 +188,7 @@ std::string CreateIndexStatement(const std::string& table, const dao::Index& ind
 std::shared_ptr<dao::Database> OpenOdbcDatabase(const std::string& connect,
                                                 dao::DataSourceChooser* chooser, Limits limits) {
   auto connection = std::make_shared<Connection>(ConnectionStringFor(connect, chooser), limits);
+  connection->DeferDiskWrites();
   return std::make_shared<OdbcDatabase>(std::move(connection));
 }
 

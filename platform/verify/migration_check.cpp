@@ -6,6 +6,8 @@
 #include <cstring>
 #include <iterator>
 #include <map>
+#include <mutex>
+#include <optional>
 #include <set>
 #include <thread>
 
@@ -200,8 +202,8 @@ RowDigest AccessRowDigest(access::RowStream& rows, const std::vector<int>& types
 // SQL_C_DOUBLE, bytes as SQL_C_BINARY.
 class OdbcRows {
  public:
-  OdbcRows(odbc::Connection& db, const std::string& table) : st_(db) {
-    std::string sql = "SELECT * FROM " + platform::QuoteName(table);
+  OdbcRows(odbc::Connection& db, const std::string& table, const std::string& where) : st_(db) {
+    std::string sql = "SELECT * FROM " + platform::QuoteName(table) + where;
     st_.Check(SQLExecDirect(st_.get(), Name(sql), SQL_NTS), "Reading " + table);
   }
   bool Next() {
@@ -223,10 +225,24 @@ class OdbcRows {
   Statement st_;
 };
 
-RowDigest TargetRowDigest(odbc::Connection& db, const std::string& table,
-                          const std::vector<TargetColumn>& columns, const std::vector<int>& types) {
-  OdbcRows rows(db, table);
-  RowDigest digest;
+// The rows whose row id lies in [from, to) (a bound left out: none on that side), named by
+// `rowId`, one of SQLite's names for it that no column of the table takes.
+struct RowRange {
+  std::string rowId;
+  std::optional<long long> from, to;
+  std::string Where() const {
+    std::string where;
+    if (from) where = " WHERE " + rowId + " >= " + std::to_string(*from);
+    if (to) where += (where.empty() ? " WHERE " : " AND ") + rowId + " < " + std::to_string(*to);
+    return where;
+  }
+};
+
+// Adds the rows of `range` (every row without one) to `digest`.
+void AddTargetRows(odbc::Connection& db, const std::string& table,
+                   const std::vector<TargetColumn>& columns, const std::vector<int>& types,
+                   const RowRange& range, RowDigest& digest) {
+  OdbcRows rows(db, table, range.Where());
   std::string row, value;
   while (rows.Next()) {
     row.clear();
@@ -250,7 +266,69 @@ RowDigest TargetRowDigest(odbc::Connection& db, const std::string& table,
     }
     digest.Add(row);
   }
+}
+
+RowDigest TargetRowDigest(odbc::Connection& db, const std::string& table,
+                          const std::vector<TargetColumn>& columns, const std::vector<int>& types) {
+  RowDigest digest;
+  AddTargetRows(db, table, columns, types, {}, digest);
   return digest;
+}
+
+// The table's rows cut into ranges of about `rowsPerRange` row ids, so that two connections can
+// share a long table; one range of every row when the table is short or has no row id to cut by.
+std::vector<RowRange> RowRanges(odbc::Connection& db, const std::string& table,
+                                const std::vector<TargetColumn>& columns, long long rowsPerRange) {
+  std::string rowId;
+  for (const char* name : {"_rowid_", "rowid", "oid"}) {
+    const bool taken = std::any_of(columns.begin(), columns.end(), [&](const TargetColumn& c) {
+      return EqualsNoCase(c.name, name);
+    });
+    if (!taken) {
+      rowId = name;
+      break;
+    }
+  }
+  if (rowId.empty() || rowsPerRange <= 0) return {RowRange{}};
+  long long low = 0, high = 0;
+  try {
+    Statement st(db);
+    // Each bound in a query of its own: SQLite then seeks it instead of scanning the table.
+    const std::string from = " FROM " + platform::QuoteName(table);
+    std::string sql =
+        "SELECT (SELECT min(" + rowId + ")" + from + "), (SELECT max(" + rowId + ")" + from + ")";
+    st.Check(SQLExecDirect(st.get(), Name(sql), SQL_NTS), "Reading the row ids of " + table);
+    st.Check(SQLFetch(st.get()), "Fetching");
+    std::string text;
+    if (!st.GetText(1, text)) return {RowRange{}};  // no rows
+    low = std::stoll(text);
+    if (!st.GetText(2, text)) return {RowRange{}};
+    high = std::stoll(text);
+  } catch (const DatabaseLocked&) {
+    throw;
+  } catch (const Error&) {
+    return {RowRange{}};  // a table without row ids: read whole
+  } catch (const std::exception&) {
+    return {RowRange{}};
+  }
+  // At most 1024 ranges, the first and last open, so every row falls into exactly one; the
+  // bounds lie between the lowest and the highest row id (unsigned: no overflow).
+  const auto span = static_cast<unsigned long long>(high) - static_cast<unsigned long long>(low);
+  const unsigned long long ranges =
+      std::min<unsigned long long>(1024, span / static_cast<unsigned long long>(rowsPerRange) + 1);
+  if (ranges <= 1) return {RowRange{}};
+  const unsigned long long step = span / ranges + 1;
+  const auto bound = [&](unsigned long long i) {
+    return static_cast<long long>(static_cast<unsigned long long>(low) + std::min(i * step, span));
+  };
+  std::vector<RowRange> cut;
+  for (unsigned long long i = 0; i < ranges; ++i) {
+    RowRange r{rowId, std::nullopt, std::nullopt};
+    if (i > 0) r.from = bound(i);
+    if (i + 1 < ranges) r.to = bound(i + 1);
+    cut.push_back(r);
+  }
+  return cut;
 }
 
 }  // namespace
@@ -365,35 +443,79 @@ struct MigrationChecker::ReadAhead {
 
 namespace {
 
-// The target side of one table, against its Access side.
-TableCheck CheckTarget(AccessSide&& side, odbc::Connection& db) {
-  TableCheck check = std::move(side.check);
-  if (!side.read) return check;
+// The target side of one table, against its Access side. Its rows are read in ranges that the
+// check's two connections share; what a table's columns and catalog say is read once.
+struct TargetSide {
+  AccessSide side;
+  std::vector<TargetColumn> columns;
+  bool failed = false;  // a read failed: side.check.checksumNote says why
+  std::vector<RowRange> ranges;
+  std::mutex mutex;  // guards digest and failed, noted by the ranges' readers
+  RowDigest digest;
+};
+
+// Before the rows: the columns, and the ranges the rows are read in (none when not compared).
+void PrepareTarget(TargetSide& target, odbc::Connection& db, long long rowsPerRange) {
+  TableCheck& check = target.side.check;
+  if (!target.side.read) return;
   try {
-    const std::vector<TargetColumn> columns = TargetColumns(db, check.targetName);
-    if (columns.size() != side.types.size()) {
-      check.checksumNote = "the tables have " + std::to_string(side.types.size()) + " and " +
-                           std::to_string(columns.size()) + " columns";
-    } else {
-      const RowDigest target = TargetRowDigest(db, check.targetName, columns, side.types);
-      check.targetRows = static_cast<long long>(target.Rows());
-      check.checksumsEqual = side.digest == target;
+    target.columns = TargetColumns(db, check.targetName);
+    if (target.columns.size() != target.side.types.size())
+      check.checksumNote = "the tables have " + std::to_string(target.side.types.size()) + " and " +
+                           std::to_string(target.columns.size()) + " columns";
+    else
+      target.ranges = RowRanges(db, check.targetName, target.columns, rowsPerRange);
+  } catch (const DatabaseLocked&) {
+    throw;  // the whole check stops: every other table would wait as long
+  } catch (const Error& e) {
+    target.failed = true;
+    if (check.checksumNote.empty()) check.checksumNote = e.Description();
+  }
+}
+
+// One range of the table's rows into its digest.
+void ReadTargetRange(TargetSide& target, std::size_t range, odbc::Connection& db) {
+  RowDigest part;
+  try {
+    AddTargetRows(db, target.side.check.targetName, target.columns, target.side.types,
+                  target.ranges[range], part);
+  } catch (const DatabaseLocked&) {
+    throw;
+  } catch (const Error& e) {
+    const std::lock_guard lock(target.mutex);
+    if (!target.failed && target.side.check.checksumNote.empty())
+      target.side.check.checksumNote = e.Description();
+    target.failed = true;
+    return;
+  }
+  const std::lock_guard lock(target.mutex);
+  target.digest.Merge(part);
+}
+
+// After the rows: the comparison, the indexes, keys and time columns.
+TableCheck FinishTarget(TargetSide& target, odbc::Connection& db) {
+  TableCheck check = std::move(target.side.check);
+  if (!target.side.read || target.failed) return check;
+  try {
+    if (!target.ranges.empty()) {
+      check.targetRows = static_cast<long long>(target.digest.Rows());
+      check.checksumsEqual = target.side.digest == target.digest;
       if (!check.checksumsEqual)
-        check.checksumNote = std::to_string(side.digest.RowsMissingFrom(target)) +
+        check.checksumNote = std::to_string(target.side.digest.RowsMissingFrom(target.digest)) +
                              " of the Access rows have no equal row in the new table";
     }
     check.indexesCreated = TargetIndexes(db, check.targetName);
     check.primaryKeyPresent = TargetPrimaryKey(db, check.targetName);
     check.foreignKeysPresent = TargetForeignKeys(db, check.targetName);
-    for (const auto& c : columns)
+    for (const auto& c : target.columns)
       if (c.time) check.timeColumns.push_back(c.name);
     if (check.linked) {
       std::vector<LinkedColumn> linked;
-      for (std::size_t i = 0; i < columns.size(); ++i) {
-        linked.push_back(columns[i].linked);
-        if (i < side.types.size()) {
-          linked.back().accessType = side.types[i];
-          linked.back().displayProperties = side.displayProperties[i];
+      for (std::size_t i = 0; i < target.columns.size(); ++i) {
+        linked.push_back(target.columns[i].linked);
+        if (i < target.side.types.size()) {
+          linked.back().accessType = target.side.types[i];
+          linked.back().displayProperties = target.side.displayProperties[i];
         }
       }
       LinkForecast forecast =
@@ -403,7 +525,7 @@ TableCheck CheckTarget(AccessSide&& side, odbc::Connection& db) {
       check.linkWarnings = std::move(forecast.warnings);
     }
   } catch (const DatabaseLocked&) {
-    throw;  // the whole check stops: every other table would wait as long
+    throw;
   } catch (const Error& e) {
     if (check.checksumNote.empty()) check.checksumNote = e.Description();
   }
@@ -472,25 +594,42 @@ std::vector<TableCheck> MigrationChecker::Check(const CheckRequest& request) {
   for (std::size_t begin = 0; begin < tables_.size(); begin += kTablesAtOnce) {
     if (begin > 0) sides.clear();
     ReadAccessSides(after, request, begin, sides);
-    // Two tables' target sides at a time, each on a connection of its own.
-    std::vector<TableCheck> group(sides.size());
+    // The target sides: each table's columns first, then its rows in ranges on two connections
+    // at a time (a long table shared by both), then its catalog.
+    odbc::Connection db(request.targetConnection, {.statement = request.lockWait});
+    std::vector<TargetSide> targets(sides.size());
+    std::vector<std::pair<std::size_t, std::size_t>> ranges;  // table, range
+    for (std::size_t i = 0; i < sides.size(); ++i) {
+      targets[i].side = std::move(sides[i]);
+      PrepareTarget(targets[i], db, request.rowsPerRange);
+      for (std::size_t r = 0; r < targets[i].ranges.size(); ++r) ranges.emplace_back(i, r);
+    }
     std::atomic<std::size_t> next{0};
     std::exception_ptr failures[2];
-    const auto work = [&](std::exception_ptr& failure) {
+    const auto work = [&](odbc::Connection* own, std::exception_ptr& failure) {
       try {
-        odbc::Connection db(request.targetConnection, {.statement = request.lockWait});
-        for (std::size_t i; (i = next++) < sides.size();)
-          group[i] = CheckTarget(std::move(sides[i]), db);
+        std::optional<odbc::Connection> opened;
+        if (own == nullptr)
+          own = &opened.emplace(request.targetConnection,
+                                odbc::Limits{.statement = request.lockWait});
+        for (std::size_t i; (i = next++) < ranges.size();)
+          ReadTargetRange(targets[ranges[i].first], ranges[i].second, *own);
       } catch (...) {
         failure = std::current_exception();
-        next = sides.size();
+        next = ranges.size();
       }
     };
-    std::thread other(work, std::ref(failures[1]));
-    work(failures[0]);
-    other.join();
+    if (ranges.size() > 1) {
+      std::thread other(work, nullptr, std::ref(failures[1]));
+      work(&db, failures[0]);
+      other.join();
+    } else {
+      work(&db, failures[0]);
+    }
     for (const auto& failure : failures)
       if (failure) std::rethrow_exception(failure);
+    std::vector<TableCheck> group;
+    for (auto& target : targets) group.push_back(FinishTarget(target, db));
     for (auto& check : group) checks.push_back(std::move(check));
   }
   return checks;

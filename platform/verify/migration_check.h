@@ -5,7 +5,8 @@
 // same decoding the transfer uses; a table linked to another Access file is read from its
 // back-end, as the transfer reads it), then the target's rows read back through ODBC as an
 // application reads them (decimals as their exact text, floating-point values as doubles, bit
-// for bit; dates, times, GUIDs, texts and bytes as the driver gives them), two tables at a time;
+// for bit; dates, times, GUIDs, texts and bytes as the driver gives them) on two connections, a
+// long table in ranges of its row ids that both share;
 // the target's indexes, keys and column types through the ODBC catalog functions. The Access side
 // of the first 64 tables can be read ahead, while reload.bat runs. Both sides are streamed into
 // fixed-size digests: memory does not grow with the rows (the digests of at most 64 tables are held
@@ -43,6 +44,9 @@ struct CheckRequest {
   std::chrono::milliseconds timeout{60000};  // the Access reader's silence
   // How long the target's reads wait for a database another program holds locked.
   std::chrono::milliseconds lockWait{60000};
+  // A long table's rows are read in ranges of about this many row ids, shared by the check's two
+  // connections; 0: every table read whole on one.
+  long long rowsPerRange = 65536;
 };
 
 class MigrationChecker {

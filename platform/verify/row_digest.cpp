@@ -29,6 +29,14 @@ void RowDigest::Add(std::string_view row) {
   ++rows_;
 }
 
+void RowDigest::Merge(const RowDigest& other) {
+  for (std::size_t i = 0; i < kBuckets; ++i) {
+    buckets_[i].rows += other.buckets_[i].rows;
+    buckets_[i].sum += other.buckets_[i].sum;
+  }
+  rows_ += other.rows_;
+}
+
 std::uint64_t RowDigest::RowsMissingFrom(const RowDigest& other) const {
   std::uint64_t missing = 0;
   for (std::size_t i = 0; i < kBuckets; ++i) {

@@ -17,6 +17,8 @@ class RowDigest {
  public:
   RowDigest();
   void Add(std::string_view row);
+  // Adds the rows of `other`: the digest of two parts of a table is the table's digest.
+  void Merge(const RowDigest& other);
   std::uint64_t Rows() const { return rows_; }
   bool operator==(const RowDigest&) const = default;
   // How many rows of this table have no equal row in `other`: exact while the differences fall
