@@ -11,7 +11,7 @@ packages=(
   mdbtools mdbtools-dev
   unixodbc unixodbc-dev odbcinst python3-pyodbc
   libsqlite3-dev sqlite3
-  man-db
+  man-db lintian
   xvfb openbox x11-utils xdotool imagemagick
 )
 

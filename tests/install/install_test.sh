@@ -14,8 +14,10 @@ for f in bin/norvane-migrate bin/norvane-wizard bin/cmdshell lib/norvane/norvane
          lib/norvane/win32/vorlin.exe lib/norvane/win32/vorlinw.exe share/norvane/Migrate.hlp \
          share/applications/norvane-wizard.desktop \
          share/icons/hicolor/scalable/apps/norvane-wizard.svg \
-         share/man/man1/norvane-migrate.1 share/man/man1/cmdshell.1 share/man/man1/vorlin.1 \
-         share/man/man1/ivex.1 share/man/man7/norvane-odbc.7 lib/norvane/register-odbc-driver; do
+         share/man/man1/norvane-migrate.1.gz share/man/man1/cmdshell.1.gz \
+         share/man/man1/vorlin.1.gz share/man/man1/ivex.1.gz share/man/man7/norvane-odbc.7.gz \
+         share/doc/norvane-migration-wizard/copyright \
+         share/doc/norvane-migration-wizard/changelog.gz lib/norvane/register-odbc-driver; do
   [ -e "$prefix/$f" ] || fail "$f is not installed"
 done
 driver=$(ls "$prefix"/lib/*/odbc/libnorvaneodbc.so 2>/dev/null | head -n 1)
@@ -23,7 +25,7 @@ driver=$(ls "$prefix"/lib/*/odbc/libnorvaneodbc.so 2>/dev/null | head -n 1)
 [ -x "$prefix/lib/norvane/cmdshell" ] || fail "cmdshell is not reachable beside the wizard"
 grep -q '^Exec=norvane-wizard$' "$prefix/share/applications/norvane-wizard.desktop" \
   || fail "the desktop entry does not start norvane-wizard"
-for page in "$prefix"/share/man/man1/*.1 "$prefix"/share/man/man7/*.7; do
+for page in "$prefix"/share/man/man1/*.1.gz "$prefix"/share/man/man7/*.7.gz; do
   out=$(man -l "$page" 2>&1 >/dev/null) && [ -z "$out" ] || fail "manual page $page: $out"
 done
 for tool in bin/norvane-migrate bin/cmdshell lib/norvane/win32/ivex.exe lib/norvane/win32/vorlin.exe; do
