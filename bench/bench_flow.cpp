@@ -54,7 +54,7 @@ struct Marker {
   const char* text;  // a line holding this starts the phase
   const char* phase;
 };
-// The flow's phases, in order, by the lines norvane-migrate and cmdshell print.
+// The flow's phases, in order, by the lines norvane-migrate and cmdshell print (with --verbose).
 const Marker kMarkers[] = {
     {"Creating database", "create"},
     {"Connecting to Access Database", "transfer"},

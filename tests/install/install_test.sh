@@ -45,7 +45,10 @@ cd "$root/elsewhere"
 "$prefix/bin/norvane-migrate" --access "$root/work/Sample Data/nwind.mdb" --link >"$root/log" 2>&1 \
   || { cat "$root/log"; fail "the installed norvane-migrate failed"; }
 grep -q "everything checked out" "$root/log" || fail "no clean report"
-grep -qF 'lib\norvane\win32\' "$root/log" || fail "the installed tools were not used"
+# The command files' output, in the log the report names.
+commands="$root/work/Sample Data/nwind.mdb.norvane-migrate.log"
+grep -qF "The command files' output is in $commands." "$root/log" || fail "the report names no log"
+grep -qF 'lib\norvane\win32\' "$commands" || fail "the installed tools were not used"
 [ -f "$root/work/Sample Data/nwind.db" ] || fail "no database file"
 [ ! -e "$root/work/Sample Data/reload.bat" ] || fail "work files left behind"
 echo "install test passed"
