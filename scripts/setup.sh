@@ -11,8 +11,8 @@ packages=(
   mdbtools mdbtools-dev
   unixodbc unixodbc-dev odbcinst python3-pyodbc
   libsqlite3-dev sqlite3
-  man-db lintian
-  xvfb openbox x11-utils xdotool imagemagick
+  man-db
+  xvfb openbox x11-utils xdotool imagemagick lintian
 )
 
 missing=()
