@@ -59,8 +59,8 @@ struct Marker {
   const char* text;  // a line holding this starts the phase
   const char* phase;
 };
-// The flow's phases by the lines norvane-migrate and cmdshell print; what comes before the first
-// is the check before the run ("before").
+// The flow's phases by the lines norvane-migrate and cmdshell print (with --verbose); what comes
+// before the first is the check before the run ("before").
 const Marker kMarkers[] = {
     {"Creating database", "create"},
     {"Connecting to Access Database", "connect"},

@@ -131,7 +131,7 @@ flow() {  # name file: the pipeline and the whole flow on copies of the file, on
   local copy=$dir/$(basename "$file")
   echo "load before: $(load)"
   p=$("$bench/bench_flow" bash "$work/pipeline.sh" "$copy" "$dir/pipeline.db" 2>&1 >/dev/null)
-  f=$("$bench/bench_flow" "$build/bin/norvane-migrate" --access "$copy" 2>&1 >/dev/null)
+  f=$("$bench/bench_flow" "$build/bin/norvane-migrate" --verbose --access "$copy" 2>&1 >/dev/null)
   echo "load after: $(load)"
   local ps fs tr rl
   ps=$(value seconds "$p") fs=$(value seconds "$f") tr=$(phase transfer "$f") rl=$(phase reload "$f")

@@ -268,13 +268,21 @@ FlowNext MigrationFlow::Check() {
   if (!engine)
     return plan_ == FlowPlan::CheckOnly ? Finish(true) : GoTo(NextAfter(FlowStep::Check));
   PreflightRequest request = PreflightRequestOf(settings_);
+  std::string planned;
   try {
-    if (const std::string planned = PlannedTarget(); !planned.empty())
-      request.targetConnect = std::string(platform::kOdbcPrefix) + planned;
+    planned = PlannedTarget();
   } catch (const platform::Error&) {
     // A path that does not resolve: the check names it, and the links are checked without it.
   }
-  const PreflightResult checks = RunPreflight(*engine, request);
+  if (!planned.empty()) request.targetConnect = std::string(platform::kOdbcPrefix) + planned;
+  PreflightResult checks = RunPreflight(*engine, request);
+  if (!planned.empty() && services_.connectionRefusal) {
+    const std::string created = platform::paths::PosixFormOrMapped(request.targetPath);
+    if (std::string refusal = services_.connectionRefusal(planned, created); !refusal.empty())
+      checks.findings.insert(checks.findings.begin(),
+                             {FindingKind::UnusableTarget, true, std::move(refusal), {}});
+  }
+  lastCheck_ = checks;
   const Gate gate = GateOf(checks);
   const bool accepted = frontEnd_->AcceptCheck(checks, gate, plan_);
   if (plan_ == FlowPlan::CheckOnly) return Finish(checks.Clean());
@@ -303,9 +311,9 @@ FlowNext MigrationFlow::DryRun() {
   if (!engine) return Stop();
   const DryRunPlan plan =
       engine::DryRun(*engine, settings_, std::string(platform::kOdbcPrefix) + PlannedTarget());
-  frontEnd_->Tell("Dry run: the work files are in " + settings_.WorkFolder +
-                  "; nothing else was changed.");
-  for (const std::string& line : plan.lines) frontEnd_->Tell(line);
+  frontEnd_->Print("Dry run: the work files are in " + settings_.WorkFolder +
+                   "; nothing else was changed.");
+  for (const std::string& line : plan.lines) frontEnd_->Print(line);
   for (const auto& f : plan.failures) frontEnd_->Tell(f.context + ": " + f.description);
   return Finish(plan.failures.empty());
 }
@@ -357,7 +365,8 @@ FlowNext MigrationFlow::Run() {
   report_.runFailures = run_.Failures();
   undoRecord_->AfterRun(report_.runFailures);
   if (outcome != RunOutcome::Finished) {
-    RemoveLeftovers(false);
+    // Nothing was migrated: a database this plan created holds nothing worth keeping.
+    RemoveLeftovers(createTask_.has_value());
     return Stop();
   }
   reloadTask_ = run_.ReloadTaskId();

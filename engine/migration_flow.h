@@ -85,6 +85,8 @@ class FlowFrontEnd {
   virtual bool AcceptCheck(const PreflightResult& result, Gate gate, FlowPlan plan) = 0;
   // A line for the user: what failed, or what a step refused.
   virtual void Tell(const std::string& line) = 0;
+  // A line of what the plan was asked for (the dry run's plan); by default told as the others.
+  virtual void Print(const std::string& line) { Tell(line); }
   // The finished report, once per run.
   virtual void ShowReport(const reporting::MigrationReport& /*report*/) {}
   // The dialogs and views of "Create DB" and of the run (only the plans that hold the step ask).
@@ -125,6 +127,10 @@ struct FlowServices {
   // database file a connection names (locked and recorded for undo as the run's database).
   std::string chosenConnection = {};
   std::function<std::string(const std::string&)> databaseFileOf = {};
+  // Why the planned connection (first argument) cannot be used: no such data source, or no
+  // Norvane database where it points and not the one "Create DB" makes (second argument, POSIX
+  // path); "" when it can. Asked by the check; without it the run's open finds out.
+  std::function<std::string(const std::string&, const std::string&)> connectionRefusal = {};
 };
 
 class MigrationFlow {
@@ -152,6 +158,11 @@ class MigrationFlow {
   bool Succeeded() const { return succeeded_; }
   // Whether a link-back of the settings' Access file can be undone.
   bool CanRestore() const;
+  // The findings of the last check this flow made (none before its first), and whether they
+  // stop a run: then no plan but CheckOnly gets past the check, so a front end refuses the
+  // steps that follow it (">>", "Create DB") for that file.
+  const std::optional<PreflightResult>& LastCheck() const { return lastCheck_; }
+  bool CheckStopped() const { return lastCheck_ && GateOf(*lastCheck_) == Gate::Stop; }
 
   // Undo of the link-back of the settings' Access file, holding the run locks meanwhile.
   RestoreOutcome Restore(FlowFrontEnd& frontEnd, bool discardChanges);
@@ -213,6 +224,7 @@ class MigrationFlow {
   std::optional<int> waitTask_;     // the task Advance waits for
   std::optional<int> endedStatus_;  // its exit status once Block has waited
   bool readingAhead_ = false;
+  std::optional<PreflightResult> lastCheck_;
 };
 
 }  // namespace engine

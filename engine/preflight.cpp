@@ -589,7 +589,6 @@ std::string PreflightResult::Text() const {
 Gate GateOf(const PreflightResult& result) {
   Gate gate = Gate::Go;
   for (const Finding& finding : result.findings) {
-    if (finding.kind == FindingKind::CannotOpen) continue;
     if (finding.stops) return Gate::Stop;
     gate = Gate::Confirm;
   }

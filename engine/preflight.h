@@ -43,6 +43,7 @@ enum class FindingKind {
   UnusablePath,
   ReadOnly,
   LinkBackRefused,
+  UnusableTarget,  // the connection of the new database reaches no Norvane database
 };
 
 struct Finding {
@@ -72,8 +73,9 @@ struct PreflightResult {
   std::string Text() const;
 };
 
-// What a front end does with a result before a run: go on, ask the user, or stop. A file that
-// cannot be opened (in use, missing) is left to the run, whose open reports it.
+// What a front end does with a result before a run: go on, ask the user, or stop. Every
+// finding that stops a run stops it, a file that cannot be opened (in use, unreadable) too:
+// nothing is created for a run that cannot read its Access file.
 enum class Gate { Go, Confirm, Stop };
 Gate GateOf(const PreflightResult& result);
 

@@ -10,6 +10,7 @@
 #include <sstream>
 #include <system_error>
 
+#include "engine/work_files.h"
 #include "options/settings.h"
 #include "platform/files.h"
 #include "platform/fnv1a.h"
@@ -370,8 +371,7 @@ RestoreOutcome RestoreFromBackup(dao::Engine& engine, TargetDatabaseInspector& i
   }
 
   Step(2);
-  fs::path log = target;
-  log.replace_extension(".log");
+  const fs::path log = platform::paths::DatabaseLogPathOf(target.string());
   std::error_code ec;
   if (databaseThere) {
     try {
@@ -385,7 +385,8 @@ RestoreOutcome RestoreFromBackup(dao::Engine& engine, TargetDatabaseInspector& i
               {}};
     }
   }
-  if (Exists(log) && fs::remove(log, ec)) message += " Removed " + Windows(log) + ".";
+  for (const fs::path& file : {log, fs::path(CommandLogPath(access.string()))})
+    if (Exists(file) && fs::remove(file, ec)) message += " Removed " + Windows(file) + ".";
   Step(3);
   if (Exists(backup)) fs::remove(backup, ec);
   Step(4);

@@ -20,6 +20,13 @@ inline constexpr std::array<const char*, 6> kWorkFileNames = {
 inline constexpr std::array<const char*, 2> kPropertyFileNames = {"properties.sql",
                                                                   "properties.bat"};
 
+// The log of the command files' output that norvane-migrate keeps beside the Access file
+// ("Sales.mdb.norvane-migrate.log"); restore removes it with the other files of the run.
+inline constexpr const char* kCommandLogEnding = ".norvane-migrate.log";
+inline std::string CommandLogPath(const std::string& accessPath) {
+  return accessPath + kCommandLogEnding;
+}
+
 // The four lines of reload.bat.
 std::vector<std::string> ReloadBatLines(const MigrationSettings& settings);
 

@@ -13,15 +13,28 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string ResultText(int status) {
-  switch (status) {
-    case 0:
-      return "ok";
-    case 2:
-      return "not started (command line)";
-    default:
-      return "failed";
-  }
+// What a file's line of the summary says, and the word of the last line, for the plan asked for.
+struct SummaryWords {
+  const char* ok;
+  const char* notOk;
+  const char* done;    // "2 of 3 <done>."
+  bool countsChecked;  // a file counts when it was checked, whatever was found
+};
+
+SummaryWords WordsOf(const ConsoleOptions& options) {
+  if (options.check) return {"nothing found", "found something (see above)", "checked", true};
+  if (options.dryRun) return {"planned", "failed", "planned (dry run)", false};
+  return {"ok", "failed", "migrated", false};
+}
+
+std::string ResultText(const JobRecord& job, const SummaryWords& words) {
+  if (job.status == 0) return words.ok;
+  if (job.status == 2) return "not started (command line)";
+  return words.countsChecked && !job.checks ? "not checked" : words.notOk;
+}
+
+bool Counted(const JobRecord& job, const SummaryWords& words) {
+  return words.countsChecked ? job.checks.has_value() : job.status == 0;
 }
 
 }  // namespace
@@ -50,7 +63,7 @@ namespace {
 
 // Writes the JSON report when asked; a file that cannot be written fails the call.
 int WriteJson(const ConsoleOptions& options, const ReportNeighbours& neighbours,
-              const std::vector<JobRecord>& jobs, int status, std::ostream& out) {
+              const std::vector<JobRecord>& jobs, int status, std::ostream& err) {
   if (!options.reportJson) return status;
   // Looked at again: the file may have changed during the run.
   std::string problem = ReportFileRefusal(*options.reportJson, neighbours);
@@ -63,7 +76,7 @@ int WriteJson(const ConsoleOptions& options, const ReportNeighbours& neighbours,
     }
   }
   if (problem.empty()) return status;
-  out << problem << '\n';
+  err << problem << '\n';
   return status == 0 ? 1 : status;
 }
 
@@ -84,12 +97,13 @@ ReportNeighbours NeighboursOf(const ConsoleOptions& options, const std::vector<s
 
 int RunConsoleJobs(const ConsoleOptions& options, ConsoleServices& services) {
   std::ostream& out = services.out;
+  std::ostream& err = services.err;
   const std::vector<std::string> files = AccessFilesOf(options);
   const ReportNeighbours neighbours = NeighboursOf(options, files, services);
   if (options.reportJson) {
     if (const std::string refusal = ReportFileRefusal(*options.reportJson, neighbours);
         !refusal.empty()) {
-      out << refusal << '\n';
+      err << refusal << '\n';
       return 2;
     }
   }
@@ -100,15 +114,15 @@ int RunConsoleJobs(const ConsoleOptions& options, ConsoleServices& services) {
     std::vector<JobRecord> jobs(1);
     jobs[0].accessFile = one.restore ? *one.restore : one.access;
     jobs[0].status = RunConsoleJob(one, settings, services, &jobs[0]);
-    return WriteJson(options, neighbours, jobs, jobs[0].status, out);
+    return WriteJson(options, neighbours, jobs, jobs[0].status, err);
   }
   if (files.empty()) {
-    out << "No Access files (.mdb, .accdb) were found in the folders given.\n";
+    err << "No Access files (.mdb, .accdb) were found in the folders given.\n";
     return 1;
   }
   std::vector<JobRecord> jobs(files.size());
   for (std::size_t i = 0; i < files.size(); ++i) {
-    out << "\n=== " << files[i] << " ===\n";
+    out << "\n=== " << files[i] << " ===\n" << std::flush;
     MigrationSettings settings;
     ConsoleOptions one = options;
     one.access = files[i];
@@ -116,22 +130,23 @@ int RunConsoleJobs(const ConsoleOptions& options, ConsoleServices& services) {
     try {
       jobs[i].status = RunConsoleJob(one, settings, services, &jobs[i]);
     } catch (const std::exception& e) {
-      out << "The migration of " << files[i] << " stopped: " << e.what() << '\n';
+      err << "The migration of " << files[i] << " stopped: " << e.what() << '\n';
     }
   }
   std::size_t width = 4;
   for (const std::string& file : files) width = std::max(width, file.size());
+  const SummaryWords words = WordsOf(options);
   out << "\nSummary\n" << std::string(width, '-') << "  ------\n";
   int overall = 0;
   for (const JobRecord& job : jobs) {
     out << job.accessFile << std::string(width - job.accessFile.size(), ' ') << "  "
-        << ResultText(job.status) << '\n';
+        << ResultText(job, words) << '\n';
     if (job.status != 0) overall = overall == 2 || job.status == 2 ? 2 : 1;
   }
-  const auto good =
-      std::count_if(jobs.begin(), jobs.end(), [](const JobRecord& j) { return j.status == 0; });
-  out << good << " of " << jobs.size() << " migrated.\n";
-  return WriteJson(options, neighbours, jobs, overall, out);
+  const auto counted = std::count_if(jobs.begin(), jobs.end(),
+                                     [&](const JobRecord& j) { return Counted(j, words); });
+  out << counted << " of " << jobs.size() << " " << words.done << ".\n";
+  return WriteJson(options, neighbours, jobs, overall, err);
 }
 
 }  // namespace console

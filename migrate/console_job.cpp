@@ -5,8 +5,10 @@
 #include <cerrno>
 #include <filesystem>
 #include <optional>
+#include <utility>
 
 #include "engine/migration_flow.h"
+#include "engine/work_files.h"
 #include "migrate/console_view.h"
 #include "migrate/report_json.h"
 #include "options/page_rules.h"
@@ -62,7 +64,8 @@ std::string FileProblem(const std::string& what, const std::string& shown,
 // settings can stand in a command file.
 bool QueryToolPage(const std::string& toolPath, MigrationSettings& settings, std::ostream& out) {
   if (!wizard::StoreQueryToolChoice(toolPath, FileTitleOf(toolPath), settings)) {
-    out << wizard::kInvalidToolMessage << '\n';
+    out << "--ivex names " << FileTitleOf(toolPath)
+        << ", not the query tool ivex.exe or ivexw.exe.\n";
     return false;
   }
   if (const std::string problem = FileProblem("The query tool", toolPath, toolPath);
@@ -81,24 +84,34 @@ bool QueryToolPage(const std::string& toolPath, MigrationSettings& settings, std
 // questions of "Create DB" answered from the options.
 class ConsoleFrontEnd : public engine::FlowFrontEnd {
  public:
-  ConsoleFrontEnd(const ConsoleOptions& options, ConsoleServices& services, JobRecord* record)
+  ConsoleFrontEnd(const ConsoleOptions& options, ConsoleServices& services,
+                  const MigrationSettings& settings, JobRecord* record)
       : out_(services.out),
+        err_(services.err),
         record_(record),
-        dialogs_(services.out, options.overwrite, options.replaceLinkedDatabase),
-        view_(services.out, services.terminal) {}
+        dialogs_(services.err, options.overwrite, options.replaceLinkedDatabase,
+                 [&settings] {
+                   return platform::paths::PosixFormOrMapped(target::TargetDbFilePath(settings));
+                 }),
+        view_(services.err, services.terminal) {}
 
+  // With --check the findings are the report; before a run they are warnings, or the error
+  // that stops it.
   bool AcceptCheck(const engine::PreflightResult& result, engine::Gate gate,
                    engine::FlowPlan plan) override {
     if (record_ != nullptr) record_->checks = result;
+    std::ostream& to = plan == engine::FlowPlan::CheckOnly ? out_ : err_;
     if (result.Clean())
-      out_ << "Check of " << result.accessPath << ": nothing found.\n";
+      to << "Check of " << result.accessPath << ": nothing found.\n";
     else
-      out_ << "Check of " << result.accessPath << ":\n" << result.Text();
+      to << "Check of " << result.accessPath << ":\n" << result.Text();
     if (plan != engine::FlowPlan::CheckOnly && gate == engine::Gate::Stop)
-      out_ << "Nothing was changed.\n";
+      to << "Nothing was changed.\n";
+    to << std::flush;
     return true;
   }
-  void Tell(const std::string& line) override { out_ << line << '\n'; }
+  void Tell(const std::string& line) override { err_ << line << '\n' << std::flush; }
+  void Print(const std::string& line) override { out_ << line << '\n'; }
   // The pages stored after the check; a choice they refuse ends the job with status 2.
   void AfterCheck(std::function<bool()> pages) { afterCheck_ = std::move(pages); }
   bool ChoicesComplete() override {
@@ -107,6 +120,7 @@ class ConsoleFrontEnd : public engine::FlowFrontEnd {
   }
   bool BadChoice() const { return badChoice_; }
   void ShowReport(const reporting::MigrationReport& report) override {
+    view_.EndLine();
     reporting::PrintReport(report, out_);
     if (record_ != nullptr) record_->report = report;
   }
@@ -116,6 +130,7 @@ class ConsoleFrontEnd : public engine::FlowFrontEnd {
 
  private:
   std::ostream& out_;
+  std::ostream& err_;
   JobRecord* record_;
   std::function<bool()> afterCheck_;
   bool badChoice_ = false;
@@ -125,16 +140,36 @@ class ConsoleFrontEnd : public engine::FlowFrontEnd {
 
 // --restore FILE: the exit status (0 restored, 1 refused).
 int RunRestoreJob(const ConsoleOptions& options, engine::MigrationFlow& flow,
-                  ConsoleFrontEnd& frontEnd, std::ostream& out) {
+                  ConsoleFrontEnd& frontEnd, ConsoleServices& services) {
   const engine::RestoreOutcome outcome =
       flow.RestoreFile(frontEnd, *options.restore, options.discardChanges);
-  out << outcome.message << '\n';
+  std::ostream& to = outcome.restored ? services.out : services.err;
+  to << outcome.message << '\n';
   if (outcome.needsConsent) {
-    for (const std::string& table : outcome.changedTables) out << "  changed: " << table << '\n';
-    out << "Restore with --discard-changes to remove the database all the same.\n";
+    for (const std::string& table : outcome.changedTables) to << "  changed: " << table << '\n';
+    to << "Restore with --discard-changes to remove the database all the same.\n";
   }
   return outcome.restored ? 0 : 1;
 }
+
+// The command files' output goes to the log beside the Access file while the flow runs.
+class CommandLogOfJob {
+ public:
+  CommandLogOfJob(CommandLog* log, const std::string& accessPath) : log_(log) {
+    if (log_ == nullptr) return;
+    try {
+      log_->Begin(engine::CommandLogPath(platform::paths::ToPosix(accessPath).string()));
+    } catch (const platform::Error&) {
+      log_ = nullptr;  // the check says why the path does not resolve
+    }
+  }
+  ~CommandLogOfJob() { End(); }
+  // The log's path when output went to it, else "".
+  std::string End() { return log_ != nullptr ? std::exchange(log_, nullptr)->End() : ""; }
+
+ private:
+  CommandLog* log_;
+};
 
 }  // namespace
 
@@ -147,7 +182,7 @@ std::string TargetConnectionOf(const ConsoleOptions& options, const MigrationSet
 
 int RunConsoleJob(const ConsoleOptions& options, MigrationSettings& settings,
                   ConsoleServices& services, JobRecord* record) {
-  std::ostream& out = services.out;
+  std::ostream& err = services.err;
   const std::string chosen =
       options.connect || options.dsn ? TargetConnectionOf(options, settings) : std::string();
   const auto connection = [&] { return TargetConnectionOf(options, settings); };
@@ -171,18 +206,19 @@ int RunConsoleJob(const ConsoleOptions& options, MigrationSettings& settings,
       .plannedConnection = connection,
       .chosenConnection = chosen,
       .databaseFileOf = services.databaseFileOf,
+      .connectionRefusal = services.connectionRefusal,
   };
   engine::MigrationFlow flow(
       settings, std::move(flowServices), runLocks,
       options.keepWorkFiles ? engine::WorkFiles::Kept : engine::WorkFiles::RemovedAtEnd);
-  ConsoleFrontEnd frontEnd(options, services, record);
-  if (options.restore) return RunRestoreJob(options, flow, frontEnd, out);
+  ConsoleFrontEnd frontEnd(options, services, settings, record);
+  if (options.restore) return RunRestoreJob(options, flow, frontEnd, services);
 
   // Options page.
   const wizard::OptionsState state{options.link, options.prefix == wizard::kDefaultPrefix,
                                    options.prefix};
   if (!wizard::StoreOptions(state, settings)) {
-    out << wizard::kEmptyOtherMessage << '\n';
+    err << "--prefix must not be blank.\n";
     return 2;
   }
 
@@ -193,24 +229,27 @@ int RunConsoleJob(const ConsoleOptions& options, MigrationSettings& settings,
     toolPath =
         platform::paths::WindowsFormOf(options.ivex.empty() ? services.defaultIvex : options.ivex);
   } catch (const platform::Error& e) {
-    out << e.Description() << '\n';
+    err << e.Description() << '\n';
     return 2;
   }
   if (const std::string problem = FileProblem("The Access database", options.access, accessPath);
       !problem.empty()) {
-    out << problem << '\n';
+    err << problem << '\n';
     return 1;
   }
   if (!wizard::StoreAccessChoice(accessPath, FileTitleOf(accessPath), settings)) {
-    out << wizard::kNoAccessDbMessage << '\n';
+    err << "--access names no file.\n";
     return 2;
   }
 
-  frontEnd.AfterCheck([&] { return QueryToolPage(toolPath, settings, out); });
+  frontEnd.AfterCheck([&] { return QueryToolPage(toolPath, settings, err); });
   const engine::FlowPlan plan = options.check    ? engine::FlowPlan::CheckOnly
                                 : options.dryRun ? engine::FlowPlan::DryRun
                                                  : engine::FlowPlan::CreateAndMigrate;
+  CommandLogOfJob log(services.commandLog, accessPath);
   const bool succeeded = flow.RunToEnd(plan, frontEnd);
+  if (const std::string written = log.End(); !written.empty())
+    services.out << "The command files' output is in " << written << ".\n";
   if (frontEnd.BadChoice()) return 2;
   return succeeded ? 0 : 1;
 }

@@ -20,9 +20,12 @@ namespace console {
 
 struct JobRecord;
 
+class CommandLog;
+
 struct ConsoleServices {
-  std::ostream& out;
-  bool terminal;
+  std::ostream& out;  // the report, and what --check, --dry-run and --restore were asked for
+  std::ostream& err;  // progress, warnings and errors
+  bool terminal;      // `err` is a terminal
   platform::CommandStarter& commands;
   // The engine of the run; the target open asks `chooser` for the data source.
   std::function<std::shared_ptr<dao::Engine>(dao::DataSourceChooser& chooser)> makeEngine;
@@ -36,6 +39,10 @@ struct ConsoleServices {
   std::function<std::string(const std::string&)> databaseFileOf = {};
   // The new database as restore and the undo record see it.
   engine::TargetDatabaseInspector* targetInspector = nullptr;
+  // Why a connection (--dsn, --connect) cannot be used (see engine::FlowServices).
+  std::function<std::string(const std::string&, const std::string&)> connectionRefusal = {};
+  // Where the command files' output goes; without it, nowhere.
+  CommandLog* commandLog = nullptr;
 };
 
 // Exit status: 0 when everything succeeded, 1 when something failed, 2 for bad options.

@@ -5,6 +5,7 @@ namespace console {
 const char* const kConsoleUsage =
     "Usage: norvane-migrate --access FILE [options] | --restore FILE\n"
     "Moves a Microsoft Access database into a new Norvane database beside it, as the wizard does.\n"
+    "Options take their value as --option VALUE or --option=VALUE.\n"
     "\n"
     "  --access FILE        the Access database (.mdb or .accdb) to migrate (required); given\n"
     "                       more than once, or as a folder (its .mdb and .accdb files), each is\n"
@@ -29,20 +30,39 @@ const char* const kConsoleUsage =
     "                       database (refused when FILE changed since)\n"
     "  --discard-changes    with --restore: remove the new database also when it holds\n"
     "                       changes made after the migration (they are lost)\n"
+    "  --verbose            also show what the command files print (always written to\n"
+    "                       FILE.norvane-migrate.log beside the Access file)\n"
+    "  --version            the program's version\n"
     "  --help               this text\n"
     "\n"
-    "Formats: Access 97 to Access 2019 files are read; --link changes Access 97 to Access 2016\n"
-    "files (Jet 3, Jet 4, ACE), unencrypted.\n"
+    "The report goes to standard output; progress, warnings and errors to standard error.\n"
     "\n"
-    "Exit status: 0 when every table, key and link arrived and checked out, 1 when anything\n"
-    "failed (the report says what), 2 for a wrong command line.\n";
+    "Formats: Access 97 to Access 2019 files are read; --link changes Access 97 to Access 2016\n"
+    "files (Jet 3, Jet 4, ACE), unencrypted. Sales.mdb and Sales.accdb both give Sales.db.\n"
+    "\n"
+    "Exit status: 0 when every table, key and link arrived and checked out (--check: nothing\n"
+    "found; --restore: restored), 1 when anything failed or the check stopped the run before\n"
+    "anything was created (the messages say what), 2 for a wrong command line.\n";
+
+std::string VersionLine() {
+  return std::string("norvane-migrate ") + NORVANE_VERSION;
+}
 
 ConsoleOptions ParseConsoleOptions(const std::vector<std::string>& args) {
   ConsoleOptions options;
   bool accessGiven = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
+    // "--option=value" is "--option value".
+    std::string arg = args[i];
+    std::optional<std::string> attached;
+    if (const auto equals = arg.find('='); arg.starts_with("--") && equals != std::string::npos) {
+      attached = arg.substr(equals + 1);
+      arg.resize(equals);
+    }
+    bool taken = false;
     const auto value = [&]() -> std::string {
+      taken = true;
+      if (attached) return *attached;
       if (i + 1 >= args.size()) throw std::invalid_argument(arg + " needs a value");
       return args[++i];
     };
@@ -76,15 +96,20 @@ ConsoleOptions ParseConsoleOptions(const std::vector<std::string>& args) {
       options.restore = value();
     } else if (arg == "--discard-changes") {
       options.discardChanges = true;
+    } else if (arg == "--verbose") {
+      options.verbose = true;
+    } else if (arg == "--version") {
+      options.version = true;
     } else if (arg == "--help" || arg == "-h") {
       options.help = true;
     } else {
       throw std::invalid_argument("unknown option " + arg);
     }
+    if (attached && !taken) throw std::invalid_argument(arg + " takes no value");
   }
   if (options.discardChanges && !options.restore)
     throw std::invalid_argument("--discard-changes goes with --restore");
-  if (options.help || options.restore) return options;
+  if (options.help || options.version || options.restore) return options;
   if (!accessGiven || options.access.empty()) throw std::invalid_argument("--access is required");
   if (options.dsn && options.connect)
     throw std::invalid_argument("give either --dsn or --connect, not both");

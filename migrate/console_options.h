@@ -20,6 +20,8 @@ struct ConsoleOptions {
   bool replaceLinkedDatabase = false;  // also when the Access file's links use it
   bool keepWorkFiles = false;
   bool help = false;
+  bool version = false;
+  bool verbose = false;                   // the command files' output shown as well
   bool check = false;                     // only the check before a run
   bool dryRun = false;                    // work files and the plan, nothing else
   std::optional<std::string> reportJson;  // also write the report as JSON to this file
@@ -31,5 +33,7 @@ struct ConsoleOptions {
 ConsoleOptions ParseConsoleOptions(const std::vector<std::string>& args);
 
 extern const char* const kConsoleUsage;
+// "norvane-migrate <version>", for --version.
+std::string VersionLine();
 
 }  // namespace console

@@ -6,8 +6,10 @@
 #include <iostream>
 
 #include "migrate/console_batch.h"
+#include "migrate/console_view.h"
 #include "platform/access/access_engine.h"
 #include "platform/access/linked_targets.h"
+#include "platform/access/target_file.h"
 #include "platform/jetwriter/jet_catalog_writer.h"
 #include "platform/paths.h"
 #include "platform/shell/posix_command_starter.h"
@@ -28,16 +30,18 @@ std::string DefaultIvex() {
   return (bin / ".." / "lib" / "norvane" / "win32" / "ivex.exe").lexically_normal().string();
 }
 
-// Shows what the command files print and keeps the tools' error lines for the report.
+// Logs what the command files print and keeps the tools' error lines for the report.
 class ToolOutput {
  public:
+  explicit ToolOutput(console::CommandLog& log) : log_(log) {}
   void Take(std::string_view chunk) {
-    std::cout << chunk << std::flush;
+    log_.Take(chunk);
     errors_.Take(chunk);
   }
   std::vector<std::string> TakeErrors() { return errors_.TakeErrors(); }
 
  private:
+  console::CommandLog& log_;
   platform::shell::ToolErrorLines errors_;
 };
 
@@ -57,15 +61,21 @@ int NorvaneMigrate(int argc, char** argv, const LockLimits& limits) {
     std::cout << console::kConsoleUsage;
     return 0;
   }
+  if (options.version) {
+    std::cout << console::VersionLine() << '\n';
+    return 0;
+  }
 
-  ToolOutput output;
+  console::CommandLog log(std::cerr, options.verbose);
+  ToolOutput output(log);
   platform::shell::PosixCommandStarter commands;
   commands.SetOutputSink([&output](std::string_view chunk) { output.Take(chunk); });
   console::AccessMigrationVerifier checker(limits.statement);
   platform::verify::NorvaneTargetInspector inspector;
   console::ConsoleServices services{
       std::cout,
-      isatty(STDOUT_FILENO) == 1,
+      std::cerr,
+      isatty(STDERR_FILENO) == 1,
       commands,
       [limits](dao::DataSourceChooser& chooser) {
         return platform::access::CreateEngine(
@@ -83,7 +93,9 @@ int NorvaneMigrate(int argc, char** argv, const LockLimits& limits) {
         return platform::access::TablesLinkedTo(access, database, std::chrono::seconds(60));
       },
       platform::access::DatabaseFileOf,
-      &inspector};
+      &inspector,
+      platform::access::TargetConnectionRefusal,
+      &log};
   return console::RunConsoleJobs(options, services);
 }
 

@@ -1,7 +1,12 @@
 #include "migrate/console_view.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 
 #include "platform/row_progress.h"
 #include "platform/text.h"
@@ -136,18 +141,70 @@ void ConsoleDialogs::Message(const std::string& text) {
 
 bool ConsoleDialogs::Question(const std::string& text) {
   asked_ = true;
+  const std::string database = database_ ? database_() : std::string("The database file");
   if (text.rfind(target::kLinkedDatabaseQuestionStart, 0) == 0) {
-    out_ << text << '\n'
-         << (replaceLinked_ ? "Yes (--replace-linked-database)"
-                            : "No (no --replace-linked-database given)")
+    // The page's question without its last sentence, then what the options decided.
+    std::string told = text;
+    if (told.ends_with(target::kLinkedDatabaseQuestionEnd))
+      told.resize(told.size() - std::string_view(target::kLinkedDatabaseQuestionEnd).size());
+    out_ << told << '\n'
+         << (replaceLinked_ ? "It is replaced (--replace-linked-database)."
+                            : "It is kept: give --replace-linked-database to replace it.")
          << '\n'
          << std::flush;
     return replaceLinked_;
+  }
+  if (text == target::kOverwriteQuestion) {
+    out_ << "The Norvane file " << database
+         << (answerYes_ ? " already exists and is replaced (--overwrite)."
+                        : " already exists and is kept: give --overwrite to replace it, or move "
+                          "or rename it.")
+         << '\n'
+         << std::flush;
+    return answerYes_;
   }
   out_ << text << '\n'
        << (answerYes_ ? "Yes (--overwrite)" : "No (no --overwrite given)") << '\n'
        << std::flush;
   return answerYes_;
+}
+
+CommandLog::~CommandLog() {
+  End();
+}
+
+void CommandLog::Begin(const std::string& posixPath) {
+  End();
+  path_ = posixPath;
+  failed_ = false;
+}
+
+void CommandLog::Take(std::string_view chunk) {
+  if (verbose_) echo_ << chunk << std::flush;
+  if (path_.empty() || failed_ || chunk.empty()) return;
+  if (fd_ < 0)
+    fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+  while (fd_ >= 0 && !chunk.empty()) {
+    const ssize_t written = ::write(fd_, chunk.data(), chunk.size());
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) break;
+    chunk.remove_prefix(static_cast<std::size_t>(written));
+  }
+  if (fd_ >= 0 && chunk.empty()) return;
+  failed_ = true;
+  echo_ << "The output of the command files cannot be written to " << path_ << ": "
+        << std::strerror(errno) << '\n'
+        << std::flush;
+}
+
+std::string CommandLog::End() {
+  std::string written;
+  if (fd_ >= 0) {
+    if (::close(fd_) == 0 && !failed_) written = path_;
+    fd_ = -1;
+  }
+  path_.clear();
+  return written;
 }
 
 }  // namespace console

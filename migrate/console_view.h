@@ -9,6 +9,7 @@
 #include <functional>
 #include <ostream>
 #include <string>
+#include <string_view>
 
 #include "engine/run_view.h"
 #include "platform/ui_services.h"
@@ -37,6 +38,8 @@ class ConsoleView : public engine::RunView, public target::CreateDbView {
   void SetPointer(engine::Pointer) override {}
   void ShowRunFailures(const platform::FailureLog& failures) override;
   void EnableNext() override {}
+  // Ends a bar drawn on the terminal, before other output follows.
+  void EndLine() { EndBar(); }
 
  private:
   void DrawBar();
@@ -55,13 +58,18 @@ class ConsoleView : public engine::RunView, public target::CreateDbView {
   std::chrono::steady_clock::time_point rowsStart_, rowsShown_;
 };
 
-// The dialogs of the pages, answered from the command line: messages are printed, the question
-// before a database is replaced is answered Yes only with --overwrite, the one before a database
-// the Access file's links use is replaced only with --replace-linked-database.
+// The dialogs of the pages, answered from the command line in the console's words: messages are
+// printed, the question before a database is replaced is answered Yes only with --overwrite, the
+// one before a database the Access file's links use is replaced only with
+// --replace-linked-database. `database` names the database file the questions are about.
 class ConsoleDialogs : public platform::Dialogs {
  public:
-  ConsoleDialogs(std::ostream& out, bool answerYes, bool replaceLinked = false)
-      : out_(out), answerYes_(answerYes), replaceLinked_(replaceLinked) {}
+  ConsoleDialogs(std::ostream& out, bool answerYes, bool replaceLinked = false,
+                 std::function<std::string()> database = {})
+      : out_(out),
+        answerYes_(answerYes),
+        replaceLinked_(replaceLinked),
+        database_(std::move(database)) {}
   void Message(const std::string& text) override;
   bool Question(const std::string& text) override;
   std::optional<platform::FileChoice> OpenFile(const std::string&) override { return {}; }
@@ -75,7 +83,32 @@ class ConsoleDialogs : public platform::Dialogs {
   std::ostream& out_;
   bool answerYes_;
   bool replaceLinked_;
+  std::function<std::string()> database_;
   bool asked_ = false;
+};
+
+// What the command files print: written to a log file, made at the first output (replacing a
+// file of that name, never following a link there), and shown on `echo` as well with --verbose.
+class CommandLog {
+ public:
+  CommandLog(std::ostream& echo, bool verbose) : echo_(echo), verbose_(verbose) {}
+  ~CommandLog();
+  CommandLog(const CommandLog&) = delete;
+  CommandLog& operator=(const CommandLog&) = delete;
+
+  // The output from now on goes to `posixPath`.
+  void Begin(const std::string& posixPath);
+  void Take(std::string_view chunk);
+  // Ends the file: its path when output was written to it; "" when none came, or when it could
+  // not be written (said on `echo` at the first failure).
+  std::string End();
+
+ private:
+  std::ostream& echo_;
+  bool verbose_;
+  std::string path_;
+  int fd_ = -1;
+  bool failed_ = false;
 };
 
 }  // namespace console

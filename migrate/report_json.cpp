@@ -99,6 +99,8 @@ const char* KindName(engine::FindingKind kind) {
       return "read-only";
     case engine::FindingKind::LinkBackRefused:
       return "link-back-refused";
+    case engine::FindingKind::UnusableTarget:
+      return "unusable-target";
   }
   return "other";
 }

@@ -9,6 +9,7 @@
 
 #include "platform/error.h"
 #include "platform/files.h"
+#include "platform/paths.h"
 #include "platform/text.h"
 
 namespace norvane {
@@ -54,9 +55,7 @@ std::string CatalogScript() {
 }  // namespace
 
 fs::path LogPathOf(const fs::path& database) {
-  const std::string name = database.filename().string();
-  if (platform::CharCount(name) <= 2) return database.parent_path() / (name + ".log");
-  return database.parent_path() / (platform::DropLastChars(name, 2) + "log");
+  return platform::paths::DatabaseLogPathOf(database.string());
 }
 
 bool IsCatalogName(std::string_view table) {

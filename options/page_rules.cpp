@@ -37,7 +37,12 @@ bool StoreOptions(const OptionsState& state, MigrationSettings& settings) {
 }
 
 std::string TargetDbFileNameOf(const std::string& fileTitle) {
-  return platform::DropLastChars(fileTitle, 3) + "db";
+  constexpr std::string_view kAccdb = ".accdb";
+  const bool accdb =
+      fileTitle.size() > kAccdb.size() &&
+      platform::EqualsNoCase(std::string_view(fileTitle).substr(fileTitle.size() - kAccdb.size()),
+                             kAccdb);
+  return platform::DropLastChars(fileTitle, accdb ? kAccdb.size() - 1 : 3) + "db";
 }
 
 bool StoreAccessChoice(const std::string& path, const std::string& title,

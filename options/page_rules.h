@@ -33,7 +33,9 @@ inline constexpr const char* kAccessFilter = "Access Database (*.mdb *.accdb) | 
 inline constexpr const char* kNoAccessDbMessage =
     "You must choose an Access DB before you will be allowed to proceed further.";
 
-// The new database file's name: the title without its last three characters, then "db".
+// The new database file's name: for an .accdb title (any letter case) the title without
+// "accdb", then "db" (Sales.accdb, Sales.db); for any other the title without its last three
+// characters, then "db" (Sales.mdb, Sales.db).
 std::string TargetDbFileNameOf(const std::string& fileTitle);
 
 // "Browse ...": stores the chosen path. False when it is blank (the page shows

@@ -179,4 +179,12 @@ std::string PosixFormOrMapped(const std::string& path) {
   }
 }
 
+std::string DatabaseLogPathOf(std::string_view databasePath) {
+  const std::size_t slash = databasePath.find_last_of("/\\");
+  const std::string_view name =
+      slash == std::string_view::npos ? databasePath : databasePath.substr(slash + 1);
+  if (CharCount(name) <= 2) return std::string(databasePath) + ".log";
+  return DropLastChars(databasePath, 2) + "log";
+}
+
 }  // namespace platform::paths

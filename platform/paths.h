@@ -48,4 +48,9 @@ std::filesystem::path PosixPathOf(const std::string& path);
 // maps to, or "" on another drive.
 std::string PosixFormOrMapped(const std::string& path);
 
+// The log file the Norvane tools write beside a database file (path in either form): the file's
+// name without its last two characters, then "log" (Sales.db, Sales.log); a name of two
+// characters or fewer keeps itself and gets ".log".
+std::string DatabaseLogPathOf(std::string_view databasePath);
+
 }  // namespace platform::paths

@@ -13,7 +13,7 @@ packages=(
   libsqlite3-dev sqlite3
   postgresql postgresql-client odbc-postgresql libpq-dev
   man-db
-  xvfb openbox x11-utils xdotool imagemagick
+  xvfb openbox x11-utils xdotool imagemagick lintian
 )
 
 missing=()

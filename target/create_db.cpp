@@ -29,7 +29,8 @@ std::string LinkedDatabaseQuestion(const std::vector<std::string>& tables) {
   for (const std::string& t : tables) names += (names.empty() ? "" : ", ") + t;
   return std::string(kLinkedDatabaseQuestionStart) + " (" + names +
          "). Replacing it deletes their rows, with every change made since the migration, and "
-         "leaves the links showing the new, empty database. Replace it anyway?";
+         "leaves the links showing the new, empty database." +
+         kLinkedDatabaseQuestionEnd;
 }
 
 std::string UnsafePathMessage(const std::string& windowsPath) {
@@ -69,9 +70,7 @@ std::string UnsafeCommandFilePath(const MigrationSettings& s) {
 }
 
 std::string TargetLogFilePath(const MigrationSettings& s) {
-  // The tool's own rule: a name of two characters or fewer keeps itself and gets ".log".
-  if (platform::CharCount(s.TargetDbFileName) <= 2) return TargetDbFilePath(s) + ".log";
-  return platform::DropLastChars(TargetDbFilePath(s), 2) + "log";
+  return platform::paths::DatabaseLogPathOf(TargetDbFilePath(s));
 }
 
 namespace {

@@ -36,6 +36,7 @@ using LinkedTablesProbe =
 // The second, separate question before a database that the Access file's links use is removed.
 inline constexpr const char* kLinkedDatabaseQuestionStart =
     "The Access file's linked tables use this Norvane database";
+inline constexpr const char* kLinkedDatabaseQuestionEnd = " Replace it anyway?";
 std::string LinkedDatabaseQuestion(const std::vector<std::string>& tables);
 
 // The message for a path that cannot be written into a command file, or "" when it can.

@@ -9,12 +9,18 @@
 #include <cstring>
 #include <thread>
 
+#include <odbcinst.h>
+
+#include <filesystem>
+
 #include "platform/access/linked_targets.h"
 #include "platform/access_format.h"
 #include "platform/dao/dao.h"
 #include "platform/database_lock.h"
 #include "platform/error.h"
+#include "platform/odbc/odbc.h"
 #include "platform/paths.h"
+#include "platform/text.h"
 
 namespace platform::access {
 namespace {
@@ -119,6 +125,59 @@ void CheckTargetFile(const std::string& connectionString, std::chrono::milliseco
                       "then try again.");
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
+}
+
+namespace {
+
+// The data source a connection string names ("" for none).
+std::string DataSourceOf(const std::string& connectionString) {
+  for (const auto& [key, value] : odbc::ParseConnectionString(connectionString))
+    if (EqualsNoCase(key, "dsn")) return Trim(value);
+  return "";
+}
+
+bool SamePath(const std::string& a, const std::string& b) {
+  std::error_code ec;
+  return !a.empty() && !b.empty() &&
+         std::filesystem::weakly_canonical(a, ec) == std::filesystem::weakly_canonical(b, ec);
+}
+
+}  // namespace
+
+std::string TargetConnectionRefusal(const std::string& connectionString,
+                                    const std::string& createdPosixPath) {
+  const std::string named = DatabaseFileOf(connectionString);
+  const std::string dsn = DataSourceOf(connectionString);
+  if (named.empty() && !dsn.empty()) {
+    char driver[1024] = {};
+    SQLGetPrivateProfileString(dsn.c_str(), "Driver", "", driver, sizeof driver, "odbc.ini");
+    if (driver[0] == '\0')
+      return "The ODBC data source \"" + dsn +
+             "\" does not exist: the driver manager knows no data source of that name "
+             "(odbcinst -q -s lists them).";
+    return "The ODBC data source \"" + dsn +
+           "\" names no database file (its setting Database is empty), so it reaches no Norvane "
+           "database.";
+  }
+  if (named.empty())
+    return "The connection \"" + connectionString +
+           "\" names no database file (Database=...), so it reaches no Norvane database.";
+  std::string path;
+  try {
+    path = paths::PosixPathOf(named).string();
+  } catch (const Error& e) {
+    return "The database " + named + " of the connection cannot be reached: " + e.Description();
+  }
+  if (SamePath(path, createdPosixPath)) return "";
+  std::string reason;
+  const TargetFileKind kind = KindOfTargetFile(path, &reason);
+  if (kind == TargetFileKind::kNorvane) return "";
+  const std::string via = dsn.empty() ? "the connection" : "the data source \"" + dsn + "\"";
+  if (kind == TargetFileKind::kMissing)
+    return "The database " + named + " that " + via +
+           " names does not exist; only the database beside the Access file is created.";
+  return "The database " + named + " that " + via + " names is " + WhatItIs(kind, reason) +
+         ", not a Norvane database.";
 }
 
 }  // namespace platform::access

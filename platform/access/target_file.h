@@ -39,4 +39,11 @@ std::string TargetFilePath(const std::string& connectionString);
 void CheckTargetFile(const std::string& connectionString,
                      std::chrono::milliseconds lockWait = std::chrono::seconds(5));
 
+// Before anything is made: why the ODBC connection string cannot reach a Norvane database, or ""
+// when it can. Refused: a data source the driver manager does not know, a connection that names
+// no database file, and a file that is not a Norvane database, unless it is `createdPosixPath`
+// (the file "Create DB" makes; may be "").
+std::string TargetConnectionRefusal(const std::string& connectionString,
+                                    const std::string& createdPosixPath);
+
 }  // namespace platform::access

@@ -127,6 +127,9 @@ TEST_F(CheckBeforeLink, a_journal_a_folder_name_and_prefixes_the_access_file_can
                       "name: it holds a character names may not hold.",
                   prefix);
   ExpectStopped("70 characters", jet3, "it is longer than 64 characters", std::string(70, 'x'));
+  // An .accdb file the same: before its database (Shop.db) is made.
+  ExpectStopped("accdb", Copy("modern-dev-V2010.accdb", "Prefixes", "Shop.accdb"),
+                "5 tables cannot be renamed with the prefix \"Old[\"", "Old[");
   ExpectStopped("Ł", jet3, "The character U+0141 cannot be stored in a Jet 3 catalog name", "Ł");
   // Without --link the prefix is not used.
   run = Migrate({"--access", jet3.string(), "--check", "--prefix", "Old["});

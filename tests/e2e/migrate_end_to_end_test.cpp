@@ -291,26 +291,36 @@ TEST_F(EndToEnd, edge_links_keep_the_primary_key_and_the_report_forecasts_the_li
       << run.output;
 }
 
-TEST_F(EndToEnd, bad_input_ends_with_a_message_and_leaves_the_access_file_alone) {
+TEST_F(EndToEnd, bad_input_ends_with_a_message_on_standard_error_and_creates_nothing) {
   const fs::path access = Copy("nwind.mdb");
   const std::string before = ReadBytes(access);
+  const auto Apart = [&](std::vector<std::string> args) {
+    return tools_test::RunProgramApart(kMigrate, args, dir.path());
+  };
 
-  auto run = Migrate({"--access", (dir.path() / "none.mdb").string()});
+  auto run = Apart({"--access", (dir.path() / "none.mdb").string()});
   EXPECT_EQ(run.status, 1);
-  EXPECT_NE(run.output.find("does not exist"), std::string::npos) << run.output;
+  EXPECT_EQ(run.output, "");
+  EXPECT_NE(run.errors.find("does not exist"), std::string::npos) << run.errors;
 
-  run = Migrate({"--access", access.string(), "--ivex", access.string()});
+  run = Apart({"--access", access.string(), "--ivex", access.string()});
   EXPECT_EQ(run.status, 2);
-  EXPECT_NE(run.output.find("valid ivex/wivex path"), std::string::npos) << run.output;
+  EXPECT_NE(run.errors.find("--ivex names nwind.mdb, not the query tool ivex.exe or ivexw.exe."),
+            std::string::npos)
+      << run.errors;
 
+  // A stop finding: exit status 1, nothing created.
   const fs::path text = dir.path() / "My Data" / "notes.mdb";
   WriteBytes(text, std::string(8192, 'x'));
-  run = Migrate({"--access", text.string()});
+  run = Apart({"--access", text.string()});
   EXPECT_EQ(run.status, 1);
-  EXPECT_NE(run.output.find("is not an Access database"), std::string::npos) << run.output;
-  EXPECT_FALSE(fs::exists(dir.path() / "My Data" / "notes.db"));  // stopped before "Create DB"
+  EXPECT_EQ(run.output, "");
+  EXPECT_NE(run.errors.find("- Stop: "), std::string::npos) << run.errors;
+  EXPECT_NE(run.errors.find("is not an Access database"), std::string::npos) << run.errors;
+  EXPECT_NE(run.errors.find("Nothing was changed."), std::string::npos) << run.errors;
+  EXPECT_FALSE(fs::exists(dir.path() / "My Data" / "notes.db"));
 
-  {  // another program holds the Access file
+  {  // another program holds the Access file: the run's open fails after "Create DB"
     const int fd = ::open(access.c_str(), O_RDWR);
     struct flock lock {};
     lock.l_type = F_WRLCK;
@@ -320,18 +330,80 @@ TEST_F(EndToEnd, bad_input_ends_with_a_message_and_leaves_the_access_file_alone)
   }
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.output.find("nwind.mdb"), std::string::npos) << run.output;
+  EXPECT_FALSE(fs::exists(db)) << "the database of a run that never started is removed";
 
-  run = Migrate({"--access", access.string()});  // the database file exists now
+  WriteBytes(db, "an earlier database");
+  run = Apart({"--access", access.string()});
   EXPECT_EQ(run.status, 1);
-  EXPECT_NE(run.output.find("The Norvane file already exists."), std::string::npos);
-
-  run = Migrate({"--access", access.string(), "--overwrite", "--dsn", "NoSuchSource"});
-  EXPECT_EQ(run.status, 1);
-  EXPECT_NE(run.output.find("There is an error opening the database in exclusive mode. Please"),
+  EXPECT_NE(run.errors.find("The Norvane file " + db.string() +
+                            " already exists and is kept: give --overwrite to replace it"),
             std::string::npos)
-      << run.output;
+      << run.errors;
+  EXPECT_EQ(run.errors.find("click"), std::string::npos) << run.errors;
+
+  // A data source that does not exist is found before the old database is replaced.
+  run = Apart({"--access", access.string(), "--overwrite", "--dsn", "NoSuchSource"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.errors.find("- Stop: The ODBC data source \"NoSuchSource\" does not exist"),
+            std::string::npos)
+      << run.errors;
+  EXPECT_EQ(ReadBytes(db), "an earlier database");
+  EXPECT_FALSE(fs::exists(dir.path() / "My Data" / "migrate.bat"));
 
   EXPECT_EQ(ReadBytes(access), before);
+}
+
+TEST_F(EndToEnd, an_accdb_from_a_folder_with_a_blank_migrates_to_its_name_and_restores_to_nothing) {
+  const fs::path access = Copy("modern-dev-V2010.accdb");
+  const std::string before = ReadBytes(access);
+  const fs::path log = access.string() + ".norvane-migrate.log";
+
+  auto run =
+      tools_test::RunProgramApart(kMigrate, {"--access=" + access.string(), "--link"}, dir.path());
+  ASSERT_EQ(run.status, 0) << run.output << run.errors;
+  EXPECT_TRUE(fs::exists(dir.path() / "My Data" / "modern-dev-V2010.db"));
+  EXPECT_TRUE(fs::exists(dir.path() / "My Data" / "modern-dev-V2010.log"));
+  // The report alone on standard output, naming the log of the command files.
+  EXPECT_EQ(run.output.rfind("\nReport\n", 0), 0u) << run.output;
+  EXPECT_NE(run.output.find("Migration complete: everything checked out."), std::string::npos);
+  EXPECT_NE(run.output.find("The command files' output is in " + log.string() + "."),
+            std::string::npos)
+      << run.output;
+  EXPECT_EQ(run.output.find("finished migrate.bat"), std::string::npos) << run.output;
+  EXPECT_EQ(run.errors.find("finished migrate.bat"), std::string::npos) << run.errors;
+  EXPECT_NE(ReadBytes(log).find("finished migrate.bat"), std::string::npos);
+  EXPECT_NE(ReadBytes(log).find("finished reload.bat"), std::string::npos);
+
+  run = tools_test::RunProgramApart(kMigrate, {"--restore", access.string()}, dir.path());
+  ASSERT_EQ(run.status, 0) << run.output << run.errors;
+  EXPECT_EQ(ReadBytes(access), before);
+  std::vector<std::string> left;
+  for (const auto& entry : fs::directory_iterator(dir.path() / "My Data"))
+    left.push_back(entry.path().filename().string());
+  EXPECT_EQ(left, std::vector<std::string>{"modern-dev-V2010.accdb"});
+}
+
+TEST_F(EndToEnd, version_verbose_and_check_on_two_files_follow_the_command_line_conventions) {
+  auto run = tools_test::RunProgramApart(kMigrate, {"--version"}, dir.path());
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.output.rfind("norvane-migrate ", 0), 0u) << run.output;
+  EXPECT_EQ(run.errors, "");
+
+  const fs::path first = Copy("testV2000.mdb");
+  const fs::path second = Copy("modern-dev-V2010.accdb");
+  run = tools_test::RunProgramApart(
+      kMigrate, {"--access", first.string(), "--access", second.string(), "--check"}, dir.path());
+  EXPECT_EQ(run.status, 1) << run.output;  // the .accdb has a table without a unique index
+  EXPECT_NE(run.output.find("\n2 of 2 checked.\n"), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("has no unique index"), std::string::npos) << run.output;
+  EXPECT_EQ(run.errors, "");
+
+  // --verbose shows the command files' echo as well, on standard error.
+  run =
+      tools_test::RunProgramApart(kMigrate, {"--access", first.string(), "--verbose"}, dir.path());
+  EXPECT_EQ(run.status, 0) << run.output << run.errors;
+  EXPECT_NE(run.errors.find("finished migrate.bat"), std::string::npos) << run.errors;
+  EXPECT_EQ(run.output.find("finished migrate.bat"), std::string::npos);
 }
 
 TEST_F(EndToEnd, files_of_today_link_back_every_table_and_name_the_links_access_opens_read_only) {

@@ -242,7 +242,7 @@ TEST_F(SafetyNet, three_files_in_one_call_with_one_damaged_give_one_summary_and_
   EXPECT_TRUE(Has(run, "2 of 2 migrated.")) << run.output;
 }
 
-TEST_F(SafetyNet, a_target_that_is_no_norvane_database_fails_at_connect_naming_the_file) {
+TEST_F(SafetyNet, a_target_that_is_no_norvane_database_is_refused_by_the_check_naming_the_file) {
   const fs::path access = Copy("edge-jet4.mdb");
   const fs::path notes = dir.path() / "notes.txt";
   WriteBytes(notes, "not a database\n");
@@ -256,10 +256,13 @@ TEST_F(SafetyNet, a_target_that_is_no_norvane_database_fails_at_connect_naming_t
     const auto run = Migrate({"--access", access.string(), "--overwrite", "--connect",
                               "ODBC;Driver=Norvane;Database=" + target.string()});
     EXPECT_EQ(run.status, 1) << run.output;
-    EXPECT_TRUE(Has(run, "'" + target.string() + "' refused: the database file " + what))
+    EXPECT_TRUE(
+        Has(run, "- Stop: The database " + target.string() + " that the connection names " + what))
         << run.output;
-    EXPECT_FALSE(Has(run, "Orders")) << run.output;  // no table was started
+    EXPECT_TRUE(Has(run, "Nothing was changed.")) << run.output;
+    EXPECT_FALSE(Has(run, "Creating database")) << run.output;  // stopped before "Create DB"
   }
+  EXPECT_FALSE(fs::exists(fs::path(access).replace_extension(".db")));
   EXPECT_EQ(ReadBytes(notes), "not a database\n");
   EXPECT_EQ(ReadBytes(access), ReadBytes(fs::path(NORVANE_TEST_DATA) / "edge-jet4.mdb"));
 }

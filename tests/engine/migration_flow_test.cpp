@@ -6,8 +6,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <map>
 
+#include "engine/work_files.h"
 #include "fakes/fake_dao.h"
 #include "fakes/flow_fakes.h"
 #include "options/settings.h"
@@ -15,6 +17,7 @@
 
 namespace {
 
+namespace fs = std::filesystem;
 using engine::FlowNext;
 using engine::FlowPlan;
 using engine::FlowStep;
@@ -153,6 +156,65 @@ TEST_F(Flow, a_finding_that_stops_the_run_ends_the_flow_at_the_check_whatever_th
   }
   EXPECT_TRUE(commands.started.empty());
   EXPECT_TRUE(verifier.calls.empty());
+}
+
+TEST_F(Flow, a_connection_that_reaches_no_norvane_database_stops_every_plan_at_the_check) {
+  std::vector<std::string> asked;
+  engine::FlowServices services = Services();
+  services.plannedConnection = [] { return std::string("DSN=Nowhere"); };
+  services.connectionRefusal = [&](const std::string& connection, const std::string& created) {
+    asked = {connection, created};
+    return std::string("The ODBC data source \"Nowhere\" does not exist.");
+  };
+  engine::MigrationFlow flow(settings, services, locks, engine::WorkFiles::RemovedAtEnd);
+  EXPECT_FALSE(flow.CheckStopped());  // no check yet
+  for (const FlowPlan plan : {FlowPlan::CreateAndMigrate, FlowPlan::DryRun, FlowPlan::CheckOnly}) {
+    frontEnd = {};
+    EXPECT_FALSE(flow.RunToEnd(plan, frontEnd));
+    EXPECT_THAT(frontEnd.steps, ElementsAre("check"));
+    EXPECT_THAT(frontEnd.gates, ElementsAre(engine::Gate::Stop));
+    EXPECT_THAT(frontEnd.found, HasSubstr("- Stop: The ODBC data source \"Nowhere\" does not"));
+    EXPECT_TRUE(flow.CheckStopped());
+    ASSERT_TRUE(flow.LastCheck());
+    EXPECT_EQ(flow.LastCheck()->findings.at(0).kind, engine::FindingKind::UnusableTarget);
+  }
+  // Asked with the database "Create DB" makes, which the connection may name before it exists.
+  EXPECT_EQ(asked, (Steps{"DSN=Nowhere", (dir.path() / "Sales.db").string()}));
+  EXPECT_TRUE(commands.started.empty());
+  EXPECT_FALSE(fs::exists(dir.path() / "migrate.bat"));
+
+  // A connection it accepts, or none planned, leaves the check to the Access file.
+  services.connectionRefusal = [](const std::string&, const std::string&) { return ""; };
+  engine::MigrationFlow accepted(settings, services, locks, engine::WorkFiles::RemovedAtEnd);
+  frontEnd = {};
+  EXPECT_TRUE(accepted.RunToEnd(FlowPlan::CheckOnly, frontEnd));
+  EXPECT_FALSE(accepted.CheckStopped());
+  services.plannedConnection = {};
+  services.connectionRefusal = [](const std::string&, const std::string&) -> std::string {
+    ADD_FAILURE() << "asked without a planned connection";
+    return "";
+  };
+  engine::MigrationFlow unplanned(settings, services, locks, engine::WorkFiles::RemovedAtEnd);
+  EXPECT_TRUE(unplanned.RunToEnd(FlowPlan::CheckOnly, frontEnd));
+}
+
+TEST_F(Flow, a_run_that_cannot_open_the_access_file_removes_the_database_it_created) {
+  file->sharedOpens = 1;  // another program has it open: the check reads it, the run cannot
+  const fs::path db = dir.path() / "Sales.db";
+  commands.onStart = [&](const std::string& name) {
+    if (name == "migrate.bat") testing_support::WriteBytes(db, "made by vorlin");
+  };
+  EXPECT_FALSE(Blocking(FlowPlan::CreateAndMigrate));
+  EXPECT_THAT(frontEnd.steps, testing::Contains("run"));
+  EXPECT_THAT(commands.started, ElementsAre("migrate.bat"));
+  EXPECT_FALSE(fs::exists(db));
+  for (const char* name : engine::kWorkFileNames) EXPECT_FALSE(fs::exists(dir.path() / name));
+
+  // A database it did not create (the wizard's "Migrate") stays.
+  testing_support::WriteBytes(db, "made by an earlier Create DB");
+  frontEnd = {};
+  EXPECT_FALSE(Blocking(FlowPlan::MigrateOnly));
+  EXPECT_TRUE(fs::exists(db));
 }
 
 TEST_F(Flow, a_confirmation_the_user_cancels_runs_nothing_and_one_accepted_runs_everything) {

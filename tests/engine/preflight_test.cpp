@@ -181,7 +181,7 @@ TEST_F(PreflightTest, an_earlier_link_back_into_this_target_stops_the_run) {
   EXPECT_TRUE(Of(result, FindingKind::NoUniqueIndex).empty());
 }
 
-TEST_F(PreflightTest, a_file_that_cannot_be_opened_is_told_but_left_to_the_run) {
+TEST_F(PreflightTest, a_file_that_cannot_be_opened_or_read_as_access_stops_the_run) {
   engine.FailWhen("Workspace().OpenDatabase", dao::err::kUnrecognizedFormat,
                   "Unrecognized database format 'x': it is not an Access database");
   auto result = Check();
@@ -194,7 +194,7 @@ TEST_F(PreflightTest, a_file_that_cannot_be_opened_is_told_but_left_to_the_run) 
   result = engine::RunPreflight(other, {kFile, kTarget, false, "Old_", ""});
   ASSERT_EQ(result.findings.size(), 1u);
   EXPECT_EQ(result.findings[0].kind, FindingKind::CannotOpen);
-  EXPECT_EQ(engine::GateOf(result), engine::Gate::Go);
+  EXPECT_EQ(engine::GateOf(result), engine::Gate::Stop);  // nothing is created for it
 }
 
 }  // namespace

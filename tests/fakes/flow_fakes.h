@@ -2,6 +2,7 @@
 // notes what it is asked, and a front end that records the steps.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -18,6 +19,7 @@ class ScriptedCommands : public platform::CommandStarter {
   int StartCommandFile(const std::string& path) override {
     const std::string name = path.substr(path.find_last_of('\\') + 1);
     started.push_back(name);
+    if (onStart) onStart(name);
     tasks[++last] = {name, polls};
     return last;
   }
@@ -38,6 +40,7 @@ class ScriptedCommands : public platform::CommandStarter {
   std::map<int, Task> tasks;
   std::map<std::string, int> exitStatus;
   std::vector<std::string> started;
+  std::function<void(const std::string& name)> onStart;  // what the command file makes
   int polls = 3;
   int last = 0;
   int isRunningCalls = 0;

@@ -15,7 +15,9 @@ for f in ./usr/bin/norvane-migrate ./usr/bin/norvane-wizard ./usr/bin/cmdshell \
          ./usr/lib/norvane/win32/ivex.exe ./usr/lib/norvane/win32/vorlinw.exe \
          ./usr/lib/norvane/norvane-wizard ./usr/lib/norvane/cmdshell \
          ./usr/share/norvane/Migrate.hlp ./usr/share/applications/norvane-wizard.desktop \
-         ./usr/share/man/man1/norvane-migrate.1 ./usr/share/man/man7/norvane-odbc.7 \
+         ./usr/share/man/man1/norvane-migrate.1.gz ./usr/share/man/man7/norvane-odbc.7.gz \
+         ./usr/share/doc/norvane-migration-wizard/copyright \
+         ./usr/share/doc/norvane-migration-wizard/changelog.gz \
          ./usr/lib/norvane/register-odbc-driver; do
   grep -q " $f\( \|$\)" <<<"$files" || fail "$f is not in the package"
 done
@@ -26,6 +28,16 @@ for p in libqt6widgets6 libmdb3 libodbc2 libodbcinst2 odbcinst libsqlite3-0; do
   grep -qw "$p" <<<"$depends" || fail "the package does not depend on $p ($depends)"
 done
 grep -qw libsqliteodbc <<<"$depends" && fail "the package still depends on libsqliteodbc"
+
+# Debian's own checks of a package: no error (warnings and notes are allowed).
+command -v lintian >/dev/null || fail "lintian is not installed (scripts/setup.sh installs it)"
+lintian --fail-on error --tag-display-limit 0 "$deb" >"$out/lintian.log" 2>&1 ||
+  { grep -v '^running with root' "$out/lintian.log" >&2; fail "lintian found errors"; }
+# The changelog names the package's version.
+version=$(dpkg-deb -f "$deb" Version)
+dpkg-deb --fsys-tarfile "$deb" | tar -xOf - ./usr/share/doc/norvane-migration-wizard/changelog.gz |
+  zcat | sed -n 1p | grep -qF "norvane-migration-wizard ($version)" ||
+  fail "the changelog's first entry is not version $version"
 
 # The driver's own libraries come from packages the package depends on.
 dpkg-deb -x "$deb" "$out/root"

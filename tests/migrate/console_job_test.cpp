@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <regex>
 #include <sstream>
 
 #include "engine/table_progress.h"
@@ -9,6 +10,7 @@
 #include "fakes/fake_dao.h"
 #include "fakes/fake_services.h"
 #include "fakes/recording_view.h"
+#include "migrate/console_batch.h"
 #include "migrate/console_job.h"
 #include "migrate/console_view.h"
 #include "migrate/report_file.h"
@@ -71,6 +73,7 @@ class ConsoleJobTest : public ::testing::Test {
 
   int Run() {
     console::ConsoleServices services{out,
+                                      split ? err : out,
                                       false,
                                       commands,
                                       [this](dao::DataSourceChooser& chooser) {
@@ -85,7 +88,9 @@ class ConsoleJobTest : public ::testing::Test {
                                         const auto at = connection.find("Database=");
                                         return at == std::string::npos ? std::string()
                                                                        : connection.substr(at + 9);
-                                      }};
+                                      },
+                                      nullptr,
+                                      connectionRefusal};
     return console::RunConsoleJob(options, settings, services);
   }
   bool Work(const char* name) const { return fs::exists(dir.path() / "My Data" / name); }
@@ -101,7 +106,9 @@ class ConsoleJobTest : public ::testing::Test {
   FakeCommands commands;
   ScriptedVerifier verifier;
   std::vector<std::string> toolErrors;
-  std::ostringstream out;
+  std::ostringstream out, err;
+  bool split = false;  // errors in `err`; otherwise everything in `out`
+  std::function<std::string(const std::string&, const std::string&)> connectionRefusal;
   MigrationSettings settings;
   ConsoleOptions options;
 };
@@ -166,7 +173,7 @@ TEST_F(ConsoleJobTest, refusals_end_before_anything_is_written) {
   options.link = true;
   options.prefix = "  ";
   EXPECT_EQ(Run(), 2);
-  EXPECT_NE(out.str().find("must not be empty"), std::string::npos);
+  EXPECT_NE(out.str().find("--prefix must not be blank."), std::string::npos);
   options.prefix = "Old_";
   options.ivex = (dir.path() / "tools" / "vorlin.exe").string();
   EXPECT_EQ(Run(), 2);
@@ -182,7 +189,11 @@ TEST_F(ConsoleJobTest, refusals_end_before_anything_is_written) {
 TEST_F(ConsoleJobTest, an_existing_database_without_overwrite_stops_with_the_question_answered_no) {
   WriteBytes(dir.path() / "My Data" / "Sales.db", "keep me");
   EXPECT_EQ(Run(), 1);
-  EXPECT_NE(out.str().find("The Norvane file already exists."), std::string::npos);
+  EXPECT_NE(out.str().find("The Norvane file " + Db().string() +
+                           " already exists and is kept: give --overwrite to replace it"),
+            std::string::npos)
+      << out.str();
+  EXPECT_EQ(out.str().find("click"), std::string::npos) << out.str();  // not the page's words
   EXPECT_EQ(ReadBytes(dir.path() / "My Data" / "Sales.db"), "keep me");
   EXPECT_TRUE(commands.started.empty());
   options.overwrite = true;
@@ -191,12 +202,26 @@ TEST_F(ConsoleJobTest, an_existing_database_without_overwrite_stops_with_the_que
       fs::exists(dir.path() / "My Data" / "Sales.db"));  // deleted; the fake tools make none
 }
 
-TEST_F(ConsoleJobTest, a_locked_access_file_ends_with_the_message_and_status_1) {
+TEST_F(ConsoleJobTest, a_file_the_check_cannot_open_stops_before_anything_is_created) {
   engine->File(platform::paths::ToWindows(access)).openElsewhere = true;
+  EXPECT_EQ(Run(), 1);
+  EXPECT_NE(out.str().find("- Stop: "), std::string::npos) << out.str();
+  EXPECT_NE(out.str().find("Nothing was changed."), std::string::npos) << out.str();
+  EXPECT_TRUE(commands.started.empty());
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path() / "My Data"), {}), 1);  // Sales.mdb
+}
+
+TEST_F(ConsoleJobTest, a_file_another_program_opened_shared_fails_the_run_and_leaves_no_database) {
+  // The check reads it; the run's exclusive open is refused after "Create DB".
+  engine->File(platform::paths::ToWindows(access)).sharedOpens = 1;
+  commands.onStart = [&](const std::string& path) {
+    if (path.ends_with("migrate.bat")) WriteBytes(Db(), "new, empty");
+  };
   EXPECT_EQ(Run(), 1);
   EXPECT_NE(out.str().find("There is an error opening the database in exclusive mode."),
             std::string::npos);
   EXPECT_EQ(commands.started.size(), 1u);  // migrate.bat only
+  EXPECT_FALSE(fs::exists(Db())) << "the database made for a run that never started is removed";
   EXPECT_FALSE(Work("reload1.sql"));
 }
 
@@ -213,7 +238,9 @@ TEST_F(ConsoleJobTest, a_database_the_links_use_is_replaced_only_with_its_own_fl
   EXPECT_EQ(asked, (std::vector<std::string>{access.string(), Db().string()}));
   EXPECT_NE(out.str().find("linked tables use this Norvane database (Customers, Orders)"),
             std::string::npos);
-  EXPECT_NE(out.str().find("No (no --replace-linked-database given)"), std::string::npos);
+  EXPECT_NE(out.str().find("It is kept: give --replace-linked-database to replace it."),
+            std::string::npos);
+  EXPECT_EQ(out.str().find("Replace it anyway?"), std::string::npos) << out.str();
   EXPECT_EQ(ReadBytes(Db()), "live rows");
   EXPECT_EQ(ReadBytes(Db("-journal")), "its journal");
   EXPECT_TRUE(commands.started.empty());
@@ -457,4 +484,161 @@ TEST(ParseConsoleOptions, takes_several_access_files_and_the_safety_options) {
   EXPECT_EQ(o.reportJson, "r.json");
   const auto r = console::ParseConsoleOptions({"--restore", "x.mdb"});  // needs no --access
   EXPECT_EQ(r.restore, "x.mdb");
+}
+
+TEST(ParseConsoleOptions, takes_a_value_after_an_equals_sign_as_after_a_blank) {
+  const auto o = console::ParseConsoleOptions(
+      {"--access=My Data/a.accdb", "--prefix=Arch=1_", "--link", "--report-json=", "--verbose"});
+  EXPECT_EQ(o.access, "My Data/a.accdb");
+  EXPECT_EQ(o.prefix, "Arch=1_");  // split at the first '=' only
+  EXPECT_EQ(o.reportJson, "");
+  EXPECT_TRUE(o.link && o.verbose);
+  // The value after a blank is taken whole, '=' and all.
+  EXPECT_EQ(console::ParseConsoleOptions({"--access", "--x=y.mdb"}).access, "--x=y.mdb");
+  try {
+    console::ParseConsoleOptions({"--access", "a.mdb", "--link=yes"});
+    ADD_FAILURE() << "--link=yes was taken";
+  } catch (const std::invalid_argument& e) {
+    EXPECT_STREQ(e.what(), "--link takes no value");
+  }
+  EXPECT_THROW(console::ParseConsoleOptions({"--access", "a.mdb", "--bogus=1"}),
+               std::invalid_argument);
+  EXPECT_THROW(console::ParseConsoleOptions({"--access="}), std::invalid_argument);  // blank
+  EXPECT_TRUE(console::ParseConsoleOptions({"--version"}).version);  // needs no --access
+  EXPECT_EQ(console::VersionLine().rfind("norvane-migrate ", 0), 0u);
+}
+
+TEST_F(ConsoleJobTest, the_report_goes_to_standard_output_and_everything_else_to_standard_error) {
+  split = true;  // Customers has no unique index: a finding that does not stop the run
+  EXPECT_EQ(Run(), 0) << out.str() << err.str();
+  EXPECT_NE(out.str().find("Migration complete: everything checked out."), std::string::npos)
+      << out.str();
+  for (const char* notReport :
+       {"Check of ", "has no unique index", "Creating database ...", "ODBC source:"}) {
+    EXPECT_EQ(out.str().find(notReport), std::string::npos) << notReport;
+    EXPECT_NE(err.str().find(notReport), std::string::npos) << notReport;
+  }
+  EXPECT_EQ(err.str().find("Migration complete"), std::string::npos) << err.str();
+
+  // A refusal prints nothing on standard output.
+  out.str("");
+  err.str("");
+  options.link = true;
+  options.prefix = " ";
+  EXPECT_EQ(Run(), 2);
+  EXPECT_EQ(out.str(), "");
+  EXPECT_EQ(err.str(), "--prefix must not be blank.\n");
+  options.prefix = "Old_";
+  options.ivex = (dir.path() / "tools" / "vorlin.exe").string();
+  EXPECT_EQ(Run(), 2);
+  EXPECT_EQ(out.str(), "");
+  EXPECT_NE(err.str().find("--ivex names vorlin.exe, not the query tool ivex.exe or ivexw.exe."),
+            std::string::npos)
+      << err.str();
+  EXPECT_EQ(err.str().find("valid ivex/wivex path"), std::string::npos) << err.str();
+}
+
+TEST_F(ConsoleJobTest, a_connection_the_check_refuses_creates_nothing) {
+  options.dsn = "NoSuchDSN";
+  std::vector<std::string> asked;
+  connectionRefusal = [&](const std::string& connection, const std::string& created) {
+    asked = {connection, created};
+    return std::string("The ODBC data source \"NoSuchDSN\" does not exist.");
+  };
+  EXPECT_EQ(Run(), 1);
+  EXPECT_EQ(asked, (std::vector<std::string>{"DSN=NoSuchDSN", Db().string()}));
+  EXPECT_NE(out.str().find("- Stop: The ODBC data source \"NoSuchDSN\" does not exist.\n"),
+            std::string::npos)
+      << out.str();
+  EXPECT_TRUE(commands.started.empty());
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path() / "My Data"), {}), 1);  // Sales.mdb
+}
+
+TEST_F(ConsoleJobTest, an_accdb_gets_a_database_and_a_log_of_its_own_name) {
+  const fs::path accdb = dir.path() / "My Data" / "Shop.accdb";
+  WriteBytes(accdb, "accdb");
+  engine->AddAccessFile(platform::paths::ToWindows(accdb)).AddTable("Customers");
+  engine->AddDataSource("Driver=Norvane;Database=" + (dir.path() / "My Data" / "Shop.db").string(),
+                        "DSN=Shop");
+  options.access = accdb.string();
+  options.overwrite = true;
+  WriteBytes(dir.path() / "My Data" / "Shop.db", "old");
+  WriteBytes(dir.path() / "My Data" / "Shop.log", "old log");
+  EXPECT_EQ(Run(), 0) << out.str();
+  EXPECT_EQ(settings.TargetDbFileName, "Shop.db");
+  EXPECT_EQ(verifier.seenConnection,
+            "Driver=Norvane;Database=" + (dir.path() / "My Data" / "Shop.db").string());
+  // --overwrite removed the old database with its log (the fake tools make no new one).
+  EXPECT_FALSE(fs::exists(dir.path() / "My Data" / "Shop.db"));
+  EXPECT_FALSE(fs::exists(dir.path() / "My Data" / "Shop.log"));
+}
+
+TEST_F(ConsoleJobTest, check_on_several_files_counts_the_files_checked) {
+  const fs::path second = dir.path() / "My Data" / "Notes.accdb";
+  WriteBytes(second, "accdb");
+  engine->AddAccessFile(platform::paths::ToWindows(second))
+      .AddTable("Customers", {"ID"}, {{"PrimaryKey", "+ID", true, true}});
+  options.check = true;
+  options.accessFiles = {access.string(), second.string(), (dir.path() / "none.mdb").string()};
+  console::ConsoleServices services{out,
+                                    err,
+                                    false,
+                                    commands,
+                                    [this](dao::DataSourceChooser&) { return engine; },
+                                    "",
+                                    verifier,
+                                    [] { return std::vector<std::string>(); }};
+  EXPECT_EQ(console::RunConsoleJobs(options, services), 1);
+  // The findings are what --check was asked for: on standard output.
+  EXPECT_NE(out.str().find("Check of " + platform::paths::ToWindows(access) +
+                           ":\n- The table \"Customers\" has no unique index.\n"),
+            std::string::npos)
+      << out.str();
+  for (const char* line : {"Sales\\.mdb +found something \\(see above\\)\n",
+                           "Notes\\.accdb +nothing found\n", "none\\.mdb +not checked\n"})
+    EXPECT_TRUE(std::regex_search(out.str(), std::regex(line))) << line << "\n" << out.str();
+  EXPECT_NE(out.str().find("\n2 of 3 checked.\n"), std::string::npos) << out.str();
+  EXPECT_EQ(out.str().find("migrated"), std::string::npos) << out.str();
+  EXPECT_NE(err.str().find("none.mdb does not exist."), std::string::npos) << err.str();
+  EXPECT_TRUE(commands.started.empty());
+}
+
+TEST(CommandLog, writes_the_output_to_its_file_made_at_the_first_chunk_and_never_through_a_link) {
+  TempDir dir;
+  std::ostringstream echo;
+  {
+    console::CommandLog log(echo, false);
+    log.Begin((dir.path() / "quiet.log").string());
+    EXPECT_EQ(log.End(), "");  // no output, no file
+    EXPECT_FALSE(fs::exists(dir.path() / "quiet.log"));
+
+    WriteBytes(dir.path() / "a.log", "an earlier run's output");
+    log.Begin((dir.path() / "a.log").string());
+    log.Take("cd Z:\\tools\r\n");
+    log.Take("finished migrate.bat\r\n");
+    EXPECT_EQ(log.End(), (dir.path() / "a.log").string());
+    EXPECT_EQ(ReadBytes(dir.path() / "a.log"), "cd Z:\\tools\r\nfinished migrate.bat\r\n");
+    log.Take("after the end goes nowhere");
+    EXPECT_EQ(ReadBytes(dir.path() / "a.log"), "cd Z:\\tools\r\nfinished migrate.bat\r\n");
+    EXPECT_EQ(echo.str(), "");  // shown only with --verbose
+
+    WriteBytes(dir.path() / "victim", "victim");
+    fs::create_symlink(dir.path() / "victim", dir.path() / "planted.log");
+    log.Begin((dir.path() / "planted.log").string());
+    log.Take("output");
+    log.Take("more output");
+    EXPECT_EQ(log.End(), "");
+    EXPECT_EQ(ReadBytes(dir.path() / "victim"), "victim");
+    // Said once, naming the file.
+    EXPECT_EQ(echo.str(), "The output of the command files cannot be written to " +
+                              (dir.path() / "planted.log").string() +
+                              ": Too many levels of symbolic links\n");
+  }
+  std::ostringstream shown;
+  console::CommandLog verbose(shown, true);
+  verbose.Begin((dir.path() / "b.log").string());
+  verbose.Take("ivex.exe -c ...\r\n");
+  EXPECT_EQ(shown.str(), "ivex.exe -c ...\r\n");
+  EXPECT_EQ(verbose.End(), (dir.path() / "b.log").string());
+  EXPECT_EQ(ReadBytes(dir.path() / "b.log"), "ivex.exe -c ...\r\n");
 }

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "options/page_rules.h"
+#include "target/create_db.h"
 
 #include <filesystem>
 
@@ -77,6 +78,17 @@ TEST(TargetDbFileNameOf, drops_the_last_three_characters_whatever_they_are) {
   EXPECT_EQ(TargetDbFileNameOf("abc"), "db");
   EXPECT_EQ(TargetDbFileNameOf("ab"), "db");
   EXPECT_EQ(TargetDbFileNameOf("Umsätze.mdb"), "Umsätze.db");
+}
+
+TEST(TargetDbFileNameOf, an_accdb_gives_its_title_with_db_and_a_log_of_the_same_name) {
+  EXPECT_EQ(TargetDbFileNameOf("Shop.accdb"), "Shop.db");
+  EXPECT_EQ(TargetDbFileNameOf("Shop.ACCDB"), "Shop.db");
+  EXPECT_EQ(TargetDbFileNameOf("Aufträge 2024.accdb"), "Aufträge 2024.db");
+  EXPECT_EQ(TargetDbFileNameOf(".accdb"), ".acdb");  // no title: the rule of any other name
+  MigrationSettings s;
+  ASSERT_TRUE(StoreAccessChoice(R"(Z:\home\ann\Shop Data\Shop.accdb)", "Shop.accdb", s));
+  EXPECT_EQ(s.TargetDbFileName, "Shop.db");
+  EXPECT_EQ(target::TargetLogFilePath(s), s.WorkFolder + "Shop.log");
 }
 
 TEST(StoreQueryToolChoice, accepts_only_the_two_tools_in_any_case) {

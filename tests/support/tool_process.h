@@ -22,15 +22,20 @@ inline const std::filesystem::path kCmdshell = NORVANE_CMDSHELL;
 
 struct Outcome {
   int status = -1;
-  std::string output;  // standard output and standard error together
+  std::string output;  // standard output and standard error together, or apart:
+  std::string errors;  // standard error, when RunProgramApart kept it apart
 };
+
+enum class Streams { Together, Apart };
 
 // Runs `program` with `args` in folder `cwd` and waits for it.
 inline Outcome RunProgram(const std::filesystem::path& program,
                           const std::vector<std::string>& args,
-                          const std::filesystem::path& cwd = std::filesystem::current_path()) {
+                          const std::filesystem::path& cwd = std::filesystem::current_path(),
+                          Streams streams = Streams::Together) {
   testing_support::TempDir capture("capture");
   const std::filesystem::path log = capture.path() / "output.txt";
+  const std::filesystem::path errors = capture.path() / "errors.txt";
   std::vector<std::string> owned = {program.string()};
   owned.insert(owned.end(), args.begin(), args.end());
   std::vector<char*> argv;
@@ -40,7 +45,11 @@ inline Outcome RunProgram(const std::filesystem::path& program,
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_adddup2(&actions, 1, 2);
+  if (streams == Streams::Apart)
+    posix_spawn_file_actions_addopen(&actions, 2, errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+  else
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
   posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
   pid_t pid = 0;
   Outcome out;
@@ -51,7 +60,15 @@ inline Outcome RunProgram(const std::filesystem::path& program,
   }
   posix_spawn_file_actions_destroy(&actions);
   out.output = testing_support::ReadBytes(log);
+  if (streams == Streams::Apart) out.errors = testing_support::ReadBytes(errors);
   return out;
+}
+
+// The same with standard output in `output` and standard error in `errors`.
+inline Outcome RunProgramApart(const std::filesystem::path& program,
+                               const std::vector<std::string>& args,
+                               const std::filesystem::path& cwd) {
+  return RunProgram(program, args, cwd, Streams::Apart);
 }
 
 inline Outcome Ivex(const std::filesystem::path& db, const std::filesystem::path& script,

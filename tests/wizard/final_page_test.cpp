@@ -174,7 +174,8 @@ TEST_F(FinalPageTest, migrate_after_a_finished_run_runs_the_whole_migration_agai
 }
 
 TEST_F(FinalPageTest, a_failed_access_open_shows_the_message_and_leaves_finish_disabled) {
-  engine->File(settings.AccessDbPath).openElsewhere = true;
+  // Another program has it open: the check reads it, the run cannot open it exclusively.
+  engine->File(settings.AccessDbPath).sharedOpens = 1;
   Migrate();
   ASSERT_EQ(dialogs.messages.size(), 1u);
   EXPECT_EQ(dialogs.messages[0].rfind(
@@ -182,7 +183,7 @@ TEST_F(FinalPageTest, a_failed_access_open_shows_the_message_and_leaves_finish_d
             0u);
   EXPECT_FALSE(Find("Command1(2)")->isEnabled());
   EXPECT_EQ(Find<QStatusBar>("StatusBar1")->currentMessage(), "Connecting to Access Database ...");
-  engine->File(settings.AccessDbPath).openElsewhere = false;
+  engine->File(settings.AccessDbPath).sharedOpens = 0;
   Migrate();  // "Migrate" can try again
   EXPECT_TRUE(QTest::qWaitFor([&] { return Find("Command1(2)")->isEnabled(); }, 5000));
 }

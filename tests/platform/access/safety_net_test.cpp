@@ -8,6 +8,7 @@
 
 #include "engine/preflight.h"
 #include "engine/restore.h"
+#include "engine/work_files.h"
 #include "engine_support.h"
 #include "options/settings.h"
 #include "platform/paths.h"
@@ -158,6 +159,29 @@ TEST_F(RestoreTest, restore_after_link_back_gives_back_the_original_bytes_and_re
   const auto again = Restore();  // nothing left to undo
   EXPECT_FALSE(again.restored);
   EXPECT_THAT(again.message, HasSubstr("no record of a link-back"));
+}
+
+TEST_F(RestoreTest, restore_leaves_no_file_of_the_run_beside_the_access_file) {
+  // A database named as an earlier version named an .accdb's (vorlin's log: "aclog"), and the
+  // log of the command files norvane-migrate keeps.
+  fs::remove(database);
+  fs::remove(dir.path() / "nwind.log");
+  settings.TargetDbFileName = "nwind.acdb";
+  database = dir.path() / "nwind.acdb";
+  WriteBytes(database, "norvane database");
+  WriteBytes(dir.path() / "nwind.aclog", "log");
+  WriteBytes(engine::CommandLogPath(file.string()), "finished reload.bat\r\n");
+  inspector.linkedTo = database.string();
+  LinkBack();
+  const auto outcome = Restore();
+  EXPECT_TRUE(outcome.restored) << outcome.message;
+  EXPECT_THAT(outcome.message, HasSubstr("nwind.aclog."));
+  EXPECT_THAT(outcome.message, HasSubstr("nwind.mdb.norvane-migrate.log."));
+  std::vector<std::string> left;
+  for (const auto& entry : fs::directory_iterator(dir.path()))
+    left.push_back(entry.path().filename().string());
+  EXPECT_EQ(left, std::vector<std::string>{"nwind.mdb"});
+  EXPECT_EQ(ReadBytes(file), original);
 }
 
 TEST_F(RestoreTest, restore_is_refused_when_the_file_changed_or_the_backup_does_not_match) {

@@ -192,3 +192,46 @@ TEST(TargetFile, the_file_a_connect_string_names_is_the_one_the_driver_opens) {
 }
 
 }  // namespace
+
+// Before anything is made: a data source that is not there, a connection naming no file, or a
+// file that is no Norvane database is refused, naming it; the database "Create DB" makes is not.
+TEST(TargetFile, a_connection_is_judged_before_the_run_without_touching_what_it_names) {
+  using platform::access::TargetConnectionRefusal;
+  TempDir dir("target-file");
+  const auto d = dir.path();
+  const auto fresh = NewNorvaneDatabase(d / "fresh.db");
+  WriteFile(d / "notes.db", "not a database\n");
+  const std::string norvane = "Driver=Norvane;Database=";
+  EXPECT_EQ(TargetConnectionRefusal(norvane + fresh.string(), ""), "");
+  EXPECT_EQ(TargetConnectionRefusal(norvane + platform::paths::ToWindows(fresh), ""), "");
+  EXPECT_EQ(TargetConnectionRefusal(norvane + (d / "new.db").string(), (d / "new.db").string()),
+            "");
+  EXPECT_EQ(TargetConnectionRefusal(norvane + (d / "new.db").string(), ""),
+            "The database " + (d / "new.db").string() +
+                " that the connection names does not exist; only the database beside the Access "
+                "file is created.");
+  EXPECT_EQ(TargetConnectionRefusal(norvane + (d / "notes.db").string(), ""),
+            "The database " + (d / "notes.db").string() +
+                " that the connection names is a text file, not a Norvane database.");
+  EXPECT_EQ(ReadFile(d / "notes.db"), "not a database\n");
+  EXPECT_FALSE(std::filesystem::exists(d / "new.db"));
+  EXPECT_NE(TargetConnectionRefusal("Driver=Norvane", "").find("names no database file"),
+            std::string::npos);
+
+  // Data sources, from a user file of this test's own.
+  const char* before = std::getenv("ODBCINI");
+  const std::string saved = before ? before : "";
+  WriteFile(d / "odbc.ini",
+            "[Shop]\nDriver=Norvane\nDatabase=" + fresh.string() + "\n\n[Blank]\nDriver=Norvane\n");
+  setenv("ODBCINI", (d / "odbc.ini").c_str(), 1);
+  EXPECT_EQ(TargetConnectionRefusal("DSN=Shop", ""), "");
+  EXPECT_EQ(TargetConnectionRefusal("DSN=NoSuchDSN", ""),
+            "The ODBC data source \"NoSuchDSN\" does not exist: the driver manager knows no data "
+            "source of that name (odbcinst -q -s lists them).");
+  EXPECT_NE(TargetConnectionRefusal("DSN=Blank", "").find("\"Blank\" names no database file"),
+            std::string::npos);
+  if (before)
+    setenv("ODBCINI", saved.c_str(), 1);
+  else
+    unsetenv("ODBCINI");
+}
