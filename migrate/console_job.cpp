@@ -88,11 +88,14 @@ class ConsoleFrontEnd : public engine::FlowFrontEnd {
                   const MigrationSettings& settings, JobRecord* record)
       : out_(services.out),
         err_(services.err),
+        settings_(settings),
         record_(record),
-        dialogs_(services.err, options.overwrite, options.replaceLinkedDatabase,
-                 [&settings] {
-                   return platform::paths::PosixFormOrMapped(target::TargetDbFilePath(settings));
-                 }),
+        dialogs_(
+            services.err, options.overwrite, options.replaceLinkedDatabase,
+            [&settings] {
+              return platform::paths::PosixFormOrMapped(target::TargetDbFilePath(settings));
+            },
+            [&settings](const std::string& text) { return wizard::ShownText(text, settings); }),
         view_(services.err, services.terminal) {}
 
   // With --check the findings are the report; before a run they are warnings, or the error
@@ -102,15 +105,18 @@ class ConsoleFrontEnd : public engine::FlowFrontEnd {
     if (record_ != nullptr) record_->checks = result;
     std::ostream& to = plan == engine::FlowPlan::CheckOnly ? out_ : err_;
     if (result.Clean())
-      to << "Check of " << result.accessPath << ": nothing found.\n";
+      to << "Check of " << wizard::ShownPath(result.accessPath) << ": nothing found.\n";
     else
-      to << "Check of " << result.accessPath << ":\n" << result.Text();
+      to << "Check of " << wizard::ShownPath(result.accessPath) << ":\n"
+         << wizard::ShownText(result.Text(), settings_);
     if (plan != engine::FlowPlan::CheckOnly && gate == engine::Gate::Stop)
       to << "Nothing was changed.\n";
     to << std::flush;
     return true;
   }
-  void Tell(const std::string& line) override { err_ << line << '\n' << std::flush; }
+  void Tell(const std::string& line) override {
+    err_ << wizard::ShownText(line, settings_) << '\n' << std::flush;
+  }
   void Print(const std::string& line) override { out_ << line << '\n'; }
   // The pages stored after the check; a choice they refuse ends the job with status 2.
   void AfterCheck(std::function<bool()> pages) { afterCheck_ = std::move(pages); }
@@ -131,6 +137,7 @@ class ConsoleFrontEnd : public engine::FlowFrontEnd {
  private:
   std::ostream& out_;
   std::ostream& err_;
+  const MigrationSettings& settings_;
   JobRecord* record_;
   std::function<bool()> afterCheck_;
   bool badChoice_ = false;

@@ -136,7 +136,7 @@ void ConsoleView::EndBar() {
 void ConsoleDialogs::Message(const std::string& text) {
   // The console waits for migrate.bat and shows its output instead of asking the user to wait.
   if (text == target::kWaitMessage) return;
-  out_ << text << '\n' << std::flush;
+  out_ << Shown(text) << '\n' << std::flush;
 }
 
 bool ConsoleDialogs::Question(const std::string& text) {
@@ -147,7 +147,7 @@ bool ConsoleDialogs::Question(const std::string& text) {
     std::string told = text;
     if (told.ends_with(target::kLinkedDatabaseQuestionEnd))
       told.resize(told.size() - std::string_view(target::kLinkedDatabaseQuestionEnd).size());
-    out_ << told << '\n'
+    out_ << Shown(told) << '\n'
          << (replaceLinked_ ? "It is replaced (--replace-linked-database)."
                             : "It is kept: give --replace-linked-database to replace it.")
          << '\n'
@@ -163,7 +163,7 @@ bool ConsoleDialogs::Question(const std::string& text) {
          << std::flush;
     return answerYes_;
   }
-  out_ << text << '\n'
+  out_ << Shown(text) << '\n'
        << (answerYes_ ? "Yes (--overwrite)" : "No (no --overwrite given)") << '\n'
        << std::flush;
   return answerYes_;

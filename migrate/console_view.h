@@ -61,15 +61,18 @@ class ConsoleView : public engine::RunView, public target::CreateDbView {
 // The dialogs of the pages, answered from the command line in the console's words: messages are
 // printed, the question before a database is replaced is answered Yes only with --overwrite, the
 // one before a database the Access file's links use is replaced only with
-// --replace-linked-database. `database` names the database file the questions are about.
+// --replace-linked-database. `database` names the database file the questions are about; `shown`
+// gives a message as the user's system writes its paths.
 class ConsoleDialogs : public platform::Dialogs {
  public:
   ConsoleDialogs(std::ostream& out, bool answerYes, bool replaceLinked = false,
-                 std::function<std::string()> database = {})
+                 std::function<std::string()> database = {},
+                 std::function<std::string(const std::string&)> shown = {})
       : out_(out),
         answerYes_(answerYes),
         replaceLinked_(replaceLinked),
-        database_(std::move(database)) {}
+        database_(std::move(database)),
+        shown_(std::move(shown)) {}
   void Message(const std::string& text) override;
   bool Question(const std::string& text) override;
   std::optional<platform::FileChoice> OpenFile(const std::string&) override { return {}; }
@@ -84,7 +87,9 @@ class ConsoleDialogs : public platform::Dialogs {
   bool answerYes_;
   bool replaceLinked_;
   std::function<std::string()> database_;
+  std::function<std::string(const std::string&)> shown_;
   bool asked_ = false;
+  std::string Shown(const std::string& text) const { return shown_ ? shown_(text) : text; }
 };
 
 // What the command files print: written to a log file, made at the first output (replacing a

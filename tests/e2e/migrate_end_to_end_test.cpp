@@ -396,6 +396,10 @@ TEST_F(EndToEnd, version_verbose_and_check_on_two_files_follow_the_command_line_
   EXPECT_EQ(run.status, 1) << run.output;  // the .accdb has a table without a unique index
   EXPECT_NE(run.output.find("\n2 of 2 checked.\n"), std::string::npos) << run.output;
   EXPECT_NE(run.output.find("has no unique index"), std::string::npos) << run.output;
+  // Paths as this system writes them, not in the command files' Windows form.
+  EXPECT_NE(run.output.find("Check of " + second.string() + ":\n"), std::string::npos)
+      << run.output;
+  EXPECT_EQ(run.output.find("Z:\\"), std::string::npos) << run.output;
   EXPECT_EQ(run.errors, "");
 
   // --verbose shows the command files' echo as well, on standard error.
@@ -404,6 +408,10 @@ TEST_F(EndToEnd, version_verbose_and_check_on_two_files_follow_the_command_line_
   EXPECT_EQ(run.status, 0) << run.output << run.errors;
   EXPECT_NE(run.errors.find("finished migrate.bat"), std::string::npos) << run.errors;
   EXPECT_EQ(run.output.find("finished migrate.bat"), std::string::npos);
+  // Without --verbose no message shows the command files' Windows form of a path.
+  run = tools_test::RunProgramApart(kMigrate, {"--access", second.string(), "--link"}, dir.path());
+  EXPECT_EQ(run.status, 0) << run.output << run.errors;
+  EXPECT_EQ((run.output + run.errors).find("Z:\\"), std::string::npos) << run.output << run.errors;
 }
 
 TEST_F(EndToEnd, files_of_today_link_back_every_table_and_name_the_links_access_opens_read_only) {
