@@ -38,7 +38,7 @@ void frmivex::Browse() {
     text1_->clear();
     return;
   }
-  text1_->setText(QString::fromStdString(settings_.QueryToolPath));
+  text1_->setText(QString::fromStdString(ShownPath(settings_.QueryToolPath)));
   Command1(1)->setEnabled(true);
   UpdateDefaultButton();
 }

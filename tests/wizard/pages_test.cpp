@@ -220,6 +220,18 @@ TEST_F(PagesTest, source_page_first_cancel_then_choice_then_cancel_again) {
   EXPECT_EQ(dialogs.messages.size(), 1u);
 }
 
+TEST_F(PagesTest, query_tool_page_shows_the_folder_as_this_system_writes_it) {
+  TempDir dir;
+  fs::create_directories(dir.path() / "Norvane Tools" / "win32");
+  flow.Show(PageId::Ivex);
+  dialogs.Choose(
+      platform::FileChoice{dir.windows() + "Norvane Tools\\win32\\ivex.exe", "ivex.exe"});
+  Click(PageId::Ivex, "Command2");
+  EXPECT_EQ(Find<QLineEdit>(PageId::Ivex, "Text1(0)")->text().toStdString(),
+            (dir.path() / "Norvane Tools" / "win32").string() + "/");
+  EXPECT_EQ(settings.QueryToolPath.rfind("Z:\\", 0), 0u) << settings.QueryToolPath;
+}
+
 TEST_F(PagesTest, query_tool_page_rejects_other_programs_but_keeps_an_earlier_choice) {
   flow.Show(PageId::Ivex);
   dialogs.Choose(platform::FileChoice{"C:\\Program Files\\Tools\\win32\\ivex.exe", "ivex.exe"});
