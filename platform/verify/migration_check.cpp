@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <charconv>
 #include <cstring>
 #include <iterator>
@@ -24,6 +25,59 @@ namespace {
 
 using access::Cell;
 using odbc::Statement;
+
+// The tables a lookup's row source names: the source itself when it is a name, otherwise each
+// name after FROM or JOIN (and after a comma in a FROM list), without its brackets.
+std::vector<std::string> RowSourceTables(const std::string& source) {
+  const std::string text = Trim(source);
+  const auto word = [](char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_' ||
+           static_cast<unsigned char>(c) >= 0x80;
+  };
+  std::vector<std::string> names;
+  if (!StartsWithNoCase(text, "select") && !StartsWithNoCase(text, "transform")) {
+    if (!text.empty())
+      names.push_back(text.front() == '[' && text.back() == ']' ? text.substr(1, text.size() - 2)
+                                                                : text);
+    return names;
+  }
+  std::size_t at = 0;
+  const auto name = [&]() {
+    while (at < text.size() && text[at] == ' ') ++at;
+    std::string n;
+    if (at < text.size() && text[at] == '[') {
+      const std::size_t end = text.find(']', at);
+      n = text.substr(at + 1, end == std::string::npos ? std::string::npos : end - at - 1);
+      at = end == std::string::npos ? text.size() : end + 1;
+    } else {
+      while (at < text.size() && word(text[at])) n += text[at++];
+    }
+    if (!n.empty()) names.push_back(n);
+  };
+  while (at < text.size()) {
+    if (!word(text[at])) {
+      ++at;
+      continue;
+    }
+    std::size_t end = at;
+    while (end < text.size() && word(text[end])) ++end;
+    const std::string token = text.substr(at, end - at);
+    at = end;
+    if (EqualsNoCase(token, "join")) name();
+    if (EqualsNoCase(token, "from")) {
+      name();
+      // A FROM list: "FROM a, b".
+      while (true) {
+        std::size_t p = at;
+        while (p < text.size() && text[p] == ' ') ++p;
+        if (p >= text.size() || text[p] != ',') break;
+        at = p + 1;
+        name();
+      }
+    }
+  }
+  return names;
+}
 
 struct TargetColumn {
   std::string name;
@@ -259,7 +313,9 @@ RowDigest TargetRowDigest(odbc::Connection& db, const std::string& table,
 struct AccessSide {
   TableCheck check;
   std::vector<int> types;
-  std::vector<std::vector<std::string>> displayProperties;  // per column
+  // Per column: the display and lookup properties the link does not hold.
+  std::vector<std::vector<std::string>> displayProperties;
+  std::vector<std::string> lookupWarnings;  // lookups whose row source is not migrated
   RowDigest digest;
   bool read = false;  // the rows were read; otherwise check.checksumNote says why not
 };
@@ -314,9 +370,10 @@ AccessSide MigrationChecker::ReadAccessSide(const TableBefore& table, const acce
   check.linkExpected = request.linked;
 
   std::string local = table.name;
+  const access::TableInfo* link = nullptr;
   if (request.linked) {
     const access::TableInfo* renamed = find(request.prefix + table.name);
-    const access::TableInfo* link = find(Trim(table.name));
+    link = find(Trim(table.name));
     check.linked = renamed != nullptr && renamed->objectType == table.objectType &&
                    link != nullptr && link->objectType == dao::ObjectType::kOdbcLink &&
                    link->sourceTableName == check.targetName && !link->connect.empty();
@@ -339,7 +396,24 @@ AccessSide MigrationChecker::ReadAccessSide(const TableBefore& table, const acce
     access::RowStream rows(file, local, request.timeout);
     for (const auto& c : rows.Columns()) {
       side.types.push_back(c.type);
-      side.displayProperties.push_back(c.displayProperties);
+      std::vector<std::string> left = c.displayProperties;
+      if (check.linked) {
+        for (const auto& [column, held] : link->linkProperties)
+          if (EqualsNoCase(column, c.name))
+            std::erase_if(left, [&](const std::string& p) {
+              return std::find(held.begin(), held.end(), p) != held.end();
+            });
+        for (const std::string& source : RowSourceTables(c.rowSource)) {
+          const auto other = std::find_if(
+              after.tables.begin(), after.tables.end(),
+              [&](const access::TableInfo& t) { return EqualsNoCase(t.name, source); });
+          if (other != after.tables.end() && other->objectType != dao::ObjectType::kOdbcLink)
+            side.lookupWarnings.push_back("the lookup of " + c.name + " lists the rows of " +
+                                          other->name +
+                                          ", a table not migrated: it stays the Access table");
+        }
+      }
+      side.displayProperties.push_back(std::move(left));
     }
     side.digest = AccessRowDigest(rows, side.types);
     check.accessRows = static_cast<long long>(side.digest.Rows());
@@ -401,6 +475,8 @@ TableCheck CheckTarget(AccessSide&& side, odbc::Connection& db) {
       check.linkColumns = std::move(forecast.columns);
       check.linkTypesDiffer = std::move(forecast.differ);
       check.linkWarnings = std::move(forecast.warnings);
+      check.linkWarnings.insert(check.linkWarnings.end(), side.lookupWarnings.begin(),
+                                side.lookupWarnings.end());
     }
   } catch (const DatabaseLocked&) {
     throw;  // the whole check stops: every other table would wait as long
