@@ -23,12 +23,14 @@ struct Property {
   std::uint8_t flags = 0;  // as stored (bit 0: set by DDL)
   std::uint8_t type = 0;   // the column type of the value (kTypeText, kTypeLong, ...)
   Bytes value;
+  bool operator==(const Property&) const = default;
 };
 
 struct PropertyBlock {
   bool column = false;  // false: the table's own block
   std::string name;     // the column's name; empty for the table
   std::vector<Property> properties;
+  bool operator==(const PropertyBlock&) const = default;
 };
 
 using PropertyRecord = std::vector<PropertyBlock>;
