@@ -6,7 +6,9 @@
 
 #include <algorithm>
 #include <iterator>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/text.h"
 
@@ -57,5 +59,10 @@ bool IsListedProperty(const char* const (&list)[N], std::string_view name) {
   return std::any_of(std::begin(list), std::end(list),
                      [&](std::string_view p) { return EqualsNoCase(p, name); });
 }
+
+// The tables a lookup's row source names: the source itself when it is a name (brackets
+// removed), otherwise each name after FROM or JOIN of its SELECT (and after a comma in a FROM
+// list).
+std::vector<std::string> RowSourceTables(const std::string& source);
 
 }  // namespace platform
