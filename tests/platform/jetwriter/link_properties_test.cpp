@@ -70,6 +70,20 @@ jetwriter::Bytes PropertyFieldOf(const fs::path& file, const std::string& name) 
   return {};
 }
 
+// A copy of fixture `file` in `dir` whose `table` was renamed to "Old_<table>" and linked, with
+// the renamed table's properties, to a remote table of `remoteColumns`.
+fs::path LinkInPlace(const fs::path& dir, const std::string& file, const std::string& table,
+                     const std::string& remoteColumns) {
+  const fs::path mdb = jettest::CopyFixture(file, dir);
+  const fs::path remote = dir / "remote.db";
+  jettest::MakeRemote(remote, {{table, remoteColumns}});
+  auto w = jetwriter::OpenJetCatalogWriter(mdb.string());
+  w->RenameTable(table, "Old_" + table);
+  w->AppendLinkedTable(table, "ODBC;Driver=Norvane;Database=" + remote.string(), table,
+                       "Old_" + table);
+  return mdb;
+}
+
 struct Case {
   const char* file;
   const char* table;
@@ -81,14 +95,7 @@ class LinkProperties : public testing::TestWithParam<Case> {
   // Renames the case's table to "Old_<table>" and links the remote table in its place, with
   // the renamed table's properties.
   void Link() {
-    const Case& c = GetParam();
-    mdb = jettest::CopyFixture(c.file, dir.path());
-    const fs::path remote = dir.path() / "remote.db";
-    jettest::MakeRemote(remote, {{c.table, c.remote}});
-    auto w = jetwriter::OpenJetCatalogWriter(mdb.string());
-    w->RenameTable(c.table, std::string("Old_") + c.table);
-    w->AppendLinkedTable(c.table, "ODBC;Driver=Norvane;Database=" + remote.string(), c.table,
-                         std::string("Old_") + c.table);
+    mdb = LinkInPlace(dir.path(), GetParam().file, GetParam().table, GetParam().remote);
     EXPECT_EQ(jetwriter::CheckCatalog(mdb.string()), std::vector<std::string>{});
   }
   testing_support::TempDir dir{"link-props"};
@@ -147,17 +154,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(LinkPropertiesDetail, a_lookup_and_a_caption_format_and_decimal_places_arrive_as_stored) {
   testing_support::TempDir dir("link-props");
-  const fs::path mdb = jettest::CopyFixture("nwind.mdb", dir.path());
-  const fs::path remote = dir.path() / "remote.db";
-  jettest::MakeRemote(remote, {{"Orders",
-                                "OrderID integer primary key, EmployeeID integer, "
-                                "Freight real, OrderDate text"}});
-  {
-    auto w = jetwriter::OpenJetCatalogWriter(mdb.string());
-    w->RenameTable("Orders", "Old_Orders");
-    w->AppendLinkedTable("Orders", "ODBC;Driver=Norvane;Database=" + remote.string(), "Orders",
-                         "Old_Orders");
-  }
+  const fs::path mdb = LinkInPlace(dir.path(), "nwind.mdb", "Orders",
+                                   "OrderID integer primary key, EmployeeID integer, "
+                                   "Freight real, OrderDate text");
   jetwriter::PageFile pf(mdb.string(), jetwriter::LockMode::kReadOnly);
   const jetwriter::Catalog cat = jetwriter::ReadCatalog(pf);
   const jetwriter::Bytes field = PropertyFieldOf(mdb, "Orders");
@@ -199,19 +198,11 @@ TEST(LinkPropertiesDetail, a_lookup_and_a_caption_format_and_decimal_places_arri
 
 TEST(LinkPropertiesDetail, a_record_longer_than_a_page_is_stored_on_a_chain_libmdb_reads) {
   testing_support::TempDir dir("link-props");
-  const fs::path mdb = jettest::CopyFixture("nwind.mdb", dir.path());
-  const fs::path remote = dir.path() / "remote.db";
-  jettest::MakeRemote(remote, {{"Orders",
-                                "OrderID integer primary key, CustomerID text, EmployeeID integer, "
-                                "OrderDate text, RequiredDate text, ShippedDate text, ShipVia "
-                                "integer, Freight real, ShipName text, ShipAddress text, ShipCity "
-                                "text, ShipRegion text, ShipPostalCode text, ShipCountry text"}});
-  {
-    auto w = jetwriter::OpenJetCatalogWriter(mdb.string());
-    w->RenameTable("Orders", "Old_Orders");
-    w->AppendLinkedTable("Orders", "ODBC;Driver=Norvane;Database=" + remote.string(), "Orders",
-                         "Old_Orders");
-  }
+  const fs::path mdb = LinkInPlace(
+      dir.path(), "nwind.mdb", "Orders",
+      "OrderID integer primary key, CustomerID text, EmployeeID integer, OrderDate text, "
+      "RequiredDate text, ShippedDate text, ShipVia integer, Freight real, ShipName text, "
+      "ShipAddress text, ShipCity text, ShipRegion text, ShipPostalCode text, ShipCountry text");
   EXPECT_EQ(jetwriter::CheckCatalog(mdb.string()), std::vector<std::string>{});
   jetwriter::PageFile pf(mdb.string(), jetwriter::LockMode::kReadOnly);
   const jetwriter::Catalog cat = jetwriter::ReadCatalog(pf);
