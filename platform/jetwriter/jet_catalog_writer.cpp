@@ -699,11 +699,17 @@ class JetCatalogWriter : public platform::AccessCatalogWriter, private PageAlloc
     AddAccessControlEntries(cat, id);
   }
 
-  // The property record of the table `table`, or none.
+  // The property record of the table `table`, or none. A record that does not decode gives
+  // none: the link is made without properties, and the report names those left behind.
   PropertyRecord PropertiesOf(const Catalog& cat, const std::string& table) {
     const std::optional<Bytes>& field = FindTable(cat, table).values.values.at(col::kLvProp);
     if (!field) return {};
-    return ParsePropertyRecord(ReadLongValue(file_, cat.f, *field), cat.f);
+    try {
+      return ParsePropertyRecord(ReadLongValue(file_, cat.f, *field), cat.f);
+    } catch (const platform::Error& e) {
+      if (e.Number() != dao::err::kUnrecognizedFormat) throw;
+      return {};
+    }
   }
 
   void AppendLink(const std::string& name, const std::string& connect, const std::string& source,

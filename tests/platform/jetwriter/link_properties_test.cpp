@@ -218,6 +218,41 @@ TEST(LinkPropertiesDetail, a_record_longer_than_a_page_is_stored_on_a_chain_libm
   EXPECT_EQ(link.at("ShipCountry").at("Caption"), "Ship Country");
 }
 
+TEST(LinkPropertiesDetail, a_record_that_does_not_decode_leaves_the_link_without_properties) {
+  testing_support::TempDir dir("link-props");
+  const fs::path mdb = jettest::CopyFixture("nwind.mdb", dir.path());
+  std::string record;
+  {
+    jetwriter::PageFile pf(mdb.string(), jetwriter::LockMode::kReadOnly);
+    const jetwriter::Catalog cat = jetwriter::ReadCatalog(pf);
+    for (const jetwriter::CatalogRow& r : cat.rows)
+      if (r.name == "Shippers" && r.type == 1) {
+        const jetwriter::Bytes b =
+            jetwriter::ReadLongValue(pf, cat.f, *r.values.values.at(jetwriter::col::kLvProp));
+        record.assign(b.begin(), b.end());
+      }
+  }
+  // Shippers' record spoiled where it is stored: its first block claims more than there is.
+  std::string bytes = testing_support::ReadBytes(mdb);
+  ASSERT_GT(record.size(), 16u);
+  const std::size_t at = bytes.find(record.substr(0, 16));
+  ASSERT_NE(at, std::string::npos);
+  ASSERT_EQ(bytes.find(record.substr(0, 16), at + 1), std::string::npos);
+  bytes[at + 5] = '\x7F';
+  testing_support::WriteBytes(mdb, bytes);
+  const fs::path remote = dir.path() / "remote.db";
+  jettest::MakeRemote(remote, {{"Shippers", "ShipperID integer primary key, CompanyName text"}});
+  {
+    auto w = jetwriter::OpenJetCatalogWriter(mdb.string());
+    w->RenameTable("Shippers", "Old_Shippers");
+    w->AppendLinkedTable("Shippers", "ODBC;Driver=Norvane;Database=" + remote.string(), "Shippers",
+                         "Old_Shippers");
+  }
+  EXPECT_EQ(jetwriter::CheckCatalog(mdb.string()), std::vector<std::string>{});
+  EXPECT_TRUE(PropertyFieldOf(mdb, "Shippers").empty());
+  EXPECT_NE(IdOf(mdb, "Shippers"), 0);
+}
+
 // Every property record of the fixtures' tables, decoded and encoded again, decodes to the same
 // properties; where Access's name pool holds only names in use, it is the same bytes: the
 // layout the writer gives a link is the one Access gave these tables.
