@@ -283,6 +283,7 @@ void MigrationRun::LinkBackTable(const std::string& name) {
     const std::shared_ptr<dao::TableDef> link = access->CreateTableDef(platform::Trim(name));
     Need(link, "the new table definition").SetSourceTableName(t);
     link->SetConnect(targetConnect_);
+    link->SetDisplayPropertiesOf(renamed);
     access->TableDefs().Append(link);
   });
   if (linked) ++linkedTables_;

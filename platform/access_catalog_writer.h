@@ -24,8 +24,15 @@ class AccessCatalogWriter {
   // Adds a linked table `name` for table `sourceTableName` of the ODBC source `connect`
   // ("ODBC;..."); the writer reads the remote table's structure through ODBC. With a connect
   // string ";DATABASE=<path>" the table is linked to that Access file instead.
+  // With `propertiesOf`, the name of a table of this file, the link takes that table's display
+  // and lookup properties (platform/display_properties.h) for the columns both have.
   virtual void AppendLinkedTable(const std::string& name, const std::string& connect,
-                                 const std::string& sourceTableName) = 0;
+                                 const std::string& sourceTableName,
+                                 const std::string& propertiesOf) = 0;
+  void AppendLinkedTable(const std::string& name, const std::string& connect,
+                         const std::string& sourceTableName) {
+    AppendLinkedTable(name, connect, sourceTableName, {});
+  }
   // Makes every change so far the file's content in one step; throws when it cannot, and then
   // the file is as it was before the first change.
   virtual void Finish() = 0;

@@ -48,7 +48,8 @@ struct LinkedColumn {
   std::string typeName;  // the target's own name of the type (TYPE_NAME)
   bool nullable = true;
   int accessType = 0;  // the type of the Access column it replaces; 0 when not known
-  // The display and lookup properties the Access column has (Caption, RowSource, ...).
+  // The display and lookup properties of the Access column (Caption, RowSource, ...) that the
+  // link does not carry.
   std::vector<std::string> displayProperties;
 };
 
@@ -56,7 +57,7 @@ struct LinkedColumn {
 // link's unique index) is `key`: each column with the type Access shows ("OrderID Long
 // Integer"), the columns where that is not the original's type ("ShipTime: Date/Time in Access,
 // time on Norvane, the link shows Text"), and the warnings of the link, among them the display
-// and lookup properties of the original columns, which the link does not carry. A table
+// and lookup properties of the original columns that the link does not carry. A table
 // without a key gets no warning here: the link opens read-only, which the report says itself.
 struct LinkForecast {
   std::vector<std::string> columns;   // every column, in order

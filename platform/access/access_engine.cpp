@@ -56,6 +56,11 @@ class AccessTableDef : public dao::TableDef {
     if (attached_) Unsupported("changing the source of a stored table");
     info_.sourceTableName = name;
   }
+  void SetDisplayPropertiesOf(const std::string& table) override {
+    if (attached_) Unsupported("changing the properties of a stored table");
+    propertiesOf_ = table;
+  }
+  const std::string& DisplayPropertiesOf() const { return propertiesOf_; }
   dao::Index CreateIndex(const std::string& name) override {
     return dao::Index{name, "", false, false};
   }
@@ -89,6 +94,7 @@ class AccessTableDef : public dao::TableDef {
   std::weak_ptr<AccessDatabase> db_;
   TableInfo info_;
   bool attached_;
+  std::string propertiesOf_;  // before Append: the table whose display properties it takes
 };
 
 class AccessTableDefs : public dao::TableDefCollection {
@@ -290,7 +296,8 @@ void AccessTableDefs::Append(const std::shared_ptr<dao::TableDef>& table) {
     link.database = def->Connect().substr(std::string_view(";DATABASE=").size());
     ResolveAccessLink(link, db_.ReadTimeout());
   }
-  db_.Writer().AppendLinkedTable(def->Name(), def->Connect(), def->SourceTableName());
+  db_.Writer().AppendLinkedTable(def->Name(), def->Connect(), def->SourceTableName(),
+                                 def->DisplayPropertiesOf());
   db_.Reread();
   // The appended entry is the new object of the collection.
   if (auto added = db_.Find(def->Name())) {

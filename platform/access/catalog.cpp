@@ -16,6 +16,7 @@
 #include "platform/access/isolated_reader.h"
 #include "platform/access/mdb_handles.h"
 #include "platform/access/page_bounds.h"
+#include "platform/display_properties.h"
 #include "platform/error.h"
 #include "platform/linked_types.h"
 #include "platform/paths.h"
@@ -218,6 +219,26 @@ void WriteIndexes(MdbHandle* mdb, MdbTableDef* table, const std::vector<Relation
   out.U32(unmatched);
 }
 
+// The display and lookup properties an ODBC link holds (none for `entry` null): per block (the
+// table's, named "", and one per column) its name and the names of those properties.
+void WriteLinkProperties(MdbCatalogEntry* entry, WireWriter& out) {
+  std::vector<std::pair<std::string, std::vector<std::string>>> blocks;
+  for (unsigned b = 0; entry != nullptr && entry->props != nullptr && b < entry->props->len; ++b) {
+    const auto* p = static_cast<const MdbProperties*>(g_ptr_array_index(entry->props, b));
+    const std::string name = p->name != nullptr ? p->name : "";
+    std::vector<std::string> shown;
+    for (const char* property : platform::kColumnDisplayProperties)
+      if (g_hash_table_lookup(p->hash, property) != nullptr) shown.push_back(property);
+    if (!shown.empty()) blocks.emplace_back(name, std::move(shown));
+  }
+  out.U32(static_cast<std::uint32_t>(blocks.size()));
+  for (const auto& [name, shown] : blocks) {
+    out.String(name);
+    out.U32(static_cast<std::uint32_t>(shown.size()));
+    for (const std::string& property : shown) out.String(property);
+  }
+}
+
 void WriteCatalog(const std::string& path, WireWriter& out) {
   HandlePtr mdb(mdb_open(path.c_str(), MDB_NOFLAGS));
   if (!mdb) Unrecognized(path, "libmdb cannot open it");
@@ -272,6 +293,8 @@ void WriteCatalog(const std::string& path, WireWriter& out) {
     out.String(e.row != nullptr ? e.row->connect : "");
     out.String(e.row != nullptr ? e.row->foreignName : "");
     out.String(e.row != nullptr ? e.row->database : "");
+    WriteLinkProperties(dao::IsObjectType(e.type, dao::ObjectType::kOdbcLink) ? entry : nullptr,
+                        out);
     if (!dao::IsObjectType(e.type, dao::ObjectType::kTable)) {
       out.String("");  // no rule, no counter, no columns, no indexes (see WriteColumns)
       out.U32(0);
@@ -315,12 +338,6 @@ std::uint32_t Bounded(IsolatedReader& in, std::uint32_t limit, const std::string
 }  // namespace
 
 namespace {
-
-// The properties of a column that only the front end uses: how it is shown, and its lookup.
-constexpr const char* kDisplayProperties[] = {
-    "Caption",       "Description", "Format",      "DecimalPlaces", "InputMask",   "DisplayControl",
-    "RowSourceType", "RowSource",   "BoundColumn", "ColumnCount",   "ColumnHeads", "ColumnWidths",
-    "ListRows",      "ListWidth",   "LimitToList", "ColumnWidth",   "ColumnOrder", "ColumnHidden"};
 
 // Access's AutoNumber counter of `table`, the last number it gave: the 4 bytes after the row
 // count in the first page of the definition (offset 16 in Jet 3, 20 in Jet 4 and ACE). libmdb
@@ -368,10 +385,11 @@ void WriteColumns(MdbTableDef* table, WireWriter& out, const std::vector<unsigne
     out.String(prop(mdb_col_get_prop(col, "DefaultValue")));
     out.String(prop(mdb_col_get_prop(col, "ValidationRule")));
     std::vector<const char*> shown;
-    for (const char* name : kDisplayProperties)
+    for (const char* name : platform::kColumnDisplayProperties)
       if (mdb_col_get_prop(col, name) != nullptr) shown.push_back(name);
     out.U32(static_cast<std::uint32_t>(shown.size()));
     for (const char* name : shown) out.String(name);
+    out.String(prop(mdb_col_get_prop(col, "RowSource")));
   }
 }
 
@@ -395,9 +413,10 @@ std::vector<ColumnInfo> ReadColumns(IsolatedReader& in, const std::string& what,
     column.allowZeroLength = (flags & 4) == 0;
     column.defaultValue = in.String();
     column.validationRule = in.String();
-    const std::uint32_t shown =
-        Bounded(in, static_cast<std::uint32_t>(std::size(kDisplayProperties)), what);
+    const std::uint32_t shown = Bounded(
+        in, static_cast<std::uint32_t>(std::size(platform::kColumnDisplayProperties)), what);
     for (std::uint32_t i = 0; i < shown; ++i) column.displayProperties.push_back(in.String());
+    column.rowSource = in.String();
   }
   return columns;
 }
@@ -465,6 +484,14 @@ Catalog ReadOwnCatalog(const std::string& posixPath, std::chrono::milliseconds t
       table.connect = std::string(kOdbcPrefix) + table.connect;
     table.sourceTableName = in.String();
     table.database = in.String();
+    const std::uint32_t blocks = Bounded(in, kMaxColumns + 1, posixPath);
+    for (std::uint32_t b = 0; b < blocks; ++b) {
+      auto& [name, shown] = table.linkProperties.emplace_back();
+      name = in.String();
+      const std::uint32_t n = Bounded(
+          in, static_cast<std::uint32_t>(std::size(platform::kColumnDisplayProperties)), posixPath);
+      for (std::uint32_t i = 0; i < n; ++i) shown.push_back(in.String());
+    }
     // DAO's form: the stored options (none for an Access file), then the file.
     if (table.objectType == dao::ObjectType::kAccessLink)
       table.connect += (table.connect.ends_with(';') ? "" : ";") + ("DATABASE=" + table.database);

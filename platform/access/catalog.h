@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/dao/dao.h"
@@ -51,6 +52,7 @@ struct ColumnInfo {
   std::string validationRule;
   // The display and lookup properties the column has (Caption, Format, RowSource, ...), by name.
   std::vector<std::string> displayProperties;
+  std::string rowSource;  // a lookup's row source: a table, a query or an SQL statement
 };
 
 // The characters a Text column holds: its size, which Jet 4 and later count in bytes of UTF-16.
@@ -76,6 +78,8 @@ struct TableInfo {
   std::string sourceTableName;  // links only
   std::string database;         // Access links: the back-end's path as stored (Windows form)
   BackEnd backEnd;              // Access links only
+  // ODBC links: the column display and lookup properties the link holds, per column name.
+  std::vector<std::pair<std::string, std::vector<std::string>>> linkProperties;
   // An Access link shows its back-end table's columns and indexes (empty when it cannot be
   // read; backEnd.error says why).
   std::vector<ColumnInfo> columns;

@@ -114,6 +114,11 @@ class TableDef {
   virtual std::string SourceTableName() const = 0;
   virtual void SetSourceTableName(const std::string& name) = 0;
 
+  // Before Append of a new link: the table of the same database whose display and lookup
+  // properties (platform/display_properties.h) the link takes for the columns both have. An
+  // engine that keeps no such properties ignores it.
+  virtual void SetDisplayPropertiesOf(const std::string& table) { (void)table; }
+
   // A new index object, not yet part of the table.
   virtual Index CreateIndex(const std::string& name) = 0;
   // The table's indexes in the engine's order.

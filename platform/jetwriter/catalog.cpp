@@ -29,6 +29,8 @@ const Expected kColumns[] = {
     {"ForeignName", kTypeText, false},
     {"RmtInfoShort", kTypeBinary, false},
     {"RmtInfoLong", kTypeOle, false},
+    {"Lv", kTypeOle, false},
+    {"LvProp", kTypeOle, false},
 };
 
 std::int32_t Int32Of(const std::optional<Bytes>& v) {

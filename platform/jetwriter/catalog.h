@@ -46,7 +46,7 @@ struct Catalog {
 namespace col {
 inline constexpr int kId = 0, kParentId = 1, kName = 2, kType = 3, kDateCreate = 4, kDateUpdate = 5,
                      kOwner = 6, kFlags = 7, kDatabase = 8, kConnect = 9, kForeignName = 10,
-                     kRmtInfoLong = 12;
+                     kRmtInfoLong = 12, kLvProp = 14;
 }
 
 Catalog ReadCatalog(PageFile& file);

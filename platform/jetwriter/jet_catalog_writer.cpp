@@ -11,6 +11,8 @@
 #include "platform/dao/dao.h"
 #include "platform/error.h"
 #include "platform/jetwriter/catalog.h"
+#include "platform/jetwriter/long_value.h"
+#include "platform/jetwriter/property_record.h"
 #include "platform/linked_types.h"
 #include "platform/text.h"
 
@@ -19,8 +21,6 @@ namespace {
 
 constexpr int kInvalidName = 3125;  // "'x' isn't a valid name."
 constexpr std::uint32_t kLinkFlags = 0x20100000;
-constexpr std::uint32_t kLvalOwner =
-    'L' | ('V' << 8) | ('A' << 16) | (static_cast<std::uint32_t>('L') << 24);
 // The DAO connect string of a link to a table of another Access file.
 constexpr std::string_view kAccessConnect = ";DATABASE=";
 
@@ -62,14 +62,9 @@ std::string NameRefusal(const std::string& name, const Format& f) {
   return "";
 }
 
-// The page that holds a long value of the catalog column `column` on its own; kUnsupported
-// when the value does not fit on one.
-DataPage LongValuePage(const Format& f, const Bytes& text, const std::string& column) {
-  DataPage dp;
-  dp.header = DataPage::NewHeader(f, kLvalOwner);
-  dp.rows.push_back({0, text});
-  if (dp.FreeSpace(f) < 0) Unsupported("The " + column + " value is too long.");
-  return dp;
+// Refuses a value of the catalog column `column` longer than one LVAL row.
+void RefuseLongerThanARow(const Format& f, const Bytes& text, const std::string& column) {
+  if (text.size() > LongValueRowMax(f)) Unsupported("The " + column + " value is too long.");
 }
 
 Bytes KeyOf(const Bytes& entry) {
@@ -185,13 +180,15 @@ class JetCatalogWriter : public platform::AccessCatalogWriter, private PageAlloc
     Change([&] { Rename(oldName, newName); });
   }
 
+  using platform::AccessCatalogWriter::AppendLinkedTable;
   void AppendLinkedTable(const std::string& name, const std::string& connect,
-                         const std::string& sourceTableName) override {
+                         const std::string& sourceTableName,
+                         const std::string& propertiesOf) override {
     if (platform::StartsWithNoCase(connect, kAccessConnect))
       Change(
           [&] { AppendAccessLink(name, connect.substr(kAccessConnect.size()), sourceTableName); });
     else
-      Change([&] { AppendLink(name, connect, sourceTableName); });
+      Change([&] { AppendLink(name, connect, sourceTableName, propertiesOf); });
   }
 
   void Finish() override { file_.Finish(); }
@@ -624,11 +621,12 @@ class JetCatalogWriter : public platform::AccessCatalogWriter, private PageAlloc
   }
 
   // The value of a long-value column of the catalog: inline when short and `mayInline`,
-  // otherwise on a page of its own.
-  Bytes LongValue(const Catalog& cat, int column, const Bytes& text, bool mayInline = true) {
+  // otherwise on a page of its own, or on a chain of pages when `mayChain`.
+  Bytes LongValue(const Catalog& cat, int column, const Bytes& text, bool mayInline = true,
+                  bool mayChain = false) {
     const Format& f = cat.f;
-    Bytes header(12, 0);
     if (text.size() <= 64 && mayInline) {
+      Bytes header(12, 0);
       SetLe32(header, 0, static_cast<std::uint32_t>(text.size()) | 0x80000000u);
       header.insert(header.end(), text.begin(), text.end());
       return header;
@@ -637,14 +635,8 @@ class JetCatalogWriter : public platform::AccessCatalogWriter, private PageAlloc
                            [&](const TableDef::LongValueMaps& m) { return m.column == column; });
     if (lv == cat.tdef.lvMaps.end())
       Unsupported("The catalog has no map for its " + cat.Col(column).name + " column.");
-    DataPage dp = LongValuePage(f, text, cat.Col(column).name);
-    std::uint32_t page = Allocate();
-    file_.Write(page, dp.Build(f));
-    SetMapBit(file_, f, lv->owned, page, true, this);
-    SetMapBit(file_, f, lv->free, page, true, this);
-    SetLe32(header, 0, static_cast<std::uint32_t>(text.size()) | 0x40000000u);
-    SetLe32(header, 4, page << 8);  // row 0 of that page
-    return header;
+    if (!mayChain) RefuseLongerThanARow(f, text, cat.Col(column).name);
+    return StoreLongValue(file_, f, text, *this, lv->owned, lv->free);
   }
 
   // Checks the name of a new table entry: valid, and not taken.
@@ -707,7 +699,21 @@ class JetCatalogWriter : public platform::AccessCatalogWriter, private PageAlloc
     AddAccessControlEntries(cat, id);
   }
 
-  void AppendLink(const std::string& name, const std::string& connect, const std::string& source) {
+  // The property record of the table `table`, or none. A record that does not decode gives
+  // none: the link is made without properties, and the report names those left behind.
+  PropertyRecord PropertiesOf(const Catalog& cat, const std::string& table) {
+    const std::optional<Bytes>& field = FindTable(cat, table).values.values.at(col::kLvProp);
+    if (!field) return {};
+    try {
+      return ParsePropertyRecord(ReadLongValue(file_, cat.f, *field), cat.f);
+    } catch (const platform::Error& e) {
+      if (e.Number() != dao::err::kUnrecognizedFormat) throw;
+      return {};
+    }
+  }
+
+  void AppendLink(const std::string& name, const std::string& connect, const std::string& source,
+                  const std::string& propertiesOf) {
     Catalog cat = ReadCatalog(file_);
     format_ = cat.f;
     const Format& f = cat.f;
@@ -717,6 +723,8 @@ class JetCatalogWriter : public platform::AccessCatalogWriter, private PageAlloc
     const std::string odbc = platform::WithoutOdbcPrefix(connect);
     if (odbc.empty()) Unsupported("The linked table has no ODBC connect string.");
 
+    const PropertyRecord original =
+        propertiesOf.empty() ? PropertyRecord{} : PropertiesOf(cat, propertiesOf);
     const RemoteTable remote = ReadRemoteTable(odbc, source);
     std::vector<LinkColumn> cols;
     for (const RemoteColumn& rc : remote.columns) {
@@ -738,6 +746,11 @@ class JetCatalogWriter : public platform::AccessCatalogWriter, private PageAlloc
     // Out of the row in Jet 3, whose catalog rows must stay under 256 bytes.
     v.values[col::kRmtInfoLong] =
         LongValue(cat, col::kRmtInfoLong, RemoteInfo(remote.columns), f.jet4);
+    std::vector<std::string> names;
+    for (const RemoteColumn& rc : remote.columns) names.push_back(rc.name);
+    if (const Bytes props = BuildPropertyRecord(DisplayPropertiesFor(original, names), f);
+        !props.empty())
+      v.values[col::kLvProp] = LongValue(cat, col::kLvProp, props, f.jet4, true);
     AddEntry(cat, name, v);
   }
 
@@ -853,8 +866,7 @@ std::vector<platform::LinkBackRefusal> CheckLinkBack(const std::string& posixPat
   }
   const std::string odbc = platform::WithoutOdbcPrefix(plan.connect);
   try {
-    const Bytes text = EncodeText(odbc, f);
-    if (text.size() > 64) LongValuePage(f, text, "Connect");
+    RefuseLongerThanARow(f, EncodeText(odbc, f), "Connect");
   } catch (const platform::Error& e) {
     refuse(Of::Connect, e.Description(), "");
   }

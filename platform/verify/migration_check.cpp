@@ -14,6 +14,7 @@
 #include "platform/access/catalog.h"
 #include "platform/access/rows.h"
 #include "platform/database_lock.h"
+#include "platform/display_properties.h"
 #include "platform/error.h"
 #include "platform/linked_types.h"
 #include "platform/odbc/odbc.h"
@@ -337,7 +338,9 @@ std::vector<RowRange> RowRanges(odbc::Connection& db, const std::string& table,
 struct AccessSide {
   TableCheck check;
   std::vector<int> types;
-  std::vector<std::vector<std::string>> displayProperties;  // per column
+  // Per column: the display and lookup properties the link does not hold.
+  std::vector<std::vector<std::string>> displayProperties;
+  std::vector<std::string> lookupWarnings;  // lookups whose row source is not migrated
   RowDigest digest;
   bool read = false;  // the rows were read; otherwise check.checksumNote says why not
 };
@@ -392,9 +395,10 @@ AccessSide MigrationChecker::ReadAccessSide(const TableBefore& table, const acce
   check.linkExpected = request.linked;
 
   std::string local = table.name;
+  const access::TableInfo* link = nullptr;
   if (request.linked) {
     const access::TableInfo* renamed = find(request.prefix + table.name);
-    const access::TableInfo* link = find(Trim(table.name));
+    link = find(Trim(table.name));
     check.linked = renamed != nullptr && renamed->objectType == table.objectType &&
                    link != nullptr && link->objectType == dao::ObjectType::kOdbcLink &&
                    link->sourceTableName == check.targetName && !link->connect.empty();
@@ -417,7 +421,24 @@ AccessSide MigrationChecker::ReadAccessSide(const TableBefore& table, const acce
     access::RowStream rows(file, local, request.timeout);
     for (const auto& c : rows.Columns()) {
       side.types.push_back(c.type);
-      side.displayProperties.push_back(c.displayProperties);
+      std::vector<std::string> left = c.displayProperties;
+      if (check.linked) {
+        for (const auto& [column, held] : link->linkProperties)
+          if (EqualsNoCase(column, c.name))
+            std::erase_if(left, [&](const std::string& p) {
+              return std::find(held.begin(), held.end(), p) != held.end();
+            });
+        for (const std::string& source : RowSourceTables(c.rowSource)) {
+          const auto other = std::find_if(
+              after.tables.begin(), after.tables.end(),
+              [&](const access::TableInfo& t) { return EqualsNoCase(t.name, source); });
+          if (other != after.tables.end() && other->objectType != dao::ObjectType::kOdbcLink)
+            side.lookupWarnings.push_back("the lookup of " + c.name + " lists the rows of " +
+                                          other->name +
+                                          ", a table not migrated: it stays the Access table");
+        }
+      }
+      side.displayProperties.push_back(std::move(left));
     }
     side.digest = AccessRowDigest(rows, side.types);
     check.accessRows = static_cast<long long>(side.digest.Rows());
@@ -523,6 +544,8 @@ TableCheck FinishTarget(TargetSide& target, odbc::Connection& db) {
       check.linkColumns = std::move(forecast.columns);
       check.linkTypesDiffer = std::move(forecast.differ);
       check.linkWarnings = std::move(forecast.warnings);
+      check.linkWarnings.insert(check.linkWarnings.end(), target.side.lookupWarnings.begin(),
+                                target.side.lookupWarnings.end());
     }
   } catch (const DatabaseLocked&) {
     throw;
