@@ -12,6 +12,7 @@
 #include "engine/property_step.h"
 #include "engine/script_lines.h"
 #include "engine/time_fix_procedure.h"
+#include "fakes/fake_dao.h"
 #include "fakes/recording_view.h"
 #include "options/settings.h"
 #include "platform/access/access_engine.h"
@@ -62,6 +63,16 @@ std::string Literal(const std::string& text) {
 std::string TypeOf(Connection& c, const std::string& table, const std::string& column) {
   return One(c, "SELECT data_type FROM information_schema.columns WHERE table_name = " +
                     Literal(table) + " AND column_name = " + Literal(column));
+}
+
+// The server's message when it refuses `sql`; "" when it runs it.
+std::string Refusal(Connection& c, const std::string& sql) {
+  try {
+    c.Execute(sql);
+  } catch (const platform::Error& e) {
+    return e.Description();
+  }
+  return "";
 }
 
 // Copies table `source` of fixture `file` into a table of the same name.
@@ -197,15 +208,7 @@ struct Migrated {
     return none;
   }
 
-  // The server's message when it refuses `sql`; "" when it runs it.
-  std::string Refusal(const std::string& sql) {
-    try {
-      pg.Execute(sql);
-    } catch (const platform::Error& e) {
-      return e.Description();
-    }
-    return "";
-  }
+  std::string Refusal(const std::string& sql) { return ::Refusal(pg, sql); }
 
   testing_support::TempDir dir;
   std::string database;
@@ -355,6 +358,48 @@ TEST(PostgresPropertyStep, what_the_rows_break_is_reported_and_the_rows_stay) {
   // What the rows keep is carried still.
   EXPECT_THAT(m.Refusal("INSERT INTO \"Kunden\" (\"Firma\") VALUES (NULL)"),
               HasSubstr("violates not-null constraint"));
+}
+
+// Names with quotes, blanks and non-ASCII letters inside the identity's nested literal, and a
+// counter of 0 (the file does not say): numbering goes on after the highest number.
+TEST(PostgresPropertyStep, quoted_names_take_identity_defaults_and_checks) {
+  const std::string db = NewDatabase();
+  Connection c(Server().Address(false, db));
+  c.Execute(
+      "CREATE TABLE \"Kunde's_Liste\" (\"Nr's \"\"x\"\"\" integer, \"Größe\" varchar(10), "
+      "\"Wann\" timestamp);"
+      "INSERT INTO \"Kunde's_Liste\" VALUES (41, 'L', NULL), (7, 'S', NULL)");
+  fakes::FakeEngine access;
+  testing_support::TempDir dir;
+  MigrationSettings settings;
+  settings.Target = TargetKind::PostgreSql;
+  settings.WorkFolder = dir.windows();
+  settings.AccessDbPath = dir.windows() + "x.mdb";
+  auto& table = access.AddAccessFile(settings.AccessDbPath).AddTable("Kunde's Liste");
+  table.fields = {{"Nr's \"x\"", 0x04, 4, true, false, true, "", ""},
+                  {"Größe", 0x0a, 10, false, true, false, "'M'", "In ('S', \"M\", \"L\")"},
+                  {"Wann", 0x08, 8, false, false, true, "Now()", ">=#1/1/2000#"}};
+  engine::PropertyStep step;
+  step.ReadBefore(access, settings);
+  platform::odbc::Connection odbc(Server().OdbcConnect(db));
+  fakes::RecordingStarter starter;
+  step.Start(
+      settings,
+      [&odbc](const std::string& t, const std::string& condition) {
+        return platform::verify::KeysOfRowsBreaking(odbc, t, condition);
+      },
+      starter);
+  ASSERT_EQ(step.Statements().size(), 8u);
+  for (const std::string& statement : step.Statements()) c.Execute(statement);
+  EXPECT_EQ(One(c,
+                "INSERT INTO \"Kunde's_Liste\" DEFAULT VALUES RETURNING concat_ws(' ', "
+                "\"Nr's \"\"x\"\"\", \"Größe\", \"Wann\" IS NOT NULL)"),
+            "42 M t");
+  EXPECT_THAT(Refusal(c, "INSERT INTO \"Kunde's_Liste\" (\"Größe\") VALUES ('XL')"),
+              HasSubstr("violates check constraint"));
+  EXPECT_THAT(Refusal(c, "INSERT INTO \"Kunde's_Liste\" (\"Größe\") VALUES (NULL)"),
+              HasSubstr("violates not-null constraint"));
+  EXPECT_EQ(Refusal(c, "INSERT INTO \"Kunde's_Liste\" (\"Größe\") VALUES ('s')"), "");
 }
 
 // Rules in the dialect's harder forms, each made a CHECK on the server, then a row it lets
