@@ -98,8 +98,9 @@ std::string QuoteText(std::string_view text) {
 }
 
 // #m/d/yyyy#, #yyyy-mm-dd#, each with an optional time "h:mm[:ss]" (and AM/PM) as the target's
-// date/time text; nothing for anything else.
-std::optional<std::string> DateText(const std::string& literal) {
+// date/time text; with `timeAlone` also a time without a date, on 1899-12-30 as Access keeps it;
+// nothing for anything else.
+std::optional<std::string> DateText(const std::string& literal, bool timeAlone = false) {
   int a = 0, b = 0, c = 0, h = 0, m = 0, sec = 0, n = 0;
   char sep = 0, rest[16] = {};
   const std::string text = Trim(literal);
@@ -111,6 +112,8 @@ std::optional<std::string> DateText(const std::string& literal) {
     } else {
       month = a, day = b, year = c;
     }
+  } else if (timeAlone && text.find(':') != std::string::npos) {
+    year = 1899, month = 12, day = 30, n = 0;
   } else {
     return std::nullopt;
   }
@@ -484,11 +487,18 @@ class RuleWriter {
     }
     return left;
   }
+  // A date literal where it computes: a timestamp.
+  static Operand Typed(Operand o) {
+    if (o.literal && o.kind == ValueKind::kDateTime) o.sql = "timestamp " + o.sql;
+    return o;
+  }
+
   Operand Additive() {
     Operand left = Term();
     while (IsSymbol(t_[i_], "+") || IsSymbol(t_[i_], "-")) {
       const std::string op = Next().text;
-      const Operand right = Term();
+      const Operand right = Typed(Term());
+      left = Typed(left);
       if (left.kind == ValueKind::kText || right.kind == ValueKind::kText) {
         if (op == "-") Fail("it subtracts text");
         left = {"(" + left.sql + " || " + right.sql + ")", ValueKind::kText, false, false};
@@ -544,9 +554,10 @@ class RuleWriter {
       case Token::kString:
         return {QuoteText(t.text), ValueKind::kText, false, true};
       case Token::kDate: {
-        const auto date = DateText(t.text);
+        // Untyped, so that a time column compares with it too (Typed where it computes).
+        const auto date = DateText(t.text, true);
         if (!date) Fail("the date #" + t.text + "# is not understood");
-        return {"timestamp " + *date, ValueKind::kDateTime, false, true};
+        return {*date, ValueKind::kDateTime, false, true};
       }
       case Token::kName:
         return ColumnOperand(t.text);
@@ -760,8 +771,10 @@ Translation PgDefault(const std::string& text, ValueKind kind) {
     }
     if (v.kind == Token::kString) return {QuoteText(v.text), ""};
     if (v.kind == Token::kDate) {
-      const auto date = DateText(v.text);
+      const auto date = DateText(v.text, true);
       if (!date) return {"", "the date #" + v.text + "# is not understood"};
+      if (kind != ValueKind::kDateTime && kind != ValueKind::kText)
+        return {"", "a date as the default of a field that holds no date"};
       return {*date, ""};
     }
   }

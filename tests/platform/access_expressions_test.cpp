@@ -195,12 +195,19 @@ TEST(PostgresCheckExpression, text_folds_letter_case_and_literals_keep_their_quo
 
 TEST(PostgresCheckExpression, dates_arithmetic_and_yes_no_as_the_server_takes_them) {
   ExpectPg("Datum", {
-                        {">=#1/31/2000#", "(\"Datum\" >= timestamp '2000-01-31 00:00:00')"},
-                        {"<#2001-02-03 4:05 PM#", "(\"Datum\" < timestamp '2001-02-03 16:05:00')"},
+                        {">=#1/31/2000#", "(\"Datum\" >= '2000-01-31 00:00:00')"},
+                        {"<#2001-02-03 4:05 PM#", "(\"Datum\" < '2001-02-03 16:05:00')"},
+                        // A time alone is on 1899-12-30, as Access keeps it.
+                        {"Between #8:00# And #6:30:15 PM#",
+                         "(\"Datum\" BETWEEN '1899-12-30 08:00:00' AND '1899-12-30 18:30:15')"},
+                        {">=#1/1/2000# - 1",
+                         "(\"Datum\" >= (timestamp '2000-01-01 00:00:00' - (1) * interval '1 "
+                         "day'))"},
+                        {">#25:00#", nullptr},
                         {"<=Date()", "(\"Datum\" <= current_date)"},
                         {"<Now()+1", "(\"Datum\" < (localtimestamp(0) + (1) * interval '1 day'))"},
                         {"Between #1/1/1900# And Date()",
-                         "(\"Datum\" BETWEEN timestamp '1900-01-01 00:00:00' AND current_date)"},
+                         "(\"Datum\" BETWEEN '1900-01-01 00:00:00' AND current_date)"},
                     });
   ExpectPg("", {
                    {"[Ende] >= [Datum] + 7", "(\"Ende\" >= (\"Datum\" + (7) * interval '1 day'))"},
@@ -278,6 +285,8 @@ TEST(PostgresDefaultExpression, literals_as_their_column_takes_them_and_expressi
            {"Yes", ValueKind::kBoolean, "true"},
            {"True", ValueKind::kNumber, "-1"},
            {"#12/24/2020#", ValueKind::kDateTime, "'2020-12-24 00:00:00'"},
+           {"#17:45#", ValueKind::kDateTime, "'1899-12-30 17:45:00'"},
+           {"#12/24/2020#", ValueKind::kNumber, nullptr},
            {"Now()", ValueKind::kDateTime, "(localtimestamp(0))"},
            {"now", ValueKind::kDateTime, "(localtimestamp(0))"},
            {"=Date()", ValueKind::kDateTime, "(current_date)"},

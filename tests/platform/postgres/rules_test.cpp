@@ -422,6 +422,21 @@ TEST(PostgresRules, translated_rules_let_through_and_refuse_what_access_does) {
     const char* kept;  // a row's values for the columns above
     const char* broken;
   };
+  // A time column (sp_ts_time made it) and a timestamp one take the same time literals.
+  c.Execute("CREATE TABLE z (\"Zeit\" time, \"Start\" timestamp)");
+  for (const char* column : {"Zeit", "Start"}) {
+    SCOPED_TRACE(column);
+    const auto t = platform::access_sql::CheckExpression(
+        "Between #8:00# And #6:30 PM#", column, {{column, ValueKind::kDateTime}},
+        platform::access_sql::Dialect::kPostgreSql);
+    ASSERT_TRUE(t.ok()) << t.why;
+    c.Execute("ALTER TABLE z ADD CHECK (" + t.sql + ")");
+  }
+  c.Execute("INSERT INTO z VALUES ('18:30', '1899-12-30 08:00')");
+  EXPECT_THAT(Refusal(c, "INSERT INTO z VALUES ('18:31', NULL)"), HasSubstr("z_Zeit_check"));
+  EXPECT_THAT(Refusal(c, "INSERT INTO z VALUES (NULL, '1899-12-30 07:59')"),
+              HasSubstr("z_Start_check"));
+
   for (const RuleCase& r : std::vector<RuleCase>{
            {"Status", "Like \"##-*\"", "0, '12-ab', 0, NULL, true, NULL",
             "0, '1a-x', 0, NULL, true, NULL"},
@@ -439,6 +454,8 @@ TEST(PostgresRules, translated_rules_let_through_and_refuse_what_access_does) {
             "0, 'a', 0, '2024-01-01', true, '2024-01-07 23:59'"},
            {"Datum", "Between #1/1/2000# And Date()", "0, 'a', 0, '2000-01-01', true, NULL",
             "0, 'a', 0, current_date + 1, true, NULL"},
+           {"Datum", ">#1/1/2000# + 0.5", "0, 'a', 0, '2000-01-01 12:00:01', true, NULL",
+            "0, 'a', 0, '2000-01-01 12:00', true, NULL"},
            {"", "Len(Trim([Status])) > 0 And Left([Status], 1) = \"a\"",
             "0, 'Abc ', 0, NULL, true, NULL", "0, '   ', 0, NULL, true, NULL"},
            {"", "[Status] & [Rabatt] <> \"x\"", "1, 'x', 0, NULL, true, NULL",
