@@ -17,7 +17,7 @@ std::vector<std::string> ReloadBatLines(const MigrationSettings& s) {
 }
 
 std::string PsqlScriptLine(const MigrationSettings& s, const std::string& script) {
-  std::string line = "psql -X -q";
+  std::string line = "psql -X -w";
   const auto add = [&line](const char* option, const std::string& value) {
     if (value.empty()) return;
     line += std::string(" ") + option + " ";
@@ -27,6 +27,7 @@ std::string PsqlScriptLine(const MigrationSettings& s, const std::string& script
   add("-p", s.ServerPort);
   add("-U", s.ServerUser);
   add("-d", s.ServerDatabase);
+  line += " -q";
   add("-f", script);
   return line;
 }
