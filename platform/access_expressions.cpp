@@ -624,6 +624,41 @@ class RuleWriter {
           "CASE WHEN " + condition + " THEN " + values[0].sql + " ELSE " + values[1].sql + " END",
           kind, false, false};
     }
+    if (f == "isnull") {
+      const Operand v = Arguments(name, 1, 1)[0];
+      return {"(" + v.sql + " IS NULL)", ValueKind::kBoolean, false, false};
+    }
+    if (f == "nz") {
+      // Nz(x) is x, or for Null 0 or empty text.
+      std::vector<Operand> args = Arguments(name, 1, 2);
+      if (args.size() == 1)
+        args.push_back({args[0].kind == ValueKind::kText ? "''" : "0", args[0].kind, false, true});
+      if ((args[0].kind == ValueKind::kText) != (args[1].kind == ValueKind::kText))
+        return {"coalesce(" + AsText(args[0]) + ", " + AsText(args[1]) + ")", ValueKind::kText,
+                false, false};
+      return {"coalesce(" + args[0].sql + ", " + Typed(args[1]).sql + ")", args[0].kind, false,
+              false};
+    }
+    if (f == "year" || f == "month" || f == "day" || f == "hour" || f == "minute" ||
+        f == "second" || f == "weekday") {
+      const Operand v = Typed(Arguments(name, 1, 1)[0]);
+      if (v.kind != ValueKind::kDateTime) Fail(name + "() of a value that is no date");
+      // Access counts weekdays from Sunday as 1.
+      const std::string field = f == "weekday" ? "dow" : f;
+      return {"(CAST(extract(" + field + " from " + v.sql + ") AS integer)" +
+                  (f == "weekday" ? " + 1)" : ")"),
+              ValueKind::kNumber, false, false};
+    }
+    if (f == "instr") {
+      // InStr(text, part) without letter case, as Access compares text; 0 when not found.
+      const std::vector<Operand> args = Arguments(name, 2, 2);
+      return {"strpos(lower(" + AsText(args[0]) + "), lower(" + AsText(args[1]) + "))",
+              ValueKind::kNumber, false, false};
+    }
+    if (f == "genguid") {
+      Arguments(name, 0, 0);
+      return {"gen_random_uuid()", ValueKind::kOther, false, false};
+    }
     if (f == "date" || f == "now" || f == "time") {
       Arguments(name, 0, 0);
       if (f == "date") return {"current_date", ValueKind::kDateTime, false, false};
@@ -642,6 +677,7 @@ class RuleWriter {
         {"ucase", "upper", 1, 1, ValueKind::kText},  {"lcase", "lower", 1, 1, ValueKind::kText},
         {"trim", "btrim", 1, 1, ValueKind::kText},   {"ltrim", "ltrim", 1, 1, ValueKind::kText},
         {"rtrim", "rtrim", 1, 1, ValueKind::kText},  {"abs", "abs", 1, 1, ValueKind::kNumber},
+        {"int", "floor", 1, 1, ValueKind::kNumber},  {"fix", "trunc", 1, 1, ValueKind::kNumber},
     };
     for (const auto& fn : functions) {
       if (f != fn.access) continue;

@@ -244,6 +244,26 @@ TEST(PostgresCheckExpression, nested_iif_takes_conditions_and_values) {
            });
 }
 
+TEST(PostgresCheckExpression, null_date_part_and_number_functions) {
+  ExpectPg("", {
+                   {"IsNull([Ende]) Or Nz([Rabatt]) < 1",
+                    "((\"Ende\" IS NULL) OR (coalesce(\"Rabatt\", 0) < 1))"},
+                   {"Nz([Status]) <> \"\"", "(lower(coalesce(\"Status\", '')) <> lower(''))"},
+                   {"Nz([Status], 0) <> \"x\"",
+                    "(lower(coalesce(\"Status\", CAST(0 AS text))) <> lower('x'))"},
+                   {"Nz([Datum], #1/1/2000#) < Date()",
+                    "(coalesce(\"Datum\", timestamp '2000-01-01 00:00:00') < current_date)"},
+                   {"Year([Datum]) >= 2000 And Weekday([Datum]) <> 1",
+                    "(((CAST(extract(year from \"Datum\") AS integer)) >= 2000) AND "
+                    "((CAST(extract(dow from \"Datum\") AS integer) + 1) <> 1))"},
+                   {"Hour(#1/1/2000 7:30 PM#) = 19",
+                    "((CAST(extract(hour from timestamp '2000-01-01 19:30:00') AS integer)) = 19)"},
+                   {"InStr([Status], \"x\") = 0", "(strpos(lower(\"Status\"), lower('x')) = 0)"},
+                   {"Int([Rabatt]) = Fix([Rabatt])", "(floor(\"Rabatt\") = trunc(\"Rabatt\"))"},
+                   {"Month([Status]) = 1", nullptr},  // no date
+               });
+}
+
 TEST(PostgresCheckExpression, what_the_server_cannot_take_is_said_not_dropped) {
   const auto why = [](const std::string& rule, const std::string& column = "Rabatt") {
     const auto t = CheckExpression(rule, column, kColumns, Dialect::kPostgreSql);
@@ -292,6 +312,7 @@ TEST(PostgresDefaultExpression, literals_as_their_column_takes_them_and_expressi
            {"=Date()", ValueKind::kDateTime, "(current_date)"},
            {"Time()", ValueKind::kDateTime, "((date '1899-12-30' + localtime(0)))"},
            {"Date()+7", ValueKind::kDateTime, "((current_date + (7) * interval '1 day'))"},
+           {"GenGUID()", ValueKind::kOther, "(gen_random_uuid())"},
            {"\"A-\" & \"1\"", ValueKind::kText, "(concat('A-', '1'))"},
            {"IIf(1 > 0, 1, 2)", ValueKind::kNumber, "(CASE WHEN (1 > 0) THEN 1 ELSE 2 END)"},
            {"Date()", ValueKind::kText, nullptr},
