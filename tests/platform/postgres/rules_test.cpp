@@ -144,12 +144,21 @@ TEST(PostgresTimeProcedure, turns_only_time_only_columns_into_time_and_is_droppe
   EXPECT_EQ(One(c, "SELECT count(*) FROM pg_proc WHERE proname = 'sp_ts_time'"), "0");
 }
 
-TEST(PostgresTimeProcedure, changes_nothing_without_timestamp_columns_and_norvane_keeps_its_own) {
+TEST(PostgresTimeProcedure, leaves_columns_holding_dates_as_they_are_and_norvane_keeps_its_own) {
   const std::string db = NewDatabase();
   Connection c(Server().Address(false, db));
   Copy(c, "nwind.mdb", "Shippers");
+  // Dates from before 1000 to 9999, a time column that also holds dates: all stay timestamp.
+  Copy(c, "DateTestDatabase.mdb", "DateTest");
+  const std::string all =
+      "SELECT string_agg(concat_ws(' ', \"DateTimeCol\", \"DateCol\", "
+      "\"TimeCol\"), '; ' ORDER BY \"IDCol\") FROM \"DateTest\"";
+  const std::string before = One(c, all);
   LoadAndCall(c);
   EXPECT_EQ(One(c, "SELECT count(*) FROM \"Shippers\""), "3");
+  for (const char* column : {"DateTimeCol", "DateCol", "TimeCol"})
+    EXPECT_EQ(TypeOf(c, "DateTest", column), "timestamp without time zone") << column;
+  EXPECT_EQ(One(c, all), before);
   EXPECT_EQ(engine::TimeFixProcedureLines(TargetKind::Norvane), engine::TimeFixProcedureLines());
   EXPECT_EQ(engine::TimeFixProcedureLines(TargetKind::Norvane).size(), 25u);
 }
