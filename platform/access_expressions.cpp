@@ -170,10 +170,12 @@ class RuleWriter {
     return sql;
   }
 
-  // A whole expression as a value (PostgreSQL: a default).
-  std::string ValueExpression() {
+  // A whole expression as a value of a column of `kind` (PostgreSQL: a default).
+  std::string ValueExpression(ValueKind kind) {
     Operand v = Expression();
     if (t_[i_].kind != Token::kEnd) Fail("unexpected '" + t_[i_].text + "'");
+    if (v.kind == ValueKind::kDateTime && kind != ValueKind::kDateTime && kind != ValueKind::kText)
+      Fail("a date as the default of a field that holds no date");
     return v.sql;
   }
 
@@ -818,7 +820,7 @@ Translation PgDefault(const std::string& text, ValueKind kind) {
   static const std::string noColumn;
   try {
     RuleWriter writer(*tokens, noColumn, none, Dialect::kPostgreSql);
-    return {"(" + writer.ValueExpression() + ")", ""};
+    return {"(" + writer.ValueExpression(kind) + ")", ""};
   } catch (const Untranslated& u) {
     return {"", u.why};
   }

@@ -313,6 +313,7 @@ TEST(PostgresDefaultExpression, literals_as_their_column_takes_them_and_expressi
            {"Time()", ValueKind::kDateTime, "((date '1899-12-30' + localtime(0)))"},
            {"Date()+7", ValueKind::kDateTime, "((current_date + (7) * interval '1 day'))"},
            {"GenGUID()", ValueKind::kOther, "(gen_random_uuid())"},
+           {"Date()+7", ValueKind::kNumber, nullptr},
            {"\"A-\" & \"1\"", ValueKind::kText, "(concat('A-', '1'))"},
            {"IIf(1 > 0, 1, 2)", ValueKind::kNumber, "(CASE WHEN (1 > 0) THEN 1 ELSE 2 END)"},
            {"Date()", ValueKind::kText, nullptr},
