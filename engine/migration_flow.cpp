@@ -320,9 +320,9 @@ FlowNext MigrationFlow::DryRun() {
 
 FlowNext MigrationFlow::CreateDb() {
   target::CreateDbView* view = frontEnd_->CreateView();
-  createTask_ = target::CreateDb(settings_, {TimeFixProcedureLines(), ReloadBatLines(settings_)},
-                                 frontEnd_->DialogsOfFlow(), services_.commands, *view,
-                                 services_.linkedTables);
+  createTask_ = target::CreateDb(
+      settings_, {TimeFixProcedureLines(settings_.Target), ReloadBatLines(settings_)},
+      frontEnd_->DialogsOfFlow(), services_.commands, *view, services_.linkedTables);
   if (!createTask_) {
     RemoveLeftovers(false);
     return Stop();

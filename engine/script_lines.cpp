@@ -63,6 +63,23 @@ std::string ForeignKeyLine(const dao::Relation& relation) {
          Join(primary, ",") + ");";
 }
 
+std::string ForeignKeyLine(const dao::Relation& relation, TargetKind target) {
+  std::string line = ForeignKeyLine(relation);
+  if (target == TargetKind::Norvane) return line;
+  line.pop_back();  // ";"
+  return line + ForeignKeyActions(relation.Attributes) + ";";
+}
+
+std::string ForeignKeyActions(long attributes) {
+  std::string out;
+  if (attributes & dao::kRelationUpdateCascade) out += " on update cascade";
+  if (attributes & dao::kRelationDeleteCascade)
+    out += " on delete cascade";
+  else if (attributes & dao::kRelationDeleteSetNull)
+    out += " on delete set null";
+  return out;
+}
+
 const std::vector<std::string>& ReloadTail() {
   static const std::vector<std::string> tail = {"commit; ", "call sp_ts_time(); ", "commit; ",
                                                 "drop procedure sp_ts_time; ", "commit; "};

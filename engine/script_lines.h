@@ -5,6 +5,7 @@
 #include <string_view>
 #include <vector>
 
+#include "options/settings.h"
 #include "platform/dao/dao.h"
 
 namespace engine {
@@ -16,6 +17,13 @@ std::vector<std::string> PrimaryKeyLines(std::string_view fieldList, std::string
 // The foreign-key statement of one relationship. A relationship without field pairs has no
 // statement: platform::Error.
 std::string ForeignKeyLine(const dao::Relation& relation);
+// The same for `target`; PostgreSQL's carries the relationship's cascades (ForeignKeyActions),
+// which Norvane's properties step adds later.
+std::string ForeignKeyLine(const dao::Relation& relation, TargetKind target);
+
+// " on update cascade on delete cascade", " on delete set null", ... of a relationship's
+// attributes; empty without cascades.
+std::string ForeignKeyActions(long attributes);
 
 // The five lines that close reload1.sql.
 const std::vector<std::string>& ReloadTail();

@@ -30,6 +30,15 @@ inline std::string CommandLogPath(const std::string& accessPath) {
 // The four lines of reload.bat.
 std::vector<std::string> ReloadBatLines(const MigrationSettings& settings);
 
+// The PostgreSQL target's command line that runs `script` (a name in the current folder: psql
+// reads no Windows-form path) on the settings' database:
+// psql -X -w -h <ServerHost> -p <ServerPort> -U <ServerUser> -d <ServerDatabase> -q -f <script>,
+// leaving out what is empty (libpq's environment decides); a value holding a blank stands in
+// double quotes. -X: no ~/.psqlrc (it could turn autocommit off); -w: never a password prompt,
+// psql takes it from PGPASSWORD or ~/.pgpass. Without ON_ERROR_STOP a statement that fails
+// leaves the others to run, each in its own transaction.
+std::string PsqlScriptLine(const MigrationSettings& settings, const std::string& script);
+
 // Deletes the six work files of WorkFolder in order. A file that does not exist is passed over
 // (reload1.sql is missing until "Migrate" ran, while "Create DB" already wrote three others);
 // any other failure is recorded in `failures` and the next name is tried. After the sixth name

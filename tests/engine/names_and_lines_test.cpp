@@ -98,6 +98,22 @@ TEST(ForeignKeyLine, keeps_field_case_and_converts_table_names) {
             "\"Order_Header\" (\"OrderID\",\"Line\");");
 }
 
+TEST(ForeignKeyLine, carries_the_cascades_on_postgresql_and_not_on_norvane) {
+  dao::Relation r{"Customers",
+                  "Orders",
+                  {{"CustomerID", "CustomerID"}},
+                  dao::kRelationUpdateCascade | dao::kRelationDeleteCascade};
+  EXPECT_EQ(ForeignKeyLine(r, TargetKind::PostgreSql),
+            "alter table \"Orders\" add foreign key (\"CustomerID\") references \"Customers\" "
+            "(\"CustomerID\") on update cascade on delete cascade;");
+  EXPECT_EQ(ForeignKeyLine(r, TargetKind::Norvane), ForeignKeyLine(r));
+  r.Attributes = dao::kRelationDeleteSetNull;
+  EXPECT_TRUE(
+      ForeignKeyLine(r, TargetKind::PostgreSql).ends_with("(\"CustomerID\") on delete set null;"));
+  r.Attributes = 0;
+  EXPECT_EQ(ForeignKeyLine(r, TargetKind::PostgreSql), ForeignKeyLine(r));
+}
+
 TEST(ForeignKeyLine, refuses_a_relationship_without_fields) {
   EXPECT_THROW(ForeignKeyLine(dao::Relation{"A", "B", {}}), platform::Error);
 }
