@@ -217,6 +217,19 @@ TEST_F(TargetPageTest, create_db_for_a_server_goes_on_when_migrate_bat_ends_well
   flow.Hide(PageId::Createdb);
   flow.Show(PageId::Createdb);
   EXPECT_TRUE(next->isEnabled());
+  // The final page names the server's database where it shows the Norvane file.
+  Click(PageId::Createdb, "Command1(1)");
+  ASSERT_TRUE(Visible(PageId::Final));
+  EXPECT_EQ(Find<QLabel>(PageId::Final, "Label4(0)")->text(), "Database:");
+  EXPECT_EQ(Find<QLineEdit>(PageId::Final, "Text1(0)")->text(), "database 'Sales' on server 'db1'");
+  flow.Hide(PageId::Final);
+  settings.Target = TargetKind::Norvane;
+  flow.Show(PageId::Final);
+  EXPECT_EQ(Find<QLabel>(PageId::Final, "Label4(0)")->text(), "DB File:");
+  EXPECT_EQ(Find<QLineEdit>(PageId::Final, "Text1(0)")->text().toStdString(),
+            (dir.path() / "Sales.db").string());
+  flow.Hide(PageId::Final);
+  settings.Target = TargetKind::PostgreSql;
   // Another server: created for that one only after its own "Create DB".
   settings.ServerDatabase = "Other";
   flow.Hide(PageId::Createdb);
