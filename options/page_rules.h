@@ -54,7 +54,6 @@ bool StoreQueryToolChoice(const std::string& path, const std::string& title,
                           MigrationSettings& settings);
 
 // ----- Target page -----
-inline constexpr const char* kDefaultOdbcDriver = "PostgreSQL Unicode";
 inline constexpr const char* kNoServerDatabaseMessage =
     "You must enter the name of the PostgreSQL database before you will be allowed to proceed "
     "further.";
@@ -68,7 +67,7 @@ struct TargetState {
   std::string port;
   std::string database;
   std::string user;
-  std::string odbcDriver = kDefaultOdbcDriver;
+  std::string odbcDriver = MigrationSettings().ServerOdbcDriver;  // the settings' default
 };
 
 // The controls' state on the page's first arrival.

@@ -133,7 +133,7 @@ TEST(ShownPath, gives_the_posix_long_form_of_short_and_long_windows_paths) {
 namespace {
 
 TargetState Postgres(std::string server, std::string port, std::string database,
-                     std::string user = "", std::string driver = kDefaultOdbcDriver) {
+                     std::string user = "", std::string driver = "PostgreSQL Unicode") {
   return {true,
           std::move(server),
           std::move(port),
