@@ -35,6 +35,9 @@ public class LinkDump {
 
   public static void main(String[] args) throws Exception {
     PrintStream out = new PrintStream(System.out, true, StandardCharsets.UTF_8);
+    // Jet 3 text is in the file's code page, 1252 here, not the machine's default.
+    if (System.getProperty(Database.CHARSET_PROPERTY_PREFIX + "VERSION_3") == null)
+      System.setProperty(Database.CHARSET_PROPERTY_PREFIX + "VERSION_3", "windows-1252");
     try (Database db = new DatabaseBuilder(new File(args[0])).setReadOnly(true).open()) {
       for (TableMetaData m : ((DatabaseImpl) db).newTableMetaDataIterable()) {
         if (m.getType() == TableMetaData.Type.LINKED_ODBC)
