@@ -44,8 +44,7 @@ bool SamePostgresDatabase(const std::string& a, const std::string& b) {
     const std::string p = ValueOf(c, "Port");
     return p.empty() ? std::string("5432") : p;
   };
-  const std::string server = ValueOf(a, "Server");
-  return !server.empty() && EqualsNoCase(server, ValueOf(b, "Server")) && port(a) == port(b) &&
+  return EqualsNoCase(ValueOf(a, "Server"), ValueOf(b, "Server")) && port(a) == port(b) &&
          !ValueOf(a, "Database").empty() && ValueOf(a, "Database") == ValueOf(b, "Database");
 }
 
@@ -62,6 +61,27 @@ std::string WithDatabase(const std::string& connect, const std::string& database
   }
   if (!named) out += "Database=" + database + ";";
   return out;
+}
+
+PostgresDatabase PostgresDatabaseOf(const std::string& connect, odbc::Limits limits) {
+  const std::string database = ValueOf(connect, "Database");
+  try {
+    odbc::Connection db(WithDatabase(connect, "postgres"), limits);
+    odbc::Statement st(db);
+    std::string sql = "SELECT 1 FROM pg_database WHERE datname = ?";
+    SQLLEN length = static_cast<SQLLEN>(database.size());
+    st.Check(
+        SQLBindParameter(st.get(), 1, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, database.size() + 1,
+                         0, const_cast<char*>(database.c_str()), length, &length),
+        "Naming the database");
+    st.Check(SQLExecDirect(st.get(), Sql(sql), SQL_NTS), "Looking for the database");
+    const SQLRETURN rc = SQLFetch(st.get());
+    if (rc == SQL_NO_DATA) return PostgresDatabase::kMissing;
+    st.Check(rc, "Looking for the database");
+    return PostgresDatabase::kPresent;
+  } catch (const Error&) {
+    return PostgresDatabase::kUnreachable;
+  }
 }
 
 bool PostgresTargetInspector::IsNorvaneDatabase(const std::string& connect) {

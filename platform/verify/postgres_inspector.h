@@ -39,8 +39,14 @@ class PostgresTargetInspector : public engine::TargetDatabaseInspector {
   odbc::Limits limits_;
 };
 
+// Whether the database a connect string names is on its server, asked from the server's
+// "postgres" database (restore's "is it still there", which a file target answers by a look at
+// the disk); kUnreachable when the server cannot be asked.
+enum class PostgresDatabase { kPresent, kMissing, kUnreachable };
+PostgresDatabase PostgresDatabaseOf(const std::string& connect, odbc::Limits limits = {});
+
 // True when the connect strings `a` and `b` name the same database of the same server: Server
-// (letter case aside), Port (5432 when left out) and Database.
+// (letter case aside; both left out is the same), Port (5432 when left out) and Database.
 bool SamePostgresDatabase(const std::string& a, const std::string& b);
 
 // `connect` with its Database replaced by `database`.

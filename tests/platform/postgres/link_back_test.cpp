@@ -288,6 +288,7 @@ TEST_P(PostgresLinkBack, links_every_table_keyed_and_the_check_finds_every_value
     EXPECT_EQ(c.accessRows, c.targetRows);
     EXPECT_EQ(c.accessRows, view.rowCounts.at("Old_" + c.accessName));
     EXPECT_TRUE(c.primaryKeyPresent == c.primaryKeyExpected);
+    EXPECT_EQ(c.indexesCreated, c.indexesExpected);  // psqlODBC's SQLStatistics, counted
     EXPECT_FALSE(c.linkColumns.empty());
   }
 }
@@ -382,6 +383,48 @@ TEST(PostgresCheckAfter, finds_a_changed_value_of_each_kind_a_missing_row_and_an
   }
 }
 
+// The extremes of edge-jet4.mdb (Currency 0.0001, a Decimal of 18 digits, texts, dates) compare
+// exactly; columns turned into time columns on the server, as the time procedure turns them,
+// compare as the Access times of day and are named as time columns, and the forecast says the
+// link shows them as Text.
+TEST(PostgresCheckAfter, compares_exact_extremes_and_time_columns) {
+  testing_support::TempDir dir("pg-link");
+  Migration m = Migrate("edge-jet4.mdb", dir.path());
+  Connection db(SharedServer().Address(false, m.database));
+  db.Execute(
+      "ALTER TABLE \"Orders\" ALTER COLUMN \"ShipTime\" TYPE time USING "
+      "\"ShipTime\"::time; ALTER TABLE \"Shifts\" ALTER COLUMN \"StartTime\" TYPE time "
+      "USING \"StartTime\"::time");
+  platform::verify::MigrationChecker checker;
+  checker.BeforeRun(m.mdb.string(), kTimeout);
+  LinkBack(m.mdb, {"Orders", "Shifts"}, m.connect);
+  auto request = RequestFor(m);
+  const auto checks = checker.Check(request);
+  for (const auto& c : checks) {
+    SCOPED_TRACE(c.accessName);
+    EXPECT_TRUE(c.checksumsEqual) << c.checksumNote;
+    EXPECT_EQ(c.accessRows, c.targetRows);
+  }
+  const auto& orders = CheckOf(checks, "Orders");
+  EXPECT_EQ(orders.timeColumns, std::vector<std::string>{"ShipTime"});
+  EXPECT_EQ(CheckOf(checks, "Shifts").timeColumns, std::vector<std::string>{"StartTime"});
+  EXPECT_NE(std::find(orders.linkTypesDiffer.begin(), orders.linkTypesDiffer.end(),
+                      "ShipTime: Date/Time in Access, time on PostgreSQL, the link shows Text"),
+            orders.linkTypesDiffer.end())
+      << testing::PrintToString(orders.linkTypesDiffer);
+  // The smallest Currency step and a time of day one second off are each found.
+  for (const char* change :
+       {"UPDATE \"Orders\" SET \"Freight\" = \"Freight\" + 0.0001 WHERE \"OrderID\" = 1",
+        "UPDATE \"Orders\" SET \"ShipTime\" = \"ShipTime\" + interval '1 second' WHERE "
+        "\"OrderID\" = 2"}) {
+    SCOPED_TRACE(change);
+    db.Execute(change);
+    EXPECT_FALSE(CheckOf(checker.Check(request), "Orders").checksumsEqual);
+    db.Execute(std::string(change).replace(std::string(change).find(" + "), 3, " - "));
+    EXPECT_TRUE(CheckOf(checker.Check(request), "Orders").checksumsEqual);
+  }
+}
+
 // What Access will show through each link, by psqlODBC's report: Currency's numeric(19,4) as
 // Text, a time column as Text, Yes/No as Yes/No, a uuid as Replication ID; a table with a
 // timestamp column still warned of write conflicts on its floating-point columns (PostgreSQL's
@@ -457,8 +500,16 @@ TEST(PostgresTargetInspector, notes_tables_sees_sessions_and_links_and_drops_the
   std::sort(tables.begin(), tables.end());
   EXPECT_EQ(linked, tables);
   EXPECT_TRUE(inspector.TablesLinkedTo(m.mdb.string(), SharedServer().OdbcConnect()).empty());
+  using platform::verify::PostgresDatabase;
+  EXPECT_EQ(platform::verify::PostgresDatabaseOf(m.connect), PostgresDatabase::kPresent);
   inspector.Remove(m.connect);
   EXPECT_FALSE(inspector.IsNorvaneDatabase(m.connect));
+  EXPECT_EQ(platform::verify::PostgresDatabaseOf(m.connect), PostgresDatabase::kMissing);
+  // A server that does not answer is not taken for a database that is gone.
+  std::string elsewhere = m.connect;
+  elsewhere.replace(elsewhere.find(";Port=") + 6, SharedServer().Get("PGPORT").size(), "1");
+  EXPECT_EQ(platform::verify::PostgresDatabaseOf(elsewhere, {.login = std::chrono::seconds(5)}),
+            PostgresDatabase::kUnreachable);
 }
 
 // A table without a primary key is asked for its rows breaking a rule by their place (ctid).
