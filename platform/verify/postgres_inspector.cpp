@@ -109,7 +109,21 @@ long PostgresTargetInspector::ProgramHolding(const std::string& connect) {
 
 std::vector<engine::TableState> PostgresTargetInspector::Tables(const std::string& connect) {
   odbc::Connection db(WithoutOdbcPrefix(connect), limits_);
-  std::vector<std::string> names = db.TableNames();
+  // The tables on the search path, as the links and the check find them (psqlODBC's SQLTables
+  // would list those of every schema).
+  std::vector<std::string> names;
+  {
+    odbc::Statement st(db);
+    std::string sql =
+        "SELECT DISTINCT c.relname FROM pg_class c JOIN pg_namespace n ON n.oid = c.relnamespace "
+        "WHERE c.relkind IN ('r', 'p') AND n.nspname = ANY (current_schemas(false))";
+    st.Check(SQLExecDirect(st.get(), Sql(sql), SQL_NTS), "Listing the tables");
+    std::string name;
+    for (SQLRETURN rc; (rc = SQLFetch(st.get())) != SQL_NO_DATA;) {
+      st.Check(rc, "Listing the tables");
+      if (st.GetText(1, name)) names.push_back(name);
+    }
+  }
   std::sort(names.begin(), names.end());
   std::vector<engine::TableState> tables;
   for (const std::string& name : names) {

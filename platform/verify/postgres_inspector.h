@@ -24,8 +24,8 @@ class PostgresTargetInspector : public engine::TargetDatabaseInspector {
   bool IsNorvaneDatabase(const std::string& connect) override;
   // The process id of another session connected to the database, or 0.
   long ProgramHolding(const std::string& connect) override;
-  // Every table of the schemas psqlODBC lists, by name, with its rows and an order-free digest
-  // of its values as the driver gives them as text.
+  // Every table on the search path, by name, with its rows and an order-free digest of its
+  // values as the driver gives them as text.
   std::vector<engine::TableState> Tables(const std::string& connect) override;
   // The ODBC links of the Access file whose connect string names the same server, port and
   // database.

@@ -22,6 +22,7 @@
 #include "platform/jetwriter/catalog.h"
 #include "platform/jetwriter/jet_catalog_writer.h"
 #include "platform/jetwriter/page_file.h"
+#include "platform/linked_types.h"
 #include "platform/postgres/table_copy.h"
 #include "platform/text.h"
 #include "platform/verify/migration_check.h"
@@ -472,6 +473,9 @@ TEST(PostgresTargetInspector, notes_tables_sees_sessions_and_links_and_drops_the
   testing_support::TempDir dir("pg-link");
   Migration m = Migrate("modern-dev-V2000.mdb", dir.path());
   LinkBack(m.mdb, m.tables, m.connect);
+  // A table of another schema, off the search path, is none of the migration's.
+  Connection(SharedServer().Address(false, m.database))
+      .Execute("CREATE SCHEMA other; CREATE TABLE other.\"Kunden\" (x integer)");
   platform::verify::PostgresTargetInspector inspector;
   EXPECT_TRUE(inspector.IsNorvaneDatabase(m.connect));
   const auto before = inspector.Tables(m.connect);
@@ -510,6 +514,63 @@ TEST(PostgresTargetInspector, notes_tables_sees_sessions_and_links_and_drops_the
   elsewhere.replace(elsewhere.find(";Port=") + 6, SharedServer().Get("PGPORT").size(), "1");
   EXPECT_EQ(platform::verify::PostgresDatabaseOf(elsewhere, {.login = std::chrono::seconds(5)}),
             PostgresDatabase::kUnreachable);
+}
+
+// The catalog functions of psqlODBC as the link writer asks them: names in either letter case
+// and with quotes are separate tables, a table of the same name in a schema off the search path
+// is not read, and each link gets its own table's columns and key.
+TEST(PostgresRemoteTable, reads_the_table_of_that_exact_name_on_the_search_path) {
+  SharedServer().ExportPassword();
+  const std::string database = NewDatabase();
+  Connection db(SharedServer().Address(false, database));
+  db.Execute(
+      "CREATE TABLE \"Kunden\" (\"KundenNr\" integer, \"Firma\" varchar(40) NOT NULL, "
+      "\"Land\" text); ALTER TABLE \"Kunden\" ADD CONSTRAINT \"Kunden_primarykey\" "
+      "PRIMARY KEY (\"KundenNr\"); CREATE UNIQUE INDEX \"A_Firma\" ON \"Kunden\" "
+      "(\"Firma\"); CREATE INDEX \"Land\" ON \"Kunden\" (\"Land\");"
+      "CREATE TABLE kunden (x integer PRIMARY KEY);"
+      "CREATE TABLE \"Say \"\"Hi\"\"\" (q integer, r integer, PRIMARY KEY (r, q));"
+      "CREATE TABLE \"Kunden_\" (y integer);"
+      "CREATE SCHEMA other; CREATE TABLE other.\"Kunden\" (a integer PRIMARY KEY, b text)");
+  const std::string connect = SharedServer().OdbcConnect(database);
+  const jetwriter::RemoteTable kunden = jetwriter::ReadRemoteTable(connect, "Kunden");
+  ASSERT_EQ(kunden.columns.size(), 3u);
+  EXPECT_EQ(kunden.columns[1].name, "Firma");
+  // SQL_VARCHAR to this program's ANSI calls, SQL_WVARCHAR to Access's wide ones: Text(40).
+  const platform::LinkedType text = platform::LinkedTypeOf(
+      kunden.columns[1].sqlType, kunden.columns[1].size, kunden.columns[1].digits);
+  EXPECT_EQ(text.type, platform::jet_type::kText);
+  EXPECT_EQ(text.chars, 40);
+  EXPECT_TRUE(kunden.hasPrimaryKey);
+  ASSERT_EQ(kunden.indexes.size(), 3u);
+  EXPECT_EQ(kunden.indexes[0].columns, std::vector<std::string>{"KundenNr"});
+  EXPECT_EQ(kunden.indexes[1].columns, std::vector<std::string>{"Firma"});
+  EXPECT_TRUE(kunden.indexes[1].unique);
+  EXPECT_EQ(kunden.indexes[2].columns, std::vector<std::string>{"Land"});
+  EXPECT_FALSE(kunden.indexes[2].unique);
+
+  const jetwriter::RemoteTable lower = jetwriter::ReadRemoteTable(connect, "kunden");
+  ASSERT_EQ(lower.columns.size(), 1u);
+  EXPECT_EQ(lower.columns[0].name, "x");
+  const jetwriter::RemoteTable quoted = jetwriter::ReadRemoteTable(connect, "Say \"Hi\"");
+  ASSERT_EQ(quoted.columns.size(), 2u);
+  ASSERT_FALSE(quoted.indexes.empty());
+  EXPECT_EQ(quoted.indexes[0].columns, (std::vector<std::string>{"r", "q"}));  // in key order
+
+  // Linked into an Access file, the link's connect string is psqlODBC's and its key the primary
+  // key, though an index named earlier is unique too.
+  testing_support::TempDir dir("pg-link");
+  const fs::path mdb = jettest::CopyFixture("modern-dev-V2010.accdb", dir.path());
+  {
+    auto w = jetwriter::OpenJetCatalogWriter(mdb.string());
+    w->AppendLinkedTable("Kunden PG", "ODBC;" + connect, "Kunden");
+    w->AppendLinkedTable("Hi", "ODBC;" + connect, "Say \"Hi\"");
+  }
+  const jetwriter::TableDef def = LinkDefinition(mdb, "Kunden PG");
+  ASSERT_EQ(def.indexes.size(), 3u);
+  EXPECT_EQ(def.indexes[0].columns, std::vector<int>{0});
+  EXPECT_EQ(def.indexes[0].flags, 0x89);
+  EXPECT_EQ(jettest::LibmdbLinks(mdb).at("Hi"), (jettest::Link{connect, "Say \"Hi\""}));
 }
 
 // A table without a primary key is asked for its rows breaking a rule by their place (ctid).
