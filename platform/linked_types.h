@@ -69,6 +69,8 @@ struct LinkedTableProperties {
 // and lookup properties of the original columns and table that the link does not carry, and the
 // properties links do not hold ("ColIsGuid (the table); Expression (Total)"). A table
 // without a key gets no warning here: the link opens read-only, which the report says itself.
+// A column of type "timestamp" or "rowversion" is the table's row version, except on
+// PostgreSQL, whose timestamp is a date and time.
 struct LinkForecast {
   std::vector<std::string> columns;   // every column, in order
   std::vector<std::string> differ;    // the columns whose type through the link differs

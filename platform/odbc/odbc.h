@@ -37,6 +37,10 @@ struct TypeInfo {
 // keeps them (and a "}}" inside).
 std::vector<std::pair<std::string, std::string>> ParseConnectionString(const std::string& s);
 
+// `s` without its password ("PWD=", "Password=", any letter case); the rest byte for byte. A
+// string without one is returned unchanged.
+std::string WithoutPassword(const std::string& s);
+
 class Handle {
  public:
   Handle() = default;
