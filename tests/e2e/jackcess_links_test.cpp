@@ -12,12 +12,12 @@
 #include <sstream>
 
 #include "engine/names.h"
-#include "jet_test_support.h"
 #include "platform/display_properties.h"
 #include "platform/jetwriter/catalog.h"
 #include "platform/text.h"
 #include "support/temp_dir.h"
 #include "support/tool_process.h"
+#include "tests/platform/jetwriter/jet_test_support.h"
 
 namespace fs = std::filesystem;
 
