@@ -5,6 +5,7 @@
 #include <string_view>
 #include <vector>
 
+#include "options/settings.h"
 #include "platform/dao/dao.h"
 
 namespace engine {
@@ -19,5 +20,25 @@ std::string ForeignKeyLine(const dao::Relation& relation);
 
 // The five lines that close reload1.sql.
 const std::vector<std::string>& ReloadTail();
+
+// The same statements in PostgreSQL's dialect, for psql. Names keep their letter case (the
+// server's quoted names are case sensitive, and the tables were made with the Access names).
+//   alter table "T" alter column "c" set not null;   alter table "T" add primary key ("c");
+std::vector<std::string> PostgresPrimaryKeyLines(std::string_view fieldList,
+                                                 std::string_view targetTable);
+// "alter table "F" add foreign key (...) references "P" (...)", then the relationship's cascade
+// actions ("on update cascade", "on delete cascade" or "on delete set null") and ";".
+std::string PostgresForeignKeyLine(const dao::Relation& relation);
+// The end of reload1.sql for psql: the time-column procedure called and dropped when sp.sql
+// loads one (`withProcedure`), else nothing.
+std::vector<std::string> PostgresReloadTail(bool withProcedure);
+
+// The lines of the target's dialect: Norvane's (above) or PostgreSQL's. A relationship Access
+// does not enforce gives "" for PostgreSQL (its rows may break it, and psql stops at the first
+// statement that fails), and is written as ever for Norvane.
+std::vector<std::string> PrimaryKeyLinesOf(TargetKind target, std::string_view fieldList,
+                                           std::string_view targetTable);
+std::string ForeignKeyLineOf(TargetKind target, const dao::Relation& relation);
+std::vector<std::string> ReloadTailOf(TargetKind target);
 
 }  // namespace engine

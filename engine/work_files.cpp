@@ -1,11 +1,14 @@
 #include "engine/work_files.h"
 
+#include "engine/time_fix_procedure.h"
 #include "options/settings.h"
 #include "platform/files.h"
+#include "target/postgres_target.h"
 
 namespace engine {
 
 std::vector<std::string> ReloadBatLines(const MigrationSettings& s) {
+  if (s.Target == TargetKind::PostgreSql) return target::PostgresReloadBatLines(s);
   const std::string& w = s.WorkFolder;
   return {
       "cd " + s.QueryToolPath,
@@ -14,6 +17,11 @@ std::vector<std::string> ReloadBatLines(const MigrationSettings& s) {
       s.QueryToolFileName + " -c \"uid=dba;pwd=KWZ;dbf=" + w + s.TargetDbFileName + "\" read " + w +
           "reload.SQL",
   };
+}
+
+std::vector<std::string> ProcedureLinesOf(const MigrationSettings& s) {
+  if (s.Target == TargetKind::PostgreSql) return {};
+  return TimeFixProcedureLines();
 }
 
 void RemoveWorkFiles(const MigrationSettings& settings, platform::ProgramEnd& programEnd,

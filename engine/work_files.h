@@ -27,8 +27,11 @@ inline std::string CommandLogPath(const std::string& accessPath) {
   return accessPath + kCommandLogEnding;
 }
 
-// The four lines of reload.bat.
+// The four lines of reload.bat (for the PostgreSQL target: target::PostgresReloadBatLines).
 std::vector<std::string> ReloadBatLines(const MigrationSettings& settings);
+// The lines of sp.sql: the time-column procedure of the settings' target. PostgreSQL has none
+// yet: its sp.sql is empty, and reload1.sql calls no procedure.
+std::vector<std::string> ProcedureLinesOf(const MigrationSettings& settings);
 
 // Deletes the six work files of WorkFolder in order. A file that does not exist is passed over
 // (reload1.sql is missing until "Migrate" ran, while "Create DB" already wrote three others);

@@ -1,8 +1,44 @@
 #include "target/postgres_target.h"
 
+#include <cctype>
+#include <utility>
+
 #include "options/settings.h"
+#include "platform/text.h"
 
 namespace target {
+namespace {
+
+// A value of a tool's command line: in double quotes when it holds a blank.
+std::string Argument(const std::string& value) {
+  return value.find_first_of(" \t") == std::string::npos ? value : "\"" + value + "\"";
+}
+
+// " -w -h <host> -p <port> -U <user>", leaving out what is empty.
+std::string ServerArguments(const MigrationSettings& s) {
+  std::string text = " -w";
+  if (!s.ServerHost.empty()) text += " -h " + Argument(s.ServerHost);
+  if (!s.ServerPort.empty()) text += " -p " + Argument(s.ServerPort);
+  if (!s.ServerUser.empty()) text += " -U " + Argument(s.ServerUser);
+  return text;
+}
+
+std::string Escaped(const std::string& value) {
+  static const char* hex = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : value) {
+    if (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~') {
+      out += static_cast<char>(c);
+    } else {
+      out += '%';
+      out += hex[c >> 4];
+      out += hex[c & 15];
+    }
+  }
+  return out;
+}
+
+}  // namespace
 
 std::string PostgresConnectString(const MigrationSettings& settings) {
   std::string text = "Driver={" + settings.ServerOdbcDriver + "};";
@@ -14,6 +50,74 @@ std::string PostgresConnectString(const MigrationSettings& settings) {
   add("Database", settings.ServerDatabase);
   add("Uid", settings.ServerUser);
   return text + "BoolsAsChar=0;";
+}
+
+std::string DescribeServerDatabase(const std::string& host, const std::string& port,
+                                   const std::string& database, const std::string& user) {
+  std::string text = "database '" + (database.empty() ? std::string("(default)") : database) + "'";
+  if (!host.empty()) text += " on server '" + host + "'";
+  if (!port.empty()) text += " port " + port;
+  if (!user.empty()) text += " as user '" + user + "'";
+  return text;
+}
+
+std::string PostgresTargetName(const MigrationSettings& s) {
+  return "PostgreSQL " +
+         DescribeServerDatabase(s.ServerHost, s.ServerPort, s.ServerDatabase, s.ServerUser);
+}
+
+std::string DefaultServerDatabaseOf(const std::string& fileTitle) {
+  const std::size_t dot = fileTitle.rfind('.');
+  return dot == std::string::npos || dot == 0 ? fileTitle : fileTitle.substr(0, dot);
+}
+
+std::string ServerTargetUri(const MigrationSettings& s) {
+  std::string uri = "postgresql://";
+  if (!s.ServerUser.empty()) uri += Escaped(s.ServerUser) + "@";
+  uri += Escaped(s.ServerHost);
+  if (!s.ServerPort.empty()) uri += ":" + Escaped(s.ServerPort);
+  return uri + "/" + Escaped(s.ServerDatabase);
+}
+
+bool IsServerTarget(const std::string& target) {
+  return platform::StartsWithNoCase(target, "postgresql://");
+}
+
+std::string UnsafeServerSetting(const MigrationSettings& s) {
+  const std::pair<const char*, const std::string*> settings[] = {
+      {"server", &s.ServerHost},
+      {"port", &s.ServerPort},
+      {"database", &s.ServerDatabase},
+      {"user", &s.ServerUser},
+      {"ODBC driver", &s.ServerOdbcDriver}};
+  for (const auto& [what, value] : settings)
+    if (value->find_first_of("\r\n\";{}") != std::string::npos)
+      return std::string("The PostgreSQL ") + what + " '" + *value +
+             "' cannot be used: it holds a line break, a double quote, ';', '{' or '}', which "
+             "a command file or a connect string cannot hold.";
+  if (s.ServerDatabase.empty()) return "The PostgreSQL database has no name.";
+  return "";
+}
+
+std::vector<std::string> PostgresMigrateBatLines(const MigrationSettings& s) {
+  const std::string server = ServerArguments(s);
+  return {
+      "cd " + s.WorkFolder,
+      s.WorkFolder.substr(0, 2),
+      "createdb" + server + " -E UTF8 -T template0 " + Argument(s.ServerDatabase),
+      "psql" + server + " -d " + Argument(s.ServerDatabase) + " -v ON_ERROR_STOP=1 -q -f sp.sql",
+  };
+}
+
+std::vector<std::string> PostgresReloadBatLines(const MigrationSettings& s) {
+  const std::string& w = s.WorkFolder;
+  return {
+      "cd " + w,
+      w.substr(0, 2),
+      "copy " + w + "reload1.sql + " + w + "reload2.sql " + w + "reload.sql",
+      "psql" + ServerArguments(s) + " -d " + Argument(s.ServerDatabase) +
+          " -v ON_ERROR_STOP=1 -q -f reload.sql",
+  };
 }
 
 }  // namespace target

@@ -4,6 +4,7 @@
 #include "platform/error.h"
 #include "platform/quoting.h"
 #include "platform/text.h"
+#include "target/postgres_target.h"
 
 namespace platform::postgres {
 namespace {
@@ -125,12 +126,7 @@ ServerAddress ParseServerUri(std::string_view uri) {
 }
 
 std::string Describe(const ServerAddress& a) {
-  std::string text =
-      "database '" + (a.database.empty() ? std::string("(default)") : a.database) + "'";
-  if (!a.host.empty()) text += " on server '" + a.host + "'";
-  if (!a.port.empty()) text += " port " + a.port;
-  if (!a.user.empty()) text += " as user '" + a.user + "'";
-  return text;
+  return target::DescribeServerDatabase(a.host, a.port, a.database, a.user);
 }
 
 Connection::Connection(const ServerAddress& address) {

@@ -107,6 +107,34 @@ TEST(ReloadTail, five_statements_each_with_one_trailing_blank) {
                                          "drop procedure sp_ts_time; ", "commit; "}));
 }
 
+TEST(PostgresScriptLines, keys_keep_their_case_and_foreign_keys_carry_their_cascades) {
+  EXPECT_EQ(
+      engine::PrimaryKeyLinesOf(TargetKind::PostgreSql, "+OrderID;-Product ID", "Order_Details"),
+      (Lines{"alter table \"Order_Details\" alter column \"OrderID\" set not null;",
+             "alter table \"Order_Details\" alter column \"Product ID\" set not null;",
+             "alter table \"Order_Details\" add primary key (\"OrderID\",\"Product ID\");"}));
+  // Norvane's lines stay as they were.
+  EXPECT_EQ(engine::PrimaryKeyLinesOf(TargetKind::Norvane, "+OrderID", "Orders"),
+            PrimaryKeyLines("+OrderID", "Orders"));
+
+  dao::Relation r{"Orders", "Order Details", {{"OrderID", "OrderID"}}, 0};
+  EXPECT_EQ(engine::ForeignKeyLineOf(TargetKind::PostgreSql, r),
+            "alter table \"Order_Details\" add foreign key (\"OrderID\") references \"Orders\" "
+            "(\"OrderID\");");
+  r.Attributes = dao::kRelationUpdateCascade | dao::kRelationDeleteCascade;
+  EXPECT_EQ(engine::ForeignKeyLineOf(TargetKind::PostgreSql, r),
+            "alter table \"Order_Details\" add foreign key (\"OrderID\") references \"Orders\" "
+            "(\"OrderID\") on update cascade on delete cascade;");
+  r.Attributes = dao::kRelationDeleteSetNull;
+  EXPECT_TRUE(engine::ForeignKeyLineOf(TargetKind::PostgreSql, r)
+                  .ends_with("(\"OrderID\") on delete set null;"));
+  // Not enforced by Access: no constraint on the server, the Norvane line as ever.
+  r.Attributes = dao::kRelationDontEnforce;
+  EXPECT_EQ(engine::ForeignKeyLineOf(TargetKind::PostgreSql, r), "");
+  EXPECT_EQ(engine::ForeignKeyLineOf(TargetKind::Norvane, r), ForeignKeyLine(r));
+  EXPECT_EQ(engine::ReloadTailOf(TargetKind::Norvane), engine::ReloadTail());
+}
+
 TEST(ShortPathOf, examples) {
   EXPECT_EQ(ShortPathOf("C:\\Program Files\\Tools\\win32\\ivex.exe"),
             "C:\\Progra~1\\Tools\\win32\\");
