@@ -3,12 +3,14 @@
 // libpq.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <vector>
 
+#include "platform/access/recordset.h"
 #include "platform/error.h"
 #include "platform/postgres/connection.h"
 #include "support/private_postgres.h"
@@ -123,7 +125,7 @@ TEST_F(PostgresEndToEnd, nwind_arrives_with_its_types_keys_and_cascading_foreign
   EXPECT_EQ(TypeOf("nwind", "Employees", "Notes"), "text");
 
   // Every table with a primary index has its key; the relationships are foreign keys.
-  EXPECT_EQ(Constraints("nwind", "PRIMARY KEY"), "8");
+  EXPECT_EQ(Constraints("nwind", "PRIMARY KEY"), "9");
   EXPECT_EQ(Constraints("nwind", "FOREIGN KEY"), "7");
   EXPECT_EQ(One("nwind",
                 "SELECT string_agg(attname, ',' ORDER BY attnum) FROM pg_index i JOIN "
@@ -131,13 +133,16 @@ TEST_F(PostgresEndToEnd, nwind_arrives_with_its_types_keys_and_cascading_foreign
                 "i.indisprimary AND i.indrelid = '\"Order_Details\"'::regclass"),
             "OrderID,ProductID");
 
-  // Orders -> Order Details cascades on update and on delete in nwind.mdb.
+  // In nwind.mdb Customers -> Orders cascades updates, Orders -> Order Details deletes.
   Connection db = To("nwind");
-  db.Execute("UPDATE \"Orders\" SET \"OrderID\" = 99999 WHERE \"OrderID\" = 10248");
-  EXPECT_EQ(One("nwind", "SELECT count(*) FROM \"Order_Details\" WHERE \"OrderID\" = 99999"), "3");
-  db.Execute("DELETE FROM \"Orders\" WHERE \"OrderID\" = 99999");
-  EXPECT_EQ(One("nwind", "SELECT count(*) FROM \"Order_Details\" WHERE \"OrderID\" = 99999"), "0");
-  // Products -> Order Details does not cascade: the delete is refused.
+  db.Execute("UPDATE \"Customers\" SET \"CustomerID\" = 'ZZZZZ' WHERE \"CustomerID\" = 'ALFKI'");
+  EXPECT_EQ(One("nwind", "SELECT count(*) FROM \"Orders\" WHERE \"CustomerID\" = 'ZZZZZ'"), "6");
+  EXPECT_EQ(One("nwind", "SELECT count(*) FROM \"Order_Details\" WHERE \"OrderID\" = 10248"), "3");
+  db.Execute("DELETE FROM \"Orders\" WHERE \"OrderID\" = 10248");
+  EXPECT_EQ(One("nwind", "SELECT count(*) FROM \"Order_Details\" WHERE \"OrderID\" = 10248"), "0");
+  // Without a cascade the key is kept: the update and the delete are refused.
+  EXPECT_THROW(db.Execute("UPDATE \"Orders\" SET \"OrderID\" = 1 WHERE \"OrderID\" = 10249"),
+               platform::Error);
   EXPECT_THROW(db.Execute("DELETE FROM \"Products\" WHERE \"ProductID\" = 11"), platform::Error);
 
   // The work files are the Norvane ones, in the server's tools' words.
@@ -171,13 +176,32 @@ TEST_F(PostgresEndToEnd, modern_files_keep_every_row_and_their_exact_decimals) {
     ASSERT_TRUE(DatabaseExists(database)) << run.output;
     EXPECT_EQ(One(database,
                   "SELECT count(*) FROM information_schema.tables WHERE table_schema = 'public'"),
-              "6")
+              "5")
         << run.output;
-    EXPECT_EQ(One(database, "SELECT count(*) FROM \"Aufträge\""), "3");
-    EXPECT_EQ(TypeOf(database, "Auftragspositionen", "Menge"), "numeric(18,4)");
-    // Eighteen digits arrive as they are, not through a double.
-    EXPECT_EQ(One(database, "SELECT max(\"Menge\")::text FROM \"Auftragspositionen\""),
-              "99999999999999.9999");
+    EXPECT_EQ(One(database, "SELECT count(*) FROM \"Aufträge\""), "180");
+    EXPECT_EQ(One(database, "SELECT count(*) FROM \"Auftragspositionen\""), "360");
+    EXPECT_EQ(TypeOf(database, "Auftragspositionen", "Preis"), "numeric(18,4)");
+    EXPECT_EQ(TypeOf(database, "Aufträge", "Betrag"), "numeric(19,4)");
+    EXPECT_EQ(TypeOf(database, "Aufträge", "Eilig"), "boolean");
+    // Eighteen digits arrive as they are, not through a double: every value as Access holds it.
+    std::string accessValues;
+    {
+      const auto rows = platform::access::OpenTableRows(access.string(), "Auftragspositionen",
+                                                        {"Preis"}, std::chrono::seconds(60));
+      for (std::vector<std::optional<std::string>> row; rows->Next(row);)
+        accessValues += row[0].value_or("NULL") + ",";
+    }
+    EXPECT_EQ(One(database,
+                  "SELECT string_agg(\"Preis\"::text || ',', '' ORDER BY "
+                  "\"AuftragNr\", \"Pos\") FROM \"Auftragspositionen\""),
+              accessValues);
+    EXPECT_EQ(One(database, "SELECT max(\"Preis\")::text FROM \"Auftragspositionen\""),
+              "12345678901234.1180");
+    EXPECT_EQ(One(database,
+                  "SELECT pg_get_constraintdef(oid) FROM pg_constraint WHERE "
+                  "conrelid = '\"Auftragspositionen\"'::regclass AND contype = 'f'"),
+              "FOREIGN KEY (\"AuftragNr\") REFERENCES \"Aufträge\"(\"AuftragNr\") ON DELETE "
+              "CASCADE");
     EXPECT_EQ(Constraints(database, "FOREIGN KEY"), "2");
     EXPECT_EQ(FilesHolding(SharedServer().Password()), std::vector<std::string>{});
     Drop(database);
@@ -214,7 +238,7 @@ TEST_F(PostgresEndToEnd, edge_values_arrive_exactly_and_a_second_run_needs_overw
   EXPECT_NE(run.output.find("already exists and is replaced (--overwrite)."), std::string::npos)
       << run.output;
   EXPECT_EQ(One("edge", "SELECT count(*) FROM pg_tables WHERE tablename = 'kept_mark'"), "0");
-  EXPECT_EQ(One("edge", "SELECT count(*) FROM \"Orders\""), "3") << run.output;
+  EXPECT_EQ(One("edge", "SELECT count(*) FROM \"Orders\""), "120") << run.output;
   Drop("edge");
 }
 
@@ -283,7 +307,7 @@ TEST_F(PostgresEndToEnd, options_refuse_a_password_and_what_belongs_to_the_other
                             "Sales;Uid=ann;BoolsAsChar=0;].[Order_Details]"),
             std::string::npos)
       << run.output;
-  EXPECT_NE(run.output.find("on update cascade on delete cascade;"), std::string::npos)
+  EXPECT_NE(run.output.find("\"Orders\" (\"OrderID\") on delete cascade;"), std::string::npos)
       << run.output;
 }
 
