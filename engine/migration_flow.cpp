@@ -143,9 +143,7 @@ FlowNext MigrationFlow::Step(FlowStep step) {
       return GoTo(NextAfter(step));
     case FlowStep::ReadProperties:
       properties_ = {};
-      // properties.sql is in ivex's dialect: not run against a PostgreSQL server.
-      propertiesActive_ =
-          static_cast<bool>(services_.rowsBreaking) && settings_.Target != TargetKind::PostgreSql;
+      propertiesActive_ = static_cast<bool>(services_.rowsBreaking);
       if (propertiesActive_)
         if (const auto engine = AccessEngine()) properties_.ReadBefore(*engine, settings_);
       return GoTo(NextAfter(step));

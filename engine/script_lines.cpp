@@ -84,22 +84,12 @@ std::vector<std::string> PostgresPrimaryKeyLines(std::string_view fieldList,
 }
 
 std::string PostgresForeignKeyLine(const dao::Relation& relation) {
-  std::string line = ForeignKeyStatement(relation);
-  if (relation.Attributes & dao::kRelationUpdateCascade) line += " on update cascade";
-  if (relation.Attributes & dao::kRelationDeleteCascade)
-    line += " on delete cascade";
-  else if (relation.Attributes & dao::kRelationDeleteSetNull)
-    line += " on delete set null";
-  return line + ";";
+  return ForeignKeyStatement(relation) + ForeignKeyActions(relation.Attributes) + ";";
 }
 
-std::vector<std::string> PostgresReloadTail(bool withProcedure) {
-  if (!withProcedure) return {};
+std::vector<std::string> PostgresReloadTail() {
   return {"call sp_ts_time();", "drop procedure sp_ts_time();"};
 }
-
-// sp.sql loads no procedure for PostgreSQL yet (see ProcedureLinesOf), so nothing calls one.
-constexpr bool kPostgresProcedureLoaded = false;
 
 std::vector<std::string> PrimaryKeyLinesOf(TargetKind target, std::string_view fieldList,
                                            std::string_view targetTable) {
@@ -114,8 +104,17 @@ std::string ForeignKeyLineOf(TargetKind target, const dao::Relation& relation) {
 }
 
 std::vector<std::string> ReloadTailOf(TargetKind target) {
-  return target == TargetKind::PostgreSql ? PostgresReloadTail(kPostgresProcedureLoaded)
-                                          : ReloadTail();
+  return target == TargetKind::PostgreSql ? PostgresReloadTail() : ReloadTail();
+}
+
+std::string ForeignKeyActions(long attributes) {
+  std::string out;
+  if (attributes & dao::kRelationUpdateCascade) out += " on update cascade";
+  if (attributes & dao::kRelationDeleteCascade)
+    out += " on delete cascade";
+  else if (attributes & dao::kRelationDeleteSetNull)
+    out += " on delete set null";
+  return out;
 }
 
 const std::vector<std::string>& ReloadTail() {

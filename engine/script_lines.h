@@ -17,6 +17,9 @@ std::vector<std::string> PrimaryKeyLines(std::string_view fieldList, std::string
 // The foreign-key statement of one relationship. A relationship without field pairs has no
 // statement: platform::Error.
 std::string ForeignKeyLine(const dao::Relation& relation);
+// " on update cascade on delete cascade", " on delete set null", ... of a relationship's
+// attributes; empty without cascades.
+std::string ForeignKeyActions(long attributes);
 
 // The five lines that close reload1.sql.
 const std::vector<std::string>& ReloadTail();
@@ -29,11 +32,12 @@ std::vector<std::string> PostgresPrimaryKeyLines(std::string_view fieldList,
 // "alter table "F" add foreign key (...) references "P" (...)", then the relationship's cascade
 // actions ("on update cascade", "on delete cascade" or "on delete set null") and ";".
 std::string PostgresForeignKeyLine(const dao::Relation& relation);
-// The end of reload1.sql for psql: the time-column procedure called and dropped when sp.sql
-// loads one (`withProcedure`), else nothing.
-std::vector<std::string> PostgresReloadTail(bool withProcedure);
+// The end of reload1.sql for psql: the time-column procedure sp.sql loaded, called and dropped
+// (psql commits each statement itself).
+std::vector<std::string> PostgresReloadTail();
 
-// The lines of the target's dialect: Norvane's (above) or PostgreSQL's. A relationship Access
+// The lines of the target's dialect: Norvane's (above) or PostgreSQL's, whose foreign keys carry
+// the relationship's cascades (which Norvane's properties step adds later). A relationship Access
 // does not enforce gives "" for PostgreSQL (its rows may break it, and psql stops at the first
 // statement that fails), and is written as ever for Norvane.
 std::vector<std::string> PrimaryKeyLinesOf(TargetKind target, std::string_view fieldList,

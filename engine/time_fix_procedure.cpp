@@ -41,10 +41,44 @@ const std::vector<std::string>& TimeFixProcedureLines() {
   return lines;
 }
 
+const std::vector<std::string>& TimeFixProcedureLines(TargetKind target) {
+  if (target == TargetKind::Norvane) return TimeFixProcedureLines();
+  // bool_and is null for a column without values, which therefore stays timestamp.
+  static const std::vector<std::string> lines = {
+      "create or replace procedure sp_ts_time()",
+      "language plpgsql",
+      "as $sp_ts_time$",
+      "declare",
+      "  c record;",
+      "  only_times boolean;",
+      "begin",
+      "  for c in select n.nspname as s, k.relname as t, a.attname as col",
+      "      from pg_attribute a",
+      "      join pg_class k on k.oid = a.attrelid",
+      "      join pg_namespace n on n.oid = k.relnamespace",
+      "      where k.relkind in ('r', 'p') and a.attnum > 0 and not a.attisdropped",
+      "        and a.atttypid = 'timestamp'::regtype",
+      "        and n.nspname <> 'information_schema' and n.nspname not like 'pg\\_%'",
+      "      order by n.nspname, k.relname, a.attnum",
+      "  loop",
+      "    execute format('select bool_and(%I::date = date ''1899-12-30'') from %I.%I',",
+      "                   c.col, c.s, c.t) into only_times;",
+      "    if only_times then",
+      "      execute format('alter table %I.%I alter column %I type time using %I::time',",
+      "                     c.s, c.t, c.col, c.col);",
+      "    end if;",
+      "  end loop;",
+      "end;",
+      "$sp_ts_time$;",
+      "",
+  };
+  return lines;
+}
+
 void WriteTimeFixProcedure(const MigrationSettings& settings) {
   const std::string path = settings.WorkFolder + "sp.sql";
   if (platform::files::FileExists(path)) platform::files::DeleteFile(path);
-  platform::files::WriteTextLines(path, TimeFixProcedureLines());
+  platform::files::WriteTextLines(path, TimeFixProcedureLines(settings.Target));
 }
 
 }  // namespace engine

@@ -29,9 +29,15 @@ inline std::string CommandLogPath(const std::string& accessPath) {
 
 // The four lines of reload.bat (for the PostgreSQL target: target::PostgresReloadBatLines).
 std::vector<std::string> ReloadBatLines(const MigrationSettings& settings);
-// The lines of sp.sql: the time-column procedure of the settings' target. PostgreSQL has none
-// yet: its sp.sql is empty, and reload1.sql calls no procedure.
+// The lines of sp.sql: the time-column procedure of the settings' target
+// (TimeFixProcedureLines).
 std::vector<std::string> ProcedureLinesOf(const MigrationSettings& settings);
+
+// The PostgreSQL target's command line that runs `script` on the settings' database:
+// psql -X -q -h <ServerHost> -p <ServerPort> -U <ServerUser> -d <ServerDatabase> -f <script>,
+// leaving out what is empty (libpq's environment decides); a value holding a blank stands in
+// double quotes. Never a password: psql takes it from PGPASSWORD or ~/.pgpass.
+std::string PsqlScriptLine(const MigrationSettings& settings, const std::string& script);
 
 // Deletes the six work files of WorkFolder in order. A file that does not exist is passed over
 // (reload1.sql is missing until "Migrate" ran, while "Create DB" already wrote three others);

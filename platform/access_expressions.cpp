@@ -155,8 +155,11 @@ struct Untranslated {
 class RuleWriter {
  public:
   RuleWriter(std::vector<Token> tokens, const std::string& column,
-             const std::vector<ColumnKind>& columns)
-      : t_(std::move(tokens)), column_(column), columns_(columns) {}
+             const std::vector<ColumnKind>& columns, Dialect dialect)
+      : t_(std::move(tokens)),
+        column_(column),
+        columns_(columns),
+        pg_(dialect == Dialect::kPostgreSql) {}
 
   std::string Rule() {
     std::string sql = Or();
@@ -164,11 +167,19 @@ class RuleWriter {
     return sql;
   }
 
+  // A whole expression as a value (PostgreSQL: a default).
+  std::string ValueExpression() {
+    Operand v = Expression();
+    if (t_[i_].kind != Token::kEnd) Fail("unexpected '" + t_[i_].text + "'");
+    return v.sql;
+  }
+
  private:
   struct Operand {
     std::string sql;
     ValueKind kind = ValueKind::kOther;
     bool column = false;
+    bool literal = false;  // a number, text, date or Yes/No as written
   };
 
   [[noreturn]] static void Fail(const std::string& why) { throw Untranslated{why}; }
@@ -222,6 +233,10 @@ class RuleWriter {
     for (const ColumnKind& c : columns_) {
       if (!EqualsNoCase(c.name, name)) continue;
       const std::string quoted = platform::QuoteName(c.name);
+      if (pg_) {
+        if (c.kind == ValueKind::kOther) Fail("it compares the binary field [" + c.name + "]");
+        return {quoted, c.kind, true};
+      }
       switch (c.kind) {
         case ValueKind::kText:
           return {quoted + " COLLATE NOCASE", c.kind, true};
@@ -237,6 +252,7 @@ class RuleWriter {
   }
 
   Operand Value() {
+    if (pg_) return Expression();
     const Token& t = Next();
     switch (t.kind) {
       case Token::kNumber:
@@ -293,6 +309,7 @@ class RuleWriter {
   }
 
   std::string Predicate() {
+    if (pg_) return PgPredicate();
     if (IsSymbol(t_[i_], "(")) {
       ++i_;
       std::string inner = Or();
@@ -374,10 +391,316 @@ class RuleWriter {
     return subject + " LIKE " + QuoteText(out) + (escaped ? " ESCAPE '\\'" : "");
   }
 
+  // PostgreSQL: operands are whole expressions (functions, arithmetic, &); text compares
+  // without letter case through lower(); Like is ILIKE, or a regular expression (~*) for # and
+  // sets.
+
+  std::string PgPredicate() {
+    if (IsSymbol(t_[i_], "(")) {
+      // A parenthesised condition, or an expression that a comparison follows.
+      const std::size_t start = i_;
+      try {
+        ++i_;
+        std::string inner = Or();
+        if (AcceptSymbol(")") && !StartsTail() && !StartsArithmetic()) return inner;
+      } catch (const Untranslated&) {
+      }
+      i_ = start;
+    }
+    const Operand left = StartsTail() ? ImplicitColumn() : Expression();
+    if (!StartsTail()) {
+      if (left.kind == ValueKind::kBoolean && !left.literal) return left.sql;
+      Fail("'" + left.sql + "' is not a condition");
+    }
+    const Token& op = Next();
+    if (IsComparison(op)) {
+      const Operand right = Expression();
+      if (right.sql == "NULL") Fail("it compares with Null");
+      return Compare(left, op.text, right);
+    }
+    if (IsWord(op, "Between")) {
+      const Operand low = Expression();
+      if (!Accept("And")) Fail("Between has no And");
+      const Operand high = Expression();
+      const bool text = left.kind == ValueKind::kText;
+      return "(" + Folded(left, text) + " BETWEEN " + Matched(low, left, text) + " AND " +
+             Matched(high, left, text) + ")";
+    }
+    if (IsWord(op, "Is")) {
+      const bool negated = Accept("Not");
+      if (!Accept("Null")) Fail("Is is not followed by Null");
+      return "(" + left.sql + (negated ? " IS NOT NULL)" : " IS NULL)");
+    }
+    const bool negated = IsWord(op, "Not");
+    const Token& word = negated ? Next() : op;
+    if (IsWord(word, "In")) {
+      if (!AcceptSymbol("(")) Fail("In has no list");
+      const bool text = left.kind == ValueKind::kText;
+      std::string list;
+      do {
+        list += (list.empty() ? "" : ", ") + Matched(Expression(), left, text);
+      } while (AcceptSymbol(","));
+      if (!AcceptSymbol(")")) Fail("the list of In is not closed");
+      return "(" + Folded(left, text) + (negated ? " NOT IN (" : " IN (") + list + "))";
+    }
+    const Token& pattern = Next();
+    if (pattern.kind != Token::kString) Fail("Like is not followed by a text");
+    const std::string subject = left.kind == ValueKind::kText ? left.sql : left.sql + "::text";
+    return "(" + (negated ? std::string("NOT ") : "") + PgLike(subject, pattern.text) + ")";
+  }
+
+  bool StartsArithmetic() const {
+    for (const char* op : {"+", "-", "*", "/", "&"})
+      if (IsSymbol(t_[i_], op)) return true;
+    return IsWord(t_[i_], "Mod");
+  }
+
+  // `o` without letter case when `text`.
+  static std::string Folded(const Operand& o, bool text) {
+    return text && o.kind == ValueKind::kText ? "lower(" + o.sql + ")" : o.sql;
+  }
+  // `o` as the other side `other` of a comparison takes it: folded text, a number written as
+  // text, Yes/No as true/false, Access's -1 and 0 for a Yes/No literal against a number.
+  static std::string Matched(const Operand& o, const Operand& other, bool text) {
+    if (other.kind == ValueKind::kBoolean && !other.literal && o.literal &&
+        (o.kind == ValueKind::kNumber || o.kind == ValueKind::kBoolean))
+      return o.sql == "0" || o.sql == "false" ? "false" : "true";
+    if (o.kind == ValueKind::kBoolean && o.literal && other.kind != ValueKind::kBoolean)
+      return o.sql == "true" ? "-1" : "0";
+    if (text && o.literal && o.kind == ValueKind::kNumber) return QuoteText(o.sql);
+    return Folded(o, text);
+  }
+  std::string Compare(const Operand& left, const std::string& op, const Operand& right) {
+    const bool text = left.kind == ValueKind::kText || right.kind == ValueKind::kText;
+    return "(" + Matched(left, right, text) + " " + op + " " + Matched(right, left, text) + ")";
+  }
+
+  // Access's & joins the text of its sides, Null as empty text.
+  Operand Expression() {
+    Operand left = Additive();
+    while (AcceptSymbol("&")) {
+      const Operand right = Additive();
+      left = {"concat(" + left.sql + ", " + right.sql + ")", ValueKind::kText, false, false};
+    }
+    return left;
+  }
+  Operand Additive() {
+    Operand left = Term();
+    while (IsSymbol(t_[i_], "+") || IsSymbol(t_[i_], "-")) {
+      const std::string op = Next().text;
+      const Operand right = Term();
+      if (left.kind == ValueKind::kText || right.kind == ValueKind::kText) {
+        if (op == "-") Fail("it subtracts text");
+        left = {"(" + left.sql + " || " + right.sql + ")", ValueKind::kText, false, false};
+      } else if (left.kind == ValueKind::kDateTime && right.kind == ValueKind::kDateTime) {
+        if (op == "+") Fail("it adds two dates");
+        left = {"(extract(epoch from (" + left.sql + " - " + right.sql + ")) / 86400)",
+                ValueKind::kNumber, false, false};
+      } else if (left.kind == ValueKind::kDateTime) {
+        // A number added to a date counts days.
+        left = {"(" + left.sql + " " + op + " (" + right.sql + ") * interval '1 day')",
+                ValueKind::kDateTime, false, false};
+      } else {
+        left = {"(" + left.sql + " " + op + " " + right.sql + ")", ValueKind::kNumber, false,
+                false};
+      }
+    }
+    return left;
+  }
+  Operand Term() {
+    Operand left = Factor();
+    while (IsSymbol(t_[i_], "*") || IsSymbol(t_[i_], "/") || IsWord(t_[i_], "Mod")) {
+      const std::string op = Next().text;
+      const Operand right = Factor();
+      if (left.kind == ValueKind::kText || right.kind == ValueKind::kText ||
+          left.kind == ValueKind::kDateTime || right.kind == ValueKind::kDateTime)
+        Fail("it computes with '" + op + "' on text or dates");
+      if (op == "/")  // Access divides in Double, never truncating
+        left.sql = "(CAST(" + left.sql + " AS double precision) / " + right.sql + ")";
+      else if (op == "*")
+        left.sql = "(" + left.sql + " * " + right.sql + ")";
+      else
+        left.sql = "mod(" + left.sql + ", " + right.sql + ")";
+      left = {left.sql, ValueKind::kNumber, false, false};
+    }
+    return left;
+  }
+  Operand Factor() {
+    if (AcceptSymbol("-")) {
+      const Operand v = Factor();
+      if (v.literal && v.kind == ValueKind::kNumber) return {"-" + v.sql, v.kind, false, true};
+      return {"(-" + v.sql + ")", v.kind, false, false};
+    }
+    if (AcceptSymbol("(")) {
+      Operand inner = Expression();
+      if (!AcceptSymbol(")")) Fail("a parenthesis is not closed");
+      inner.literal = false;
+      return inner;
+    }
+    const Token& t = Next();
+    switch (t.kind) {
+      case Token::kNumber:
+        return {t.text, ValueKind::kNumber, false, true};
+      case Token::kString:
+        return {QuoteText(t.text), ValueKind::kText, false, true};
+      case Token::kDate: {
+        const auto date = DateText(t.text);
+        if (!date) Fail("the date #" + t.text + "# is not understood");
+        return {"timestamp " + *date, ValueKind::kDateTime, false, true};
+      }
+      case Token::kName:
+        return ColumnOperand(t.text);
+      case Token::kWord:
+        if (IsSymbol(t_[i_], "(")) return Call(t.text);
+        if (EqualsNoCase(t.text, "True") || EqualsNoCase(t.text, "Yes") ||
+            EqualsNoCase(t.text, "On"))
+          return {"true", ValueKind::kBoolean, false, true};
+        if (EqualsNoCase(t.text, "False") || EqualsNoCase(t.text, "No") ||
+            EqualsNoCase(t.text, "Off"))
+          return {"false", ValueKind::kBoolean, false, true};
+        if (EqualsNoCase(t.text, "Null")) return {"NULL", ValueKind::kOther, false, true};
+        return ColumnOperand(t.text);
+      case Token::kSymbol:
+        Fail("unexpected '" + t.text + "'");
+      case Token::kEnd:
+        break;
+    }
+    Fail("the rule ends early");
+  }
+
+  // A value of IIf: a condition (a boolean) or an expression.
+  Operand ConditionOrValue() {
+    const std::size_t start = i_;
+    try {
+      std::string condition = Or();
+      if (IsSymbol(t_[i_], ",") || IsSymbol(t_[i_], ")"))
+        return {condition, ValueKind::kBoolean, false, false};
+    } catch (const Untranslated&) {
+    }
+    i_ = start;
+    return Expression();
+  }
+
+  // A function's arguments after its name.
+  std::vector<Operand> Arguments(const std::string& name, std::size_t least, std::size_t most) {
+    ++i_;  // "("
+    std::vector<Operand> args;
+    if (!AcceptSymbol(")")) {
+      do {
+        args.push_back(Expression());
+      } while (AcceptSymbol(","));
+      if (!AcceptSymbol(")")) Fail("the arguments of " + name + "() are not closed");
+    }
+    if (args.size() < least || args.size() > most)
+      Fail(name + "() is given " + std::to_string(args.size()) +
+           (args.size() == 1 ? " argument" : " arguments"));
+    return args;
+  }
+  static std::string AsText(const Operand& o) {
+    return o.kind == ValueKind::kText ? o.sql : "CAST(" + o.sql + " AS text)";
+  }
+
+  Operand Call(const std::string& name) {
+    const std::string f = LowerAscii(name);
+    if (f == "iif") {
+      ++i_;  // "("
+      const std::string condition = Or();
+      std::vector<Operand> values;
+      while (AcceptSymbol(",")) values.push_back(ConditionOrValue());
+      if (!AcceptSymbol(")") || values.size() != 2) Fail("IIf() takes a condition and two values");
+      const ValueKind kind = values[0].sql == "NULL" ? values[1].kind : values[0].kind;
+      return {
+          "CASE WHEN " + condition + " THEN " + values[0].sql + " ELSE " + values[1].sql + " END",
+          kind, false, false};
+    }
+    if (f == "date" || f == "now" || f == "time") {
+      Arguments(name, 0, 0);
+      if (f == "date") return {"current_date", ValueKind::kDateTime, false, false};
+      if (f == "now") return {"localtimestamp(0)", ValueKind::kDateTime, false, false};
+      // Access keeps a time of day on 1899-12-30.
+      return {"(date '1899-12-30' + localtime(0))", ValueKind::kDateTime, false, false};
+    }
+    const struct {
+      const char* access;
+      const char* sql;
+      std::size_t least, most;
+      ValueKind kind;
+    } functions[] = {
+        {"len", "length", 1, 1, ValueKind::kNumber}, {"left", "left", 2, 2, ValueKind::kText},
+        {"right", "right", 2, 2, ValueKind::kText},  {"mid", "substr", 2, 3, ValueKind::kText},
+        {"ucase", "upper", 1, 1, ValueKind::kText},  {"lcase", "lower", 1, 1, ValueKind::kText},
+        {"trim", "btrim", 1, 1, ValueKind::kText},   {"ltrim", "ltrim", 1, 1, ValueKind::kText},
+        {"rtrim", "rtrim", 1, 1, ValueKind::kText},  {"abs", "abs", 1, 1, ValueKind::kNumber},
+    };
+    for (const auto& fn : functions) {
+      if (f != fn.access) continue;
+      const std::vector<Operand> args = Arguments(name, fn.least, fn.most);
+      std::string sql = std::string(fn.sql) + "(";
+      for (std::size_t k = 0; k < args.size(); ++k) {
+        const bool textArgument = k == 0 && fn.kind == ValueKind::kText;
+        sql += (k ? ", " : "") + (textArgument || f == "len" ? AsText(args[k]) : args[k].sql);
+      }
+      return {sql + ")", fn.kind, false, false};
+    }
+    Fail("it calls the function " + name + "(), which the target cannot check");
+  }
+
+  // Access's Like: * any run, ? one character, # one digit, [..] a set ([!..] not in it);
+  // without letter case.
+  std::string PgLike(const std::string& subject, const std::string& pattern) {
+    if (pattern.find_first_of("#[") == std::string::npos) {
+      std::string out;
+      for (char c : pattern) {
+        if (c == '*')
+          out += '%';
+        else if (c == '?')
+          out += '_';
+        else if (c == '%' || c == '_' || c == '\\')
+          out += std::string("\\") + c;
+        else
+          out += c;
+      }
+      return subject + " ILIKE " + QuoteText(out);
+    }
+    std::string out = "^";
+    for (std::size_t k = 0; k < pattern.size(); ++k) {
+      const char c = pattern[k];
+      if (c == '*') {
+        out += ".*";
+      } else if (c == '?') {
+        out += '.';
+      } else if (c == '#') {
+        out += "[0-9]";
+      } else if (c == '[') {
+        const std::size_t close = pattern.find(']', k + 1);
+        if (close == std::string::npos) Fail("a [ of the Like pattern is not closed");
+        std::string set = pattern.substr(k + 1, close - k - 1);
+        if (set.empty()) Fail("the Like pattern has an empty []");
+        out += '[';
+        for (std::size_t j = 0; j < set.size(); ++j) {
+          if (j == 0 && set[j] == '!' && set.size() > 1)
+            out += '^';
+          else if (set[j] == '\\' || set[j] == '^' || (set[j] == '[' && j + 1 < set.size()))
+            out += std::string("\\") + set[j];
+          else
+            out += set[j];
+        }
+        out += ']';
+        k = close;
+      } else if (std::string_view(".^$|()+{}\\]").find(c) != std::string_view::npos) {
+        out += std::string("\\") + c;
+      } else {
+        out += c;
+      }
+    }
+    return subject + " ~* " + QuoteText(out + "$");
+  }
+
   std::vector<Token> t_;
   std::size_t i_ = 0;
   const std::string& column_;
   const std::vector<ColumnKind>& columns_;
+  bool pg_ = false;
 };
 
 }  // namespace
@@ -405,10 +728,69 @@ ValueKind KindOfAccessType(int accessType) {
   }
 }
 
-Translation DefaultExpression(std::string_view accessDefault, ValueKind kind) {
+namespace {
+
+// PostgreSQL: a literal as its column takes it, or any expression of the rules' language that
+// names no field.
+Translation PgDefault(const std::string& text, ValueKind kind) {
+  const auto tokens = Tokenize(text);
+  if (!tokens) return {"", "not understood"};
+  const std::vector<Token>& t = *tokens;
+  const bool negative = t.size() == 3 && IsSymbol(t[0], "-") && t[1].kind == Token::kNumber;
+  if (t.size() == 2 || negative) {
+    const Token& v = negative ? t[1] : t[0];
+    const std::string number = (negative ? "-" : "") + v.text;
+    if (v.kind == Token::kWord && EqualsNoCase(v.text, "Null")) return {};
+    bool yes = false, no = false;
+    for (const char* word : {"True", "Yes", "On"}) yes = yes || IsWord(v, word);
+    for (const char* word : {"False", "No", "Off"}) no = no || IsWord(v, word);
+    if (kind == ValueKind::kBoolean) {
+      if (v.kind == Token::kNumber) return {number == "0" ? "false" : "true", ""};
+      if (yes || no) return {yes ? "true" : "false", ""};
+    } else if (yes || no) {
+      if (kind == ValueKind::kText || kind == ValueKind::kOther || kind == ValueKind::kDateTime)
+        return {"", "Yes/No as the default of a field that holds no number"};
+      return {yes ? "-1" : "0", ""};
+    }
+    if (v.kind == Token::kNumber) {
+      if (kind == ValueKind::kText) return {QuoteText(number), ""};
+      if (kind == ValueKind::kDateTime || kind == ValueKind::kOther)
+        return {"", "a number as the default of a field that holds no number"};
+      return {number, ""};
+    }
+    if (v.kind == Token::kString) return {QuoteText(v.text), ""};
+    if (v.kind == Token::kDate) {
+      const auto date = DateText(v.text);
+      if (!date) return {"", "the date #" + v.text + "# is not understood"};
+      return {*date, ""};
+    }
+  }
+  static const std::vector<ColumnKind> none;
+  static const std::string noColumn;
+  try {
+    RuleWriter writer(*tokens, noColumn, none, Dialect::kPostgreSql);
+    return {"(" + writer.ValueExpression() + ")", ""};
+  } catch (const Untranslated& u) {
+    return {"", u.why};
+  }
+}
+
+}  // namespace
+
+Translation DefaultExpression(std::string_view accessDefault, ValueKind kind, Dialect dialect) {
   std::string text = Trim(accessDefault);
   if (text.starts_with('=')) text = Trim(text.substr(1));
   if (text.empty()) return {};
+  if (dialect == Dialect::kPostgreSql) {
+    const std::string lower = LowerAscii(text);
+    for (const char* function : {"Date", "Now", "Time"}) {
+      const std::string name = LowerAscii(function);
+      if ((lower == name || lower == name + "()") && kind != ValueKind::kDateTime)
+        return {"", std::string(function) + "() on a field that holds no date"};
+    }
+    if (lower == "date" || lower == "now" || lower == "time") text += "()";
+    return PgDefault(text, kind);
+  }
   const std::string lower = LowerAscii(text);
   auto is = [&](std::string_view name) {
     return lower == name || lower == std::string(name) + "()";
@@ -456,16 +838,25 @@ Translation DefaultExpression(std::string_view accessDefault, ValueKind kind) {
 }
 
 Translation CheckExpression(std::string_view rule, const std::string& column,
-                            const std::vector<ColumnKind>& columns) {
+                            const std::vector<ColumnKind>& columns, Dialect dialect) {
   auto tokens = Tokenize(rule);
   if (!tokens) return {"", "not understood"};
   if (tokens->size() == 1) return {};
   try {
-    RuleWriter writer(std::move(*tokens), column, columns);
+    RuleWriter writer(std::move(*tokens), column, columns, dialect);
     return {writer.Rule(), ""};
   } catch (const Untranslated& u) {
     return {"", u.why};
   }
+}
+
+std::string NextAutoNumber(const std::string& quotedColumn, std::uint32_t counter,
+                           Dialect dialect) {
+  std::string highest = "coalesce(max(" + quotedColumn + "), 0)";
+  if (counter > 0)
+    highest = (dialect == Dialect::kPostgreSql ? "greatest(" : "max(") + highest + ", " +
+              std::to_string(counter) + ")";
+  return highest + " + 1";
 }
 
 }  // namespace platform::access_sql

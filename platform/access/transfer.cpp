@@ -62,13 +62,10 @@ std::string DefaultClause(const ColumnInfo& column) {
 // rows deleted since may have left above the highest).
 std::string AutoNumberTrigger(const std::string& table, const ColumnInfo& column) {
   const std::string t = platform::QuoteName(table), c = platform::QuoteName(column.name);
-  std::string highest = "coalesce(max(" + c + "), 0)";
-  if (column.autoNumberCounter > 0)
-    highest = "max(" + highest + ", " + std::to_string(column.autoNumberCounter) + ")";
   return "CREATE TRIGGER " + platform::QuoteName(table + "_autonumber_" + column.name) +
          " AFTER INSERT ON " + t + " FOR EACH ROW WHEN NEW." + c + " IS NULL BEGIN UPDATE " + t +
-         " SET " + c + " = (SELECT " + highest + " + 1 FROM " + t +
-         ") WHERE rowid = NEW.rowid; END";
+         " SET " + c + " = (SELECT " + access_sql::NextAutoNumber(c, column.autoNumberCounter) +
+         " FROM " + t + ") WHERE rowid = NEW.rowid; END";
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "platform/verify/rows_breaking.h"
 #include "platform/quoting.h"
+#include "platform/text.h"
 
 namespace platform::verify {
 
@@ -8,7 +9,7 @@ std::string KeysOfRowsBreaking(odbc::Connection& db, const std::string& table,
   std::string key;
   for (const std::string& column : db.PrimaryKeyOf(table).columns)
     key += (key.empty() ? "" : ", ") + platform::QuoteName(column);
-  if (key.empty()) key = "rowid";
+  if (key.empty()) key = EqualsNoCase(db.DbmsName(), "PostgreSQL") ? "ctid" : "rowid";
   odbc::Statement st(db);
   std::string sql = "SELECT " + key + " FROM " + platform::QuoteName(table) + " WHERE NOT (" +
                     condition + ") LIMIT 5";

@@ -98,6 +98,22 @@ TEST(ForeignKeyLine, keeps_field_case_and_converts_table_names) {
             "\"Order_Header\" (\"OrderID\",\"Line\");");
 }
 
+TEST(ForeignKeyLine, carries_the_cascades_on_postgresql_and_not_on_norvane) {
+  dao::Relation r{"Customers",
+                  "Orders",
+                  {{"CustomerID", "CustomerID"}},
+                  dao::kRelationUpdateCascade | dao::kRelationDeleteCascade};
+  EXPECT_EQ(engine::ForeignKeyLineOf(TargetKind::PostgreSql, r),
+            "alter table \"Orders\" add foreign key (\"CustomerID\") references \"Customers\" "
+            "(\"CustomerID\") on update cascade on delete cascade;");
+  EXPECT_EQ(engine::ForeignKeyLineOf(TargetKind::Norvane, r), ForeignKeyLine(r));
+  r.Attributes = dao::kRelationDeleteSetNull;
+  EXPECT_TRUE(engine::ForeignKeyLineOf(TargetKind::PostgreSql, r)
+                  .ends_with("(\"CustomerID\") on delete set null;"));
+  r.Attributes = 0;
+  EXPECT_EQ(engine::ForeignKeyLineOf(TargetKind::PostgreSql, r), ForeignKeyLine(r));
+}
+
 TEST(ForeignKeyLine, refuses_a_relationship_without_fields) {
   EXPECT_THROW(ForeignKeyLine(dao::Relation{"A", "B", {}}), platform::Error);
 }
@@ -133,6 +149,8 @@ TEST(PostgresScriptLines, keys_keep_their_case_and_foreign_keys_carry_their_casc
   EXPECT_EQ(engine::ForeignKeyLineOf(TargetKind::PostgreSql, r), "");
   EXPECT_EQ(engine::ForeignKeyLineOf(TargetKind::Norvane, r), ForeignKeyLine(r));
   EXPECT_EQ(engine::ReloadTailOf(TargetKind::Norvane), engine::ReloadTail());
+  EXPECT_EQ(engine::ReloadTailOf(TargetKind::PostgreSql),
+            (Lines{"call sp_ts_time();", "drop procedure sp_ts_time();"}));
 }
 
 TEST(ShortPathOf, examples) {

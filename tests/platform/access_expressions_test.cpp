@@ -8,6 +8,7 @@ namespace {
 using platform::access_sql::CheckExpression;
 using platform::access_sql::ColumnKind;
 using platform::access_sql::DefaultExpression;
+using platform::access_sql::Dialect;
 using platform::access_sql::ValueKind;
 
 struct Case {
@@ -21,8 +22,8 @@ const std::vector<ColumnKind> kColumns = {
     {"Eilig", ValueKind::kBoolean},      {"Bild", ValueKind::kOther},
     {"Ende", ValueKind::kDateTime}};
 
-void ExpectRule(const std::string& column, const Case& c) {
-  const auto t = CheckExpression(c.access, column, kColumns);
+void ExpectRule(const std::string& column, const Case& c, Dialect dialect = Dialect::kNorvane) {
+  const auto t = CheckExpression(c.access, column, kColumns, dialect);
   if (c.sql == nullptr) {
     EXPECT_FALSE(t.ok()) << c.access << " gave " << t.sql;
     EXPECT_FALSE(t.why.empty()) << c.access;
@@ -141,6 +142,168 @@ TEST(DefaultExpression, literals_and_the_current_date_and_time) {
   EXPECT_TRUE(DefaultExpression("Null", ValueKind::kText).ok());
   EXPECT_TRUE(DefaultExpression("Null", ValueKind::kText).sql.empty());
   EXPECT_TRUE(DefaultExpression(" ", ValueKind::kText).sql.empty());
+}
+
+// PostgreSQL's dialect.
+
+void ExpectPg(const std::string& column, const std::vector<Case>& cases) {
+  for (const Case& c : cases) ExpectRule(column, c, Dialect::kPostgreSql);
+}
+
+TEST(PostgresCheckExpression, like_patterns_with_sets_digits_and_characters_like_takes_literally) {
+  ExpectPg("Status",
+           {
+               {"Like \"A*\"", "(\"Status\" ILIKE 'A%')"},
+               // LIKE's own wildcards and its escape character stand for themselves in Access.
+               {"Like \"?b_%\\*\"", "(\"Status\" ILIKE '_b\\_\\%\\\\%')"},
+               {"Not Like \"*x\"", "(NOT (\"Status\" ILIKE '%x'))"},
+               {"[Status] Not Like \"*x\"", "(NOT \"Status\" ILIKE '%x')"},
+               {"Like \"it's*\"", "(\"Status\" ILIKE 'it''s%')"},
+               // # and sets: a regular expression, anchored, its own specials escaped.
+               {"Like \"##-*\"", "(\"Status\" ~* '^[0-9][0-9]-.*$')"},
+               {"Like \"[!a-c]*.txt\"", "(\"Status\" ~* '^[^a-c].*\\.txt$')"},
+               {"Like \"[*?#]x(1)+\"", "(\"Status\" ~* '^[*?#]x\\(1\\)\\+$')"},
+               {"Like \"[\\^]#\"", "(\"Status\" ~* '^[\\\\\\^][0-9]$')"},
+               {"Like \"a[bc\"", nullptr},  // a set not closed
+               {"Like \"[]#\"", nullptr},   // an empty set
+               {"Like [Status]", nullptr},  // a pattern that is no text
+           });
+  // Like on a number compares its text.
+  ExpectPg("Rabatt", {{"Like \"1*\"", "(\"Rabatt\"::text ILIKE '1%')"}});
+}
+
+TEST(PostgresCheckExpression, text_folds_letter_case_and_literals_keep_their_quotes) {
+  ExpectPg(
+      "Status",
+      {
+          {"In (\"neu\",'of''fen')", "(lower(\"Status\") IN (lower('neu'), lower('of''fen')))"},
+          {"<>\"it's\"", "(lower(\"Status\") <> lower('it''s'))"},
+          {"=\"a\"\"b\"", "(lower(\"Status\") = lower('a\"b'))"},
+          {"Between \"a\" And \"m\"", "(lower(\"Status\") BETWEEN lower('a') AND lower('m'))"},
+          {"=5", "(lower(\"Status\") = '5')"},  // a number against text is text
+          {"Is Null Or Len(Trim([Status])) > 0",
+           "((\"Status\" IS NULL) OR (length(btrim(\"Status\")) > 0))"},
+          {"Left([Status], 1) = UCase(Left([Status], 1))",
+           "(lower(left(\"Status\", 1)) = lower(upper(left(\"Status\", 1))))"},
+          {"Mid([Status], 2, 3) <> LCase(Right([Status], 3))",
+           "(lower(substr(\"Status\", 2, 3)) <> lower(lower(right(\"Status\", 3))))"},
+          {"[Status] & \"-\" & [Rabatt] <> \"-\"",
+           "(lower(concat(concat(\"Status\", '-'), \"Rabatt\")) <> lower('-'))"},
+          {"Len([Rabatt]) < 5", "(length(CAST(\"Rabatt\" AS text)) < 5)"},
+      });
+}
+
+TEST(PostgresCheckExpression, dates_arithmetic_and_yes_no_as_the_server_takes_them) {
+  ExpectPg("Datum", {
+                        {">=#1/31/2000#", "(\"Datum\" >= timestamp '2000-01-31 00:00:00')"},
+                        {"<#2001-02-03 4:05 PM#", "(\"Datum\" < timestamp '2001-02-03 16:05:00')"},
+                        {"<=Date()", "(\"Datum\" <= current_date)"},
+                        {"<Now()+1", "(\"Datum\" < (localtimestamp(0) + (1) * interval '1 day'))"},
+                        {"Between #1/1/1900# And Date()",
+                         "(\"Datum\" BETWEEN timestamp '1900-01-01 00:00:00' AND current_date)"},
+                    });
+  ExpectPg("", {
+                   {"[Ende] >= [Datum] + 7", "(\"Ende\" >= (\"Datum\" + (7) * interval '1 day'))"},
+                   {"[Ende] - [Datum] <= 30",
+                    "((extract(epoch from (\"Ende\" - \"Datum\")) / 86400) <= 30)"},
+                   {"[Betrag] * 2 <= 100 + [Rabatt] / 4",
+                    "((\"Betrag\" * 2) <= (100 + (CAST(\"Rabatt\" AS double precision) / 4)))"},
+                   {"([Betrag] - 1) Mod 3 = 0", "(mod((\"Betrag\" - 1), 3) = 0)"},
+                   {"-[Rabatt] < -(2)", "((-\"Rabatt\") < (-2))"},
+                   // A parenthesised condition, and an expression in parentheses compared.
+                   {"([Rabatt] > 0 Or [Betrag] > 0) And ([Rabatt] + 1) > 1",
+                    "(((\"Rabatt\" > 0) OR (\"Betrag\" > 0)) AND ((\"Rabatt\" + 1) > 1))"},
+                   {"Eilig Or [Rabatt]=0", "(\"Eilig\" OR (\"Rabatt\" = 0))"},
+                   {"Not [Eilig]", "(NOT \"Eilig\")"},
+                   {"[Eilig] = True Or [Eilig] = 0", "((\"Eilig\" = true) OR (\"Eilig\" = false))"},
+                   {"[Rabatt] <> True", "(\"Rabatt\" <> -1)"},
+               });
+  ExpectPg("Eilig", {{"<>-1", "(\"Eilig\" <> true)"}, {"=No", "(\"Eilig\" = false)"}});
+  ExpectPg("Betrag", {{">=0", "(\"Betrag\" >= 0)"}});  // numeric compares exactly
+}
+
+TEST(PostgresCheckExpression, nested_iif_takes_conditions_and_values) {
+  ExpectPg("",
+           {
+               {"[Rabatt] <= IIf([Eilig], 0.5, IIf([Status] = \"neu\", 0.2, 0))",
+                "(\"Rabatt\" <= CASE WHEN \"Eilig\" THEN 0.5 ELSE CASE WHEN (lower(\"Status\") "
+                "= lower('neu')) THEN 0.2 ELSE 0 END END)"},
+               {"IIf([Status] Is Null, [Rabatt] = 0, [Rabatt] > 0)",
+                "CASE WHEN (\"Status\" IS NULL) THEN (\"Rabatt\" = 0) ELSE (\"Rabatt\" > 0) END"},
+               {"IIf([Eilig], True, [Betrag] > 10)",
+                "CASE WHEN \"Eilig\" THEN true ELSE (\"Betrag\" > 10) END"},
+               {"IIf([Eilig], 1)", nullptr},      // a value missing
+               {"IIf([Eilig], 1, 2) ", nullptr},  // a number is no condition
+           });
+}
+
+TEST(PostgresCheckExpression, what_the_server_cannot_take_is_said_not_dropped) {
+  const auto why = [](const std::string& rule, const std::string& column = "Rabatt") {
+    const auto t = CheckExpression(rule, column, kColumns, Dialect::kPostgreSql);
+    EXPECT_FALSE(t.ok()) << rule << " gave " << t.sql;
+    return t.why;
+  };
+  EXPECT_EQ(why("Format([Datum], \"yyyy\") = \"2020\""),
+            "it calls the function Format(), which the target cannot check");
+  EXPECT_EQ(why("DLookUp(\"x\", \"y\") > 0"),
+            "it calls the function DLookUp(), which the target cannot check");
+  EXPECT_EQ(why("[Nowhere] > 0"), "it names [Nowhere], which is no field of the table");
+  EXPECT_EQ(why("[Bild] Is Null"), "it compares the binary field [Bild]");
+  EXPECT_EQ(why("Left([Status]) = \"a\""), "Left() is given 1 argument");
+  EXPECT_EQ(why("= Null"), "it compares with Null");
+  EXPECT_EQ(why("[Status] - \"a\" = \"b\""), "it subtracts text");
+  EXPECT_EQ(why("\"a\" * 2 > 1"), "it computes with '*' on text or dates");
+  EXPECT_EQ(why(">0 ; drop table x"), "not understood");
+  EXPECT_FALSE(why("[Rabatt] + 1").empty());  // no condition
+  EXPECT_FALSE(why(">#13/45/2000#").empty());
+  // Norvane's dialect keeps its own subset.
+  EXPECT_EQ(CheckExpression("Len([Status]) > 2", "", kColumns).why,
+            "it calls the function Len(), which the target cannot check");
+}
+
+TEST(PostgresDefaultExpression, literals_as_their_column_takes_them_and_expressions) {
+  struct DefaultCase {
+    const char* access;
+    ValueKind kind;
+    const char* sql;  // nullptr: not translated
+  };
+  for (const DefaultCase& c : std::vector<DefaultCase>{
+           {"\"Deutschland\"", ValueKind::kText, "'Deutschland'"},
+           {"'it''s'", ValueKind::kText, "'it''s'"},
+           {"12", ValueKind::kText, "'12'"},
+           {"-2.5", ValueKind::kExactNumber, "-2.5"},
+           {"=No", ValueKind::kBoolean, "false"},
+           {"-1", ValueKind::kBoolean, "true"},
+           {"0", ValueKind::kBoolean, "false"},
+           {"Yes", ValueKind::kBoolean, "true"},
+           {"True", ValueKind::kNumber, "-1"},
+           {"#12/24/2020#", ValueKind::kDateTime, "'2020-12-24 00:00:00'"},
+           {"Now()", ValueKind::kDateTime, "(localtimestamp(0))"},
+           {"now", ValueKind::kDateTime, "(localtimestamp(0))"},
+           {"=Date()", ValueKind::kDateTime, "(current_date)"},
+           {"Time()", ValueKind::kDateTime, "((date '1899-12-30' + localtime(0)))"},
+           {"Date()+7", ValueKind::kDateTime, "((current_date + (7) * interval '1 day'))"},
+           {"\"A-\" & \"1\"", ValueKind::kText, "(concat('A-', '1'))"},
+           {"IIf(1 > 0, 1, 2)", ValueKind::kNumber, "(CASE WHEN (1 > 0) THEN 1 ELSE 2 END)"},
+           {"Date()", ValueKind::kText, nullptr},
+           {"5", ValueKind::kDateTime, nullptr},
+           {"Yes", ValueKind::kText, nullptr},
+           {"[Other] + 1", ValueKind::kNumber, nullptr},
+           {"DMax(\"x\",\"y\")", ValueKind::kNumber, nullptr},
+           {"1 2", ValueKind::kNumber, nullptr},
+       }) {
+    const auto t = DefaultExpression(c.access, c.kind, Dialect::kPostgreSql);
+    if (c.sql == nullptr) {
+      EXPECT_FALSE(t.ok()) << c.access << " gave " << t.sql;
+    } else {
+      EXPECT_TRUE(t.ok()) << c.access << ": " << t.why;
+      EXPECT_EQ(t.sql, c.sql) << c.access;
+    }
+  }
+  EXPECT_EQ(DefaultExpression("Date()", ValueKind::kText, Dialect::kPostgreSql).why,
+            "Date() on a field that holds no date");
+  EXPECT_TRUE(DefaultExpression("Null", ValueKind::kText, Dialect::kPostgreSql).ok());
+  EXPECT_TRUE(DefaultExpression("Null", ValueKind::kText, Dialect::kPostgreSql).sql.empty());
 }
 
 }  // namespace
