@@ -260,7 +260,7 @@ std::optional<int> PropertyStep::Start(const MigrationSettings& settings,
                [&] { platform::files::WriteTextLines(w + kScript, script); }))
     return std::nullopt;
   const std::vector<std::string> batch =
-      pg ? std::vector<std::string>{PsqlScriptLine(settings, w + kScript)}
+      pg ? std::vector<std::string>{"cd " + w, w.substr(0, 2), PsqlScriptLine(settings, kScript)}
          : std::vector<std::string>{
                "cd " + settings.QueryToolPath,
                settings.QueryToolPath.substr(0, 2),

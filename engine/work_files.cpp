@@ -24,18 +24,7 @@ std::vector<std::string> ProcedureLinesOf(const MigrationSettings& s) {
 }
 
 std::string PsqlScriptLine(const MigrationSettings& s, const std::string& script) {
-  std::string line = "psql -X -q";
-  const auto add = [&line](const char* option, const std::string& value) {
-    if (value.empty()) return;
-    line += std::string(" ") + option + " ";
-    line += value.find_first_of(" \t") == std::string::npos ? value : "\"" + value + "\"";
-  };
-  add("-h", s.ServerHost);
-  add("-p", s.ServerPort);
-  add("-U", s.ServerUser);
-  add("-d", s.ServerDatabase);
-  add("-f", script);
-  return line;
+  return target::PsqlCommandLine(s, script, false);
 }
 
 void RemoveWorkFiles(const MigrationSettings& settings, platform::ProgramEnd& programEnd,

@@ -33,10 +33,9 @@ std::vector<std::string> ReloadBatLines(const MigrationSettings& settings);
 // (TimeFixProcedureLines).
 std::vector<std::string> ProcedureLinesOf(const MigrationSettings& settings);
 
-// The PostgreSQL target's command line that runs `script` on the settings' database:
-// psql -X -q -h <ServerHost> -p <ServerPort> -U <ServerUser> -d <ServerDatabase> -f <script>,
-// leaving out what is empty (libpq's environment decides); a value holding a blank stands in
-// double quotes. Never a password: psql takes it from PGPASSWORD or ~/.pgpass.
+// The PostgreSQL target's command line that runs `script` (a name in the work folder, which
+// the command file makes current) on the settings' database, going on past a statement that
+// fails: target::PsqlCommandLine without ON_ERROR_STOP. Never a password.
 std::string PsqlScriptLine(const MigrationSettings& settings, const std::string& script);
 
 // Deletes the six work files of WorkFolder in order. A file that does not exist is passed over

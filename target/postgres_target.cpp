@@ -99,13 +99,18 @@ std::string UnsafeServerSetting(const MigrationSettings& s) {
   return "";
 }
 
+std::string PsqlCommandLine(const MigrationSettings& s, const std::string& script,
+                            bool stopAtFirstError) {
+  return "psql -X -q" + ServerArguments(s) + " -d " + Argument(s.ServerDatabase) +
+         (stopAtFirstError ? " -v ON_ERROR_STOP=1" : "") + " -f " + Argument(script);
+}
+
 std::vector<std::string> PostgresMigrateBatLines(const MigrationSettings& s) {
-  const std::string server = ServerArguments(s);
   return {
       "cd " + s.WorkFolder,
       s.WorkFolder.substr(0, 2),
-      "createdb" + server + " -E UTF8 -T template0 " + Argument(s.ServerDatabase),
-      "psql" + server + " -d " + Argument(s.ServerDatabase) + " -v ON_ERROR_STOP=1 -q -f sp.sql",
+      "createdb" + ServerArguments(s) + " -E UTF8 -T template0 " + Argument(s.ServerDatabase),
+      PsqlCommandLine(s, "sp.sql", true),
   };
 }
 
@@ -115,8 +120,7 @@ std::vector<std::string> PostgresReloadBatLines(const MigrationSettings& s) {
       "cd " + w,
       w.substr(0, 2),
       "copy " + w + "reload1.sql + " + w + "reload2.sql " + w + "reload.sql",
-      "psql" + ServerArguments(s) + " -d " + Argument(s.ServerDatabase) +
-          " -v ON_ERROR_STOP=1 -q -f reload.sql",
+      PsqlCommandLine(s, "reload.sql", true),
   };
 }
 

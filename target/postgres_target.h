@@ -37,14 +37,22 @@ bool IsServerTarget(const std::string& target);
 // string (a line break, a double quote, a ';', '{' or '}'), or "" when all can.
 std::string UnsafeServerSetting(const MigrationSettings& settings);
 
+// The command line that has psql run `script` (a name in the current folder) on the settings'
+// database: "psql -X -q -w [-h host] [-p port] [-U user] -d <database> [-v ON_ERROR_STOP=1]
+// -f <script>", a value holding a blank in double quotes. -X: no ~/.psqlrc; -w: a password
+// comes from PGPASSWORD or ~/.pgpass, never from a prompt. With `stopAtFirstError` psql ends at
+// the first statement that fails, with exit status 3.
+std::string PsqlCommandLine(const MigrationSettings& settings, const std::string& script,
+                            bool stopAtFirstError);
+
 // migrate.bat for the server: into the work folder, createdb, then psql loading sp.sql.
 //   cd <WorkFolder>
 //   <drive>
 //   createdb -w [-h host] [-p port] [-U user] -E UTF8 -T template0 <database>
-//   psql -w [-h host] [-p port] [-U user] -d <database> -v ON_ERROR_STOP=1 -q -f sp.sql
-// -w: a password comes from PGPASSWORD or ~/.pgpass, never from a prompt.
+//   PsqlCommandLine(settings, "sp.sql", true)
 std::vector<std::string> PostgresMigrateBatLines(const MigrationSettings& settings);
-// reload.bat for the server: the scripts joined as for Norvane, then psql runs reload.sql.
+// reload.bat for the server: the scripts joined as for Norvane, then psql runs reload.sql
+// (PsqlCommandLine(settings, "reload.sql", true)).
 std::vector<std::string> PostgresReloadBatLines(const MigrationSettings& settings);
 
 // The PostgreSQL server as "Create DB" and a run that stopped early need it.
