@@ -365,7 +365,7 @@ FlowNext MigrationFlow::Run() {
   std::string chosenDatabase;
   try {
     if (settings_.Target == TargetKind::PostgreSql)
-      chosenDatabase = target::ServerTargetUri(settings_);
+      chosenDatabase = target::PostgresConnectString(settings_);
     else if (const std::string named = ChosenDatabase(); !named.empty())
       chosenDatabase = platform::paths::PosixPathOf(named).string();
   } catch (const platform::Error&) {

@@ -168,15 +168,17 @@ bool Exists(const fs::path& path) {
   return ::lstat(path.c_str(), &st) == 0;
 }
 
-// A recorded target as messages name it: a file in Windows form, a server's database as its URI.
+// A recorded target as messages name it: a file in Windows form, a server's database by its
+// connect string.
 std::string Shown(const fs::path& target) {
-  return target::IsServerTarget(target.string()) ? target.string() : Shown(target);
+  return target::IsServerTarget(target.string()) ? target.string() : Windows(target);
 }
 
 }  // namespace
 
 bool TargetDatabaseInspector::Exists(const std::string& target) {
-  return engine::Exists(target);
+  struct stat st {};
+  return ::lstat(target.c_str(), &st) == 0;
 }
 
 void SetRestoreStepObserver(void (*observer)(int step)) {

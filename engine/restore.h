@@ -68,7 +68,7 @@ class LinkBackRecorder {
  public:
   // `connectedDatabase`: the database file the run writes to when it is not the one "Create DB"
   // makes (a data source or connection string chosen instead), POSIX form; or the database on
-  // a server (target::ServerTargetUri), recorded as it is.
+  // a server (its connect string, target::IsServerTarget), recorded as it is.
   explicit LinkBackRecorder(const MigrationSettings& settings,
                             const std::string& connectedDatabase = "");
   // For the run's engine (dao::Engine::SetBeforeCatalogReplace); empty without the link option.

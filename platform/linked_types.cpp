@@ -129,7 +129,10 @@ LinkForecast ForecastLink(const std::vector<LinkedColumn>& columns,
   LinkForecast out;
   std::vector<std::string> conflicts, deleted;
   bool rowVersion = false;
+  // PostgreSQL's timestamp is a date and time; it has no row-version type Access would use.
+  const bool rowVersionTypes = !EqualsNoCase(product, "PostgreSQL");
   for (const LinkedColumn& c : columns) {
+    if (!rowVersionTypes) break;
     const std::string typeName = LowerAscii(c.typeName);
     rowVersion = rowVersion || typeName == "timestamp" || typeName == "rowversion";
   }

@@ -59,6 +59,8 @@ struct LinkedColumn {
 // time on Norvane, the link shows Text"), and the warnings of the link, among them the display
 // and lookup properties of the original columns that the link does not carry. A table
 // without a key gets no warning here: the link opens read-only, which the report says itself.
+// A column of type "timestamp" or "rowversion" is the table's row version, except on
+// PostgreSQL, whose timestamp is a date and time.
 struct LinkForecast {
   std::vector<std::string> columns;   // every column, in order
   std::vector<std::string> differ;    // the columns whose type through the link differs

@@ -23,21 +23,6 @@ std::string ServerArguments(const MigrationSettings& s) {
   return text;
 }
 
-std::string Escaped(const std::string& value) {
-  static const char* hex = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : value) {
-    if (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~') {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += hex[c >> 4];
-      out += hex[c & 15];
-    }
-  }
-  return out;
-}
-
 }  // namespace
 
 std::string PostgresConnectString(const MigrationSettings& settings) {
@@ -71,16 +56,8 @@ std::string DefaultServerDatabaseOf(const std::string& fileTitle) {
   return dot == std::string::npos || dot == 0 ? fileTitle : fileTitle.substr(0, dot);
 }
 
-std::string ServerTargetUri(const MigrationSettings& s) {
-  std::string uri = "postgresql://";
-  if (!s.ServerUser.empty()) uri += Escaped(s.ServerUser) + "@";
-  uri += Escaped(s.ServerHost);
-  if (!s.ServerPort.empty()) uri += ":" + Escaped(s.ServerPort);
-  return uri + "/" + Escaped(s.ServerDatabase);
-}
-
 bool IsServerTarget(const std::string& target) {
-  return platform::StartsWithNoCase(target, "postgresql://");
+  return platform::StartsWithNoCase(target, "Driver=");
 }
 
 std::string UnsafeServerSetting(const MigrationSettings& s) {

@@ -27,10 +27,8 @@ std::string PostgresTargetName(const MigrationSettings& settings);
 // ("Sales.mdb", "Sales.accdb": "Sales").
 std::string DefaultServerDatabaseOf(const std::string& fileTitle);
 
-// The database as the undo record names it: "postgresql://[user@]host[:port]/database", each
-// part percent-escaped (a socket folder "/tmp/x" as "%2Ftmp%2Fx"); never a password.
-std::string ServerTargetUri(const MigrationSettings& settings);
-// Whether a recorded target is a database on a server (a URI as above), not a database file.
+// Whether a recorded target is a database on a server, named by its connect string
+// (PostgresConnectString, which begins with "Driver="), not a database file's path.
 bool IsServerTarget(const std::string& target);
 
 // The message for a server setting that cannot be written into a command file or a connect

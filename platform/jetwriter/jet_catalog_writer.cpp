@@ -741,7 +741,9 @@ class JetCatalogWriter : public platform::AccessCatalogWriter, private PageAlloc
     RowValues v = NewEntry(cat, name, static_cast<std::int32_t>(tdefPage),
                            dao::ObjectType::kOdbcLink, kLinkFlags);
     // Stored without its "ODBC;" prefix, as Access stores it; the type (4) says it is ODBC.
-    v.values[col::kConnect] = MemoValue(cat, col::kConnect, odbc);
+    // Never with a password: the driver finds it where its client library looks (for psqlODBC,
+    // PGPASSWORD or the password file).
+    v.values[col::kConnect] = MemoValue(cat, col::kConnect, platform::odbc::WithoutPassword(odbc));
     v.values[col::kForeignName] = EncodeText(source, f);
     // Out of the row in Jet 3, whose catalog rows must stay under 256 bytes.
     v.values[col::kRmtInfoLong] =

@@ -120,6 +120,19 @@ std::vector<std::pair<std::string, std::string>> ParseConnectionString(const std
   return pairs;
 }
 
+std::string WithoutPassword(const std::string& s) {
+  const auto isPassword = [](const std::string& key) {
+    return EqualsNoCase(key, "PWD") || EqualsNoCase(key, "Password");
+  };
+  const auto pairs = ParseConnectionString(s);
+  if (std::none_of(pairs.begin(), pairs.end(), [&](const auto& p) { return isPassword(p.first); }))
+    return s;
+  std::string out;
+  for (const auto& [key, value] : pairs)
+    if (!isPassword(key)) out += key + "=" + value + ";";
+  return out;
+}
+
 Handle::Handle(SQLSMALLINT type, SQLHANDLE parent) : type_(type) {
   const SQLRETURN rc = SQLAllocHandle(type, parent, &handle_);
   if (!SQL_SUCCEEDED(rc)) {

@@ -42,6 +42,9 @@ std::vector<std::pair<std::string, std::string>> ParseConnectionString(const std
 bool NamesPostgresDriver(const std::string& connection);
 // The value of the first part `key` (letter case ignored), braces removed; "" when none.
 std::string ConnectionValue(const std::string& connection, std::string_view key);
+// `s` without its password ("PWD=", "Password=", any letter case); the rest byte for byte. A
+// string without one is returned unchanged.
+std::string WithoutPassword(const std::string& s);
 
 class Handle {
  public:

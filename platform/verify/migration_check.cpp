@@ -32,6 +32,7 @@ struct TargetColumn {
   std::string name;
   bool binary = false;  // read back as bytes, not as text
   bool time = false;
+  bool single = false;  // a 4-byte float (PostgreSQL's real): read as one, not widened from text
   platform::LinkedColumn linked;  // as SQLColumns describes it, for the link's forecast
 };
 
@@ -79,7 +80,10 @@ std::vector<TargetColumn> TargetColumns(odbc::Connection& db, std::string table)
   st.Check(SQLColumns(st.get(), nullptr, 0, nullptr, 0, Name(table), SQL_NTS, nullptr, 0),
            "Reading the columns of " + table);
   std::vector<TargetColumn> columns;
+  const std::string wanted = table;
   ForEachRow(st, [&] {
+    // The name is a pattern: "_" also finds "Order Details" for "Order_Details".
+    if (!EqualsNoCase(StringColumn(st, 3), wanted)) return;
     TargetColumn c;
     c.name = StringColumn(st, 4);
     const int type = std::atoi(StringColumn(st, 5).c_str());
@@ -87,6 +91,7 @@ std::vector<TargetColumn> TargetColumns(odbc::Connection& db, std::string table)
     const std::string typeName = LowerAscii(c.linked.typeName);
     c.binary = type == SQL_BINARY || type == SQL_VARBINARY || type == SQL_LONGVARBINARY;
     c.time = type == SQL_TYPE_TIME || typeName == "time";
+    c.single = type == SQL_REAL && typeName == "float4";
     c.linked.name = c.name;
     c.linked.sqlType = type;
     c.linked.size = std::atol(StringColumn(st, 7).c_str());
@@ -103,7 +108,9 @@ int TargetIndexes(odbc::Connection& db, std::string table) {
                          SQL_QUICK),
            "Reading the indexes of " + table);
   std::set<std::string> names;
+  const std::string wanted = table;
   ForEachRow(st, [&] {
+    if (!EqualsNoCase(StringColumn(st, 3), wanted)) return;
     std::string name;
     // SQLite's own indexes for keys and unique constraints are not the migrated ones.
     if (st.GetText(6, name) && !name.starts_with("sqlite_autoindex_")) names.insert(name);
@@ -215,6 +222,11 @@ class OdbcRows {
   }
   bool Text(int c, std::string& out) { return st_.GetText(Column(c), out); }
   bool Bytes(int c, std::string& out) { return GetBytes(st_, Column(c), out); }
+  bool Single(int c, float& out) {
+    SQLLEN indicator = 0;
+    st_.Check(SQLGetData(st_.get(), Column(c), SQL_C_FLOAT, &out, 0, &indicator), "Reading");
+    return indicator != SQL_NULL_DATA;
+  }
   bool Real(int c, double& out) {
     SQLLEN indicator = 0;
     st_.Check(SQLGetData(st_.get(), Column(c), SQL_C_DOUBLE, &out, 0, &indicator), "Reading");
@@ -250,7 +262,11 @@ void AddTargetRows(odbc::Connection& db, const std::string& table,
     for (std::size_t c = 0; c < columns.size(); ++c) {
       const int col = static_cast<int>(c);
       bool present = false;
-      if (IsReal(types[c])) {
+      if (IsReal(types[c]) && columns[c].single) {
+        float single = 0;
+        present = rows.Single(col, single);
+        if (present) value = RealText(single);
+      } else if (IsReal(types[c])) {
         double real = 0;
         present = rows.Real(col, real);
         if (present) value = RealText(real);
@@ -290,7 +306,9 @@ std::vector<RowRange> RowRanges(odbc::Connection& db, const std::string& table,
       break;
     }
   }
-  if (rowId.empty() || rowsPerRange <= 0) return {RowRange{}};
+  // PostgreSQL has no row id that stays put: its tables are read whole.
+  if (rowId.empty() || rowsPerRange <= 0 || EqualsNoCase(db.DbmsName(), "PostgreSQL"))
+    return {RowRange{}};
   long long low = 0, high = 0;
   try {
     Statement st(db);

@@ -9,6 +9,7 @@ std::string KeysOfRowsBreaking(odbc::Connection& db, const std::string& table,
   std::string key;
   for (const std::string& column : db.PrimaryKeyOf(table).columns)
     key += (key.empty() ? "" : ", ") + platform::QuoteName(column);
+  // Without a key, the row's place: SQLite's row id, PostgreSQL's ctid.
   if (key.empty()) key = EqualsNoCase(db.DbmsName(), "PostgreSQL") ? "ctid" : "rowid";
   odbc::Statement st(db);
   std::string sql = "SELECT " + key + " FROM " + platform::QuoteName(table) + " WHERE NOT (" +

@@ -6,6 +6,7 @@
 
 namespace {
 
+using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using namespace platform::jet_type;
@@ -81,6 +82,19 @@ TEST(LinkForecast, marks_the_columns_access_shows_otherwise_and_warns_of_the_tra
   EXPECT_EQ(h.warnings[0],
             "not carried onto the link, kept on the renamed table: Caption (ID, ShipTime); "
             "Format (ID); RowSource (ShipTime); DisplayControl (ShipTime)");
+
+  // On PostgreSQL a "timestamp" is a date and time (psqlODBC's SQL_TYPE_TIMESTAMP), no row
+  // version: the write conflicts of the float and the nullable Yes/No column are still named.
+  std::vector<platform::LinkedColumn> dated = columns;
+  dated.push_back(Column("OrderDate", kSqlTimestamp, "timestamp", 26, 6, true, kDateTime));
+  const platform::LinkForecast pg = platform::ForecastLink(dated, {"ID"}, "PostgreSQL");
+  ASSERT_EQ(pg.warnings.size(), 1u);
+  EXPECT_THAT(pg.warnings[0], HasSubstr("write conflicts"));
+  EXPECT_THAT(pg.warnings[0], HasSubstr("(Weight, Paid)"));
+  EXPECT_EQ(pg.columns.back(), "OrderDate Date/Time");
+  EXPECT_THAT(pg.differ, Contains("ShipTime: Date/Time in Access, time on PostgreSQL, the link "
+                                  "shows Text"));
+  EXPECT_TRUE(platform::ForecastLink(dated, {"ID"}, "Norvane").warnings.empty());
 
   // A keyless table: no warning of its own (the report says it opens read-only).
   const platform::LinkForecast keyless = platform::ForecastLink({columns[0]}, {}, "Norvane");
