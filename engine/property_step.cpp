@@ -238,7 +238,7 @@ std::optional<int> PropertyStep::Start(const MigrationSettings& settings,
       }
       const std::string child = TargetNameOf(relation.ForeignTable);
       const std::string parent = TargetNameOf(relation.Table);
-      // PostgreSQL's foreign keys have their actions from reload2.sql on (ForeignKeyLine).
+      // PostgreSQL's foreign keys have their actions from reload2.sql on (ForeignKeyActions).
       if (!pg)
         statements_.push_back("alter table " +
                               platform::QuoteName(child, platform::QuotedIn::kScriptLine) +

@@ -7,6 +7,10 @@
 // started by properties.bat with the query tool, as reload.bat is; and a list per table of what
 // was carried and what was not, and why.
 // Defaults and AutoNumber are carried when the transfer creates the table; they are listed here.
+// For the PostgreSQL target (settings.Target) the statements are the server's ("alter column ...
+// set not null", "add check (...)" in its dialect, defaults as "set default", each AutoNumber
+// an identity column numbering after the highest number and Access's counter), run by psql from
+// properties.bat; the cascades are reload2.sql's and only listed here.
 // Failures: each failing step (reading, asking the database, writing or starting the files) is
 // recorded in Failures() and the step goes on; a property the data breaks is no failure: it is
 // listed as not carried with the keys of up to five of the rows that break it. A question that

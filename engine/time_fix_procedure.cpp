@@ -43,7 +43,7 @@ const std::vector<std::string>& TimeFixProcedureLines() {
 
 const std::vector<std::string>& TimeFixProcedureLines(TargetKind target) {
   if (target == TargetKind::Norvane) return TimeFixProcedureLines();
-  // bool_and is null for a column without values, which therefore stays timestamp.
+  // A column without values stays timestamp; the look for another date stops at the first one.
   static const std::vector<std::string> lines = {
       "create or replace procedure sp_ts_time()",
       "language plpgsql",
@@ -61,8 +61,10 @@ const std::vector<std::string>& TimeFixProcedureLines(TargetKind target) {
       "        and n.nspname <> 'information_schema' and n.nspname not like 'pg\\_%'",
       "      order by n.nspname, k.relname, a.attnum",
       "  loop",
-      "    execute format('select bool_and(%I::date = date ''1899-12-30'') from %I.%I',",
-      "                   c.col, c.s, c.t) into only_times;",
+      "    execute format('select exists (select from %1$I.%2$I where %3$I is not null)'",
+      "                   ' and not exists (select from %1$I.%2$I'",
+      "                   ' where %3$I::date <> date ''1899-12-30'')', c.s, c.t, c.col)",
+      "      into only_times;",
       "    if only_times then",
       "      execute format('alter table %I.%I alter column %I type time using %I::time',",
       "                     c.s, c.t, c.col, c.col);",

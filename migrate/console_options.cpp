@@ -1,16 +1,16 @@
 #include "migrate/console_options.h"
 
 #include "platform/error.h"
-#include "platform/postgres/connection.h"
+#include "platform/server_address.h"
 
 namespace console {
 namespace {
 
 // --server with a postgresql:// URI: its parts, each also given on its own at most once.
 void TakeServerUri(const std::string& uri, ConsoleOptions& options) {
-  platform::postgres::ServerAddress address;
+  platform::ServerAddress address;
   try {
-    address = platform::postgres::ParseServerUri(uri);
+    address = platform::ParseServerUri(uri);
   } catch (const platform::Error& e) {
     throw std::invalid_argument("--server " + uri + ": " + e.Description());
   }

@@ -53,6 +53,50 @@ inline constexpr const char* kInvalidToolMessage =
 bool StoreQueryToolChoice(const std::string& path, const std::string& title,
                           MigrationSettings& settings);
 
+// ----- Target page -----
+inline constexpr const char* kNoServerDatabaseMessage =
+    "You must enter the name of the PostgreSQL database before you will be allowed to proceed "
+    "further.";
+inline constexpr const char* kBadPortMessage = "The port must be a number from 1 to 65535.";
+inline constexpr const char* kNoOdbcDriverMessage =
+    "You must enter the name of the PostgreSQL ODBC driver that the linked tables will use.";
+
+struct TargetState {
+  bool postgres = false;  // otherwise the Norvane database file
+  std::string server;     // a host name or address, a socket folder, or a postgresql:// URI
+  std::string port;
+  std::string database;
+  std::string user;
+  std::string odbcDriver = MigrationSettings().ServerOdbcDriver;  // the settings' default
+};
+
+// The controls' state on the page's first arrival.
+TargetState TargetStateAtLoad(const MigrationSettings& settings);
+
+// The database name the page proposes: the Access file's name without its extension (Sales for
+// Sales.mdb); empty before a file is chosen.
+std::string ProposedServerDatabase(const MigrationSettings& settings);
+
+// ">>": writes Target and, for PostgreSQL, the server's fields (each trimmed; a URI's parts go
+// to their fields). Returns the message the page shows and writes nothing when the choice is
+// refused: a URI the address rule refuses (a password in it among them), a URI part that
+// disagrees with its box, a URI parameter the links cannot carry, a port that is no number
+// from 1 to 65535, no database name, no ODBC driver, or a character the links' connect string
+// cannot carry. Norvane writes Target alone; the server's fields keep their values.
+std::string StoreTargetChoice(const TargetState& state, MigrationSettings& settings);
+
+// ----- Database creation page -----
+struct CreateDbTexts {
+  const char* title;
+  const char* label1;  // where the new database goes
+  const char* helpKeyword;
+};
+CreateDbTexts CreateDbTextsOf(TargetKind target);
+
+// The new database as "Create DB" shows it: the database file (ShownPath), or the server's
+// database ("database 'Sales' on server 'db1' port 5432 as user 'ann'").
+std::string ShownTargetDatabase(const MigrationSettings& settings);
+
 // ----- Paths the pages show -----
 // A path as the user's system writes it (POSIX, long folder names); the Windows short form
 // stays inside the command files. A path that maps to no POSIX one is shown as given.

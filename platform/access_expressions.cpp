@@ -98,8 +98,9 @@ std::string QuoteText(std::string_view text) {
 }
 
 // #m/d/yyyy#, #yyyy-mm-dd#, each with an optional time "h:mm[:ss]" (and AM/PM) as the target's
-// date/time text; nothing for anything else.
-std::optional<std::string> DateText(const std::string& literal) {
+// date/time text; with `timeAlone` also a time without a date, on 1899-12-30 as Access keeps it;
+// nothing for anything else.
+std::optional<std::string> DateText(const std::string& literal, bool timeAlone = false) {
   int a = 0, b = 0, c = 0, h = 0, m = 0, sec = 0, n = 0;
   char sep = 0, rest[16] = {};
   const std::string text = Trim(literal);
@@ -111,6 +112,8 @@ std::optional<std::string> DateText(const std::string& literal) {
     } else {
       month = a, day = b, year = c;
     }
+  } else if (timeAlone && text.find(':') != std::string::npos) {
+    year = 1899, month = 12, day = 30, n = 0;
   } else {
     return std::nullopt;
   }
@@ -167,10 +170,12 @@ class RuleWriter {
     return sql;
   }
 
-  // A whole expression as a value (PostgreSQL: a default).
-  std::string ValueExpression() {
+  // A whole expression as a value of a column of `kind` (PostgreSQL: a default).
+  std::string ValueExpression(ValueKind kind) {
     Operand v = Expression();
     if (t_[i_].kind != Token::kEnd) Fail("unexpected '" + t_[i_].text + "'");
+    if (v.kind == ValueKind::kDateTime && kind != ValueKind::kDateTime && kind != ValueKind::kText)
+      Fail("a date as the default of a field that holds no date");
     return v.sql;
   }
 
@@ -484,11 +489,18 @@ class RuleWriter {
     }
     return left;
   }
+  // A date literal where it computes: a timestamp.
+  static Operand Typed(Operand o) {
+    if (o.literal && o.kind == ValueKind::kDateTime) o.sql = "timestamp " + o.sql;
+    return o;
+  }
+
   Operand Additive() {
     Operand left = Term();
     while (IsSymbol(t_[i_], "+") || IsSymbol(t_[i_], "-")) {
       const std::string op = Next().text;
-      const Operand right = Term();
+      const Operand right = Typed(Term());
+      left = Typed(left);
       if (left.kind == ValueKind::kText || right.kind == ValueKind::kText) {
         if (op == "-") Fail("it subtracts text");
         left = {"(" + left.sql + " || " + right.sql + ")", ValueKind::kText, false, false};
@@ -544,9 +556,10 @@ class RuleWriter {
       case Token::kString:
         return {QuoteText(t.text), ValueKind::kText, false, true};
       case Token::kDate: {
-        const auto date = DateText(t.text);
+        // Untyped, so that a time column compares with it too (Typed where it computes).
+        const auto date = DateText(t.text, true);
         if (!date) Fail("the date #" + t.text + "# is not understood");
-        return {"timestamp " + *date, ValueKind::kDateTime, false, true};
+        return {*date, ValueKind::kDateTime, false, true};
       }
       case Token::kName:
         return ColumnOperand(t.text);
@@ -613,6 +626,41 @@ class RuleWriter {
           "CASE WHEN " + condition + " THEN " + values[0].sql + " ELSE " + values[1].sql + " END",
           kind, false, false};
     }
+    if (f == "isnull") {
+      const Operand v = Arguments(name, 1, 1)[0];
+      return {"(" + v.sql + " IS NULL)", ValueKind::kBoolean, false, false};
+    }
+    if (f == "nz") {
+      // Nz(x) is x, or for Null 0 or empty text.
+      std::vector<Operand> args = Arguments(name, 1, 2);
+      if (args.size() == 1)
+        args.push_back({args[0].kind == ValueKind::kText ? "''" : "0", args[0].kind, false, true});
+      if ((args[0].kind == ValueKind::kText) != (args[1].kind == ValueKind::kText))
+        return {"coalesce(" + AsText(args[0]) + ", " + AsText(args[1]) + ")", ValueKind::kText,
+                false, false};
+      return {"coalesce(" + args[0].sql + ", " + Typed(args[1]).sql + ")", args[0].kind, false,
+              false};
+    }
+    if (f == "year" || f == "month" || f == "day" || f == "hour" || f == "minute" ||
+        f == "second" || f == "weekday") {
+      const Operand v = Typed(Arguments(name, 1, 1)[0]);
+      if (v.kind != ValueKind::kDateTime) Fail(name + "() of a value that is no date");
+      // Access counts weekdays from Sunday as 1.
+      const std::string field = f == "weekday" ? "dow" : f;
+      return {"(CAST(extract(" + field + " from " + v.sql + ") AS integer)" +
+                  (f == "weekday" ? " + 1)" : ")"),
+              ValueKind::kNumber, false, false};
+    }
+    if (f == "instr") {
+      // InStr(text, part) without letter case, as Access compares text; 0 when not found.
+      const std::vector<Operand> args = Arguments(name, 2, 2);
+      return {"strpos(lower(" + AsText(args[0]) + "), lower(" + AsText(args[1]) + "))",
+              ValueKind::kNumber, false, false};
+    }
+    if (f == "genguid") {
+      Arguments(name, 0, 0);
+      return {"gen_random_uuid()", ValueKind::kOther, false, false};
+    }
     if (f == "date" || f == "now" || f == "time") {
       Arguments(name, 0, 0);
       if (f == "date") return {"current_date", ValueKind::kDateTime, false, false};
@@ -631,6 +679,7 @@ class RuleWriter {
         {"ucase", "upper", 1, 1, ValueKind::kText},  {"lcase", "lower", 1, 1, ValueKind::kText},
         {"trim", "btrim", 1, 1, ValueKind::kText},   {"ltrim", "ltrim", 1, 1, ValueKind::kText},
         {"rtrim", "rtrim", 1, 1, ValueKind::kText},  {"abs", "abs", 1, 1, ValueKind::kNumber},
+        {"int", "floor", 1, 1, ValueKind::kNumber},  {"fix", "trunc", 1, 1, ValueKind::kNumber},
     };
     for (const auto& fn : functions) {
       if (f != fn.access) continue;
@@ -760,8 +809,10 @@ Translation PgDefault(const std::string& text, ValueKind kind) {
     }
     if (v.kind == Token::kString) return {QuoteText(v.text), ""};
     if (v.kind == Token::kDate) {
-      const auto date = DateText(v.text);
+      const auto date = DateText(v.text, true);
       if (!date) return {"", "the date #" + v.text + "# is not understood"};
+      if (kind != ValueKind::kDateTime && kind != ValueKind::kText)
+        return {"", "a date as the default of a field that holds no date"};
       return {*date, ""};
     }
   }
@@ -769,7 +820,7 @@ Translation PgDefault(const std::string& text, ValueKind kind) {
   static const std::string noColumn;
   try {
     RuleWriter writer(*tokens, noColumn, none, Dialect::kPostgreSql);
-    return {"(" + writer.ValueExpression() + ")", ""};
+    return {"(" + writer.ValueExpression(kind) + ")", ""};
   } catch (const Untranslated& u) {
     return {"", u.why};
   }

@@ -8,7 +8,8 @@
 // field ("> 0"), a table's rule names its fields ([End] >= [Start]).
 // PostgreSQL's dialect also takes whole expressions where a value stands: arithmetic (+ - * /
 // Mod, a number added to a date counts days), & (Null as empty text), IIf, Date(), Now(), Time(),
-// Len, Left, Right, Mid, UCase, LCase, Trim, LTrim, RTrim and Abs; text compares through lower(),
+// Len, Left, Right, Mid, UCase, LCase, Trim, LTrim, RTrim, InStr, Abs, Int, Fix, Nz, IsNull,
+// Year, Month, Day, Hour, Minute, Second, Weekday and GenGUID; text compares through lower(),
 // Like is ILIKE (a regular expression, ~*, for # and sets), Yes/No is boolean; defaults may be
 // such expressions too.
 // Failures: none thrown; an expression outside that subset comes back untranslated, with the

@@ -91,6 +91,23 @@ shot source-chosen               # the check's findings about the file
 key Return                       # OK
 shot source-checked 0.5
 key Return                       # ">>"
+focus 'Select the Target DB'
+shot target                      # Norvane, as chosen at first
+key Down                         # "A PostgreSQL DB on a server:": its boxes appear
+key Tab
+xdotool type --delay 15 "db1.example.org"
+key Tab
+xdotool type --delay 15 "5432"
+key Tab Tab
+xdotool type --delay 15 "ann"
+shot target-postgresql 0.5
+key Return                       # ">>": "Create DB" for the server, past the query tool
+focus 'Create a PostgreSQL DataBase'
+shot create-db-postgresql
+key Tab Tab space                # "<<" (after "Create DB" and "Help")
+focus 'Select the Target DB'
+key Up                           # back to Norvane: the boxes go
+key Return                       # ">>"
 focus 'IVEX selection'
 key Return                       # "Browse ...": opens in the installed tool folder
 shot tool-open-dialog 1.2

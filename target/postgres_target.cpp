@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "options/settings.h"
+#include "platform/server_address.h"
 #include "platform/text.h"
 
 namespace target {
@@ -14,9 +15,9 @@ std::string Argument(const std::string& value) {
   return value.find_first_of(" \t") == std::string::npos ? value : "\"" + value + "\"";
 }
 
-// " -w -h <host> -p <port> -U <user>", leaving out what is empty.
+// " -h <host> -p <port> -U <user>", leaving out what is empty.
 std::string ServerArguments(const MigrationSettings& s) {
-  std::string text = " -w";
+  std::string text;
   if (!s.ServerHost.empty()) text += " -h " + Argument(s.ServerHost);
   if (!s.ServerPort.empty()) text += " -p " + Argument(s.ServerPort);
   if (!s.ServerUser.empty()) text += " -U " + Argument(s.ServerUser);
@@ -37,18 +38,9 @@ std::string PostgresConnectString(const MigrationSettings& settings) {
   return text + "BoolsAsChar=0;";
 }
 
-std::string DescribeServerDatabase(const std::string& host, const std::string& port,
-                                   const std::string& database, const std::string& user) {
-  std::string text = "database '" + (database.empty() ? std::string("(default)") : database) + "'";
-  if (!host.empty()) text += " on server '" + host + "'";
-  if (!port.empty()) text += " port " + port;
-  if (!user.empty()) text += " as user '" + user + "'";
-  return text;
-}
-
 std::string PostgresTargetName(const MigrationSettings& s) {
   return "PostgreSQL " +
-         DescribeServerDatabase(s.ServerHost, s.ServerPort, s.ServerDatabase, s.ServerUser);
+         platform::Describe({s.ServerHost, s.ServerPort, s.ServerDatabase, s.ServerUser, {}});
 }
 
 std::string DefaultServerDatabaseOf(const std::string& fileTitle) {
@@ -78,15 +70,15 @@ std::string UnsafeServerSetting(const MigrationSettings& s) {
 
 std::string PsqlCommandLine(const MigrationSettings& s, const std::string& script,
                             bool stopAtFirstError) {
-  return "psql -X -q" + ServerArguments(s) + " -d " + Argument(s.ServerDatabase) +
-         (stopAtFirstError ? " -v ON_ERROR_STOP=1" : "") + " -f " + Argument(script);
+  return "psql -X -w" + ServerArguments(s) + " -d " + Argument(s.ServerDatabase) +
+         (stopAtFirstError ? " -v ON_ERROR_STOP=1" : "") + " -q -f " + Argument(script);
 }
 
 std::vector<std::string> PostgresMigrateBatLines(const MigrationSettings& s) {
   return {
       "cd " + s.WorkFolder,
       s.WorkFolder.substr(0, 2),
-      "createdb" + ServerArguments(s) + " -E UTF8 -T template0 " + Argument(s.ServerDatabase),
+      "createdb -w" + ServerArguments(s) + " -E UTF8 -T template0 " + Argument(s.ServerDatabase),
       PsqlCommandLine(s, "sp.sql", true),
   };
 }

@@ -16,11 +16,7 @@ namespace target {
 // report boolean as SQL_BIT, so a link shows Yes/No.
 std::string PostgresConnectString(const MigrationSettings& settings);
 
-// "database 'Sales' on server 'db1' port 5432 as user 'ann'", leaving out what is empty (an
-// empty database: "(default)").
-std::string DescribeServerDatabase(const std::string& host, const std::string& port,
-                                   const std::string& database, const std::string& user);
-// "PostgreSQL database 'Sales' on server 'db1' port 5432 as user 'ann'".
+// "PostgreSQL database 'Sales' on server 'db1' port 5432 as user 'ann'" (platform::Describe).
 std::string PostgresTargetName(const MigrationSettings& settings);
 
 // The database's name when none is given: the Access file's title without its extension
@@ -36,8 +32,8 @@ bool IsServerTarget(const std::string& target);
 std::string UnsafeServerSetting(const MigrationSettings& settings);
 
 // The command line that has psql run `script` (a name in the current folder) on the settings'
-// database: "psql -X -q -w [-h host] [-p port] [-U user] -d <database> [-v ON_ERROR_STOP=1]
-// -f <script>", a value holding a blank in double quotes. -X: no ~/.psqlrc; -w: a password
+// database: "psql -X -w [-h host] [-p port] [-U user] -d <database> [-v ON_ERROR_STOP=1]
+// -q -f <script>", a value holding a blank in double quotes. -X: no ~/.psqlrc; -w: a password
 // comes from PGPASSWORD or ~/.pgpass, never from a prompt. With `stopAtFirstError` psql ends at
 // the first statement that fails, with exit status 3.
 std::string PsqlCommandLine(const MigrationSettings& settings, const std::string& script,

@@ -11,13 +11,12 @@ constexpr std::chrono::milliseconds kWatch{200};
 }  // namespace
 
 frmCreatedb::frmCreatedb(PageFlow& flow)
-    : WizardPage(flow, PageId::Createdb, "frmCreatedb", "Create a Norvane DataBase"),
+    : WizardPage(flow, PageId::Createdb, "frmCreatedb", CreateDbTextsOf(TargetKind::Norvane).title),
       PagePrompts(creation_, dialogs_),
       creation_(flow.settings(), flow.FlowServicesOfPages(), flow.runLocks(),
                 engine::WorkFiles::RemovedAtClose) {
-  content()->addWidget(NamedLabel("Label1",
-                                  "The location of the new Norvane DB file is going to be in the "
-                                  "same location as the Access DB."));
+  label1_ = NamedLabel("Label1", CreateDbTextsOf(TargetKind::Norvane).label1);
+  content()->addWidget(label1_);
   text1_ = new QLineEdit;
   text1_->setObjectName("Text1(0)");
   text1_->setReadOnly(true);
@@ -27,7 +26,8 @@ frmCreatedb::frmCreatedb(PageFlow& flow)
   content()->addWidget(create_, 0, Qt::AlignLeft);
   SetActionButton(create_);
   content()->addStretch(1);
-  AddButtonRow("Command5", "create norvane db", {"<<", ">>", "Cancel"});
+  AddButtonRow("Command5", CreateDbTextsOf(TargetKind::Norvane).helpKeyword,
+               {"<<", ">>", "Cancel"});
   status_ = AddStatusBar();
   Command1(1)->setEnabled(false);
 
@@ -37,19 +37,30 @@ frmCreatedb::frmCreatedb(PageFlow& flow)
     flow_.NoteWorkFolder();
     creation_.RunToEnd(engine::FlowPlan::CreateOnly, *this);
   });
-  connect(Command1(0), &QPushButton::clicked, this, [this] { GoTo(PageId::Ivex); });
+  // A server's database is made without the query tool, whose page is passed by.
+  connect(Command1(0), &QPushButton::clicked, this, [this] {
+    GoTo(settings_.Target == TargetKind::PostgreSql ? PageId::Target : PageId::Ivex);
+  });
   connect(Command1(1), &QPushButton::clicked, this, [this] { GoTo(PageId::Final); });
   watch_.setInterval(kWatch);
   connect(&watch_, &QTimer::timeout, this, &frmCreatedb::WatchCreation);
 }
 
 std::string frmCreatedb::CurrentTarget() const {
-  return settings_.AccessDbPath + '\n' + settings_.WorkFolder + settings_.TargetDbFileName;
+  return settings_.AccessDbPath + '\n' + settings_.WorkFolder + settings_.TargetDbFileName +
+         (settings_.Target == TargetKind::PostgreSql ? '\n' + ShownTargetDatabase(settings_) : "");
+}
+
+bool frmCreatedb::Created() {
+  return settings_.Target == TargetKind::PostgreSql ? serverCreated_ : TargetDbExists();
 }
 
 void frmCreatedb::Refresh() {
-  text1_->setText(
-      QString::fromStdString(ShownPath(settings_.WorkFolder + settings_.TargetDbFileName)));
+  const CreateDbTexts texts = CreateDbTextsOf(settings_.Target);
+  setWindowTitle(texts.title);
+  label1_->setText(texts.label1);
+  SetHelpKeyword(texts.helpKeyword);
+  text1_->setText(QString::fromStdString(ShownTargetDatabase(settings_)));
   text1_->setCursorPosition(0);
   // "Create DB" not for a file the source page's check stops.
   const bool stops = flow_.CheckStops(settings_.AccessDbPath);
@@ -57,7 +68,7 @@ void frmCreatedb::Refresh() {
   // ">>" only once the database of the Access file now chosen has been created, and while it is
   // there (restore removes it).
   const bool current = !createdFor_.empty() && createdFor_ == CurrentTarget();
-  const bool created = current && (watch_.isActive() || TargetDbExists());
+  const bool created = current && (watch_.isActive() || Created());
   Command1(1)->setEnabled(created);
   if (stops)
     status_->showMessage("The check of this Access file stops its migration: choose another.");
@@ -68,6 +79,7 @@ void frmCreatedb::Refresh() {
 
 void frmCreatedb::EnableNext() {
   createdFor_ = CurrentTarget();
+  serverCreated_ = false;
   Command1(1)->setEnabled(true);
   UpdateDefaultButton();
   watch_.start();
@@ -77,9 +89,10 @@ void frmCreatedb::WatchCreation() {
   if (flow_.LastCommandFileRunning()) return;
   watch_.stop();
   // migrate.bat has ended: the status says what it left.
-  if (TargetDbExists()) {
-    status_->showMessage(QString::fromStdString(
-        "Database created: " + ShownPath(settings_.WorkFolder + settings_.TargetDbFileName)));
+  if (settings_.Target == TargetKind::PostgreSql) serverCreated_ = flow_.LastCommandFileExit() == 0;
+  if (Created()) {
+    status_->showMessage(
+        QString::fromStdString("Database created: " + ShownTargetDatabase(settings_)));
   } else {
     status_->showMessage("migrate.bat ended without the database: see its window.");
     Command1(1)->setEnabled(false);

@@ -20,6 +20,9 @@ class frmCreatedb : public WizardPage, private target::CreateDbView, private Pag
   void Refresh() override;
   // The Access file and database file that "Create DB" works on now.
   std::string CurrentTarget() const;
+  // Whether the database of the settings is there: the file, or for a server the last
+  // migrate.bat's success (the wizard does not reach the server itself).
+  bool Created();
   // While migrate.bat runs: once it has ended, the status says what it left.
   void WatchCreation();
   target::CreateDbView* CreateView() override { return this; }
@@ -29,11 +32,13 @@ class frmCreatedb : public WizardPage, private target::CreateDbView, private Pag
   void Repaint() override { repaint(); }
 
   engine::MigrationFlow creation_;
+  QLabel* label1_;
   QLineEdit* text1_;
   QPushButton* create_;
   QTimer watch_;
   QStatusBar* status_;
-  std::string createdFor_;  // CurrentTarget() when "Create DB" last started migrate.bat
+  std::string createdFor_;      // CurrentTarget() when "Create DB" last started migrate.bat
+  bool serverCreated_ = false;  // that migrate.bat ended well, for a server's database
 };
 
 }  // namespace wizard

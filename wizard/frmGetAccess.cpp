@@ -25,7 +25,7 @@ frmGetAccess::frmGetAccess(PageFlow& flow)
   SetActionButton(browse);
   connect(browse, &QPushButton::clicked, this, &frmGetAccess::Browse);
   connect(Command1(0), &QPushButton::clicked, this, [this] { GoTo(PageId::Option); });
-  connect(Command1(1), &QPushButton::clicked, this, [this] { GoTo(PageId::Ivex); });
+  connect(Command1(1), &QPushButton::clicked, this, [this] { GoTo(PageId::Target); });
 }
 
 void frmGetAccess::Refresh() {

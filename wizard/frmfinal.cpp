@@ -39,7 +39,8 @@ frmfinal::frmfinal(PageFlow& flow)
   auto* boxes = new QGridLayout;
   dbFile_ = ReadOnlyBox("Text1(0)");
   odbcSource_ = ReadOnlyBox("Text1(1)");
-  boxes->addWidget(NamedLabel("Label4(0)", "DB File:"), 0, 0);
+  dbFileLabel_ = NamedLabel("Label4(0)", "DB File:");
+  boxes->addWidget(dbFileLabel_, 0, 0);
   boxes->addWidget(dbFile_, 0, 1);
   boxes->addWidget(NamedLabel("Label4(1)", "ODBC source:"), 1, 0);
   boxes->addWidget(odbcSource_, 1, 1);
@@ -89,8 +90,9 @@ std::string frmfinal::CurrentTarget() const {
 }
 
 void frmfinal::Refresh() {
-  dbFile_->setText(
-      QString::fromStdString(ShownPath(settings_.WorkFolder + settings_.TargetDbFileName)));
+  // A server's database is no file: the box names it as "Create DB" does.
+  dbFileLabel_->setText(settings_.Target == TargetKind::PostgreSql ? "Database:" : "DB File:");
+  dbFile_->setText(QString::fromStdString(ShownTargetDatabase(settings_)));
   dbFile_->setCursorPosition(0);
   if (ShowsCurrentRun()) {
     UpdateButtons();

@@ -58,6 +58,7 @@ class frmfinal : public WizardPage, private engine::RunView, private PagePrompts
   void SetPointer(engine::Pointer pointer) override;
   void ShowRunFailures(const platform::FailureLog& failures) override;
 
+  QLabel* dbFileLabel_;
   QLineEdit* dbFile_;
   QLineEdit* odbcSource_;
   QStatusBar* status_;

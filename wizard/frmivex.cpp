@@ -23,7 +23,7 @@ frmivex::frmivex(PageFlow& flow)
 
   SetActionButton(browse);
   connect(browse, &QPushButton::clicked, this, &frmivex::Browse);
-  connect(Command1(0), &QPushButton::clicked, this, [this] { GoTo(PageId::GetAccess); });
+  connect(Command1(0), &QPushButton::clicked, this, [this] { GoTo(PageId::Target); });
   connect(Command1(1), &QPushButton::clicked, this, [this] { GoTo(PageId::Createdb); });
 }
 

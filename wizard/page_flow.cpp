@@ -13,6 +13,7 @@
 #include "wizard/frmfinal.h"
 #include "wizard/frmivex.h"
 #include "wizard/frmoption.h"
+#include "wizard/frmtarget.h"
 
 namespace wizard {
 namespace {
@@ -110,6 +111,9 @@ void PageFlow::Show(PageId id) {
       case PageId::GetAccess:
         page = std::make_unique<frmGetAccess>(*this);
         break;
+      case PageId::Target:
+        page = std::make_unique<frmtarget>(*this);
+        break;
       case PageId::Ivex:
         page = std::make_unique<frmivex>(*this);
         break;
@@ -170,6 +174,10 @@ int PageFlow::StartCommandFile(const std::string& windowsPath) {
 
 bool PageFlow::LastCommandFileRunning() {
   return !tasks_.empty() && services_.commands.IsRunning(tasks_.back().first);
+}
+
+int PageFlow::LastCommandFileExit() {
+  return tasks_.empty() ? -1 : services_.commands.Wait(tasks_.back().first);
 }
 
 void PageFlow::NoteWorkFolder() {

@@ -27,7 +27,7 @@
 
 namespace wizard {
 
-enum class PageId { Option, GetAccess, Ivex, Createdb, Final };
+enum class PageId { Option, GetAccess, Target, Ivex, Createdb, Final };
 
 struct WizardServices {
   platform::Dialogs& dialogs;
@@ -105,6 +105,8 @@ class PageFlow : public platform::CommandStarter {
   std::optional<platform::FileChoice> TakeStartFile() { return std::exchange(startFile_, {}); }
   // Whether the command file started last still runs.
   bool LastCommandFileRunning();
+  // The exit status of the command file started last, once it has ended (-1 without one).
+  int LastCommandFileExit();
 
   // Command files are started through the flow, which keeps their tasks for the close step.
   int StartCommandFile(const std::string& windowsPath) override;
@@ -117,7 +119,7 @@ class PageFlow : public platform::CommandStarter {
 
   MigrationSettings& settings_;
   WizardServices services_;
-  std::array<std::unique_ptr<WizardPage>, 5> pages_;
+  std::array<std::unique_ptr<WizardPage>, 6> pages_;
   std::vector<std::pair<int, std::string>> tasks_;
   std::vector<MigrationSettings> workFolders_;  // one per folder, as last written
   std::map<std::string, bool> checkStops_;      // by Access file

@@ -75,8 +75,9 @@ void WizardPage::AddButtonRow(const char* helpName, const char* keyword,
                               std::array<const char*, 3> navigation) {
   auto* row = new QHBoxLayout;
   auto* help = NamedButton(helpName, "Help");
+  helpKeyword_ = keyword;
   connect(help, &QPushButton::clicked, this,
-          [this, keyword] { dialogs_.ShowHelp(HelpFilePath(settings_), keyword); });
+          [this] { dialogs_.ShowHelp(HelpFilePath(settings_), helpKeyword_); });
   row->addWidget(help);
   row->addStretch(1);
   for (std::size_t i = 0; i < navigation.size(); ++i) {

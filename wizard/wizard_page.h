@@ -29,6 +29,8 @@ class WizardPage : public QWidget {
   // Bottom row: the help button, then `Command1` with index 0..2 where a text is given.
   void AddButtonRow(const char* helpName, const char* keyword,
                     std::array<const char*, 3> navigation);
+  // The help topic "Help" opens from now on (a page whose topic follows the target).
+  void SetHelpKeyword(const char* keyword) { helpKeyword_ = keyword; }
   QPushButton* Command1(int index) const { return command1_[static_cast<std::size_t>(index)]; }
   QStatusBar* AddStatusBar();
   // "<<" and ">>": hide this page, show the other.
@@ -59,6 +61,7 @@ class WizardPage : public QWidget {
   QVBoxLayout* column_;
   std::array<QPushButton*, 3> command1_{};
   QPushButton* action_ = nullptr;
+  const char* helpKeyword_ = nullptr;
 };
 
 // A label named by its designer name.

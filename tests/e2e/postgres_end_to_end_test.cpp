@@ -161,7 +161,7 @@ TEST_F(PostgresEndToEnd, nwind_arrives_with_its_types_keys_and_cascading_foreign
       << reload1;
   const std::string migrateBat = testing_support::ReadBytes(folder / "migrate.bat");
   EXPECT_NE(migrateBat.find("createdb -w -h "), std::string::npos) << migrateBat;
-  EXPECT_NE(migrateBat.find(" -v ON_ERROR_STOP=1 -f sp.sql"), std::string::npos) << migrateBat;
+  EXPECT_NE(migrateBat.find(" -v ON_ERROR_STOP=1 -q -f sp.sql"), std::string::npos) << migrateBat;
 
   // The JSON report names the target; the password is in no file the run wrote.
   EXPECT_NE(testing_support::ReadBytes(json).find("\"target\":\"PostgreSQL database 'nwind'"),

@@ -246,9 +246,8 @@ TEST(PropertyStep, on_postgresql_writes_the_servers_statements_and_runs_them_wit
   EXPECT_THAT(w.asked, ::testing::Not(::testing::Contains(HasSubstr("typeof"))));
   // psql runs the script, naming the server; no commit (psql commits each statement).
   EXPECT_EQ(testing_support::ReadBytes(w.dir.path() / "properties.bat"),
-            "cd " + w.dir.windows() +
-                "\r\nZ:\r\npsql -X -q -w -h db1 -p 5433 -U ann -d \"Sales "
-                "Data\" -f properties.sql\r\n");
+            "cd " + w.dir.windows() + "\r\n" + w.dir.windows().substr(0, 2) +
+                "\r\npsql -X -w -h db1 -p 5433 -U ann -d \"Sales Data\" -q -f properties.sql\r\n");
   EXPECT_THAT(testing_support::ReadBytes(w.dir.path() / "properties.sql"),
               ::testing::EndsWith("gen_random_uuid();\r\n"));
 

@@ -195,12 +195,19 @@ TEST(PostgresCheckExpression, text_folds_letter_case_and_literals_keep_their_quo
 
 TEST(PostgresCheckExpression, dates_arithmetic_and_yes_no_as_the_server_takes_them) {
   ExpectPg("Datum", {
-                        {">=#1/31/2000#", "(\"Datum\" >= timestamp '2000-01-31 00:00:00')"},
-                        {"<#2001-02-03 4:05 PM#", "(\"Datum\" < timestamp '2001-02-03 16:05:00')"},
+                        {">=#1/31/2000#", "(\"Datum\" >= '2000-01-31 00:00:00')"},
+                        {"<#2001-02-03 4:05 PM#", "(\"Datum\" < '2001-02-03 16:05:00')"},
+                        // A time alone is on 1899-12-30, as Access keeps it.
+                        {"Between #8:00# And #6:30:15 PM#",
+                         "(\"Datum\" BETWEEN '1899-12-30 08:00:00' AND '1899-12-30 18:30:15')"},
+                        {">=#1/1/2000# - 1",
+                         "(\"Datum\" >= (timestamp '2000-01-01 00:00:00' - (1) * interval '1 "
+                         "day'))"},
+                        {">#25:00#", nullptr},
                         {"<=Date()", "(\"Datum\" <= current_date)"},
                         {"<Now()+1", "(\"Datum\" < (localtimestamp(0) + (1) * interval '1 day'))"},
                         {"Between #1/1/1900# And Date()",
-                         "(\"Datum\" BETWEEN timestamp '1900-01-01 00:00:00' AND current_date)"},
+                         "(\"Datum\" BETWEEN '1900-01-01 00:00:00' AND current_date)"},
                     });
   ExpectPg("", {
                    {"[Ende] >= [Datum] + 7", "(\"Ende\" >= (\"Datum\" + (7) * interval '1 day'))"},
@@ -235,6 +242,26 @@ TEST(PostgresCheckExpression, nested_iif_takes_conditions_and_values) {
                {"IIf([Eilig], 1)", nullptr},      // a value missing
                {"IIf([Eilig], 1, 2) ", nullptr},  // a number is no condition
            });
+}
+
+TEST(PostgresCheckExpression, null_date_part_and_number_functions) {
+  ExpectPg("", {
+                   {"IsNull([Ende]) Or Nz([Rabatt]) < 1",
+                    "((\"Ende\" IS NULL) OR (coalesce(\"Rabatt\", 0) < 1))"},
+                   {"Nz([Status]) <> \"\"", "(lower(coalesce(\"Status\", '')) <> lower(''))"},
+                   {"Nz([Status], 0) <> \"x\"",
+                    "(lower(coalesce(\"Status\", CAST(0 AS text))) <> lower('x'))"},
+                   {"Nz([Datum], #1/1/2000#) < Date()",
+                    "(coalesce(\"Datum\", timestamp '2000-01-01 00:00:00') < current_date)"},
+                   {"Year([Datum]) >= 2000 And Weekday([Datum]) <> 1",
+                    "(((CAST(extract(year from \"Datum\") AS integer)) >= 2000) AND "
+                    "((CAST(extract(dow from \"Datum\") AS integer) + 1) <> 1))"},
+                   {"Hour(#1/1/2000 7:30 PM#) = 19",
+                    "((CAST(extract(hour from timestamp '2000-01-01 19:30:00') AS integer)) = 19)"},
+                   {"InStr([Status], \"x\") = 0", "(strpos(lower(\"Status\"), lower('x')) = 0)"},
+                   {"Int([Rabatt]) = Fix([Rabatt])", "(floor(\"Rabatt\") = trunc(\"Rabatt\"))"},
+                   {"Month([Status]) = 1", nullptr},  // no date
+               });
 }
 
 TEST(PostgresCheckExpression, what_the_server_cannot_take_is_said_not_dropped) {
@@ -278,11 +305,15 @@ TEST(PostgresDefaultExpression, literals_as_their_column_takes_them_and_expressi
            {"Yes", ValueKind::kBoolean, "true"},
            {"True", ValueKind::kNumber, "-1"},
            {"#12/24/2020#", ValueKind::kDateTime, "'2020-12-24 00:00:00'"},
+           {"#17:45#", ValueKind::kDateTime, "'1899-12-30 17:45:00'"},
+           {"#12/24/2020#", ValueKind::kNumber, nullptr},
            {"Now()", ValueKind::kDateTime, "(localtimestamp(0))"},
            {"now", ValueKind::kDateTime, "(localtimestamp(0))"},
            {"=Date()", ValueKind::kDateTime, "(current_date)"},
            {"Time()", ValueKind::kDateTime, "((date '1899-12-30' + localtime(0)))"},
            {"Date()+7", ValueKind::kDateTime, "((current_date + (7) * interval '1 day'))"},
+           {"GenGUID()", ValueKind::kOther, "(gen_random_uuid())"},
+           {"Date()+7", ValueKind::kNumber, nullptr},
            {"\"A-\" & \"1\"", ValueKind::kText, "(concat('A-', '1'))"},
            {"IIf(1 > 0, 1, 2)", ValueKind::kNumber, "(CASE WHEN (1 > 0) THEN 1 ELSE 2 END)"},
            {"Date()", ValueKind::kText, nullptr},

@@ -209,10 +209,10 @@ TEST_F(ServerCreateDbTest, writes_createdb_and_psql_lines_into_the_same_work_fil
   EXPECT_EQ(ReadBytes(dir.path() / "migrate.bat"),
             "cd " + w +
                 "\r\nZ:\r\ncreatedb -w -h db1 -p 5433 -U ann -E UTF8 -T template0 Sales\r\n" +
-                "psql -X -q -w -h db1 -p 5433 -U ann -d Sales -v ON_ERROR_STOP=1 -f sp.sql\r\n");
+                "psql -X -w -h db1 -p 5433 -U ann -d Sales -v ON_ERROR_STOP=1 -q -f sp.sql\r\n");
   EXPECT_EQ(ReadBytes(dir.path() / "reload.bat"),
             "cd " + w + "\r\nZ:\r\ncopy " + w + "reload1.sql + " + w + "reload2.sql " + w +
-                "reload.sql\r\npsql -X -q -w -h db1 -p 5433 -U ann -d Sales -v ON_ERROR_STOP=1 -f "
+                "reload.sql\r\npsql -X -w -h db1 -p 5433 -U ann -d Sales -v ON_ERROR_STOP=1 -q -f "
                 "reload.sql\r\n");
   EXPECT_TRUE(Present("sp.sql"));
   EXPECT_TRUE(dialogs.questions.empty());
@@ -284,7 +284,7 @@ TEST_F(ServerCreateDbTest, settings_that_a_command_line_cannot_hold_are_refused_
   ASSERT_TRUE(CreateOnServer().has_value());
   EXPECT_NE(
       ReadBytes(dir.path() / "migrate.bat")
-          .find("createdb -w -E UTF8 -T template0 \"My Sales\"\r\npsql -X -q -w -d \"My Sales\" "),
+          .find("createdb -w -E UTF8 -T template0 \"My Sales\"\r\npsql -X -w -d \"My Sales\" "),
       std::string::npos);
 }
 

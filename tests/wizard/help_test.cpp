@@ -27,8 +27,9 @@ TEST(HelpTopic, finds_a_topic_by_keyword_without_regard_to_case_and_stops_at_the
 
 TEST(MigrateHlp, has_a_real_topic_for_every_page_keyword) {
   const std::string text = testing_support::ReadBytes(NORVANE_HELP_FILE);
-  for (const char* keyword : {"Migrate Options", "Choose MS Access DB", "locate ivex.exe",
-                              "create norvane db", "create ODBC data source"}) {
+  for (const char* keyword :
+       {"Migrate Options", "Choose MS Access DB", "locate ivex.exe", "create norvane db",
+        "create ODBC data source", "choose target db", "create postgresql db"}) {
     const auto topic = HelpTopic(text, keyword);
     ASSERT_TRUE(topic.has_value()) << keyword;
     EXPECT_GT(topic->size(), 300u) << keyword;

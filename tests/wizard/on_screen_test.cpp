@@ -71,7 +71,8 @@ TEST(OnScreen, no_window_of_a_whole_walk_leaves_the_screen) {
   Settle(page);
   EXPECT_ON_SCREEN(page);
   const QRect first = page->frameGeometry();
-  for (PageId next : {PageId::GetAccess, PageId::Ivex, PageId::Createdb, PageId::Final}) {
+  for (PageId next :
+       {PageId::GetAccess, PageId::Target, PageId::Ivex, PageId::Createdb, PageId::Final}) {
     QWidget* before = page;
     flow.Show(next);
     before->hide();

@@ -412,6 +412,10 @@ TEST_F(PagesTest, enter_presses_the_default_button_and_focus_starts_on_the_first
   EXPECT_EQ(settings.AccessDbPath, "C:\\DATA\\sales.mdb");
   EXPECT_TRUE(Find<QPushButton>(PageId::GetAccess, "Command1(1)")->isDefault());
   QTest::keyClick(Find(PageId::GetAccess, "Text1(0)"), Qt::Key_Enter);
+  ASSERT_TRUE(Visible(PageId::Target));
+  // The choice of the target starts on Norvane, and Enter goes on to the query tool.
+  EXPECT_EQ(flow.Page(PageId::Target)->focusWidget(), Find(PageId::Target, "Option1(0)"));
+  QTest::keyClick(flow.Page(PageId::Target)->focusWidget(), Qt::Key_Return);
   EXPECT_TRUE(Visible(PageId::Ivex));
 
   flow.Show(PageId::Createdb);
@@ -432,7 +436,8 @@ TEST_F(PagesTest, every_page_opens_in_the_place_and_size_of_the_one_before) {
   Click(PageId::Option, "Command1(1)");
   ASSERT_TRUE(Visible(PageId::GetAccess));
   EXPECT_EQ(flow.Page(PageId::GetAccess)->frameGeometry(), moved);
-  for (PageId next : {PageId::Ivex, PageId::Createdb, PageId::Final, PageId::GetAccess}) {
+  for (PageId next :
+       {PageId::Target, PageId::Ivex, PageId::Createdb, PageId::Final, PageId::GetAccess}) {
     flow.Show(next);
     EXPECT_EQ(flow.Page(next)->frameGeometry(), moved) << static_cast<int>(next);
   }

@@ -81,6 +81,7 @@ TEST(WizardFlow, from_the_options_to_finish_with_link_back_on_nwind) {
   dialogs.Choose(platform::FileChoice{platform::paths::ToWindows(access), "nwind.mdb"});
   click(PageId::GetAccess, "Command2");
   click(PageId::GetAccess, "Command1(1)");
+  click(PageId::Target, "Command1(1)");  // Norvane, as chosen at first
   const fs::path ivex = fs::path(NORVANE_TOOLS_DIR) / "ivex.exe";
   dialogs.Choose(platform::FileChoice{platform::paths::ToWindows(ivex), "ivex.exe"});
   click(PageId::Ivex, "Command2");

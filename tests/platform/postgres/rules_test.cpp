@@ -12,6 +12,7 @@
 #include "engine/property_step.h"
 #include "engine/script_lines.h"
 #include "engine/time_fix_procedure.h"
+#include "fakes/fake_dao.h"
 #include "fakes/recording_view.h"
 #include "options/settings.h"
 #include "platform/access/access_engine.h"
@@ -62,6 +63,16 @@ std::string Literal(const std::string& text) {
 std::string TypeOf(Connection& c, const std::string& table, const std::string& column) {
   return One(c, "SELECT data_type FROM information_schema.columns WHERE table_name = " +
                     Literal(table) + " AND column_name = " + Literal(column));
+}
+
+// The server's message when it refuses `sql`; "" when it runs it.
+std::string Refusal(Connection& c, const std::string& sql) {
+  try {
+    c.Execute(sql);
+  } catch (const platform::Error& e) {
+    return e.Description();
+  }
+  return "";
 }
 
 // Copies table `source` of fixture `file` into a table of the same name.
@@ -133,12 +144,21 @@ TEST(PostgresTimeProcedure, turns_only_time_only_columns_into_time_and_is_droppe
   EXPECT_EQ(One(c, "SELECT count(*) FROM pg_proc WHERE proname = 'sp_ts_time'"), "0");
 }
 
-TEST(PostgresTimeProcedure, changes_nothing_without_timestamp_columns_and_norvane_keeps_its_own) {
+TEST(PostgresTimeProcedure, leaves_columns_holding_dates_as_they_are_and_norvane_keeps_its_own) {
   const std::string db = NewDatabase();
   Connection c(Server().Address(false, db));
   Copy(c, "nwind.mdb", "Shippers");
+  // Dates from before 1000 to 9999, a time column that also holds dates: all stay timestamp.
+  Copy(c, "DateTestDatabase.mdb", "DateTest");
+  const std::string all =
+      "SELECT string_agg(concat_ws(' ', \"DateTimeCol\", \"DateCol\", "
+      "\"TimeCol\"), '; ' ORDER BY \"IDCol\") FROM \"DateTest\"";
+  const std::string before = One(c, all);
   LoadAndCall(c);
   EXPECT_EQ(One(c, "SELECT count(*) FROM \"Shippers\""), "3");
+  for (const char* column : {"DateTimeCol", "DateCol", "TimeCol"})
+    EXPECT_EQ(TypeOf(c, "DateTest", column), "timestamp without time zone") << column;
+  EXPECT_EQ(One(c, all), before);
   EXPECT_EQ(engine::TimeFixProcedureLines(TargetKind::Norvane), engine::TimeFixProcedureLines());
   EXPECT_EQ(engine::TimeFixProcedureLines(TargetKind::Norvane).size(), 25u);
 }
@@ -197,15 +217,7 @@ struct Migrated {
     return none;
   }
 
-  // The server's message when it refuses `sql`; "" when it runs it.
-  std::string Refusal(const std::string& sql) {
-    try {
-      pg.Execute(sql);
-    } catch (const platform::Error& e) {
-      return e.Description();
-    }
-    return "";
-  }
+  std::string Refusal(const std::string& sql) { return ::Refusal(pg, sql); }
 
   testing_support::TempDir dir;
   std::string database;
@@ -357,6 +369,48 @@ TEST(PostgresPropertyStep, what_the_rows_break_is_reported_and_the_rows_stay) {
               HasSubstr("violates not-null constraint"));
 }
 
+// Names with quotes, blanks and non-ASCII letters inside the identity's nested literal, and a
+// counter of 0 (the file does not say): numbering goes on after the highest number.
+TEST(PostgresPropertyStep, quoted_names_take_identity_defaults_and_checks) {
+  const std::string db = NewDatabase();
+  Connection c(Server().Address(false, db));
+  c.Execute(
+      "CREATE TABLE \"Kunde's_Liste\" (\"Nr's \"\"x\"\"\" integer, \"Größe\" varchar(10), "
+      "\"Wann\" timestamp);"
+      "INSERT INTO \"Kunde's_Liste\" VALUES (41, 'L', NULL), (7, 'S', NULL)");
+  fakes::FakeEngine access;
+  testing_support::TempDir dir;
+  MigrationSettings settings;
+  settings.Target = TargetKind::PostgreSql;
+  settings.WorkFolder = dir.windows();
+  settings.AccessDbPath = dir.windows() + "x.mdb";
+  auto& table = access.AddAccessFile(settings.AccessDbPath).AddTable("Kunde's Liste");
+  table.fields = {{"Nr's \"x\"", 0x04, 4, true, false, true, "", ""},
+                  {"Größe", 0x0a, 10, false, true, false, "'M'", "In ('S', \"M\", \"L\")"},
+                  {"Wann", 0x08, 8, false, false, true, "Now()", ">=#1/1/2000#"}};
+  engine::PropertyStep step;
+  step.ReadBefore(access, settings);
+  platform::odbc::Connection odbc(Server().OdbcConnect(db));
+  fakes::RecordingStarter starter;
+  step.Start(
+      settings,
+      [&odbc](const std::string& t, const std::string& condition) {
+        return platform::verify::KeysOfRowsBreaking(odbc, t, condition);
+      },
+      starter);
+  ASSERT_EQ(step.Statements().size(), 8u);
+  for (const std::string& statement : step.Statements()) c.Execute(statement);
+  EXPECT_EQ(One(c,
+                "INSERT INTO \"Kunde's_Liste\" DEFAULT VALUES RETURNING concat_ws(' ', "
+                "\"Nr's \"\"x\"\"\", \"Größe\", \"Wann\" IS NOT NULL)"),
+            "42 M t");
+  EXPECT_THAT(Refusal(c, "INSERT INTO \"Kunde's_Liste\" (\"Größe\") VALUES ('XL')"),
+              HasSubstr("violates check constraint"));
+  EXPECT_THAT(Refusal(c, "INSERT INTO \"Kunde's_Liste\" (\"Größe\") VALUES (NULL)"),
+              HasSubstr("violates not-null constraint"));
+  EXPECT_EQ(Refusal(c, "INSERT INTO \"Kunde's_Liste\" (\"Größe\") VALUES ('s')"), "");
+}
+
 // Rules in the dialect's harder forms, each made a CHECK on the server, then a row it lets
 // through and a row it refuses, as Access would.
 TEST(PostgresRules, translated_rules_let_through_and_refuse_what_access_does) {
@@ -377,6 +431,21 @@ TEST(PostgresRules, translated_rules_let_through_and_refuse_what_access_does) {
     const char* kept;  // a row's values for the columns above
     const char* broken;
   };
+  // A time column (sp_ts_time made it) and a timestamp one take the same time literals.
+  c.Execute("CREATE TABLE z (\"Zeit\" time, \"Start\" timestamp)");
+  for (const char* column : {"Zeit", "Start"}) {
+    SCOPED_TRACE(column);
+    const auto t = platform::access_sql::CheckExpression(
+        "Between #8:00# And #6:30 PM#", column, {{column, ValueKind::kDateTime}},
+        platform::access_sql::Dialect::kPostgreSql);
+    ASSERT_TRUE(t.ok()) << t.why;
+    c.Execute("ALTER TABLE z ADD CHECK (" + t.sql + ")");
+  }
+  c.Execute("INSERT INTO z VALUES ('18:30', '1899-12-30 08:00')");
+  EXPECT_THAT(Refusal(c, "INSERT INTO z VALUES ('18:31', NULL)"), HasSubstr("z_Zeit_check"));
+  EXPECT_THAT(Refusal(c, "INSERT INTO z VALUES (NULL, '1899-12-30 07:59')"),
+              HasSubstr("z_Start_check"));
+
   for (const RuleCase& r : std::vector<RuleCase>{
            {"Status", "Like \"##-*\"", "0, '12-ab', 0, NULL, true, NULL",
             "0, '1a-x', 0, NULL, true, NULL"},
@@ -394,6 +463,8 @@ TEST(PostgresRules, translated_rules_let_through_and_refuse_what_access_does) {
             "0, 'a', 0, '2024-01-01', true, '2024-01-07 23:59'"},
            {"Datum", "Between #1/1/2000# And Date()", "0, 'a', 0, '2000-01-01', true, NULL",
             "0, 'a', 0, current_date + 1, true, NULL"},
+           {"Datum", ">#1/1/2000# + 0.5", "0, 'a', 0, '2000-01-01 12:00:01', true, NULL",
+            "0, 'a', 0, '2000-01-01 12:00', true, NULL"},
            {"", "Len(Trim([Status])) > 0 And Left([Status], 1) = \"a\"",
             "0, 'Abc ', 0, NULL, true, NULL", "0, '   ', 0, NULL, true, NULL"},
            {"", "[Status] & [Rabatt] <> \"x\"", "1, 'x', 0, NULL, true, NULL",
@@ -402,6 +473,14 @@ TEST(PostgresRules, translated_rules_let_through_and_refuse_what_access_does) {
             "0, 'a', 922337203685477.5807, NULL, true, NULL", "0, 'a', -0.0002, NULL, true, NULL"},
            {"", "[Betrag] / 3 * 3 = [Betrag] And ([Betrag] / 4 >= 0.3 Or [Eilig] = False)",
             "0, 'a', 1.2, NULL, true, NULL", "0, 'a', 1, NULL, true, NULL"},
+           {"", "Year([Datum]) >= 2000 And Weekday([Datum]) <> 1",
+            "0, 'a', 0, '2024-01-01', true, NULL", "0, 'a', 0, '2024-01-07', true, NULL"},
+           {"", "IsNull([Ende]) Or Nz([Rabatt]) < 1", "NULL, 'a', 0, NULL, true, '2024-01-01'",
+            "2, 'a', 0, NULL, true, '2024-01-01'"},
+           {"Status", "InStr([Status], \"X\") = 0", "0, 'abc', 0, NULL, true, NULL",
+            "0, 'axb', 0, NULL, true, NULL"},
+           {"Rabatt", "Int([Rabatt]) = Fix([Rabatt])", "1.5, 'a', 0, NULL, true, NULL",
+            "-1.5, 'a', 0, NULL, true, NULL"},
            {"Eilig", "<>-1 Or Is Null", "0, 'a', 0, NULL, false, NULL",
             "0, 'a', 0, NULL, true, NULL"},
        }) {
