@@ -16,7 +16,7 @@
 #include "platform/shell/posix_command_starter.h"
 #include "platform/shell/tool_output.h"
 #include "platform/verify/access_migration_verifier.h"
-#include "platform/verify/postgres_inspector.h"
+#include "platform/verify/server_target.h"
 #include "platform/verify/target_inspector.h"
 #include "target/postgres_target.h"
 
@@ -48,57 +48,6 @@ class ToolOutput {
   platform::shell::ToolErrorLines errors_;
 };
 
-// Restore's and the undo record's view of the new database: a Norvane file, or a PostgreSQL
-// database named by its connect string (target::IsServerTarget).
-class TargetInspector : public engine::TargetDatabaseInspector {
- public:
-  bool Exists(const std::string& t) override {
-    if (!target::IsServerTarget(t)) return files_.Exists(t);
-    const auto state = platform::verify::PostgresDatabaseOf(t);
-    if (state == platform::verify::PostgresDatabase::kUnreachable)
-      throw platform::Error(dao::err::kOdbcCallFailed, "its server cannot be reached");
-    return state == platform::verify::PostgresDatabase::kPresent;
-  }
-  bool IsNorvaneDatabase(const std::string& t) override { return Of(t).IsNorvaneDatabase(t); }
-  long ProgramHolding(const std::string& t) override { return Of(t).ProgramHolding(t); }
-  std::vector<engine::TableState> Tables(const std::string& t) override { return Of(t).Tables(t); }
-  std::vector<std::string> TablesLinkedTo(const std::string& access,
-                                          const std::string& t) override {
-    return Of(t).TablesLinkedTo(access, t);
-  }
-  void Remove(const std::string& t) override { Of(t).Remove(t); }
-  platform::verify::PostgresTargetInspector& Server() { return server_; }
-
- private:
-  engine::TargetDatabaseInspector& Of(const std::string& t) {
-    return target::IsServerTarget(t) ? static_cast<engine::TargetDatabaseInspector&>(server_)
-                                     : files_;
-  }
-  platform::verify::NorvaneTargetInspector files_;
-  platform::verify::PostgresTargetInspector server_;
-};
-
-// "Create DB"'s view of the PostgreSQL server, through the inspector's connections.
-class ServerDatabases : public target::ServerDatabases {
- public:
-  explicit ServerDatabases(platform::verify::PostgresTargetInspector& server) : server_(server) {}
-  bool Exists(const MigrationSettings& settings) override {
-    const auto state =
-        platform::verify::PostgresDatabaseOf(target::PostgresConnectString(settings));
-    if (state == platform::verify::PostgresDatabase::kUnreachable)
-      throw platform::Error(dao::err::kOdbcCallFailed,
-                            "The server cannot be reached through the ODBC driver \"" +
-                                settings.ServerOdbcDriver + "\" (or refuses the login).");
-    return state == platform::verify::PostgresDatabase::kPresent;
-  }
-  void Drop(const MigrationSettings& settings) override {
-    server_.Remove(target::PostgresConnectString(settings));
-  }
-
- private:
-  platform::verify::PostgresTargetInspector& server_;
-};
-
 }  // namespace
 
 namespace console {
@@ -125,8 +74,8 @@ int NorvaneMigrate(int argc, char** argv, const LockLimits& limits) {
   platform::shell::PosixCommandStarter commands;
   commands.SetOutputSink([&output](std::string_view chunk) { output.Take(chunk); });
   console::AccessMigrationVerifier checker(limits.statement);
-  TargetInspector inspector;
-  ServerDatabases serverDatabases(inspector.Server());
+  platform::verify::AnyTargetInspector inspector;
+  platform::verify::ServerDatabasesThroughOdbc serverDatabases;
   console::ConsoleServices services{
       std::cout,
       std::cerr,
