@@ -4,6 +4,13 @@
 
 namespace platform {
 
+bool LeftOffLinks(std::string_view name, bool column) {
+  const bool carried = column ? IsListedProperty(kColumnDisplayProperties, name)
+                              : IsListedProperty(kTableDisplayProperties, name);
+  return !carried && !IsListedProperty(kOwnProperties, name) &&
+         !IsListedProperty(kTargetProperties, name);
+}
+
 std::vector<std::string> RowSourceTables(const std::string& source) {
   const std::string text = Trim(source);
   const auto word = [](char c) {

@@ -125,7 +125,8 @@ const char* AccessTypeName(int type) {
 }
 
 LinkForecast ForecastLink(const std::vector<LinkedColumn>& columns,
-                          const std::vector<std::string>& key, const std::string& product) {
+                          const std::vector<std::string>& key, const std::string& product,
+                          const LinkedTableProperties& table) {
   LinkForecast out;
   std::vector<std::string> conflicts, deleted;
   bool rowVersion = false;
@@ -157,21 +158,32 @@ LinkForecast ForecastLink(const std::vector<LinkedColumn>& columns,
         "#Deleted rows: the link's key holds floating-point or nullable "
         "columns, which Access cannot find rows again by (" +
         Listed(deleted) + ")");
-  // Each property with the columns that have it, in the order first seen.
-  std::vector<std::pair<std::string, std::vector<std::string>>> properties;
-  for (const LinkedColumn& c : columns)
-    for (const std::string& p : c.displayProperties) {
-      auto it = std::find_if(properties.begin(), properties.end(),
-                             [&](const auto& e) { return e.first == p; });
-      if (it == properties.end()) it = properties.insert(properties.end(), {p, {}});
-      it->second.push_back(c.name);
-    }
-  if (!properties.empty()) {
-    std::string listed;
+  // Each property with the columns that have it, in the order first seen; the table's first.
+  const auto listed = [&](const std::vector<std::string>& ofTable,
+                          std::vector<std::string> LinkedColumn::*ofColumn) {
+    std::string text;
+    if (!ofTable.empty()) text = Listed(ofTable) + " (the table)";
+    std::vector<std::pair<std::string, std::vector<std::string>>> properties;
+    for (const LinkedColumn& c : columns)
+      for (const std::string& p : c.*ofColumn) {
+        auto it = std::find_if(properties.begin(), properties.end(),
+                               [&](const auto& e) { return e.first == p; });
+        if (it == properties.end()) it = properties.insert(properties.end(), {p, {}});
+        it->second.push_back(c.name);
+      }
     for (const auto& [p, names] : properties)
-      listed += (listed.empty() ? "" : "; ") + p + " (" + Listed(names) + ")";
-    out.warnings.push_back("not carried onto the link, kept on the renamed table: " + listed);
-  }
+      text += (text.empty() ? "" : "; ") + p + " (" + Listed(names) + ")";
+    return text;
+  };
+  if (const std::string text = listed(table.notCarried, &LinkedColumn::displayProperties);
+      !text.empty())
+    out.warnings.push_back("not carried onto the link, kept on the renamed table: " + text);
+  if (const std::string text = listed(table.leftOff, &LinkedColumn::propertiesLeftOff);
+      !text.empty())
+    out.warnings.push_back(
+        "properties a link does not hold (Access keeps none of them on a link it makes), kept "
+        "on the renamed table: " +
+        text);
   return out;
 }
 

@@ -51,13 +51,23 @@ struct LinkedColumn {
   // The display and lookup properties of the Access column (Caption, RowSource, ...) that the
   // link does not carry.
   std::vector<std::string> displayProperties;
+  // Its other properties, which links do not hold (platform::LeftOffLinks).
+  std::vector<std::string> propertiesLeftOff;
+};
+
+// The table's own properties the link leaves on the renamed table: display properties it does
+// not carry, and the ones links do not hold.
+struct LinkedTableProperties {
+  std::vector<std::string> notCarried;
+  std::vector<std::string> leftOff;
 };
 
 // What Access will show through a link to a table of these columns on `product` whose key (the
 // link's unique index) is `key`: each column with the type Access shows ("OrderID Long
 // Integer"), the columns where that is not the original's type ("ShipTime: Date/Time in Access,
 // time on Norvane, the link shows Text"), and the warnings of the link, among them the display
-// and lookup properties of the original columns that the link does not carry. A table
+// and lookup properties of the original columns and table that the link does not carry, and the
+// properties links do not hold ("ColIsGuid (the table); Expression (Total)"). A table
 // without a key gets no warning here: the link opens read-only, which the report says itself.
 // A column of type "timestamp" or "rowversion" is the table's row version, except on
 // PostgreSQL, whose timestamp is a date and time.
@@ -67,6 +77,7 @@ struct LinkForecast {
   std::vector<std::string> warnings;  // write conflicts, #Deleted rows, properties left behind
 };
 LinkForecast ForecastLink(const std::vector<LinkedColumn>& columns,
-                          const std::vector<std::string>& key, const std::string& product);
+                          const std::vector<std::string>& key, const std::string& product,
+                          const LinkedTableProperties& table = {});
 
 }  // namespace platform

@@ -14,6 +14,7 @@ packages=(
   postgresql postgresql-client odbc-postgresql libpq-dev
   man-db
   xvfb openbox x11-utils xdotool imagemagick lintian
+  git openjdk-17-jdk-headless libcommons-lang3-java libcommons-logging-java
 )
 
 missing=()

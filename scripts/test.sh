@@ -25,6 +25,8 @@ case ${1:-} in
 esac
 cd "$(dirname "$0")/.."
 scripts/setup.sh
+# Jackcess reads the links back in the tests; without it they say so and skip.
+scripts/jackcess.sh || echo "test: Jackcess was not built; the tests that read links with it skip"
 build=${BUILD_DIR:-build/asan}
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DNORVANE_SANITIZE=ON
 cmake --build "$build" --parallel "$(nproc)"

@@ -25,6 +25,24 @@
 namespace platform::access {
 namespace {
 
+// Counts above these are damage, never real content.
+constexpr std::uint32_t kMaxTables = 1u << 20;
+constexpr std::uint32_t kMaxColumns = 4096;
+constexpr std::uint32_t kMaxProperties = 1024;
+
+// The names of the properties in `props` (none when null), sorted.
+std::vector<std::string> PropertyNames(const MdbProperties* props) {
+  std::vector<std::string> names;
+  if (props == nullptr || props->hash == nullptr) return names;
+  GHashTableIter it;
+  gpointer key, value;
+  g_hash_table_iter_init(&it, props->hash);
+  while (g_hash_table_iter_next(&it, &key, &value) && names.size() < kMaxProperties)
+    names.emplace_back(static_cast<const char*>(key));
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
 [[noreturn]] void Unrecognized(const std::string& path, const std::string& why) {
   throw Error(dao::err::kUnrecognizedFormat,
               "Unrecognized database format '" + path + "': " + why + ".");
@@ -227,8 +245,14 @@ void WriteLinkProperties(MdbCatalogEntry* entry, WireWriter& out) {
     const auto* p = static_cast<const MdbProperties*>(g_ptr_array_index(entry->props, b));
     const std::string name = p->name != nullptr ? p->name : "";
     std::vector<std::string> shown;
-    for (const char* property : platform::kColumnDisplayProperties)
-      if (g_hash_table_lookup(p->hash, property) != nullptr) shown.push_back(property);
+    const auto held = [&](const auto& list) {
+      for (const char* property : list)
+        if (g_hash_table_lookup(p->hash, property) != nullptr) shown.push_back(property);
+    };
+    if (name.empty())
+      held(platform::kTableDisplayProperties);
+    else
+      held(platform::kColumnDisplayProperties);
     if (!shown.empty()) blocks.emplace_back(name, std::move(shown));
   }
   out.U32(static_cast<std::uint32_t>(blocks.size()));
@@ -296,7 +320,8 @@ void WriteCatalog(const std::string& path, WireWriter& out) {
     WriteLinkProperties(dao::IsObjectType(e.type, dao::ObjectType::kOdbcLink) ? entry : nullptr,
                         out);
     if (!dao::IsObjectType(e.type, dao::ObjectType::kTable)) {
-      out.String("");  // no rule, no counter, no columns, no indexes (see WriteColumns)
+      out.String("");  // no rule, properties, counter, columns or indexes (see WriteColumns)
+      out.U32(0);
       out.U32(0);
       out.U32(0);
       out.U32(0);
@@ -324,10 +349,6 @@ void WriteCatalog(const std::string& path, WireWriter& out) {
     }
   }
 }
-
-// Counts above these are damage, never real content.
-constexpr std::uint32_t kMaxTables = 1u << 20;
-constexpr std::uint32_t kMaxColumns = 4096;
 
 std::uint32_t Bounded(IsolatedReader& in, std::uint32_t limit, const std::string& path) {
   const std::uint32_t n = in.U32();
@@ -366,6 +387,9 @@ std::uint32_t AutoNumberCounter(MdbTableDef* table) {
 void WriteColumns(MdbTableDef* table, WireWriter& out, const std::vector<unsigned>* only) {
   const auto prop = [](const char* value) { return std::string(value != nullptr ? value : ""); };
   out.String(prop(mdb_table_get_prop(table, "ValidationRule")));
+  const std::vector<std::string> tableProperties = PropertyNames(table->props);
+  out.U32(static_cast<std::uint32_t>(tableProperties.size()));
+  for (const std::string& name : tableProperties) out.String(name);
   out.U32(AutoNumberCounter(table));
   out.U32(only ? static_cast<std::uint32_t>(only->size()) : table->num_cols);
   for (unsigned i = 0; i < (only ? only->size() : table->num_cols); ++i) {
@@ -390,13 +414,21 @@ void WriteColumns(MdbTableDef* table, WireWriter& out, const std::vector<unsigne
     out.U32(static_cast<std::uint32_t>(shown.size()));
     for (const char* name : shown) out.String(name);
     out.String(prop(mdb_col_get_prop(col, "RowSource")));
+    std::vector<std::string> left = PropertyNames(col->props);
+    std::erase_if(left, [](const std::string& p) { return !platform::LeftOffLinks(p, true); });
+    out.U32(static_cast<std::uint32_t>(left.size()));
+    for (const std::string& name : left) out.String(name);
   }
 }
 
 std::vector<ColumnInfo> ReadColumns(IsolatedReader& in, const std::string& what,
-                                    std::string* tableRule) {
+                                    std::string* tableRule,
+                                    std::vector<std::string>* tableProperties) {
   std::string rule = in.String();
   if (tableRule != nullptr) *tableRule = std::move(rule);
+  std::vector<std::string> names(Bounded(in, kMaxProperties, what));
+  for (std::string& name : names) name = in.String();
+  if (tableProperties != nullptr) *tableProperties = std::move(names);
   const std::uint32_t counter = in.U32();
   const std::uint32_t count = Bounded(in, kMaxColumns, what);
   std::vector<ColumnInfo> columns(count);
@@ -417,6 +449,8 @@ std::vector<ColumnInfo> ReadColumns(IsolatedReader& in, const std::string& what,
         in, static_cast<std::uint32_t>(std::size(platform::kColumnDisplayProperties)), what);
     for (std::uint32_t i = 0; i < shown; ++i) column.displayProperties.push_back(in.String());
     column.rowSource = in.String();
+    column.propertiesLeftOff.resize(Bounded(in, kMaxProperties, what));
+    for (std::string& name : column.propertiesLeftOff) name = in.String();
   }
   return columns;
 }
@@ -489,13 +523,13 @@ Catalog ReadOwnCatalog(const std::string& posixPath, std::chrono::milliseconds t
       auto& [name, shown] = table.linkProperties.emplace_back();
       name = in.String();
       const std::uint32_t n = Bounded(
-          in, static_cast<std::uint32_t>(std::size(platform::kColumnDisplayProperties)), posixPath);
+          in, static_cast<std::uint32_t>(std::size(platform::kTableDisplayProperties)), posixPath);
       for (std::uint32_t i = 0; i < n; ++i) shown.push_back(in.String());
     }
     // DAO's form: the stored options (none for an Access file), then the file.
     if (table.objectType == dao::ObjectType::kAccessLink)
       table.connect += (table.connect.ends_with(';') ? "" : ";") + ("DATABASE=" + table.database);
-    table.columns = ReadColumns(in, posixPath, &table.validationRule);
+    table.columns = ReadColumns(in, posixPath, &table.validationRule, &table.properties);
     const std::uint32_t indexes = Bounded(in, kMaxColumns, posixPath);
     for (std::uint32_t i = 0; i < indexes; ++i) {
       dao::Index index;

@@ -53,6 +53,8 @@ struct ColumnInfo {
   // The display and lookup properties the column has (Caption, Format, RowSource, ...), by name.
   std::vector<std::string> displayProperties;
   std::string rowSource;  // a lookup's row source: a table, a query or an SQL statement
+  // The column's properties a link leaves behind (platform::LeftOffLinks), by name.
+  std::vector<std::string> propertiesLeftOff;
 };
 
 // The characters a Text column holds: its size, which Jet 4 and later count in bytes of UTF-16.
@@ -78,7 +80,10 @@ struct TableInfo {
   std::string sourceTableName;  // links only
   std::string database;         // Access links: the back-end's path as stored (Windows form)
   BackEnd backEnd;              // Access links only
-  // ODBC links: the column display and lookup properties the link holds, per column name.
+  // Local tables: the names of the table's own properties (OrderBy, GUID, ...), sorted.
+  std::vector<std::string> properties;
+  // ODBC links: the display and lookup properties the link holds, per column name (the
+  // table's own under "").
   std::vector<std::pair<std::string, std::vector<std::string>>> linkProperties;
   // An Access link shows its back-end table's columns and indexes (empty when it cannot be
   // read; backEnd.error says why).
@@ -93,10 +98,12 @@ struct TableInfo {
 class IsolatedReader;
 
 // Reads the column descriptions the reader's child sent for one table (see WriteColumns in
-// mdb_handles.h), and the table's validation rule into `tableRule` when given; throws
-// kUnrecognizedFormat naming `what` for an impossible count.
+// mdb_handles.h), and the table's validation rule into `tableRule` and the names of its own
+// properties into `tableProperties` when given; throws kUnrecognizedFormat naming `what` for an
+// impossible count.
 std::vector<ColumnInfo> ReadColumns(IsolatedReader& in, const std::string& what,
-                                    std::string* tableRule = nullptr);
+                                    std::string* tableRule = nullptr,
+                                    std::vector<std::string>* tableProperties = nullptr);
 
 struct Catalog {
   int jetVersion = 0;  // 0 Jet 3, 1 Jet 4, 2+ ACE

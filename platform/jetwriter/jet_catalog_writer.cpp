@@ -740,6 +740,7 @@ class JetCatalogWriter : public platform::AccessCatalogWriter, private PageAlloc
     WriteTableDef(f, tdefPage, LinkTableDef(f, tdefPage, cols, LinkIndexes(remote)));
     RowValues v = NewEntry(cat, name, static_cast<std::int32_t>(tdefPage),
                            dao::ObjectType::kOdbcLink, kLinkFlags);
+    const Bytes created = *v.values[col::kDateCreate];
     // Stored without its "ODBC;" prefix, as Access stores it; the type (4) says it is ODBC.
     // Never with a password: the driver finds it where its client library looks (for psqlODBC,
     // PGPASSWORD or the password file).
@@ -750,7 +751,8 @@ class JetCatalogWriter : public platform::AccessCatalogWriter, private PageAlloc
         LongValue(cat, col::kRmtInfoLong, RemoteInfo(remote.columns), f.jet4);
     std::vector<std::string> names;
     for (const RemoteColumn& rc : remote.columns) names.push_back(rc.name);
-    if (const Bytes props = BuildPropertyRecord(DisplayPropertiesFor(original, names), f);
+    if (const Bytes props =
+            BuildPropertyRecord(LinkPropertiesFor(original, name, names, created, f), f);
         !props.empty())
       v.values[col::kLvProp] = LongValue(cat, col::kLvProp, props, f.jet4, true);
     AddEntry(cat, name, v);

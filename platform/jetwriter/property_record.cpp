@@ -1,10 +1,13 @@
 #include "platform/jetwriter/property_record.h"
 
 #include <algorithm>
+#include <mutex>
+#include <random>
 
 #include "platform/display_properties.h"
 #include "platform/jetwriter/jet_bytes.h"
 #include "platform/jetwriter/jet_text.h"
+#include "platform/jetwriter/row_codec.h"
 #include "platform/text.h"
 
 namespace jetwriter {
@@ -145,6 +148,75 @@ PropertyRecord DisplayPropertiesFor(const PropertyRecord& original,
     for (const PropertyBlock& b : original)
       if (b.column && platform::EqualsNoCase(b.name, column))
         out.push_back(kept(b, platform::kColumnDisplayProperties, {true, column, {}}));
+  return out;
+}
+
+Bytes NewGuid() {
+  static std::mt19937_64 random{std::random_device{}()};
+  static std::mutex mutex;
+  const std::lock_guard lock(mutex);
+  Bytes g(16);
+  for (std::size_t i = 0; i < g.size(); i += 8) {
+    const std::uint64_t r = random();
+    for (std::size_t k = 0; k < 8; ++k) g[i + k] = static_cast<std::uint8_t>(r >> (8 * k));
+  }
+  g[7] = static_cast<std::uint8_t>((g[7] & 0x0F) | 0x40);  // version 4, in Data3's high byte
+  g[8] = static_cast<std::uint8_t>((g[8] & 0x3F) | 0x80);  // the RFC 4122 variant
+  return g;
+}
+
+Bytes NameMapOf(const std::string& table, const Bytes& tableGuid, const Bytes& created,
+                const std::vector<std::pair<std::string, Bytes>>& columns, const Format& f) {
+  Bytes out{0x0A, 0xCC, 0x0E, 0x55};
+  const auto entry = [&](const Bytes& guid, std::uint32_t kind, Bytes about,
+                         const std::string& name) {
+    about.resize(16, 0);
+    PutLe(out, 0, 4);
+    out.insert(out.end(), guid.begin(), guid.end());
+    PutLe(out, kind, 4);
+    out.insert(out.end(), about.begin(), about.end());
+    const Bytes text = EncodeText(name, f);
+    out.insert(out.end(), text.begin(), text.end());
+    PutLe(out, 0, f.jet4 ? 2 : 1);
+  };
+  entry(tableGuid, 0, created, table);
+  for (const auto& [name, guid] : columns) entry(guid, 7, tableGuid, name);
+  return out;
+}
+
+PropertyRecord LinkPropertiesFor(const PropertyRecord& original, const std::string& table,
+                                 const std::vector<std::string>& columns, const Bytes& created,
+                                 const Format& f) {
+  PropertyRecord shown = DisplayPropertiesFor(original, columns);
+  if (!f.jet4) return shown;
+  constexpr std::uint8_t kOnLink = 0x80, kDdl = 0x01;
+  for (PropertyBlock& b : shown)
+    for (Property& p : b.properties) p.flags |= kOnLink;
+  const auto guidOf = [](const Bytes& guid) {
+    return Property{"GUID", kOnLink | kDdl, static_cast<std::uint8_t>(kTypeBinary), guid};
+  };
+  PropertyRecord out;
+  PropertyBlock head{false, "", {guidOf(NewGuid())}};
+  std::vector<std::pair<std::string, Bytes>> named;
+  for (const std::string& column : columns) {
+    PropertyBlock block{true, column, {guidOf(NewGuid())}};
+    named.emplace_back(column, block.properties[0].value);
+    for (const PropertyBlock& b : shown)
+      if (b.column && b.name == column)
+        block.properties.insert(block.properties.end(), b.properties.begin(), b.properties.end());
+    out.push_back(std::move(block));
+  }
+  const bool keepsNames = std::any_of(original.begin(), original.end(), [](const PropertyBlock& b) {
+    return !b.column && std::any_of(b.properties.begin(), b.properties.end(),
+                                    [](const Property& p) { return p.name == "NameMap"; });
+  });
+  if (keepsNames)
+    head.properties.push_back({"NameMap", 0, static_cast<std::uint8_t>(kTypeOle),
+                               NameMapOf(table, head.properties[0].value, created, named, f)});
+  for (const PropertyBlock& b : shown)
+    if (!b.column)
+      head.properties.insert(head.properties.end(), b.properties.begin(), b.properties.end());
+  out.insert(out.begin(), std::move(head));
   return out;
 }
 

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/jetwriter/jet_version.h"
@@ -44,5 +45,26 @@ Bytes BuildPropertyRecord(const PropertyRecord& record, const Format& f);
 // in the order of `columns`, the table's block first.
 PropertyRecord DisplayPropertiesFor(const PropertyRecord& original,
                                     const std::vector<std::string>& columns);
+
+// A new random GUID (version 4) as a GUID property stores it: Data1, Data2 and Data3
+// little-endian, then the 8 bytes of Data4.
+Bytes NewGuid();
+
+// A NameMap value, as Access keeps the names of a table and its columns with their GUIDs: the
+// 4-byte mark 0A CC 0E 55, then per object a 4-byte 0, its GUID, its kind (4 bytes: 0 the table,
+// 7 a column), 16 bytes (the table: when it was made, as an OLE date, then zeros; a column: the
+// table's GUID), its name ending in a 0 character. `columns` are (name, GUID) pairs.
+Bytes NameMapOf(const std::string& table, const Bytes& tableGuid, const Bytes& created,
+                const std::vector<std::pair<std::string, Bytes>>& columns, const Format& f);
+
+// The property record of an ODBC link named `table` to remote `columns` that replaces a table
+// whose record is `original`: its display and lookup properties (DisplayPropertiesFor); in Jet 4
+// and ACE files, as in the link Access made in the Jackcess sample odbcLinkerTestV2007.accdb,
+// each marked 0x80 in its flags, the table and every column with a GUID of the link's own
+// (flags 0x81), and the table with a NameMap of those GUIDs when `original` has one (a file
+// that keeps them); `created` is the link's DateCreate. Jet 3 links take the properties as stored.
+PropertyRecord LinkPropertiesFor(const PropertyRecord& original, const std::string& table,
+                                 const std::vector<std::string>& columns, const Bytes& created,
+                                 const Format& f);
 
 }  // namespace jetwriter

@@ -358,6 +358,8 @@ struct AccessSide {
   std::vector<int> types;
   // Per column: the display and lookup properties the link does not hold.
   std::vector<std::vector<std::string>> displayProperties;
+  std::vector<std::vector<std::string>> propertiesLeftOff;  // per column
+  LinkedTableProperties tableProperties;
   std::vector<std::string> lookupWarnings;  // lookups whose row source is not migrated
   RowDigest digest;
   bool read = false;  // the rows were read; otherwise check.checksumNote says why not
@@ -421,6 +423,17 @@ AccessSide MigrationChecker::ReadAccessSide(const TableBefore& table, const acce
                    link != nullptr && link->objectType == dao::ObjectType::kOdbcLink &&
                    link->sourceTableName == check.targetName && !link->connect.empty();
     if (renamed != nullptr) local = renamed->name;
+    if (check.linked) {
+      std::vector<std::string> held;
+      for (const auto& [block, names] : link->linkProperties)
+        if (block.empty()) held = names;
+      for (const std::string& p : renamed->properties) {
+        if (IsListedProperty(kTableDisplayProperties, p) &&
+            std::find(held.begin(), held.end(), p) == held.end())
+          side.tableProperties.notCarried.push_back(p);
+        if (LeftOffLinks(p, false)) side.tableProperties.leftOff.push_back(p);
+      }
+    }
     check.linkReadOnly = check.linked && std::none_of(table.indexes.begin(), table.indexes.end(),
                                                       [](const dao::Index& i) { return i.Unique; });
   }
@@ -457,6 +470,8 @@ AccessSide MigrationChecker::ReadAccessSide(const TableBefore& table, const acce
         }
       }
       side.displayProperties.push_back(std::move(left));
+      side.propertiesLeftOff.push_back(check.linked ? c.propertiesLeftOff
+                                                    : std::vector<std::string>{});
     }
     side.digest = AccessRowDigest(rows, side.types);
     check.accessRows = static_cast<long long>(side.digest.Rows());
@@ -555,10 +570,11 @@ TableCheck FinishTarget(TargetSide& target, odbc::Connection& db) {
         if (i < target.side.types.size()) {
           linked.back().accessType = target.side.types[i];
           linked.back().displayProperties = target.side.displayProperties[i];
+          linked.back().propertiesLeftOff = target.side.propertiesLeftOff[i];
         }
       }
-      LinkForecast forecast =
-          ForecastLink(linked, db.PrimaryKeyOf(check.targetName).columns, db.DbmsName());
+      LinkForecast forecast = ForecastLink(linked, db.PrimaryKeyOf(check.targetName).columns,
+                                           db.DbmsName(), target.side.tableProperties);
       check.linkColumns = std::move(forecast.columns);
       check.linkTypesDiffer = std::move(forecast.differ);
       check.linkWarnings = std::move(forecast.warnings);

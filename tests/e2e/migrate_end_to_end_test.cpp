@@ -305,6 +305,65 @@ TEST_F(EndToEnd, edge_links_keep_the_primary_key_and_the_report_forecasts_the_li
       << run.output;
 }
 
+// What a link cannot take is named under its table: a lookup whose rows come from a table the
+// run does not migrate (nwind's Order Details.ProductID made to list MSysACEs), and table
+// properties links do not hold (ColIsGuid, in a Jet 3 and a Jet 4 file).
+TEST_F(EndToEnd, what_a_link_cannot_take_is_reported_under_its_table) {
+  const fs::path access = Copy("nwind.mdb");
+  std::string bytes = ReadBytes(access);
+  const std::string from = "[ProductID],[ProductName] FROM Products ORDER";
+  const std::size_t at = bytes.find(std::string("R") + '\0' + "SELECT DISTINCTROW " + from);
+  ASSERT_NE(at, std::string::npos);
+  ASSERT_EQ(bytes.find(std::string("R") + '\0' + "SELECT DISTINCTROW " + from, at + 1),
+            std::string::npos);
+  const std::size_t products = bytes.find("Products", at);
+  bytes.replace(products, 8, "MSysACEs");  // as long as "Products": the record keeps its layout
+  WriteBytes(access, bytes);
+  auto run = Migrate({"--access", access.string(), "--link"});
+  ASSERT_EQ(run.status, 0) << run.output;
+  const std::string lookup =
+      "    the link: the lookup of ProductID lists the rows of MSysACEs, a table not migrated: it "
+      "stays the Access table\n";
+  const std::size_t reported = run.output.find(lookup);
+  ASSERT_NE(reported, std::string::npos) << run.output;
+  EXPECT_EQ(run.output.rfind(lookup), reported) << "under one table only";
+  // The report's table line above the line at `at`.
+  const auto tableAbove = [](const std::string& out, std::size_t at) {
+    for (std::size_t end = out.rfind('\n', at - 1); end != std::string::npos && end > 0;) {
+      const std::size_t start = out.rfind('\n', end - 1);
+      const std::string line = out.substr(start + 1, end - start - 1);
+      if (!line.starts_with(" ")) return line;
+      end = start;
+    }
+    return std::string();
+  };
+  EXPECT_TRUE(tableAbove(run.output, reported).starts_with("Order Details -> Order_Details"))
+      << run.output;
+  // The link holds the lookup all the same: nothing is dropped.
+  const auto catalog = platform::access::ReadCatalog(access.string(), std::chrono::seconds(60));
+  const auto* link = Find(catalog, "Order Details");
+  ASSERT_NE(link, nullptr);
+  bool rowSource = false;
+  for (const auto& [column, names] : link->linkProperties)
+    rowSource = rowSource || (column == "ProductID" &&
+                              std::find(names.begin(), names.end(), "RowSource") != names.end());
+  EXPECT_TRUE(rowSource);
+
+  for (const char* file : {"testV1997.mdb", "testV2000.mdb"}) {
+    const fs::path other = Copy(file);
+    run = Migrate({"--access", other.string(), "--link"});
+    ASSERT_EQ(run.status, 0) << file << run.output;
+    const std::string leftOff =
+        "    the link: properties a link does not hold (Access keeps none of them on a link it "
+        "makes), kept on the renamed table: ColIsGuid (the table)\n";
+    const std::size_t shown = run.output.find(leftOff);
+    ASSERT_NE(shown, std::string::npos) << file << run.output;
+    EXPECT_EQ(run.output.rfind(leftOff), shown) << file;
+    EXPECT_TRUE(tableAbove(run.output, shown).starts_with("Table4 ")) << file << run.output;
+    EXPECT_EQ(run.output.find("not carried onto the link"), std::string::npos) << file;
+  }
+}
+
 TEST_F(EndToEnd, bad_input_ends_with_a_message_on_standard_error_and_creates_nothing) {
   const fs::path access = Copy("nwind.mdb");
   const std::string before = ReadBytes(access);

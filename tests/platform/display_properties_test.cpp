@@ -28,4 +28,22 @@ TEST(RowSourceTables, a_name_is_the_table_and_a_select_names_its_from_and_join_t
   EXPECT_EQ(platform::RowSourceTables(""), Names{});
 }
 
+TEST(LeftOffLinks, only_what_no_link_carries_replaces_or_leaves_to_the_database) {
+  // Carried onto the link, on a table or on a column; compared without regard to letter case.
+  EXPECT_FALSE(platform::LeftOffLinks("OrderBy", false));
+  EXPECT_FALSE(platform::LeftOffLinks("backtint", false));
+  EXPECT_FALSE(platform::LeftOffLinks("Caption", true));
+  EXPECT_FALSE(platform::LeftOffLinks("TextAlign", true));
+  // The link's own, and what the Norvane table enforces.
+  EXPECT_FALSE(platform::LeftOffLinks("GUID", true));
+  EXPECT_FALSE(platform::LeftOffLinks("NameMap", false));
+  EXPECT_FALSE(platform::LeftOffLinks("ValidationRule", false));
+  EXPECT_FALSE(platform::LeftOffLinks("Required", true));
+  // A column's property on the table, or one no link holds, is left behind.
+  EXPECT_TRUE(platform::LeftOffLinks("Caption", false));
+  EXPECT_TRUE(platform::LeftOffLinks("OrderBy", true));
+  EXPECT_TRUE(platform::LeftOffLinks("ColIsGuid", false));
+  EXPECT_TRUE(platform::LeftOffLinks("Expression", true));
+}
+
 }  // namespace

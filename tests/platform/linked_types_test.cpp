@@ -40,7 +40,7 @@ TEST(LinkedTypes, follow_access_rules_by_type_size_and_scale) {
 
 platform::LinkedColumn Column(const std::string& name, int sqlType, const std::string& typeName,
                               long size, int digits, bool nullable, int accessType) {
-  return {name, sqlType, size, digits, typeName, nullable, accessType, {}};
+  return {name, sqlType, size, digits, typeName, nullable, accessType, {}, {}};
 }
 
 TEST(LinkForecast, marks_the_columns_access_shows_otherwise_and_warns_of_the_traps) {
@@ -82,6 +82,23 @@ TEST(LinkForecast, marks_the_columns_access_shows_otherwise_and_warns_of_the_tra
   EXPECT_EQ(h.warnings[0],
             "not carried onto the link, kept on the renamed table: Caption (ID, ShipTime); "
             "Format (ID); RowSource (ShipTime); DisplayControl (ShipTime)");
+  // The table's own come first; the properties no link holds have a warning of their own.
+  shown[1].propertiesLeftOff = {"Expression"};
+  const platform::LinkForecast t =
+      platform::ForecastLink(shown, {"ID"}, "Norvane", {{"OrderBy", "Filter"}, {"ColIsGuid"}});
+  ASSERT_EQ(t.warnings.size(), 2u);
+  EXPECT_EQ(t.warnings[0],
+            "not carried onto the link, kept on the renamed table: OrderBy, Filter (the table); "
+            "Caption (ID, ShipTime); Format (ID); RowSource (ShipTime); DisplayControl "
+            "(ShipTime)");
+  EXPECT_EQ(t.warnings[1],
+            "properties a link does not hold (Access keeps none of them on a link it makes), "
+            "kept on the renamed table: ColIsGuid (the table); Expression (ShipTime)");
+  const platform::LinkForecast onlyTable =
+      platform::ForecastLink({columns[0]}, {"ID"}, "Norvane", {{"OrderBy"}, {}});
+  EXPECT_EQ(onlyTable.warnings,
+            std::vector<std::string>{
+                "not carried onto the link, kept on the renamed table: OrderBy (the table)"});
 
   // On PostgreSQL a "timestamp" is a date and time (psqlODBC's SQL_TYPE_TIMESTAMP), no row
   // version: the write conflicts of the float and the nullable Yes/No column are still named.
