@@ -26,7 +26,8 @@ class Planner {
 
   DryRunPlan Run(dao::Engine& engine) {
     const std::string folder = settings_.WorkFolder;
-    err_.Run("Writing " + folder + "sp.sql", [&] { WriteTimeFixProcedure(settings_); });
+    err_.Run("Writing " + folder + "sp.sql",
+             [&] { Rewrite(folder + "sp.sql", ProcedureLinesOf(settings_)); });
     err_.Run("Writing " + folder + "migrate.bat",
              [&] { Rewrite(folder + "migrate.bat", target::MigrateBatLines(settings_)); });
     err_.Run("Writing " + folder + "reload.bat",
@@ -47,7 +48,7 @@ class Planner {
         workspace->Close();
       });
     }
-    for (const std::string& line : ReloadTail()) reload1_.push_back(line);
+    for (const std::string& line : ReloadTailOf(settings_.Target)) reload1_.push_back(line);
     err_.Run("Writing " + folder + "reload1.sql",
              [&] { Rewrite(folder + "reload1.sql", reload1_); });
     err_.Run("Writing " + folder + "reload2.sql",
@@ -65,7 +66,10 @@ class Planner {
     err_.Run("Reading the relationships", [&] { relations = db.Relations(); });
     for (const dao::Relation& relation : relations) {
       err_.Run("Writing the foreign key of " + relation.ForeignTable + " to " + relation.Table,
-               [&] { reload2_.push_back(ForeignKeyLine(relation)); });
+               [&] {
+                 if (std::string line = ForeignKeyLineOf(settings_.Target, relation); !line.empty())
+                   reload2_.push_back(std::move(line));
+               });
     }
   }
 
@@ -92,7 +96,8 @@ class Planner {
                                               : ""));
         if (!index.Primary) continue;
         err_.Run("Writing the primary key of " + t, [&] {
-          for (const std::string& line : PrimaryKeyLines(index.Fields, t)) reload1_.push_back(line);
+          for (const std::string& line : PrimaryKeyLinesOf(settings_.Target, index.Fields, t))
+            reload1_.push_back(line);
         });
       }
       if (settings_.LinkTablesFlag == 1)

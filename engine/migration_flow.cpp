@@ -313,16 +313,26 @@ FlowNext MigrationFlow::DryRun() {
       engine::DryRun(*engine, settings_, std::string(platform::kOdbcPrefix) + PlannedTarget());
   frontEnd_->Print("Dry run: the work files are in " + settings_.WorkFolder +
                    "; nothing else was changed.");
+  if (settings_.Target == TargetKind::PostgreSql)
+    frontEnd_->Print("Target: the " + target::PostgresTargetName(settings_) + ".");
   for (const std::string& line : plan.lines) frontEnd_->Print(line);
   for (const auto& f : plan.failures) frontEnd_->Tell(f.context + ": " + f.description);
   return Finish(plan.failures.empty());
 }
 
+namespace {
+
+target::CreateDbFiles CreateDbFilesOf(const MigrationSettings& settings) {
+  return {ProcedureLinesOf(settings), ReloadBatLines(settings)};
+}
+
+}  // namespace
+
 FlowNext MigrationFlow::CreateDb() {
   target::CreateDbView* view = frontEnd_->CreateView();
-  createTask_ = target::CreateDb(
-      settings_, {TimeFixProcedureLines(settings_.Target), ReloadBatLines(settings_)},
-      frontEnd_->DialogsOfFlow(), services_.commands, *view, services_.linkedTables);
+  createTask_ = target::CreateDb(settings_, CreateDbFilesOf(settings_), frontEnd_->DialogsOfFlow(),
+                                 services_.commands, *view, services_.linkedTables,
+                                 services_.serverDatabases);
   if (!createTask_) {
     RemoveLeftovers(false);
     return Stop();
@@ -354,7 +364,9 @@ FlowNext MigrationFlow::Run() {
     });
   std::string chosenDatabase;
   try {
-    if (const std::string named = ChosenDatabase(); !named.empty())
+    if (settings_.Target == TargetKind::PostgreSql)
+      chosenDatabase = target::PostgresConnectString(settings_);
+    else if (const std::string named = ChosenDatabase(); !named.empty())
       chosenDatabase = platform::paths::PosixPathOf(named).string();
   } catch (const platform::Error&) {
   }
@@ -423,6 +435,8 @@ FlowNext MigrationFlow::CheckAfter() {
 }
 
 FlowNext MigrationFlow::ShowReport() {
+  if (settings_.Target == TargetKind::PostgreSql)
+    report_.serverTarget = target::PostgresTargetName(settings_);
   frontEnd_->ShowReport(report_);
   if (workFiles_ == WorkFiles::RemovedAtEnd) return GoTo(NextAfter(FlowStep::Report));
   return Finish(report_.Ok());
@@ -432,7 +446,15 @@ void MigrationFlow::RemoveLeftovers(bool databaseToo) {
   if (workFiles_ != WorkFiles::RemovedAtEnd) return;
   std::vector<std::string> files;
   for (const char* name : kWorkFileNames) files.push_back(settings_.WorkFolder + name);
-  if (databaseToo) {
+  const bool server = settings_.Target == TargetKind::PostgreSql;
+  if (databaseToo && server && services_.serverDatabases != nullptr) {
+    try {
+      if (services_.serverDatabases->Exists(settings_)) services_.serverDatabases->Drop(settings_);
+    } catch (const platform::Error& e) {
+      frontEnd_->Tell("Dropping the " + target::PostgresTargetName(settings_) + ": " +
+                      e.Description());
+    }
+  } else if (databaseToo && !server) {
     const std::string db = target::TargetDbFilePath(settings_);
     for (const char* ending : {"", "-journal", "-wal", "-shm"}) files.push_back(db + ending);
     files.push_back(target::TargetLogFilePath(settings_));

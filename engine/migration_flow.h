@@ -25,6 +25,7 @@
 #include "platform/ui_services.h"
 #include "report/migration_report.h"
 #include "target/create_db.h"
+#include "target/postgres_target.h"
 #include "target/run_locks.h"
 
 struct MigrationSettings;
@@ -131,6 +132,9 @@ struct FlowServices {
   // Norvane database where it points and not the one "Create DB" makes (second argument, POSIX
   // path); "" when it can. Asked by the check; without it the run's open finds out.
   std::function<std::string(const std::string&, const std::string&)> connectionRefusal = {};
+  // The PostgreSQL target's server: "Create DB" asks it about an existing database and drops
+  // it, and a plan that stops after creating the database drops it again.
+  target::ServerDatabases* serverDatabases = nullptr;
 };
 
 class MigrationFlow {

@@ -98,8 +98,10 @@ RunOutcome MigrationRun::Run() {
   }
 
   // Connecting to the target.
-  view_.SetStatusText(
-      "Connecting to Norvane DB ... Create a Norvane DataSource if one does not exist.");
+  view_.SetStatusText(s.Target == TargetKind::PostgreSql
+                          ? "Connecting to the PostgreSQL database ..."
+                          : "Connecting to Norvane DB ... Create a Norvane DataSource if one does "
+                            "not exist.");
   err_.Run("Creating the ODBC workspace", [&] {
     connections_.OdbcWorkspace =
         Need(engine_, "the database engine")
@@ -164,7 +166,9 @@ void MigrationRun::WriteForeignKeys() {
     std::string line;
     bool system = false;
     if (err_.Run(context, [&] { system = RelatesSystemTable(*connections_.AccessDb, relation); }) &&
-        !system && err_.Run(context, [&] { line = ForeignKeyLine(relation); }))
+        !system &&
+        err_.Run(context, [&] { line = ForeignKeyLineOf(settings_.Target, relation); }) &&
+        !line.empty())
       WriteScriptLine(reload2_, line, context);
     view_.SetProgress(20);
   }
@@ -219,21 +223,26 @@ void MigrationRun::CopyTableIndexes(dao::TableDef& table, const std::string& tar
   const std::shared_ptr<dao::Database> target = connections_.TargetDb;
   std::vector<dao::Index> indexes;
   if (!err_.Run("Reading the indexes of " + targetName, [&] { indexes = table.Indexes(); })) return;
+  // On PostgreSQL the key statement of reload1.sql makes the primary index itself; a unique
+  // index made before it would stand beside the key's own.
+  const bool keyMakesIndex = settings_.Target == TargetKind::PostgreSql;
   for (const dao::Index& index : indexes) {
-    err_.Run("Creating index " + index.Name + " on " + targetName, [&] {
-      dao::TableDefCollection& defs = Need(target, "the target database").TableDefs();
-      dao::Index created = Need(defs.Item(targetName), "the target table")
-                               .CreateIndex(platform::LowerAscii(index.Name));
-      created.Fields = index.Fields;
-      created.Unique = index.Unique;
-      created.Primary = index.Primary;
-      Need(defs.Item(platform::LowerAscii(targetName)), "the target table").AppendIndex(created);
-    });
+    if (!(index.Primary && keyMakesIndex))
+      err_.Run("Creating index " + index.Name + " on " + targetName, [&] {
+        dao::TableDefCollection& defs = Need(target, "the target database").TableDefs();
+        dao::Index created = Need(defs.Item(targetName), "the target table")
+                                 .CreateIndex(platform::LowerAscii(index.Name));
+        created.Fields = index.Fields;
+        created.Unique = index.Unique;
+        created.Primary = index.Primary;
+        Need(defs.Item(platform::LowerAscii(targetName)), "the target table").AppendIndex(created);
+      });
     if (!index.Primary) continue;
     // Derived from the Access index alone: written whether or not the target took the index.
     const std::string context = "Writing the primary key of " + targetName;
     std::vector<std::string> lines;
-    if (err_.Run(context, [&] { lines = PrimaryKeyLines(index.Fields, targetName); }))
+    if (err_.Run(context,
+                 [&] { lines = PrimaryKeyLinesOf(settings_.Target, index.Fields, targetName); }))
       for (const std::string& line : lines) WriteScriptLine(reload1_, line, context);
   }
 }
@@ -298,7 +307,7 @@ void MigrationRun::LinkBackTable(const std::string& name) {
 void MigrationRun::RunReloadScripts() {
   MigrationSettings& s = settings_;
   const std::string reload1 = s.WorkFolder + "reload1.sql";
-  for (const std::string& line : ReloadTail())
+  for (const std::string& line : ReloadTailOf(s.Target))
     WriteScriptLine(reload1_, line, "Writing the end of " + reload1);
   if (reload1_.IsOpen()) err_.Run("Closing " + reload1, [&] { reload1_.Close(); });
   view_.SetProgress(80);

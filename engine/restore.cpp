@@ -17,6 +17,7 @@
 #include "platform/paths.h"
 #include "platform/run_lock.h"
 #include "target/create_db.h"
+#include "target/postgres_target.h"
 
 namespace engine {
 
@@ -138,8 +139,9 @@ std::string RecordProblem(const Record& record, const fs::path& access, const fs
                         backup.find('/') == std::string::npos &&
                         backup.rfind(access.filename().string() + ".bak", 0) == 0;
   const fs::path t(target);
-  const bool targetOk = !target.empty() && t.is_absolute() && t != access &&
-                        t != access.parent_path() / backup && t != path;
+  const bool targetOk =
+      target::IsServerTarget(target) || (!target.empty() && t.is_absolute() && t != access &&
+                                         t != access.parent_path() / backup && t != path);
   if (!backupOk || !targetOk || record.Get("linked-digest").empty() ||
       record.Get("backup-digest").empty() || !record.Get("damaged").empty())
     return "the record " + Windows(path) + " is damaged or was changed by hand.";
@@ -166,7 +168,18 @@ bool Exists(const fs::path& path) {
   return ::lstat(path.c_str(), &st) == 0;
 }
 
+// A recorded target as messages name it: a file in Windows form, a server's database by its
+// connect string.
+std::string Shown(const fs::path& target) {
+  return target::IsServerTarget(target.string()) ? target.string() : Windows(target);
+}
+
 }  // namespace
+
+bool TargetDatabaseInspector::Exists(const std::string& target) {
+  struct stat st {};
+  return ::lstat(target.c_str(), &st) == 0;
+}
 
 void SetRestoreStepObserver(void (*observer)(int step)) {
   stepObserver = observer;
@@ -196,7 +209,8 @@ LinkBackRecorder::LinkBackRecorder(const MigrationSettings& settings,
     state->access = platform::paths::ToPosix(settings.AccessDbPath);
     state->target = connectedDatabase.empty()
                         ? platform::paths::ToPosix(target::TargetDbFilePath(settings))
-                        : fs::absolute(connectedDatabase);
+                    : target::IsServerTarget(connectedDatabase) ? fs::path(connectedDatabase)
+                                                                : fs::absolute(connectedDatabase);
   } catch (const platform::Error&) {
     return;  // the run's own open reports a path that does not resolve
   }
@@ -280,13 +294,14 @@ RestoreOutcome RestoreFromBackup(dao::Engine& engine, TargetDatabaseInspector& i
     return Refuse(problem);
   const fs::path backup = access.parent_path() / record.Get("backup");
   const fs::path target = record.Get("target");
+  const bool server = target::IsServerTarget(target.string());
 
   // One run at a time: no migration may work on either file meanwhile.
   std::optional<platform::RunLock> accessLock, targetLock;
   try {
     if (!request.runLocksHeld) {
       accessLock.emplace(access.string());
-      targetLock.emplace(target.string());
+      if (!server) targetLock.emplace(target.string());
     }
   } catch (const platform::Error& e) {
     return Refuse(e.Description());
@@ -316,37 +331,48 @@ RestoreOutcome RestoreFromBackup(dao::Engine& engine, TargetDatabaseInspector& i
                     " does not match the one made at the link-back.");
     try {
       if (inspector.TablesLinkedTo(access.string(), target.string()).empty())
-        return Refuse("the record names the database " + Windows(target) + ", but no table of " +
+        return Refuse("the record names the database " + Shown(target) + ", but no table of " +
                       Windows(access) + " is linked to it.");
     } catch (const platform::Error& e) {
       return Refuse("the links of " + Windows(access) + " cannot be read: " + e.Description());
     }
   }
 
-  const bool databaseThere = Exists(target);
+  bool databaseThere = false;
+  try {
+    databaseThere = inspector.Exists(target.string());
+  } catch (const platform::Error& e) {
+    return Refuse(Shown(target) + " cannot be reached: " + e.Description());
+  }
   if (databaseThere) {
     if (!inspector.IsNorvaneDatabase(target.string()))
-      return Refuse(Windows(target) +
+      return Refuse(Shown(target) +
                     " is not a Norvane database; the record names a file the migration did not "
                     "make, which is left alone.");
-    if (const long pid = inspector.ProgramHolding(target.string()))
-      return Refuse(Windows(target) + " is in use by another program (process " +
+    long pid = 0;
+    try {
+      pid = inspector.ProgramHolding(target.string());
+    } catch (const platform::Error& e) {
+      return Refuse(Shown(target) + " cannot be checked: " + e.Description());
+    }
+    if (pid != 0)
+      return Refuse(Shown(target) + " is in use by another program (process " +
                     std::to_string(pid) + "); close it and restore again.");
     if (!request.discardChanges) {
       std::vector<std::string> changed;
       try {
         changed = ChangedTables(record.tables, inspector.Tables(target.string()));
       } catch (const platform::Error& e) {
-        return Refuse(Windows(target) +
+        return Refuse(Shown(target) +
                       " cannot be read to compare it with the migration: " + e.Description());
       }
       if (!record.tablesNoted || !changed.empty()) {
         RestoreOutcome outcome = Refuse(
             !record.tablesNoted
-                ? Windows(target) +
+                ? Shown(target) +
                       " was not noted at the end of the migration, so changes made to it since "
                       "cannot be ruled out; restoring removes it with any such changes."
-                : Windows(target) + " holds changes made after the migration (" +
+                : Shown(target) + " holds changes made after the migration (" +
                       std::to_string(changed.size()) +
                       (changed.size() == 1 ? " table" : " tables") +
                       "); restoring removes the database with these changes.");
@@ -371,22 +397,24 @@ RestoreOutcome RestoreFromBackup(dao::Engine& engine, TargetDatabaseInspector& i
   }
 
   Step(2);
-  const fs::path log = platform::paths::DatabaseLogPathOf(target.string());
+  const fs::path log =
+      server ? fs::path() : fs::path(platform::paths::DatabaseLogPathOf(target.string()));
   std::error_code ec;
   if (databaseThere) {
     try {
       inspector.Remove(target.string());
-      message += " Removed " + Windows(target) + ".";
+      message += " Removed " + Shown(target) + ".";
     } catch (const platform::Error& e) {
       return {false,
-              message + " Could not remove " + Windows(target) + ": " + e.Description() +
+              message + " Could not remove " + Shown(target) + ": " + e.Description() +
                   ". Restore again to finish.",
               false,
               {}};
     }
   }
   for (const fs::path& file : {log, fs::path(CommandLogPath(access.string()))})
-    if (Exists(file) && fs::remove(file, ec)) message += " Removed " + Windows(file) + ".";
+    if (!file.empty() && Exists(file) && fs::remove(file, ec))
+      message += " Removed " + Windows(file) + ".";
   Step(3);
   if (Exists(backup)) fs::remove(backup, ec);
   Step(4);

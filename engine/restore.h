@@ -41,6 +41,8 @@ struct TableState {
 class TargetDatabaseInspector {
  public:
   virtual ~TargetDatabaseInspector() = default;
+  // Whether the database is there (a file, or a database on a server: target::IsServerTarget).
+  virtual bool Exists(const std::string& target);
   // True when the file is a database carrying the Norvane application id.
   virtual bool IsNorvaneDatabase(const std::string& posixPath) = 0;
   // The id of another process that holds the database open with a lock, or 0.
@@ -65,7 +67,8 @@ bool HasLiveLinkBackRecord(const std::filesystem::path& accessFile);
 class LinkBackRecorder {
  public:
   // `connectedDatabase`: the database file the run writes to when it is not the one "Create DB"
-  // makes (a data source or connection string chosen instead), POSIX form.
+  // makes (a data source or connection string chosen instead), POSIX form; or the database on
+  // a server (its connect string, target::IsServerTarget), recorded as it is.
   explicit LinkBackRecorder(const MigrationSettings& settings,
                             const std::string& connectedDatabase = "");
   // For the run's engine (dao::Engine::SetBeforeCatalogReplace); empty without the link option.

@@ -16,9 +16,11 @@ std::string Join(const std::vector<std::string>& items, std::string_view separat
   return out;
 }
 
-// The field names of an index field list, lower-cased, each without its sort character.
-std::vector<std::string> KeyFieldNames(std::string_view fieldList) {
-  const std::string list = platform::LowerAscii(platform::Trim(fieldList));
+// The field names of an index field list, lower-cased unless `keepCase`, each without its sort
+// character.
+std::vector<std::string> KeyFieldNames(std::string_view fieldList, bool keepCase = false) {
+  const std::string trimmed = platform::Trim(fieldList);
+  const std::string list = keepCase ? trimmed : platform::LowerAscii(trimmed);
   std::vector<std::string> names;
   std::size_t start = 0;
   while (true) {
@@ -29,6 +31,24 @@ std::vector<std::string> KeyFieldNames(std::string_view fieldList) {
     start = end + 1;
   }
   return names;
+}
+
+// The foreign-key statement without its end.
+std::string ForeignKeyStatement(const dao::Relation& relation) {
+  if (relation.Fields.empty())
+    throw platform::Error(platform::err::kInternal, "The relationship between " +
+                                                        relation.ForeignTable + " and " +
+                                                        relation.Table + " has no fields");
+  std::vector<std::string> foreign, primary;
+  for (const auto& pair : relation.Fields) {
+    foreign.push_back(platform::QuoteName(pair.ForeignName, platform::QuotedIn::kScriptLine));
+    primary.push_back(platform::QuoteName(pair.Name, platform::QuotedIn::kScriptLine));
+  }
+  return "alter table " +
+         platform::QuoteName(TargetNameOf(relation.ForeignTable), platform::QuotedIn::kScriptLine) +
+         " add foreign key (" + Join(foreign, ",") + ") references " +
+         platform::QuoteName(TargetNameOf(relation.Table), platform::QuotedIn::kScriptLine) + " (" +
+         Join(primary, ",") + ")";
 }
 
 }  // namespace
@@ -47,27 +67,44 @@ std::vector<std::string> PrimaryKeyLines(std::string_view fieldList, std::string
 }
 
 std::string ForeignKeyLine(const dao::Relation& relation) {
-  if (relation.Fields.empty())
-    throw platform::Error(platform::err::kInternal, "The relationship between " +
-                                                        relation.ForeignTable + " and " +
-                                                        relation.Table + " has no fields");
-  std::vector<std::string> foreign, primary;
-  for (const auto& pair : relation.Fields) {
-    foreign.push_back(platform::QuoteName(pair.ForeignName, platform::QuotedIn::kScriptLine));
-    primary.push_back(platform::QuoteName(pair.Name, platform::QuotedIn::kScriptLine));
-  }
-  return "alter table " +
-         platform::QuoteName(TargetNameOf(relation.ForeignTable), platform::QuotedIn::kScriptLine) +
-         " add foreign key (" + Join(foreign, ",") + ") references " +
-         platform::QuoteName(TargetNameOf(relation.Table), platform::QuotedIn::kScriptLine) + " (" +
-         Join(primary, ",") + ");";
+  return ForeignKeyStatement(relation) + ";";
 }
 
-std::string ForeignKeyLine(const dao::Relation& relation, TargetKind target) {
-  std::string line = ForeignKeyLine(relation);
-  if (target == TargetKind::Norvane) return line;
-  line.pop_back();  // ";"
-  return line + ForeignKeyActions(relation.Attributes) + ";";
+std::vector<std::string> PostgresPrimaryKeyLines(std::string_view fieldList,
+                                                 std::string_view targetTable) {
+  const std::string table = platform::QuoteName(targetTable, platform::QuotedIn::kScriptLine);
+  std::vector<std::string> quoted;
+  for (const auto& name : KeyFieldNames(fieldList, true))
+    quoted.push_back(platform::QuoteName(name, platform::QuotedIn::kScriptLine));
+  std::vector<std::string> lines;
+  for (const auto& q : quoted)
+    lines.push_back("alter table " + table + " alter column " + q + " set not null;");
+  lines.push_back("alter table " + table + " add primary key (" + Join(quoted, ",") + ");");
+  return lines;
+}
+
+std::string PostgresForeignKeyLine(const dao::Relation& relation) {
+  return ForeignKeyStatement(relation) + ForeignKeyActions(relation.Attributes) + ";";
+}
+
+std::vector<std::string> PostgresReloadTail() {
+  return {"call sp_ts_time();", "drop procedure sp_ts_time();"};
+}
+
+std::vector<std::string> PrimaryKeyLinesOf(TargetKind target, std::string_view fieldList,
+                                           std::string_view targetTable) {
+  return target == TargetKind::PostgreSql ? PostgresPrimaryKeyLines(fieldList, targetTable)
+                                          : PrimaryKeyLines(fieldList, targetTable);
+}
+
+std::string ForeignKeyLineOf(TargetKind target, const dao::Relation& relation) {
+  if (target != TargetKind::PostgreSql) return ForeignKeyLine(relation);
+  if (relation.Attributes & dao::kRelationDontEnforce) return "";
+  return PostgresForeignKeyLine(relation);
+}
+
+std::vector<std::string> ReloadTailOf(TargetKind target) {
+  return target == TargetKind::PostgreSql ? PostgresReloadTail() : ReloadTail();
 }
 
 std::string ForeignKeyActions(long attributes) {

@@ -17,15 +17,32 @@ std::vector<std::string> PrimaryKeyLines(std::string_view fieldList, std::string
 // The foreign-key statement of one relationship. A relationship without field pairs has no
 // statement: platform::Error.
 std::string ForeignKeyLine(const dao::Relation& relation);
-// The same for `target`; PostgreSQL's carries the relationship's cascades (ForeignKeyActions),
-// which Norvane's properties step adds later.
-std::string ForeignKeyLine(const dao::Relation& relation, TargetKind target);
-
 // " on update cascade on delete cascade", " on delete set null", ... of a relationship's
 // attributes; empty without cascades.
 std::string ForeignKeyActions(long attributes);
 
 // The five lines that close reload1.sql.
 const std::vector<std::string>& ReloadTail();
+
+// The same statements in PostgreSQL's dialect, for psql. Names keep their letter case (the
+// server's quoted names are case sensitive, and the tables were made with the Access names).
+//   alter table "T" alter column "c" set not null;   alter table "T" add primary key ("c");
+std::vector<std::string> PostgresPrimaryKeyLines(std::string_view fieldList,
+                                                 std::string_view targetTable);
+// "alter table "F" add foreign key (...) references "P" (...)", then the relationship's cascade
+// actions ("on update cascade", "on delete cascade" or "on delete set null") and ";".
+std::string PostgresForeignKeyLine(const dao::Relation& relation);
+// The end of reload1.sql for psql: the time-column procedure sp.sql loaded, called and dropped
+// (psql commits each statement itself).
+std::vector<std::string> PostgresReloadTail();
+
+// The lines of the target's dialect: Norvane's (above) or PostgreSQL's, whose foreign keys carry
+// the relationship's cascades (which Norvane's properties step adds later). A relationship Access
+// does not enforce gives "" for PostgreSQL (its rows may break it, and psql stops at the first
+// statement that fails), and is written as ever for Norvane.
+std::vector<std::string> PrimaryKeyLinesOf(TargetKind target, std::string_view fieldList,
+                                           std::string_view targetTable);
+std::string ForeignKeyLineOf(TargetKind target, const dao::Relation& relation);
+std::vector<std::string> ReloadTailOf(TargetKind target);
 
 }  // namespace engine

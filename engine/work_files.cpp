@@ -1,11 +1,14 @@
 #include "engine/work_files.h"
 
+#include "engine/time_fix_procedure.h"
 #include "options/settings.h"
 #include "platform/files.h"
+#include "target/postgres_target.h"
 
 namespace engine {
 
 std::vector<std::string> ReloadBatLines(const MigrationSettings& s) {
+  if (s.Target == TargetKind::PostgreSql) return target::PostgresReloadBatLines(s);
   const std::string& w = s.WorkFolder;
   return {
       "cd " + s.QueryToolPath,
@@ -16,20 +19,12 @@ std::vector<std::string> ReloadBatLines(const MigrationSettings& s) {
   };
 }
 
+std::vector<std::string> ProcedureLinesOf(const MigrationSettings& s) {
+  return TimeFixProcedureLines(s.Target);
+}
+
 std::string PsqlScriptLine(const MigrationSettings& s, const std::string& script) {
-  std::string line = "psql -X -w";
-  const auto add = [&line](const char* option, const std::string& value) {
-    if (value.empty()) return;
-    line += std::string(" ") + option + " ";
-    line += value.find_first_of(" \t") == std::string::npos ? value : "\"" + value + "\"";
-  };
-  add("-h", s.ServerHost);
-  add("-p", s.ServerPort);
-  add("-U", s.ServerUser);
-  add("-d", s.ServerDatabase);
-  line += " -q";
-  add("-f", script);
-  return line;
+  return target::PsqlCommandLine(s, script, false);
 }
 
 void RemoveWorkFiles(const MigrationSettings& settings, platform::ProgramEnd& programEnd,

@@ -27,16 +27,15 @@ inline std::string CommandLogPath(const std::string& accessPath) {
   return accessPath + kCommandLogEnding;
 }
 
-// The four lines of reload.bat.
+// The four lines of reload.bat (for the PostgreSQL target: target::PostgresReloadBatLines).
 std::vector<std::string> ReloadBatLines(const MigrationSettings& settings);
+// The lines of sp.sql: the time-column procedure of the settings' target
+// (TimeFixProcedureLines).
+std::vector<std::string> ProcedureLinesOf(const MigrationSettings& settings);
 
-// The PostgreSQL target's command line that runs `script` (a name in the current folder: psql
-// reads no Windows-form path) on the settings' database:
-// psql -X -w -h <ServerHost> -p <ServerPort> -U <ServerUser> -d <ServerDatabase> -q -f <script>,
-// leaving out what is empty (libpq's environment decides); a value holding a blank stands in
-// double quotes. -X: no ~/.psqlrc (it could turn autocommit off); -w: never a password prompt,
-// psql takes it from PGPASSWORD or ~/.pgpass. Without ON_ERROR_STOP a statement that fails
-// leaves the others to run, each in its own transaction.
+// The PostgreSQL target's command line that runs `script` (a name in the work folder, which
+// the command file makes current) on the settings' database, going on past a statement that
+// fails: target::PsqlCommandLine without ON_ERROR_STOP. Never a password.
 std::string PsqlScriptLine(const MigrationSettings& settings, const std::string& script);
 
 // Deletes the six work files of WorkFolder in order. A file that does not exist is passed over

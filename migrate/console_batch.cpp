@@ -140,7 +140,7 @@ int RunConsoleJobs(const ConsoleOptions& options, ConsoleServices& services) {
   int overall = 0;
   for (const JobRecord& job : jobs) {
     out << job.accessFile << std::string(width - job.accessFile.size(), ' ') << "  "
-        << ResultText(job, words) << '\n';
+        << ResultText(job, words) << (job.target.empty() ? "" : ": the " + job.target) << '\n';
     if (job.status != 0) overall = overall == 2 || job.status == 2 ? 2 : 1;
   }
   const auto counted = std::count_if(jobs.begin(), jobs.end(),

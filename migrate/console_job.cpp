@@ -181,6 +181,7 @@ class CommandLogOfJob {
 }  // namespace
 
 std::string TargetConnectionOf(const ConsoleOptions& options, const MigrationSettings& settings) {
+  if (options.postgres) return target::PostgresConnectString(settings);
   if (options.dsn) return "DSN=" + *options.dsn;
   if (options.connect) return platform::WithoutOdbcPrefix(*options.connect);
   return "Driver=Norvane;Database=" +
@@ -192,6 +193,14 @@ int RunConsoleJob(const ConsoleOptions& options, MigrationSettings& settings,
   std::ostream& err = services.err;
   const std::string chosen =
       options.connect || options.dsn ? TargetConnectionOf(options, settings) : std::string();
+  if (options.postgres) {
+    settings.Target = TargetKind::PostgreSql;
+    settings.ServerHost = options.server;
+    settings.ServerPort = options.port;
+    settings.ServerDatabase = options.database;
+    settings.ServerUser = options.user;
+    if (options.odbcDriver) settings.ServerOdbcDriver = *options.odbcDriver;
+  }
   const auto connection = [&] { return TargetConnectionOf(options, settings); };
   NoChooser noChooser;
   FixedChooser chooser(connection);
@@ -213,7 +222,9 @@ int RunConsoleJob(const ConsoleOptions& options, MigrationSettings& settings,
       .plannedConnection = connection,
       .chosenConnection = chosen,
       .databaseFileOf = services.databaseFileOf,
-      .connectionRefusal = services.connectionRefusal,
+      // A server's database is no file to look at before the run.
+      .connectionRefusal = options.postgres ? nullptr : services.connectionRefusal,
+      .serverDatabases = services.serverDatabases,
   };
   engine::MigrationFlow flow(
       settings, std::move(flowServices), runLocks,
@@ -248,8 +259,19 @@ int RunConsoleJob(const ConsoleOptions& options, MigrationSettings& settings,
     err << "--access names no file.\n";
     return 2;
   }
+  if (options.postgres && options.database.empty())
+    settings.ServerDatabase = target::DefaultServerDatabaseOf(FileTitleOf(accessPath));
+  if (record != nullptr && options.postgres) record->target = target::PostgresTargetName(settings);
 
-  frontEnd.AfterCheck([&] { return QueryToolPage(toolPath, settings, err); });
+  frontEnd.AfterCheck([&] {
+    if (!options.postgres) return QueryToolPage(toolPath, settings, err);
+    // The server's tools are found on the PATH: there is no query tool to choose.
+    if (const std::string unsafe = target::UnsafeCommandFilePath(settings); !unsafe.empty()) {
+      err << unsafe << '\n';
+      return false;
+    }
+    return true;
+  });
   const engine::FlowPlan plan = options.check    ? engine::FlowPlan::CheckOnly
                                 : options.dryRun ? engine::FlowPlan::DryRun
                                                  : engine::FlowPlan::CreateAndMigrate;

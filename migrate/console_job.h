@@ -15,6 +15,7 @@
 #include "platform/shell_start.h"
 #include "report/migration_report.h"
 #include "target/create_db.h"
+#include "target/postgres_target.h"
 
 namespace console {
 
@@ -43,6 +44,9 @@ struct ConsoleServices {
   std::function<std::string(const std::string&, const std::string&)> connectionRefusal = {};
   // Where the command files' output goes; without it, nowhere.
   CommandLog* commandLog = nullptr;
+  // The PostgreSQL target's server (see engine::FlowServices); without it that target's
+  // "Create DB" refuses to go on.
+  target::ServerDatabases* serverDatabases = nullptr;
 };
 
 // Exit status: 0 when everything succeeded, 1 when something failed, 2 for bad options.
@@ -50,7 +54,8 @@ struct ConsoleServices {
 int RunConsoleJob(const ConsoleOptions& options, MigrationSettings& settings,
                   ConsoleServices& services, JobRecord* record = nullptr);
 
-// The connection string the data-source choice gives for these options (without "ODBC;").
+// The connection string the data-source choice gives for these options (without "ODBC;"): for
+// the PostgreSQL target, target::PostgresConnectString.
 std::string TargetConnectionOf(const ConsoleOptions& options, const MigrationSettings& settings);
 
 }  // namespace console

@@ -27,6 +27,12 @@ struct ConsoleOptions {
   std::optional<std::string> reportJson;  // also write the report as JSON to this file
   std::optional<std::string> restore;     // undo the link-back of this Access file
   bool discardChanges = false;            // restore also when the database changed since
+  // The target: the Norvane database file beside the Access file (the default), or a database
+  // on a PostgreSQL server; the server's parts (empty: libpq's PGHOST, PGPORT, PGUSER, then its
+  // defaults; the database's name defaults to the Access file's title without its extension).
+  bool postgres = false;
+  std::string server, port, database, user;
+  std::optional<std::string> odbcDriver;  // the psqlODBC driver the links name
 };
 
 // Throws std::invalid_argument with a message for the user.

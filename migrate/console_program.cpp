@@ -12,10 +12,13 @@
 #include "platform/access/target_file.h"
 #include "platform/jetwriter/jet_catalog_writer.h"
 #include "platform/paths.h"
+#include "platform/postgres/server_target.h"
 #include "platform/shell/posix_command_starter.h"
 #include "platform/shell/tool_output.h"
 #include "platform/verify/access_migration_verifier.h"
+#include "platform/verify/server_target.h"
 #include "platform/verify/target_inspector.h"
+#include "target/postgres_target.h"
 
 namespace {
 namespace fs = std::filesystem;
@@ -71,7 +74,8 @@ int NorvaneMigrate(int argc, char** argv, const LockLimits& limits) {
   platform::shell::PosixCommandStarter commands;
   commands.SetOutputSink([&output](std::string_view chunk) { output.Take(chunk); });
   console::AccessMigrationVerifier checker(limits.statement);
-  platform::verify::NorvaneTargetInspector inspector;
+  platform::verify::AnyTargetInspector inspector;
+  platform::verify::ServerDatabasesThroughOdbc serverDatabases;
   console::ConsoleServices services{
       std::cout,
       std::cerr,
@@ -84,18 +88,22 @@ int NorvaneMigrate(int argc, char** argv, const LockLimits& limits) {
              .recoverInterruptedChange = jetwriter::RecoverInterruptedChange,
              .catalogCheck = jetwriter::CheckLinkBack,
              .targetLimits = {.statement = limits.statement},
-             .targetOpenLockWait = limits.open});
+             .targetOpenLockWait = limits.open,
+             .serverTransfer = platform::postgres::TransferToServer});
       },
       DefaultIvex(),
       checker,
       [&output] { return output.TakeErrors(); },
-      [](const std::string& access, const std::string& database) {
+      [&inspector](const std::string& access, const std::string& database) {
+        // The PostgreSQL target names its database by its connect string.
+        if (target::IsServerTarget(database)) return inspector.TablesLinkedTo(access, database);
         return platform::access::TablesLinkedTo(access, database, std::chrono::seconds(60));
       },
       platform::access::DatabaseFileOf,
       &inspector,
       platform::access::TargetConnectionRefusal,
-      &log};
+      &log,
+      &serverDatabases};
   return console::RunConsoleJobs(options, services);
 }
 

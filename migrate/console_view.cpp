@@ -154,6 +154,17 @@ bool ConsoleDialogs::Question(const std::string& text) {
          << std::flush;
     return replaceLinked_;
   }
+  if (text.ends_with(target::kServerOverwriteQuestionEnd)) {
+    // "The PostgreSQL database '...' on server ..." without the page's question.
+    const std::string database =
+        text.substr(0, text.size() - std::string_view(target::kServerOverwriteQuestionEnd).size());
+    out_ << database
+         << (answerYes_ ? " already exists and is replaced (--overwrite)."
+                        : " already exists and is kept: give --overwrite to replace it.")
+         << '\n'
+         << std::flush;
+    return answerYes_;
+  }
   if (text == target::kOverwriteQuestion) {
     out_ << "The Norvane file " << database
          << (answerYes_ ? " already exists and is replaced (--overwrite)."

@@ -147,6 +147,7 @@ void Tables(Json& json, const reporting::MigrationReport& report) {
   json.Close(']');
   json.Strings("toolErrors", report.toolErrors).Key("verifyError").Str(report.verifyError);
   json.Key("accessFormat").Str(report.accessFormat);
+  if (!report.serverTarget.empty()) json.Key("target").Str(report.serverTarget);
 }
 
 }  // namespace

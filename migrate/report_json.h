@@ -17,6 +17,7 @@ struct JobRecord {
   int status = 1;
   std::optional<engine::PreflightResult> checks;
   std::optional<reporting::MigrationReport> report;
+  std::string target;  // the PostgreSQL database the file went into; "" for Norvane
 };
 
 // {"report": "norvane-migrate", "files": [{"file", "status", "ok", "checks": [...],

@@ -45,8 +45,10 @@ void PrintReport(const MigrationReport& report, std::ostream& out) {
   out << "\nReport\n";
   if (!report.accessFormat.empty())
     out << report.accessFormat << "\n  (" << platform::kFormatsSupported << ")\n";
+  const bool server = !report.serverTarget.empty();
+  if (server) out << "Target: " << report.serverTarget << '\n';
   out << std::left << std::setw(28) << "table" << std::right << std::setw(9) << "Access"
-      << std::setw(9) << "Norvane"
+      << std::setw(9) << (server ? "Server" : "Norvane")
       << "  values   indexes  key  foreign  link\n";
   for (const auto& t : report.tables) {
     std::string name =
@@ -85,7 +87,8 @@ void PrintReport(const MigrationReport& report, std::ostream& out) {
       out << "  " << f.context << ": " << f.description << " (" << f.number << ")\n";
   }
   if (!report.toolErrors.empty()) {
-    out << "\nErrors printed by the Norvane tools:\n";
+    out << (server ? "\nErrors printed by the command files and the PostgreSQL tools:\n"
+                   : "\nErrors printed by the Norvane tools:\n");
     for (const auto& e : report.toolErrors) out << "  " << e << '\n';
   }
   out << '\n'

@@ -21,6 +21,9 @@ struct MigrationReport {
   std::string verifyError;                // the check itself could not be made
   std::vector<PropertyLines> properties;  // per table: carried and not carried
   std::string accessFormat;  // the Access file's format and what this program does with it
+  // The database on a server the migration went into ("PostgreSQL database 'Sales' on server
+  // ..."); empty for a Norvane database file, whose report names no target.
+  std::string serverTarget;
 
   bool Ok() const;
 };

@@ -5,10 +5,12 @@
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/text.h"
+#include "target/postgres_target.h"
 
 namespace target {
 
 std::vector<std::string> MigrateBatLines(const MigrationSettings& s) {
+  if (s.Target == TargetKind::PostgreSql) return PostgresMigrateBatLines(s);
   const std::string database = s.WorkFolder + s.TargetDbFileName;
   const bool windowed = platform::LowerAscii(platform::Trim(s.QueryToolFileName)) == "ivexw.exe";
   return {
@@ -61,6 +63,11 @@ std::string UnsafeDatabasePathMessage(const std::string& windowsPath) {
 }
 
 std::string UnsafeCommandFilePath(const MigrationSettings& s) {
+  if (s.Target == TargetKind::PostgreSql) {
+    for (const std::string& path : {s.AccessDbPath, s.WorkFolder})
+      if (std::string message = UnsafePathMessage(path); !message.empty()) return message;
+    return UnsafeServerSetting(s);
+  }
   if (std::string message = UnsafeDatabasePathMessage(s.WorkFolder + s.TargetDbFileName);
       !message.empty())
     return message;
@@ -119,11 +126,55 @@ bool ConfirmLinkedDatabase(const MigrationSettings& s, platform::Dialogs& dialog
   return tables.empty() || dialogs.Question(LinkedDatabaseQuestion(tables));
 }
 
+// The server's database: refused when it exists unless the user says to replace it (and, when
+// the Access file's links use it, says so again); then dropped. True: go on. Every refusal and
+// failure has been told.
+bool ReplaceServerDatabase(const MigrationSettings& s, platform::Dialogs& dialogs,
+                           const LinkedTablesProbe& linkedTables, ServerDatabases* databases) {
+  const std::string name = PostgresTargetName(s);
+  if (databases == nullptr) {
+    dialogs.Message("The " + name + " cannot be checked from here, so it was not created.");
+    return false;
+  }
+  bool exists = false;
+  try {
+    exists = databases->Exists(s);
+  } catch (const platform::Error& e) {
+    dialogs.Message("The " + name + " cannot be checked.\n\n" + e.Description());
+    return false;
+  }
+  if (!exists) return true;
+  if (!dialogs.Question(ServerOverwriteQuestion(s))) return false;
+  if (linkedTables) {
+    std::vector<std::string> tables;
+    try {
+      tables =
+          linkedTables(platform::paths::ToPosix(s.AccessDbPath).string(), PostgresConnectString(s));
+    } catch (const platform::Error& e) {
+      tables = {"(the Access file's links could not be read: " + e.Description() + ")"};
+    }
+    if (!tables.empty() && !dialogs.Question(LinkedDatabaseQuestion(tables))) return false;
+  }
+  try {
+    databases->Drop(s);
+  } catch (const platform::Error& e) {
+    dialogs.Message("The existing " + name + " could not be removed.\n\n" + e.Description());
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
+
+std::string ServerOverwriteQuestion(const MigrationSettings& s) {
+  return std::string(kServerOverwriteQuestionStart) + PostgresTargetName(s) +
+         kServerOverwriteQuestionEnd;
+}
 
 std::optional<int> CreateDb(const MigrationSettings& s, const CreateDbFiles& files,
                             platform::Dialogs& dialogs, platform::CommandStarter& commands,
-                            CreateDbView& view, const LinkedTablesProbe& linkedTables) {
+                            CreateDbView& view, const LinkedTablesProbe& linkedTables,
+                            ServerDatabases* serverDatabases) {
   dialogs.SetBusyPointer(true);
   view.SetStatusText(kCreatingStatus);
   const auto stop = [&](const std::string& what, const platform::Error& e) {
@@ -137,6 +188,7 @@ std::optional<int> CreateDb(const MigrationSettings& s, const CreateDbFiles& fil
     dialogs.Message(unsafe);
     return std::nullopt;
   }
+  const bool server = s.Target == TargetKind::PostgreSql;
   try {
     RewriteWorkFile(s.WorkFolder + "sp.sql", files.procedure);
     RewriteWorkFile(s.WorkFolder + "migrate.bat", MigrateBatLines(s));
@@ -145,7 +197,12 @@ std::optional<int> CreateDb(const MigrationSettings& s, const CreateDbFiles& fil
     return stop("The work files could not be written to " + s.WorkFolder + ".", e);
   }
 
-  if (platform::files::FileExists(TargetDbFilePath(s))) {
+  if (server) {
+    if (!ReplaceServerDatabase(s, dialogs, linkedTables, serverDatabases)) {
+      dialogs.SetBusyPointer(false);
+      return std::nullopt;
+    }
+  } else if (platform::files::FileExists(TargetDbFilePath(s))) {
     if (!dialogs.Question(kOverwriteQuestion) || !ConfirmLinkedDatabase(s, dialogs, linkedTables)) {
       dialogs.SetBusyPointer(false);
       return std::nullopt;
@@ -159,7 +216,7 @@ std::optional<int> CreateDb(const MigrationSettings& s, const CreateDbFiles& fil
   }
 
   try {
-    RemoveSideFiles(s);
+    if (!server) RemoveSideFiles(s);
   } catch (const platform::Error& e) {
     return stop("The files left beside " + TargetDbFilePath(s) + " could not be removed.", e);
   }

@@ -14,7 +14,7 @@ struct MigrationSettings;
 
 namespace target {
 
-// The four lines of migrate.bat.
+// The four lines of migrate.bat (for the PostgreSQL target: PostgresMigrateBatLines).
 std::vector<std::string> MigrateBatLines(const MigrationSettings& settings);
 
 // WorkFolder + TargetDbFileName, and its log file ("log" in place of the last two characters).
@@ -39,6 +39,13 @@ inline constexpr const char* kLinkedDatabaseQuestionStart =
 inline constexpr const char* kLinkedDatabaseQuestionEnd = " Replace it anyway?";
 std::string LinkedDatabaseQuestion(const std::vector<std::string>& tables);
 
+// The question before the PostgreSQL target's database is replaced:
+// "The <PostgresTargetName> already exists. Replacing it deletes every table in it. Replace it?"
+inline constexpr const char* kServerOverwriteQuestionStart = "The ";
+inline constexpr const char* kServerOverwriteQuestionEnd =
+    " already exists. Replacing it deletes every table in it. Replace it?";
+std::string ServerOverwriteQuestion(const MigrationSettings& settings);
+
 // The message for a path that cannot be written into a command file, or "" when it can.
 std::string UnsafePathMessage(const std::string& windowsPath);
 // The longest POSIX path (in bytes) of a new database file: SQLite opens no file whose path is
@@ -48,7 +55,8 @@ inline constexpr std::size_t kLongestDatabasePath = 496;
 // cannot be written into a command file, holds a ';' (which ends the value in the connection
 // strings of ivex and the ODBC driver) or is longer than kLongestDatabasePath.
 std::string UnsafeDatabasePathMessage(const std::string& windowsPath);
-// The message for the first path of the settings that cannot, or "" when all can.
+// The message for the first path of the settings that cannot, or "" when all can; for the
+// PostgreSQL target the Access file's, the work folder's and the server's settings.
 std::string UnsafeCommandFilePath(const MigrationSettings& settings);
 
 // What "Create DB" changes on its page.
@@ -72,8 +80,14 @@ struct CreateDbFiles {
   std::vector<std::string> reloadBat;  // reload.bat
 };
 
+// For the PostgreSQL target, migrate.bat runs createdb and psql; an existing database on the
+// server is asked about as the file is (kServerOverwriteQuestion, then the linked-tables
+// question, `linkedTables` given the Access file and the target's connect string) and dropped
+// through `serverDatabases` before migrate.bat starts.
+class ServerDatabases;
 std::optional<int> CreateDb(const MigrationSettings& settings, const CreateDbFiles& files,
                             platform::Dialogs& dialogs, platform::CommandStarter& commands,
-                            CreateDbView& view, const LinkedTablesProbe& linkedTables = {});
+                            CreateDbView& view, const LinkedTablesProbe& linkedTables = {},
+                            ServerDatabases* serverDatabases = nullptr);
 
 }  // namespace target

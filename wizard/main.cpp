@@ -11,14 +11,17 @@
 #include "platform/access/linked_targets.h"
 #include "platform/jetwriter/jet_catalog_writer.h"
 #include "platform/paths.h"
+#include "platform/postgres/server_target.h"
 #include "platform/shell/posix_command_starter.h"
 #include "platform/ui/command_windows.h"
 #include "platform/ui/data_source_dialog.h"
 #include "platform/ui/norvane_data_sources.h"
 #include "platform/ui/qt_dialogs.h"
 #include "platform/verify/access_migration_verifier.h"
+#include "platform/verify/server_target.h"
 #include "platform/verify/target_inspector.h"
 #include "target/create_db.h"
+#include "target/postgres_target.h"
 #include "wizard/frmSplash.h"
 
 namespace {
@@ -33,6 +36,26 @@ std::string InstalledToolFolder() {
     if (fs::exists(folder / "ivex.exe", ec)) return fs::weakly_canonical(folder, ec).string();
   return {};
 }
+
+// The run's target: the data source the user picks for a Norvane database, the settings' server
+// for the PostgreSQL target (no dialog).
+class TargetChooser : public dao::DataSourceChooser {
+ public:
+  TargetChooser(const MigrationSettings& settings, platform::ui::DataSourceDialog& dialog)
+      : settings_(settings), dialog_(dialog) {}
+  std::optional<std::string> ChooseDataSource() override {
+    if (settings_.Target == TargetKind::PostgreSql) return target::PostgresConnectString(settings_);
+    return dialog_.ChooseDataSource();
+  }
+  std::string LastChoice() const {
+    if (settings_.Target == TargetKind::PostgreSql) return target::PostgresConnectString(settings_);
+    return dialog_.LastChoice();
+  }
+
+ private:
+  const MigrationSettings& settings_;
+  platform::ui::DataSourceDialog& dialog_;
+};
 
 }  // namespace
 
@@ -69,10 +92,12 @@ int main(int argc, char** argv) {
   wizard::PageFlow* pages = nullptr;
   platform::ui::CommandWindows commands(starter, databaseFile,
                                         [&pages] { return pages->VisiblePage(); });
-  platform::ui::DataSourceDialog chooser(databaseFile);
+  platform::ui::DataSourceDialog dialog(databaseFile);
+  TargetChooser chooser(settings, dialog);
 
   console::AccessMigrationVerifier verifier;
-  platform::verify::NorvaneTargetInspector inspector;
+  platform::verify::AnyTargetInspector inspector;
+  platform::verify::ServerDatabasesThroughOdbc serverDatabases;
   wizard::PageFlow flow(
       settings,
       {dialogs, commands, programEnd,
@@ -81,9 +106,12 @@ int main(int argc, char** argv) {
              {.chooser = &chooser,
               .writerFactory = jetwriter::OpenJetCatalogWriterForRun,
               .recoverInterruptedChange = jetwriter::RecoverInterruptedChange,
-              .catalogCheck = jetwriter::CheckLinkBack});
+              .catalogCheck = jetwriter::CheckLinkBack,
+              .serverTransfer = platform::postgres::TransferToServer});
        },
-       [](const std::string& access, const std::string& database) {
+       [&inspector](const std::string& access, const std::string& database) {
+         // The PostgreSQL target names its database by its connect string.
+         if (target::IsServerTarget(database)) return inspector.TablesLinkedTo(access, database);
          return platform::access::TablesLinkedTo(access, database, std::chrono::seconds(60));
        },
        [&verifier](const std::string& connection, const std::string& table,
@@ -91,7 +119,8 @@ int main(int argc, char** argv) {
          return verifier.KeysOfRowsBreaking(connection, table, condition);
        },
        &inspector,
-       [](const std::string& database) { (void)platform::ui::RemoveUserDataSourcesOf(database); }});
+       [](const std::string& database) { (void)platform::ui::RemoveUserDataSourcesOf(database); },
+       &serverDatabases});
   pages = &flow;
   if (startFile) flow.SetStartFile(*startFile);
   flow.SetResultsCheck(std::make_unique<wizard::ResultsCheck>(wizard::ResultsCheck{

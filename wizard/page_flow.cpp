@@ -97,6 +97,7 @@ engine::FlowServices PageFlow::FlowServicesOfPages() {
           },
       .targetConnection =
           [this] { return resultsCheck_ ? resultsCheck_->targetConnection() : std::string(); },
+      .serverDatabases = services_.serverDatabases,
   };
   return flow;
 }

@@ -46,6 +46,8 @@ struct WizardServices {
   // Removes the user data sources registered for a database file (POSIX path) that restore
   // removed; without it they stay.
   std::function<void(const std::string&)> forgetDataSources = {};
+  // The PostgreSQL target's server (engine::FlowServices::serverDatabases).
+  target::ServerDatabases* serverDatabases = nullptr;
 };
 
 // What the final page needs to check a finished run; without it the results show the run's own

@@ -330,6 +330,21 @@ void AccessDatabase::Execute(const std::string& sql) {
     Unsupported("copying a table of object type " +
                 std::to_string(static_cast<int>(info.objectType)));
   const std::string connection = odbc::ConnectionStringFor(statement->connect, options_.chooser);
+  if (odbc::NamesPostgresDriver(connection)) {
+    if (!options_.serverTransfer) Unsupported("copying a table into a PostgreSQL database");
+    if (info.objectType == dao::ObjectType::kTable) {
+      options_.serverTransfer(connection, ReadPath(), jetVersion_, info.name, statement->table,
+                              options_.readTimeout);
+      return;
+    }
+    std::error_code ec;
+    std::unique_ptr<FileLock> backEndLock;
+    if (!std::filesystem::equivalent(info.backEnd.path, path_, ec))
+      backEndLock = std::make_unique<FileLock>(info.backEnd.path, false, true);
+    options_.serverTransfer(connection, info.backEnd.path, info.backEnd.jetVersion,
+                            info.backEnd.table, statement->table, options_.readTimeout);
+    return;
+  }
   // SQLite would wait on this file's lock for ever; it is no Norvane database anyway.
   if (SameFile(DatabaseFileOf(connection), path_))
     throw Error(dao::err::kUnsupported,
@@ -382,7 +397,9 @@ class JetWorkspace : public dao::Workspace {
       // The target must be a Norvane database nobody else is writing: anything else fails here,
       // before a table is copied (SQLite would create, overwrite or wait on it).
       const std::string connection = odbc::ConnectionStringFor(Trim(connect), options_.chooser);
-      CheckTargetFile(connection, options_.targetOpenLockWait);
+      // A PostgreSQL server holds its own databases: there is no file to check.
+      if (!odbc::NamesPostgresDriver(connection))
+        CheckTargetFile(connection, options_.targetOpenLockWait);
       db = odbc::OpenOdbcDatabase(std::string(kOdbcPrefix) + connection, nullptr,
                                   options_.targetLimits);
     } else {

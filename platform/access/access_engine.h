@@ -23,6 +23,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -50,6 +51,14 @@ struct EngineOptions {
   // database another program holds), and how long the open waits for such a database.
   odbc::Limits targetLimits = {};
   std::chrono::milliseconds targetOpenLockWait{std::chrono::seconds(5)};
+  // The transfer into a PostgreSQL database (a connection naming psqlODBC, odbc.h's
+  // NamesPostgresDriver): copies table `source` of the Access file at `mdbPath` into a new
+  // table `table` of the database the ODBC connection string names, in bulk. None makes such a
+  // transfer kUnsupported. Throws platform::Error as the ODBC transfer does.
+  std::function<void(const std::string& connection, const std::string& mdbPath, int jetVersion,
+                     const std::string& source, const std::string& table,
+                     std::chrono::milliseconds timeout)>
+      serverTransfer = {};
 };
 
 std::shared_ptr<dao::Engine> CreateEngine(const EngineOptions& options);

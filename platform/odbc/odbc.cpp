@@ -68,6 +68,22 @@ void RefuseWhenGivenUp(const std::string& file) {
 
 }  // namespace
 
+std::string ConnectionValue(const std::string& connection, std::string_view key) {
+  for (const auto& [k, value] : ParseConnectionString(WithoutOdbcPrefix(connection)))
+    if (EqualsNoCase(k, key)) {
+      if (value.size() >= 2 && value.front() == '{' && value.back() == '}')
+        return value.substr(1, value.size() - 2);
+      return value;
+    }
+  return "";
+}
+
+bool NamesPostgresDriver(const std::string& connection) {
+  const std::string driver = LowerAscii(ConnectionValue(connection, "Driver"));
+  return driver.find("postgresql") != std::string::npos ||
+         driver.find("psqlodbc") != std::string::npos;
+}
+
 std::vector<std::pair<std::string, std::string>> ParseConnectionString(const std::string& s) {
   std::vector<std::pair<std::string, std::string>> pairs;
   std::size_t i = 0;

@@ -37,6 +37,11 @@ struct TypeInfo {
 // keeps them (and a "}}" inside).
 std::vector<std::pair<std::string, std::string>> ParseConnectionString(const std::string& s);
 
+// Whether a connection string (with or without "ODBC;") names psqlODBC: its Driver= holds
+// "PostgreSQL" or "psqlodbc" (in any letter case), as the names the driver registers do.
+bool NamesPostgresDriver(const std::string& connection);
+// The value of the first part `key` (letter case ignored), braces removed; "" when none.
+std::string ConnectionValue(const std::string& connection, std::string_view key);
 // `s` without its password ("PWD=", "Password=", any letter case); the rest byte for byte. A
 // string without one is returned unchanged.
 std::string WithoutPassword(const std::string& s);

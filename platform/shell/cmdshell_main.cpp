@@ -1,17 +1,19 @@
 // cmdshell: runs a command file (.bat) the wizard wrote, where no Windows command shell exists.
 //   cmdshell <command file>
 // Understands "cd <folder>", "<drive>:", "copy <a> + <b> <c>", "echo", "rem" and tool lines
-// ("<tool> <arguments>", the tool found in the current folder). Paths may hold blanks unquoted, as
-// the short folder names do ("My Dat~1"): the rest of a "cd" line is the folder, and "copy" splits
-// as platform/shell/command_line.h says. Echoes each line and lets the tools write into the same
-// output, prints "finished <file name>" at the end, and exits with the status of the last line
-// that failed, or 0. A line that fails is reported as platform/shell/tool_output.h gives.
+// ("<tool> <arguments>", the tool found in the current folder, else on the PATH). Paths may hold
+// blanks unquoted, as the short folder names do ("My Dat~1"): the rest of a "cd" line is the
+// folder, and "copy" splits as platform/shell/command_line.h says. Echoes each line and lets the
+// tools write into the same output, prints "finished <file name>" at the end, and exits with the
+// status of the last line that failed, or 0. A line that fails is reported as
+// platform/shell/tool_output.h gives.
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -192,7 +194,8 @@ class Shell {
     return fs::is_regular_file(p, ec) && ::access(p.c_str(), X_OK) == 0;
   }
 
-  // The tool's file: a path as given, or a bare name in the current folder (".exe" optional).
+  // The tool's file: a path as given, or a bare name in the current folder (".exe" optional),
+  // then, as the Windows shell looks, in the folders of PATH (the server's tools, psql).
   static fs::path FindTool(const std::string& name) {
     for (const std::string& candidate : {name, name + ".exe"}) {
       try {
@@ -200,6 +203,17 @@ class Shell {
         if (IsProgram(p)) return p;
       } catch (const platform::Error&) {
       }
+    }
+    if (name.find_first_of("/\\:") != std::string::npos) return {};
+    const char* path = std::getenv("PATH");
+    std::string folders = path != nullptr ? path : "";
+    for (std::size_t start = 0; start <= folders.size();) {
+      std::size_t end = folders.find(':', start);
+      if (end == std::string::npos) end = folders.size();
+      const std::string folder = folders.substr(start, end - start);
+      start = end + 1;
+      if (folder.empty()) continue;
+      if (const fs::path p = fs::path(folder) / name; IsProgram(p)) return p;
     }
     return {};
   }

@@ -6,7 +6,9 @@ namespace platform::shell {
 namespace {
 
 constexpr std::string_view kMarker = ": error: ";
-constexpr std::string_view kTools[] = {"ivex", "vorlin", "cmdshell"};
+constexpr std::string_view kTools[] = {"ivex", "vorlin", "cmdshell", "createdb", "psql"};
+// psql's failure in a script: "psql:<file>:<line>: ERROR:  <message>".
+constexpr std::string_view kScriptError = ": ERROR:  ";
 
 }  // namespace
 
@@ -35,6 +37,8 @@ std::string OrdinaryOutput(std::string_view text) {
 bool IsToolErrorLine(std::string_view line) {
   while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
   if (line.find_first_of("\r\n") != std::string_view::npos) return false;
+  if (line.substr(0, 5) == "psql:" && line.find(kScriptError) != std::string_view::npos)
+    return true;
   for (std::string_view tool : kTools) {
     if (line.size() > tool.size() + kMarker.size() && line.substr(0, tool.size()) == tool &&
         line.substr(tool.size(), kMarker.size()) == kMarker)

@@ -5,7 +5,10 @@
 // An error line is a single line, written to standard error:
 //   "<tool>: error: <message>"
 // <tool> is "ivex" (also for ivexw.exe), "vorlin" (also for vorlinw.exe) or "cmdshell"; the
-// message holds no line break. The messages the programs print:
+// message holds no line break. The PostgreSQL target's tools print theirs in the same form
+// ("createdb: error: ...", "psql: error: ..."), and psql a failing statement of a script as
+// "psql:<file>:<line>: ERROR:  <message>", which counts as an error line too. The messages the
+// programs print:
 //   ivex: error: refused: <why>                          (nothing executed, exit status 2)
 //   ivex: error: statement at line <n> (<its first line>[ ...]): <why>
 //   ivex: error: the open transaction could not be committed: <why>

@@ -103,15 +103,15 @@ TEST(ForeignKeyLine, carries_the_cascades_on_postgresql_and_not_on_norvane) {
                   "Orders",
                   {{"CustomerID", "CustomerID"}},
                   dao::kRelationUpdateCascade | dao::kRelationDeleteCascade};
-  EXPECT_EQ(ForeignKeyLine(r, TargetKind::PostgreSql),
+  EXPECT_EQ(engine::ForeignKeyLineOf(TargetKind::PostgreSql, r),
             "alter table \"Orders\" add foreign key (\"CustomerID\") references \"Customers\" "
             "(\"CustomerID\") on update cascade on delete cascade;");
-  EXPECT_EQ(ForeignKeyLine(r, TargetKind::Norvane), ForeignKeyLine(r));
+  EXPECT_EQ(engine::ForeignKeyLineOf(TargetKind::Norvane, r), ForeignKeyLine(r));
   r.Attributes = dao::kRelationDeleteSetNull;
-  EXPECT_TRUE(
-      ForeignKeyLine(r, TargetKind::PostgreSql).ends_with("(\"CustomerID\") on delete set null;"));
+  EXPECT_TRUE(engine::ForeignKeyLineOf(TargetKind::PostgreSql, r)
+                  .ends_with("(\"CustomerID\") on delete set null;"));
   r.Attributes = 0;
-  EXPECT_EQ(ForeignKeyLine(r, TargetKind::PostgreSql), ForeignKeyLine(r));
+  EXPECT_EQ(engine::ForeignKeyLineOf(TargetKind::PostgreSql, r), ForeignKeyLine(r));
 }
 
 TEST(ForeignKeyLine, refuses_a_relationship_without_fields) {
@@ -121,6 +121,36 @@ TEST(ForeignKeyLine, refuses_a_relationship_without_fields) {
 TEST(ReloadTail, five_statements_each_with_one_trailing_blank) {
   EXPECT_EQ(engine::ReloadTail(), (Lines{"commit; ", "call sp_ts_time(); ", "commit; ",
                                          "drop procedure sp_ts_time; ", "commit; "}));
+}
+
+TEST(PostgresScriptLines, keys_keep_their_case_and_foreign_keys_carry_their_cascades) {
+  EXPECT_EQ(
+      engine::PrimaryKeyLinesOf(TargetKind::PostgreSql, "+OrderID;-Product ID", "Order_Details"),
+      (Lines{"alter table \"Order_Details\" alter column \"OrderID\" set not null;",
+             "alter table \"Order_Details\" alter column \"Product ID\" set not null;",
+             "alter table \"Order_Details\" add primary key (\"OrderID\",\"Product ID\");"}));
+  // Norvane's lines stay as they were.
+  EXPECT_EQ(engine::PrimaryKeyLinesOf(TargetKind::Norvane, "+OrderID", "Orders"),
+            PrimaryKeyLines("+OrderID", "Orders"));
+
+  dao::Relation r{"Orders", "Order Details", {{"OrderID", "OrderID"}}, 0};
+  EXPECT_EQ(engine::ForeignKeyLineOf(TargetKind::PostgreSql, r),
+            "alter table \"Order_Details\" add foreign key (\"OrderID\") references \"Orders\" "
+            "(\"OrderID\");");
+  r.Attributes = dao::kRelationUpdateCascade | dao::kRelationDeleteCascade;
+  EXPECT_EQ(engine::ForeignKeyLineOf(TargetKind::PostgreSql, r),
+            "alter table \"Order_Details\" add foreign key (\"OrderID\") references \"Orders\" "
+            "(\"OrderID\") on update cascade on delete cascade;");
+  r.Attributes = dao::kRelationDeleteSetNull;
+  EXPECT_TRUE(engine::ForeignKeyLineOf(TargetKind::PostgreSql, r)
+                  .ends_with("(\"OrderID\") on delete set null;"));
+  // Not enforced by Access: no constraint on the server, the Norvane line as ever.
+  r.Attributes = dao::kRelationDontEnforce;
+  EXPECT_EQ(engine::ForeignKeyLineOf(TargetKind::PostgreSql, r), "");
+  EXPECT_EQ(engine::ForeignKeyLineOf(TargetKind::Norvane, r), ForeignKeyLine(r));
+  EXPECT_EQ(engine::ReloadTailOf(TargetKind::Norvane), engine::ReloadTail());
+  EXPECT_EQ(engine::ReloadTailOf(TargetKind::PostgreSql),
+            (Lines{"call sp_ts_time();", "drop procedure sp_ts_time();"}));
 }
 
 TEST(ShortPathOf, examples) {

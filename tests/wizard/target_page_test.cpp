@@ -20,10 +20,21 @@ using wizard::PageId;
 
 namespace {
 
+// A server without databases: "Create DB" asks it before migrate.bat starts.
+class NoDatabases : public target::ServerDatabases {
+ public:
+  bool Exists(const MigrationSettings&) override { return false; }
+  void Drop(const MigrationSettings&) override {}
+};
+
 class TargetPageTest : public ::testing::Test {
  protected:
   TargetPageTest()
-      : flow(settings, {dialogs, commands, end, [] { return std::shared_ptr<dao::Engine>(); }}) {
+      : flow(settings, {.dialogs = dialogs,
+                        .commands = commands,
+                        .programEnd = end,
+                        .makeEngine = [] { return std::shared_ptr<dao::Engine>(); },
+                        .serverDatabases = &server}) {
     settings.AccessDbPath = dir.windows() + "Sales.mdb";
     settings.WorkFolder = dir.windows();
     settings.TargetDbFileName = "Sales.db";
@@ -51,6 +62,7 @@ class TargetPageTest : public ::testing::Test {
   FakeDialogs dialogs;
   FakeCommands commands;
   RecordingEnd end;
+  NoDatabases server;
   wizard::PageFlow flow;
 };
 
