@@ -286,18 +286,43 @@ std::string FixedText(double value) {
 }  // namespace
 
 bool HeldByDouble(std::string_view decimal, double& value) {
-  Decimal d;
-  if (!ParseDecimal(decimal, d)) return false;
-  if (d.digits.empty()) {
+  // ParseDecimal's form, read in place: every decimal value of a transfer comes here.
+  std::string_view s = TrimBlanks(decimal);
+  std::size_t i = s.empty() || (s.front() != '+' && s.front() != '-') ? 0 : 1;
+  bool any = false, point = false;
+  std::size_t digits = 0, first = 0, last = 0, nonZero = 0;
+  for (; i < s.size(); ++i) {
+    const char c = s[i];
+    if (c >= '0' && c <= '9') {
+      any = true;
+      if (c != '0') {
+        if (nonZero++ == 0) first = digits;
+        last = digits;
+      }
+      ++digits;
+    } else if (c == '.' && !point) {
+      point = true;
+    } else {
+      break;
+    }
+  }
+  if (!any) return false;
+  if (i < s.size()) {
+    if (s[i] != 'e' && s[i] != 'E') return false;
+    std::size_t e = i + 1;
+    if (e < s.size() && s[e] == '+') ++e;
+    int exponent = 0;
+    const auto [end, ec] = std::from_chars(s.data() + e, s.data() + s.size(), exponent);
+    if (ec != std::errc() || end != s.data() + s.size()) return false;
+  }
+  if (nonZero == 0) {
     value = 0;
     return true;
   }
-  const std::size_t last = d.digits.find_last_not_of('0');
-  if (last + 1 > 15) return false;
-  decimal = TrimBlanks(decimal);
-  if (!decimal.empty() && decimal.front() == '+') decimal.remove_prefix(1);
-  const auto [end, ec] = std::from_chars(decimal.data(), decimal.data() + decimal.size(), value);
-  return ec == std::errc() && end == decimal.data() + decimal.size();
+  if (last - first + 1 > 15) return false;
+  if (s.front() == '+') s.remove_prefix(1);
+  const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), value);
+  return ec == std::errc() && end == s.data() + s.size();
 }
 
 // ----- text of a stored value, as the column's type shows it

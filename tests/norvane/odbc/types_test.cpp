@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
 
 namespace norvane::odbc {
@@ -74,6 +75,54 @@ TEST(Decimals, ADoubleHoldsThoseWithFifteenDigits) {
   EXPECT_FALSE(HeldByDouble("12345678901234.1001", d));
   EXPECT_FALSE(HeldByDouble("922337203685477.5807", d));
   EXPECT_FALSE(HeldByDouble("abc", d));
+}
+
+// The forms a decimal parameter takes: what a double holds is bound as one, the rest is refused
+// here (and stored as its text, or refused as no number).
+TEST(Decimals, ADoubleHoldsEveryFormOfFifteenDigitsAndNoOther) {
+  const struct {
+    const char* text;
+    bool held;
+    double value;
+  } cases[] = {
+      {"0.0100", true, 0.01},
+      {" -12.5\t", true, -12.5},
+      {"+.5", true, 0.5},
+      {"5.", true, 5},
+      {"000000000000000000001.5", true, 1.5},
+      {"0.000000000000000000012345678901234", true, 1.2345678901234e-20},
+      {"123456789012345", true, 123456789012345.0},
+      {"1234567890123450000", true, 1.23456789012345e18},
+      {"1.5e3", true, 1500},
+      {"1.5E+3", true, 1500},
+      {"-1.5e-3", true, -0.0015},
+      {"1234567890123456", false, 0},
+      {"1.000000000000001", false, 0},
+      {"1e", false, 0},
+      {"1e+", false, 0},
+      {"1e3x", false, 0},
+      {"1.2.3", false, 0},
+      {"12a", false, 0},
+      {"", false, 0},
+      {"+", false, 0},
+      {"-.", false, 0},
+      {"1e400", false, 0},
+      {"1e99999999999", false, 0},
+  };
+  for (const auto& c : cases) {
+    double d = -1;
+    EXPECT_EQ(HeldByDouble(c.text, d), c.held) << c.text;
+    if (c.held) {
+      EXPECT_EQ(d, c.value) << c.text;
+    }
+  }
+  // Zero in any form is a plain zero, without its sign.
+  for (const char* zero : {"-0.0000", "0", "-000.000e5", ".0"}) {
+    double d = -1;
+    EXPECT_TRUE(HeldByDouble(zero, d)) << zero;
+    EXPECT_EQ(d, 0) << zero;
+    EXPECT_FALSE(std::signbit(d)) << zero;
+  }
 }
 
 TEST(Doubles, TextBringsTheSameDoubleBack) {
