@@ -223,8 +223,9 @@ void MigrationRun::CopyTableIndexes(dao::TableDef& table, const std::string& tar
   const std::shared_ptr<dao::Database> target = connections_.TargetDb;
   std::vector<dao::Index> indexes;
   if (!err_.Run("Reading the indexes of " + targetName, [&] { indexes = table.Indexes(); })) return;
-  // On PostgreSQL the key statement of reload1.sql makes the primary index itself; a unique
-  // index made before it would stand beside the key's own.
+  // On PostgreSQL the key statement makes the primary index itself (a unique index made before
+  // it would stand beside the key's own), and it runs on the server at once: the table's link,
+  // made next, takes the key the server reports.
   const bool keyMakesIndex = settings_.Target == TargetKind::PostgreSql;
   for (const dao::Index& index : indexes) {
     if (!(index.Primary && keyMakesIndex))
@@ -241,8 +242,14 @@ void MigrationRun::CopyTableIndexes(dao::TableDef& table, const std::string& tar
     // Derived from the Access index alone: written whether or not the target took the index.
     const std::string context = "Writing the primary key of " + targetName;
     std::vector<std::string> lines;
-    if (err_.Run(context,
-                 [&] { lines = PrimaryKeyLinesOf(settings_.Target, index.Fields, targetName); }))
+    if (!err_.Run(context,
+                  [&] { lines = PrimaryKeyLinesOf(settings_.Target, index.Fields, targetName); }))
+      continue;
+    if (keyMakesIndex)
+      err_.Run("Making the primary key of " + targetName, [&] {
+        for (const std::string& line : lines) Need(target, "the target database").Execute(line);
+      });
+    else
       for (const std::string& line : lines) WriteScriptLine(reload1_, line, context);
   }
 }
