@@ -5,100 +5,26 @@
 // GUIDs in Jet 4 and ACE files. Skipped, saying why, when Java or Jackcess is not there.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <set>
-#include <sstream>
 
 #include "engine/names.h"
+#include "jackcess_support.h"
 #include "platform/display_properties.h"
 #include "platform/jetwriter/catalog.h"
 #include "platform/text.h"
 #include "support/temp_dir.h"
 #include "support/tool_process.h"
-#include "tests/platform/jetwriter/jet_test_support.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-const char* const kClasspathLibraries =
-    "/usr/share/java/commons-lang3.jar:/usr/share/java/commons-logging.jar";
-
-// Builds LinkDump once per process; empty `why` when it can run.
-struct Jackcess {
-  std::string why;
-  std::string classpath;
-  testing_support::TempDir classes{"linkdump"};
-
-  Jackcess() {
-    const char* env = std::getenv("JACKCESS_JAR");
-    const fs::path jar = env != nullptr && *env != '\0' ? fs::path(env) : fs::path(JACKCESS_JAR);
-    bool ok = false;
-    jettest::Run("command -v java >/dev/null && command -v javac >/dev/null", &ok);
-    if (!ok) {
-      why = "Java (java, javac) is not installed";
-    } else if (!fs::exists(jar)) {
-      why = "Jackcess is not built: scripts/jackcess.sh builds " + jar.string();
-    } else {
-      const std::string out = jettest::Run("javac -d " + jettest::Quote(classes.path().string()) +
-                                               " -cp " + jettest::Quote(jar.string()) + " " +
-                                               jettest::Quote(LINK_DUMP_SOURCE) + " 2>&1",
-                                           &ok);
-      if (!ok) why = "LinkDump.java does not compile: " + out;
-      classpath = jar.string() + ":" + classes.path().string() + ":" + kClasspathLibraries;
-    }
-  }
-};
-
-Jackcess& Reader() {
-  static Jackcess reader;
-  return reader;
-}
-
-struct Value {
-  std::string type, ddl, value;
-  bool operator==(const Value&) const = default;
-};
-// table -> block -> property -> value
-using Properties = std::map<std::string, std::map<std::string, std::map<std::string, Value>>>;
-
-struct Dump {
-  std::map<std::string, jettest::Link> links;
-  Properties properties;
-};
-
-std::vector<std::string> Fields(const std::string& line) {
-  std::vector<std::string> out(1);
-  for (char c : line) {
-    if (c == '\t')
-      out.emplace_back();
-    else
-      out.back() += c;
-  }
-  return out;
-}
-
-Dump ReadWithJackcess(const fs::path& mdb) {
-  bool ok = false;
-  const std::string out = jettest::Run("java -cp " + jettest::Quote(Reader().classpath) +
-                                           " LinkDump " + jettest::Quote(mdb.string()) + " 2>&1",
-                                       &ok);
-  Dump dump;
-  EXPECT_TRUE(ok) << "Jackcess cannot read " << mdb << ": " << out;
-  std::istringstream in(out);
-  for (std::string line; std::getline(in, line);) {
-    const std::vector<std::string> f = Fields(line);
-    if (f.size() == 4 && f[0] == "L")
-      dump.links[f[1]] = {f[2], f[3]};
-    else if (f.size() == 7 && f[0] == "P")
-      dump.properties[f[1]][f[2]][f[3]] = {f[4], f[5], f[6]};
-    else
-      ADD_FAILURE() << "LinkDump printed: " << line;
-  }
-  return dump;
-}
+using jackcess_test::Dump;
+using jackcess_test::ReadWithJackcess;
+using jackcess_test::Value;
 
 std::vector<std::string> DataFiles() {
   std::vector<std::string> files;
@@ -120,7 +46,8 @@ const std::map<std::string, Value>* BlockOf(
 class LinksReadBack : public testing::TestWithParam<std::string> {};
 
 TEST_P(LinksReadBack, jackcess_and_mdb_reader_read_each_links_properties_as_the_table_held_them) {
-  if (!Reader().why.empty()) GTEST_SKIP() << "Jackcess cannot run: " << Reader().why;
+  if (!jackcess_test::WhyUnavailable().empty())
+    GTEST_SKIP() << "Jackcess cannot run: " << jackcess_test::WhyUnavailable();
   testing_support::TempDir dir("jackcess-links");
   fs::create_directories(dir.path() / "My Data");
   const fs::path access = dir.path() / "My Data" / GetParam();

@@ -1,15 +1,19 @@
 // norvane-migrate --target postgresql end to end: the real command files (createdb, psql through
 // cmdshell), engine and psqlODBC, into a private server this program starts, read back through
-// libpq.
+// libpq, the links read back with Jackcess.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <string>
 #include <vector>
 
+#include "engine/names.h"
+#include "jackcess_support.h"
 #include "platform/access/recordset.h"
 #include "platform/error.h"
 #include "platform/postgres/connection.h"
@@ -26,6 +30,25 @@ using tools_test::RunProgram;
 namespace {
 
 const fs::path kMigrate = NORVANE_MIGRATE;
+
+// The key=value fields of a connect string, keys in upper case.
+std::map<std::string, std::string> FieldsOf(const std::string& connect) {
+  std::map<std::string, std::string> fields;
+  std::size_t start = 0;
+  while (start < connect.size()) {
+    std::size_t end = connect.find(';', start);
+    if (end == std::string::npos) end = connect.size();
+    const std::string field = connect.substr(start, end - start);
+    const std::size_t equals = field.find('=');
+    if (!field.empty()) {
+      std::string key = field.substr(0, equals);
+      for (char& c : key) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+      fields[key] = equals == std::string::npos ? "" : field.substr(equals + 1);
+    }
+    start = end + 1;
+  }
+  return fields;
+}
 
 class PostgresEndToEnd : public ::testing::Test {
  protected:
@@ -213,6 +236,74 @@ TEST_F(PostgresEndToEnd, modern_files_keep_every_row_and_their_exact_decimals) {
               "CASCADE");
     EXPECT_EQ(Constraints(database, "FOREIGN KEY"), "2");
     EXPECT_EQ(FilesHolding(SharedServer().Password()), std::vector<std::string>{});
+    Drop(database);
+  }
+}
+
+TEST_F(PostgresEndToEnd, jackcess_reads_each_link_keyed_and_pointing_at_the_server) {
+  if (!jackcess_test::WhyUnavailable().empty())
+    GTEST_SKIP() << "Jackcess cannot run: " << jackcess_test::WhyUnavailable();
+  const auto& server = SharedServer();
+  for (const char* name : {"nwind.mdb", "modern-dev-V2000.mdb", "modern-dev-V2010.accdb"}) {
+    SCOPED_TRACE(name);
+    const std::string database = "links";
+    Drop(database);
+    const fs::path access = Copy(name);
+    const auto run = Migrate(access, database, {"--link"});
+    ASSERT_EQ(run.status, 0) << run.output;
+    const jackcess_test::Dump dump = jackcess_test::ReadWithJackcess(access);
+
+    EXPECT_EQ(std::to_string(dump.links.size()),
+              One(database,
+                  "SELECT count(*) FROM information_schema.tables WHERE table_schema = 'public'"))
+        << run.output;
+    int keyed = 0;
+    for (const auto& [link, target] : dump.links) {
+      SCOPED_TRACE(link);
+      const auto fields = FieldsOf(target.connect);
+      EXPECT_EQ(fields.count("PWD") + fields.count("PASSWORD"), 0u) << target.connect;
+      std::string upper = target.connect;
+      for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+      EXPECT_EQ(upper.find("PWD"), std::string::npos) << target.connect;
+      EXPECT_EQ(target.connect.find(server.Password()), std::string::npos);
+      EXPECT_EQ(fields.count("DRIVER") != 0 ? fields.at("DRIVER") : "", "{PostgreSQL Unicode}");
+      EXPECT_EQ(fields.count("SERVER") != 0 ? fields.at("SERVER") : "",
+                server.Get("NORVANE_PG_TCP_HOST"));
+      EXPECT_EQ(fields.count("PORT") != 0 ? fields.at("PORT") : "", server.Get("PGPORT"));
+      EXPECT_EQ(fields.count("DATABASE") != 0 ? fields.at("DATABASE") : "", database);
+      EXPECT_EQ(fields.count("UID") != 0 ? fields.at("UID") : "", server.Get("PGUSER"));
+      EXPECT_EQ(target.foreignName, engine::TargetNameOf(link));
+      EXPECT_EQ(One(database,
+                    "SELECT count(*) FROM information_schema.tables WHERE "
+                    "table_schema = 'public' AND table_name = '" +
+                        target.foreignName + "'"),
+                "1");
+
+      // The link's first index is the table's primary key, its columns in key order.
+      const std::string key =
+          One(database,
+              "SELECT coalesce(string_agg(a.attname, ',' ORDER BY array_position(i.indkey::int2[], "
+              "a.attnum)), '') FROM pg_index i JOIN pg_attribute a ON a.attrelid = i.indrelid AND "
+              "a.attnum = ANY(i.indkey) WHERE i.indisprimary AND i.indrelid = '\"" +
+                  target.foreignName + "\"'::regclass");
+      const auto indexes = dump.indexes.find(link);
+      if (key.empty()) {
+        EXPECT_TRUE(indexes == dump.indexes.end() || !indexes->second.front().primary);
+        continue;
+      }
+      if (indexes == dump.indexes.end()) {
+        ADD_FAILURE() << "the link has no index; the table's key is " << key;
+        continue;
+      }
+      const jackcess_test::Index& first = indexes->second.front();
+      std::string columns;
+      for (const std::string& c : first.columns) columns += (columns.empty() ? "" : ",") + c;
+      EXPECT_EQ(columns, key) << first.name;
+      EXPECT_TRUE(first.primary) << first.name;
+      EXPECT_TRUE(first.unique) << first.name;
+      ++keyed;
+    }
+    EXPECT_GT(keyed, 0);
     Drop(database);
   }
 }

@@ -1,5 +1,9 @@
 // Prints what Jackcess reads of an Access file's tables, one line each, fields separated by tabs:
 //   L <link> <connect> <foreign name>     each ODBC link
+//   I <link> <index> <columns> <primary> <unique>
+//                                         each index of an ODBC link's own definition, in the
+//                                         order it holds them; columns joined by commas,
+//                                         primary and unique as 1 or 0
 //   P <table> <block> <property> <type> <ddl> <value>
 //                                         each property of a local table or an ODBC link (the
 //                                         table's own block is named "")
@@ -7,6 +11,7 @@
 // and backslashes escaped as \t, \n, \r and \\.
 import com.healthmarketscience.jackcess.Database;
 import com.healthmarketscience.jackcess.DatabaseBuilder;
+import com.healthmarketscience.jackcess.Index;
 import com.healthmarketscience.jackcess.PropertyMap;
 import com.healthmarketscience.jackcess.Row;
 import com.healthmarketscience.jackcess.TableMetaData;
@@ -40,9 +45,17 @@ public class LinkDump {
       System.setProperty(Database.CHARSET_PROPERTY_PREFIX + "VERSION_3", "windows-1252");
     try (Database db = new DatabaseBuilder(new File(args[0])).setReadOnly(true).open()) {
       for (TableMetaData m : ((DatabaseImpl) db).newTableMetaDataIterable()) {
-        if (m.getType() == TableMetaData.Type.LINKED_ODBC)
-          out.println(String.join("\t", "L", text(m.getName()), text(m.getConnectionName()),
-                                  text(m.getLinkedTableName())));
+        if (m.getType() != TableMetaData.Type.LINKED_ODBC) continue;
+        out.println(String.join("\t", "L", text(m.getName()), text(m.getConnectionName()),
+                                text(m.getLinkedTableName())));
+        for (Index index : m.getTableDefinition(db).getIndexes()) {
+          StringBuilder columns = new StringBuilder();
+          for (Index.Column c : index.getColumns())
+            columns.append(columns.length() == 0 ? "" : ",").append(c.getName());
+          out.println(String.join("\t", "I", text(m.getName()), text(index.getName()),
+                                  text(columns.toString()), index.isPrimaryKey() ? "1" : "0",
+                                  index.isUnique() ? "1" : "0"));
+        }
       }
       for (Row r : ((DatabaseImpl) db).getSystemCatalog()) {
         Object type = r.get("Type");
