@@ -223,33 +223,24 @@ void MigrationRun::CopyTableIndexes(dao::TableDef& table, const std::string& tar
   const std::shared_ptr<dao::Database> target = connections_.TargetDb;
   std::vector<dao::Index> indexes;
   if (!err_.Run("Reading the indexes of " + targetName, [&] { indexes = table.Indexes(); })) return;
-  // On PostgreSQL the key statement makes the primary index itself (a unique index made before
-  // it would stand beside the key's own), and it runs on the server at once: the table's link,
-  // made next, takes the key the server reports.
-  const bool keyMakesIndex = settings_.Target == TargetKind::PostgreSql;
   for (const dao::Index& index : indexes) {
-    if (!(index.Primary && keyMakesIndex))
-      err_.Run("Creating index " + index.Name + " on " + targetName, [&] {
-        dao::TableDefCollection& defs = Need(target, "the target database").TableDefs();
-        dao::Index created = Need(defs.Item(targetName), "the target table")
-                                 .CreateIndex(platform::LowerAscii(index.Name));
-        created.Fields = index.Fields;
-        created.Unique = index.Unique;
-        created.Primary = index.Primary;
-        Need(defs.Item(platform::LowerAscii(targetName)), "the target table").AppendIndex(created);
-      });
+    // On PostgreSQL the primary index is made as the table's key constraint, so that its link,
+    // made next, takes the key the server reports.
+    err_.Run("Creating index " + index.Name + " on " + targetName, [&] {
+      dao::TableDefCollection& defs = Need(target, "the target database").TableDefs();
+      dao::Index created = Need(defs.Item(targetName), "the target table")
+                               .CreateIndex(platform::LowerAscii(index.Name));
+      created.Fields = index.Fields;
+      created.Unique = index.Unique;
+      created.Primary = index.Primary;
+      Need(defs.Item(platform::LowerAscii(targetName)), "the target table").AppendIndex(created);
+    });
     if (!index.Primary) continue;
     // Derived from the Access index alone: written whether or not the target took the index.
     const std::string context = "Writing the primary key of " + targetName;
     std::vector<std::string> lines;
-    if (!err_.Run(context,
-                  [&] { lines = PrimaryKeyLinesOf(settings_.Target, index.Fields, targetName); }))
-      continue;
-    if (keyMakesIndex)
-      err_.Run("Making the primary key of " + targetName, [&] {
-        for (const std::string& line : lines) Need(target, "the target database").Execute(line);
-      });
-    else
+    if (err_.Run(context,
+                 [&] { lines = PrimaryKeyLinesOf(settings_.Target, index.Fields, targetName); }))
       for (const std::string& line : lines) WriteScriptLine(reload1_, line, context);
   }
 }

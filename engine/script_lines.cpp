@@ -16,11 +16,9 @@ std::string Join(const std::vector<std::string>& items, std::string_view separat
   return out;
 }
 
-// The field names of an index field list, lower-cased unless `keepCase`, each without its sort
-// character.
-std::vector<std::string> KeyFieldNames(std::string_view fieldList, bool keepCase = false) {
-  const std::string trimmed = platform::Trim(fieldList);
-  const std::string list = keepCase ? trimmed : platform::LowerAscii(trimmed);
+// The field names of an index field list, lower-cased, each without its sort character.
+std::vector<std::string> KeyFieldNames(std::string_view fieldList) {
+  const std::string list = platform::LowerAscii(platform::Trim(fieldList));
   std::vector<std::string> names;
   std::size_t start = 0;
   while (true) {
@@ -70,19 +68,6 @@ std::string ForeignKeyLine(const dao::Relation& relation) {
   return ForeignKeyStatement(relation) + ";";
 }
 
-std::vector<std::string> PostgresPrimaryKeyLines(std::string_view fieldList,
-                                                 std::string_view targetTable) {
-  const std::string table = platform::QuoteName(targetTable, platform::QuotedIn::kScriptLine);
-  std::vector<std::string> quoted;
-  for (const auto& name : KeyFieldNames(fieldList, true))
-    quoted.push_back(platform::QuoteName(name, platform::QuotedIn::kScriptLine));
-  std::vector<std::string> lines;
-  for (const auto& q : quoted)
-    lines.push_back("alter table " + table + " alter column " + q + " set not null;");
-  lines.push_back("alter table " + table + " add primary key (" + Join(quoted, ",") + ");");
-  return lines;
-}
-
 std::string PostgresForeignKeyLine(const dao::Relation& relation) {
   return ForeignKeyStatement(relation) + ForeignKeyActions(relation.Attributes) + ";";
 }
@@ -93,8 +78,10 @@ std::vector<std::string> PostgresReloadTail() {
 
 std::vector<std::string> PrimaryKeyLinesOf(TargetKind target, std::string_view fieldList,
                                            std::string_view targetTable) {
-  return target == TargetKind::PostgreSql ? PostgresPrimaryKeyLines(fieldList, targetTable)
-                                          : PrimaryKeyLines(fieldList, targetTable);
+  // On PostgreSQL the run makes the key with the table's indexes (its primary index is the key
+  // constraint), before the table's link.
+  if (target == TargetKind::PostgreSql) return {};
+  return PrimaryKeyLines(fieldList, targetTable);
 }
 
 std::string ForeignKeyLineOf(TargetKind target, const dao::Relation& relation) {

@@ -24,13 +24,9 @@ std::string ForeignKeyActions(long attributes);
 // The five lines that close reload1.sql.
 const std::vector<std::string>& ReloadTail();
 
-// The same statements in PostgreSQL's dialect, for psql. Names keep their letter case (the
-// server's quoted names are case sensitive, and the tables were made with the Access names).
-//   alter table "T" alter column "c" set not null;   alter table "T" add primary key ("c");
-std::vector<std::string> PostgresPrimaryKeyLines(std::string_view fieldList,
-                                                 std::string_view targetTable);
-// "alter table "F" add foreign key (...) references "P" (...)", then the relationship's cascade
-// actions ("on update cascade", "on delete cascade" or "on delete set null") and ";".
+// In PostgreSQL's dialect, for psql: "alter table "F" add foreign key (...) references "P"
+// (...)", then the relationship's cascade actions ("on update cascade", "on delete cascade" or "on
+// delete set null") and ";".
 std::string PostgresForeignKeyLine(const dao::Relation& relation);
 // The end of reload1.sql for psql: the time-column procedure sp.sql loaded, called and dropped
 // (psql commits each statement itself).
@@ -39,7 +35,8 @@ std::vector<std::string> PostgresReloadTail();
 // The lines of the target's dialect: Norvane's (above) or PostgreSQL's, whose foreign keys carry
 // the relationship's cascades (which Norvane's properties step adds later). A relationship Access
 // does not enforce gives "" for PostgreSQL (its rows may break it, and psql stops at the first
-// statement that fails), and is written as ever for Norvane.
+// statement that fails), and is written as ever for Norvane. PostgreSQL has no key lines: the run
+// makes each key with the table's indexes, before the table's link.
 std::vector<std::string> PrimaryKeyLinesOf(TargetKind target, std::string_view fieldList,
                                            std::string_view targetTable);
 std::string ForeignKeyLineOf(TargetKind target, const dao::Relation& relation);

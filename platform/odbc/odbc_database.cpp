@@ -60,8 +60,12 @@ class OdbcTableDef : public dao::TableDef {
     return indexes;
   }
 
+  // On PostgreSQL the primary index is the table's key constraint, so that a link made next
+  // finds the key the server reports.
   void AppendIndex(const dao::Index& index) override {
-    connection_->ExecDirect(CreateIndexStatement(name_, index));
+    connection_->ExecDirect(index.Primary && EqualsNoCase(connection_->DbmsName(), "PostgreSQL")
+                                ? AddPrimaryKeyStatement(name_, index)
+                                : CreateIndexStatement(name_, index));
   }
 
  private:
@@ -160,7 +164,10 @@ std::string ConnectionStringFor(const std::string& connect, dao::DataSourceChoos
   return others.empty() ? *chosen : *chosen + ";" + others;
 }
 
-std::string CreateIndexStatement(const std::string& table, const dao::Index& index) {
+namespace {
+
+// The quoted columns of the field list "+A;-B", each with its order when `withOrder`.
+std::string IndexColumns(const dao::Index& index, bool withOrder) {
   std::string columns;
   const std::string fields = Trim(index.Fields);
   std::size_t start = 0;
@@ -177,12 +184,24 @@ std::string CreateIndexStatement(const std::string& table, const dao::Index& ind
       throw Error(
           dao::err::kUnsupported,
           "The index '" + index.Name + "' has an invalid field list '" + index.Fields + "'.");
-    columns += (columns.empty() ? "" : ", ") + platform::QuoteName(part) + order;
+    columns += (columns.empty() ? "" : ", ") + platform::QuoteName(part) + (withOrder ? order : "");
     start = end + 1;
   }
+  return columns;
+}
+
+}  // namespace
+
+std::string CreateIndexStatement(const std::string& table, const dao::Index& index) {
   return std::string("CREATE ") + (index.Unique || index.Primary ? "UNIQUE " : "") + "INDEX " +
          platform::QuoteName(table + "_" + index.Name) + " ON " + platform::QuoteName(table) +
-         " (" + columns + ")";
+         " (" + IndexColumns(index, true) + ")";
+}
+
+std::string AddPrimaryKeyStatement(const std::string& table, const dao::Index& index) {
+  return "ALTER TABLE " + platform::QuoteName(table) + " ADD CONSTRAINT " +
+         platform::QuoteName(table + "_" + index.Name) + " PRIMARY KEY (" +
+         IndexColumns(index, false) + ")";
 }
 
 std::shared_ptr<dao::Database> OpenOdbcDatabase(const std::string& connect,

@@ -27,6 +27,9 @@ std::string ConnectionStringFor(const std::string& connect, dao::DataSourceChoos
 // "CREATE [UNIQUE] INDEX ..." for an index of `table`, from the field list "+A;-B".
 // Throws kUnsupported for an empty or malformed field list.
 std::string CreateIndexStatement(const std::string& table, const dao::Index& index);
+// "ALTER TABLE ... ADD CONSTRAINT <table>_<index> PRIMARY KEY (...)": the primary index on
+// PostgreSQL, where the key constraint makes its own index.
+std::string AddPrimaryKeyStatement(const std::string& table, const dao::Index& index);
 
 // Opens the target the connect string names (asking the chooser when it names none), with the
 // connection's time limits.
