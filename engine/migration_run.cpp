@@ -9,6 +9,7 @@
 #include "engine/table_progress.h"
 #include "options/settings.h"
 #include "platform/text.h"
+#include "target/postgres_target.h"
 
 namespace engine {
 namespace {
@@ -289,7 +290,11 @@ void MigrationRun::LinkBackTable(const std::string& name) {
   const bool linked = err_.Run("Linking " + name + " to the target table " + t, [&] {
     const std::shared_ptr<dao::TableDef> link = access->CreateTableDef(platform::Trim(name));
     Need(link, "the new table definition").SetSourceTableName(t);
-    link->SetConnect(targetConnect_);
+    // A server's link names what the settings name (driver, server, port, database, user), not
+    // the driver manager's completed string with every option of the driver.
+    link->SetConnect(settings_.Target == TargetKind::PostgreSql
+                         ? "ODBC;" + target::PostgresConnectString(settings_)
+                         : targetConnect_);
     link->SetDisplayPropertiesOf(renamed);
     access->TableDefs().Append(link);
   });
