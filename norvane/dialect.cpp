@@ -63,8 +63,7 @@ std::string TimeOfDay(const std::string& col) {
 
 void ModifyToTime(Connection& c, TableEdit& edit, const std::string& column) {
   const auto& e = ColumnOf(edit.definition(), column);
-  const std::string type = e.text.substr(e.typeBegin, e.typeEnd - e.typeBegin);
-  if (platform::EqualsNoCase(platform::Trim(type), "time")) return;
+  if (platform::EqualsNoCase(platform::Trim(e.Type()), "time")) return;
   const std::string col = QuoteId(e.column);
   // Only times of day stored on 1899-12-30 can lose their date; any other value would be lost.
   const auto other = c.Rows("SELECT " + col + " FROM " + QuoteId(edit.name()) + " WHERE " + col +
@@ -96,6 +95,48 @@ void AddPrimaryKey(Connection& c, TableEdit& edit, const std::vector<std::string
   for (const auto& v : dup[0]) values.push_back(v.AsText());
   throw DbError("Primary key of table '" + edit.name() + "' refused: the key (" +
                 Join(values, ", ") + ") is held by more than one row");
+}
+
+// Whether the statement's plan sorts rows itself instead of reading them in order from the table
+// or an index.
+bool SortsRows(Connection& c, const std::string& select) {
+  for (const auto& row : c.Rows("EXPLAIN QUERY PLAN " + select))
+    if (row.back().AsText().find("TEMP B-TREE") != std::string::npos) return true;
+  return false;
+}
+
+// True when every value of the child's column that is not NULL has an equal value in the parent's
+// column, shown by reading both in order (from an index or the row id) side by side. Only INTEGER
+// values are matched; two of them are equal under "=" exactly when they are the same number,
+// unless TEXT affinity applies to one of them, so neither column may have TEXT affinity. False
+// when it cannot be shown this way (a value with no match, another type, a side that would have to
+// be sorted); the caller's own query then decides.
+bool EveryChildHasParent(Connection& c, const TableDefinition& child, const std::string& from,
+                         const TableDefinition& parent, const std::string& to) {
+  if (Affinity(ColumnOf(child, from).Type()) == 't' || Affinity(ColumnOf(parent, to).Type()) == 't')
+    return false;
+  const auto ordered = [](const std::string& table, const std::string& column) {
+    return "SELECT " + QuoteId(column) + " FROM " + QuoteId(table) + " WHERE " + QuoteId(column) +
+           " IS NOT NULL ORDER BY " + QuoteId(column);
+  };
+  const std::string kidsSql = ordered(child.name, from), keysSql = ordered(parent.name, to);
+  try {
+    if (SortsRows(c, kidsSql) || SortsRows(c, keysSql)) return false;
+    Statement kids(c, kidsSql), keys(c, keysSql);
+    std::optional<std::int64_t> key;
+    while (kids.Step()) {
+      const auto kid = kids.ColumnInteger(0);
+      if (!kid) return false;
+      while (!key || *key < *kid) {
+        if (!keys.Step()) return false;
+        if (const auto k = keys.ColumnInteger(0)) key = k;
+      }
+      if (*key != *kid) return false;
+    }
+    return true;
+  } catch (const DbError&) {
+    return false;
+  }
 }
 
 void AddForeignKey(Connection& c, TableEdit& edit, const std::vector<std::string>& names,
@@ -142,10 +183,13 @@ void AddForeignKey(Connection& c, TableEdit& edit, const std::vector<std::string
     match.push_back("p." + QuoteId(to[i]) + " = f." + QuoteId(from[i]));
     notNull.push_back("f." + QuoteId(from[i]) + " IS NOT NULL");
   }
+  const bool matched =
+      from.size() == 1 && EveryChildHasParent(c, edit.definition(), from[0], parent, to[0]);
   const auto orphan =
-      c.Rows("SELECT " + Join(qf, ", ") + " FROM " + QuoteId(edit.name()) + " AS f WHERE " +
-             Join(notNull, " AND ") + " AND NOT EXISTS (SELECT 1 FROM " + QuoteId(parent.name) +
-             " AS p WHERE " + Join(match, " AND ") + ") LIMIT 1");
+      matched ? std::vector<std::vector<Value>>{}
+              : c.Rows("SELECT " + Join(qf, ", ") + " FROM " + QuoteId(edit.name()) +
+                       " AS f WHERE " + Join(notNull, " AND ") + " AND NOT EXISTS (SELECT 1 FROM " +
+                       QuoteId(parent.name) + " AS p WHERE " + Join(match, " AND ") + ") LIMIT 1");
   if (!orphan.empty()) {
     std::vector<std::string> values;
     for (const auto& v : orphan[0]) values.push_back(v.AsText());

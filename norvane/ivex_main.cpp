@@ -120,6 +120,8 @@ int main(int argc, char** argv) {
                  "password, missing database file or script).\n";
     return 0;
   }
+  // ivex uses SQLite from its one thread only: SQLite need not lock anything.
+  sqlite3_config(SQLITE_CONFIG_SINGLETHREAD);
   std::optional<norvane::Connection> connection;
   std::string scriptText;
   bool quiet = false;

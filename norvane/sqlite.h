@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -101,6 +102,11 @@ class Statement {
   int ColumnCount() const { return sqlite3_column_count(stmt_); }
   std::string ColumnName(int i) const;
   Value Column(int i) const { return Value::From(sqlite3_column_value(stmt_, i)); }
+  // The column's value when it is an INTEGER, else nullopt.
+  std::optional<std::int64_t> ColumnInteger(int i) const {
+    if (sqlite3_column_type(stmt_, i) != SQLITE_INTEGER) return std::nullopt;
+    return sqlite3_column_int64(stmt_, i);
+  }
 
  private:
   Connection& c_;

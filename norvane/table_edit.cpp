@@ -10,21 +10,6 @@ namespace {
 
 constexpr std::string_view kKeyIndex = "sys_new_primary_key";
 
-// SQLite's column affinity of a declared type.
-char Affinity(std::string_view declared) {
-  const std::string t = platform::LowerAscii(declared);
-  const auto has = [&t](const char* s) { return t.find(s) != std::string::npos; };
-  if (has("int")) return 'i';
-  if (has("char") || has("clob") || has("text")) return 't';
-  if (has("blob") || platform::Trim(t).empty()) return 'b';
-  if (has("real") || has("floa") || has("doub")) return 'r';
-  return 'n';
-}
-
-std::string TypeOf(const TableDefinition::Element& e) {
-  return e.text.substr(e.typeBegin, e.typeEnd - e.typeBegin);
-}
-
 bool Mentions(const std::string& text, const char* word) {
   return platform::LowerAscii(text).find(word) != std::string::npos;
 }
@@ -97,7 +82,7 @@ void TableEdit::SetType(std::string_view column, const std::string& type,
                         std::string valueExpression) {
   auto& e = Column(column);
   // Stored values keep their meaning only under the same affinity.
-  if (e.generated || Affinity(TypeOf(e)) != Affinity(type)) rebuild_ = true;
+  if (e.generated || Affinity(e.Type()) != Affinity(type)) rebuild_ = true;
   e.text = e.text.substr(0, e.typeBegin) + (e.typeBegin == e.typeEnd ? " " : "") + type +
            e.text.substr(e.typeEnd);
   e.typeEnd = e.typeBegin + (e.typeBegin == e.typeEnd ? 1 : 0) + type.size();
@@ -118,7 +103,7 @@ bool TableEdit::KeyFitsInPlace(Connection& c, const std::vector<std::string>& co
   // A key on one integer column makes it the row id: the rows are stored anew.
   if (columns.size() == 1)
     for (const auto& e : def_.elements)
-      if (e.isColumn && platform::EqualsNoCase(e.column, columns[0]) && Affinity(TypeOf(e)) == 'i')
+      if (e.isColumn && platform::EqualsNoCase(e.column, columns[0]) && Affinity(e.Type()) == 'i')
         return false;
   // The key's index takes the first automatic index name; keep clear of tables that have one.
   for (const auto& e : def_.elements)
@@ -142,8 +127,7 @@ bool TableEdit::RowIdKeyFitsInPlace(Connection& c, const std::vector<std::string
     if (!e.isColumn) continue;
     if (platform::EqualsNoCase(e.column, "rowid")) return false;  // the name is taken
     if (platform::EqualsNoCase(e.column, columns[0])) {
-      if (e.generated || !platform::EqualsNoCase(platform::Trim(TypeOf(e)), "integer"))
-        return false;
+      if (e.generated || !platform::EqualsNoCase(platform::Trim(e.Type()), "integer")) return false;
       key = n;
     }
     ++n;

@@ -113,6 +113,16 @@ std::string JoinQuoted(const std::vector<std::string>& cols) {
 
 }  // namespace
 
+char Affinity(std::string_view declared) {
+  const std::string t = platform::LowerAscii(declared);
+  const auto has = [&t](const char* s) { return t.find(s) != std::string::npos; };
+  if (has("int")) return 'i';
+  if (has("char") || has("clob") || has("text")) return 't';
+  if (has("blob") || platform::Trim(t).empty()) return 'b';
+  if (has("real") || has("floa") || has("doub")) return 'r';
+  return 'n';
+}
+
 TableDefinition::Element* TableDefinition::FindColumn(std::string_view column) {
   for (auto& e : elements)
     if (e.isColumn && platform::EqualsNoCase(e.column, column)) return &e;

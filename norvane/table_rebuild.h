@@ -27,6 +27,8 @@ struct TableDefinition {
     bool notNull = false;  // the column carries NOT NULL
     bool generated = false;
     std::size_t typeBegin = 0, typeEnd = 0;  // the declared type's place in `text`
+
+    std::string Type() const { return text.substr(typeBegin, typeEnd - typeBegin); }
   };
   std::string name;  // the table's name as stored
   std::vector<Element> elements;
@@ -35,6 +37,10 @@ struct TableDefinition {
   Element* FindColumn(std::string_view column);
   std::string ToSql(std::string_view tableName) const;
 };
+
+// SQLite's column affinity of a declared type: 'i' integer, 't' text, 'b' blob (none), 'r' real,
+// 'n' numeric.
+char Affinity(std::string_view declaredType);
 
 // The definition of an existing table, found without regard to ASCII letter case.
 // A table that does not exist, or one made by CREATE TABLE ... AS: DbError.

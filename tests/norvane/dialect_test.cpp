@@ -297,6 +297,124 @@ TEST(Dialect, foreign_key_is_refused_for_orphans_and_enforced_afterwards_everywh
   EXPECT_EQ(ExecuteThroughOdbc(db, "INSERT INTO \"Orders\" VALUES (8, 'ALFKI', NULL)"), "");
 }
 
+// The check for rows without a parent reads both sides in key order where it can and looks each
+// row up otherwise: the verdicts and the orphan named are what "=" between the columns gives,
+// whatever the types, NULLs, indexes and affinities.
+TEST(Dialect, foreign_key_orphans_are_found_as_equality_finds_them_in_every_shape) {
+  const std::string parents =
+      "create table \"P\" (\"K\" integer, \"Name\" varchar(10));\n"
+      "insert into \"P\" values (-9223372036854775808, 'min'), (1, 'a'), (2, 'b'), (5, 'c'), "
+      "(9223372036854775807, 'max');\n"
+      "alter table \"P\" modify \"K\" not null;\n"
+      "alter table \"P\" add primary key (\"K\");\n"
+      // No declared type: values keep their own types; '8' stays text.
+      "create table \"Q\" (\"K\", \"N\" integer);\n"
+      "insert into \"Q\" values (7, 1), ('8', 2), (2.5, 3), (x'09', 4), ('abc', 5);\n"
+      "create unique index \"QK\" on \"Q\" (\"K\");\n"
+      "create table \"T\" (\"K\" varchar(5));\n"
+      "insert into \"T\" values ('a'), ('B');\n"
+      "create unique index \"TK\" on \"T\" (\"K\");\n";
+  struct Case {
+    const char* what;
+    std::string child;    // creates table "C" with its rows
+    const char* parent;   // "P" ("K"), ...
+    std::string refused;  // "" when the key is added
+  };
+  const std::string indexed = "create index \"CK\" on \"C\" (\"K\");\n";
+  const std::vector<Case> cases = {
+      {"integers in order, all found, NULLs passed over",
+       "create table \"C\" (\"K\" integer);\n"
+       "insert into \"C\" values (1), (1), (NULL), (2), (9223372036854775807), "
+       "(-9223372036854775808), (5);\n" +
+           indexed,
+       "\"P\" (\"K\")", ""},
+      {"integers in order, two missing",
+       "create table \"C\" (\"K\" integer);\n"
+       "insert into \"C\" values (1), (3), (4), (5);\n" +
+           indexed,
+       "\"P\" (\"K\")", "(3) has no matching row in 'P'"},
+      {"beyond the parent's last key",
+       "create table \"C\" (\"K\" integer);\n"
+       "insert into \"C\" values (9223372036854775807), (9223372036854775806);\n" +
+           indexed,
+       "\"P\" (\"K\")", "(9223372036854775806) has no matching row in 'P'"},
+      {"no index on the child",
+       "create table \"C\" (\"K\" integer);\ninsert into \"C\" values (5), (1), (2);\n",
+       "\"P\" (\"K\")", ""},
+      {"no index on the child, one missing",
+       "create table \"C\" (\"K\" integer);\ninsert into \"C\" values (5), (6), (1);\n",
+       "\"P\" (\"K\")", "(6) has no matching row in 'P'"},
+      {"a fraction",
+       "create table \"C\" (\"K\" integer);\ninsert into \"C\" values (1), (2.5);\n" + indexed,
+       "\"P\" (\"K\")", "(2.5) has no matching row in 'P'"},
+      {"text and a real in an untyped child column, equal as numbers",
+       "create table \"C\" (\"K\");\ninsert into \"C\" values ('2'), (2.0), (5), (NULL);\n" +
+           indexed,
+       "\"P\" (\"K\")", ""},
+      {"untyped child text that is no number",
+       "create table \"C\" (\"K\");\ninsert into \"C\" values (1), ('1x');\n" + indexed,
+       "\"P\" (\"K\")", "(1x) has no matching row in 'P'"},
+      {"an integer that equals a parent's text",
+       "create table \"C\" (\"K\" integer);\ninsert into \"C\" values (7), (8);\n" + indexed,
+       "\"Q\" (\"K\")", ""},
+      {"an integer missing among a parent's mixed types",
+       "create table \"C\" (\"K\" integer);\ninsert into \"C\" values (7), (9);\n" + indexed,
+       "\"Q\" (\"K\")", "(9) has no matching row in 'Q'"},
+      {"text keys compared by their collation",
+       "create table \"C\" (\"K\" varchar(5));\ninsert into \"C\" values ('a'), ('b');\n" + indexed,
+       "\"T\" (\"K\")", "(b) has no matching row in 'T'"},
+      {"only NULLs",
+       "create table \"C\" (\"K\" integer);\ninsert into \"C\" values (NULL), (NULL);\n" + indexed,
+       "\"P\" (\"K\")", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    const auto db = NewDatabase(dir);
+    const Outcome made = IvexText(db, parents + c.child);
+    ASSERT_EQ(made.status, 0) << made.output;
+    const std::string fk =
+        std::string("alter table \"C\" add foreign key (\"K\") references ") + c.parent;
+    if (!c.refused.empty()) {
+      ExpectRefused(db, fk,
+                    "Foreign key from 'C' to '" + std::string(c.parent).substr(1, 1) +
+                        "' refused: " + c.refused);
+      continue;
+    }
+    const Outcome o = IvexText(db, fk + ";\n");
+    EXPECT_EQ(o.status, 0) << o.output;
+    EXPECT_EQ(Query(db, "SELECT count(*) FROM pragma_foreign_key_list('C')"), "1");
+  }
+}
+
+// A key that refers to its own table, checked in a run with the change that makes its parent key.
+TEST(Dialect, foreign_key_to_its_own_table_is_checked_on_the_table_as_it_stands) {
+  TempDir dir;
+  const auto db = NewDatabase(dir);
+  ASSERT_EQ(IvexText(db,
+                     "create table \"S\" (\"Id\" integer, \"Up\" integer);\n"
+                     "insert into \"S\" values (1, NULL), (2, 1), (3, 2), (4, 9);\n"
+                     "create index \"SUp\" on \"S\" (\"Up\");\n")
+                .status,
+            0);
+  const std::string run =
+      "alter table \"S\" modify \"Id\" not null;\n"
+      "alter table \"S\" add primary key (\"Id\");\n"
+      "alter table \"S\" add foreign key (\"Up\") references \"S\" (\"Id\");\n";
+  const Outcome refused = IvexText(db, run);
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_THAT(refused.output, HasSubstr("statement at line 3"));
+  EXPECT_THAT(refused.output, HasSubstr("(9) has no matching row in 'S'"));
+  EXPECT_EQ(Query(db, "SELECT group_concat(name) FROM pragma_table_info('S') WHERE pk > 0"), "Id");
+
+  ASSERT_EQ(IvexText(db, "update \"S\" set \"Up\" = 3 where \"Id\" = 4;\n" +
+                             run.substr(run.rfind("alter")))
+                .status,
+            0);
+  EXPECT_EQ(Query(db, "SELECT \"from\" || '>' || \"to\" FROM pragma_foreign_key_list('S')"),
+            "Up>Id");
+}
+
 // Customers and Orders with keys, and lines of each order: the shape a migration leaves.
 std::filesystem::path KeyedSales(const TempDir& dir) {
   const auto db = SalesDatabase(dir);
