@@ -81,7 +81,10 @@ void Increment(std::string& key, std::size_t at) {
 }  // namespace
 
 void PackKey(std::string& out, std::string_view value) {
-  PutVarint(out, value.size());
+  if (value.size() < 0x80)
+    out += static_cast<char>(value.size());
+  else
+    PutVarint(out, value.size());
   out.append(value);
 }
 
@@ -236,14 +239,20 @@ void KeySorter::AddInOrder(std::string_view key, std::uint64_t number) {
     } else if (span.count > 1 && number == span.number + span.count * span.step) {
       extended = true;
     }
-    if (extended) ++span.count;
+    if (extended) {
+      if (span.count == 1) {
+        span.at = static_cast<std::uint32_t>(lastAt_);
+        span.value = lastValue_;
+      }
+      ++span.count;
+    }
   }
   if (!extended) {
     if (!spans_.empty() && Grown(keys_.size(), keys_.capacity(), key.size()) +
                                    Grown(spans_.size(), spans_.capacity(), 1) * sizeof(Span) >
                                memoryBytes_)
       SpillSpans();
-    spans_.push_back({number, 1, keys_.size(), static_cast<std::uint32_t>(key.size()), 0});
+    spans_.push_back({number, 1, 0, keys_.size(), static_cast<std::uint32_t>(key.size()), 0, 0});
     keys_.append(key);
   }
   last_.assign(key);
@@ -331,12 +340,12 @@ bool KeySorter::Holds(std::string_view key) const {
   if (after == spans_.begin()) return false;
   const Span& span = *(after - 1);
   const std::string_view start = KeyOf(span);
-  if (key == start) return true;
-  std::size_t startAt = 0, keyAt = 0;
-  std::uint64_t first = 0, value = 0;
-  return span.count > 1 && LastNumber(start, startAt, first) && LastNumber(key, keyAt, value) &&
-         startAt == keyAt && key.substr(0, keyAt) == start.substr(0, startAt) && value > first &&
-         value - first < span.count;
+  if (span.count == 1) return key == start;
+  // The spans' keys differ from their start in the last value's digits at most.
+  std::size_t at = 0;
+  std::uint64_t value = 0;
+  return LastNumber(key, at, value) && at == span.at && value >= span.value &&
+         value - span.value < span.count && key.substr(0, at) == start.substr(0, at);
 }
 
 std::size_t KeySorter::MemoryUsed() const {

@@ -78,9 +78,11 @@ class KeySorter {
   struct Span {
     std::uint64_t number;
     std::uint64_t count;
-    std::size_t offset;
+    std::uint64_t value;  // with more than one key: the last value of the first, and where its
+    std::size_t offset;   // length stands (see LastNumber in key_sort.cpp)
     std::uint32_t size;
     std::uint32_t step;
+    std::uint32_t at;
   };
   class Run;
   class SpanReader;
