@@ -39,12 +39,17 @@ void WireWriter::Raw(const void* data, std::size_t size) {
     buffer_.insert(buffer_.end(), p, p + size);
     return;
   }
-  if (buffer_.size() + size > kBufferSize) Flush();
-  if (size >= kBufferSize) {
+  if (!inRow_ && buffer_.size() + size > kBufferSize) Flush();
+  if (!inRow_ && size >= kBufferSize) {
     WriteAll(fd_, p, size);
     return;
   }
   buffer_.insert(buffer_.end(), p, p + size);
+}
+
+void WireWriter::EndRow() {
+  inRow_ = false;
+  if (fd_ >= 0 && buffer_.size() >= kBufferSize) Flush();
 }
 
 void WireWriter::U32(std::uint32_t v) {

@@ -34,10 +34,23 @@ class WireWriter {
   void String(const std::string& s) { Bytes(s.data(), s.size()); }
   void Raw(const void* data, std::size_t size);
   void Flush();
+  // What is written between BeginRow and EndRow reaches the pipe only whole; DropRow takes it
+  // back.
+  void BeginRow() {
+    rowStart_ = buffer_.size();
+    inRow_ = true;
+  }
+  void EndRow();
+  void DropRow() {
+    buffer_.resize(rowStart_);
+    inRow_ = false;
+  }
 
  private:
   int fd_;
   std::vector<char> buffer_;
+  std::size_t rowStart_ = 0;
+  bool inRow_ = false;
 };
 
 // The parent's side: a running child and the stream it sends.

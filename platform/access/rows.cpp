@@ -73,7 +73,6 @@ class RowWriter {
   // Sends every row; returns how many.
   std::uint64_t Send(WireWriter& out) {
     std::uint64_t count = 0;
-    WireWriter row(-1);
     // The walk of mdb_fetch_row over a table's data pages as its usage map lists them, skipping
     // deleted rows and rows that do not decode as it does, but decoding each row once where
     // mdb_fetch_row and a second look at the row would decode it twice.
@@ -93,10 +92,15 @@ class RowWriter {
       if (mdb_find_row(mdb_, at, &start, &size) != 0 || size == 0 || (start & 0x4000) != 0 ||
           mdb_crack_row(table_, start & 0x1FFF, size, fields_.data()) < 0)
         continue;
-      row.Clear();
-      for (const unsigned i : columns_) Value(i, row);
+      out.BeginRow();
       out.U8(kTagRow);
-      out.Raw(row.Buffered().data(), row.Buffered().size());
+      try {
+        for (const unsigned i : columns_) Value(i, out);
+      } catch (...) {
+        out.DropRow();  // the error follows whole rows only
+        throw;
+      }
+      out.EndRow();
       ++count;
     }
     return count;
