@@ -92,13 +92,18 @@ class FirstKeys {
 // row first; the key is listed in the order of the row that first repeats it.
 struct DuplicateTally {
   void Take(std::string_view key, std::uint64_t number) {
-    if (rowsOfKey > 0 && key == first) {
-      if (++rowsOfKey == 2) keys.Offer(number, key);
-      ++rows;
+    const bool repeats = rowsOfKey > 0 && key == first;
+    if (!repeats) first.assign(key);
+    Take(repeats, key, number);
+  }
+  // `repeats`: the key equals the one before it.
+  void Take(bool repeats, std::string_view key, std::uint64_t number) {
+    if (!repeats) {
+      rowsOfKey = 1;
       return;
     }
-    first.assign(key);
-    rowsOfKey = 1;
+    if (++rowsOfKey == 2) keys.Offer(number, key);
+    ++rows;
   }
   std::size_t rows = 0;
   FirstKeys keys;
@@ -450,7 +455,8 @@ class Preflight {
             }
           } else {
             read.sorted->Add(packed, number);
-            if (read.primary && read.sorted->InOrder()) read.duplicates.Take(packed, number);
+            if (read.primary && read.sorted->InOrder())
+              read.duplicates.Take(read.sorted->Repeats(), packed, number);
           }
         }
         ++position;

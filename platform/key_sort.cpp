@@ -33,6 +33,10 @@ std::size_t Grown(std::size_t size, std::size_t capacity, std::size_t more) {
 }
 
 void PutVarint(std::string& out, std::uint64_t value) {
+  if (value < 0x80) {
+    out += static_cast<char>(value);
+    return;
+  }
   for (; value >= 0x80; value >>= 7) out += static_cast<char>((value & 0x7f) | 0x80);
   out += static_cast<char>(value);
 }
@@ -81,10 +85,7 @@ void Increment(std::string& key, std::size_t at) {
 }  // namespace
 
 void PackKey(std::string& out, std::string_view value) {
-  if (value.size() < 0x80)
-    out += static_cast<char>(value.size());
-  else
-    PutVarint(out, value.size());
+  PutVarint(out, value.size());
   out.append(value);
 }
 
@@ -219,7 +220,9 @@ void KeySorter::OpenFile() {
 
 void KeySorter::Add(std::string_view key, std::uint64_t number) {
   if (ordered_) {
-    if (!added_ || !Less(key, number, last_, lastAdded_)) return AddInOrder(key, number);
+    const int order = added_ ? key.compare(last_) : 1;
+    repeats_ = order == 0;
+    if (order > 0 || (order == 0 && number >= lastAdded_)) return AddInOrder(key, number);
     EndOrder();
   }
   AddSorting(key, number);

@@ -65,6 +65,8 @@ class KeySorter {
   bool Holds(std::string_view key) const;
   // The bytes the sorter holds in memory (its read buffers not counted).
   std::size_t MemoryUsed() const;
+  // While InOrder(): the key added last equals the one added before it.
+  bool Repeats() const { return repeats_; }
 
  private:
   struct Item {
@@ -116,6 +118,7 @@ class KeySorter {
   std::vector<Span> spans_;      // their keys in keys_
   std::uint64_t spanBytes_ = 0;  // spans on file, from its start
   bool added_ = false;
+  bool repeats_ = false;
   std::string last_;  // the last key added while in order
   std::uint64_t lastAdded_ = 0;
   std::unique_ptr<SpanReader> spanReader_;  // reading the spans on file, then those in memory
