@@ -137,22 +137,35 @@ class KeysAsTheyCome : public PreflightTest {
 };
 
 TEST_F(KeysAsTheyCome, repeats_nulls_and_orphans_in_keys_that_mostly_come_in_order) {
+  // Parents in order with gaps (1000 and 1500 missing), a repeat next to its first row, a NULL
+  // and keys one apart from none: held in memory, their children looked up row by row.
   auto& customers = file.AddTable("Customers", {"ID"}, {Key("+ID")});
   for (int i = 1; i <= 2000; ++i) {
+    if (i == 1000 || i == 1500) continue;
     customers.values.push_back({std::to_string(i)});
-    if (i == 500) customers.values.push_back({"500"});  // next to its first row
+    if (i == 500) customers.values.push_back({"500"});
   }
   customers.values.push_back({std::nullopt});
-  customers.values.push_back({"7"});  // out of order, repeating row 7
+  for (const char* id : {"5000", "5002", "5004"}) customers.values.push_back({id});
+  // Children in random order: orphans in the first row and again later, in a parent's gap,
+  // between two parents, in the middle and in the last row.
   auto& orders = file.AddTable("Orders", {"ID", "CustomerID"}, {Key("+ID")});
   for (int i = 1; i <= 3000; ++i) {
     std::optional<std::string> customer = std::to_string(i * 7919 % 2000 + 1);
-    if (i == 1 || i == 11) customer = "99999";  // the first row and again later
+    if (i == 1 || i == 11) customer = "99999";
     if (i == 1500) customer = "0";
     if (i == 1600) customer = std::nullopt;
+    if (i == 2000) customer = "5001";
+    if (i == 2500) customer = "5002";
     if (i == 3000) customer = "2001";
     orders.values.push_back({std::to_string(i), customer});
   }
+  // A key in order until a row repeats one far back, then one just before it.
+  auto& returns = file.AddTable("Returns", {"ID"}, {Key("+ID")});
+  for (int i = 1; i <= 300; ++i) returns.values.push_back({std::to_string(i)});
+  returns.values.push_back({"7"});
+  returns.values.push_back({"300"});
+  // A composite key in order with one repeat; its child side looked up against Orders.
   auto& lines = file.AddTable("Order Lines", {"OrderID", "LineNo"}, {Key("+OrderID;+LineNo")});
   for (int order = 1; order <= 3000; ++order)
     for (int line = 1; line <= order % 3 + 1; ++line) {
@@ -164,22 +177,26 @@ TEST_F(KeysAsTheyCome, repeats_nulls_and_orphans_in_keys_that_mostly_come_in_ord
                     {"Orders", "Order Lines", {{"ID", "OrderID"}}}};
 
   const auto result = CheckEveryWay();
-  ASSERT_EQ(result.findings.size(), 5u) << result.Text();
+  ASSERT_EQ(result.findings.size(), 6u) << result.Text();
   EXPECT_EQ(result.findings[0].kind, FindingKind::KeyNulls);
   EXPECT_THAT(result.findings[0].keys, ElementsAre("NULL"));
   EXPECT_EQ(result.findings[1].kind, FindingKind::KeyDuplicates);
-  EXPECT_THAT(result.findings[1].text, HasSubstr("2 rows repeat a value of the primary key (+ID)"));
-  EXPECT_THAT(result.findings[1].keys, ElementsAre("500", "7"));
+  EXPECT_THAT(result.findings[1].text, HasSubstr("1 rows repeat a value of the primary key (+ID)"));
+  EXPECT_THAT(result.findings[1].keys, ElementsAre("500"));
   EXPECT_EQ(result.findings[2].kind, FindingKind::KeyDuplicates);
-  EXPECT_THAT(result.findings[2].text, HasSubstr("1 rows repeat a value of the primary key"));
-  EXPECT_THAT(result.findings[2].keys, ElementsAre("5, 1"));
-  EXPECT_EQ(result.findings[3].kind, FindingKind::OrphanRows);
-  EXPECT_THAT(result.findings[3].text,
-              HasSubstr("4 rows of \"Orders\" (CustomerID) have no parent"));
-  EXPECT_THAT(result.findings[3].keys, ElementsAre("99999", "0", "2001"));
+  EXPECT_THAT(result.findings[2].text, HasSubstr("2 rows repeat a value of the primary key (+ID) "
+                                                 "of \"Returns\""));
+  EXPECT_THAT(result.findings[2].keys, ElementsAre("7", "300"));
+  EXPECT_EQ(result.findings[3].kind, FindingKind::KeyDuplicates);
+  EXPECT_THAT(result.findings[3].text, HasSubstr("1 rows repeat a value of the primary key"));
+  EXPECT_THAT(result.findings[3].keys, ElementsAre("5, 1"));
   EXPECT_EQ(result.findings[4].kind, FindingKind::OrphanRows);
-  EXPECT_THAT(result.findings[4].text, HasSubstr("1 rows of \"Order Lines\" (OrderID)"));
-  EXPECT_THAT(result.findings[4].keys, ElementsAre("3001"));
+  EXPECT_THAT(result.findings[4].text,
+              HasSubstr("8 rows of \"Orders\" (CustomerID) have no parent"));
+  EXPECT_THAT(result.findings[4].keys, ElementsAre("99999", "1500", "1000", "0", "5001", "2001"));
+  EXPECT_EQ(result.findings[5].kind, FindingKind::OrphanRows);
+  EXPECT_THAT(result.findings[5].text, HasSubstr("1 rows of \"Order Lines\" (OrderID)"));
+  EXPECT_THAT(result.findings[5].keys, ElementsAre("3001"));
 }
 
 // Parents read after their children, parents out of order, a table that is its own parent, and
