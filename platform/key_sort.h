@@ -6,9 +6,9 @@
 // it. Reading merges the runs, with a read buffer per run (together about the budget, at least
 // 4 KiB each). Keys that come in order (by key, then number) are not sorted at all: they are
 // kept as spans of consecutive keys (a key packed by PackKey whose last value is a decimal number
-// one above the one before, its number the same or one above), in memory up to half the budget
-// and on file beyond it; the first key out of order moves them into the sorting path. The
-// entries come out the same either way.
+// one above the one before, its number the same or one above), in memory up to the budget and
+// on file beyond it, where they are read back only when needed; the first key out of order moves
+// them into the sorting path. The entries come out the same either way.
 // Failures: a temporary file that cannot be made, written or read again throws platform::Error
 // (err::kPathFileAccess with the system's reason). Nothing else fails.
 #pragma once

@@ -34,13 +34,13 @@ void WriteAll(int fd, const char* data, std::size_t size) {
 
 void WireWriter::Spill(const void* data, std::size_t size) {
   Flush();
-  if (size >= kBufferSize) return WriteAll(fd_, static_cast<const char*>(data), size);
+  if (size >= kBufferBytes) return WriteAll(fd_, static_cast<const char*>(data), size);
   Raw(data, size);
 }
 
 void WireWriter::EndRow() {
   inRow_ = false;
-  if (fd_ >= 0 && used_ >= kBufferSize) Flush();
+  if (fd_ >= 0 && used_ >= kBufferBytes) Flush();
 }
 
 void WireWriter::U32(std::uint32_t v) {
