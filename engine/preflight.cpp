@@ -46,49 +46,20 @@ std::vector<std::string> IndexFieldNames(const std::string& fields) {
   return names;
 }
 
-std::string KeyText(const Row& row) {
+std::string KeyText(const std::vector<std::string>& values) {
   std::string text;
-  for (const auto& value : row) {
-    if (!text.empty()) text += ", ";
-    text += value ? *value : "NULL";
-  }
+  for (const std::string& value : values) text += (text.empty() ? "" : ", ") + value;
   return text;
 }
 
-bool HasNull(const Row& row) {
-  for (const auto& value : row)
-    if (!value) return true;
-  return false;
-}
-
-// A key without NULLs as bytes: each value's length (7 bits a byte), then the value. Equal keys,
-// and only they, give equal bytes.
-std::string Packed(const Row& row) {
-  std::string packed;
-  for (const auto& value : row) {
-    for (std::size_t size = value->size();; size >>= 7) {
-      packed += static_cast<char>((size & 0x7f) | (size >= 0x80 ? 0x80 : 0));
-      if (size < 0x80) break;
-    }
-    packed += *value;
+// The key of `row` at `positions`, as the check lists it ("1, NULL").
+std::string KeyText(const Row& row, const std::vector<std::size_t>& positions) {
+  std::string text;
+  for (const std::size_t at : positions) {
+    if (!text.empty()) text += ", ";
+    text += row[at] ? *row[at] : "NULL";
   }
-  return packed;
-}
-
-Row Unpacked(std::string_view packed) {
-  Row row;
-  std::size_t at = 0;
-  while (at < packed.size()) {
-    std::size_t size = 0;
-    for (int shift = 0;; shift += 7) {
-      const auto byte = static_cast<unsigned char>(packed[at++]);
-      size |= static_cast<std::size_t>(byte & 0x7f) << shift;
-      if ((byte & 0x80) == 0) break;
-    }
-    row.emplace_back(std::string(packed.substr(at, size)));
-    at += size;
-  }
-  return row;
+  return text;
 }
 
 // The first kListedKeys keys by the row that made each worth listing.
@@ -104,12 +75,40 @@ class FirstKeys {
   }
   std::vector<std::string> Texts() const {
     std::vector<std::string> texts;
-    for (const auto& key : keys_) texts.push_back(KeyText(Unpacked(key.second)));
+    for (const auto& key : keys_) texts.push_back(KeyText(platform::UnpackKey(key.second)));
     return texts;
+  }
+  bool Lists(std::string_view packed) const {
+    for (const auto& key : keys_)
+      if (key.second == packed) return true;
+    return false;
   }
 
  private:
   std::vector<std::pair<std::uint64_t, std::string>> keys_;
+};
+
+// Rows that repeat a key, from the keys in sorted order: rows of one key come together, first
+// row first; the key is listed in the order of the row that first repeats it.
+struct DuplicateTally {
+  void Take(std::string_view key, std::uint64_t number) {
+    const bool repeats = rowsOfKey > 0 && key == first;
+    if (!repeats) first.assign(key);
+    Take(repeats, key, number);
+  }
+  // `repeats`: the key equals the one before it.
+  void Take(bool repeats, std::string_view key, std::uint64_t number) {
+    if (!repeats) {
+      rowsOfKey = 1;
+      return;
+    }
+    if (++rowsOfKey == 2) keys.Offer(number, key);
+    ++rows;
+  }
+  std::size_t rows = 0;
+  FirstKeys keys;
+  std::string first;
+  std::size_t rowsOfKey = 0;
 };
 
 std::string Quoted(const std::string& name) {
@@ -118,8 +117,9 @@ std::string Quoted(const std::string& name) {
 
 class Preflight {
  public:
-  Preflight(dao::Engine& engine, const PreflightRequest& request, std::size_t keyMemory)
-      : engine_(engine), request_(request), keyMemory_(keyMemory) {}
+  Preflight(dao::Engine& engine, const PreflightRequest& request, std::size_t keyMemory,
+            bool streamKeys)
+      : engine_(engine), request_(request), keyMemory_(keyMemory), streamKeys_(streamKeys) {}
 
   PreflightResult Run() {
     result_.accessPath = platform::paths::WindowsFormOf(request_.accessPath);
@@ -361,21 +361,28 @@ class Preflight {
   struct KeyRead {
     std::string table;  // as the check names it
     std::vector<std::string> fields;
-    bool numbered = true;     // keys keep their row's position (not needed for parents)
-    bool countNulls = false;  // rows with a NULL are counted, the first kListedKeys listed
+    bool numbered = true;  // keys keep their row's position (not needed for parents)
+    bool primary = false;  // rows with a NULL are counted, the first kListedKeys listed
+    // A child side whose parents are all held in memory: each key is looked up as its row comes
+    // and nothing is kept.
+    const KeyRead* parents = nullptr;
     std::unique_ptr<platform::KeySorter> sorted;
     std::size_t nullRows = 0;
     std::vector<std::string> nullKeys;
+    DuplicateTally duplicates;  // of the primary key while its keys come in order
+    std::size_t orphans = 0;    // of a child side looked up against its parents
+    FirstKeys orphanKeys;
+    bool done = false;                  // its table's pass is over
     std::optional<std::string> unread;  // why the rows could not be read
   };
 
   std::unique_ptr<KeyRead> NewRead(std::string table, std::vector<std::string> fields,
-                                   bool numbered, bool countNulls) const {
+                                   bool numbered, bool primary) const {
     auto read = std::make_unique<KeyRead>();
     read->table = std::move(table);
     read->fields = std::move(fields);
     read->numbered = numbered;
-    read->countNulls = countNulls;
+    read->primary = primary;
     return read;
   }
 
@@ -404,25 +411,53 @@ class Preflight {
   bool FeedKeys(dao::Database& db, const std::string& table, const std::vector<std::string>& fields,
                 const std::vector<KeyRead*>& reads,
                 const std::vector<std::vector<std::size_t>>& positions) {
-    for (KeyRead* read : reads) {  // the memory for keys is shared by the reads of one pass
-      read->sorted = std::make_unique<platform::KeySorter>(keyMemory_ / reads.size());
+    // The memory for keys is shared by the sorters of one pass, less what parents kept for a
+    // later pass hold.
+    std::size_t sorters = 0;
+    for (KeyRead* read : reads) sorters += read->parents ? 0 : 1;
+    for (KeyRead* read : reads) {
+      read->sorted.reset();
+      if (!read->parents)
+        read->sorted =
+            std::make_unique<platform::KeySorter>((keyMemory_ - kept_) / sorters, streamKeys_);
       read->nullRows = 0;
       read->nullKeys.clear();
+      read->duplicates = {};
+      read->orphans = 0;
+      read->orphanKeys = {};
     }
     std::uint64_t position = 0;
-    Row key;
+    std::string packed;
     try {
       std::unique_ptr<dao::Recordset> rows = db.OpenRecordset(table, fields);
       Row row;
       while (rows->Next(row)) {
         for (std::size_t r = 0; r < reads.size(); ++r) {
           KeyRead& read = *reads[r];
-          key.clear();
-          for (const std::size_t at : positions[r]) key.push_back(row[at]);
-          if (!HasNull(key))
-            read.sorted->Add(Packed(key), read.numbered ? position : 0);
-          else if (read.countNulls && ++read.nullRows <= kListedKeys)
-            read.nullKeys.push_back(KeyText(key));
+          packed.clear();
+          bool null = false;
+          for (const std::size_t at : positions[r]) {
+            if (!row[at]) {
+              null = true;
+              break;
+            }
+            platform::PackKey(packed, *row[at]);
+          }
+          const std::uint64_t number = read.numbered ? position : 0;
+          if (null) {
+            if (read.primary && ++read.nullRows <= kListedKeys)
+              read.nullKeys.push_back(KeyText(row, positions[r]));
+          } else if (read.parents) {
+            // As in the sorted walk: each orphan key listed once, by its first row.
+            if (!read.parents->sorted->Holds(packed)) {
+              ++read.orphans;
+              if (!read.orphanKeys.Lists(packed)) read.orphanKeys.Offer(number, packed);
+            }
+          } else {
+            read.sorted->Add(packed, number);
+            if (read.primary && read.sorted->InOrder())
+              read.duplicates.Take(read.sorted->Repeats(), packed, number);
+          }
         }
         ++position;
       }
@@ -476,10 +511,29 @@ class Preflight {
       }
       reads.insert(reads.end(), waiting.begin(), waiting.end());
       if (reads.empty()) continue;
+      // A child side whose parents were all kept in memory by an earlier pass is looked up.
+      for (std::size_t r = 0; r < relations_.size(); ++r)
+        if (children[r] && Migrated(children[r]->table) == &tables_[t] && parents[r]->done &&
+            !parents[r]->unread && parents[r]->sorted->Whole())
+          children[r]->parents = parents[r].get();
       ReadKeys(db, tables_[t], reads);
-      // A side waits for its other side on file, not in memory.
-      for (KeyRead* read : waiting)
-        if (!read->unread) read->sorted->Release();
+      for (KeyRead* read : reads) read->done = true;
+      // A side waits for its other side on file, not in memory; parents in order whose children
+      // come later stay in memory while they are small.
+      for (KeyRead* read : waiting) {
+        if (read->unread || !read->sorted) continue;
+        bool keep = false;
+        for (std::size_t r = 0; r < relations_.size(); ++r)
+          if (parents[r].get() == read && !children[r]->done) keep = true;
+        if (keep && read->sorted->Whole()) {
+          read->sorted->Finish();
+          if (kept_ + read->sorted->MemoryUsed() <= keyMemory_ / kKeptShare) {
+            kept_ += read->sorted->MemoryUsed();
+            continue;
+          }
+        }
+        read->sorted->Release();
+      }
       if (keys[t]) CheckKey(*keys[t], *primaries[t]);
       keys[t].reset();
     }
@@ -489,21 +543,14 @@ class Preflight {
 
   void CheckKey(KeyRead& read, const dao::Index& primary) {
     if (read.unread) return Unread(read);
-    std::size_t duplicateRows = 0;
-    // Rows of one key come together, first row first; the key is listed in the order of the
-    // row that first repeats it.
-    FirstKeys duplicates;
-    platform::KeySorter::Entry entry, first;
-    std::size_t rowsOfKey = 0;
-    while (read.sorted->Next(entry)) {
-      if (rowsOfKey > 0 && entry.key == first.key) {
-        if (++rowsOfKey == 2) duplicates.Offer(entry.number, entry.key);
-        ++duplicateRows;
-        continue;
-      }
-      std::swap(first, entry);
-      rowsOfKey = 1;
+    // Keys that came in order were tallied as they came; others are tallied sorted.
+    if (!read.sorted->InOrder()) {
+      read.duplicates = {};
+      platform::KeySorter::Entry entry;
+      while (read.sorted->Next(entry)) read.duplicates.Take(entry.key, entry.number);
     }
+    const std::size_t duplicateRows = read.duplicates.rows;
+    const FirstKeys& duplicates = read.duplicates.keys;
     const std::string key = "the primary key (" + primary.Fields + ") of " + Quoted(read.table);
     if (read.nullRows > 0)
       Add(FindingKind::KeyNulls, false,
@@ -525,6 +572,7 @@ class Preflight {
   void CheckOrphans(KeyRead& parents, KeyRead& children) {
     if (parents.unread) return Unread(parents);
     if (children.unread) return Unread(children);
+    if (children.parents) return Orphans(parents, children, children.orphans, children.orphanKeys);
     // Both sides in key order: a child key is an orphan when the parents' walk passes it. Keys
     // are listed in the order of their first row.
     std::size_t orphans = 0;
@@ -542,6 +590,11 @@ class Preflight {
       lastOrphan = child.key;
       counted = true;
     }
+    Orphans(parents, children, orphans, keys);
+  }
+
+  void Orphans(const KeyRead& parents, const KeyRead& children, std::size_t orphans,
+               const FirstKeys& keys) {
     if (orphans == 0) return;
     std::string fields;
     for (const std::string& f : children.fields) fields += (fields.empty() ? "" : ", ") + f;
@@ -559,9 +612,14 @@ class Preflight {
             (request_.link ? ": its link will be read-only in Access." : "."));
   }
 
+  // Of the memory for keys, the most that parents kept for a later pass take together.
+  static constexpr std::size_t kKeptShare = 4;
+
   dao::Engine& engine_;
   const PreflightRequest& request_;
   const std::size_t keyMemory_;
+  const bool streamKeys_;
+  std::size_t kept_ = 0;
   PreflightResult result_;
   std::vector<std::string> all_;
   std::vector<TableFacts> tables_;
@@ -602,8 +660,8 @@ PreflightRequest PreflightRequestOf(const MigrationSettings& settings) {
 }
 
 PreflightResult RunPreflight(dao::Engine& engine, const PreflightRequest& request,
-                             std::size_t keyMemory) {
-  return Preflight(engine, request, keyMemory).Run();
+                             std::size_t keyMemory, bool streamKeys) {
+  return Preflight(engine, request, keyMemory, streamKeys).Run();
 }
 
 }  // namespace engine

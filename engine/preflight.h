@@ -12,6 +12,9 @@
 // without a unique index. Offending keys are listed, the first kListedKeys of each.
 // Keys are compared in sorted order, at most keyMemory bytes of them in memory at once; beyond
 // that they go through a temporary file (see platform/key_sort.h), whose failure is a finding.
+// With streamKeys (the default), keys that come in order are tallied as they come, and a child
+// table read after its parents, when these came in order and fit in a quarter of the memory, is
+// looked up against them row by row; without it, every key is sorted. The findings are the same.
 #pragma once
 
 #include <cstddef>
@@ -83,6 +86,6 @@ PreflightRequest PreflightRequestOf(const MigrationSettings& settings);
 
 // Never throws for anything the Access file holds; every problem becomes a finding.
 PreflightResult RunPreflight(dao::Engine& engine, const PreflightRequest& request,
-                             std::size_t keyMemory = kPreflightKeyMemory);
+                             std::size_t keyMemory = kPreflightKeyMemory, bool streamKeys = true);
 
 }  // namespace engine

@@ -32,19 +32,15 @@ void WriteAll(int fd, const char* data, std::size_t size) {
 
 }  // namespace
 
-void WireWriter::Raw(const void* data, std::size_t size) {
-  const char* p = static_cast<const char*>(data);
-  if (fd_ == kDiscard) return;
-  if (fd_ < 0) {
-    buffer_.insert(buffer_.end(), p, p + size);
-    return;
-  }
-  if (buffer_.size() + size > kBufferSize) Flush();
-  if (size >= kBufferSize) {
-    WriteAll(fd_, p, size);
-    return;
-  }
-  buffer_.insert(buffer_.end(), p, p + size);
+void WireWriter::Spill(const void* data, std::size_t size) {
+  Flush();
+  if (size >= kBufferBytes) return WriteAll(fd_, static_cast<const char*>(data), size);
+  Raw(data, size);
+}
+
+void WireWriter::EndRow() {
+  inRow_ = false;
+  if (fd_ >= 0 && used_ >= kBufferBytes) Flush();
 }
 
 void WireWriter::U32(std::uint32_t v) {
@@ -66,8 +62,8 @@ void WireWriter::Bytes(const void* data, std::size_t size) {
 
 void WireWriter::Flush() {
   if (fd_ < 0) return;
-  WriteAll(fd_, buffer_.data(), buffer_.size());
-  buffer_.clear();
+  WriteAll(fd_, buffer_.data(), used_);
+  used_ = 0;
 }
 
 IsolatedReader::IsolatedReader(std::string what, std::chrono::milliseconds timeout,

@@ -11,10 +11,13 @@
 
 #include <sys/types.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace platform::access {
@@ -25,19 +28,42 @@ class WireWriter {
   // With fd -1 everything stays in memory (see Buffered()); with kDiscard nothing is kept.
   static constexpr int kDiscard = -2;
   explicit WireWriter(int fd) : fd_(fd) {}
-  const std::vector<char>& Buffered() const { return buffer_; }
-  void Clear() { buffer_.clear(); }
+  std::string_view Buffered() const { return {buffer_.data(), used_}; }
+  void Clear() { used_ = 0; }
   void U8(std::uint8_t v) { Raw(&v, 1); }
   void U32(std::uint32_t v);
   void I64(std::int64_t v);
   void Bytes(const void* data, std::size_t size);  // length, then the bytes
   void String(const std::string& s) { Bytes(s.data(), s.size()); }
-  void Raw(const void* data, std::size_t size);
+  void Raw(const void* data, std::size_t size) {
+    if (fd_ >= 0 && !inRow_ && used_ + size > kBufferBytes) return Spill(data, size);
+    if (fd_ == kDiscard) return;
+    if (buffer_.size() - used_ < size) buffer_.resize(std::max(2 * buffer_.size(), used_ + size));
+    std::memcpy(buffer_.data() + used_, data, size);
+    used_ += size;
+  }
   void Flush();
+  // What is written between BeginRow and EndRow reaches the pipe only whole; DropRow takes it
+  // back.
+  void BeginRow() {
+    rowStart_ = used_;
+    inRow_ = true;
+  }
+  void EndRow();
+  void DropRow() {
+    used_ = rowStart_;
+    inRow_ = false;
+  }
 
  private:
+  static constexpr std::size_t kBufferBytes = 1 << 16;
+  void Spill(const void* data, std::size_t size);  // flushes, then writes or keeps `data`
+
   int fd_;
-  std::vector<char> buffer_;
+  std::vector<char> buffer_;  // the first used_ bytes hold data
+  std::size_t used_ = 0;
+  std::size_t rowStart_ = 0;
+  bool inRow_ = false;
 };
 
 // The parent's side: a running child and the stream it sends.

@@ -1,5 +1,6 @@
 #include "platform/access/recordset.h"
 
+#include <charconv>
 #include <cstdio>
 
 #include "platform/error.h"
@@ -27,10 +28,15 @@ class TableRows : public dao::Recordset {
 
   bool Next(std::vector<std::optional<std::string>>& values) override {
     if (!stream_.Next(cells_)) return false;
-    values.assign(positions_.size(), std::nullopt);
+    values.resize(positions_.size());
     for (std::size_t i = 0; i < positions_.size(); ++i) {
       const Cell& cell = cells_[positions_[i]];
-      if (!cell.null) values[i] = CellText(cell, stream_.Columns()[positions_[i]].type);
+      if (cell.null) {
+        values[i].reset();
+        continue;
+      }
+      if (!values[i]) values[i].emplace();  // the strings of the row before are reused
+      CellTextInto(cell, stream_.Columns()[positions_[i]].type, *values[i]);
     }
     return true;
   }
@@ -44,20 +50,31 @@ class TableRows : public dao::Recordset {
 }  // namespace
 
 std::string CellText(const Cell& cell, int type) {
+  std::string text;
+  CellTextInto(cell, type, text);
+  return text;
+}
+
+void CellTextInto(const Cell& cell, int type, std::string& out) {
   switch (static_cast<ColumnType>(type)) {
     case ColumnType::kBoolean:
     case ColumnType::kByte:
     case ColumnType::kInteger:
-    case ColumnType::kLong:
-      return std::to_string(cell.integer);
+    case ColumnType::kLong: {
+      char text[24];
+      const auto end = std::to_chars(text, text + sizeof text, cell.integer).ptr;
+      out.assign(text, end);
+      return;
+    }
     case ColumnType::kSingle:
     case ColumnType::kDouble: {
       char text[32];
       std::snprintf(text, sizeof text, "%.17g", cell.real);
-      return text;
+      out.assign(text);
+      return;
     }
     default:
-      return std::string(cell.bytes.begin(), cell.bytes.end());
+      out.assign(cell.bytes.begin(), cell.bytes.end());
   }
 }
 

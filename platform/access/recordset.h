@@ -17,6 +17,7 @@ namespace platform::access {
 
 // The text form Recordset gives a value of a column of type `type`.
 std::string CellText(const Cell& cell, int type);
+void CellTextInto(const Cell& cell, int type, std::string& out);  // replacing what `out` held
 
 std::unique_ptr<dao::Recordset> OpenTableRows(const std::string& posixPath,
                                               const std::string& table,

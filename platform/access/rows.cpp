@@ -73,18 +73,34 @@ class RowWriter {
   // Sends every row; returns how many.
   std::uint64_t Send(WireWriter& out) {
     std::uint64_t count = 0;
-    WireWriter row(-1);
+    // The walk of mdb_fetch_row over a table's data pages as its usage map lists them, skipping
+    // deleted rows and rows that do not decode as it does, but decoding each row once where
+    // mdb_fetch_row and a second look at the row would decode it twice.
     mdb_rewind_table(table_);
-    while (mdb_fetch_row(table_)) {
+    table_->cur_pg_num = 1;
+    if (table_->num_cols == 0 || table_->columns == nullptr || !mdb_read_next_dpg(table_)) return 0;
+    while (true) {
+      const auto rows =
+          static_cast<unsigned>(mdb_get_int16(mdb_->pg_buf, mdb_->fmt->row_count_offset));
+      if (table_->cur_row >= rows) {
+        table_->cur_row = 0;
+        if (!mdb_read_next_dpg(table_)) break;
+      }
+      const int at = static_cast<int>(table_->cur_row++);
       int start = 0;
       std::size_t size = 0;
-      if (mdb_find_row(mdb_, static_cast<int>(table_->cur_row) - 1, &start, &size) != 0 ||
+      if (mdb_find_row(mdb_, at, &start, &size) != 0 || size == 0 || (start & 0x4000) != 0 ||
           mdb_crack_row(table_, start & 0x1FFF, size, fields_.data()) < 0)
-        Damaged(table_->name, "a row cannot be decoded");
-      row.Clear();
-      for (const unsigned i : columns_) Value(i, row);
+        continue;
+      out.BeginRow();
       out.U8(kTagRow);
-      out.Raw(row.Buffered().data(), row.Buffered().size());
+      try {
+        for (const unsigned i : columns_) Value(i, out);
+      } catch (...) {
+        out.DropRow();  // the error follows whole rows only
+        throw;
+      }
+      out.EndRow();
       ++count;
     }
     return count;

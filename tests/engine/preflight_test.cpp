@@ -119,6 +119,122 @@ TEST_F(PreflightTest, keys_beyond_the_memory_budget_find_the_same_duplicates_and
   EXPECT_EQ(small.Text(), Check().Text());
 }
 
+// Keys as tables usually hold them (counting up, child rows in their parents' order, a child
+// table in random order) with what the check must still find: a NULL, repeats next to each other
+// and far apart, a key out of order late in the table, orphans at the start, middle and end, and
+// a composite key. Every budget, with and without keys taken as they come, finds the same.
+class KeysAsTheyCome : public PreflightTest {
+ protected:
+  engine::PreflightResult CheckEveryWay() {
+    const engine::PreflightRequest request{kFile, kTarget, false, "Old_", ""};
+    const auto result = engine::RunPreflight(engine, request);
+    for (const std::size_t memory : {engine::kPreflightKeyMemory, std::size_t(256), std::size_t(1)})
+      for (const bool stream : {true, false})
+        EXPECT_EQ(engine::RunPreflight(engine, request, memory, stream).Text(), result.Text())
+            << "memory " << memory << (stream ? " streamed" : " sorted");
+    return result;
+  }
+};
+
+TEST_F(KeysAsTheyCome, repeats_nulls_and_orphans_in_keys_that_mostly_come_in_order) {
+  // Parents in order with gaps (1000 and 1500 missing), a repeat next to its first row, a NULL
+  // and keys one apart from none: held in memory, their children looked up row by row.
+  auto& customers = file.AddTable("Customers", {"ID"}, {Key("+ID")});
+  for (int i = 1; i <= 2000; ++i) {
+    if (i == 1000 || i == 1500) continue;
+    customers.values.push_back({std::to_string(i)});
+    if (i == 500) customers.values.push_back({"500"});
+  }
+  customers.values.push_back({std::nullopt});
+  for (const char* id : {"5000", "5002", "5004"}) customers.values.push_back({id});
+  // Children in random order: orphans in the first row and again later, in a parent's gap,
+  // between two parents, in the middle and in the last row.
+  auto& orders = file.AddTable("Orders", {"ID", "CustomerID"}, {Key("+ID")});
+  for (int i = 1; i <= 3000; ++i) {
+    std::optional<std::string> customer = std::to_string(i * 7919 % 2000 + 1);
+    if (i == 1 || i == 11) customer = "99999";
+    if (i == 1500) customer = "0";
+    if (i == 1600) customer = std::nullopt;
+    if (i == 2000) customer = "5001";
+    if (i == 2500) customer = "5002";
+    if (i == 3000) customer = "2001";
+    orders.values.push_back({std::to_string(i), customer});
+  }
+  // A key in order until a row repeats one far back, then one just before it.
+  auto& returns = file.AddTable("Returns", {"ID"}, {Key("+ID")});
+  for (int i = 1; i <= 300; ++i) returns.values.push_back({std::to_string(i)});
+  returns.values.push_back({"7"});
+  returns.values.push_back({"300"});
+  // A composite key in order with one repeat; its child side looked up against Orders.
+  auto& lines = file.AddTable("Order Lines", {"OrderID", "LineNo"}, {Key("+OrderID;+LineNo")});
+  for (int order = 1; order <= 3000; ++order)
+    for (int line = 1; line <= order % 3 + 1; ++line) {
+      lines.values.push_back({std::to_string(order), std::to_string(line)});
+      if (order == 5 && line == 1) lines.values.push_back({"5", "1"});
+    }
+  lines.values.push_back({"3001", "1"});
+  file.relations = {{"Customers", "Orders", {{"ID", "CustomerID"}}},
+                    {"Orders", "Order Lines", {{"ID", "OrderID"}}}};
+
+  const auto result = CheckEveryWay();
+  ASSERT_EQ(result.findings.size(), 6u) << result.Text();
+  EXPECT_EQ(result.findings[0].kind, FindingKind::KeyNulls);
+  EXPECT_THAT(result.findings[0].keys, ElementsAre("NULL"));
+  EXPECT_EQ(result.findings[1].kind, FindingKind::KeyDuplicates);
+  EXPECT_THAT(result.findings[1].text, HasSubstr("1 rows repeat a value of the primary key (+ID)"));
+  EXPECT_THAT(result.findings[1].keys, ElementsAre("500"));
+  EXPECT_EQ(result.findings[2].kind, FindingKind::KeyDuplicates);
+  EXPECT_THAT(result.findings[2].text, HasSubstr("2 rows repeat a value of the primary key (+ID) "
+                                                 "of \"Returns\""));
+  EXPECT_THAT(result.findings[2].keys, ElementsAre("7", "300"));
+  EXPECT_EQ(result.findings[3].kind, FindingKind::KeyDuplicates);
+  EXPECT_THAT(result.findings[3].text, HasSubstr("1 rows repeat a value of the primary key"));
+  EXPECT_THAT(result.findings[3].keys, ElementsAre("5, 1"));
+  EXPECT_EQ(result.findings[4].kind, FindingKind::OrphanRows);
+  EXPECT_THAT(result.findings[4].text,
+              HasSubstr("8 rows of \"Orders\" (CustomerID) have no parent"));
+  EXPECT_THAT(result.findings[4].keys, ElementsAre("99999", "1500", "1000", "0", "5001", "2001"));
+  EXPECT_EQ(result.findings[5].kind, FindingKind::OrphanRows);
+  EXPECT_THAT(result.findings[5].text, HasSubstr("1 rows of \"Order Lines\" (OrderID)"));
+  EXPECT_THAT(result.findings[5].keys, ElementsAre("3001"));
+}
+
+// Parents read after their children, parents out of order, a table that is its own parent, and
+// more than ten orphan keys: none can be looked up as the rows come, the findings stay.
+TEST_F(KeysAsTheyCome, parents_after_their_children_or_out_of_order_and_a_table_its_own_parent) {
+  auto& employees = file.AddTable("Employees", {"ID", "Boss", "Team"}, {Key("+ID")});
+  for (int i = 1; i <= 400; ++i)
+    employees.values.push_back({std::to_string(i),
+                                std::to_string(i == 1        ? 1
+                                               : i % 50 == 0 ? 1000 + i
+                                                             : i / 2),
+                                std::to_string(i % 7)});
+  auto& teams = file.AddTable("Teams", {"ID"}, {Key("+ID")});
+  for (int i = 0; i < 7; i += 2) teams.values.push_back({std::to_string(6 - i)});
+  auto& rooms = file.AddTable("Rooms", {"ID", "Team"}, {Key("+ID")});
+  for (int i = 30; i > 0; --i) rooms.values.push_back({std::to_string(i), std::to_string(i % 9)});
+  auto& visits = file.AddTable("Visits", {"ID", "Room"}, {Key("+ID")});
+  for (int i = 1; i <= 300; ++i)
+    visits.values.push_back({std::to_string(i), std::to_string(i % 45 + 1)});
+  file.relations = {{"Employees", "Employees", {{"ID", "Boss"}}},
+                    {"Teams", "Employees", {{"ID", "Team"}}},
+                    {"Teams", "Rooms", {{"ID", "Team"}}},
+                    {"Rooms", "Visits", {{"ID", "Room"}}}};
+
+  const auto result = CheckEveryWay();
+  const auto orphans = Of(result, FindingKind::OrphanRows);
+  ASSERT_EQ(orphans.size(), 4u) << result.Text();
+  EXPECT_THAT(orphans[0]->text, HasSubstr("8 rows of \"Employees\" (Boss)"));
+  EXPECT_THAT(orphans[0]->keys,
+              ElementsAre("1050", "1100", "1150", "1200", "1250", "1300", "1350", "1400"));
+  EXPECT_THAT(orphans[1]->text, HasSubstr("172 rows of \"Employees\" (Team)"));
+  EXPECT_THAT(orphans[1]->keys, ElementsAre("1", "3", "5"));
+  EXPECT_THAT(orphans[2]->keys, ElementsAre("3", "1", "8", "7", "5"));
+  EXPECT_THAT(orphans[3]->text, HasSubstr("91 rows of \"Visits\" (Room)"));
+  EXPECT_EQ(orphans[3]->keys.size(), engine::kListedKeys);
+  EXPECT_EQ(orphans[3]->keys.front(), "31");
+}
+
 // Each table is read once for its key and both sides of its relationships; a relationship that
 // names a field the table lacks fails alone, as it would read on its own.
 TEST_F(PreflightTest, each_table_is_read_once_and_a_bad_relationship_fails_alone) {

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <random>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -98,6 +99,123 @@ TEST(KeySorterTest, numbers_added_out_of_order_and_an_empty_sorter) {
 
   platform::KeySorter empty(64);
   EXPECT_FALSE(empty.Next(entry));
+}
+
+std::string Packed(const std::vector<std::string>& values) {
+  std::string packed;
+  for (const std::string& value : values) platform::PackKey(packed, value);
+  return packed;
+}
+
+// Keys in order as a table gives them: numbers counting up (across 9 -> 10 and 99 -> 100),
+// composite keys whose last value counts up under a repeated first one, repeats, NULL-like gaps
+// in the row numbers, values that only look like numbers ("007", 19 digits) and text.
+Pairs OrderedKeys() {
+  Pairs keys;
+  std::uint64_t row = 0;
+  for (int i = 1; i <= 1200; ++i) keys.emplace_back(Packed({std::to_string(i)}), row++);
+  keys.emplace_back(Packed({"1200"}), row++);  // a repeat, right after its first row
+  row += 3;                                    // rows without a key
+  for (int order = 1300; order < 1500; ++order)
+    for (int line = 1; line <= order % 4; ++line)
+      keys.emplace_back(Packed({std::to_string(order), std::to_string(line)}), row++);
+  keys.emplace_back(Packed({"1500", "007"}), row++);
+  keys.emplace_back(Packed({"1500", "008"}), row++);
+  keys.emplace_back(Packed({"1500", "9999999999999999999"}), row++);
+  keys.emplace_back(Packed({"1500", std::string(20, 'x')}), row++);
+  for (int i = 0; i < 50; ++i) keys.emplace_back(Packed({"1501", "y" + std::string(i, 'z')}), 0);
+  return keys;
+}
+
+TEST(KeySorterTest, keys_in_order_are_kept_as_spans_and_come_back_as_they_came) {
+  const Pairs keys = OrderedKeys();
+  for (const std::size_t memory : {std::size_t(1) << 20, std::size_t(512), std::size_t(1)}) {
+    platform::KeySorter sorter(memory);
+    for (const auto& [key, number] : keys) sorter.Add(key, number);
+    EXPECT_TRUE(sorter.InOrder());
+    EXPECT_EQ(sorter.Whole(), memory == std::size_t(1) << 20);
+    if (sorter.Whole()) {
+      // 1200 counted keys take one span, each order's lines one more: far below a key each
+      // (sorting takes 32 bytes and the key for each).
+      EXPECT_LT(sorter.MemoryUsed(), keys.size() * 12);
+      for (const auto& [key, number] : keys) EXPECT_TRUE(sorter.Holds(key));
+      for (const std::string& absent :
+           {Packed({"0"}), Packed({"1201"}), Packed({"01"}), Packed({"1300", "1"}),
+            Packed({"1301", "2"}), Packed({"1303", "4"}), Packed({"1500", "7"}), Packed({"5", "1"}),
+            Packed({"1500", "009"}), std::string(), std::string("\x85")})
+        EXPECT_FALSE(sorter.Holds(absent)) << testing::PrintToString(absent);
+    }
+    EXPECT_EQ(sorter.Runs(), 0u);
+    EXPECT_EQ(SortedBy(sorter), keys) << "memory " << memory;
+  }
+  platform::KeySorter released(1 << 20);
+  for (const auto& [key, number] : keys) released.Add(key, number);
+  released.Release();
+  EXPECT_EQ(released.MemoryUsed(), 0u);
+  EXPECT_FALSE(released.Whole());
+  EXPECT_EQ(SortedBy(released), keys);
+}
+
+// From the first key out of order on, everything is sorted: early, late, at a repeat, with the
+// keys so far in memory or on file, one or many of them.
+TEST(KeySorterTest, a_key_out_of_order_sorts_every_key_the_same_as_without_spans) {
+  const Pairs ordered = OrderedKeys();
+  for (const std::size_t breakAt :
+       {std::size_t(0), std::size_t(1), std::size_t(700), std::size_t(1200), ordered.size() - 1})
+    for (const std::size_t memory : {std::size_t(1) << 20, std::size_t(4096), std::size_t(64)}) {
+      Pairs keys(ordered.begin(), ordered.begin() + static_cast<std::ptrdiff_t>(breakAt) + 1);
+      keys.emplace_back(Packed({"5"}), 2);  // repeats the fifth key, from an earlier row
+      std::mt19937 random(static_cast<unsigned>(breakAt));
+      for (int i = 0; i < 300; ++i)
+        keys.emplace_back(Packed({std::to_string(random() % 2000)}), 5000 + i);
+      platform::KeySorter spans(memory), plain(memory, false);
+      for (const auto& [key, number] : keys) {
+        spans.Add(key, number);
+        plain.Add(key, number);
+      }
+      EXPECT_FALSE(spans.InOrder());
+      EXPECT_FALSE(plain.InOrder());
+      const Pairs sorted = SortedBy(spans);
+      EXPECT_EQ(sorted, Expected(keys)) << "break " << breakAt << " memory " << memory;
+      EXPECT_EQ(sorted, SortedBy(plain));
+    }
+}
+
+TEST(KeySorterTest, memory_stays_within_the_budget_in_order_and_out_of_order) {
+  constexpr std::size_t kBudget = 64 << 10;
+  platform::KeySorter ordered(kBudget), shuffled(kBudget);
+  std::mt19937 random(11);
+  std::size_t most = 0;
+  for (int i = 0; i < 200000; ++i) {
+    // Each key its own span (steps of 2), then random keys that spill sorted runs.
+    ordered.Add(Packed({std::to_string(2 * i)}), static_cast<std::uint64_t>(i));
+    shuffled.Add(Packed({std::to_string(random())}), static_cast<std::uint64_t>(i));
+    most = std::max({most, ordered.MemoryUsed(), shuffled.MemoryUsed()});
+  }
+  EXPECT_LE(most, kBudget);
+  EXPECT_TRUE(ordered.InOrder());
+  EXPECT_FALSE(ordered.Whole());
+  EXPECT_FALSE(shuffled.InOrder());
+  EXPECT_GT(shuffled.Runs(), 10u);
+  std::size_t count = 0;
+  platform::KeySorter::Entry entry, previous;
+  while (shuffled.Next(entry)) {
+    if (count++ > 0) {
+      EXPECT_LE(previous.key, entry.key);
+    }
+    std::swap(previous, entry);
+  }
+  EXPECT_EQ(count, 200000u);
+  count = 0;
+  while (ordered.Next(entry)) EXPECT_EQ(entry.key, Packed({std::to_string(2 * count++)}));
+  EXPECT_EQ(count, 200000u);
+}
+
+TEST(KeySorterTest, packed_keys_unpack_to_their_values) {
+  const std::vector<std::string> values = {"", "a", std::string(300, 'x'),
+                                           std::string("\0\xff", 2)};
+  EXPECT_EQ(platform::UnpackKey(Packed(values)), values);
+  EXPECT_NE(Packed({"ab", ""}), Packed({"a", "b"}));
 }
 
 }  // namespace

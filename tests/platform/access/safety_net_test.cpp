@@ -67,6 +67,35 @@ TEST(PreflightOnFiles, the_file_made_for_it_shows_each_finding_and_is_left_untou
       << Check(engine_test::Fixture("nwind.mdb")).Text();
 }
 
+// Every Access file of the test data: keys taken as they come find what sorting every key finds,
+// in memory and through the temporary file.
+TEST(PreflightOnFiles, keys_as_they_come_find_what_sorted_keys_find_on_every_file) {
+  std::size_t files = 0, withKeyFindings = 0;
+  for (const auto& entry : fs::recursive_directory_iterator(NORVANE_TEST_DATA)) {
+    const std::string extension = entry.path().extension().string();
+    if (!entry.is_regular_file() || (extension != ".mdb" && extension != ".accdb")) continue;
+    ++files;
+    auto engine = platform::access::CreateEngine({});
+    const engine::PreflightRequest request{platform::paths::ToWindows(entry.path()), "", false,
+                                           "Old_", ""};
+    const auto streamed = engine::RunPreflight(*engine, request);
+    EXPECT_EQ(engine::RunPreflight(*engine, request, engine::kPreflightKeyMemory, false).Text(),
+              streamed.Text())
+        << entry.path();
+    EXPECT_EQ(engine::RunPreflight(*engine, request, 256, true).Text(), streamed.Text())
+        << entry.path();
+    EXPECT_EQ(engine::RunPreflight(*engine, request, 256, false).Text(), streamed.Text())
+        << entry.path();
+    for (const auto& finding : streamed.findings)
+      if (finding.kind == FindingKind::OrphanRows || finding.kind == FindingKind::KeyDuplicates) {
+        ++withKeyFindings;
+        break;
+      }
+  }
+  EXPECT_GE(files, 15u);
+  EXPECT_GE(withKeyFindings, 1u);
+}
+
 TEST(PreflightOnFiles, a_text_file_or_a_missing_file_is_refused_at_once) {
   TempDir dir("preflight");
   WriteBytes(dir.path() / "notes.mdb", "These are my notes, not a database.\n");
