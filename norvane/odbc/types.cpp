@@ -381,6 +381,30 @@ std::string TextOf(const Value& v, const ColumnInfo& column) {
   }
 }
 
+// The value's text (or bytes, `binary`) is the stored text or blob itself, or a part of it.
+bool StoredAsIs(const Value& v, const ColumnInfo& column, bool binary, std::string_view& out) {
+  if (v.type != SQLITE_TEXT && v.type != SQLITE_BLOB) return false;
+  switch (column.sqlType) {
+    case SQL_DECIMAL:
+    case SQL_NUMERIC:
+    case SQL_BIT:
+      if (binary) break;
+      return false;
+    case SQL_GUID:
+      if (binary) return false;
+      if (v.type == SQLITE_TEXT && v.size == 38 && v.bytes[0] == '{' && v.bytes[37] == '}') {
+        out = std::string_view(v.bytes + 1, 36);
+        return true;
+      }
+      break;
+    default:
+      break;
+  }
+  if (!binary && v.type == SQLITE_BLOB) return false;  // text of a blob: its hex digits
+  out = TextView(v);
+  return true;
+}
+
 // The value as a number: a double (`real`) and, when it is an integer, `integer` too.
 struct Number {
   bool isInteger = false;
@@ -542,7 +566,7 @@ std::string GuidText(const unsigned char b[16]) {
 }
 
 // Text and binary out, in pieces.
-SQLRETURN PutPieces(Handle& handle, const std::string& bytes, std::size_t terminator,
+SQLRETURN PutPieces(Handle& handle, std::string_view bytes, std::size_t terminator,
                     SQLPOINTER target, SQLLEN capacity, SQLLEN* indicator, std::size_t& offset) {
   if (offset == std::string::npos) return SQL_NO_DATA;
   const std::size_t left = bytes.size() - std::min(offset, bytes.size());
@@ -633,6 +657,13 @@ SQLRETURN ConvertOut(Handle& handle, const Value& v, const ColumnInfo& column, S
     case SQL_C_WCHAR:
     case SQL_C_BINARY: {
       if (offset == 0) {
+        // The stored text or bytes as they are, when they fit: no copy on the way.
+        std::string_view stored;
+        const std::size_t terminator = cType == SQL_C_CHAR ? 1 : 0;
+        if (cType != SQL_C_WCHAR && StoredAsIs(v, column, cType == SQL_C_BINARY, stored) &&
+            target != nullptr && capacity >= 0 &&
+            stored.size() + terminator <= static_cast<std::size_t>(capacity))
+          return PutPieces(handle, stored, terminator, target, capacity, indicator, offset);
         if (cType == SQL_C_BINARY) {
           scratch = v.type == SQLITE_BLOB || v.type == SQLITE_TEXT ? std::string(TextView(v))
                                                                    : TextOf(v, column);
