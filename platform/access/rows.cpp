@@ -359,21 +359,31 @@ void AppendCanonicalDecimal(std::string& out, std::string_view number) {
   std::size_t i = 0;
   const bool negative = !number.empty() && number[0] == '-';
   if (!number.empty() && (number[0] == '-' || number[0] == '+')) ++i;
+  const auto digitsFrom = [&](std::size_t at) {
+    while (at < number.size() && number[at] >= '0' && number[at] <= '9') ++at;
+    return at;
+  };
+  const std::size_t wholeBegin = i, wholeEnd = digitsFrom(i);
+  std::size_t fractionBegin = wholeEnd, fractionEnd = wholeEnd;
+  i = wholeEnd;
+  if (i < number.size() && number[i] == '.') {
+    fractionBegin = i + 1;
+    fractionEnd = i = digitsFrom(fractionBegin);
+  }
+  const bool any = wholeEnd > wholeBegin || fractionEnd > fractionBegin;
+  // value = digits * 10^exponent
+  long exponent = -static_cast<long>(fractionEnd - fractionBegin);
   if (negative) out += '-';
   const std::size_t first = out.size();  // the digits, without leading zeros, from here
-  long exponent = 0;                     // value = digits * 10^exponent
-  bool point = false, any = false;
-  for (; i < number.size(); ++i) {
-    const char c = number[i];
-    if (c >= '0' && c <= '9') {
-      if (c != '0' || out.size() > first) out += c;
-      any = true;
-      if (point) --exponent;
-    } else if (c == '.' && !point) {
-      point = true;
-    } else {
-      break;
-    }
+  std::size_t lead = wholeBegin;
+  while (lead < wholeEnd && number[lead] == '0') ++lead;
+  if (lead < wholeEnd) {
+    out.append(number.substr(lead, wholeEnd - lead));
+    out.append(number.substr(fractionBegin, fractionEnd - fractionBegin));
+  } else {
+    lead = fractionBegin;
+    while (lead < fractionEnd && number[lead] == '0') ++lead;
+    out.append(number.substr(lead, fractionEnd - lead));
   }
   const auto unchanged = [&] {
     out.resize(start);
