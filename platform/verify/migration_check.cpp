@@ -316,7 +316,7 @@ class BlockRows {
   BlockRows(odbc::Connection& db, const std::string& table,
             const std::vector<TargetColumn>& columns, const std::vector<int>& types,
             const std::string& where)
-      : st_(db), table_(table) {
+      : st_(db) {
     std::string sql = SelectRows(table, where);
     st_.Check(SQLExecDirect(st_.get(), Name(sql), SQL_NTS), "Reading " + table);
     SQLLEN rowBytes = 0;
@@ -339,12 +339,13 @@ class BlockRows {
       Bound& b = bound_[c];
       b.data.resize(static_cast<std::size_t>(b.element) * rows_);
       b.indicators.resize(rows_);
-      st_.Check(SQLBindCol(st_.get(), static_cast<SQLUSMALLINT>(c + 1), b.cType, b.data.data(),
-                           b.element, b.indicators.data()),
-                "Reading " + table);
+      usable_ =
+          usable_ && SQL_SUCCEEDED(SQLBindCol(st_.get(), static_cast<SQLUSMALLINT>(c + 1), b.cType,
+                                              b.data.data(), b.element, b.indicators.data()));
     }
+    // A driver without row arrays: the rows are read by value.
     const auto attribute = [&](SQLINTEGER which, SQLPOINTER value) {
-      st_.Check(SQLSetStmtAttr(st_.get(), which, value, 0), "Reading " + table);
+      usable_ = usable_ && SQL_SUCCEEDED(SQLSetStmtAttr(st_.get(), which, value, 0));
     };
     attribute(SQL_ATTR_ROW_BIND_TYPE, reinterpret_cast<SQLPOINTER>(SQL_BIND_BY_COLUMN));
     attribute(SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(rows_));
@@ -355,12 +356,14 @@ class BlockRows {
   // Adds every row to `digest`; false (and `digest` part way) when a value did not fit.
   bool AddAll(const std::vector<TargetColumn>& columns, const std::vector<int>& types,
               RowDigest& digest) {
+    if (!usable_) return false;
     std::string row;
     while (true) {
-      fetched_ = 0;
+      fetched_ = kUnset;
       const SQLRETURN rc = SQLFetch(st_.get());
       if (rc == SQL_NO_DATA) return true;
       st_.Check(rc, "Fetching");
+      if (fetched_ == kUnset || fetched_ > rows_) return false;  // the count was not kept
       for (SQLULEN r = 0; r < fetched_; ++r) {
         if (status_[r] != SQL_ROW_SUCCESS) return false;
         row.clear();
@@ -396,6 +399,7 @@ class BlockRows {
   static constexpr SQLLEN kBlockBytes = 256 * 1024;
   static constexpr SQLLEN kMaxRows = 512;
   static constexpr SQLLEN kLongValue = 1024;  // the buffer of a long text or binary column
+  static constexpr SQLULEN kUnset = ~SQLULEN{0};
   struct Bound {
     SQLSMALLINT cType = SQL_C_CHAR;
     SQLLEN element = 0;
@@ -407,17 +411,19 @@ class BlockRows {
   SQLLEN ElementFor(SQLUSMALLINT col, bool binary) {
     SQLULEN size = 0;
     SQLSMALLINT type = 0, digits = 0, nullable = 0;
-    st_.Check(SQLDescribeCol(st_.get(), col, nullptr, 0, nullptr, &type, &size, &digits, &nullable),
-              "Reading " + table_);
+    if (!SQL_SUCCEEDED(
+            SQLDescribeCol(st_.get(), col, nullptr, 0, nullptr, &type, &size, &digits, &nullable)))
+      usable_ = false;
+    if (size == 0 || size > static_cast<SQLULEN>(kLongValue)) return kLongValue;
     const SQLLEN bytes = binary ? static_cast<SQLLEN>(size) : 4 * static_cast<SQLLEN>(size) + 8;
-    return size == 0 || bytes > kLongValue ? kLongValue : std::max<SQLLEN>(bytes, 48);
+    return std::clamp<SQLLEN>(bytes, 48, kLongValue);
   }
   Statement st_;
-  std::string table_;
   std::vector<Bound> bound_;
   SQLULEN rows_ = 1;
   std::vector<SQLUSMALLINT> status_;
   SQLULEN fetched_ = 0;
+  bool usable_ = true;
 };
 
 // Adds the rows of `range` (every row without one) to `digest`: in blocks, or by value when a
