@@ -213,6 +213,8 @@ struct Stmt : Handle {
   SQLUSMALLINT getDataColumn = 0;
   std::size_t getDataOffset = 0;
   std::string getDataScratch;  // the converted text of that column
+  std::string fillScratch;     // a value's text on its way into a bound column
+  bool blockFetched = false;   // the last fetch filled a block of more than one row
   // Data at execution (SQLParamData / SQLPutData).
   SQLUSMALLINT needDataParam = 0;
   std::vector<std::optional<std::string>> putData;  // per parameter, from 1

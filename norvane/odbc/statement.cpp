@@ -939,8 +939,9 @@ void BindCol(Stmt& stmt, SQLUSMALLINT col, SQLSMALLINT cType, SQLPOINTER value, 
 
 namespace {
 
-// Moves to the next row; false at the end.
-bool Advance(Stmt& stmt) {
+// Moves to the next row; false at the end. `limit`: the time limit of the fetch under way, for
+// a live query.
+bool Advance(Stmt& stmt, const CallLimit* limit) {
   if (stmt.result == Stmt::Result::Memory) {
     if (stmt.memoryRow >= stmt.memory.rows.size()) {
       stmt.memoryRow = stmt.memory.rows.size() + 1;
@@ -954,29 +955,43 @@ bool Advance(Stmt& stmt) {
     return true;
   }
   if (stmt.atEnd) return false;
-  CallLimit limit(stmt);
   const int rc = sqlite3_step(stmt.current);
   if (rc == SQLITE_ROW) return true;
   stmt.atEnd = true;
   if (rc == SQLITE_DONE) return false;
-  throw limit.ErrorOf(rc);
+  throw limit->ErrorOf(rc);
 }
 
-// Writes the current row into the bound columns at `row` of their arrays.
-SQLUSMALLINT FillBound(Stmt& stmt, SQLULEN row) {
-  SQLUSMALLINT status = SQL_ROW_SUCCESS;
+// A bound column of the ARD, as one fetch writes it.
+struct BoundColumn {
+  std::size_t col;  // from 1
+  const DescRecord* record;
+  SQLLEN element;  // size of one element of its column-wise array
+};
+
+std::vector<BoundColumn> BoundColumns(const Stmt& stmt) {
+  std::vector<BoundColumn> bound;
   const Desc& ard = *stmt.ard;
   for (std::size_t col = 1; col < ard.records.size() && col <= stmt.columns.size(); ++col) {
     const DescRecord& r = ard.records[col];
     if (r.data == nullptr && r.indicatorPtr == nullptr) continue;
-    const SQLLEN element = ElementSize(r.type, r.octetLength);
+    bound.push_back({col, &r, ElementSize(r.type, r.octetLength)});
+  }
+  return bound;
+}
+
+// Writes the current row into the bound columns at `row` of their arrays.
+SQLUSMALLINT FillBound(Stmt& stmt, const std::vector<BoundColumn>& bound, SQLULEN row) {
+  SQLUSMALLINT status = SQL_ROW_SUCCESS;
+  const Desc& ard = *stmt.ard;
+  for (const BoundColumn& b : bound) {
+    const DescRecord& r = *b.record;
     SQLLEN* indicator = At(r.indicatorPtr, ard, row, sizeof(SQLLEN));
-    SQLPOINTER target = At(static_cast<char*>(r.data), ard, row, element);
+    SQLPOINTER target = At(static_cast<char*>(r.data), ard, row, b.element);
     std::size_t offset = 0;
-    std::string scratch;
     const SQLRETURN rc =
-        ConvertOut(stmt, stmt.ColumnValue(static_cast<int>(col - 1)), stmt.columns[col - 1], r.type,
-                   target, r.octetLength, indicator, offset, scratch, &r);
+        ConvertOut(stmt, stmt.ColumnValue(static_cast<int>(b.col - 1)), stmt.columns[b.col - 1],
+                   r.type, target, r.octetLength, indicator, offset, stmt.fillScratch, &r);
     if (rc == SQL_SUCCESS_WITH_INFO) status = SQL_ROW_SUCCESS_WITH_INFO;
   }
   return status;
@@ -990,16 +1005,21 @@ SQLRETURN Fetch(Stmt& stmt) {
   stmt.getDataColumn = 0;
   stmt.getDataOffset = 0;
   const SQLULEN size = std::max<SQLULEN>(1, stmt.ard->arraySize);
+  stmt.blockFetched = size > 1;
+  // One time limit for the whole block, as for any other call.
+  std::optional<CallLimit> limit;
+  if (stmt.result == Stmt::Result::Live) limit.emplace(stmt);
+  const std::vector<BoundColumn> bound = BoundColumns(stmt);
   SQLULEN fetched = 0;
   SQLRETURN rc = SQL_SUCCESS;
   for (SQLULEN row = 0; row < size; ++row) {
     if (stmt.maxRows > 0 && stmt.rowsRead >= stmt.maxRows) break;
-    if (!Advance(stmt)) break;
+    if (!Advance(stmt, limit ? &*limit : nullptr)) break;
     ++stmt.rowsRead;
     stmt.haveRow = true;
     SQLUSMALLINT status = SQL_ROW_SUCCESS;
     try {
-      status = FillBound(stmt, row);
+      status = FillBound(stmt, bound, row);
     } catch (const DriverError& e) {
       if (size == 1) throw;
       stmt.diag.push_back({e.state, e.native, MessageText(e.message)});
@@ -1029,6 +1049,12 @@ SQLRETURN GetData(Stmt& stmt, SQLUSMALLINT col, SQLSMALLINT cType, SQLPOINTER va
                   SQLLEN capacity, SQLLEN* indicator) {
   if (!stmt.haveRow || stmt.result == Stmt::Result::None)
     throw DriverError{"24000", "Invalid cursor state: no current row"};
+  // The driver cannot position on one row of a block (no SQLSetPos): long values are read with
+  // a row array size of 1.
+  if (stmt.blockFetched)
+    throw DriverError{"HYC00",
+                      "Optional feature not implemented: SQLGetData after fetching a block of "
+                      "rows (the row array size is above 1)"};
   if (col < 1 || col > stmt.columns.size())
     throw DriverError{"07009", "Invalid descriptor index " + std::to_string(col)};
   if (col != stmt.getDataColumn) {

@@ -241,7 +241,9 @@ std::string ScaledDigits(const Decimal& d, int scale) {
     }
   }
   const std::size_t first = digits.find_first_not_of('0');
-  return first == std::string::npos ? "0" : digits.substr(first);
+  if (first == std::string::npos) return "0";
+  digits.erase(0, first);
+  return digits;
 }
 
 DriverError Error(const char* state, std::string message) {
@@ -258,12 +260,24 @@ DriverError NotA(const char* what, std::string_view text) {
 std::string DecimalAtScale(std::string_view text, int scale) {
   Decimal d;
   if (!ParseDecimal(text, d)) throw NotA("a number", text);
-  std::string digits = ScaledDigits(d, scale);
-  if (digits.size() <= static_cast<std::size_t>(scale))
-    digits.insert(0, static_cast<std::size_t>(scale) + 1 - digits.size(), '0');
-  std::string out = d.negative && digits.find_first_not_of('0') != std::string::npos ? "-" : "";
-  out += digits.substr(0, digits.size() - static_cast<std::size_t>(scale));
-  if (scale > 0) out += "." + digits.substr(digits.size() - static_cast<std::size_t>(scale));
+  const std::string digits = ScaledDigits(d, scale);  // no leading zeros, at least "0"
+  const auto fraction = static_cast<std::size_t>(scale);
+  std::string out;
+  out.reserve(digits.size() + fraction + 3);
+  if (d.negative && digits != "0") out += '-';
+  if (digits.size() <= fraction) {
+    // Below one: "0." and the fraction's leading zeros.
+    out += "0.";
+    out.append(fraction - digits.size(), '0');
+    out += digits;
+  } else {
+    const std::size_t whole = digits.size() - fraction;
+    out.append(digits, 0, whole);
+    if (fraction > 0) {
+      out += '.';
+      out.append(digits, whole, std::string::npos);
+    }
+  }
   return out;
 }
 
@@ -275,12 +289,14 @@ std::string DoubleText(double value) {
 
 namespace {
 
-// A double as plain decimal digits (no exponent), with the digits that bring it back.
-std::string FixedText(double value) {
+// A double at `scale` as DecimalAtScale gives it, from its plain decimal digits (no exponent)
+// that bring it back.
+std::string FixedAtScale(double value, int scale) {
   char buffer[400];
   const auto [end, ec] =
       std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed);
-  return ec == std::errc() ? std::string(buffer, end) : DoubleText(value);
+  if (ec != std::errc()) return DecimalAtScale(DoubleText(value), scale);
+  return DecimalAtScale(std::string_view(buffer, static_cast<std::size_t>(end - buffer)), scale);
 }
 
 }  // namespace
@@ -349,9 +365,14 @@ std::string TextOf(const Value& v, const ColumnInfo& column) {
   switch (column.sqlType) {
     case SQL_DECIMAL:
     case SQL_NUMERIC: {
-      if (v.type == SQLITE_INTEGER) return DecimalAtScale(std::to_string(v.integer), column.digits);
+      if (v.type == SQLITE_INTEGER) {
+        char digits[24];
+        const auto end = std::to_chars(digits, digits + sizeof digits, v.integer).ptr;
+        return DecimalAtScale(std::string_view(digits, static_cast<std::size_t>(end - digits)),
+                              column.digits);
+      }
       if (v.type == SQLITE_FLOAT && std::isfinite(v.real))
-        return DecimalAtScale(FixedText(v.real), column.digits);
+        return FixedAtScale(v.real, column.digits);
       if (v.type == SQLITE_TEXT) {
         Decimal d;
         if (ParseDecimal(TextView(v), d)) return DecimalAtScale(TextView(v), column.digits);
@@ -379,6 +400,30 @@ std::string TextOf(const Value& v, const ColumnInfo& column) {
     default:
       return std::string(TextView(v));
   }
+}
+
+// The value's text (or bytes, `binary`) is the stored text or blob itself, or a part of it.
+bool StoredAsIs(const Value& v, const ColumnInfo& column, bool binary, std::string_view& out) {
+  if (v.type != SQLITE_TEXT && v.type != SQLITE_BLOB) return false;
+  switch (column.sqlType) {
+    case SQL_DECIMAL:
+    case SQL_NUMERIC:
+    case SQL_BIT:
+      if (binary) break;
+      return false;
+    case SQL_GUID:
+      if (binary) return false;
+      if (v.type == SQLITE_TEXT && v.size == 38 && v.bytes[0] == '{' && v.bytes[37] == '}') {
+        out = std::string_view(v.bytes + 1, 36);
+        return true;
+      }
+      break;
+    default:
+      break;
+  }
+  if (!binary && v.type == SQLITE_BLOB) return false;  // text of a blob: its hex digits
+  out = TextView(v);
+  return true;
 }
 
 // The value as a number: a double (`real`) and, when it is an integer, `integer` too.
@@ -542,7 +587,7 @@ std::string GuidText(const unsigned char b[16]) {
 }
 
 // Text and binary out, in pieces.
-SQLRETURN PutPieces(Handle& handle, const std::string& bytes, std::size_t terminator,
+SQLRETURN PutPieces(Handle& handle, std::string_view bytes, std::size_t terminator,
                     SQLPOINTER target, SQLLEN capacity, SQLLEN* indicator, std::size_t& offset) {
   if (offset == std::string::npos) return SQL_NO_DATA;
   const std::size_t left = bytes.size() - std::min(offset, bytes.size());
@@ -633,6 +678,13 @@ SQLRETURN ConvertOut(Handle& handle, const Value& v, const ColumnInfo& column, S
     case SQL_C_WCHAR:
     case SQL_C_BINARY: {
       if (offset == 0) {
+        // The stored text or bytes as they are, when they fit: no copy on the way.
+        std::string_view stored;
+        const std::size_t terminator = cType == SQL_C_CHAR ? 1 : 0;
+        if (cType != SQL_C_WCHAR && StoredAsIs(v, column, cType == SQL_C_BINARY, stored) &&
+            target != nullptr && capacity >= 0 &&
+            stored.size() + terminator <= static_cast<std::size_t>(capacity))
+          return PutPieces(handle, stored, terminator, target, capacity, indicator, offset);
         if (cType == SQL_C_BINARY) {
           scratch = v.type == SQLITE_BLOB || v.type == SQLITE_TEXT ? std::string(TextView(v))
                                                                    : TextOf(v, column);

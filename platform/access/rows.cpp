@@ -369,51 +369,76 @@ std::string CurrencyText(std::int64_t v) {
   return std::string(p, buffer + sizeof buffer);
 }
 
-std::string CanonicalDecimal(std::string_view number) {
+void AppendCanonicalDecimal(std::string& out, std::string_view number) {
+  // Written straight into `out`: the check runs this for every exact value it compares.
+  const std::size_t start = out.size();
   std::size_t i = 0;
   const bool negative = !number.empty() && number[0] == '-';
   if (!number.empty() && (number[0] == '-' || number[0] == '+')) ++i;
-  std::string digits;
-  long exponent = 0;  // value = digits * 10^exponent
-  bool point = false, any = false;
-  for (; i < number.size(); ++i) {
-    const char c = number[i];
-    if (c >= '0' && c <= '9') {
-      digits += c;
-      any = true;
-      if (point) --exponent;
-    } else if (c == '.' && !point) {
-      point = true;
-    } else {
-      break;
-    }
+  const auto digitsFrom = [&](std::size_t at) {
+    while (at < number.size() && number[at] >= '0' && number[at] <= '9') ++at;
+    return at;
+  };
+  const std::size_t wholeBegin = i, wholeEnd = digitsFrom(i);
+  std::size_t fractionBegin = wholeEnd, fractionEnd = wholeEnd;
+  i = wholeEnd;
+  if (i < number.size() && number[i] == '.') {
+    fractionBegin = i + 1;
+    fractionEnd = i = digitsFrom(fractionBegin);
   }
+  const bool any = wholeEnd > wholeBegin || fractionEnd > fractionBegin;
+  // value = digits * 10^exponent
+  long exponent = -static_cast<long>(fractionEnd - fractionBegin);
+  if (negative) out += '-';
+  const std::size_t first = out.size();  // the digits, without leading zeros, from here
+  std::size_t lead = wholeBegin;
+  while (lead < wholeEnd && number[lead] == '0') ++lead;
+  if (lead < wholeEnd) {
+    out.append(number.substr(lead, wholeEnd - lead));
+    out.append(number.substr(fractionBegin, fractionEnd - fractionBegin));
+  } else {
+    lead = fractionBegin;
+    while (lead < fractionEnd && number[lead] == '0') ++lead;
+    out.append(number.substr(lead, fractionEnd - lead));
+  }
+  const auto unchanged = [&] {
+    out.resize(start);
+    out.append(number);
+  };
   if (i < number.size() && (number[i] == 'e' || number[i] == 'E') && any) {
     long e = 0;
     const auto [end, ec] =
         std::from_chars(number.data() + i + 1 + (i + 1 < number.size() && number[i + 1] == '+'),
                         number.data() + number.size(), e);
     if (ec != std::errc() || end != number.data() + number.size() || e > 400 || e < -400)
-      return std::string(number);
+      return unchanged();
     exponent += e;
     i = number.size();
   }
-  if (!any || i != number.size()) return std::string(number);
-  const std::size_t first = digits.find_first_not_of('0');
-  if (first == std::string::npos) return "0";
-  digits.erase(0, first);
-  while (digits.size() > 1 && digits.back() == '0' && exponent < 0) {
-    digits.pop_back();
+  if (!any || i != number.size()) return unchanged();
+  if (out.size() == first) {
+    out.resize(start);
+    out += '0';
+    return;
+  }
+  while (out.size() > first + 1 && out.back() == '0' && exponent < 0) {
+    out.pop_back();
     ++exponent;
   }
   if (exponent >= 0) {
-    digits.append(static_cast<std::size_t>(exponent), '0');
+    out.append(static_cast<std::size_t>(exponent), '0');
   } else {
     const auto fraction = static_cast<std::size_t>(-exponent);
-    if (digits.size() <= fraction) digits.insert(0, fraction - digits.size() + 1, '0');
-    digits.insert(digits.size() - fraction, ".");
+    const std::size_t digits = out.size() - first;
+    if (digits <= fraction) out.insert(first, fraction - digits + 1, '0');
+    out.insert(out.size() - fraction, 1, '.');
   }
-  return (negative ? "-" : "") + digits;
+}
+
+std::string CanonicalDecimal(std::string_view number) {
+  std::string out;
+  AppendCanonicalDecimal(out, number);
+  return out;
 }
 
 bool DateTimeText(double days, std::string& out) {

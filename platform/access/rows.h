@@ -38,6 +38,8 @@ std::string CurrencyText(std::int64_t tenThousandths);
 // zeros, no exponent, no sign on zero ("-012.50" and "-1.25e1" give "-12.5"). Text that is no
 // number comes back unchanged.
 std::string CanonicalDecimal(std::string_view number);
+// The same form appended to `out`.
+void AppendCanonicalDecimal(std::string& out, std::string_view number);
 // False when the value lies outside the years 100 to 9999.
 bool DateTimeText(double days, std::string& out);
 std::string GuidText(const unsigned char* sixteenBytes);

@@ -165,10 +165,10 @@ bool IsInteger(int type) {
 
 // Floating-point values compare bit for bit: the shortest text that reads back as the same
 // double (a Single as the double it widens to, as it is bound and stored).
-std::string RealText(double value) {
+void AppendReal(std::string& row, double value) {
   char text[40];
   const auto end = std::to_chars(text, text + sizeof text, value).ptr;
-  return std::string(text, end);
+  row.append(text, end);
 }
 
 constexpr char kNull[] = "\x01NULL";
@@ -187,9 +187,9 @@ RowDigest AccessRowDigest(access::RowStream& rows, const std::vector<int>& types
       if (cell.null)
         row += kNull;
       else if (types[c] == static_cast<int>(access::ColumnType::kSingle))
-        row += RealText(static_cast<float>(cell.real));
+        AppendReal(row, static_cast<float>(cell.real));
       else if (IsReal(types[c]))
-        row += RealText(cell.real);
+        AppendReal(row, cell.real);
       else if (IsInteger(types[c]))
         row += std::to_string(cell.integer);
       else if (IsExact(types[c]))
@@ -205,13 +205,53 @@ RowDigest AccessRowDigest(access::RowStream& rows, const std::vector<int>& types
   return digest;
 }
 
+// Appends a target value, as the driver gave it in text (or as bytes), in the form the Access
+// side has for the same value.
+void AppendTargetValue(std::string& row, const TargetColumn& column, int type,
+                       std::string_view value) {
+  if (column.time && (IsExact(type) || IsGuid(type))) {
+    std::string text = "1899-12-30 " + std::string(value);
+    if (IsExact(type)) text = access::CanonicalDecimal(text);
+    if (IsGuid(type)) text = GuidForm(text);
+    row += text;
+  } else if (column.time) {
+    // A time-only column arrives as a time: its value is the Access value without the day.
+    row += "1899-12-30 ";
+    row += value;
+  } else if (IsExact(type)) {
+    // Exact numbers: every digit, whatever scale the text is written at.
+    access::AppendCanonicalDecimal(row, value);
+  } else if (IsGuid(type)) {
+    row += GuidForm(value);
+  } else {
+    row += value;
+  }
+}
+
+// The rows whose row id lies in [from, to) (a bound left out: none on that side), named by
+// `rowId`, one of SQLite's names for it that no column of the table takes.
+struct RowRange {
+  std::string rowId;
+  std::optional<long long> from, to;
+  std::string Where() const {
+    std::string where;
+    if (from) where = " WHERE " + rowId + " >= " + std::to_string(*from);
+    if (to) where += (where.empty() ? " WHERE " : " AND ") + rowId + " < " + std::to_string(*to);
+    return where;
+  }
+};
+
+std::string SelectRows(const std::string& table, const std::string& where) {
+  return "SELECT * FROM " + platform::QuoteName(table) + where;
+}
+
 // The target's rows through ODBC, as an application reads them: exact numbers and texts as
 // SQL_C_CHAR (a decimal as its exact text at the column's scale), floating-point values as
-// SQL_C_DOUBLE, bytes as SQL_C_BINARY.
+// SQL_C_DOUBLE, bytes as SQL_C_BINARY; value by value with SQLGetData, for values of any length.
 class OdbcRows {
  public:
   OdbcRows(odbc::Connection& db, const std::string& table, const std::string& where) : st_(db) {
-    std::string sql = "SELECT * FROM " + platform::QuoteName(table) + where;
+    std::string sql = SelectRows(table, where);
     st_.Check(SQLExecDirect(st_.get(), Name(sql), SQL_NTS), "Reading " + table);
   }
   bool Next() {
@@ -238,24 +278,11 @@ class OdbcRows {
   Statement st_;
 };
 
-// The rows whose row id lies in [from, to) (a bound left out: none on that side), named by
-// `rowId`, one of SQLite's names for it that no column of the table takes.
-struct RowRange {
-  std::string rowId;
-  std::optional<long long> from, to;
-  std::string Where() const {
-    std::string where;
-    if (from) where = " WHERE " + rowId + " >= " + std::to_string(*from);
-    if (to) where += (where.empty() ? " WHERE " : " AND ") + rowId + " < " + std::to_string(*to);
-    return where;
-  }
-};
-
-// Adds the rows of `range` (every row without one) to `digest`.
-void AddTargetRows(odbc::Connection& db, const std::string& table,
-                   const std::vector<TargetColumn>& columns, const std::vector<int>& types,
-                   const RowRange& range, RowDigest& digest) {
-  OdbcRows rows(db, table, range.Where());
+// Adds the rows of `where` to `digest`, value by value.
+void AddRowsByValue(odbc::Connection& db, const std::string& table,
+                    const std::vector<TargetColumn>& columns, const std::vector<int>& types,
+                    const std::string& where, RowDigest& digest) {
+  OdbcRows rows(db, table, where);
   std::string row, value;
   while (rows.Next()) {
     row.clear();
@@ -265,24 +292,151 @@ void AddTargetRows(odbc::Connection& db, const std::string& table,
       if (IsReal(types[c]) && columns[c].single) {
         float single = 0;
         present = rows.Single(col, single);
-        if (present) value = RealText(single);
+        if (present) AppendReal(row, single);
       } else if (IsReal(types[c])) {
         double real = 0;
         present = rows.Real(col, real);
-        if (present) value = RealText(real);
+        if (present) AppendReal(row, real);
       } else {
         present = columns[c].binary ? rows.Bytes(col, value) : rows.Text(col, value);
-        // A time-only column arrives as a time: its value is the Access value without the day.
-        if (present && columns[c].time) value = "1899-12-30 " + value;
-        // Exact numbers: every digit, whatever scale the text is written at.
-        if (present && IsExact(types[c])) value = access::CanonicalDecimal(value);
-        if (present && IsGuid(types[c])) value = GuidForm(value);
+        if (present) AppendTargetValue(row, columns[c], types[c], value);
       }
-      row += present ? value : std::string(kNull);
+      if (!present) row += kNull;
       row += kSeparator;
     }
     digest.Add(row);
   }
+}
+
+// The same rows in blocks, into bound columns (column-wise, SQL_ATTR_ROW_ARRAY_SIZE): one call
+// of the driver manager per block instead of one per value. A value longer than its buffer, or
+// a row the driver reports anything about, gives false: the caller reads the rows by value.
+class BlockRows {
+ public:
+  BlockRows(odbc::Connection& db, const std::string& table,
+            const std::vector<TargetColumn>& columns, const std::vector<int>& types,
+            const std::string& where)
+      : st_(db) {
+    std::string sql = SelectRows(table, where);
+    st_.Check(SQLExecDirect(st_.get(), Name(sql), SQL_NTS), "Reading " + table);
+    SQLLEN rowBytes = 0;
+    for (std::size_t c = 0; c < columns.size(); ++c) {
+      Bound b;
+      if (IsReal(types[c])) {
+        b.cType = columns[c].single ? SQL_C_FLOAT : SQL_C_DOUBLE;
+        b.element = columns[c].single ? sizeof(float) : sizeof(double);
+      } else {
+        b.cType = columns[c].binary ? SQL_C_BINARY : SQL_C_CHAR;
+        b.element = ElementFor(static_cast<SQLUSMALLINT>(c + 1), columns[c].binary);
+      }
+      rowBytes += b.element + static_cast<SQLLEN>(sizeof(SQLLEN));
+      bound_.push_back(std::move(b));
+    }
+    rows_ = static_cast<SQLULEN>(
+        std::clamp<SQLLEN>(kBlockBytes / std::max<SQLLEN>(rowBytes, 1), 1, kMaxRows));
+    status_.resize(rows_);
+    for (std::size_t c = 0; c < bound_.size(); ++c) {
+      Bound& b = bound_[c];
+      b.data.resize(static_cast<std::size_t>(b.element) * rows_);
+      b.indicators.resize(rows_);
+      usable_ =
+          usable_ && SQL_SUCCEEDED(SQLBindCol(st_.get(), static_cast<SQLUSMALLINT>(c + 1), b.cType,
+                                              b.data.data(), b.element, b.indicators.data()));
+    }
+    // A driver without row arrays: the rows are read by value.
+    const auto attribute = [&](SQLINTEGER which, SQLPOINTER value) {
+      usable_ = usable_ && SQL_SUCCEEDED(SQLSetStmtAttr(st_.get(), which, value, 0));
+    };
+    attribute(SQL_ATTR_ROW_BIND_TYPE, reinterpret_cast<SQLPOINTER>(SQL_BIND_BY_COLUMN));
+    attribute(SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(rows_));
+    attribute(SQL_ATTR_ROW_STATUS_PTR, status_.data());
+    attribute(SQL_ATTR_ROWS_FETCHED_PTR, &fetched_);
+  }
+
+  // Adds every row to `digest`; false (and `digest` part way) when a value did not fit.
+  bool AddAll(const std::vector<TargetColumn>& columns, const std::vector<int>& types,
+              RowDigest& digest) {
+    if (!usable_) return false;
+    std::string row;
+    while (true) {
+      fetched_ = kUnset;
+      const SQLRETURN rc = SQLFetch(st_.get());
+      if (rc == SQL_NO_DATA) return true;
+      st_.Check(rc, "Fetching");
+      if (fetched_ == kUnset || fetched_ > rows_) return false;  // the count was not kept
+      for (SQLULEN r = 0; r < fetched_; ++r) {
+        if (status_[r] != SQL_ROW_SUCCESS) return false;
+        row.clear();
+        for (std::size_t c = 0; c < bound_.size(); ++c) {
+          const Bound& b = bound_[c];
+          const SQLLEN indicator = b.indicators[r];
+          const char* data = b.data.data() + static_cast<SQLLEN>(r) * b.element;
+          if (indicator == SQL_NULL_DATA) {
+            row += kNull;
+          } else if (indicator == SQL_NO_TOTAL || indicator < 0 ||
+                     indicator > b.element - (b.cType == SQL_C_CHAR ? 1 : 0)) {
+            return false;  // cut at the buffer's end
+          } else if (b.cType == SQL_C_FLOAT) {
+            float single = 0;
+            std::memcpy(&single, data, sizeof single);
+            AppendReal(row, single);
+          } else if (b.cType == SQL_C_DOUBLE) {
+            double real = 0;
+            std::memcpy(&real, data, sizeof real);
+            AppendReal(row, real);
+          } else {
+            AppendTargetValue(row, columns[c], types[c],
+                              {data, static_cast<std::size_t>(indicator)});
+          }
+          row += kSeparator;
+        }
+        digest.Add(row);
+      }
+    }
+  }
+
+ private:
+  static constexpr SQLLEN kBlockBytes = 256 * 1024;
+  static constexpr SQLLEN kMaxRows = 512;
+  static constexpr SQLLEN kLongValue = 1024;  // the buffer of a long text or binary column
+  static constexpr SQLULEN kUnset = ~SQLULEN{0};
+  struct Bound {
+    SQLSMALLINT cType = SQL_C_CHAR;
+    SQLLEN element = 0;
+    std::vector<char> data;
+    std::vector<SQLLEN> indicators;
+  };
+  // The buffer a column's longest value fits in, as the result describes it (a text in UTF-8,
+  // up to four bytes a character); long columns get kLongValue.
+  SQLLEN ElementFor(SQLUSMALLINT col, bool binary) {
+    SQLULEN size = 0;
+    SQLSMALLINT type = 0, digits = 0, nullable = 0;
+    if (!SQL_SUCCEEDED(
+            SQLDescribeCol(st_.get(), col, nullptr, 0, nullptr, &type, &size, &digits, &nullable)))
+      usable_ = false;
+    if (size == 0 || size > static_cast<SQLULEN>(kLongValue)) return kLongValue;
+    const SQLLEN bytes = binary ? static_cast<SQLLEN>(size) : 4 * static_cast<SQLLEN>(size) + 8;
+    return std::clamp<SQLLEN>(bytes, 48, kLongValue);
+  }
+  Statement st_;
+  std::vector<Bound> bound_;
+  SQLULEN rows_ = 1;
+  std::vector<SQLUSMALLINT> status_;
+  SQLULEN fetched_ = 0;
+  bool usable_ = true;
+};
+
+// Adds the rows of `range` (every row without one) to `digest`: in blocks, or by value when a
+// block cannot hold them.
+void AddTargetRows(odbc::Connection& db, const std::string& table,
+                   const std::vector<TargetColumn>& columns, const std::vector<int>& types,
+                   const RowRange& range, RowDigest& digest) {
+  RowDigest part;
+  if (BlockRows(db, table, columns, types, range.Where()).AddAll(columns, types, part)) {
+    digest.Merge(part);
+    return;
+  }
+  AddRowsByValue(db, table, columns, types, range.Where(), digest);
 }
 
 RowDigest TargetRowDigest(odbc::Connection& db, const std::string& table,

@@ -5,8 +5,9 @@
 // same decoding the transfer uses; a table linked to another Access file is read from its
 // back-end, as the transfer reads it), then the target's rows read back through ODBC as an
 // application reads them (decimals as their exact text, floating-point values as doubles, bit
-// for bit; dates, times, GUIDs, texts and bytes as the driver gives them) on two connections, a
-// long table in ranges of its row ids that both share;
+// for bit; dates, times, GUIDs, texts and bytes as the driver gives them), in blocks of rows
+// fetched into bound columns (a range with a value longer than its buffer again value by value),
+// on two connections, a long table in ranges of its row ids that both share;
 // the target's indexes, keys and column types through the ODBC catalog functions. The Access side
 // of the first 64 tables can be read ahead, while reload.bat runs. Both sides are streamed into
 // fixed-size digests: memory does not grow with the rows (the digests of at most 64 tables are held

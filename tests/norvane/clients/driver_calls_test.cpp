@@ -1,6 +1,7 @@
 // The Norvane ODBC driver called as an application calls it, through unixODBC's driver manager:
 // parameter arrays with status arrays, exact decimals in and out (text, SQL_C_NUMERIC,
-// SQL_C_DOUBLE), long values in pieces, cursors across commit and rollback, diagnostics.
+// SQL_C_DOUBLE), long values in pieces, cursors across commit and rollback, diagnostics, row
+// arrays fetched into bound columns.
 #include <gtest/gtest.h>
 #include <sql.h>
 #include <sqlext.h>
@@ -411,6 +412,151 @@ TEST_F(Driver, ABatchGivesEachResultInTurn) {
   EXPECT_EQ(SQLMoreResults(stmt_), SQL_SUCCESS);  // the last insert ran
   EXPECT_EQ(SQLMoreResults(stmt_), SQL_NO_DATA);
   EXPECT_EQ(Scalar("SELECT count(*) FROM k"), "2");
+}
+
+}  // namespace
+
+namespace {
+
+// Seven rows to fetch in blocks: NULLs, values that just fit their buffers and values one byte
+// over, a long text.
+class RowArrays : public Driver {
+ protected:
+  void SetUp() override {
+    Driver::SetUp();
+    long_ = std::string(5000, 'L') + "end";
+    Exec(
+        "CREATE TABLE r (id integer, name varchar(20), price numeric_blob(19,4), w real, "
+        "t text, b longvarbinary)");
+    Exec("INSERT INTO r VALUES (1, 'abcdefg', 1.5, 0.25, 'short', x'01020304')");
+    Exec("INSERT INTO r VALUES (2, 'abcdefgh', NULL, NULL, NULL, x'0102030405')");
+    Exec("INSERT INTO r VALUES (3, NULL, '12345678901234567.1234', 1.5, '" + long_ + "', NULL)");
+    for (int id = 4; id <= 7; ++id)
+      Exec("INSERT INTO r VALUES (" + std::to_string(id) + ", 'n" + std::to_string(id) +
+           "', -0.0001, 2, 't', x'')");
+  }
+  void Select() {
+    ASSERT_TRUE(SQL_SUCCEEDED(SQLExecDirect(
+        stmt_, reinterpret_cast<SQLCHAR*>(const_cast<char*>("SELECT * FROM r ORDER BY id")),
+        SQL_NTS)));
+  }
+  std::string long_;
+};
+
+TEST_F(RowArrays, BlocksFillEveryBoundColumnPerRowWithStatusAndCount) {
+  constexpr SQLULEN kRows = 3;
+  SQLINTEGER id[kRows] = {};
+  char name[kRows][8] = {}, price[kRows][24] = {}, t[kRows][16] = {};
+  float w[kRows] = {};
+  unsigned char b[kRows][4] = {};
+  SQLLEN idInd[kRows], nameInd[kRows], priceInd[kRows], wInd[kRows], tInd[kRows], bInd[kRows];
+  SQLUSMALLINT status[kRows] = {};
+  SQLULEN fetched = 99;
+  SQLSetStmtAttr(stmt_, SQL_ATTR_ROW_BIND_TYPE, reinterpret_cast<SQLPOINTER>(SQL_BIND_BY_COLUMN),
+                 0);
+  SQLSetStmtAttr(stmt_, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(kRows), 0);
+  SQLSetStmtAttr(stmt_, SQL_ATTR_ROW_STATUS_PTR, status, 0);
+  SQLSetStmtAttr(stmt_, SQL_ATTR_ROWS_FETCHED_PTR, &fetched, 0);
+  Select();
+  SQLBindCol(stmt_, 1, SQL_C_SLONG, id, 0, idInd);
+  SQLBindCol(stmt_, 2, SQL_C_CHAR, name, sizeof name[0], nameInd);
+  SQLBindCol(stmt_, 3, SQL_C_CHAR, price, sizeof price[0], priceInd);
+  SQLBindCol(stmt_, 4, SQL_C_FLOAT, w, 0, wInd);
+  SQLBindCol(stmt_, 5, SQL_C_CHAR, t, sizeof t[0], tInd);
+  SQLBindCol(stmt_, 6, SQL_C_BINARY, b, sizeof b[0], bInd);
+
+  // Rows 1-3: "abcdefg" and four bytes just fit; "abcdefgh", five bytes and the long text are
+  // cut, each with its full length and its row marked.
+  ASSERT_EQ(SQLFetch(stmt_), SQL_SUCCESS_WITH_INFO);
+  EXPECT_NE(Diagnostics(SQL_HANDLE_STMT, stmt_).find("[01004]"), std::string::npos);
+  EXPECT_EQ(fetched, 3u);
+  EXPECT_EQ(status[0], SQL_ROW_SUCCESS);
+  EXPECT_EQ(status[1], SQL_ROW_SUCCESS_WITH_INFO);
+  EXPECT_EQ(status[2], SQL_ROW_SUCCESS_WITH_INFO);
+  EXPECT_EQ(id[0], 1);
+  EXPECT_EQ(id[2], 3);
+  EXPECT_STREQ(name[0], "abcdefg");
+  EXPECT_EQ(nameInd[0], 7);
+  EXPECT_STREQ(name[1], "abcdefg");
+  EXPECT_EQ(nameInd[1], 8);
+  EXPECT_EQ(nameInd[2], SQL_NULL_DATA);
+  EXPECT_STREQ(price[0], "1.5000");
+  EXPECT_EQ(priceInd[1], SQL_NULL_DATA);
+  EXPECT_STREQ(price[2], "12345678901234567.1234");
+  EXPECT_EQ(w[0], 0.25f);
+  EXPECT_EQ(wInd[1], SQL_NULL_DATA);
+  EXPECT_EQ(w[2], 1.5f);
+  EXPECT_STREQ(t[0], "short");
+  EXPECT_EQ(tInd[1], SQL_NULL_DATA);
+  EXPECT_EQ(tInd[2], static_cast<SQLLEN>(long_.size()));
+  EXPECT_EQ(std::string(t[2]), long_.substr(0, 15));
+  EXPECT_EQ(bInd[0], 4);
+  EXPECT_EQ(std::memcmp(b[0], "\x01\x02\x03\x04", 4), 0);
+  EXPECT_EQ(bInd[1], 5);
+  EXPECT_EQ(bInd[2], SQL_NULL_DATA);
+  // No row of a block can be read with SQLGetData: the driver says so rather than give one.
+  char piece[8];
+  SQLLEN length = 0;
+  EXPECT_EQ(SQLGetData(stmt_, 5, SQL_C_CHAR, piece, sizeof piece, &length), SQL_ERROR);
+  EXPECT_NE(Diagnostics(SQL_HANDLE_STMT, stmt_).find("[HYC00]"), std::string::npos);
+
+  // Rows 4-6 whole; then the last row alone, the rest of the block marked empty.
+  ASSERT_EQ(SQLFetchScroll(stmt_, SQL_FETCH_NEXT, 0), SQL_SUCCESS);
+  EXPECT_EQ(fetched, 3u);
+  EXPECT_EQ(id[0], 4);
+  EXPECT_STREQ(name[2], "n6");
+  EXPECT_STREQ(price[1], "-0.0001");
+  EXPECT_EQ(bInd[2], 0);
+  status[1] = status[2] = SQL_ROW_SUCCESS;
+  ASSERT_EQ(SQLFetch(stmt_), SQL_SUCCESS);
+  EXPECT_EQ(fetched, 1u);
+  EXPECT_EQ(id[0], 7);
+  EXPECT_EQ(status[0], SQL_ROW_SUCCESS);
+  EXPECT_EQ(status[1], SQL_ROW_NOROW);
+  EXPECT_EQ(status[2], SQL_ROW_NOROW);
+  EXPECT_EQ(SQLFetch(stmt_), SQL_NO_DATA);
+  EXPECT_EQ(fetched, 0u);
+}
+
+// Rows bound as structures, and a long value read whole with SQLGetData once the row array is
+// one row again.
+TEST_F(RowArrays, RowWiseStructuresAndLongValuesThroughGetData) {
+  struct Row {
+    SQLINTEGER id;
+    SQLLEN idInd;
+    char t[16];
+    SQLLEN tInd;
+  } rows[4] = {};
+  SQLULEN fetched = 0;
+  SQLSetStmtAttr(stmt_, SQL_ATTR_ROW_BIND_TYPE, reinterpret_cast<SQLPOINTER>(sizeof(Row)), 0);
+  SQLSetStmtAttr(stmt_, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(4), 0);
+  SQLSetStmtAttr(stmt_, SQL_ATTR_ROWS_FETCHED_PTR, &fetched, 0);
+  Select();
+  SQLBindCol(stmt_, 1, SQL_C_SLONG, &rows[0].id, 0, &rows[0].idInd);
+  SQLBindCol(stmt_, 5, SQL_C_CHAR, rows[0].t, sizeof rows[0].t, &rows[0].tInd);
+  ASSERT_EQ(SQLFetch(stmt_), SQL_SUCCESS_WITH_INFO);
+  EXPECT_EQ(fetched, 4u);
+  EXPECT_EQ(rows[1].id, 2);
+  EXPECT_EQ(rows[1].tInd, SQL_NULL_DATA);
+  EXPECT_EQ(rows[2].tInd, static_cast<SQLLEN>(long_.size()));
+  EXPECT_STREQ(rows[3].t, "t");
+  SQLCloseCursor(stmt_);
+
+  SQLSetStmtAttr(stmt_, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(1), 0);
+  Select();
+  for (int skip = 0; skip < 2; ++skip) ASSERT_TRUE(SQL_SUCCEEDED(SQLFetch(stmt_)));
+  ASSERT_EQ(SQLFetch(stmt_), SQL_SUCCESS_WITH_INFO);  // the bound text is cut
+  EXPECT_EQ(rows[0].id, 3);
+  std::string whole;
+  char piece[1000];
+  SQLLEN length = 0;
+  SQLRETURN rc;
+  while ((rc = SQLGetData(stmt_, 5, SQL_C_CHAR, piece, sizeof piece, &length)) != SQL_NO_DATA) {
+    ASSERT_TRUE(SQL_SUCCEEDED(rc)) << Diagnostics(SQL_HANDLE_STMT, stmt_);
+    whole.append(piece,
+                 rc == SQL_SUCCESS_WITH_INFO ? sizeof piece - 1 : static_cast<std::size_t>(length));
+  }
+  EXPECT_TRUE(whole == long_) << whole.size();
 }
 
 }  // namespace

@@ -63,6 +63,10 @@ TEST(Decimals, AtTheColumnsScale) {
   EXPECT_EQ(DecimalAtScale("9.99995", 4), "10.0000");
   EXPECT_EQ(DecimalAtScale("1e3", 2), "1000.00");
   EXPECT_EQ(DecimalAtScale("+.5", 1), "0.5");
+  EXPECT_EQ(DecimalAtScale("-7", 0), "-7");
+  EXPECT_EQ(DecimalAtScale("-0.5", 0), "-1");
+  EXPECT_EQ(DecimalAtScale("0.012", 4), "0.0120");
+  EXPECT_EQ(DecimalAtScale("-0.012", 2), "-0.01");
   EXPECT_THROW(DecimalAtScale("12a", 2), DriverError);
   EXPECT_THROW(DecimalAtScale("", 2), DriverError);
 }

@@ -107,8 +107,20 @@ TEST(ValueText, canonical_decimals_are_equal_exactly_when_the_numbers_are) {
       {"abc", "abc"},  // not a number: unchanged
       {"1.2.3", "1.2.3"},
       {"", ""},
+      {".5", "0.5"},
+      {"5.", "5"},
+      {"+5.10", "5.1"},
+      {"-.0", "0"},
+      {"1e", "1e"},
+      {"0.05e1", "0.5"},
   };
-  for (const auto& [in, out] : cases) EXPECT_EQ(CanonicalDecimal(in), out) << in;
+  for (const auto& [in, out] : cases) {
+    EXPECT_EQ(CanonicalDecimal(in), out) << in;
+    // Appended after what a row already holds, which stays as it was.
+    std::string row = "7\x1f";
+    platform::access::AppendCanonicalDecimal(row, in);
+    EXPECT_EQ(row, std::string("7\x1f") + out) << in;
+  }
 }
 
 }  // namespace

@@ -1,6 +1,11 @@
 // The comparison a run makes between a table's transfer and its link, on a real Access file and a
 // real Norvane database: equal after a transfer, a changed or missing value found.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <cmath>
+#include <filesystem>
+#include <functional>
 
 #include "engine/names.h"
 #include "engine_support.h"
@@ -89,6 +94,99 @@ TEST(ValuesBeforeLink, the_last_digit_of_a_decimal_and_the_last_bit_of_a_real_co
   EXPECT_EQ(edge.CompareValues(request(access), "Orders").rfind("1 of the ", 0), 0u);
   EXPECT_EQ(northwind.CompareValues(request(nwind), "Order Details"),
             "1 of the 2155 Access rows have no equal row among the 2155 of the new table");
+}
+
+}  // namespace
+
+namespace {
+
+void RunSql(sqlite3* db, const std::string& sql, double value) {
+  sqlite3_stmt* st = nullptr;
+  ASSERT_EQ(sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr), SQLITE_OK) << sql;
+  sqlite3_bind_double(st, 1, value);
+  EXPECT_EQ(sqlite3_step(st), SQLITE_DONE) << sql;
+  sqlite3_finalize(st);
+}
+
+// Each kind of value the check compares, changed by its smallest step, in values that fit the
+// rows read in blocks and in values longer than a block's buffer; and a row missing or added.
+TEST(ValuesBeforeLink,
+     every_kind_of_value_changed_by_its_smallest_step_and_a_missing_or_extra_row) {
+  TempDir dir{"values"};
+  const std::string access = engine_test::CopyFixture("edge-jet4.mdb", dir);
+  const auto db = engine_test::NewNorvaneDatabase(dir.path() / "out.db");
+  platform::verify::MigrationChecker checker;
+  checker.BeforeRun(access, std::chrono::seconds(30));
+  {
+    engine_test::ScriptedChooser chooser(NorvaneSource(db));
+    auto engine = platform::access::CreateEngine({&chooser, nullptr, std::chrono::seconds(30)});
+    auto mdb = engine->CreateWorkspace("", "admin", "", dao::WorkspaceType::Jet)
+                   ->OpenDatabase(access, {true, false}, "");
+    for (const char* table : {"Orders", "Customers"})
+      mdb->Execute("select * into [ODBC;" + NorvaneSource(db) + "].[" + table + "] from [" + table +
+                   "]");
+    mdb->Close();
+  }
+  const platform::verify::CheckRequest request{
+      access, NorvaneSource(db), false, "",
+      [](const std::string& n) { return engine::TargetNameOf(n); }};
+  ASSERT_EQ(checker.CompareValues(request, "Orders"), "");
+  ASSERT_EQ(checker.CompareValues(request, "Customers"), "");
+  const auto saved = dir.path() / "saved.db";
+  std::filesystem::copy_file(db, saved);
+
+  struct Change {
+    const char* what;
+    const char* table;
+    std::function<void(sqlite3*)> make;
+    std::string found;
+  };
+  const std::string oneOfOrders =
+      "1 of the 120 Access rows have no equal row among the 120 of the new table";
+  const auto sql = [](std::string statement) {
+    return [statement](sqlite3* c) { RunSql(c, statement, 0); };
+  };
+  const std::vector<Change> changes{
+      {"Currency", "Orders", sql("UPDATE Orders SET Freight = Freight + 0.0001 WHERE OrderID = 2"),
+       oneOfOrders},
+      {"Single", "Orders",
+       [](sqlite3* c) {
+         const float up = std::nextafter(0.333333343267441f, 1.0f);
+         RunSql(c, "UPDATE Orders SET Weight = ? WHERE OrderID = 2", up);
+       },
+       oneOfOrders},
+      {"text", "Customers",
+       sql("UPDATE Customers SET CompanyName = CompanyName || 'x' WHERE rowid = 3"),
+       "1 of the 25 Access rows have no equal row among the 25 of the new table"},
+      {"a byte of a short binary", "Orders",
+       sql("UPDATE Orders SET Label = CAST(substr(Label, 1, 299) || x'00' AS BLOB) WHERE rowid = "
+           "(SELECT min(rowid) FROM Orders WHERE length(Label) = 300 AND hex(Label) NOT LIKE "
+           "'%00')"),
+       oneOfOrders},
+      {"a byte of a long binary", "Orders",
+       sql("UPDATE Orders SET Label = CAST(x'00' || substr(Label, 2) AS BLOB) WHERE rowid = "
+           "(SELECT min(rowid) FROM Orders WHERE length(Label) = 1800 AND hex(Label) NOT LIKE "
+           "'00%')"),
+       oneOfOrders},
+      {"the last letter of a long text", "Orders",
+       sql("UPDATE Orders SET Notes = substr(Notes, 1, length(Notes) - 1) || CASE WHEN "
+           "substr(Notes, -1) = 'Q' THEN 'R' ELSE 'Q' END WHERE rowid = "
+           "(SELECT min(rowid) FROM Orders WHERE length(Notes) > 9000)"),
+       oneOfOrders},
+      {"a missing row", "Orders", sql("DELETE FROM Orders WHERE OrderID = 3"),
+       "1 of the 120 Access rows have no equal row among the 119 of the new table"},
+      {"an extra row", "Orders", sql("INSERT INTO Orders (OrderID) VALUES (100000)"),
+       "0 of the 120 Access rows have no equal row among the 121 of the new table"},
+  };
+  for (const Change& change : changes) {
+    std::filesystem::copy_file(saved, db, std::filesystem::copy_options::overwrite_existing);
+    {
+      norvane::Connection c(db.string(), false);
+      change.make(c.get());
+      EXPECT_EQ(sqlite3_changes(c.get()), 1) << change.what;
+    }
+    EXPECT_EQ(checker.CompareValues(request, change.table), change.found) << change.what;
+  }
 }
 
 }  // namespace
