@@ -266,18 +266,21 @@ void KeySorter::AddInOrder(std::string_view key, std::uint64_t number) {
   lastValue_ = value;
 }
 
+// Appends `chunk` to the file at its position and empties it; `written` counts its bytes.
+void KeySorter::WriteChunk(std::string& chunk, std::uint64_t& written) {
+  if (std::fwrite(chunk.data(), 1, chunk.size(), file_.get()) != chunk.size())
+    FileFailed("written");
+  written += chunk.size();
+  chunk.clear();
+}
+
 void KeySorter::SpillSpans() {
   if (spans_.empty()) return;
   OpenFile();
   if (fseeko(file_.get(), static_cast<off_t>(spanBytes_), SEEK_SET) != 0) FileFailed("written");
   std::string chunk;
   chunk.reserve(kWriteChunk);
-  const auto write = [&] {
-    if (std::fwrite(chunk.data(), 1, chunk.size(), file_.get()) != chunk.size())
-      FileFailed("written");
-    spanBytes_ += chunk.size();
-    chunk.clear();
-  };
+  const auto write = [&] { WriteChunk(chunk, spanBytes_); };
   for (const Span& span : spans_) {
     const std::string_view key = KeyOf(span);
     std::size_t shared = 0;
@@ -418,12 +421,7 @@ void KeySorter::Spill() {
   // Through a small buffer of its own: one write call per 64 KiB, not two per key.
   std::string chunk;
   chunk.reserve(kWriteChunk);
-  const auto write = [&] {
-    if (std::fwrite(chunk.data(), 1, chunk.size(), file_.get()) != chunk.size())
-      FileFailed("written");
-    fileSize_ += chunk.size();
-    chunk.clear();
-  };
+  const auto write = [&] { WriteChunk(chunk, fileSize_); };
   for (const Item& item : items_) {
     if (chunk.size() + kHeader + item.size > kWriteChunk) write();
     char header[kHeader];

@@ -94,6 +94,7 @@ class KeySorter {
   void AddSorting(std::string_view key, std::uint64_t number);
   void AddInOrder(std::string_view key, std::uint64_t number);
   void SpillSpans();
+  void WriteChunk(std::string& chunk, std::uint64_t& written);
   void EndOrder();
   bool NextInOrder(Entry& entry);
   void SortBatch();
