@@ -120,8 +120,9 @@ int main(int argc, char** argv) {
                  "password, missing database file or script).\n";
     return 0;
   }
-  // ivex uses SQLite from its one thread only: SQLite need not lock anything.
-  sqlite3_config(SQLITE_CONFIG_SINGLETHREAD);
+  // ivex uses each connection from its one thread only: SQLite locks no connection, only what
+  // its sort helpers share.
+  sqlite3_config(SQLITE_CONFIG_MULTITHREAD);
   std::optional<norvane::Connection> connection;
   std::string scriptText;
   bool quiet = false;
@@ -179,6 +180,7 @@ int main(int argc, char** argv) {
     stopped = true;
   };
   for (std::size_t k = 0; k < statements.size() && !stopped;) {
+    connection->StartFlush();  // what the statements before committed
     // Consecutive changes of one table's definition are applied together.
     const std::size_t run = session.AlterRunLength(texts, k);
     if (run > 1) {

@@ -92,6 +92,7 @@ Connection::Connection(const std::string& posixPath, bool create) {
   }
   sqlite3_extended_result_codes(db_, 1);
   sqlite3_busy_timeout(db_, static_cast<int>(kBusyTimeout.count()));
+  UseSortHelpers(db_);
   sqlite3_create_function(db_, "norvane_time_of_day", 1,
                           SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS, nullptr,
                           &TimeOfDayFunction, nullptr, nullptr);
@@ -122,6 +123,11 @@ void Connection::Flush() {
   } catch (const platform::Error& e) {
     throw DbError(e.Description());
   }
+}
+
+void Connection::StartFlush() {
+  const char* name = sqlite3_db_filename(db_, "main");
+  if (name != nullptr && *name != '\0') platform::files::StartWriteBack(name);
 }
 
 Value Connection::Scalar(const std::string& sql, const std::vector<Value>& params) {

@@ -6,12 +6,14 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <variant>
 #include <vector>
 
@@ -56,6 +58,14 @@ inline bool IsLockedError(const std::exception& e) {
   return IsLockedError(std::string_view(e.what()));
 }
 
+// Large sorts (index builds, ORDER BY and GROUP BY over many rows) get one helper thread per core,
+// up to four, where the machine has more than one; SQLite needs its core mutexes for them.
+inline void UseSortHelpers(sqlite3* db) {
+  const unsigned cores = std::thread::hardware_concurrency();
+  sqlite3_limit(db, SQLITE_LIMIT_WORKER_THREADS,
+                cores > 1 ? static_cast<int>(std::min(cores, 4u)) : 0);
+}
+
 class Statement;
 
 class Connection {
@@ -82,6 +92,9 @@ class Connection {
   // Writes the committed changes to the disk: the database file and its folder (where the
   // journal of the last transaction was removed). DbError when the system refuses.
   void Flush();
+  // Starts writing the changes committed so far to the disk and returns at once: Flush() then
+  // waits for little.
+  void StartFlush();
 
  private:
   sqlite3* db_ = nullptr;

@@ -88,6 +88,7 @@ sqlite3* OpenNorvane(const std::string& path, std::chrono::milliseconds limit) {
   }
   sqlite3_busy_timeout(db, static_cast<int>(std::min<long long>(limit.count(), 1 << 30)));
   sqlite3_extended_result_codes(db, 1);
+  UseSortHelpers(db);
   sqlite3_stmt* s = nullptr;
   rc = sqlite3_prepare_v2(db, "PRAGMA application_id", -1, &s, nullptr);
   int id = 0;
