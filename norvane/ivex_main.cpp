@@ -120,9 +120,9 @@ int main(int argc, char** argv) {
                  "password, missing database file or script).\n";
     return 0;
   }
-  // ivex uses each connection from its one thread only: SQLite locks no connection, only what
-  // its sort helpers share.
-  sqlite3_config(SQLITE_CONFIG_MULTITHREAD);
+  // ivex uses SQLite from its one thread only: SQLite need not lock anything. (Sort helpers
+  // would need the locks, and would take the core the check after reads with meanwhile.)
+  sqlite3_config(SQLITE_CONFIG_SINGLETHREAD);
   std::optional<norvane::Connection> connection;
   std::string scriptText;
   bool quiet = false;

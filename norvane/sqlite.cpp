@@ -92,7 +92,6 @@ Connection::Connection(const std::string& posixPath, bool create) {
   }
   sqlite3_extended_result_codes(db_, 1);
   sqlite3_busy_timeout(db_, static_cast<int>(kBusyTimeout.count()));
-  UseSortHelpers(db_);
   sqlite3_create_function(db_, "norvane_time_of_day", 1,
                           SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS, nullptr,
                           &TimeOfDayFunction, nullptr, nullptr);

@@ -6,14 +6,12 @@
 
 #include <sqlite3.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <variant>
 #include <vector>
 
@@ -56,14 +54,6 @@ inline constexpr std::chrono::milliseconds kBusyTimeout{5000};
 bool IsLockedError(std::string_view what);
 inline bool IsLockedError(const std::exception& e) {
   return IsLockedError(std::string_view(e.what()));
-}
-
-// Large sorts (index builds, ORDER BY and GROUP BY over many rows) get one helper thread per core,
-// up to four, where the machine has more than one; SQLite needs its core mutexes for them.
-inline void UseSortHelpers(sqlite3* db) {
-  const unsigned cores = std::thread::hardware_concurrency();
-  sqlite3_limit(db, SQLITE_LIMIT_WORKER_THREADS,
-                cores > 1 ? static_cast<int>(std::min(cores, 4u)) : 0);
 }
 
 class Statement;
