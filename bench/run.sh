@@ -3,7 +3,8 @@
 # and on nwind.mdb (a) the mdbtools pipeline into sqlite3, (b) the engine's transfer and (c) the
 # bare ODBC write ceiling on the same rows; prints rows/s, ratios and peak memory.
 # Then the whole migration (norvane-migrate: create, transfer, keys, time columns, foreign keys,
-# check) against the pipeline on keyed500k.mdb and nwind.mdb, side by side, with the ratios and the
+# check) against the pipeline on keyed500k.mdb and nwind.mdb, taking turns over three rounds
+# (FLOW_ROUNDS) whose medians are compared, with the ratios and the
 # peak memory of every process, and the flow again on a tenth of keyed500k.mdb's rows for the
 # peak memory at 10 % and 100 %, and the check after alone on what each run made (tables read
 # whole against long tables in shared row-id ranges). ONLY_FLOW=1 skips the transfer part. Every figure comes with the
@@ -125,17 +126,28 @@ EOF
 phase() { awk -v k="$1" '$1 == "phase" && $2 == k {print $3}' <<<"$2"; }
 mib() { echo $(($(value "$1" "$2") / 1024)); }
 
-flow() {  # name file: the pipeline and the whole flow on copies of the file, one after the other
-  local name=$1 file=$2 dir=$work/flow p f
-  rm -rf "$dir" && mkdir -p "$dir" && cp "$file" "$dir/"
+median() { tr ' ' '\n' <<<"$*" | sort -g | awk '{v[NR] = $1} END {print v[int((NR + 1) / 2)]}'; }
+
+flow() {  # name file: the pipeline and the whole flow on fresh copies of the file, taking turns
+  local name=$1 file=$2 dir=$work/flow p f round pipelines="" flows="" runs=() pruns=()
   local copy=$dir/$(basename "$file")
   echo "load before: $(load)"
-  p=$("$bench/bench_flow" bash "$work/pipeline.sh" "$copy" "$dir/pipeline.db" 2>&1 >/dev/null)
-  f=$("$bench/bench_flow" "$build/bin/norvane-migrate" --verbose --access "$copy" 2>&1 >/dev/null)
+  # FLOW_ROUNDS rounds (3 unless given): the medians of each side are compared, and the flow's
+  # phases and memory are those of its median round.
+  for ((round = 0; round < ${FLOW_ROUNDS:-3}; round++)); do
+    rm -rf "$dir" && mkdir -p "$dir" && cp "$file" "$dir/"
+    p=$("$bench/bench_flow" bash "$work/pipeline.sh" "$copy" "$dir/pipeline.db" 2>&1 >/dev/null)
+    f=$("$bench/bench_flow" "$build/bin/norvane-migrate" --verbose --access "$copy" 2>&1 >/dev/null)
+    pipelines+=" $(value seconds "$p")" flows+=" $(value seconds "$f")" runs+=("$f") pruns+=("$p")
+  done
   echo "load after: $(load)"
   local ps fs tr rl
-  ps=$(value seconds "$p") fs=$(value seconds "$f") tr=$(phase transfer "$f") rl=$(phase reload "$f")
+  ps=$(median $pipelines) fs=$(median $flows)
+  for f in "${runs[@]}"; do [[ $(value seconds "$f") != "$fs" ]] || break; done
+  for p in "${pruns[@]}"; do [[ $(value seconds "$p") != "$ps" ]] || break; done
+  tr=$(phase transfer "$f") rl=$(phase reload "$f")
   printf '%s, the whole flow\n' "$name"
+  printf '  rounds: pipeline%s s; norvane-migrate%s s (medians below)\n' "$pipelines" "$flows"
   [[ $(value status "$f") == 0 ]] || printf '  norvane-migrate did NOT check out (exit status %s)\n' "$(value status "$f")"
   printf '  pipeline (mdb-schema | sqlite3, mdb-export per table)  %6.2f s (processor %.2f s)\n' \
     "$ps" "$(value cpu_seconds "$p")"

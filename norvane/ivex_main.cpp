@@ -120,7 +120,9 @@ int main(int argc, char** argv) {
                  "password, missing database file or script).\n";
     return 0;
   }
-  // ivex uses SQLite from its one thread only: SQLite need not lock anything.
+  // ivex uses SQLite from its one thread only: SQLite need not lock anything. (Sort helpers
+  // would need the locks, and would take the core on which the wizard reads the Access file
+  // for its check meanwhile.)
   sqlite3_config(SQLITE_CONFIG_SINGLETHREAD);
   std::optional<norvane::Connection> connection;
   std::string scriptText;
@@ -179,6 +181,7 @@ int main(int argc, char** argv) {
     stopped = true;
   };
   for (std::size_t k = 0; k < statements.size() && !stopped;) {
+    connection->StartFlush();  // what the statements before committed
     // Consecutive changes of one table's definition are applied together.
     const std::size_t run = session.AlterRunLength(texts, k);
     if (run > 1) {

@@ -124,6 +124,11 @@ void Connection::Flush() {
   }
 }
 
+void Connection::StartFlush() {
+  const char* name = sqlite3_db_filename(db_, "main");
+  if (name != nullptr && *name != '\0') platform::files::StartWriteBack(name);
+}
+
 Value Connection::Scalar(const std::string& sql, const std::vector<Value>& params) {
   Statement st(*this, sql);
   for (std::size_t i = 0; i < params.size(); ++i) st.Bind(static_cast<int>(i) + 1, params[i]);

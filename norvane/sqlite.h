@@ -82,6 +82,9 @@ class Connection {
   // Writes the committed changes to the disk: the database file and its folder (where the
   // journal of the last transaction was removed). DbError when the system refuses.
   void Flush();
+  // Starts writing the changes committed so far to the disk and returns at once: Flush() then
+  // waits for little.
+  void StartFlush();
 
  private:
   sqlite3* db_ = nullptr;

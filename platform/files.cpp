@@ -147,6 +147,11 @@ void SyncFileAndFolder(const std::string& posixPath, const std::string& shownPat
   SyncFolderOf(posixPath, shownPath);
 }
 
+void StartWriteBack(const std::string& posixPath) noexcept {
+  Fd f(::open(posixPath.c_str(), O_RDONLY | O_CLOEXEC));
+  if (f.get() >= 0) ::sync_file_range(f.get(), 0, 0, SYNC_FILE_RANGE_WRITE);
+}
+
 void ReplaceDurably(const std::string& posixPath, std::string_view data,
                     const std::string& shownPath) {
   ReplaceWith(

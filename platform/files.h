@@ -41,6 +41,9 @@ void ReplaceDurablyWithCopyOf(const std::string& posixPath, const std::string& f
 void SyncFolderOf(const std::string& posixPath, const std::string& shownPath);
 // Flushes the file `posixPath` (whatever any process wrote to it) and its folder to disk.
 void SyncFileAndFolder(const std::string& posixPath, const std::string& shownPath);
+// Starts writing what was written to the file `posixPath` to disk and returns without waiting:
+// a later SyncFileAndFolder finds little left to write. Failures are left to that call to report.
+void StartWriteBack(const std::string& posixPath) noexcept;
 
 // The current directory in Windows form.
 std::string CurrentDirectory();

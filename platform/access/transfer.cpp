@@ -169,13 +169,17 @@ std::size_t CopyTable(const std::string& mdbPath, int jetVersion, const std::str
 
   std::string create = "CREATE TABLE " + platform::QuoteName(targetName) + " (";
   std::vector<std::string> triggers;
+  std::vector<std::size_t> numbered;  // the AutoNumber columns the triggers number
   std::vector<ParamBinding> params(columns.size());
   for (std::size_t i = 0; i < columns.size(); ++i) {
     const TargetType type = ChooseTargetType(columns[i], jetVersion, types);
     create += (i ? ", " : "") + platform::QuoteName(columns[i].name) + " " + type.ddl;
     if (norvane) {
       create += DefaultClause(columns[i]);
-      if (columns[i].autoNumber) triggers.push_back(AutoNumberTrigger(targetName, columns[i]));
+      if (columns[i].autoNumber) {
+        triggers.push_back(AutoNumberTrigger(targetName, columns[i]));
+        numbered.push_back(i);
+      }
     }
     ParamBinding& p = params[i];
     p.sqlType = type.sqlType;
@@ -228,14 +232,27 @@ std::size_t CopyTable(const std::string& mdbPath, int jetVersion, const std::str
     target.SetAutoCommit(false);
     target.ExecDirect(create);
     created = true;
-    for (const std::string& trigger : triggers) target.ExecDirect(trigger);
     odbc::Statement statement(target);
     statement.Check(SQLPrepare(statement.get(), reinterpret_cast<SQLCHAR*>(insert.data()),
                                static_cast<SQLINTEGER>(insert.size())),
                     "preparing the insert");
     InsertArray array(statement, params, rows.ExpectedRows());
+    // A trigger costs every insert a call of its program, though it numbers only rows without a
+    // number: it is made before the first such row, else after the last row.
+    bool numbering = triggers.empty();
+    const auto startNumbering = [&] {
+      array.Execute();
+      for (const std::string& trigger : triggers) target.ExecDirect(trigger);
+      numbering = true;
+    };
     std::vector<Cell> cells;
-    while (rows.Next(cells)) array.Add(cells);
+    while (rows.Next(cells)) {
+      if (!numbering && std::any_of(numbered.begin(), numbered.end(),
+                                    [&](std::size_t c) { return cells[c].null; }))
+        startNumbering();
+      array.Add(cells);
+    }
+    if (!numbering) startNumbering();
     array.Execute();
     count = array.Written();
     target.Commit();

@@ -235,6 +235,7 @@ void Connection::ExecDirect(const std::string& sql) {
   const SQLRETURN rc = SQLExecDirect(statement.get(), reinterpret_cast<SQLCHAR*>(text.data()),
                                      static_cast<SQLINTEGER>(text.size()));
   if (rc != SQL_NO_DATA) statement.Check(rc, "executing " + sql);
+  if (deferred_) files::StartWriteBack(databaseFile_);
 }
 
 std::vector<std::string> Connection::TableNames() {
@@ -323,6 +324,7 @@ void Connection::Commit() {
   try {
     Check(SQLEndTran(SQL_HANDLE_DBC, dbc_.get(), SQL_COMMIT), SQL_HANDLE_DBC, dbc_.get(),
           "committing");
+    if (deferred_) files::StartWriteBack(databaseFile_);
   } catch (const Error& e) {
     ThrowLockedOr(e, databaseFile_, limits_.statement);
   }

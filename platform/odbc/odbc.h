@@ -104,6 +104,7 @@ class Connection {
   // On a Norvane file, commits stop waiting for the disk (SQLite's synchronous = OFF: a killed
   // process still leaves each transaction whole or absent, only a machine that stops can lose
   // them) until Flush(), which writes them to it; the destructor flushes what Flush() did not.
+  // Meanwhile each commit starts the file's writing to the disk, so that Flush() waits for little.
   // Nothing changes on another DBMS.
   void DeferDiskWrites();
   // platform::Error when the system refuses to write the file or its folder.
