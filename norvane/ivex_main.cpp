@@ -121,8 +121,8 @@ int main(int argc, char** argv) {
     return 0;
   }
   // ivex uses SQLite from its one thread only: SQLite need not lock anything. (Sort helpers
-  // would need the locks, and would take the core on which the wizard reads the Access file
-  // for its check meanwhile.)
+  // would need the locks, and would take the core on which the migration reads the Access file
+  // for its check after meanwhile.)
   sqlite3_config(SQLITE_CONFIG_SINGLETHREAD);
   std::optional<norvane::Connection> connection;
   std::string scriptText;
